@@ -1,0 +1,171 @@
+#include "frames/frame_header.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr int kDestinationPos = 3;
+constexpr int kSourcePos = 10;
+constexpr int kFirstDigipeaterPos = 17;
+constexpr int kAddressLength = 7;
+
+struct UFrameName {
+  int kind;
+  const char* with_pf;
+  const char* without_pf;
+};
+
+constexpr UFrameName kUFrameNames[] = {
+    {15, "SABME+", "SABME^"}, {7, "SABM+", "SABM^"}, {8, "DISC+", "DISC^"},
+    {3, "DM-", "DMv"},        {12, "UA-", "UAv"},    {17, "FRMR-", "FRMRv"},
+    {0, "UI!", "UI"},         {23, "XID!", "XID"},   {28, "TEST!", "TEST"},
+};
+
+constexpr const char* kSFrameNames[] = {"RR", "RNR", "REJ", "SREJ"};
+
+constexpr int kUiKind = 0;
+
+bool IsIFrame(std::uint8_t control) { return !IsBitSet(control, 0); }
+bool IsUFrame(std::uint8_t control) { return (control & 0x03) == 0x03; }
+int UFrameKind(std::uint8_t control) {
+  return ShiftRight(control & 0xE0, 3) + ShiftRight(control & 0x0C, 2);
+}
+
+int Ssid(std::uint8_t ssid_byte) { return (ssid_byte & 0x1E) / 2; }
+
+// Undoes the escapes. A FESC is dropped and leaves an escape pending until the
+// next TFEND or TFESC, which it transposes; any other byte is copied as it is.
+void Unescape(std::span<const std::uint8_t> frame, UnescapedFrame& out) {
+  const int previous = out.UnescapedLength;
+  std::uint8_t* dst = out.bytes.data();
+  int n = 0;
+  bool escape = false;
+  for (const std::uint8_t b : frame) {
+    if (n >= kUnescapedSize) break;
+    if (b == kFesc) {
+      escape = true;
+      continue;
+    }
+    if (escape && b == kTfend) {
+      dst[n++] = 0xC0;
+      escape = false;
+    } else if (escape && b == kTfesc) {
+      dst[n++] = kFesc;
+      escape = false;
+    } else {
+      dst[n++] = b;
+    }
+  }
+  // Clear what the previous, longer frame left behind.
+  for (int i = n; i < previous; ++i) dst[i] = 0;
+  out.UnescapedLength = static_cast<std::int16_t>(n);
+}
+
+}  // namespace
+
+std::string StripSpaces(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c != ' ') out.push_back(c);
+  }
+  return out;
+}
+
+std::uint8_t ShiftRight(std::uint8_t byte, int count) {
+  if (count < 1) return byte;
+  if (count > 7) return 0;
+  return static_cast<std::uint8_t>(byte >> count);
+}
+
+bool IsBitSet(std::uint8_t byte, int bit) {
+  return bit >= 0 && bit <= 7 && ((byte >> bit) & 1) != 0;
+}
+
+std::string AddressText(const std::uint8_t* callsign, int ssid) {
+  std::string text;
+  text.reserve(9);
+  for (int i = 0; i < 6; ++i) {
+    const char c = static_cast<char>(ShiftRight(callsign[i], 1));
+    if (c != ' ' && c != '\0') text.push_back(c);
+  }
+  if (ssid != 0) {
+    text.push_back('-');
+    text += std::to_string(ssid);
+  }
+  return text;
+}
+
+std::string ControlName(std::uint8_t control) {
+  const bool pf = IsBitSet(control, 4);
+  if (IsIFrame(control)) {
+    std::string name = "I";
+    name += std::to_string(ShiftRight(control & 0xE0, 5));
+    name += std::to_string(ShiftRight(control & 0x0E, 1));
+    name += pf ? '+' : '^';
+    return name;
+  }
+  if (IsUFrame(control)) {
+    const int kind = UFrameKind(control);
+    for (const UFrameName& u : kUFrameNames) {
+      if (u.kind == kind) return pf ? u.with_pf : u.without_pf;
+    }
+    return "UNKNOWN U";
+  }
+  std::string name = kSFrameNames[ShiftRight(control & 0x0C, 2)];
+  name += std::to_string(ShiftRight(control & 0xE0, 5));
+  name += pf ? '-' : 'v';
+  return name;
+}
+
+void DecodeFrameHeader(std::span<const std::uint8_t> frame, UnescapedFrame& out,
+                       FrameHeader& header) {
+  for (std::string& d : header.Digipeaters) d.clear();
+  Unescape(frame, out);
+
+  header.DestinationCall =
+      AddressText(&out.bytes[kDestinationPos - 1], Ssid(out.At(kDestinationPos + 6)));
+  header.SourceCall = AddressText(&out.bytes[kSourcePos - 1], Ssid(out.At(kSourcePos + 6)));
+
+  int p = kFirstDigipeaterPos;
+  if (!IsBitSet(out.At(kSourcePos + 6), 0)) {
+    for (int i = 0; i < kMaxDigipeaters; ++i) {
+      const std::uint8_t ssid_byte = out.At(p + 6);
+      std::string& entry = header.Digipeaters[static_cast<std::size_t>(i)];
+      entry = AddressText(&out.bytes[static_cast<std::size_t>(p - 1)], Ssid(ssid_byte));
+      if (IsBitSet(ssid_byte, 7)) entry.push_back('*');
+      p += kAddressLength;
+      if (IsBitSet(ssid_byte, 0)) break;
+    }
+  }
+
+  const std::uint8_t control = out.At(p);
+  header.ControlByte = control;
+  header.ControlName = ControlName(control);
+  header.HasPid = IsIFrame(control) || (IsUFrame(control) && UFrameKind(control) == kUiKind);
+  if (header.HasPid) {
+    header.PidByte = out.At(p + 1);
+    header.PayloadStart = static_cast<std::int16_t>(p + 2);
+  } else {
+    header.PayloadStart = static_cast<std::int16_t>(p + 1);
+  }
+
+  std::string& text = header.HeaderText;
+  text = "from ";
+  text += header.SourceCall;
+  text += " to ";
+  text += header.DestinationCall;
+  if (!header.Digipeaters[0].empty()) {
+    text += " via ";
+    bool first = true;
+    for (const std::string& d : header.Digipeaters) {
+      if (d.empty()) continue;
+      if (!first) text += ',';
+      text += d;
+      first = false;
+    }
+  }
+  text += ": ";
+}
+
+}  // namespace zevrin

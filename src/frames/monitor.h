@@ -1,0 +1,102 @@
+#pragma once
+// The frame monitor's entry for each frame: summary line, decoded or raw view,
+// hex dump, and the copy that goes to the dump log.
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "frames/frame_header.h"
+#include "platform/time_of_day.h"
+
+namespace zevrin {
+
+/// What a monitor text is, for its colour (mapped to RGB in ui/colours.h).
+enum class ColourRole {
+  kSeparator,  // black: the empty line between frames
+  kSummary,    // grey: the time-stamped summary line
+  kControl,    // grey: the control line
+  kAddress,    // black: the address line
+  kDump,       // blue: hex dump lines
+};
+
+/// Receives monitor texts; each ends in a carriage return alone.
+class MonitorSink {
+ public:
+  virtual ~MonitorSink() = default;
+  virtual void AppendMonitorText(std::string_view text, ColourRole role) = 0;
+};
+
+/// Receives dump-log lines without their line end; the writer ends each in CR LF.
+class DumpLog {
+ public:
+  virtual ~DumpLog() = default;
+  virtual void WriteLine(std::string_view line) = 0;
+};
+
+/// The two user choices ShowFrame reads for every frame.
+struct MonitorOptions {
+  bool analyze_frame = true;  // "Decode KISS Frame": decoded view, else raw view
+  bool hexdump = false;       // "Write Payload to ASCII File (Hexdump)"
+};
+
+/// The frame type by KISS command byte, compared as a whole byte.
+std::string_view FrameTypeText(std::uint8_t command);
+
+/// "yyyy-mm-dd hh:mm:ss.mmm" of one clock reading, so the milliseconds always
+/// belong to the second shown.
+std::string FrameTimestamp(const UtcInstant& now);
+
+/// Decimal text of n with a blank in place of the sign (a minus when negative),
+/// padded with blanks on the right to `width`; never cut.
+std::string PadNumber(int n, int width);
+
+/// Two upper-case hex digits and a blank per byte.
+std::string HexText(std::span<const std::uint8_t> bytes);
+
+/// A point for each byte below 32, otherwise the byte itself as a character.
+std::string AsciiText(std::span<const std::uint8_t> bytes);
+
+/// The dump lines of `bytes`: 20 bytes per line, each line PadNumber of the
+/// position of its first byte (width 4), " > " and the hex text. No line end.
+/// Calls `line` for each.
+template <typename Fn>
+void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line);
+
+/// "ctrl: 3   PID: F0 {UI}   41 Payload Bytes", without line end. A frame without
+/// a PID field shows "PID: -".
+std::string ControlLine(const FrameHeader& header, const UnescapedFrame& frame);
+
+/// The decoded view's dumped bytes: positions PayloadStart to UnescapedLength - 1.
+std::span<const std::uint8_t> PayloadBytes(const FrameHeader& header, const UnescapedFrame& frame);
+
+/// Writes the frame's entry to the monitor (and, with the hexdump option, to the
+/// dump log). In the decoded view it decodes the header into `unescaped` and
+/// `header` first. `frame` is FrameBuffer positions 1 to FrameLength.
+void ShowFrame(std::span<const std::uint8_t> frame, const MonitorOptions& options,
+               const UtcInstant& now, UnescapedFrame& unescaped, FrameHeader& header,
+               MonitorSink& monitor, DumpLog* dump_log);
+
+// ---------------------------------------------------------------------------
+
+template <typename Fn>
+void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  constexpr std::size_t kBytesPerLine = 20;
+  std::string text;
+  for (std::size_t start = 0; start < bytes.size(); start += kBytesPerLine) {
+    text = PadNumber(static_cast<int>(start + 1), 4);
+    text += " > ";
+    const std::size_t end = std::min(bytes.size(), start + kBytesPerLine);
+    for (std::size_t i = start; i < end; ++i) {
+      text.push_back(kHex[bytes[i] >> 4]);
+      text.push_back(kHex[bytes[i] & 0x0F]);
+      text.push_back(' ');
+    }
+    line(std::string_view(text));
+  }
+}
+
+}  // namespace zevrin

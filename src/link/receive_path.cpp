@@ -1,0 +1,151 @@
+#include "link/receive_path.h"
+
+#include <limits>
+
+namespace zevrin {
+
+namespace {
+
+struct CommEvent {
+  std::int16_t code;
+  const char* text;
+};
+
+constexpr CommEvent kCommEvents[] = {
+    {1, "There are characters in the transmit buffer."},
+    {3, "Change in the CTS line."},
+    {4, "Change in the DSR line."},
+    {5, "Change in the CD line."},
+    {6, "Ring Indicator"},
+    {1001, "A Break was received."},
+    {1002, "CTS Timeout."},
+    {1003, "DSR Timeout."},
+    {1004, "Framing Error"},
+    {1006, "Data Lost"},
+    {1007, "CD (RLSD) Timeout."},
+    {1008, "Receive Buffer Overflow"},
+    {1009, "Parity Error"},
+    {1010, "Transmit Buffer full"},
+    {1011, "Unexpected error retrieving DCB"},
+};
+
+}  // namespace
+
+const char* CommEventText(std::int16_t code) {
+  for (const CommEvent& e : kCommEvents) {
+    if (e.code == code) return e.text;
+  }
+  return nullptr;
+}
+
+std::string ReceiveCounterText(std::int32_t byte_count, std::int16_t frame_count) {
+  std::string text = std::to_string(byte_count);
+  text += " Bytes received (";
+  text += std::to_string(static_cast<std::int32_t>(frame_count) + 1);
+  text += " Frames)";
+  return text;
+}
+
+void ReceivePath::OpenPort(SerialPort& port, std::int16_t port_number,
+                           const std::string& settings) {
+  port.SetPortNumber(port_number);
+  port.SetSettings(settings);
+  port.SetBinaryInput();
+  state_.InFrame = false;
+  state_.Overflow = false;
+  state_.FrameLength = 0;
+  if (!port.IsOpen()) port.Open();
+}
+
+void ReceivePath::OnComm(std::int16_t code, SerialPort& port) {
+  if (code == kCommEventReceive) {
+    const std::vector<std::uint8_t> bytes = port.ReadAll();
+    Receive(bytes);
+    return;
+  }
+  if (const char* text = CommEventText(code)) view_.SetStatusText(text);
+}
+
+void ReceivePath::Receive(std::span<const std::uint8_t> bytes) {
+  view_.SetStatusText("");
+  // The counter wraps to 0 after its top value instead of overflowing.
+  constexpr std::int64_t kByteCountRange = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  state_.ByteCount = static_cast<std::int32_t>(
+      (static_cast<std::int64_t>(state_.ByteCount) + static_cast<std::int64_t>(bytes.size())) %
+      kByteCountRange);
+  view_.SetReceiveCounterText(ReceiveCounterText(state_.ByteCount, state_.FrameCount));
+  Assemble(bytes);
+}
+
+void ReceivePath::ClearCounters() {
+  state_.ByteCount = 0;
+  state_.FrameCount = 0;
+}
+
+void ReceivePath::OpenFrame() {
+  state_.InFrame = true;
+  state_.Overflow = false;
+  state_.FrameLength = 1;
+  state_.FrameBuffer[0] = kFend;
+}
+
+void ReceivePath::CloseFrame() {
+  state_.FrameCount = state_.FrameCount == std::numeric_limits<std::int16_t>::max()
+                          ? std::int16_t{0}
+                          : static_cast<std::int16_t>(state_.FrameCount + 1);
+  state_.LastFrameTime = clock_.Now().seconds;
+}
+
+void ReceivePath::Assemble(std::span<const std::uint8_t> bytes) {
+  ReceiveState& s = state_;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint8_t b = bytes[i];
+    if (!s.InFrame) {
+      if (b == kFend) {
+        OpenFrame();
+      } else {
+        // A byte outside any frame (a TNC in command mode, line noise) is stored,
+        // counted as a closing and dropped.
+        s.FrameBuffer[0] = b;
+        s.FrameLength = 1;
+        CloseFrame();
+        s.FrameLength = 0;
+      }
+      continue;
+    }
+    if (b != kFend) {
+      if (s.Overflow) continue;
+      if (s.FrameLength >= kFrameBufferSize) {
+        // Too long for the buffer: abandon the frame and drop all up to the next FEND.
+        s.Overflow = true;
+        continue;
+      }
+      // Copy the run of ordinary bytes in one go: most of a frame is payload.
+      std::size_t end = i;
+      const std::size_t room = static_cast<std::size_t>(kFrameBufferSize - s.FrameLength);
+      while (end < bytes.size() && end - i < room && bytes[end] != kFend) ++end;
+      const std::size_t n = end - i;
+      for (std::size_t k = 0; k < n; ++k) s.FrameBuffer[s.FrameLength + k] = bytes[i + k];
+      s.FrameLength = static_cast<std::int16_t>(s.FrameLength + n);
+      i = end - 1;
+      continue;
+    }
+    // A FEND while a frame is open.
+    if (s.FrameLength == 1 && !s.Overflow) continue;  // back-to-back FENDs are one delimiter
+    CloseFrame();
+    if (!s.Overflow && s.FrameLength < kFrameBufferSize) {
+      s.FrameBuffer[s.FrameLength] = kFend;
+      s.FrameLength = static_cast<std::int16_t>(s.FrameLength + 1);
+      if (s.FrameLength >= 3) {
+        const std::span<const std::uint8_t> frame(s.FrameBuffer.data(),
+                                                  static_cast<std::size_t>(s.FrameLength));
+        if (log_ != nullptr) log_->AppendFrame(frame);
+        if (handler_ != nullptr) handler_->HandOver(frame, s);
+      }
+    }
+    // The closing FEND opens the next frame at once.
+    OpenFrame();
+  }
+}
+
+}  // namespace zevrin

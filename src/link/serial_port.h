@@ -1,0 +1,40 @@
+#pragma once
+// What the station link needs of a serial port. The desktop program adapts a real
+// port to this; tests and the command-line decoder supply their own.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zevrin {
+
+/// A serial port to the TNC. Settings take effect at the next Open().
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  /// Port number, 1 for the first port.
+  virtual void SetPortNumber(std::int16_t port) = 0;
+  virtual std::int16_t PortNumber() const = 0;
+
+  /// Line settings as "speed,parity,data bits,stop bits", for example "9600,N,8,1".
+  /// The port reports the same text back.
+  virtual void SetSettings(const std::string& settings) = 0;
+  virtual std::string Settings() const = 0;
+
+  /// Raw input: every waiting byte is delivered unchanged, NUL bytes included.
+  virtual void SetBinaryInput() = 0;
+
+  /// Opening a port that does not exist or is in use leaves it closed.
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+
+  /// All bytes waiting, in the order they arrived; possibly none.
+  virtual std::vector<std::uint8_t> ReadAll() = 0;
+
+  /// Queues one byte for sending. Callers check IsOpen() first.
+  virtual void WriteByte(std::uint8_t byte) = 0;
+};
+
+}  // namespace zevrin
