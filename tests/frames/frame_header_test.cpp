@@ -1,0 +1,166 @@
+#include "frames/frame_header.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sample/sample_pass.h"
+
+namespace zevrin {
+namespace {
+
+using sample::Address;
+using sample::Ax25Frame;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Decoded {
+  UnescapedFrame frame;
+  FrameHeader header;
+};
+
+Decoded Decode(const Bytes& kiss) {
+  Decoded d;
+  DecodeFrameHeader(kiss, d.frame, d.header);
+  return d;
+}
+
+Ax25Frame Ui(Bytes payload = {'h', 'i'}) {
+  Ax25Frame f;
+  f.destination = {"QQ0GND", 0, false};
+  f.source = {"QQ0SAT", 0, false};
+  f.payload = std::move(payload);
+  return f;
+}
+
+TEST(FrameHeaderTest, SatelliteUiFrame) {
+  const Decoded d = Decode(sample::KissFrame(Ui()));
+  EXPECT_EQ(d.header.DestinationCall, "QQ0GND");
+  EXPECT_EQ(d.header.SourceCall, "QQ0SAT");
+  EXPECT_EQ(d.header.ControlName, "UI");
+  EXPECT_EQ(d.header.PidByte, 0xF0);
+  EXPECT_TRUE(d.header.HasPid);
+  EXPECT_EQ(d.header.PayloadStart, 19);
+  EXPECT_EQ(d.header.HeaderText, "from QQ0SAT to QQ0GND: ");
+  for (const std::string& digi : d.header.Digipeaters) EXPECT_TRUE(digi.empty());
+  EXPECT_EQ(d.frame.UnescapedLength, 21);
+  EXPECT_EQ(d.frame.At(19), 'h');
+}
+
+std::string SsidSuffix(int ssid) {
+  std::string text;
+  if (ssid != 0) text.append(1, '-').append(std::to_string(ssid));
+  return text;
+}
+
+TEST(FrameHeaderTest, SsidsAndPaddedCallsigns) {
+  for (int ssid = 0; ssid <= 15; ++ssid) {
+    Ax25Frame f = Ui();
+    f.source = {"QQ1", ssid, false};
+    f.destination = {"AB", 15 - ssid, false};
+    f.digipeaters = {{"RLY", ssid, true}};
+    const Decoded d = Decode(sample::KissFrame(f));
+    const std::string suffix = SsidSuffix(ssid);
+    const std::string dest_suffix = SsidSuffix(15 - ssid);
+    EXPECT_EQ(d.header.SourceCall, "QQ1" + suffix);
+    EXPECT_EQ(d.header.DestinationCall, "AB" + dest_suffix);
+    EXPECT_EQ(d.header.Digipeaters[0], "RLY" + suffix + "*");
+  }
+}
+
+TEST(FrameHeaderTest, DigipeatersMoveTheControlByte) {
+  Ax25Frame f = Ui();
+  f.digipeaters = {{"QQ9RLY", 1, true}, {"WIDE2", 2, false}};
+  Decoded d = Decode(sample::KissFrame(f));
+  EXPECT_EQ(d.header.Digipeaters[0], "QQ9RLY-1*");
+  EXPECT_EQ(d.header.Digipeaters[1], "WIDE2-2");
+  EXPECT_TRUE(d.header.Digipeaters[2].empty());
+  EXPECT_EQ(d.header.PayloadStart, 33);
+  EXPECT_EQ(d.header.HeaderText, "from QQ0SAT to QQ0GND via QQ9RLY-1*,WIDE2-2: ");
+
+  f.digipeaters = {{"RLY", 0, false}};
+  d = Decode(sample::KissFrame(f));
+  EXPECT_EQ(d.header.ControlByte, 0x03);  // at position 24
+  EXPECT_EQ(d.header.PayloadStart, 26);
+
+  // More than nine digipeaters claimed: the control byte is taken at position 80.
+  f.digipeaters.assign(11, Address{"R", 0, false});
+  d = Decode(sample::KissFrame(f));
+  EXPECT_EQ(d.header.Digipeaters[8], "R");
+  EXPECT_EQ(d.header.ControlByte, d.frame.At(80));
+}
+
+TEST(FrameHeaderTest, ControlFieldNamesAndMarks) {
+  const std::pair<std::uint8_t, const char*> cases[] = {
+      {0x20, "I10^"},   {0x30, "I10+"},   {0xFE, "I77+"},   {0x31, "RR1-"},  {0x21, "RR1v"},
+      {0x65, "RNR3v"},  {0x79, "REJ3-"},  {0x6D, "SREJ3v"}, {0x6F, "SABME^"}, {0x7F, "SABME+"},
+      {0x2F, "SABM^"},  {0x3F, "SABM+"},  {0x43, "DISC^"},  {0x53, "DISC+"},  {0x0F, "DMv"},
+      {0x1F, "DM-"},    {0x63, "UAv"},    {0x73, "UA-"},    {0x87, "FRMRv"},  {0x97, "FRMR-"},
+      {0x03, "UI"},     {0x13, "UI!"},    {0xAF, "XID"},    {0xBF, "XID!"},   {0xE3, "TEST"},
+      {0xF3, "TEST!"},  {0x2B, "UNKNOWN U"}, {0xFF, "UNKNOWN U"},
+  };
+  for (const auto& [control, name] : cases) EXPECT_EQ(ControlName(control), name) << int{control};
+
+  // PID and payload start follow the frame kind.
+  Ax25Frame f = Ui();
+  f.control = 0x20;  // I frame carries a PID
+  Decoded d = Decode(sample::KissFrame(f));
+  EXPECT_TRUE(d.header.HasPid);
+  EXPECT_EQ(d.header.PayloadStart, 19);
+  f.control = 0x31;  // RR: no PID, the byte after the control is payload
+  f.pid = -1;
+  d.header.PidByte = 0x42;
+  DecodeFrameHeader(sample::KissFrame(f), d.frame, d.header);
+  EXPECT_FALSE(d.header.HasPid);
+  EXPECT_EQ(d.header.PidByte, 0x42);  // an older PID is kept, but marked as not this frame's
+  EXPECT_EQ(d.header.PayloadStart, 18);
+}
+
+TEST(FrameHeaderTest, EscapesAreUndoneAsTheTncMeantThem) {
+  Decoded d = Decode({0xC0, 0x00, 0xDB, 0xDC, 0xDB, 0xDD, 0xDC, 0xDD, 0xC0});
+  EXPECT_EQ(d.frame.UnescapedLength, 7);
+  EXPECT_EQ(d.frame.At(3), 0xC0);
+  EXPECT_EQ(d.frame.At(4), 0xDB);
+  EXPECT_EQ(d.frame.At(5), 0xDC);  // no escape pending: plain data
+  EXPECT_EQ(d.frame.At(6), 0xDD);
+
+  // An escape stays pending across an ordinary byte; two FESCs are both dropped.
+  d = Decode({0xC0, 0x00, 0xDB, 0x41, 0xDC, 0xDB, 0xDB, 0xDD, 0xC0});
+  EXPECT_EQ(d.frame.UnescapedLength, 6);
+  EXPECT_EQ(d.frame.At(3), 0x41);
+  EXPECT_EQ(d.frame.At(4), 0xC0);
+  EXPECT_EQ(d.frame.At(5), 0xDB);
+  EXPECT_EQ(d.frame.At(6), 0xC0);
+}
+
+TEST(FrameHeaderTest, ShortFrameNeverShowsAnEarlierFrame) {
+  Decoded d = Decode(sample::KissFrame(Ui(Bytes(200, 0x55))));
+  ASSERT_EQ(d.header.SourceCall, "QQ0SAT");
+  DecodeFrameHeader(Bytes{0xC0, 0x00, 0xC0}, d.frame, d.header);
+  EXPECT_EQ(d.frame.UnescapedLength, 3);
+  EXPECT_EQ(d.header.SourceCall, "");
+  EXPECT_EQ(d.header.DestinationCall, "`");  // the closing FEND, shifted
+  EXPECT_EQ(d.header.HeaderText, "from  to `: ");
+  for (int pos = 4; pos <= kUnescapedSize; ++pos) ASSERT_EQ(d.frame.At(pos), 0) << pos;
+  // No extension bit anywhere: nine empty digipeaters, control byte at position 80.
+  EXPECT_EQ(d.header.PayloadStart, 82);
+  EXPECT_EQ(d.header.ControlName, "I00^");
+}
+
+TEST(FrameHeaderTest, Helpers) {
+  EXPECT_EQ(StripSpaces(" Q Q0 SAT "), "QQ0SAT");
+  EXPECT_EQ(StripSpaces(""), "");
+  EXPECT_EQ(ShiftRight(0xA2, 1), 0x51);
+  EXPECT_EQ(ShiftRight(0xA2, 0), 0xA2);
+  EXPECT_EQ(ShiftRight(0xA2, -3), 0xA2);
+  EXPECT_EQ(ShiftRight(0xFF, 8), 0);
+  for (int bit = 0; bit < 8; ++bit) {
+    EXPECT_TRUE(IsBitSet(static_cast<std::uint8_t>(1 << bit), bit));
+    EXPECT_FALSE(IsBitSet(static_cast<std::uint8_t>(~(1 << bit)), bit));
+  }
+  EXPECT_FALSE(IsBitSet(0xFF, 8));
+  EXPECT_FALSE(IsBitSet(0xFF, -1));
+}
+
+}  // namespace
+}  // namespace zevrin

@@ -1,0 +1,98 @@
+#pragma once
+// Recording stand-ins for the interfaces the core reports through.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frames/monitor.h"
+#include "link/receive_path.h"
+#include "platform/time_of_day.h"
+
+namespace zevrin::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class FixedClock final : public Clock {
+ public:
+  explicit FixedClock(UtcInstant now = {1245506709, 437}) : now_(now) {}
+  UtcInstant Now() const override { return now_; }
+  void Set(UtcInstant now) { now_ = now; }
+
+ private:
+  UtcInstant now_;
+};
+
+class RecordingView final : public ReceiveView {
+ public:
+  void SetStatusText(std::string_view text) override { status.emplace_back(text); }
+  void SetReceiveCounterText(std::string_view text) override { counter.emplace_back(text); }
+  std::vector<std::string> status;
+  std::vector<std::string> counter;
+};
+
+class RecordingLog final : public RawLog {
+ public:
+  bool AppendFrame(std::span<const std::uint8_t> frame) override {
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    ++writes;
+    return true;
+  }
+  Bytes bytes;
+  int writes = 0;
+};
+
+class RecordingHandler final : public FrameHandler {
+ public:
+  void HandOver(std::span<const std::uint8_t> frame, ReceiveState&) override {
+    frames.emplace_back(frame.begin(), frame.end());
+  }
+  std::vector<Bytes> frames;
+};
+
+class RecordingMonitor final : public MonitorSink {
+ public:
+  void AppendMonitorText(std::string_view text, ColourRole role) override {
+    runs.emplace_back(std::string(text), role);
+  }
+  std::vector<std::pair<std::string, ColourRole>> runs;
+};
+
+class RecordingDumpLog final : public DumpLog {
+ public:
+  void WriteLine(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
+
+/// A serial port whose waiting bytes the test queues.
+class FakePort final : public SerialPort {
+ public:
+  void SetPortNumber(std::int16_t port) override { port_ = port; }
+  std::int16_t PortNumber() const override { return port_; }
+  void SetSettings(const std::string& settings) override { settings_ = settings; }
+  std::string Settings() const override { return settings_; }
+  void SetBinaryInput() override { binary = true; }
+  void Open() override {
+    ++opens;
+    open_ = openable;
+  }
+  void Close() override { open_ = false; }
+  bool IsOpen() const override { return open_; }
+  std::vector<std::uint8_t> ReadAll() override { return std::exchange(waiting, {}); }
+  void WriteByte(std::uint8_t byte) override { written.push_back(byte); }
+
+  Bytes waiting;
+  Bytes written;
+  bool binary = false;
+  bool openable = true;
+  int opens = 0;
+
+ private:
+  std::int16_t port_ = 1;
+  std::string settings_ = "9600,N,8,1";
+  bool open_ = false;
+};
+
+}  // namespace zevrin::testing

@@ -1,0 +1,51 @@
+#pragma once
+// The decoder behind zevrinkiss-decode: a KISS byte stream in, one entry per frame
+// out, through the same receive path and decoders as the desktop program.
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "frames/frame_analysis.h"
+#include "link/receive_path.h"
+#include "platform/time_of_day.h"
+
+namespace zevrin {
+
+enum class OutputFormat { kMonitor, kJson };
+
+struct DecodeToolOptions {
+  OutputFormat format = OutputFormat::kMonitor;
+  bool raw_view = false;  // monitor format: raw view instead of the decoded view
+};
+
+class DecodeTool final : private FrameHandler, private MonitorSink, private ReceiveView {
+ public:
+  /// Writes to `out`, flushing after every frame so a live stream shows at once.
+  DecodeTool(const DecodeToolOptions& options, std::FILE* out, const Clock& clock);
+
+  /// Feeds the next chunk of the stream.
+  void Feed(std::span<const std::uint8_t> bytes);
+
+  /// Number of frames handed over so far.
+  std::uint64_t frames() const { return frames_; }
+
+ private:
+  void HandOver(std::span<const std::uint8_t> frame, ReceiveState& state) override;
+  void AppendMonitorText(std::string_view text, ColourRole role) override;
+  void SetStatusText(std::string_view) override {}
+  void SetReceiveCounterText(std::string_view) override {}
+
+  void WriteJson(std::span<const std::uint8_t> frame);
+
+  DecodeToolOptions options_;
+  std::FILE* out_;
+  ReceiveState state_;
+  ReceivePath receive_;
+  FrameAnalysis analysis_;
+  std::string line_;
+  std::uint64_t frames_ = 0;
+};
+
+}  // namespace zevrin

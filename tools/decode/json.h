@@ -1,0 +1,17 @@
+#pragma once
+// Just enough JSON writing for one object per line.
+
+#include <string>
+#include <string_view>
+
+namespace zevrin::json {
+
+/// Appends `text` as a JSON string. Each byte of `text` is taken as the Unicode
+/// character of the same number (Latin-1), so any byte sequence gives valid UTF-8;
+/// quotes, backslashes and control characters are escaped.
+void AppendLatin1String(std::string& out, std::string_view text);
+
+/// Appends `text` as a JSON string; `text` is UTF-8 already (captions with "°").
+void AppendUtf8String(std::string& out, std::string_view text);
+
+}  // namespace zevrin::json

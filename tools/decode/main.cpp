@@ -1,0 +1,107 @@
+// zevrinkiss-decode: decodes recorded raw logs (.kss) or a live KISS stream.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decode/decode_tool.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zevrinkiss-decode [--format monitor|json] [--raw-view] [FILE...]\n"
+    "\n"
+    "Decodes KISS frames from the files, read in order as one stream, or from\n"
+    "standard input when no file or \"-\" is given, and prints each frame as it\n"
+    "completes.\n"
+    "\n"
+    "  --format monitor  each frame as the frame monitor shows it (default)\n"
+    "  --format json     one JSON object per frame\n"
+    "  --raw-view        monitor format: dump the whole frame as received\n"
+    "  --help            show this text\n";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
+  return 2;
+}
+
+// Reads the whole of `fd` through the decoder, chunk by chunk, as it arrives.
+bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
+  std::vector<std::uint8_t> buffer(64 * 1024);
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = std::strerror(errno);
+      return false;
+    }
+    tool.Feed(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zevrin::DecodeToolOptions options;
+  std::vector<std::string> files;
+  bool only_files = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
+      files.push_back(arg);
+    } else if (arg == "--") {
+      only_files = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--raw-view") {
+      options.raw_view = true;
+    } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
+      std::string value;
+      if (arg == "--format") {
+        if (i + 1 >= argc) return Fail("--format needs a value: monitor or json");
+        value = argv[++i];
+      } else {
+        value = arg.substr(9);
+      }
+      if (value == "monitor") {
+        options.format = zevrin::OutputFormat::kMonitor;
+      } else if (value == "json") {
+        options.format = zevrin::OutputFormat::kJson;
+      } else {
+        return Fail("unknown format '" + value + "' (use monitor or json)");
+      }
+    } else {
+      return Fail("unknown option '" + arg + "' (see --help)");
+    }
+  }
+  if (files.empty()) files.push_back("-");
+
+  // Open every file first, so a typo in the last name fails before any output.
+  std::vector<int> fds;
+  for (const std::string& name : files) {
+    if (name == "-") {
+      fds.push_back(STDIN_FILENO);
+      continue;
+    }
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail("cannot read " + name + ": " + std::strerror(errno));
+    fds.push_back(fd);
+  }
+
+  const zevrin::SystemClock clock;
+  zevrin::DecodeTool tool(options, stdout, clock);
+  for (std::size_t i = 0; i < fds.size(); ++i) {
+    std::string error;
+    const bool ok = Pump(fds[i], tool, error);
+    if (fds[i] != STDIN_FILENO) ::close(fds[i]);
+    if (!ok) return Fail("cannot read " + files[i] + ": " + error);
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}

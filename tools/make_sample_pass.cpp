@@ -1,0 +1,43 @@
+// Writes a generated satellite pass as a KISS byte stream.
+//   zevrinkiss-make-pass [--frames N] [--seed S] OUTPUT
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "sample/sample_pass.h"
+
+int main(int argc, char** argv) {
+  zevrin::sample::PassOptions options;
+  const char* output = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--frames" || arg == "--seed") && i + 1 < argc) {
+      const long value = std::strtol(argv[++i], nullptr, 10);
+      if (arg == "--frames") options.frames = static_cast<int>(value);
+      else options.seed = static_cast<std::uint32_t>(value);
+    } else if (arg == "--help") {
+      std::printf("usage: zevrinkiss-make-pass [--frames N] [--seed S] OUTPUT\n");
+      return 0;
+    } else if (output == nullptr && arg.rfind("--", 0) != 0) {
+      output = argv[i];
+    } else {
+      std::fprintf(stderr, "zevrinkiss-make-pass: unknown option %s\n", argv[i]);
+      return 2;
+    }
+  }
+  if (output == nullptr) {
+    std::fprintf(stderr, "zevrinkiss-make-pass: no output file given\n");
+    return 2;
+  }
+  const zevrin::sample::Bytes pass = zevrin::sample::MakePass(options);
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(pass.data()), static_cast<std::streamsize>(pass.size()));
+  if (!out) {
+    std::fprintf(stderr, "zevrinkiss-make-pass: cannot write %s: %s\n", output, std::strerror(errno));
+    return 2;
+  }
+  return 0;
+}
