@@ -1,0 +1,191 @@
+#include "clock/time_client.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTcpServer>
+#include <QTest>
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace zevrin {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+const std::string kOpening = "opening connection to TIMESERVER [127.0.0.1]";
+const std::string kConnected = "   winsock connection made";
+const std::string kClosing = "   closing connection";
+const std::string kClosed = "   sockets closed";
+const std::string kInvalid = "Time passed not valid. Clock not synchronised";
+const std::string kBeginning = "   beginning system clock synchronization";
+const std::string kSynchronised = "clock synchronised succesfully with NTP server 127.0.0.1";
+const ClockRecord kJune20{2009, 6, 0, 20, 12, 0, 0, 0};
+
+struct Recorder : StatusSink, ClockSetter {
+  void SetStatusText(std::string_view text) override { texts.emplace_back(text); }
+  bool SetSystemTime(const ClockRecord& r) override { return records.push_back(r), setter_ok; }
+  std::vector<std::string> texts;
+  std::vector<ClockRecord> records;
+  bool setter_ok = true;
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(20000);
+  while (!done() && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+// The client against a TIME server on 127.0.0.1 whose connections the test feeds.
+class TimeClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QObject::connect(&server, &QTcpServer::newConnection, [this] {
+      while (QTcpSocket* s = server.nextPendingConnection()) peers.push_back(s);
+    });
+    client = std::make_unique<TimeClient>(rec, rec, server.serverPort());
+  }
+  bool Finished() {
+    return WaitFor([&] { return client->state() == TimeSync::State::kFinished; });
+  }
+  std::size_t Count(const std::string& prefix) {
+    return std::count_if(rec.texts.begin(), rec.texts.end(),
+                         [&](const std::string& t) { return t.starts_with(prefix); });
+  }
+  // Sends each arrival once the client has reported the one before, then closes.
+  void Serve(const std::vector<QByteArray>& arrivals) {
+    const std::size_t n = peers.size();
+    client->Begin("127.0.0.1");
+    ASSERT_TRUE(WaitFor([&] { return peers.size() == n + 1 && Count(kConnected) == 1; }));
+    for (std::size_t i = 0; i < arrivals.size(); ++i) {
+      peers.back()->write(arrivals[i]);
+      ASSERT_TRUE(WaitFor([&] { return Count("data received: ") == i + 1; }));
+    }
+    peers.back()->disconnectFromHost();
+    ASSERT_TRUE(Finished());
+  }
+
+  QTcpServer server;
+  std::vector<QTcpSocket*> peers;
+  Recorder rec;
+  std::unique_ptr<TimeClient> client;
+};
+
+TEST_F(TimeClientTest, RepliesEndedByTheServer) {
+  struct Case {
+    std::vector<QByteArray> arrivals;
+    bool setter_ok;
+    std::vector<std::string> texts_after_connect;
+    bool clock_set;
+  };
+  const std::vector<Case> cases = {
+      {{QByteArray::fromHex("CDE74DC0")},
+       true,
+       {"data received: CD E7 4D C0  (4 bytes)", kClosing, kClosed, kBeginning, kSynchronised},
+       true},
+      {{QByteArray::fromHex("CDE7"), QByteArray::fromHex("4DC0")},
+       false,
+       {"data received: CD E7  (2 bytes)", "data received: 4D C0  (2 bytes)", kClosing, kClosed,
+        kBeginning, "SetSystemTime failed. Clock not synchronised"},
+       true},
+      {{}, true, {kClosing, kClosed, kInvalid}, false},
+      {{QByteArray::fromHex("0102030405")},
+       true,
+       {"data received: 01 02 03 04 05  (5 bytes)", kClosing, kClosed, kInvalid},
+       false},
+      {{QByteArray(4, '\0')},
+       true,
+       {"data received: 00 00 00 00  (4 bytes)", kClosing, kClosed},
+       false},
+  };
+  for (const Case& c : cases) {
+    rec = Recorder{};
+    rec.setter_ok = c.setter_ok;
+    Serve(c.arrivals);
+    std::vector<std::string> expected{kOpening, kConnected};
+    expected.insert(expected.end(), c.texts_after_connect.begin(), c.texts_after_connect.end());
+    EXPECT_THAT(rec.texts, ElementsAreArray(expected));
+    EXPECT_EQ(rec.records, c.clock_set ? std::vector{kJune20} : std::vector<ClockRecord>{});
+  }
+}
+
+TEST_F(TimeClientTest, FloodIsReadInBoundedArrivalsAndCountedInFull) {
+  constexpr qint64 kFlood = 10 * 1024 * 1024;
+  client->Begin("127.0.0.1");
+  ASSERT_TRUE(WaitFor([&] { return peers.size() == 1; }));
+  peers[0]->write(QByteArray(kFlood, 'Z'));
+  peers[0]->disconnectFromHost();
+  ASSERT_TRUE(Finished());
+  ASSERT_GE(rec.texts.size(), 6u);
+  EXPECT_THAT(std::vector(rec.texts.end() - 3, rec.texts.end()),
+              ElementsAre(kClosing, kClosed, kInvalid));
+  const std::regex arrival(R"(data received: (5A ){16}\.\.\. \((\d+) bytes\))");
+  qint64 total = 0;
+  for (auto t = rec.texts.begin() + 2; t != rec.texts.end() - 3; ++t) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(*t, m, arrival)) << *t;
+    EXPECT_LE(std::stoll(m[2]), kSocketReadBufferSize);
+    total += std::stoll(m[2]);
+  }
+  EXPECT_EQ(total, kFlood);
+  EXPECT_THAT(rec.records, IsEmpty());
+}
+
+TEST_F(TimeClientTest, SilentServerKeepsTheClientConnectedAndASecondBeginStartsAfresh) {
+  client->Begin("127.0.0.1");
+  ASSERT_TRUE(WaitFor([&] { return Count(kConnected) == 1; }));
+  QTest::qWait(200);  // the event loop keeps running while the server says nothing
+  EXPECT_THAT(rec.texts, ElementsAre(kOpening, kConnected));
+  EXPECT_EQ(client->state(), TimeSync::State::kConnected);
+
+  client->Begin("127.0.0.1");
+  ASSERT_TRUE(WaitFor([&] { return peers.size() == 2 && Count(kConnected) == 2; }));
+  EXPECT_TRUE(WaitFor([&] { return peers[0]->state() == QAbstractSocket::UnconnectedState; }));
+  peers[1]->write(QByteArray::fromHex("CDE74DC0"));
+  peers[1]->disconnectFromHost();
+  ASSERT_TRUE(Finished());
+  EXPECT_EQ(Count(kClosing), 1u);
+  EXPECT_EQ(rec.texts.back(), kSynchronised);
+  EXPECT_THAT(rec.records, ElementsAre(kJune20));
+}
+
+TEST_F(TimeClientTest, ConnectionFailuresEndWithSocketsClosed) {
+  server.close();  // its port is now free, with nothing listening
+  client->Begin("127.0.0.1");
+  ASSERT_TRUE(Finished());
+  EXPECT_THAT(rec.texts,
+              ElementsAre(kOpening, StartsWith("   error received: "),
+                          "   error received: " + std::to_string(ECONNREFUSED), "sockets closed"));
+  EXPECT_GT(rec.texts[1].size(), std::string("   error received: ").size());
+
+  rec = Recorder{};
+  client->Begin("zevrin-no-such-host.invalid");
+  ASSERT_TRUE(Finished());
+  EXPECT_THAT(rec.texts,
+              ElementsAre("opening connection to TIMESERVER [zevrin-no-such-host.invalid]",
+                          StartsWith("   error received: "),
+                          "   error received: " +
+                              std::to_string(SocketErrorNumber(QAbstractSocket::HostNotFoundError)),
+                          "sockets closed"));
+  EXPECT_THAT(rec.records, IsEmpty());
+}
+
+}  // namespace
+}  // namespace zevrin
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
