@@ -1,5 +1,6 @@
 // Throughput of the frame pipeline: receive path, header decoding, monitor text
-// and (when given) the satellite decoder, on a generated pass and on random bytes.
+// and telemetry decoding into the display-field store, on a generated pass and on
+// random bytes.
 
 #include <benchmark/benchmark.h>
 
@@ -8,6 +9,8 @@
 #include "frames/frame_analysis.h"
 #include "link/receive_path.h"
 #include "sample/sample_pass.h"
+#include "telemetry/telemetry_decoder.h"
+#include "ui/display_fields.h"
 
 namespace zevrin {
 namespace {
@@ -50,7 +53,7 @@ const sample::Bytes& RandomBytes() {
   return bytes;
 }
 
-enum Stage { kReceiveOnly, kWithHeader, kWithMonitor };
+enum Stage { kReceiveOnly, kWithHeader, kWithTelemetry, kWholePipeline };
 
 void RunPipeline(benchmark::State& state, const sample::Bytes& input, Stage stage) {
   SystemClock clock;
@@ -60,9 +63,12 @@ void RunPipeline(benchmark::State& state, const sample::Bytes& input, Stage stag
   ReceiveState receive_state;
   ReceivePath path(receive_state, clock, view);
   FrameAnalysis analysis(clock);
+  DisplayFields fields;
+  TelemetryDecoder telemetry(fields);
   path.SetRawLog(&log);
   if (stage != kReceiveOnly) path.SetFrameHandler(&analysis);
-  if (stage == kWithMonitor) analysis.SetMonitor(&monitor);
+  if (stage >= kWithTelemetry) analysis.SetSatelliteDecoder(&telemetry);
+  if (stage == kWholePipeline) analysis.SetMonitor(&monitor);
   constexpr std::size_t kChunk = 4096;  // a generous serial notification
   for (auto _ : state) {
     for (std::size_t pos = 0; pos < input.size(); pos += kChunk) {
@@ -77,11 +83,13 @@ void RunPipeline(benchmark::State& state, const sample::Bytes& input, Stage stag
 
 void BM_ReceivePath_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kReceiveOnly); }
 void BM_HeaderDecoding_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kWithHeader); }
-void BM_WholePipeline_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kWithMonitor); }
-void BM_WholePipeline_RandomBytes(benchmark::State& s) { RunPipeline(s, RandomBytes(), kWithMonitor); }
+void BM_Telemetry_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kWithTelemetry); }
+void BM_WholePipeline_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kWholePipeline); }
+void BM_WholePipeline_RandomBytes(benchmark::State& s) { RunPipeline(s, RandomBytes(), kWholePipeline); }
 
 BENCHMARK(BM_ReceivePath_Pass);
 BENCHMARK(BM_HeaderDecoding_Pass);
+BENCHMARK(BM_Telemetry_Pass);
 BENCHMARK(BM_WholePipeline_Pass);
 BENCHMARK(BM_WholePipeline_RandomBytes);
 

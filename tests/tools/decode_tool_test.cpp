@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -123,7 +124,10 @@ TEST(DecodeToolTest, MonitorFormatPrintsTheMonitorEntryWithNewlines) {
             "\n2009-06-20 14:05:09.437 UTC: [22 Bytes KISS Frame (without CRC)]\n"
             "ctrl: 3   PID: F0 {UI}   3 Payload Bytes\n"
             "from QQ0SAT to QQ0GND: \n"
-            " 1   > 01 02 03 \n");
+            " 1   > 01 02 03 \n"
+            // The counter and header word would lie beyond the frame: not shown.
+            "  Frame #: 258\n"
+            "  Frame Type: unknown Data Frame\n");
   const std::string raw = Decode(frame, {OutputFormat::kMonitor, true});
   EXPECT_THAT(raw, HasSubstr("\n 1   > C0 00 "));
   EXPECT_THAT(raw, HasSubstr("\n 21  > 03 C0 \n"));
@@ -188,6 +192,81 @@ TEST_F(DecodeCommandTest, BadArgumentsFailWithOneLineAndStatusTwo) {
   EXPECT_EQ(Lines(out).size(), 1u);
   EXPECT_EQ(Run("--help", out), 0);
   EXPECT_THAT(out, HasSubstr("usage: zevrinkiss-decode"));
+}
+
+}  // namespace
+}  // namespace zevrin
+
+namespace zevrin {
+namespace {
+
+Bytes PowerRecordFrame(std::uint8_t heater_on_threshold) {
+  Bytes payload = sample::SatellitePayload(42, 'S', 7, 256, 90);
+  payload[6] = 0x29;
+  payload[27] = 255;  // battery 5.00 V
+  payload[42] = heater_on_threshold;
+  payload[43] = 200;
+  payload[44] = 178;
+  payload[45] = 0;
+  payload[70] = 0x14;
+  return sample::KissFrame(sample::SatelliteFrame(payload));
+}
+
+TEST(DecodeToolTelemetryTest, JsonListsWhatEachFrameWrote) {
+  Bytes stream = PowerRecordFrame(199);
+  sample::Ax25Frame other = sample::SatelliteFrame({1, 2, 3});
+  other.source = {"QQ2XYZ", 0, false};
+  const Bytes second = sample::KissFrame(other);
+  stream.insert(stream.end(), second.begin(), second.end());
+
+  const std::vector<std::string> lines = Lines(Decode(stream, {OutputFormat::kJson, false}));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_THAT(lines[0], HasSubstr("\"18\":\"5.00\""));
+  EXPECT_THAT(lines[0], HasSubstr("\"41\":\"-57\""));
+  EXPECT_THAT(lines[0], HasSubstr("\"colours\":{\"41\":\"red\",\"42\":\"green\",\"43\":\"green\",\"44\":\"red\"}"));
+  EXPECT_THAT(lines[0], HasSubstr("\"boxes\":{\"frame_number\":\"42\",\"frame_type\":\"Housekeeping Data\","
+                                  "\"counter\":\"7\",\"header_word\":\"256\"}"));
+  EXPECT_THAT(lines[0], HasSubstr("\"gauges\":{}"));
+  EXPECT_THAT(lines[1], HasSubstr("\"fields\":{},\"colours\":{},\"boxes\":{\"frame_type\":\"no TARVELO packets\"},"
+                                  "\"gauges\":{}}"));
+}
+
+TEST(DecodeToolTelemetryTest, CsvHasAHeaderAndOneRowPerRecord) {
+  const Bytes pass = sample::MakePass({.frames = 200});
+  const std::string json = Decode(pass, {OutputFormat::kJson, false});
+  std::size_t records = 0;
+  for (const std::string& line : Lines(json)) {
+    // A decoded record always writes its first field: 0 (power) or 54 (system).
+    if (line.find("\"fields\":{\"0\":") != std::string::npos ||
+        line.find("\"fields\":{\"54\":") != std::string::npos) {
+      ++records;
+    }
+  }
+  const std::vector<std::string> rows = Lines(Decode(pass, {OutputFormat::kCsv, false}));
+  ASSERT_GT(records, 20u);
+  ASSERT_EQ(rows.size(), records + 1);
+  EXPECT_THAT(rows[0], ::testing::StartsWith("frame,record,Satellite Time,Weekday,Frame Type,Frame #,"));
+  EXPECT_THAT(rows[0], HasSubstr(",18 Battery Volts [V],"));
+  EXPECT_THAT(rows[0], HasSubstr(",26 Temp Sensor 1 [\xC2\xB0" "C],"));
+  EXPECT_THAT(rows[0], HasSubstr(",37 COM Mode,"));
+  const auto columns = [](const std::string& row) { return std::count(row.begin(), row.end(), ','); };
+  for (const std::string& row : rows) {
+    EXPECT_EQ(row.back(), '\r');  // CR LF line ends, as spreadsheets expect
+    EXPECT_EQ(columns(row), columns(rows[0])) << row;
+  }
+}
+
+TEST(DecodeToolTelemetryTest, MonitorShowsTheDecodedValuesOfSatelliteFrames) {
+  const std::string text = Decode(PowerRecordFrame(200), {OutputFormat::kMonitor, false});
+  EXPECT_THAT(text, HasSubstr("\n  Frame #: 42\n  Frame Type: Housekeeping Data\n"));
+  EXPECT_THAT(text, HasSubstr("\n  Battery Volts: 5.00 V\n"));
+  EXPECT_THAT(text, HasSubstr("\n  Heater ON Temp: -56 \xC2\xB0" "C  [green]\n"));
+  EXPECT_THAT(text, HasSubstr("\n  Emergency Threshold: 0.00 V  [red]\n"));
+
+  sample::Ax25Frame other = sample::SatelliteFrame({1, 2, 3});
+  other.source = {"QQ2XYZ", 0, false};
+  EXPECT_EQ(Decode(sample::KissFrame(other), {OutputFormat::kMonitor, false}).find("  Frame Type"),
+            std::string::npos);
 }
 
 }  // namespace

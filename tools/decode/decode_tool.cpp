@@ -5,9 +5,63 @@
 
 namespace zevrin {
 
+namespace {
+
+constexpr std::string_view kBoxLabels[kBoxCount] = {"Satellite Time", "Weekday", "Frame Type",
+                                                    "Frame #",        "Counter", "Header Word"};
+constexpr std::string_view kGaugeLabels[kGaugeCount] = {"GPS Mem Fill", "XHK Mem Fill"};
+
+std::string_view ColourName(FieldColour colour) {
+  switch (colour) {
+    case FieldColour::kGreen:
+      return "green";
+    case FieldColour::kRed:
+      return "red";
+    case FieldColour::kNormal:
+      break;
+  }
+  return "normal";
+}
+
+// The caption people see beside a field; the link group's "Mode" is told apart
+// from the operating mode.
+std::string FieldLabel(int index) {
+  const FieldInfo& info = DisplayFieldTable()[static_cast<std::size_t>(index)];
+  std::string label;
+  if (info.group == FieldGroup::kCom) label = "COM ";
+  label += info.caption;
+  return label;
+}
+
+// Standard CSV quoting: fields with a comma, quote or line break are quoted and
+// their quotes doubled.
+void AppendCsv(std::string& out, std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out += text;
+    return;
+  }
+  out.push_back('"');
+  for (const char c : text) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+
+bool Visible(int index) {
+  return DisplayFieldTable()[static_cast<std::size_t>(index)].group != FieldGroup::kHidden;
+}
+
+}  // namespace
+
+std::string_view BoxLabel(Box box) { return kBoxLabels[static_cast<int>(box)]; }
+std::string_view GaugeLabel(Gauge gauge) { return kGaugeLabels[static_cast<int>(gauge)]; }
+
 DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const Clock& clock)
     : options_(options), out_(out), receive_(state_, clock, *this), analysis_(clock) {
   receive_.SetFrameHandler(this);
+  analysis_.SetSatelliteDecoder(&telemetry_);
+  if (options_.format == OutputFormat::kCsv) WriteCsvHeader();
   if (options_.format == OutputFormat::kMonitor) {
     analysis_.SetMonitor(this);
     analysis_.options().analyze_frame = !options_.raw_view;
@@ -27,8 +81,19 @@ void DecodeTool::AppendMonitorText(std::string_view text, ColourRole) {
 
 void DecodeTool::HandOver(std::span<const std::uint8_t> frame, ReceiveState& state) {
   ++frames_;
+  fields_.BeginFrame();
   analysis_.HandOver(frame, state);
-  if (options_.format == OutputFormat::kJson) WriteJson(frame);
+  switch (options_.format) {
+    case OutputFormat::kJson:
+      WriteJson(frame);
+      break;
+    case OutputFormat::kMonitor:
+      if (telemetry_.last_was_satellite()) WriteDecodedValues();
+      break;
+    case OutputFormat::kCsv:
+      if (telemetry_.last_record() != RecordKind::kNone) WriteCsvRow();
+      break;
+  }
   std::fflush(out_);
 }
 
@@ -77,7 +142,138 @@ void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   });
   o += "],\"ascii\":";
   json::AppendLatin1String(o, AsciiText(payload));
-  o += ",\"fields\":{},\"colours\":{},\"boxes\":{},\"gauges\":{}}\n";
+  const FrameWrites& w = fields_.Writes();
+  o += ",\"fields\":{";
+  first = true;
+  for (const int index : w.fields) {
+    if (!first) o += ',';
+    o += '"';
+    o += std::to_string(index);
+    o += "\":";
+    json::AppendLatin1String(o, fields_.Field(index));
+    first = false;
+  }
+  o += "},\"colours\":{";
+  first = true;
+  for (const int index : w.coloured) {
+    if (!first) o += ',';
+    o += '"';
+    o += std::to_string(index);
+    o += "\":";
+    json::AppendLatin1String(o, ColourName(fields_.Colour(index)));
+    first = false;
+  }
+  o += "},\"boxes\":{";
+  first = true;
+  for (const Box box : w.boxes) {
+    if (!first) o += ',';
+    json::AppendLatin1String(o, BoxTable()[static_cast<std::size_t>(box)].json_key);
+    o += ':';
+    json::AppendLatin1String(o, fields_.BoxText(box));
+    first = false;
+  }
+  o += "},\"gauges\":{";
+  first = true;
+  for (const Gauge gauge : w.gauges) {
+    if (!first) o += ',';
+    json::AppendLatin1String(o, GaugeTable()[static_cast<std::size_t>(gauge)].json_key);
+    o += ':';
+    json::AppendLatin1String(o, fields_.GaugeText(gauge));
+    first = false;
+  }
+  o += "}}\n";
+  std::fwrite(o.data(), 1, o.size(), out_);
+}
+
+void DecodeTool::WriteDecodedValues() {
+  // What the satellite frame wrote, as the main window would show it: caption,
+  // value and unit, in the order the decoder wrote them.
+  const FrameWrites& w = fields_.Writes();
+  std::string& o = line_;
+  o.clear();
+  for (const Box box : w.boxes) {
+    o += "  ";
+    o += BoxLabel(box);
+    o += ": ";
+    o += fields_.BoxText(box);
+    o += '\n';
+  }
+  for (const int index : w.fields) {
+    if (!Visible(index)) continue;
+    o += "  ";
+    o += FieldLabel(index);
+    o += ": ";
+    o += fields_.Field(index);
+    const std::string_view unit = DisplayFieldTable()[static_cast<std::size_t>(index)].unit;
+    if (!unit.empty()) {
+      o += ' ';
+      o += unit;
+    }
+    const FieldColour colour = fields_.Colour(index);
+    if (colour != FieldColour::kNormal) {
+      o += "  [";
+      o += ColourName(colour);
+      o += ']';
+    }
+    o += '\n';
+  }
+  for (const Gauge gauge : w.gauges) {
+    o += "  ";
+    o += GaugeLabel(gauge);
+    o += ": ";
+    o += fields_.GaugeText(gauge);
+    o += '\n';
+  }
+  std::fwrite(o.data(), 1, o.size(), out_);
+}
+
+void DecodeTool::WriteCsvHeader() {
+  std::string& o = line_;
+  o = "frame,record";
+  for (int b = 0; b < kBoxCount; ++b) {
+    o += ',';
+    AppendCsv(o, BoxLabel(static_cast<Box>(b)));
+  }
+  for (int g = 0; g < kGaugeCount; ++g) {
+    o += ',';
+    AppendCsv(o, GaugeLabel(static_cast<Gauge>(g)));
+  }
+  for (int index = 0; index < kDisplayFieldCount; ++index) {
+    if (!Visible(index)) continue;
+    std::string column = std::to_string(index);
+    column += ' ';
+    column += FieldLabel(index);
+    const std::string_view unit = DisplayFieldTable()[static_cast<std::size_t>(index)].unit;
+    if (!unit.empty()) {
+      column += " [";
+      column += unit;
+      column += ']';
+    }
+    o += ',';
+    AppendCsv(o, column);
+  }
+  o += "\r\n";
+  std::fwrite(o.data(), 1, o.size(), out_);
+}
+
+void DecodeTool::WriteCsvRow() {
+  std::string& o = line_;
+  o = std::to_string(frames_);
+  o += telemetry_.last_record() == RecordKind::kPower ? ",power" : ",system";
+  for (int b = 0; b < kBoxCount; ++b) {
+    o += ',';
+    AppendCsv(o, fields_.BoxText(static_cast<Box>(b)));
+  }
+  for (int g = 0; g < kGaugeCount; ++g) {
+    o += ',';
+    AppendCsv(o, fields_.GaugeText(static_cast<Gauge>(g)));
+  }
+  for (int index = 0; index < kDisplayFieldCount; ++index) {
+    if (!Visible(index)) continue;
+    o += ',';
+    AppendCsv(o, fields_.Field(index));
+  }
+  o += "\r\n";
   std::fwrite(o.data(), 1, o.size(), out_);
 }
 

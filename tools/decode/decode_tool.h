@@ -10,15 +10,22 @@
 #include "frames/frame_analysis.h"
 #include "link/receive_path.h"
 #include "platform/time_of_day.h"
+#include "telemetry/telemetry_decoder.h"
+#include "ui/display_fields.h"
 
 namespace zevrin {
 
-enum class OutputFormat { kMonitor, kJson };
+enum class OutputFormat { kMonitor, kJson, kCsv };
 
 struct DecodeToolOptions {
   OutputFormat format = OutputFormat::kMonitor;
   bool raw_view = false;  // monitor format: raw view instead of the decoded view
 };
+
+/// Name of a bottom-row box for people: its caption, or a name where it has none.
+std::string_view BoxLabel(Box box);
+/// Name of a memory gauge for people.
+std::string_view GaugeLabel(Gauge gauge);
 
 class DecodeTool final : private FrameHandler, private MonitorSink, private ReceiveView {
  public:
@@ -38,12 +45,17 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   void SetReceiveCounterText(std::string_view) override {}
 
   void WriteJson(std::span<const std::uint8_t> frame);
+  void WriteDecodedValues();
+  void WriteCsvHeader();
+  void WriteCsvRow();
 
   DecodeToolOptions options_;
   std::FILE* out_;
   ReceiveState state_;
   ReceivePath receive_;
   FrameAnalysis analysis_;
+  DisplayFields fields_;
+  TelemetryDecoder telemetry_{fields_};
   std::string line_;
   std::uint64_t frames_ = 0;
 };

@@ -14,14 +14,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zevrinkiss-decode [--format monitor|json] [--raw-view] [FILE...]\n"
+    "usage: zevrinkiss-decode [--format monitor|json|csv] [--raw-view] [FILE...]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
     "standard input when no file or \"-\" is given, and prints each frame as it\n"
     "completes.\n"
     "\n"
     "  --format monitor  each frame as the frame monitor shows it (default)\n"
-    "  --format json     one JSON object per frame\n"
+    "  --format json     one JSON object per frame, with the values it decoded\n"
+    "  --format csv      one row per housekeeping record: every value after it\n"
     "  --raw-view        monitor format: dump the whole frame as received\n"
     "  --help            show this text\n";
 
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
       std::string value;
       if (arg == "--format") {
-        if (i + 1 >= argc) return Fail("--format needs a value: monitor or json");
+        if (i + 1 >= argc) return Fail("--format needs a value: monitor, json or csv");
         value = argv[++i];
       } else {
         value = arg.substr(9);
@@ -74,8 +75,10 @@ int main(int argc, char** argv) {
         options.format = zevrin::OutputFormat::kMonitor;
       } else if (value == "json") {
         options.format = zevrin::OutputFormat::kJson;
+      } else if (value == "csv") {
+        options.format = zevrin::OutputFormat::kCsv;
       } else {
-        return Fail("unknown format '" + value + "' (use monitor or json)");
+        return Fail("unknown format '" + value + "' (use monitor, json or csv)");
       }
     } else {
       return Fail("unknown option '" + arg + "' (see --help)");

@@ -199,7 +199,8 @@ Bytes MakePass(const PassOptions& options) {
 
   std::int64_t now = options.start_time;
   for (int i = 0; i < options.frames; ++i) {
-    const double phase = 2 * kPi * i / (options.frames > 0 ? options.frames : 1);
+    // Start in sunlight, a little past the terminator.
+    const double phase = 0.8 + 2 * kPi * i / (options.frames > 0 ? options.frames : 1);
     now += 1 + (percent(rng) < 30 ? 1 : 0);
     const int kind = percent(rng);
     Bytes frame;
