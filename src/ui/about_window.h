@@ -1,0 +1,32 @@
+#pragma once
+// The About window: program name, version line and contact rows.
+
+#include <QWidget>
+#include <string>
+#include <string_view>
+
+namespace zevrin {
+
+/// Program name shown in the About window's title line.
+inline constexpr char kProgramName[] = "ZEVRIN TARVELO Housekeeping Data Decoder";
+/// Release date of this version.
+inline constexpr std::string_view kReleaseDate = "June 20, 2009";
+
+/// "Version ", the version, four blanks and the release date in brackets.
+std::string VersionLine();
+
+class AboutWindow final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit AboutWindow(QWidget* parent = nullptr);
+};
+
+/// Opens the About window, or raises it when it is already open; there is never
+/// more than one. It closes only through its own close control (or at exit).
+AboutWindow* OpenAboutWindow();
+
+/// The open About window, or null.
+AboutWindow* CurrentAboutWindow();
+
+}  // namespace zevrin

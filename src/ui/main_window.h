@@ -1,0 +1,157 @@
+#pragma once
+// The main window: display fields, bottom row, frame monitor, terminal line,
+// options, labels, status bar and menus. It shows what the receive path and the
+// decoders produce and passes the user's commands on as signals.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "frames/frame_analysis.h"
+#include "link/receive_path.h"
+#include "platform/time_of_day.h"
+#include "telemetry/telemetry_decoder.h"
+#include "ui/display_fields.h"
+#include "ui/monitor_pane.h"
+#include "ui/status_window.h"
+
+namespace zevrin {
+
+/// Layout caption of the clock label until the first tick.
+inline constexpr char kClockLabelStart[] = "sync...";
+/// Layout caption of the port label until start-up writes it.
+inline constexpr char kPortLabelStart[] = "COM port";
+/// Layout caption of the last-packet label.
+inline constexpr char kLastPacketLabelStart[] = "Label4";
+
+/// What outlives the main window: the receive state, the display-field store
+/// (emptied by each new main window) and the status windows that read it.
+struct ProgramState {
+  explicit ProgramState(const Clock& program_clock) : clock(program_clock) {}
+  ProgramState(const ProgramState&) = delete;
+  ProgramState& operator=(const ProgramState&) = delete;
+
+  const Clock& clock;
+  ReceiveState receive_state;
+  DisplayFields fields;
+  StatusWindows status_windows{&fields};
+};
+
+/// The road of a frame from the bytes of a receive notification to the monitor
+/// and the store: receive path, frame analysis (monitor entry, header decoding)
+/// and the telemetry decoder.
+class FramePipeline {
+ public:
+  FramePipeline(ReceiveState& state, const Clock& clock, ReceiveView& view, MonitorSink& monitor,
+                DisplayFields& fields);
+  FramePipeline(const FramePipeline&) = delete;
+  FramePipeline& operator=(const FramePipeline&) = delete;
+
+  /// A receive notification with its bytes already read.
+  void Receive(std::span<const std::uint8_t> bytes) { path_.Receive(bytes); }
+
+  ReceivePath& path() { return path_; }
+  FrameAnalysis& analysis() { return analysis_; }
+  TelemetryDecoder& decoder() { return decoder_; }
+
+ private:
+  ReceivePath path_;
+  FrameAnalysis analysis_;
+  TelemetryDecoder decoder_;
+};
+
+class MainWindow final : public QMainWindow,
+                         public ReceiveView,
+                         public MonitorSink,
+                         private DisplayFieldsObserver {
+  Q_OBJECT
+
+ public:
+  /// Empties the store of `program` (a new window starts with empty fields) and
+  /// shows it from then on. `program` must outlive the window.
+  explicit MainWindow(ProgramState& program, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  /// The receive path and decoders feeding this window.
+  FramePipeline& pipeline() { return pipeline_; }
+  /// Same as a receive notification bringing `bytes`.
+  void Receive(std::span<const std::uint8_t> bytes) { pipeline_.Receive(bytes); }
+
+  // ReceiveView: the status bar and the receive-counter label.
+  void SetStatusText(std::string_view text) override;
+  void SetReceiveCounterText(std::string_view text) override;
+  // MonitorSink: the frame monitor.
+  void AppendMonitorText(std::string_view text, ColourRole role) override;
+
+  // What the station logic drives.
+  void SetTitle(const QString& title) { setWindowTitle(title); }
+  void SetPortLabel(const QString& text) { port_label_->setText(text); }
+  void SetLastPacketLabel(const QString& text) { last_packet_label_->setText(text); }
+  void SetClockLabel(const QString& text) { clock_label_->setText(text); }
+  /// Shows the open-port picture and hides the closed-port one, or the reverse.
+  void ShowPortOpen(bool open);
+  void SetTerminalText(const QString& text) { terminal_->setText(text); }
+  QString StatusText() const;
+
+  bool AnalyzeFrameChecked() const { return analyze_frame_->isChecked(); }
+  bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
+  MonitorPane& monitor() { return *monitor_; }
+
+  /// "&Clear": empties the monitor, zeroes the byte and frame counters and
+  /// empties the receive-counter label; frame assembly goes on untouched.
+  void ClearMonitor();
+
+ signals:
+  void SetupRequested();              // MnuSetup
+  void ExitRequested();               // MnuExit
+  void Cleared();                     // MnuClear, after the clear
+  void HexdumpToggled(bool checked);  // Mnu_ASCII_Hexdump
+  void TncButtonClicked();            // Command4
+  /// A key typed in Text2, with its character code, before the line handles it.
+  void TerminalKeyPressed(int code);
+  void Closing();  // the window is being closed
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // DisplayFieldsObserver: mirror the store.
+  void FieldWritten(int index) override;
+  void FieldColoured(int index) override;
+  void BoxWritten(Box box) override;
+  void GaugeWritten(Gauge gauge) override;
+
+  void BuildMenus();
+  QWidget* BuildTopRow();
+  QWidget* BuildHousekeeping();
+  QWidget* BuildSideColumn();
+  QLineEdit* MakeField(const QString& name, int width);
+  void ShowFieldColour(int index);
+
+  ProgramState& program_;
+  // Built before the widgets: it reports to this window, which forwards to them.
+  FramePipeline pipeline_;
+  MonitorPane* monitor_ = nullptr;
+
+  std::array<QLineEdit*, kDisplayFieldCount> fields_{};  // null for hidden fields
+  std::array<QLineEdit*, kBoxCount> boxes_{};
+  std::array<QLabel*, kGaugeCount> gauges_{};
+  QLabel* port_label_ = nullptr;
+  QLabel* counter_label_ = nullptr;
+  QLabel* last_packet_label_ = nullptr;
+  QLabel* clock_label_ = nullptr;
+  QLabel* port_open_picture_ = nullptr;
+  QLabel* port_closed_picture_ = nullptr;
+  QLineEdit* terminal_ = nullptr;
+  QCheckBox* analyze_frame_ = nullptr;
+  QPushButton* tnc_button_ = nullptr;
+  QAction* hexdump_action_ = nullptr;
+};
+
+}  // namespace zevrin
