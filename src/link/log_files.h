@@ -1,0 +1,156 @@
+#pragma once
+// The log files of one run of the main window: the raw log (".kss", always), the
+// dump log (".dmp") and the hex log (".hex", opened with the dump log and never
+// written). A log that cannot be created or written never stops reception, but the
+// user is told once, and told again when it works once more.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frames/monitor.h"
+#include "link/raw_log.h"
+#include "link/receive_path.h"
+#include "platform/time_of_day.h"
+
+namespace zevrin {
+
+inline constexpr std::string_view kRawLogExtension = ".kss";
+inline constexpr std::string_view kDumpLogExtension = ".dmp";
+inline constexpr std::string_view kHexLogExtension = ".hex";
+
+/// `directory`, "/", the station label, "_", the UTC time as ddmmyyyy_hhmm and the
+/// extension: "dir/Lab_03032010_1407.kss".
+std::string LogFileName(std::string_view directory, std::string_view station_label,
+                        std::int64_t utc_seconds, std::string_view extension);
+
+/// Told when a log file starts failing and when it works again. Each change is
+/// told once, so a full disk gives one message, not one per frame.
+class LogProblemListener {
+ public:
+  virtual ~LogProblemListener() = default;
+  virtual void ShowLogProblem(std::string_view message) = 0;
+  virtual void ShowLogRecovered(std::string_view message) = 0;
+};
+
+/// A text log: each line goes to the file at once, ended by CR LF. An existing file
+/// is appended to.
+class FileDumpLog final : public DumpLog {
+ public:
+  FileDumpLog() = default;
+  ~FileDumpLog() override;
+  FileDumpLog(const FileDumpLog&) = delete;
+  FileDumpLog& operator=(const FileDumpLog&) = delete;
+
+  /// Opens (creating when needed) for appending. Returns false and keeps the reason
+  /// in error() when it cannot.
+  bool Open(const std::string& path);
+  bool IsOpen() const { return fd_ >= 0; }
+  /// Closes; with `delete_if_empty` a file holding no bytes is removed. Returns
+  /// false and keeps the reason in error() when a step fails.
+  bool Close(bool delete_if_empty);
+
+  void WriteLine(std::string_view line) override { Write(line); }
+  /// WriteLine that tells whether the whole line reached the file.
+  bool Write(std::string_view line);
+
+  const std::string& path() const { return path_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  std::string error_;
+};
+
+/// Tracks whether one log works and tells the listener about each change.
+class LogHealth {
+ public:
+  LogHealth(LogProblemListener* listener) : listener_(listener) {}
+  /// A failed create or write of the file at `path` for `reason`.
+  void Failed(const std::string& path, const std::string& reason);
+  /// A successful create or write; tells the listener only after a failure.
+  void Succeeded(const std::string& path);
+  bool failing() const { return failing_; }
+
+ private:
+  LogProblemListener* listener_;
+  bool failing_ = false;
+};
+
+/// The raw log as the receive path sees it. A frame that cannot be written whole
+/// is cut off again, so the file stays a sequence of complete frames; a file that
+/// could not be created is tried again with the next frame.
+class CheckedRawLog final : public RawLog {
+ public:
+  explicit CheckedRawLog(LogProblemListener* listener) : health_(listener) {}
+  bool Open(const std::string& path);
+  bool AppendFrame(std::span<const std::uint8_t> frame) override;
+  /// Closes it, deleting an empty file. Returns false with error() set on failure.
+  bool Close();
+  bool IsOpen() const { return file_.IsOpen(); }
+  /// True from Open to Close, whether or not the file could be created.
+  bool active() const { return active_; }
+  const std::string& path() const { return file_.path(); }
+  const std::string& error() const { return file_.error(); }
+
+ private:
+  FileRawLog file_;
+  LogHealth health_;
+  bool active_ = false;
+};
+
+/// The dump log as ShowFrame sees it, with the same checks as CheckedRawLog.
+class CheckedDumpLog final : public DumpLog {
+ public:
+  explicit CheckedDumpLog(LogProblemListener* listener) : health_(listener) {}
+  bool Open(const std::string& path);
+  void WriteLine(std::string_view line) override;
+  bool Close();
+  bool IsOpen() const { return file_.IsOpen(); }
+  bool active() const { return active_; }
+  const std::string& path() const { return file_.path(); }
+  const std::string& error() const { return file_.error(); }
+
+ private:
+  FileDumpLog file_;
+  LogHealth health_;
+  bool active_ = false;
+};
+
+/// The three logs of one run, named and placed in `directory` (the program's own).
+class LogFiles {
+ public:
+  /// `listener` may be null: problems are then not told.
+  LogFiles(std::string directory, LogProblemListener* listener);
+  ~LogFiles();
+  LogFiles(const LogFiles&) = delete;
+  LogFiles& operator=(const LogFiles&) = delete;
+
+  /// Opens the raw log under its name for `utc_seconds`.
+  void OpenRawLog(std::string_view station_label, std::int64_t utc_seconds);
+  /// Opens the dump log, then the hex log; each name takes its own clock reading.
+  void OpenDumpLogs(std::string_view station_label, const Clock& clock);
+  bool dump_logs_active() const { return dump_.active(); }
+
+  /// Closes raw, dump and hex log in this order, deleting those that hold no
+  /// bytes. Returns a description of each step that failed, in order.
+  std::vector<std::string> CloseAll();
+
+  RawLog& raw_log() { return raw_; }
+  DumpLog& dump_log() { return dump_; }
+  const CheckedRawLog& raw() const { return raw_; }
+  const CheckedDumpLog& dump() const { return dump_; }
+  const CheckedDumpLog& hex() const { return hex_; }
+
+ private:
+  std::string directory_;
+  CheckedRawLog raw_;
+  CheckedDumpLog dump_;
+  CheckedDumpLog hex_;
+};
+
+}  // namespace zevrin

@@ -1,0 +1,49 @@
+#pragma once
+// The port setup dialog " Setup COM - TNC": five lists for port and line settings,
+// "ok" writes the settings file and asks for a restart of the main window,
+// "Cancel" closes it without writing.
+
+#include <QDialog>
+#include <QString>
+#include <string>
+
+#include "link/station.h"
+
+class QComboBox;
+class QPushButton;
+
+namespace zevrin {
+
+class SetupDialog final : public QDialog {
+  Q_OBJECT
+
+ public:
+  /// Non-modal; deletes itself when closed. Opens with the settings in force
+  /// selected; a value missing from its list is added to it and selected, so "ok"
+  /// without changes keeps the settings as they are.
+  explicit SetupDialog(SetupValues values, QWidget* parent = nullptr);
+
+  /// Line 1 as "ok" would write it now.
+  std::string ChosenSettingsLine() const;
+
+ Q_SIGNALS:
+  /// The file has been written and the dialog closed: the main window restarts.
+  /// Connect it queued when the handler destroys the dialog's parent.
+  void RestartRequested();
+  /// The file could not be written; the message names the file and the reason
+  /// and is also shown in a message box named "SettingsWriteError".
+  void WriteFailed(const QString& message);
+
+ private:
+  void Command1_Click();  // "ok"
+  void Command2_Click();  // "Cancel"
+
+  SetupValues values_;
+  QComboBox* port_list_ = nullptr;
+  QComboBox* speed_list_ = nullptr;
+  QComboBox* data_list_ = nullptr;
+  QComboBox* parity_list_ = nullptr;
+  QComboBox* stop_list_ = nullptr;
+};
+
+}  // namespace zevrin

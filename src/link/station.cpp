@@ -1,0 +1,182 @@
+#include "link/station.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+#include "clock/time_sync.h"
+#include "link/version.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr std::string_view kTitleStart = "ZEVRIN TARVELO Housekeeping Data Decoder V. ";
+constexpr std::string_view kTitleLabelStart = "          [";
+constexpr std::string_view kKissModeStatus = "set TNC in KISS mode";
+constexpr int kEscapeKey = 27;
+constexpr int kEnterKey = 13;
+
+}  // namespace
+
+std::string WindowTitle(std::string_view station_label) {
+  std::string title(kTitleStart);
+  title += kVersion;
+  title += kTitleLabelStart;
+  title += station_label;
+  title += ']';
+  return title;
+}
+
+std::string PortLabelText(std::int16_t port_number, std::string_view line_settings) {
+  std::string label = "COM" + std::to_string(port_number) + " ";
+  label += line_settings;
+  for (char& c : label) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  label += " initialized ";
+  return label;
+}
+
+std::string ClockText(std::int64_t utc_seconds) {
+  const CivilTime t = ToCivil(utc_seconds);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+  return text;
+}
+
+std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
+                                              std::int64_t now) {
+  // Clamped rather than wrapped, so a clock set far off still shows a sensible sign.
+  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+  state.SecondsSinceFrame =
+      static_cast<std::int32_t>(std::clamp(now - last_frame_time, kMin, kMax));
+  if (state.SecondsSinceFrame == 0) {
+    state.PreviousGap = state.LastShownSeconds;
+    return std::nullopt;
+  }
+  std::string text = std::to_string(state.SecondsSinceFrame);
+  text += " sec since last packet [";
+  text += std::to_string(state.PreviousGap);
+  text += ']';
+  state.LastShownSeconds = state.SecondsSinceFrame;
+  return text;
+}
+
+Station::Station(StationProgram& program, SerialPort& port, StationView& view,
+                 ClockSyncStarter& sync, const Clock& clock, StationPaths paths)
+    : program_(program),
+      port_(port),
+      view_(view),
+      sync_(sync),
+      clock_(clock),
+      paths_(std::move(paths)),
+      receive_path_(program.receive, clock, view),
+      logs_(paths_.log_directory, &view) {
+  // The options belong to the window and start afresh with it.
+  program_.analysis.options() = MonitorOptions{};
+  receive_path_.SetFrameHandler(&program_.analysis);
+}
+
+Station::~Station() {
+  program_.analysis.SetDumpLog(nullptr);
+  receive_path_.SetRawLog(nullptr);
+}
+
+void Station::Form_Load() {
+  SettingsLines& settings = program_.settings;
+  const SettingsReadResult read = ReadSettingsFile(paths_.settings_file, settings);
+  if (settings.time_server_host.empty()) settings.time_server_host = kDefaultTimeServerHost;
+
+  view_.SetWindowTitle(WindowTitle(settings.station_label));
+  sync_.BeginClockSync(settings.time_server_host);
+
+  if (read == SettingsReadResult::kMissing) {
+    receive_path_.OpenPort(port_, kDefaultPortNumber, std::string(kDefaultLineSettings));
+  } else {
+    receive_path_.OpenPort(port_, SettingsPortNumber(settings.settings_line),
+                           SettingsLineSettings(settings.settings_line));
+  }
+  view_.SetPortLabel(PortLabelText(port_.PortNumber(), port_.Settings()));
+
+  program_.receive.LastFrameTime = clock_.Now().seconds;
+
+  logs_.OpenRawLog(settings.station_label, clock_.Now().seconds);
+  receive_path_.SetRawLog(&logs_.raw_log());
+  program_.analysis.SetDumpLog(&logs_.dump_log());
+  if (hexdump()) logs_.OpenDumpLogs(settings.station_label, clock_);
+  loaded_ = true;
+
+  // Last, so the dialog opens with the settings now in force.
+  if (read == SettingsReadResult::kMissing) view_.OpenSetupDialog();
+}
+
+void Station::Form_Unload() {
+  if (!loaded_) return;
+  loaded_ = false;
+  receive_path_.SetRawLog(nullptr);
+  program_.analysis.SetDumpLog(nullptr);
+  for (const std::string& failure : logs_.CloseAll()) view_.SetStatusText(failure);
+  if (port_.IsOpen()) port_.Close();
+}
+
+void Station::Timer1_Timer() {
+  view_.ShowPortOpen(port_.IsOpen());
+  const std::int64_t now = clock_.Now().seconds;
+  view_.SetClockText(ClockText(now));
+  if (const std::optional<std::string> text =
+          NextLastPacketText(program_.last_packet, program_.receive.LastFrameTime, now)) {
+    view_.SetLastPacketText(*text);
+  }
+}
+
+void Station::MnuClear_Click() {
+  view_.ClearMonitor();
+  receive_path_.ClearCounters();
+  view_.SetReceiveCounterText("");
+}
+
+void Station::Mnu_ASCII_Hexdump_Click() {
+  bool& checked = program_.analysis.options().hexdump;
+  checked = !checked;
+  // Checked after start-up: open the logs now, so the next frame is written.
+  if (checked && loaded_ && !logs_.dump_logs_active()) {
+    logs_.OpenDumpLogs(program_.settings.station_label, clock_);
+  }
+}
+
+void Station::Command4_Click() {
+  if (port_.IsOpen()) {
+    for (const std::uint8_t byte : kKissModeCommand) port_.WriteByte(byte);
+  }
+  view_.SetStatusText(kKissModeStatus);
+}
+
+void Station::Text2_KeyPress(int key) {
+  if (key == kEscapeKey) view_.SetTerminalText("[ESC]");
+  if (key == kEnterKey) view_.SetTerminalText("");
+  // Only codes of the 8-bit character set can go out as one byte.
+  if (key >= 0 && key <= 255 && port_.IsOpen()) port_.WriteByte(static_cast<std::uint8_t>(key));
+}
+
+void Station::OnComm(std::int16_t code) { receive_path_.OnComm(code, port_); }
+
+void Station::PortLost(std::string_view reason) {
+  std::string text = "COM" + std::to_string(port_.PortNumber()) + " lost (";
+  text += reason;
+  text += "): port closed";
+  view_.SetStatusText(text);
+}
+
+SetupValues Station::CurrentSetup() const {
+  SetupValues values;
+  values.port_number = port_.PortNumber();
+  values.line_settings = port_.Settings();
+  values.time_server_host = program_.settings.time_server_host;
+  values.station_label = program_.settings.station_label;
+  values.settings_file = paths_.settings_file;
+  return values;
+}
+
+}  // namespace zevrin

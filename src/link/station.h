@@ -1,0 +1,156 @@
+#pragma once
+// The station link of the main window: start-up and shutdown, the once-a-second
+// tick, "&Clear", the hexdump entry, the KISS-mode button and the terminal line.
+// The window forwards its events here and shows what the station tells its view.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "frames/frame_analysis.h"
+#include "link/log_files.h"
+#include "link/receive_path.h"
+#include "link/serial_port.h"
+#include "link/settings_file.h"
+#include "platform/time_of_day.h"
+
+namespace zevrin {
+
+/// The last-packet display state; all 0 at program start and never reset.
+struct LastPacketState {
+  std::int32_t SecondsSinceFrame = 0;  // computed at the last tick
+  std::int32_t LastShownSeconds = 0;   // the last non-zero value shown
+  std::int32_t PreviousGap = 0;        // the value shown in brackets
+};
+
+/// What lives for the whole run of the program and survives a restart of the main
+/// window: the receive state, the frame analysis (unescaped frame and header), the
+/// settings held in memory and the last-packet display state.
+struct StationProgram {
+  explicit StationProgram(const Clock& clock) : analysis(clock) {}
+  ReceiveState receive;
+  FrameAnalysis analysis;
+  /// Line 1 (only start-up uses it), TimeServerHost and StationLabel.
+  SettingsLines settings;
+  LastPacketState last_packet;
+};
+
+/// The main window as the station sees it. Status-bar and receive-counter texts
+/// come through ReceiveView, log problems through LogProblemListener; a log
+/// problem must be shown so the user notices it (the status bar is emptied by the
+/// next byte received).
+class StationView : public ReceiveView, public LogProblemListener {
+ public:
+  virtual void SetWindowTitle(std::string_view text) = 0;
+  virtual void SetPortLabel(std::string_view text) = 0;
+  virtual void SetLastPacketText(std::string_view text) = 0;
+  virtual void SetClockText(std::string_view text) = 0;
+  /// Shows the open-port picture and hides the closed-port one, or the reverse.
+  virtual void ShowPortOpen(bool open) = 0;
+  /// Replaces the terminal line's text; the key being handled is still added
+  /// by the line itself afterwards (Enter and Escape add nothing).
+  virtual void SetTerminalText(std::string_view text) = 0;
+  /// Empties the frame monitor.
+  virtual void ClearMonitor() = 0;
+  /// Opens the port setup dialog without waiting for it.
+  virtual void OpenSetupDialog() = 0;
+};
+
+/// Starts the clock synchronisation (returns at once).
+class ClockSyncStarter {
+ public:
+  virtual ~ClockSyncStarter() = default;
+  virtual void BeginClockSync(std::string_view host) = 0;
+};
+
+/// Where the station finds its files.
+struct StationPaths {
+  /// The settings file; by default the bare name, i.e. in the working directory.
+  std::string settings_file = std::string(kSettingsFileName);
+  /// The directory of the log files: the program's own directory.
+  std::string log_directory = ".";
+};
+
+/// What the port setup dialog starts from and writes back.
+struct SetupValues {
+  std::int16_t port_number = kDefaultPortNumber;  // in force now
+  std::string line_settings;                      // in force now, "9600,N,8,1"
+  std::string time_server_host;                   // written back as line 2
+  std::string station_label;                      // written back as line 3
+  std::string settings_file;
+};
+
+/// "ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [label]".
+std::string WindowTitle(std::string_view station_label);
+
+/// "COM3 19200,N,8,1 initialized ", upper-cased.
+std::string PortLabelText(std::int16_t port_number, std::string_view line_settings);
+
+/// "hh:mm:ss" of a UTC time.
+std::string ClockText(std::int64_t utc_seconds);
+
+/// The tick's last-packet step: updates `state` and returns the label's new text,
+/// or nullopt when a frame closed within the current second and the label keeps
+/// its text.
+std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
+                                              std::int64_t now);
+
+/// The KISS-mode command the button sends, one write per byte.
+inline constexpr std::uint8_t kKissModeCommand[] = {0x1B, 0x40, 0x6B, 0x0D};
+
+class Station {
+ public:
+  /// One Station per main window; `program` outlives all of them. The references
+  /// must outlive this object. Starts with the hexdump option off and the decoded
+  /// view on.
+  Station(StationProgram& program, SerialPort& port, StationView& view, ClockSyncStarter& sync,
+          const Clock& clock, StationPaths paths = {});
+  /// Closes the log files quietly; call Form_Unload first for a proper shutdown.
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  /// Start-up: settings file, title, clock synchronisation, port, port label,
+  /// last-frame time, logs. Failing steps are skipped. A missing settings file
+  /// opens the setup dialog and the port is opened at 1, 9600,N,8,1.
+  void Form_Load();
+  /// Shutdown: closes the logs (deleting empty ones) and the port. Failures go to
+  /// the status bar.
+  void Form_Unload();
+  /// The tick, every 1000 ms: port picture, clock label, last-packet label.
+  void Timer1_Timer();
+  /// "&Clear": empties the monitor, the counters and the receive-counter label.
+  void MnuClear_Click();
+  /// "Write Payload to ASCII File (Hexdump)": toggles the option. Checked after
+  /// start-up, it opens the dump and hex logs, written from the next frame on.
+  void Mnu_ASCII_Hexdump_Click();
+  bool hexdump() const { return program_.analysis.options().hexdump; }
+  /// "TNC2 @K": sends the KISS-mode command when the port is open.
+  void Command4_Click();
+  /// A key typed into the terminal line, with its character code.
+  void Text2_KeyPress(int key);
+  /// A notification of the serial port.
+  void OnComm(std::int16_t code);
+  /// The serial port went away and was closed; says so in the status bar.
+  void PortLost(std::string_view reason);
+
+  /// The values the setup dialog opens with.
+  SetupValues CurrentSetup() const;
+
+  ReceivePath& receive_path() { return receive_path_; }
+  const LogFiles& logs() const { return logs_; }
+
+ private:
+  StationProgram& program_;
+  SerialPort& port_;
+  StationView& view_;
+  ClockSyncStarter& sync_;
+  const Clock& clock_;
+  StationPaths paths_;
+  ReceivePath receive_path_;
+  LogFiles logs_;
+  bool loaded_ = false;
+};
+
+}  // namespace zevrin

@@ -1,0 +1,139 @@
+#include "link/setup_dialog.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace zevrin {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+class SetupDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(dir_); }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // The dialog deletes itself when closed; QPointer notices.
+  QPointer<SetupDialog> Open() {
+    QPointer<SetupDialog> dialog = new SetupDialog(values_);
+    dialog->show();
+    return dialog;
+  }
+  static QComboBox* List(SetupDialog* d, const char* name) {
+    return d->findChild<QComboBox*>(QString::fromLatin1(name));
+  }
+  static void Choose(SetupDialog* d, const char* name, const char* entry) {
+    QComboBox* list = List(d, name);
+    ASSERT_NE(list, nullptr) << name;
+    const int index = list->findText(QString::fromLatin1(entry));
+    ASSERT_GE(index, 0) << entry;
+    list->setCurrentIndex(index);
+  }
+  static void Click(SetupDialog* d, const char* name) {
+    QPushButton* button = d->findChild<QPushButton*>(QString::fromLatin1(name));
+    ASSERT_NE(button, nullptr) << name;
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  std::string FileContents() const {
+    std::ifstream in(values_.settings_file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  const fs::path dir_ = fs::temp_directory_path() / ("setup-" + std::to_string(::getpid()));
+  SetupValues values_{5, "4800,N,8,1", "time.example", "Lab", (dir_ / "zevrinkiss.ini").string()};
+};
+
+TEST_F(SetupDialogTest, OkWritesTheChosenSettingsAndAsksForTheRestart) {
+  QPointer<SetupDialog> d = Open();
+  QSignalSpy restart(d.data(), &SetupDialog::RestartRequested);
+  Choose(d, "PortList", "COM12");
+  Choose(d, "SpeedList", "115200");
+  Choose(d, "DataList", "7");
+  Choose(d, "ParityList", "E");
+  Choose(d, "StopList", "2");
+  Click(d, "Command1");
+  EXPECT_EQ(FileContents(), "12,115200,E,7,2\r\ntime.example\r\nLab\r\n");
+  EXPECT_EQ(restart.count(), 1);
+  QTest::qWait(10);  // the closed dialog is deleted from the event loop
+  EXPECT_TRUE(d.isNull());
+}
+
+TEST_F(SetupDialogTest, OpensWithTheSettingsInForceSoOkWithoutChangesKeepsThem) {
+  QPointer<SetupDialog> d = Open();
+  EXPECT_EQ(List(d, "PortList")->currentText(), "COM05");
+  EXPECT_EQ(List(d, "SpeedList")->currentText(), "4800");
+  EXPECT_EQ(List(d, "DataList")->currentText(), "8");
+  EXPECT_EQ(List(d, "ParityList")->currentText(), "N");
+  EXPECT_EQ(List(d, "StopList")->currentText(), "1");
+  Click(d, "Command1");
+  EXPECT_EQ(FileContents(), "05,4800,N,8,1\r\ntime.example\r\nLab\r\n");
+}
+
+TEST_F(SetupDialogTest, ValuesOutsideTheListsAreAddedAndKept) {
+  values_.port_number = 17;
+  values_.line_settings = "14400,M,5,1.5";
+  QPointer<SetupDialog> d = Open();
+  EXPECT_EQ(List(d, "PortList")->count(), 17);
+  EXPECT_EQ(List(d, "PortList")->currentText(), "COM17");
+  EXPECT_EQ(List(d, "SpeedList")->currentText(), "14400");
+  EXPECT_EQ(List(d, "DataList")->currentText(), "5");
+  EXPECT_EQ(List(d, "ParityList")->currentText(), "M");
+  EXPECT_EQ(List(d, "StopList")->currentText(), "1.5");
+  EXPECT_EQ(d->ChosenSettingsLine(), "17,14400,M,5,1.5");
+  delete d;
+
+  values_.line_settings = "";  // nothing the port could report: the usual choices
+  d = Open();
+  EXPECT_EQ(d->ChosenSettingsLine(), "17,9600,N,8,1");
+  delete d;
+}
+
+TEST_F(SetupDialogTest, CancelLeavesTheFileByteForByte) {
+  const std::string original("03,19200,n,8,1\n\nLab \xE9\r", 22);
+  std::ofstream(values_.settings_file, std::ios::binary) << original;
+  QPointer<SetupDialog> d = Open();
+  QSignalSpy restart(d.data(), &SetupDialog::RestartRequested);
+  Choose(d, "PortList", "COM12");
+  Click(d, "Command2");
+  EXPECT_EQ(FileContents(), original);
+  EXPECT_EQ(restart.count(), 0);
+  QTest::qWait(10);
+  EXPECT_TRUE(d.isNull());
+}
+
+TEST_F(SetupDialogTest, AFileThatCannotBeWrittenIsReportedAndNothingRestarts) {
+  values_.settings_file = (dir_ / "no-such-dir" / "zevrinkiss.ini").string();
+  QPointer<SetupDialog> d = Open();
+  QSignalSpy restart(d.data(), &SetupDialog::RestartRequested);
+  QSignalSpy failed(d.data(), &SetupDialog::WriteFailed);
+  Click(d, "Command1");
+  EXPECT_EQ(restart.count(), 0);
+  ASSERT_EQ(failed.count(), 1);
+  auto* box = d->findChild<QMessageBox*>("SettingsWriteError");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible());
+  const std::string text = box->text().toStdString();
+  EXPECT_THAT(text, HasSubstr(values_.settings_file));
+  EXPECT_THAT(text, HasSubstr("No such file or directory"));
+  EXPECT_EQ(failed.at(0).at(0).toString(), box->text());
+  QTest::qWait(10);
+  ASSERT_FALSE(d.isNull());
+  EXPECT_TRUE(d->isVisible());
+  delete d;
+}
+
+}  // namespace
+}  // namespace zevrin

@@ -1,0 +1,239 @@
+#include "link/station.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "clock/time_sync.h"
+#include "support/fakes.h"
+
+namespace zevrin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bytes;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+// The window and the clock synchronisation: every call in order, as "what:text".
+struct RecordingStationView final : StationView, ClockSyncStarter {
+  void SetStatusText(std::string_view t) override { Add("status", t); }
+  void SetReceiveCounterText(std::string_view t) override { Add("counter", t); }
+  void ShowLogProblem(std::string_view t) override { Add("log-problem", t); }
+  void ShowLogRecovered(std::string_view t) override { Add("log-ok", t); }
+  void SetWindowTitle(std::string_view t) override { Add("title", t); }
+  void SetPortLabel(std::string_view t) override { Add("port-label", t); }
+  void SetLastPacketText(std::string_view t) override { last_packet = t; }
+  void SetClockText(std::string_view t) override { clock = t; }
+  void ShowPortOpen(bool open) override { port_open = open; }
+  void SetTerminalText(std::string_view t) override { Add("terminal", t); }
+  void ClearMonitor() override { Add("clear-monitor", ""); }
+  void OpenSetupDialog() override { Add("setup-dialog", ""); }
+  void BeginClockSync(std::string_view host) override { Add("sync", host); }
+  void Add(const char* what, std::string_view text) {
+    events.push_back(std::string(what) + ":" + std::string(text));
+  }
+  std::vector<std::string> events;
+  std::string last_packet, clock;
+  bool port_open = false;
+};
+
+std::int64_t At(int hour, int minute, int second) {
+  return FromCivil({2009, 6, 20, hour, minute, second});
+}
+
+class StationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(dir_); }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void WriteSettings(const std::string& text) {
+    std::ofstream(paths_.settings_file, std::ios::binary) << text;
+  }
+  std::unique_ptr<Station> Start() {
+    auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
+    station->Form_Load();
+    return station;
+  }
+  void Receive(Station& station, Bytes bytes) {
+    port_.waiting = std::move(bytes);
+    station.OnComm(2);
+  }
+  std::vector<std::string> Files(std::string_view ext) const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.path().extension() == ext) names.push_back(e.path().filename().string());
+    }
+    return names;
+  }
+  std::string Contents(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  const fs::path dir_ = fs::temp_directory_path() / ("station-" + std::to_string(::getpid()));
+  StationPaths paths_{(dir_ / "zevrinkiss.ini").string(), dir_.string()};
+  testing::FixedClock clock_{{At(10, 0, 0), 0}};
+  StationProgram program_{clock_};
+  RecordingStationView view_;
+  testing::FakePort port_;
+};
+
+TEST_F(StationTest, StartUpReadsTheSettingsAndShowsTitleAndPortLabel) {
+  WriteSettings("03,19200,n,8,1\r\n\r\nLab\r\n");
+  auto station = Start();
+  EXPECT_THAT(view_.events,
+              ElementsAre("title:ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]",
+                          "sync:" + std::string(kDefaultTimeServerHost),
+                          "port-label:COM3 19200,N,8,1 initialized "));
+  EXPECT_TRUE(port_.IsOpen());
+  EXPECT_EQ(program_.receive.LastFrameTime, At(10, 0, 0));
+  EXPECT_THAT(Files(".kss"), ElementsAre("Lab_20062009_1000.kss"));
+  EXPECT_THAT(Files(".dmp"), IsEmpty());
+  station->Form_Unload();  // no frame: no log left behind
+  EXPECT_THAT(Files(".kss"), IsEmpty());
+  EXPECT_FALSE(port_.IsOpen());
+}
+
+TEST_F(StationTest, MissingSettingsFileOpensTheDialogAfterOpeningPortOne) {
+  port_.SetPortNumber(7);
+  auto station = Start();
+  EXPECT_THAT(view_.events, Contains(HasSubstr("V. 1.7.4          []")));
+  EXPECT_THAT(view_.events, Contains("port-label:COM1 9600,N,8,1 initialized "));
+  EXPECT_EQ(view_.events.back(), "setup-dialog:");
+  EXPECT_EQ(station->CurrentSetup().time_server_host, kDefaultTimeServerHost);
+  EXPECT_THAT(Files(".kss"), ElementsAre("_20062009_1000.kss"));
+}
+
+TEST_F(StationTest, ARestartKeepsProgramStateAndStartsTheWindowStateAfresh) {
+  WriteSettings("05,4800,N,8,1\r\ntime.example\r\nLab\r\n");
+  auto first = Start();
+  first->Mnu_ASCII_Hexdump_Click();
+  Receive(*first, {0xC0, 0x00, 0x41});  // a frame in progress
+  clock_.Set({At(10, 0, 5), 0});
+  first->Timer1_Timer();
+  first->Form_Unload();
+  first.reset();
+
+  WriteSettings("06,9600,n,8,1\r\n");  // host and label stay as held in memory
+  view_.events.clear();
+  auto second = Start();
+  EXPECT_FALSE(second->hexdump());
+  EXPECT_THAT(view_.events, Contains("sync:time.example"));
+  EXPECT_THAT(view_.events, Contains(HasSubstr("[Lab]")));
+  EXPECT_EQ(port_.PortNumber(), 6);
+  EXPECT_EQ(program_.receive.FrameLength, 0);  // the port was opened anew
+  EXPECT_EQ(program_.receive.ByteCount, 3);
+  EXPECT_EQ(program_.last_packet.LastShownSeconds, 5);
+}
+
+TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
+  auto station = Start();  // 10:00:00
+  std::vector<std::string> shown;
+  for (std::int64_t t = At(10, 0, 1); t <= At(10, 1, 13); ++t) {
+    clock_.Set({t, 0});
+    if (t == At(10, 0, 30) || t == At(10, 1, 12)) Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
+    station->Timer1_Timer();
+    shown.push_back(view_.clock + " " + view_.last_packet);
+  }
+  auto at = [&](int minute, int second) { return shown[minute * 60 + second - 1]; };
+  EXPECT_EQ(at(0, 29), "10:00:29 29 sec since last packet [0]");
+  EXPECT_EQ(at(0, 30), "10:00:30 29 sec since last packet [0]");  // left as it was
+  EXPECT_EQ(at(0, 31), "10:00:31 1 sec since last packet [29]");
+  EXPECT_EQ(at(1, 11), "10:01:11 41 sec since last packet [29]");
+  EXPECT_EQ(at(1, 13), "10:01:13 1 sec since last packet [41]");
+  EXPECT_TRUE(view_.port_open);
+}
+
+TEST_F(StationTest, ClosedPortShowsItsPictureAndSendsNothing) {
+  port_.openable = false;
+  WriteSettings("09,9600,N,8,1\r\nh\r\nLab\r\n");
+  auto station = Start();
+  EXPECT_THAT(view_.events, Contains("port-label:COM9 9600,N,8,1 initialized "));
+  clock_.Set({At(10, 0, 2), 0});
+  station->Timer1_Timer();
+  EXPECT_FALSE(view_.port_open);
+  EXPECT_EQ(view_.clock + " " + view_.last_packet, "10:00:02 2 sec since last packet [0]");
+  view_.events.clear();
+  station->Command4_Click();
+  station->Text2_KeyPress(27);
+  EXPECT_THAT(port_.written, IsEmpty());
+  EXPECT_THAT(view_.events, ElementsAre("status:set TNC in KISS mode", "terminal:[ESC]"));
+}
+
+TEST_F(StationTest, KissButtonAndTypedKeysGoOutOneByteEach) {
+  auto station = Start();
+  view_.events.clear();
+  station->Command4_Click();
+  EXPECT_THAT(port_.written, ElementsAre(0x1B, 0x40, 0x6B, 0x0D));
+  for (const int key : {int{'K'}, int{'I'}, int{'S'}, int{'S'}, 13, 27, 8, 0xE9, 0x20AC, -1}) {
+    station->Text2_KeyPress(key);
+  }
+  EXPECT_THAT(port_.written, ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 0x4B, 0x49, 0x53, 0x53, 0x0D, 0x1B,
+                                         0x08, 0xE9));  // the euro sign is not sent
+  EXPECT_THAT(view_.events,
+              ElementsAre("status:set TNC in KISS mode", "terminal:", "terminal:[ESC]"));
+}
+
+TEST_F(StationTest, ClearDuringAFrameLetsItCompleteAndCountsAfresh) {
+  auto station = Start();
+  Receive(*station, {0x41, 0xC0, 0x00, 0x41});
+  view_.events.clear();
+  station->MnuClear_Click();
+  EXPECT_THAT(view_.events, ElementsAre("clear-monitor:", "counter:"));
+  Receive(*station, {0x42, 0xC0});
+  EXPECT_THAT(view_.events, Contains("counter:2 Bytes received (1 Frames)"));
+  EXPECT_EQ(program_.receive.FrameCount, 1);
+  station->Form_Unload();
+  EXPECT_EQ(Contents("_20062009_1000.kss"), std::string("\xC0\x00\x41\x42\xC0", 5));
+}
+
+TEST_F(StationTest, HexdumpCheckedAfterStartUpOpensTheDumpLogForTheNextFrame) {
+  auto station = Start();
+  testing::RecordingMonitor monitor;  // the dump log copies the monitor entry
+  program_.analysis.SetMonitor(&monitor);
+  Receive(*station, {0xC0, 0x00, 0x01, 0xC0});
+  EXPECT_THAT(Files(".dmp"), IsEmpty());
+  clock_.Set({At(10, 3, 0), 0});
+  station->Mnu_ASCII_Hexdump_Click();
+  EXPECT_THAT(Files(".hex"), ElementsAre("_20062009_1003.hex"));
+  Receive(*station, {0xC0, 0x00, 0x02, 0xC0});
+  station->Mnu_ASCII_Hexdump_Click();  // unchecked again: no more lines
+  Receive(*station, {0xC0, 0x00, 0x03, 0xC0});
+  station->Form_Unload();
+
+  const std::string dump = Contents("_20062009_1003.dmp");
+  EXPECT_THAT(dump, HasSubstr("UTC: [4 Bytes KISS Frame (without CRC)]\r\n"));
+  EXPECT_EQ(dump.find("UTC: ["), dump.rfind("UTC: ["));  // one frame only
+  EXPECT_EQ(dump.substr(dump.size() - 4), "\r\n\r\n");
+  EXPECT_THAT(Files(".hex"), IsEmpty());
+}
+
+TEST_F(StationTest, LogProblemsAreToldOnceAndShutdownFailuresGoToTheStatusBar) {
+  paths_.log_directory = (dir_ / "missing").string();
+  auto station = Start();
+  for (int i = 0; i < 3; ++i) Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
+  EXPECT_EQ(std::count_if(view_.events.begin(), view_.events.end(),
+                          [](const std::string& e) { return e.rfind("log-problem:", 0) == 0; }),
+            1);
+  EXPECT_EQ(program_.receive.FrameCount, 3);  // reception goes on
+
+  paths_.log_directory = dir_.string();
+  auto other = Start();
+  fs::remove(dir_ / "_20062009_1000.kss");  // an empty log gone before shutdown
+  view_.events.clear();
+  other->Form_Unload();
+  EXPECT_THAT(view_.events, ElementsAre(HasSubstr("No such file or directory")));
+  EXPECT_FALSE(port_.IsOpen());
+}
+
+}  // namespace
+}  // namespace zevrin
