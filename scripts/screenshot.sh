@@ -5,12 +5,12 @@
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-"$root/build-windows"}
+build=${BUILD_DIR:-"$root/build"}
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DZEVRIN_BUILD_BENCH=OFF
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-ninja -C "$build" -j2 zevrinkiss-screenshot
+cmake --build "$build" -j2 --target zevrinkiss-screenshot
 
 mkdir -p "$root/docs"
 xvfb-run -a -s "-screen 0 1600x1000x24" \

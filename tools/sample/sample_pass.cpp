@@ -209,7 +209,7 @@ Bytes MakePass(const PassOptions& options) {
     } else if (kind < 50) {
       frame = KissFrame(SatelliteFrame(SystemRecord(s, now, phase, rng)));
       s.gps_pointer += static_cast<std::uint32_t>(percent(rng) < 20 ? 3072 : 0);
-      s.xhk_pointer += 1536;
+      s.xhk_pointer += 256;
       if (percent(rng) < 10) ++s.nofix;
       ++s.mode_loop;
     } else if (kind < 65) {
