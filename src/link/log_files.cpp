@@ -1,12 +1,6 @@
 #include "link/log_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 namespace zevrin {
@@ -27,55 +21,11 @@ std::string LogFileName(std::string_view directory, std::string_view station_lab
 
 // --- FileDumpLog -------------------------------------------------------------
 
-FileDumpLog::~FileDumpLog() { Close(false); }
-
-bool FileDumpLog::Open(const std::string& path) {
-  Close(false);
-  path_ = path;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    error_ = std::strerror(errno);
-    return false;
-  }
-  error_.clear();
-  return true;
-}
-
-bool FileDumpLog::Close(bool delete_if_empty) {
-  if (fd_ < 0) return true;
-  bool ok = true;
-  struct stat st {};
-  const bool empty = ::fstat(fd_, &st) == 0 && st.st_size == 0;
-  if (::close(fd_) != 0) {
-    error_ = std::strerror(errno);
-    ok = false;
-  }
-  fd_ = -1;
-  if (delete_if_empty && empty && ::unlink(path_.c_str()) != 0) {
-    error_ = std::strerror(errno);
-    ok = false;
-  }
-  return ok;
-}
-
 bool FileDumpLog::Write(std::string_view line) {
-  if (fd_ < 0) return false;
   // One write per line, so the line reaches the file at once and whole.
-  std::string text(line);
-  text += "\r\n";
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd_, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error_ = std::strerror(errno);
-      return false;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
+  line_.assign(line);
+  line_ += "\r\n";
+  return file_.Append(line_.data(), line_.size());
 }
 
 // --- LogHealth ---------------------------------------------------------------
@@ -98,16 +48,6 @@ void LogHealth::Succeeded(const std::string& path) {
 
 // --- CheckedRawLog -----------------------------------------------------------
 
-namespace {
-
-// The size of the file at `path`, -1 when unknown.
-off_t FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-}  // namespace
-
 bool CheckedRawLog::Open(const std::string& path) {
   active_ = true;
   if (!file_.Open(path)) {
@@ -124,15 +64,9 @@ bool CheckedRawLog::AppendFrame(std::span<const std::uint8_t> frame) {
   // A log that could not be created is tried again, so logging resumes once the
   // directory is writable again.
   if (!file_.IsOpen() && !Open(path)) return false;
-  const off_t before = FileSize(path);
   if (file_.AppendFrame(frame)) {
     health_.Succeeded(path);
     return true;
-  }
-  // Part of the frame may have reached the file (a full disk); cut it off so the
-  // file stays a valid KISS stream of whole frames.
-  if (before >= 0) {
-    [[maybe_unused]] const int ignored = ::truncate(path.c_str(), before);
   }
   health_.Failed(path, file_.error());
   return false;

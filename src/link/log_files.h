@@ -41,29 +41,27 @@ class LogProblemListener {
 class FileDumpLog final : public DumpLog {
  public:
   FileDumpLog() = default;
-  ~FileDumpLog() override;
   FileDumpLog(const FileDumpLog&) = delete;
   FileDumpLog& operator=(const FileDumpLog&) = delete;
 
   /// Opens (creating when needed) for appending. Returns false and keeps the reason
   /// in error() when it cannot.
-  bool Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool Open(const std::string& path) { return file_.Open(path); }
+  bool IsOpen() const { return file_.IsOpen(); }
   /// Closes; with `delete_if_empty` a file holding no bytes is removed. Returns
   /// false and keeps the reason in error() when a step fails.
-  bool Close(bool delete_if_empty);
+  bool Close(bool delete_if_empty) { return file_.Close(delete_if_empty); }
 
   void WriteLine(std::string_view line) override { Write(line); }
   /// WriteLine that tells whether the whole line reached the file.
   bool Write(std::string_view line);
 
-  const std::string& path() const { return path_; }
-  const std::string& error() const { return error_; }
+  const std::string& path() const { return file_.path(); }
+  const std::string& error() const { return file_.error(); }
 
  private:
-  int fd_ = -1;
-  std::string path_;
-  std::string error_;
+  AppendFile file_;
+  std::string line_;  // the line with its CR LF, kept to reuse its storage
 };
 
 /// Tracks whether one log works and tells the listener about each change.

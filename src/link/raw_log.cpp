@@ -9,9 +9,9 @@
 
 namespace zevrin {
 
-FileRawLog::~FileRawLog() { Close(false); }
+AppendFile::~AppendFile() { Close(false); }
 
-bool FileRawLog::Open(const std::string& path) {
+bool AppendFile::Open(const std::string& path) {
   Close(false);
   path_ = path;
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -23,7 +23,7 @@ bool FileRawLog::Open(const std::string& path) {
   return true;
 }
 
-bool FileRawLog::Close(bool delete_if_empty) {
+bool AppendFile::Close(bool delete_if_empty) {
   if (fd_ < 0) return true;
   bool ok = true;
   struct stat st {};
@@ -40,15 +40,23 @@ bool FileRawLog::Close(bool delete_if_empty) {
   return ok;
 }
 
-bool FileRawLog::AppendFrame(std::span<const std::uint8_t> frame) {
+bool AppendFile::Append(const void* data, std::size_t size) {
   if (fd_ < 0) return false;
-  const std::uint8_t* p = frame.data();
-  std::size_t left = frame.size();
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::size_t left = size;
   while (left > 0) {
     const ssize_t n = ::write(fd_, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error_ = std::strerror(errno);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = n < 0 ? std::strerror(errno) : "nothing written";
+      // Cut off the part that did reach the file, so it holds whole pieces only.
+      if (left < size) {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0) {
+          [[maybe_unused]] const int ignored =
+              ::ftruncate(fd_, st.st_size - static_cast<off_t>(size - left));
+        }
+      }
       return false;
     }
     p += n;

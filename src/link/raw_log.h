@@ -1,7 +1,8 @@
 #pragma once
-// The raw log file: every complete frame as received, one after another, so the
-// file stays a valid KISS byte stream.
+// The log files' common ground: a file that is only ever appended to, in whole
+// pieces, and the raw log of complete frames built on it.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -10,26 +11,31 @@
 
 namespace zevrin {
 
-/// Appends frames to a file. Each frame goes to the operating system in a single
-/// write, so a crash of the program never loses or cuts a frame already handed
-/// over. An existing file is appended to, never overwritten.
-class FileRawLog final : public RawLog {
+/// A file opened for appending. Each piece goes to the operating system in one
+/// write, with no buffer of our own, so a crash of the program never loses a piece
+/// already appended. A piece that reaches the file only in part (a full disk) is
+/// cut off again, so the file holds whole pieces only. An existing file is
+/// appended to, never overwritten.
+class AppendFile {
  public:
-  FileRawLog() = default;
-  ~FileRawLog() override;
-  FileRawLog(const FileRawLog&) = delete;
-  FileRawLog& operator=(const FileRawLog&) = delete;
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
 
-  /// Opens (creating when needed) the file for appending. Returns false and keeps
-  /// the reason in error() when it cannot.
+  /// Opens (creating when needed) the file. Returns false and keeps the reason in
+  /// error() when it cannot.
   bool Open(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
   /// Closes the file; with `delete_if_empty` a file that holds no bytes is removed.
   /// Returns false and keeps the reason in error() when a step fails.
   bool Close(bool delete_if_empty);
 
-  bool AppendFrame(std::span<const std::uint8_t> frame) override;
+  /// Appends the bytes whole, or nothing of them. Returns false and keeps the
+  /// reason in error() when they were not written.
+  bool Append(const void* data, std::size_t size);
 
+  /// The path of the last Open, also after a failed one.
   const std::string& path() const { return path_; }
   /// Description of the last failure, empty when there was none.
   const std::string& error() const { return error_; }
@@ -38,6 +44,25 @@ class FileRawLog final : public RawLog {
   int fd_ = -1;
   std::string path_;
   std::string error_;
+};
+
+/// The raw log: complete frames as received, one after another, so the file stays
+/// a valid KISS byte stream.
+class FileRawLog final : public RawLog {
+ public:
+  bool Open(const std::string& path) { return file_.Open(path); }
+  bool IsOpen() const { return file_.IsOpen(); }
+  bool Close(bool delete_if_empty) { return file_.Close(delete_if_empty); }
+
+  bool AppendFrame(std::span<const std::uint8_t> frame) override {
+    return file_.Append(frame.data(), frame.size());
+  }
+
+  const std::string& path() const { return file_.path(); }
+  const std::string& error() const { return file_.error(); }
+
+ private:
+  AppendFile file_;
 };
 
 }  // namespace zevrin
