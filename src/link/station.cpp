@@ -66,13 +66,24 @@ std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64
 
 Station::Station(StationProgram& program, SerialPort& port, StationView& view,
                  ClockSyncStarter& sync, const Clock& clock, StationPaths paths)
+    : Station(program, std::make_unique<ReceivePath>(program.receive, clock, view), nullptr, port,
+              view, sync, clock, std::move(paths)) {}
+
+Station::Station(StationProgram& program, ReceivePath& path, SerialPort& port, StationView& view,
+                 ClockSyncStarter& sync, const Clock& clock, StationPaths paths)
+    : Station(program, nullptr, &path, port, view, sync, clock, std::move(paths)) {}
+
+Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
+                 ReceivePath* shared_path, SerialPort& port, StationView& view,
+                 ClockSyncStarter& sync, const Clock& clock, StationPaths paths)
     : program_(program),
       port_(port),
       view_(view),
       sync_(sync),
       clock_(clock),
       paths_(std::move(paths)),
-      receive_path_(program.receive, clock, view),
+      own_path_(std::move(own_path)),
+      receive_path_(own_path_ ? *own_path_ : *shared_path),
       logs_(paths_.log_directory, &view) {
   // The options belong to the window and start afresh with it.
   program_.analysis.options() = MonitorOptions{};
@@ -137,9 +148,10 @@ void Station::MnuClear_Click() {
   view_.SetReceiveCounterText("");
 }
 
-void Station::Mnu_ASCII_Hexdump_Click() {
-  bool& checked = program_.analysis.options().hexdump;
-  checked = !checked;
+void Station::Mnu_ASCII_Hexdump_Click() { SetHexdump(!hexdump()); }
+
+void Station::SetHexdump(bool checked) {
+  program_.analysis.options().hexdump = checked;
   // Checked after start-up: open the logs now, so the next frame is written.
   if (checked && loaded_ && !logs_.dump_logs_active()) {
     logs_.OpenDumpLogs(program_.settings.station_label, clock_);

@@ -4,6 +4,7 @@
 // The window forwards its events here and shows what the station tells its view.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,6 +107,11 @@ class Station {
   /// view on.
   Station(StationProgram& program, SerialPort& port, StationView& view, ClockSyncStarter& sync,
           const Clock& clock, StationPaths paths = {});
+  /// The same on a receive path that the window already owns; `path` must work on
+  /// `program.receive` and outlive this object. Its raw log and frame handler are
+  /// set here.
+  Station(StationProgram& program, ReceivePath& path, SerialPort& port, StationView& view,
+          ClockSyncStarter& sync, const Clock& clock, StationPaths paths = {});
   /// Closes the log files quietly; call Form_Unload first for a proper shutdown.
   ~Station();
   Station(const Station&) = delete;
@@ -125,6 +131,9 @@ class Station {
   /// "Write Payload to ASCII File (Hexdump)": toggles the option. Checked after
   /// start-up, it opens the dump and hex logs, written from the next frame on.
   void Mnu_ASCII_Hexdump_Click();
+  /// The hexdump option set to `checked` by a check mark that toggles itself;
+  /// the same effects as the click.
+  void SetHexdump(bool checked);
   bool hexdump() const { return program_.analysis.options().hexdump; }
   /// "TNC2 @K": sends the KISS-mode command when the port is open.
   void Command4_Click();
@@ -142,13 +151,18 @@ class Station {
   const LogFiles& logs() const { return logs_; }
 
  private:
+  Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path, ReceivePath* shared_path,
+          SerialPort& port, StationView& view, ClockSyncStarter& sync, const Clock& clock,
+          StationPaths paths);
+
   StationProgram& program_;
   SerialPort& port_;
   StationView& view_;
   ClockSyncStarter& sync_;
   const Clock& clock_;
   StationPaths paths_;
-  ReceivePath receive_path_;
+  std::unique_ptr<ReceivePath> own_path_;  // null when the window owns the path
+  ReceivePath& receive_path_;
   LogFiles logs_;
   bool loaded_ = false;
 };

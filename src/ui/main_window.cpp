@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -83,19 +84,21 @@ QLabel* SunkenLabel(const QString& name, const QString& text, QWidget* parent) {
 
 }  // namespace
 
-FramePipeline::FramePipeline(ReceiveState& state, const Clock& clock, ReceiveView& view,
-                             MonitorSink& monitor, DisplayFields& fields)
-    : path_(state, clock, view), analysis_(clock), decoder_(fields) {
-  path_.SetFrameHandler(&analysis_);
-  analysis_.SetMonitor(&monitor);
-  analysis_.SetSatelliteDecoder(&decoder_);
+FramePipeline::FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink& monitor)
+    : program_(program), path_(program.station.receive, program.clock, view) {
+  FrameAnalysis& analysis = program.station.analysis;
+  path_.SetFrameHandler(&analysis);
+  analysis.SetMonitor(&monitor);
+  analysis.SetSatelliteDecoder(&program.decoder);
 }
 
+// The analysis outlives the window that is its monitor.
+FramePipeline::~FramePipeline() { program_.station.analysis.SetMonitor(nullptr); }
+
 MainWindow::MainWindow(ProgramState& program, QWidget* parent)
-    : QMainWindow(parent),
-      program_(program),
-      pipeline_(program.receive_state, program.clock, *this, *this, program.fields) {
+    : QMainWindow(parent), program_(program), pipeline_(program, *this, *this) {
   setObjectName(QStringLiteral("MainWindow"));
+  pipeline_.analysis().options() = MonitorOptions{};
   program_.fields.SetObserver(nullptr);
   program_.fields.Clear();
 
@@ -370,6 +373,11 @@ void MainWindow::SetReceiveCounterText(std::string_view text) {
 
 void MainWindow::AppendMonitorText(std::string_view text, ColourRole role) {
   monitor_->AppendMonitorText(text, role);
+}
+
+void MainWindow::SetHexdumpChecked(bool checked) {
+  const QSignalBlocker blocker(hexdump_action_);
+  hexdump_action_->setChecked(checked);
 }
 
 void MainWindow::ShowPortOpen(bool open) {

@@ -15,6 +15,7 @@
 
 #include "frames/frame_analysis.h"
 #include "link/receive_path.h"
+#include "link/station.h"
 #include "platform/time_of_day.h"
 #include "telemetry/telemetry_decoder.h"
 #include "ui/display_fields.h"
@@ -30,26 +31,30 @@ inline constexpr char kPortLabelStart[] = "COM port";
 /// Layout caption of the last-packet label.
 inline constexpr char kLastPacketLabelStart[] = "Label4";
 
-/// What outlives the main window: the receive state, the display-field store
-/// (emptied by each new main window) and the status windows that read it.
+/// What outlives the main window and survives its restarts: the station's program
+/// state (receive state, frame analysis, settings in memory, last-packet state), the
+/// display-field store (emptied by each new main window), the telemetry decoder
+/// writing it and the status windows that read it.
 struct ProgramState {
-  explicit ProgramState(const Clock& program_clock) : clock(program_clock) {}
+  explicit ProgramState(const Clock& program_clock) : clock(program_clock), station(clock) {}
   ProgramState(const ProgramState&) = delete;
   ProgramState& operator=(const ProgramState&) = delete;
 
   const Clock& clock;
-  ReceiveState receive_state;
+  StationProgram station;
   DisplayFields fields;
+  TelemetryDecoder decoder{fields};
   StatusWindows status_windows{&fields};
 };
 
 /// The road of a frame from the bytes of a receive notification to the monitor
-/// and the store: receive path, frame analysis (monitor entry, header decoding)
-/// and the telemetry decoder.
+/// and the store: one receive path over the program's receive state, handing each
+/// frame to the program's frame analysis (monitor entry, header decoding) and on
+/// to its telemetry decoder. The monitor is attached for the pipeline's lifetime.
 class FramePipeline {
  public:
-  FramePipeline(ReceiveState& state, const Clock& clock, ReceiveView& view, MonitorSink& monitor,
-                DisplayFields& fields);
+  FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink& monitor);
+  ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
@@ -57,13 +62,12 @@ class FramePipeline {
   void Receive(std::span<const std::uint8_t> bytes) { path_.Receive(bytes); }
 
   ReceivePath& path() { return path_; }
-  FrameAnalysis& analysis() { return analysis_; }
-  TelemetryDecoder& decoder() { return decoder_; }
+  FrameAnalysis& analysis() { return program_.station.analysis; }
+  TelemetryDecoder& decoder() { return program_.decoder; }
 
  private:
+  ProgramState& program_;
   ReceivePath path_;
-  FrameAnalysis analysis_;
-  TelemetryDecoder decoder_;
 };
 
 class MainWindow final : public QMainWindow,
@@ -74,7 +78,8 @@ class MainWindow final : public QMainWindow,
 
  public:
   /// Empties the store of `program` (a new window starts with empty fields) and
-  /// shows it from then on. `program` must outlive the window.
+  /// shows it from then on; the program's analysis options start as the window's
+  /// controls do (decoded view, no hexdump). `program` must outlive the window.
   explicit MainWindow(ProgramState& program, QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -101,6 +106,8 @@ class MainWindow final : public QMainWindow,
 
   bool AnalyzeFrameChecked() const { return analyze_frame_->isChecked(); }
   bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
+  /// Sets the hexdump check mark without reporting it as a toggle.
+  void SetHexdumpChecked(bool checked);
   MonitorPane& monitor() { return *monitor_; }
 
   /// "&Clear": empties the monitor, zeroes the byte and frame counters and

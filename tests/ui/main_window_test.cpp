@@ -135,8 +135,8 @@ TEST_F(MainWindowTest, ClearEmptiesMonitorCountersAndCounterLabel) {
   EXPECT_EQ(window_->monitor().LineCount(), 0);
   EXPECT_EQ(window_->monitor().toPlainText(), "");
   EXPECT_EQ(counter->text(), "");
-  EXPECT_EQ(program_.receive_state.ByteCount, 0);
-  EXPECT_EQ(program_.receive_state.FrameCount, 0);
+  EXPECT_EQ(program_.station.receive.ByteCount, 0);
+  EXPECT_EQ(program_.station.receive.FrameCount, 0);
 
   // Half a frame before the next notification: it completes after the clear.
   Feed({0xC0, 0x00});

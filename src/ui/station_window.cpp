@@ -1,0 +1,200 @@
+#include "ui/station_window.h"
+
+#include <QMessageBox>
+#include <QTimer>
+#include <utility>
+
+#include "clock/time_client.h"
+#include "link/serial_port_qt.h"
+#include "link/setup_dialog.h"
+#include "ui/about_window.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr int kTickMs = 1000;
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+// One main window with its port, station, clock client and tick. Members are
+// destroyed in reverse order: the station detaches its logs from the window's
+// receive path before the window goes.
+struct StationWindow::Session {
+  Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
+          const StationWindowConfig& config)
+      : window(std::make_unique<MainWindow>(program)),
+        port(config.port_directory),
+        client(owner, setter, config.time_port),
+        station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
+                config.paths) {}
+
+  std::unique_ptr<MainWindow> window;
+  QtSerialPort port;
+  TimeClient client;
+  Station station;
+  QTimer tick;
+};
+
+StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, StationWindowConfig config,
+                             QObject* parent)
+    : QObject(parent), program_(program), setter_(setter), config_(std::move(config)) {}
+
+StationWindow::~StationWindow() { session_.reset(); }
+
+MainWindow* StationWindow::window() const { return session_ ? session_->window.get() : nullptr; }
+Station* StationWindow::station() const { return session_ ? &session_->station : nullptr; }
+QtSerialPort* StationWindow::port() const { return session_ ? &session_->port : nullptr; }
+
+void StationWindow::BuildSession() {
+  session_ = std::make_unique<Session>(*this, program_, setter_, config_);
+  Session* s = session_.get();
+  MainWindow* w = s->window.get();
+  Station* station = &s->station;
+
+  connect(&s->port, &QtSerialPort::CommEvent, w,
+          [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
+  connect(&s->port, &QtSerialPort::PortLost, w,
+          [station](const QString& reason) { station->PortLost(reason.toStdString()); });
+
+  connect(w, &MainWindow::Cleared, w, [station] { station->MnuClear_Click(); });
+  // The window has moved its own mark already; the station's option decides it.
+  connect(w, &MainWindow::HexdumpToggled, w, [station, w](bool checked) {
+    station->SetHexdump(checked);
+    w->SetHexdumpChecked(station->hexdump());
+  });
+  connect(w, &MainWindow::TncButtonClicked, w, [station] { station->Command4_Click(); });
+  connect(w, &MainWindow::TerminalKeyPressed, w,
+          [station](int code) { station->Text2_KeyPress(code); });
+  connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
+  connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
+  connect(w, &MainWindow::Closing, this, &StationWindow::End);
+
+  s->tick.setInterval(kTickMs);
+  connect(&s->tick, &QTimer::timeout, w, [station] { station->Timer1_Timer(); });
+}
+
+void StationWindow::Start() {
+  if (session_ || ended_) return;
+  BuildSession();
+  session_->window->show();
+  session_->station.Form_Load();
+  session_->tick.start();
+}
+
+void StationWindow::Restart() {
+  if (!session_ || ended_) return;
+  session_->tick.stop();
+  session_->station.Form_Unload();
+  const QRect geometry = session_->window->geometry();
+  session_.reset();
+
+  BuildSession();
+  session_->window->setGeometry(geometry);  // the new window takes the old one's place
+  session_->window->show();
+  session_->station.Form_Load();
+  session_->tick.start();
+  Q_EMIT Restarted();
+}
+
+void StationWindow::End() {
+  if (ended_) return;
+  ended_ = true;
+  if (session_) {
+    session_->tick.stop();
+    session_->station.Form_Unload();
+    // Hidden rather than closed: this may run inside the window's own close event.
+    session_->window->hide();
+  }
+  if (setup_dialog_) setup_dialog_->close();
+  program_.status_windows.CloseAll();
+  if (AboutWindow* about = CurrentAboutWindow()) about->close();
+  Q_EMIT Ended();
+}
+
+void StationWindow::SetStatusText(std::string_view text) {
+  if (session_) session_->window->SetStatusText(text);
+}
+
+void StationWindow::SetReceiveCounterText(std::string_view text) {
+  if (session_) session_->window->SetReceiveCounterText(text);
+}
+
+void StationWindow::ShowLogMessage(QPointer<QMessageBox>& box, const char* name, bool problem,
+                                   std::string_view message) {
+  SetStatusText(message);
+  if (!session_) return;
+  // One box per kind: further messages are added to the open one instead of
+  // stacking boxes in front of the user.
+  if (box) {
+    box->setText(box->text() + QLatin1Char('\n') + FromUtf8(message));
+    return;
+  }
+  box = new QMessageBox(problem ? QMessageBox::Warning : QMessageBox::Information,
+                        session_->window->windowTitle(), FromUtf8(message), QMessageBox::Ok,
+                        session_->window.get());
+  box->setObjectName(QString::fromLatin1(name));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+void StationWindow::ShowLogProblem(std::string_view message) {
+  ShowLogMessage(log_problem_box_, "LogProblem", true, message);
+}
+
+void StationWindow::ShowLogRecovered(std::string_view message) {
+  ShowLogMessage(log_recovered_box_, "LogRecovered", false, message);
+}
+
+void StationWindow::SetWindowTitle(std::string_view text) {
+  if (session_) session_->window->SetTitle(FromUtf8(text));
+}
+
+void StationWindow::SetPortLabel(std::string_view text) {
+  if (session_) session_->window->SetPortLabel(FromUtf8(text));
+}
+
+void StationWindow::SetLastPacketText(std::string_view text) {
+  if (session_) session_->window->SetLastPacketLabel(FromUtf8(text));
+}
+
+void StationWindow::SetClockText(std::string_view text) {
+  if (session_) session_->window->SetClockLabel(FromUtf8(text));
+}
+
+void StationWindow::ShowPortOpen(bool open) {
+  if (session_) session_->window->ShowPortOpen(open);
+}
+
+void StationWindow::SetTerminalText(std::string_view text) {
+  if (session_) session_->window->SetTerminalText(FromUtf8(text));
+}
+
+void StationWindow::ClearMonitor() {
+  if (session_) session_->window->ClearMonitor();
+}
+
+void StationWindow::OpenSetupDialog() {
+  if (!session_ || ended_) return;
+  if (setup_dialog_) {
+    setup_dialog_->raise();
+    setup_dialog_->activateWindow();
+    return;
+  }
+  setup_dialog_ = new SetupDialog(session_->station.CurrentSetup(), session_->window.get());
+  // Queued: the restart destroys the window that owns the dialog.
+  connect(setup_dialog_, &SetupDialog::RestartRequested, this, &StationWindow::Restart,
+          Qt::QueuedConnection);
+  setup_dialog_->show();
+}
+
+void StationWindow::BeginClockSync(std::string_view host) {
+  if (session_) session_->client.Begin(host);
+}
+
+}  // namespace zevrin

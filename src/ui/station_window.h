@@ -1,0 +1,107 @@
+#pragma once
+// The desktop program's main window with everything that runs beside it: the
+// serial port, the station logic, the clock synchronisation and the 1000 ms tick.
+// A confirmed port setup replaces the whole set with a new one; "&Exit" or closing
+// the window ends the program.
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "clock/time_sync.h"
+#include "link/setup_dialog.h"
+#include "link/station.h"
+#include "platform/clock_setter.h"
+#include "ui/main_window.h"
+
+namespace zevrin {
+
+class QtSerialPort;
+
+/// Where one program run finds its files, its port devices and its time server.
+struct StationWindowConfig {
+  /// The settings file and the log directory (the program's own directory).
+  StationPaths paths;
+  /// Where "comN" entries are looked up: the working directory.
+  std::string port_directory = ".";
+  /// The time server's TCP port.
+  std::uint16_t time_port = kTimePort;
+};
+
+class StationWindow final : public QObject,
+                            private StationView,
+                            private ClockSyncStarter,
+                            private StatusSink {
+  Q_OBJECT
+
+ public:
+  /// `program` and `setter` must outlive this object. Nothing is shown before
+  /// Start().
+  StationWindow(ProgramState& program, ClockSetter& setter, StationWindowConfig config,
+                QObject* parent = nullptr);
+  ~StationWindow() override;
+  StationWindow(const StationWindow&) = delete;
+  StationWindow& operator=(const StationWindow&) = delete;
+
+  /// Builds and shows the main window, runs start-up and starts the tick.
+  void Start();
+  /// Shutdown of the running window, then start-up of a new one with the settings
+  /// file as it is now. Status windows and the About window stay open.
+  void Restart();
+  /// Runs shutdown once, hides the main window, closes every other window of the
+  /// program and reports Ended. Later calls do nothing.
+  void End();
+
+  /// The parts of the running set; null before Start().
+  MainWindow* window() const;
+  Station* station() const;
+  QtSerialPort* port() const;
+  /// The open port setup dialog, or null.
+  SetupDialog* setup_dialog() const { return setup_dialog_; }
+  bool ended() const { return ended_; }
+
+ Q_SIGNALS:
+  /// The program should end now: shutdown has run.
+  void Ended();
+  /// A new main window has been built and started.
+  void Restarted();
+
+ private:
+  struct Session;
+
+  void BuildSession();
+  void ShowLogMessage(QPointer<QMessageBox>& box, const char* name, bool problem,
+                      std::string_view message);
+
+  // StationView (and StatusSink for the clock synchronisation).
+  void SetStatusText(std::string_view text) override;
+  void SetReceiveCounterText(std::string_view text) override;
+  void ShowLogProblem(std::string_view message) override;
+  void ShowLogRecovered(std::string_view message) override;
+  void SetWindowTitle(std::string_view text) override;
+  void SetPortLabel(std::string_view text) override;
+  void SetLastPacketText(std::string_view text) override;
+  void SetClockText(std::string_view text) override;
+  void ShowPortOpen(bool open) override;
+  void SetTerminalText(std::string_view text) override;
+  void ClearMonitor() override;
+  void OpenSetupDialog() override;
+  // ClockSyncStarter.
+  void BeginClockSync(std::string_view host) override;
+
+  ProgramState& program_;
+  ClockSetter& setter_;
+  StationWindowConfig config_;
+  std::unique_ptr<Session> session_;
+  QPointer<SetupDialog> setup_dialog_;
+  QPointer<QMessageBox> log_problem_box_;
+  QPointer<QMessageBox> log_recovered_box_;
+  bool ended_ = false;
+};
+
+}  // namespace zevrin

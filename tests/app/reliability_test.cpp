@@ -1,0 +1,208 @@
+// The real program under load: a copy of zevrinkiss runs in a temporary directory
+// (its logs go next to the executable) on a pseudo-terminal, and takes a long
+// stream written as fast as it reads it. Its raw log must hold every complete frame.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <thread>
+
+#include "link/pty.h"
+#include "link/receive_path.h"
+#include "sample/sample_pass.h"
+#include "support/fakes.h"
+
+namespace zevrin {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using sample::Bytes;
+
+// About five minutes of a 115,200-baud line.
+constexpr std::size_t kStreamBytes = 3'500'000;
+
+Bytes LongStream() {
+  const Bytes pass = sample::MakePass({});
+  Bytes stream;
+  while (stream.size() < kStreamBytes) stream.insert(stream.end(), pass.begin(), pass.end());
+  return stream;
+}
+
+// The complete frames a receive path logs for `stream`, each as written.
+std::vector<Bytes> CompleteFrames(const Bytes& stream) {
+  struct FrameLog final : RawLog {
+    bool AppendFrame(std::span<const std::uint8_t> frame) override {
+      frames.emplace_back(frame.begin(), frame.end());
+      return true;
+    }
+    std::vector<Bytes> frames;
+  } log;
+  testing::FixedClock clock;
+  testing::RecordingView view;
+  ReceiveState state;
+  ReceivePath path(state, clock, view);
+  path.SetRawLog(&log);
+  path.Assemble(stream);
+  return log.frames;
+}
+
+// A raw log cut into frames, each from its opening to its closing FEND; `rest` is
+// whatever does not form a whole frame.
+struct SplitLog {
+  std::vector<Bytes> frames;
+  Bytes rest;
+};
+
+SplitLog SplitFrames(const Bytes& log) {
+  SplitLog split;
+  std::size_t pos = 0;
+  while (pos < log.size() && log[pos] == kFend) {
+    std::size_t end = pos + 1;
+    while (end < log.size() && log[end] != kFend) ++end;
+    if (end == log.size() || end - pos < 2) break;
+    split.frames.emplace_back(log.begin() + static_cast<std::ptrdiff_t>(pos),
+                              log.begin() + static_cast<std::ptrdiff_t>(end + 1));
+    pos = end + 1;
+  }
+  split.rest.assign(log.begin() + static_cast<std::ptrdiff_t>(pos), log.end());
+  return split;
+}
+
+class ReliabilityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(dir_);
+    ASSERT_TRUE(pty_.ok());
+    fs::create_symlink(pty_.slave_path(), dir_ / "com1");
+    // Nothing listens on the time port of this host, so no network is tried.
+    std::ofstream(dir_ / "zevrinkiss.ini", std::ios::binary)
+        << "01,115200,N,8,1\r\n127.0.0.1\r\nRel\r\n";
+    fs::copy_file(ZEVRINKISS_EXECUTABLE, dir_ / "zevrinkiss");
+    fs::permissions(dir_ / "zevrinkiss", fs::perms::owner_all);
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    fs::remove_all(dir_);
+  }
+
+  void StartProgram() {
+    pid_ = ::fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      if (::chdir(dir_.c_str()) != 0) ::_exit(126);
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      std::FILE* out = std::freopen("program.out", "w", stderr);
+      (void)out;
+      ::execl("./zevrinkiss", "zevrinkiss", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+
+  // The exit status, or nullopt when the program has not ended within `timeout`.
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return status;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return std::nullopt;
+  }
+
+  // The raw log: the program creates it once the port is open.
+  std::optional<fs::path> RawLog() const {
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("Rel_", 0) == 0 && e.path().extension() == ".kss") return e.path();
+    }
+    return std::nullopt;
+  }
+  template <typename Fn>
+  static bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+    }
+    return done();
+  }
+  static Bytes Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  const fs::path dir_ =
+      fs::temp_directory_path() / ("zevrinkiss-app-" + std::to_string(::getpid()) + "-" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  testing::Pty pty_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(ReliabilityTest, LongStreamArrivesCompleteInTheRawLog) {
+  const Bytes stream = LongStream();
+  const std::vector<Bytes> expected = CompleteFrames(stream);
+  std::size_t expected_size = 0;
+  for (const Bytes& frame : expected) expected_size += frame.size();
+
+  StartProgram();
+  ASSERT_TRUE(WaitUntil([&] { return RawLog().has_value(); }, 10s));
+  ASSERT_TRUE(pty_.Write(stream));
+  const fs::path log = *RawLog();
+  EXPECT_TRUE(WaitUntil([&] { return fs::file_size(log) >= expected_size; }, 60s));
+
+  ASSERT_EQ(::kill(pid_, SIGTERM), 0);
+  const std::optional<int> status = WaitForExit(10s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+
+  const SplitLog split = SplitFrames(Read(log));
+  EXPECT_TRUE(split.rest.empty());
+  ASSERT_EQ(split.frames.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(split.frames[i], expected[i]) << "frame " << i;
+  }
+}
+
+TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
+  const Bytes stream = LongStream();
+  const std::vector<Bytes> expected = CompleteFrames(stream);
+
+  StartProgram();
+  ASSERT_TRUE(WaitUntil([&] { return RawLog().has_value(); }, 10s));
+  const fs::path log = *RawLog();
+  // Writes until the program has logged a good part, then kills it while it reads.
+  constexpr std::size_t kChunk = 4096;
+  std::size_t written = 0;
+  while (written < stream.size() && fs::file_size(log) < 300'000) {
+    const std::size_t n = std::min(kChunk, stream.size() - written);
+    ASSERT_TRUE(pty_.Write(std::span(stream).subspan(written, n)));
+    written += n;
+  }
+  ASSERT_LT(written, stream.size());  // killed mid-stream
+  ASSERT_EQ(::kill(pid_, SIGKILL), 0);
+  ASSERT_TRUE(WaitForExit(10s).has_value());
+
+  const SplitLog split = SplitFrames(Read(log));
+  EXPECT_TRUE(split.rest.empty()) << split.rest.size() << " bytes after the last whole frame";
+  ASSERT_GT(split.frames.size(), 100u);
+  ASSERT_LE(split.frames.size(), expected.size());
+  for (std::size_t i = 0; i < split.frames.size(); ++i) {
+    ASSERT_EQ(split.frames[i], expected[i]) << "frame " << i;
+  }
+}
+
+}  // namespace
+}  // namespace zevrin

@@ -1,0 +1,381 @@
+// The whole main window set, offscreen, on pseudo-terminals the tests open: start-up
+// from the settings file, logs, restart through the setup dialog, the TNC button and
+// terminal, and a port that goes away.
+
+#include "ui/station_window.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "link/pty.h"
+#include "link/serial_port_qt.h"
+#include "sample/sample_pass.h"
+#include "support/fakes.h"
+#include "ui/about_window.h"
+
+namespace zevrin {
+namespace {
+
+namespace fs = std::filesystem;
+using sample::Bytes;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+struct RecordingSetter final : ClockSetter {
+  bool SetSystemTime(const ClockRecord&) override { return false; }
+};
+
+// Runs the event loop until `done` holds or `ms` have passed.
+template <typename Fn>
+bool WaitFor(Fn done, int ms = 3000) {
+  QDeadlineTimer deadline(ms);
+  while (!done() && !deadline.hasExpired()) QTest::qWait(5);
+  return done();
+}
+
+// The raw log a receive path writes for `stream`: its complete frames, in order.
+Bytes CompleteFrames(const Bytes& stream) {
+  testing::FixedClock clock;
+  testing::RecordingView view;
+  testing::RecordingLog log;
+  ReceiveState state;
+  ReceivePath path(state, clock, view);
+  path.SetRawLog(&log);
+  path.Assemble(stream);
+  return log.bytes;
+}
+
+class StationWindowTest : public ::testing::Test {
+ protected:
+  static constexpr char kLog[] = "Lab_20062009_1000.kss";
+
+  void SetUp() override {
+    fs::create_directories(dir_);
+    ASSERT_TRUE(pty_.ok());
+    fs::create_symlink(pty_.slave_path(), dir_ / "com1");
+    // As after an earlier start: a settings file without line 2 asks no real server.
+    program_.station.settings.time_server_host = "127.0.0.1";
+  }
+  void TearDown() override {
+    station_.reset();
+    program_.status_windows.CloseAll();
+    if (AboutWindow* about = CurrentAboutWindow()) delete about;
+    fs::remove_all(dir_);
+  }
+
+  void WriteSettings(const std::string& text) {
+    std::ofstream(dir_ / "zevrinkiss.ini", std::ios::binary) << text;
+  }
+  void Start() {
+    station_ = std::make_unique<StationWindow>(program_, setter_, config_);
+    station_->Start();
+  }
+  MainWindow& Window() const { return *station_->window(); }
+  template <typename T>
+  T* Child(const char* name) const {
+    return Window().findChild<T*>(QString::fromLatin1(name));
+  }
+  // Writes into the port and waits until the window has received every byte.
+  void Send(testing::Pty& pty, const Bytes& bytes) {
+    const std::int32_t before = program_.station.receive.ByteCount;
+    ASSERT_TRUE(pty.Write(bytes));
+    ASSERT_TRUE(WaitFor([&] {
+      return program_.station.receive.ByteCount - before == static_cast<std::int32_t>(bytes.size());
+    }));
+  }
+  Bytes ReadPty(std::size_t count) {
+    Bytes got;
+    WaitFor([&] {
+      const Bytes more = pty_.Read();
+      got.insert(got.end(), more.begin(), more.end());
+      return got.size() >= count;
+    });
+    return got;
+  }
+  std::vector<std::string> Files(std::string_view ext) const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.path().extension() == ext) names.push_back(e.path().filename().string());
+    }
+    return names;
+  }
+  std::string Contents(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  const fs::path dir_ =
+      fs::temp_directory_path() / ("station-window-" + std::to_string(::getpid()) + "-" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
+  testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
+  ProgramState program_{clock_};
+  RecordingSetter setter_;
+  testing::Pty pty_;
+  std::unique_ptr<StationWindow> station_;
+};
+
+TEST_F(StationWindowTest, StartsFromTheExampleSettingsFile) {
+  testing::Pty com3;
+  fs::create_symlink(com3.slave_path(), dir_ / "com3");
+  WriteSettings("03,19200,n,8,1\r\n\r\nLab\r\n");
+  program_.station.settings.time_server_host.clear();
+  Start();
+  EXPECT_EQ(Window().windowTitle(),
+            "ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]");
+  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM3 19200,N,8,1 initialized ");
+  EXPECT_EQ(program_.station.settings.time_server_host, kDefaultTimeServerHost);
+  EXPECT_TRUE(station_->port()->IsOpen());
+  EXPECT_EQ(station_->port()->device(), com3.slave_path());
+  EXPECT_THAT(Files(".kss"), ElementsAre(kLog));
+  EXPECT_EQ(station_->setup_dialog(), nullptr);
+  // A new window starts with the decoded view and the hexdump option off.
+  EXPECT_TRUE(Child<QCheckBox>("AnalyzeFrame")->isChecked());
+  EXPECT_FALSE(Window().HexdumpChecked());
+  EXPECT_EQ(program_.station.analysis.options().analyze_frame, true);
+  EXPECT_EQ(program_.station.analysis.options().hexdump, false);
+
+  // The tick shows the open port and the clock.
+  clock_.Set({FromCivil({2009, 6, 20, 10, 0, 3}), 0});
+  ASSERT_TRUE(WaitFor([&] { return Child<QLabel>("ClockLabel")->text() == "10:00:03"; }));
+  EXPECT_EQ(Child<QLabel>("Label4")->text(), "3 sec since last packet [0]");
+  EXPECT_FALSE(Child<QLabel>("PortOpenPicture")->isHidden());
+}
+
+TEST_F(StationWindowTest, ShortOrMissingSettingsFilesKeepWhatIsInMemory) {
+  program_.station.settings.station_label = "Old";
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1");  // fewer than three lines
+  Start();
+  EXPECT_THAT(Window().windowTitle().toStdString(), ::testing::EndsWith("          [Old]"));
+  EXPECT_EQ(station_->setup_dialog(), nullptr);
+  EXPECT_THAT(Files(".kss"), ElementsAre("Old_20062009_1000.kss"));
+  station_.reset();
+
+  fs::remove(dir_ / "zevrinkiss.ini");
+  program_.station.settings.station_label.clear();
+  Start();
+  ASSERT_NE(station_->setup_dialog(), nullptr);
+  EXPECT_TRUE(station_->setup_dialog()->isVisible());
+  EXPECT_THAT(Window().windowTitle().toStdString(), ::testing::EndsWith("[]"));
+  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM1 9600,N,8,1 initialized ");
+  EXPECT_TRUE(station_->port()->IsOpen());
+  // The menu entry raises the same dialog rather than opening a second one.
+  Child<QAction>("MnuSetup")->trigger();
+  EXPECT_EQ(Window().findChildren<SetupDialog*>().size(), 1);
+}
+
+TEST_F(StationWindowTest, RawLogHoldsExactlyTheCompleteFramesHoweverTheStreamIsSplit) {
+  WriteSettings("01,115200,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  Bytes stream = {0x41, 0x42, 0xC0, 0x00};  // noise, then a frame cut off by the pass
+  const Bytes pass = sample::MakePass({.frames = 150});
+  stream.insert(stream.end(), pass.begin(), pass.end());
+  stream.insert(stream.end(), {0xC0, 0x00, 0x43});  // a frame still open at the end
+
+  std::mt19937 random(7);
+  for (std::size_t pos = 0; pos < stream.size();) {
+    const std::size_t n = std::min<std::size_t>(1 + random() % 700, stream.size() - pos);
+    Send(pty_, Bytes(stream.begin() + static_cast<std::ptrdiff_t>(pos),
+                     stream.begin() + static_cast<std::ptrdiff_t>(pos + n)));
+    pos += n;
+  }
+  station_->End();
+  const Bytes expected = CompleteFrames(stream);
+  ASSERT_GT(expected.size(), pass.size() / 2);
+  EXPECT_EQ(Contents(kLog), std::string(expected.begin(), expected.end()));
+  EXPECT_GT(Window().monitor().LineCount(), 150);
+}
+
+TEST_F(StationWindowTest, LogsAreDeletedWhenEmptyAndAppendedToWhenTheyExist) {
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  Child<QAction>("Mnu_ASCII_Hexdump")->trigger();  // after start-up: dump logs open now
+  EXPECT_TRUE(station_->station()->hexdump());
+  EXPECT_TRUE(Window().HexdumpChecked());
+  EXPECT_THAT(Files(".hex"), ElementsAre("Lab_20062009_1000.hex"));
+  QSignalSpy ended(station_.get(), &StationWindow::Ended);
+  Child<QAction>("MnuExit")->trigger();
+  Window().close();  // closing as well runs shutdown only once
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_FALSE(Window().isVisible());
+  EXPECT_THAT(Files(".kss"), IsEmpty());
+  EXPECT_THAT(Files(".dmp"), IsEmpty());
+  EXPECT_THAT(Files(".hex"), IsEmpty());
+  station_.reset();
+
+  const std::string earlier("\xC0\x00\x01\xC0", 4);
+  std::ofstream(dir_ / kLog, std::ios::binary) << earlier;
+  Start();
+  Child<QAction>("Mnu_ASCII_Hexdump")->trigger();
+  Send(pty_, {0xC0, 0x00, 0x02, 0xC0});
+  Window().close();
+  EXPECT_EQ(Contents(kLog), earlier + std::string("\xC0\x00\x02\xC0", 4));
+  const std::string dump = Contents("Lab_20062009_1000.dmp");
+  EXPECT_THAT(dump, HasSubstr("UTC: [4 Bytes KISS Frame (without CRC)]\r\n"));
+  // Every line ends in CR LF.
+  EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), std::count(dump.begin(), dump.end(), '\r'));
+  EXPECT_EQ(dump.substr(dump.size() - 2), "\r\n");
+}
+
+TEST_F(StationWindowTest, ClearDuringAFrameLetsItCompleteAndCountsAfresh) {
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  Send(pty_, {0xC0, 0x00, 0x41});
+  Child<QAction>("MnuClear")->trigger();
+  EXPECT_EQ(Child<QLabel>("ReceiveCounterLabel")->text(), "");
+  EXPECT_EQ(program_.station.receive.ByteCount, 0);
+  Send(pty_, {0x42, 0xC0});
+  EXPECT_EQ(Child<QLabel>("ReceiveCounterLabel")->text(), "2 Bytes received (1 Frames)");
+  EXPECT_TRUE(Window().monitor().toPlainText().contains("[5 Bytes KISS Frame"));
+  station_->End();
+  EXPECT_EQ(Contents(kLog), std::string("\xC0\x00\x41\x42\xC0", 5));
+}
+
+TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndOtherWindowsStayOpen) {
+  testing::Pty com12;
+  fs::create_symlink(com12.slave_path(), dir_ / "com12");
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  StatusWindowWidget* status = program_.status_windows.Open(StatusWindow::kGps);
+  AboutWindow* about = OpenAboutWindow();
+  Child<QCheckBox>("AnalyzeFrame")->click();
+  Child<QAction>("Mnu_ASCII_Hexdump")->trigger();
+  Send(pty_, {0xC0, 0x00, 0x01, 0xC0});
+
+  Child<QAction>("MnuSetup")->trigger();
+  SetupDialog* dialog = station_->setup_dialog();
+  ASSERT_NE(dialog, nullptr);
+  for (const auto& [list, entry] : {std::pair{"PortList", "COM12"},
+                                    {"SpeedList", "115200"},
+                                    {"DataList", "7"},
+                                    {"ParityList", "E"},
+                                    {"StopList", "2"}}) {
+    auto* box = dialog->findChild<QComboBox*>(QString::fromLatin1(list));
+    box->setCurrentIndex(box->findText(QString::fromLatin1(entry)));
+  }
+  QSignalSpy restarted(station_.get(), &StationWindow::Restarted);
+  dialog->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+  ASSERT_TRUE(WaitFor([&] { return restarted.count() == 1; }));
+
+  EXPECT_EQ(Contents("zevrinkiss.ini"), "12,115200,E,7,2\r\n127.0.0.1\r\nLab\r\n");
+  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM12 115200,E,7,2 initialized ");
+  EXPECT_EQ(station_->port()->device(), com12.slave_path());
+  EXPECT_TRUE(station_->port()->IsOpen());
+  EXPECT_EQ(program_.status_windows.Window(StatusWindow::kGps), status);
+  EXPECT_TRUE(status->isVisible());
+  EXPECT_EQ(CurrentAboutWindow(), about);
+  EXPECT_TRUE(about->isVisible());
+  // The new window starts afresh; the logs of the first run were closed.
+  EXPECT_TRUE(Child<QCheckBox>("AnalyzeFrame")->isChecked());
+  EXPECT_FALSE(Window().HexdumpChecked());
+  EXPECT_FALSE(program_.station.analysis.options().hexdump);
+  EXPECT_EQ(Window().monitor().LineCount(), 0);
+  EXPECT_EQ(Contents(kLog), std::string("\xC0\x00\x01\xC0", 4));
+
+  Send(com12, {0xC0, 0x00, 0x02, 0xC0});
+  station_->End();
+  EXPECT_FALSE(status->isVisible());
+  EXPECT_EQ(Contents(kLog), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));
+}
+
+TEST_F(StationWindowTest, KissButtonAndTypedKeysGoOutOneByteEach) {
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  Child<QPushButton>("Command4")->click();
+  EXPECT_THAT(ReadPty(4), ElementsAre(0x1B, 0x40, 0x6B, 0x0D));
+  EXPECT_EQ(Window().StatusText(), "set TNC in KISS mode");
+
+  auto* terminal = Child<QLineEdit>("Text2");
+  QTest::keyClicks(terminal, QStringLiteral("KIS"));
+  EXPECT_EQ(terminal->text(), "KIS");
+  QTest::keyClick(terminal, Qt::Key_Return);
+  EXPECT_EQ(terminal->text(), "");
+  QTest::keyClick(terminal, Qt::Key_Escape);
+  EXPECT_EQ(terminal->text(), "[ESC]");
+  EXPECT_THAT(ReadPty(5), ElementsAre(0x4B, 0x49, 0x53, 0x0D, 0x1B));
+}
+
+TEST_F(StationWindowTest, PortThatDoesNotExistStaysClosedAndTheTickShowsIt) {
+  fs::create_symlink(dir_ / "nowhere", dir_ / "com7");
+  WriteSettings("07,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  EXPECT_FALSE(station_->port()->IsOpen());
+  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM7 9600,N,8,1 initialized ");
+  clock_.Set({FromCivil({2009, 6, 20, 10, 0, 2}), 0});
+  ASSERT_TRUE(WaitFor([&] { return Child<QLabel>("ClockLabel")->text() == "10:00:02"; }));
+  EXPECT_TRUE(Child<QLabel>("PortOpenPicture")->isHidden());
+  EXPECT_FALSE(Child<QLabel>("PortClosedPicture")->isHidden());
+  Child<QPushButton>("Command4")->click();
+  EXPECT_EQ(Window().StatusText(), "set TNC in KISS mode");
+}
+
+TEST_F(StationWindowTest, HangUpClosesThePortOnceAndLeavesTheProgramIdle) {
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  ASSERT_TRUE(station_->port()->IsOpen());
+  QStringList messages;
+  QObject::connect(Window().statusBar(), &QStatusBar::messageChanged,
+                   [&](const QString& text) { messages.append(text); });
+  pty_.CloseMaster();
+  ASSERT_TRUE(WaitFor([&] { return !station_->port()->IsOpen(); }, 1000));
+  QTest::qWait(50);
+
+  auto cpu_micros = [] {
+    rusage r{};
+    ::getrusage(RUSAGE_SELF, &r);
+    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000LL + r.ru_utime.tv_usec +
+           r.ru_stime.tv_usec;
+  };
+  const long long before = cpu_micros();
+  QTest::qWait(500);
+  EXPECT_LT(cpu_micros() - before, 50000);  // under 10 % of one core
+  EXPECT_FALSE(station_->port()->IsOpen());
+  EXPECT_EQ(messages.filter(QStringLiteral("COM1 lost")).size(), 1);
+}
+
+TEST_F(StationWindowTest, LogProblemIsShownOnceInABoxAndItsRecoveryToo) {
+  config_.paths.log_directory = (dir_ / "logs").string();
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  for (int i = 0; i < 3; ++i) Send(pty_, {0xC0, 0x00, 0x41, 0xC0});
+  const auto problems = Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem"));
+  ASSERT_EQ(problems.size(), 1);
+  EXPECT_TRUE(problems[0]->isVisible());
+  EXPECT_FALSE(problems[0]->isModal());
+  EXPECT_EQ(program_.station.receive.FrameCount, 3);  // reception goes on
+
+  fs::create_directories(dir_ / "logs");
+  Send(pty_, {0xC0, 0x00, 0x42, 0xC0});
+  EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogRecovered")).size(), 1);
+  EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem")).size(), 1);
+}
+
+}  // namespace
+}  // namespace zevrin
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
