@@ -26,6 +26,7 @@ class FrameAnalysis final : public FrameHandler {
 
   /// Monitor and dump log may be null: nothing is shown or written.
   void SetMonitor(MonitorSink* monitor) { monitor_ = monitor; }
+  MonitorSink* monitor() const { return monitor_; }
   void SetDumpLog(DumpLog* dump_log) { dump_log_ = dump_log; }
   void SetSatelliteDecoder(SatelliteDecoder* decoder) { decoder_ = decoder; }
 

@@ -112,6 +112,7 @@ class DisplayFields {
 
   /// The observer, or null for none. It must outlive the store or be reset.
   void SetObserver(DisplayFieldsObserver* observer) { observer_ = observer; }
+  DisplayFieldsObserver* observer() const { return observer_; }
 
   /// Starts the journal of a new frame.
   void BeginFrame();

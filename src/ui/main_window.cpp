@@ -85,15 +85,19 @@ QLabel* SunkenLabel(const QString& name, const QString& text, QWidget* parent) {
 }  // namespace
 
 FramePipeline::FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink& monitor)
-    : program_(program), path_(program.station.receive, program.clock, view) {
+    : program_(program), monitor_(&monitor), path_(program.station.receive, program.clock, view) {
   FrameAnalysis& analysis = program.station.analysis;
   path_.SetFrameHandler(&analysis);
   analysis.SetMonitor(&monitor);
   analysis.SetSatelliteDecoder(&program.decoder);
 }
 
-// The analysis outlives the window that is its monitor.
-FramePipeline::~FramePipeline() { program_.station.analysis.SetMonitor(nullptr); }
+// The analysis outlives the window that is its monitor; a newer window that has
+// already taken over keeps its place.
+FramePipeline::~FramePipeline() {
+  FrameAnalysis& analysis = program_.station.analysis;
+  if (analysis.monitor() == monitor_) analysis.SetMonitor(nullptr);
+}
 
 MainWindow::MainWindow(ProgramState& program, QWidget* parent)
     : QMainWindow(parent), program_(program), pipeline_(program, *this, *this) {
@@ -133,7 +137,9 @@ MainWindow::MainWindow(ProgramState& program, QWidget* parent)
   program_.fields.SetObserver(this);
 }
 
-MainWindow::~MainWindow() { program_.fields.SetObserver(nullptr); }
+MainWindow::~MainWindow() {
+  if (program_.fields.observer() == this) program_.fields.SetObserver(nullptr);
+}
 
 void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));

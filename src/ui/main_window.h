@@ -67,6 +67,7 @@ class FramePipeline {
 
  private:
   ProgramState& program_;
+  MonitorSink* monitor_;
   ReceivePath path_;
 };
 
