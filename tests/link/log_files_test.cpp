@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -60,7 +61,9 @@ TEST_F(LogFilesTest, EmptyLogsAreDeletedAndASecondRunInTheSameMinuteAppends) {
     EXPECT_EQ(FileCount(), 3u);
     logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, payload, 0xC0});
     logs.dump_log().WriteLine(std::to_string(payload));
-    EXPECT_EQ(Contents(".dmp").back(), '\n');  // each line reaches the file at once
+    // Frames and lines reach the files at once: a crash now loses nothing.
+    EXPECT_THAT(Contents(".kss"), EndsWith(std::string("\x00", 1) + char(payload) + "\xC0"));
+    EXPECT_EQ(Contents(".dmp").back(), '\n');
     EXPECT_THAT(logs.CloseAll(), IsEmpty());
   }
   EXPECT_EQ(Contents(".kss"), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));

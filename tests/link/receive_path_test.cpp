@@ -35,7 +35,7 @@ TEST_F(ReceivePathTest, CompleteFrameIsLoggedOnceAndHandedOverOnce) {
   Receive({0xC0, 0x00, 0x41, 0xC0});
   EXPECT_THAT(handler_.frames, ElementsAre(Bytes{0xC0, 0x00, 0x41, 0xC0}));
   EXPECT_EQ(log_.bytes, (Bytes{0xC0, 0x00, 0x41, 0xC0}));
-  EXPECT_EQ(log_.writes, 1);
+  EXPECT_EQ(log_.frames.size(), 1u);
   EXPECT_EQ(state_.FrameCount, 1);
   EXPECT_EQ(state_.LastFrameTime, clock_.Now().seconds);
 }

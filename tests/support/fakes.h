@@ -37,11 +37,11 @@ class RecordingLog final : public RawLog {
  public:
   bool AppendFrame(std::span<const std::uint8_t> frame) override {
     bytes.insert(bytes.end(), frame.begin(), frame.end());
-    ++writes;
+    frames.emplace_back(frame.begin(), frame.end());
     return true;
   }
   Bytes bytes;
-  int writes = 0;
+  std::vector<Bytes> frames;
 };
 
 class RecordingHandler final : public FrameHandler {
@@ -65,6 +65,18 @@ class RecordingDumpLog final : public DumpLog {
   void WriteLine(std::string_view line) override { lines.emplace_back(line); }
   std::vector<std::string> lines;
 };
+
+/// The frames a receive path writes to its raw log for `stream`, in order, each whole.
+inline std::vector<Bytes> LoggedFrames(std::span<const std::uint8_t> stream) {
+  FixedClock clock;
+  RecordingView view;
+  RecordingLog log;
+  ReceiveState state;
+  ReceivePath path(state, clock, view);
+  path.SetRawLog(&log);
+  path.Assemble(stream);
+  return log.frames;
+}
 
 /// A serial port whose waiting bytes the test queues.
 class FakePort final : public SerialPort {

@@ -25,9 +25,9 @@ class JsonCheck {
     if (depth > 64 || pos_ >= s_.size()) return false;
     switch (s_[pos_]) {
       case '{':
-        return Object(depth);
+        return Members(depth, '}');
       case '[':
-        return Array(depth);
+        return Members(depth, ']');
       case '"':
         return String();
       case 't':
@@ -40,33 +40,23 @@ class JsonCheck {
         return Number();
     }
   }
-  bool Object(int depth) {
+  // The members of an object ("key": value) or the elements of an array, up to `close`.
+  bool Members(int depth, char close) {
     ++pos_;
     Space();
-    if (Peek('}')) return ++pos_, true;
+    if (Peek(close)) return ++pos_, true;
     for (;;) {
       Space();
-      if (!Peek('"') || !String()) return false;
-      Space();
-      if (!Peek(':')) return false;
-      ++pos_;
-      Space();
+      if (close == '}') {
+        if (!Peek('"') || !String()) return false;
+        Space();
+        if (!Peek(':')) return false;
+        ++pos_;
+        Space();
+      }
       if (!Value(depth + 1)) return false;
       Space();
-      if (Peek('}')) return ++pos_, true;
-      if (!Peek(',')) return false;
-      ++pos_;
-    }
-  }
-  bool Array(int depth) {
-    ++pos_;
-    Space();
-    if (Peek(']')) return ++pos_, true;
-    for (;;) {
-      Space();
-      if (!Value(depth + 1)) return false;
-      Space();
-      if (Peek(']')) return ++pos_, true;
+      if (Peek(close)) return ++pos_, true;
       if (!Peek(',')) return false;
       ++pos_;
     }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sample/sample_pass.h"
 #include "ui/display_fields.h"
 
 namespace zevrin {
@@ -35,30 +36,13 @@ Bytes Record(bool power, int last_pos = 119) {
 
 class TelemetryDecoderTest : public ::testing::Test {
  protected:
-  // One AX.25 address: callsign shifted left, padded with blanks, then the SSID byte.
-  static void AppendAddress(Bytes& raw, std::string_view call, int ssid, bool last) {
-    for (std::size_t i = 0; i < 6; ++i) {
-      raw.push_back(static_cast<std::uint8_t>((i < call.size() ? call[i] : ' ') << 1));
-    }
-    raw.push_back(static_cast<std::uint8_t>(0x60 | (ssid << 1) | (last ? 1 : 0)));
-  }
-
   // Sends a UI frame through the real header decoding, KISS escapes included.
-  void Decode(const Bytes& payload, std::string_view source = "QQ0SAT", int source_ssid = 0,
-              std::string_view destination = "QQ0GND", int destination_ssid = 0) {
-    Bytes raw = {0xC0, 0x00};
-    AppendAddress(raw, destination, destination_ssid, false);
-    AppendAddress(raw, source, source_ssid, true);
-    raw.insert(raw.end(), {0x03, 0xF0});
-    for (const std::uint8_t b : payload) {
-      if (b == 0xC0 || b == 0xDB) {
-        raw.insert(raw.end(), {0xDB, static_cast<std::uint8_t>(b == 0xC0 ? 0xDC : 0xDD)});
-      } else {
-        raw.push_back(b);
-      }
-    }
-    raw.push_back(0xC0);
-    DecodeFrameHeader(raw, frame_, header_);
+  void Decode(const Bytes& payload, sample::Address source = {"QQ0SAT"},
+              sample::Address destination = {"QQ0GND"}) {
+    sample::Ax25Frame f = sample::SatelliteFrame(payload);
+    f.source = std::move(source);
+    f.destination = std::move(destination);
+    DecodeFrameHeader(sample::KissFrame(f), frame_, header_);
     fields_.BeginFrame();
     decoder_.DecodeSatelliteFrame(frame_, header_);
   }
@@ -89,7 +73,7 @@ TEST_F(TelemetryDecoderTest, OtherStationsOnlyNameTheFrameType) {
   Decode(Record(true));
   ASSERT_EQ(decoder_.last_record(), RecordKind::kPower);
   for (const auto& [call, ssid] : {std::pair{"QQ0SAT", 1}, std::pair{"DL1ABC", 0}}) {
-    Decode(Record(true), call, ssid);
+    Decode(Record(true), {call, ssid});
     EXPECT_EQ(fields_.BoxText(Box::kFrameType), "no TARVELO packets");
     EXPECT_EQ(fields_.Writes().boxes, std::vector<Box>{Box::kFrameType});
     EXPECT_TRUE(fields_.Writes().fields.empty());
@@ -98,7 +82,7 @@ TEST_F(TelemetryDecoderTest, OtherStationsOnlyNameTheFrameType) {
   }
   // From the satellite to anyone but the ground station: nothing at all.
   for (const auto& [call, ssid] : {std::pair{"QQ0GND", 1}, std::pair{"CQ", 0}}) {
-    Decode(Record(true), "QQ0SAT", 0, call, ssid);
+    Decode(Record(true), {"QQ0SAT"}, {call, ssid});
     EXPECT_TRUE(fields_.Writes().boxes.empty());
     EXPECT_TRUE(fields_.Writes().fields.empty());
   }

@@ -49,24 +49,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::size_t CountFrames(const Bytes& stream) {
-  struct Counter : FrameHandler {
-    void HandOver(std::span<const std::uint8_t>, ReceiveState&) override { ++n; }
-    std::size_t n = 0;
-  } counter;
-  testing::FixedClock clock;
-  testing::RecordingView view;
-  ReceiveState state;
-  ReceivePath path(state, clock, view);
-  path.SetFrameHandler(&counter);
-  path.Receive(stream);
-  return counter.n;
-}
-
 TEST(DecodeToolTest, JsonHasOneValidObjectPerFrameWithTheAgreedKeys) {
   const Bytes pass = sample::MakePass({.frames = 300});
   const std::vector<std::string> lines = Lines(Decode(pass, {OutputFormat::kJson, false}, 333));
-  ASSERT_EQ(lines.size(), CountFrames(pass));
+  ASSERT_EQ(lines.size(), testing::LoggedFrames(pass).size());
   const char* keys[] = {"length",        "type",          "destination", "source",       "digipeaters",
                         "control",       "control_name",  "pid",         "payload_start", "payload_count",
                         "header_text",   "control_line",  "dump",        "ascii",        "fields",
@@ -193,12 +179,6 @@ TEST_F(DecodeCommandTest, BadArgumentsFailWithOneLineAndStatusTwo) {
   EXPECT_EQ(Run("--help", out), 0);
   EXPECT_THAT(out, HasSubstr("usage: zevrinkiss-decode"));
 }
-
-}  // namespace
-}  // namespace zevrin
-
-namespace zevrin {
-namespace {
 
 Bytes PowerRecordFrame(std::uint8_t heater_on_threshold) {
   Bytes payload = sample::SatellitePayload(42, 'S', 7, 256, 90);

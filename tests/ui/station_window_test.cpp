@@ -6,14 +6,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,6 +28,7 @@
 #include "link/serial_port_qt.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
+#include "support/qt_wait.h"
 #include "ui/about_window.h"
 
 namespace zevrin {
@@ -40,30 +39,11 @@ using sample::Bytes;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using testing::WaitFor;
 
 struct RecordingSetter final : ClockSetter {
   bool SetSystemTime(const ClockRecord&) override { return false; }
 };
-
-// Runs the event loop until `done` holds or `ms` have passed.
-template <typename Fn>
-bool WaitFor(Fn done, int ms = 3000) {
-  QDeadlineTimer deadline(ms);
-  while (!done() && !deadline.hasExpired()) QTest::qWait(5);
-  return done();
-}
-
-// The raw log a receive path writes for `stream`: its complete frames, in order.
-Bytes CompleteFrames(const Bytes& stream) {
-  testing::FixedClock clock;
-  testing::RecordingView view;
-  testing::RecordingLog log;
-  ReceiveState state;
-  ReceivePath path(state, clock, view);
-  path.SetRawLog(&log);
-  path.Assemble(stream);
-  return log.bytes;
-}
 
 class StationWindowTest : public ::testing::Test {
  protected:
@@ -149,11 +129,6 @@ TEST_F(StationWindowTest, StartsFromTheExampleSettingsFile) {
   EXPECT_EQ(station_->port()->device(), com3.slave_path());
   EXPECT_THAT(Files(".kss"), ElementsAre(kLog));
   EXPECT_EQ(station_->setup_dialog(), nullptr);
-  // A new window starts with the decoded view and the hexdump option off.
-  EXPECT_TRUE(Child<QCheckBox>("AnalyzeFrame")->isChecked());
-  EXPECT_FALSE(Window().HexdumpChecked());
-  EXPECT_EQ(program_.station.analysis.options().analyze_frame, true);
-  EXPECT_EQ(program_.station.analysis.options().hexdump, false);
 
   // The tick shows the open port and the clock.
   clock_.Set({FromCivil({2009, 6, 20, 10, 0, 3}), 0});
@@ -200,7 +175,10 @@ TEST_F(StationWindowTest, RawLogHoldsExactlyTheCompleteFramesHoweverTheStreamIsS
     pos += n;
   }
   station_->End();
-  const Bytes expected = CompleteFrames(stream);
+  Bytes expected;
+  for (const Bytes& frame : testing::LoggedFrames(stream)) {
+    expected.insert(expected.end(), frame.begin(), frame.end());
+  }
   ASSERT_GT(expected.size(), pass.size() / 2);
   EXPECT_EQ(Contents(kLog), std::string(expected.begin(), expected.end()));
   EXPECT_GT(Window().monitor().LineCount(), 150);
@@ -339,16 +317,7 @@ TEST_F(StationWindowTest, HangUpClosesThePortOnceAndLeavesTheProgramIdle) {
   pty_.CloseMaster();
   ASSERT_TRUE(WaitFor([&] { return !station_->port()->IsOpen(); }, 1000));
   QTest::qWait(50);
-
-  auto cpu_micros = [] {
-    rusage r{};
-    ::getrusage(RUSAGE_SELF, &r);
-    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000LL + r.ru_utime.tv_usec +
-           r.ru_stime.tv_usec;
-  };
-  const long long before = cpu_micros();
-  QTest::qWait(500);
-  EXPECT_LT(cpu_micros() - before, 50000);  // under 10 % of one core
+  EXPECT_LT(testing::CpuMicrosWhileWaiting(500), 50000);  // under 10 % of one core
   EXPECT_FALSE(station_->port()->IsOpen());
   EXPECT_EQ(messages.filter(QStringLiteral("COM1 lost")).size(), 1);
 }
