@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/setup.sh
-bash scripts/build.sh
+bash scripts/build.sh -DZEVRIN_BUILD_TESTS=OFF -DZEVRIN_BUILD_BENCH=OFF
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "demo: no display to open the window on; decoding the sample pass in the terminal instead."

@@ -61,9 +61,11 @@ Bytes PowerRecord(Satellite& s, double phase, std::mt19937& rng) {
   p[12] = 0;
   const double sun = std::fmax(0.0, std::sin(phase));
   for (int side = 0; side < 5; ++side) {
-    const double lit = std::fmax(0.0, std::cos(phase * 1.7 + side * 1.3)) * sun;
-    p[static_cast<std::size_t>(17 + 2 * side)] = Clamp(10 + 200 * lit + noise(rng));   // volts
-    p[static_cast<std::size_t>(18 + 2 * side)] = Clamp(2 + 60 * lit + noise(rng));     // current
+    // A lit panel holds its voltage near 4.5 V; its current follows the angle to the sun.
+    const double lit = std::fmax(0.0, std::cos(phase * 5.0 + side * 1.3)) * sun;
+    const double volts = sun > 0.05 ? 200 + 30 * lit : 8;
+    p[static_cast<std::size_t>(17 + 2 * side)] = Clamp(volts + noise(rng));
+    p[static_cast<std::size_t>(18 + 2 * side)] = Clamp(1 + 70 * lit + noise(rng));
   }
   p[27] = Clamp(199 + 4 * sun + noise(rng) * 0.3);  // battery about 3.9 V
   p[28] = Clamp(40 + 30 * sun + noise(rng));
@@ -73,7 +75,7 @@ Bytes PowerRecord(Satellite& s, double phase, std::mt19937& rng) {
   const bool heater = sun < 0.05;
   p[32] = heater ? 1 : 0;
   p[33] = 5;
-  p[34] = heater ? Clamp(80 + noise(rng)) : 0;
+  p[34] = heater ? Clamp(40 + noise(rng)) : 0;
   for (int t = 0; t < 7; ++t) {
     const double c = 12 + 10 * sun + 2 * t + noise(rng) * 0.5;
     p[static_cast<std::size_t>(35 + t)] = static_cast<std::uint8_t>(static_cast<int>(std::lround(c)) & 0xFF);
