@@ -18,7 +18,9 @@ namespace {
 class NullView final : public ReceiveView {
  public:
   void SetStatusText(std::string_view) override {}
-  void SetReceiveCounterText(std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
+  void SetReceiveCounterText(std::string_view text) override {
+    benchmark::DoNotOptimize(text.data());
+  }
 };
 
 // Keeps what a window would keep: the texts, so their building cannot be skipped.
@@ -85,7 +87,9 @@ void BM_ReceivePath_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kReceiveO
 void BM_HeaderDecoding_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kWithHeader); }
 void BM_Telemetry_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kWithTelemetry); }
 void BM_WholePipeline_Pass(benchmark::State& s) { RunPipeline(s, Pass(), kWholePipeline); }
-void BM_WholePipeline_RandomBytes(benchmark::State& s) { RunPipeline(s, RandomBytes(), kWholePipeline); }
+void BM_WholePipeline_RandomBytes(benchmark::State& s) {
+  RunPipeline(s, RandomBytes(), kWholePipeline);
+}
 
 BENCHMARK(BM_ReceivePath_Pass);
 BENCHMARK(BM_HeaderDecoding_Pass);

@@ -16,8 +16,10 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if ((arg == "--frames" || arg == "--seed") && i + 1 < argc) {
       const long value = std::strtol(argv[++i], nullptr, 10);
-      if (arg == "--frames") options.frames = static_cast<int>(value);
-      else options.seed = static_cast<std::uint32_t>(value);
+      if (arg == "--frames")
+        options.frames = static_cast<int>(value);
+      else
+        options.seed = static_cast<std::uint32_t>(value);
     } else if (arg == "--help") {
       std::printf("usage: zevrinkiss-make-pass [--frames N] [--seed S] OUTPUT\n");
       return 0;
@@ -36,7 +38,8 @@ int main(int argc, char** argv) {
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(pass.data()), static_cast<std::streamsize>(pass.size()));
   if (!out) {
-    std::fprintf(stderr, "zevrinkiss-make-pass: cannot write %s: %s\n", output, std::strerror(errno));
+    std::fprintf(stderr, "zevrinkiss-make-pass: cannot write %s: %s\n", output,
+                 std::strerror(errno));
     return 2;
   }
   return 0;

@@ -59,11 +59,13 @@ int main(int argc, char** argv) {
       args.push_back(arg);
     }
   }
-  if (args.size() != 2 || baud < 0) return Fail("usage: zevrinkiss-play [--baud N] [--loop] FILE DEVICE");
+  if (args.size() != 2 || baud < 0)
+    return Fail("usage: zevrinkiss-play [--baud N] [--loop] FILE DEVICE");
 
   std::ifstream in(args[0], std::ios::binary);
   if (!in) return Fail("cannot read " + args[0] + ": " + std::strerror(errno));
-  const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
 
   const int fd = ::open(args[1].c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return Fail("cannot open " + args[1] + ": " + std::strerror(errno));
@@ -74,9 +76,11 @@ int main(int argc, char** argv) {
   }
 
   // Ten bits a byte on the line: start bit, eight data bits, stop bit.
-  const std::size_t chunk = baud > 0 ? std::max<std::size_t>(1, static_cast<std::size_t>(baud) / 100) : 4096;
-  const auto per_chunk = baud > 0 ? std::chrono::microseconds(chunk * 10 * 1000000 / static_cast<std::size_t>(baud))
-                                  : std::chrono::microseconds(0);
+  const std::size_t chunk =
+      baud > 0 ? std::max<std::size_t>(1, static_cast<std::size_t>(baud) / 100) : 4096;
+  const auto per_chunk =
+      baud > 0 ? std::chrono::microseconds(chunk * 10 * 1000000 / static_cast<std::size_t>(baud))
+               : std::chrono::microseconds(0);
   do {
     auto next = std::chrono::steady_clock::now();
     for (std::size_t pos = 0; pos < data.size(); pos += chunk) {

@@ -32,7 +32,8 @@ std::string FrameTimestamp(const UtcInstant& now) {
 std::string PadNumber(int n, int width) {
   std::string text = n < 0 ? "-" : " ";
   text += std::to_string(n < 0 ? -static_cast<long long>(n) : n);
-  if (static_cast<int>(text.size()) < width) text.append(static_cast<std::size_t>(width) - text.size(), ' ');
+  if (static_cast<int>(text.size()) < width)
+    text.append(static_cast<std::size_t>(width) - text.size(), ' ');
   return text;
 }
 
@@ -74,8 +75,8 @@ std::span<const std::uint8_t> PayloadBytes(const FrameHeader& header, const Unes
   const int first = header.PayloadStart;       // position of the first payload byte
   const int last = frame.UnescapedLength - 1;  // the closing FEND is not dumped
   if (first < 1 || last < first) return {};
-  return std::span<const std::uint8_t>(frame.bytes).subspan(static_cast<std::size_t>(first - 1),
-                                                            static_cast<std::size_t>(last - first + 1));
+  return std::span<const std::uint8_t>(frame.bytes)
+      .subspan(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(last - first + 1));
 }
 
 void ShowFrame(std::span<const std::uint8_t> frame, const MonitorOptions& options,

@@ -69,7 +69,8 @@ void ReceivePath::OnComm(std::int16_t code, SerialPort& port) {
 void ReceivePath::Receive(std::span<const std::uint8_t> bytes) {
   view_.SetStatusText("");
   // The counter wraps to 0 after its top value instead of overflowing.
-  constexpr std::int64_t kByteCountRange = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  constexpr std::int64_t kByteCountRange =
+      std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
   state_.ByteCount = static_cast<std::int32_t>(
       (static_cast<std::int64_t>(state_.ByteCount) + static_cast<std::int64_t>(bytes.size())) %
       kByteCountRange);

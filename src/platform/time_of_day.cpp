@@ -8,7 +8,9 @@ namespace zevrin {
 namespace {
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 }  // namespace
 
 CivilTime ToCivil(std::int64_t seconds) {
@@ -30,8 +32,8 @@ std::int64_t FromCivil(const CivilTime& t) {
   using namespace std::chrono;
   const sys_days d{year{t.year} / month{static_cast<unsigned>(t.month)} /
                    day{static_cast<unsigned>(t.day)}};
-  return static_cast<std::int64_t>(d.time_since_epoch().count()) * kSecondsPerDay +
-         t.hour * 3600 + t.minute * 60 + t.second;
+  return static_cast<std::int64_t>(d.time_since_epoch().count()) * kSecondsPerDay + t.hour * 3600 +
+         t.minute * 60 + t.second;
 }
 
 std::int16_t UtcOffsetMinutes() {

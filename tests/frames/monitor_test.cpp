@@ -10,9 +10,9 @@
 namespace zevrin {
 namespace {
 
+using testing::Bytes;
 using ::testing::ElementsAre;
 using ::testing::Pair;
-using testing::Bytes;
 
 class ShowFrameTest : public ::testing::Test {
  protected:
@@ -31,7 +31,8 @@ class ShowFrameTest : public ::testing::Test {
 
 Bytes SatelliteFrame(int payload_size) {
   Bytes payload(static_cast<std::size_t>(payload_size));
-  for (int i = 0; i < payload_size; ++i) payload[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i + 1);
+  for (int i = 0; i < payload_size; ++i)
+    payload[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i + 1);
   return sample::KissFrame(sample::SatelliteFrame(payload));
 }
 
@@ -47,8 +48,10 @@ TEST_F(ShowFrameTest, SmallestFrameInTheRawView) {
 TEST_F(ShowFrameTest, DecodedViewOfASatelliteFrame) {
   Show(SatelliteFrame(41), true, false);
   ASSERT_EQ(monitor_.runs.size(), 7u);
-  EXPECT_THAT(monitor_.runs[1].first, ::testing::EndsWith("UTC: [60 Bytes KISS Frame (without CRC)]\r"));
-  EXPECT_THAT(monitor_.runs[2], Pair("ctrl: 3   PID: F0 {UI}   41 Payload Bytes\r", ColourRole::kControl));
+  EXPECT_THAT(monitor_.runs[1].first,
+              ::testing::EndsWith("UTC: [60 Bytes KISS Frame (without CRC)]\r"));
+  EXPECT_THAT(monitor_.runs[2],
+              Pair("ctrl: 3   PID: F0 {UI}   41 Payload Bytes\r", ColourRole::kControl));
   EXPECT_THAT(monitor_.runs[3], Pair("from QQ0SAT to QQ0GND: \r", ColourRole::kAddress));
   EXPECT_EQ(monitor_.runs[4].first.substr(0, 7), " 1   > ");
   EXPECT_EQ(monitor_.runs[5].first.substr(0, 7), " 21  > ");
@@ -67,10 +70,12 @@ TEST_F(ShowFrameTest, DumpLinesHoldTwentyBytes) {
 }
 
 TEST_F(ShowFrameTest, FrameTypesByWholeCommandByte) {
-  const std::pair<std::uint8_t, const char*> cases[] = {
-      {0x00, "KISS Frame (without CRC)"}, {0x80, "SMACK Frame (with CRC)"},
-      {0x09, "TIME Frame"},               {0x10, "unknown Protocol"},
-      {0x01, "unknown Protocol"},         {0xFF, "unknown Protocol"}};
+  const std::pair<std::uint8_t, const char*> cases[] = {{0x00, "KISS Frame (without CRC)"},
+                                                        {0x80, "SMACK Frame (with CRC)"},
+                                                        {0x09, "TIME Frame"},
+                                                        {0x10, "unknown Protocol"},
+                                                        {0x01, "unknown Protocol"},
+                                                        {0xFF, "unknown Protocol"}};
   for (const auto& [command, text] : cases) EXPECT_EQ(FrameTypeText(command), text);
 
   // A port-1 data frame is still decoded as AX.25 in the decoded view.

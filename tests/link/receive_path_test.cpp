@@ -11,8 +11,8 @@
 namespace zevrin {
 namespace {
 
-using ::testing::ElementsAre;
 using testing::Bytes;
+using ::testing::ElementsAre;
 
 class ReceivePathTest : public ::testing::Test {
  protected:
@@ -68,16 +68,16 @@ TEST_F(ReceivePathTest, BytesOutsideAFrameAreCountedAndDropped) {
 TEST_F(ReceivePathTest, SharedAndDoubledFendsBothGiveTwoFrames) {
   Receive({0xC0, 0x01, 0xC0, 0x02, 0xC0});
   Receive({0xC0, 0x03, 0xC0, 0xC0, 0x04, 0xC0});
-  EXPECT_THAT(handler_.frames,
-              ElementsAre(Bytes{0xC0, 0x01, 0xC0}, Bytes{0xC0, 0x02, 0xC0}, Bytes{0xC0, 0x03, 0xC0},
-                          Bytes{0xC0, 0x04, 0xC0}));
+  EXPECT_THAT(handler_.frames, ElementsAre(Bytes{0xC0, 0x01, 0xC0}, Bytes{0xC0, 0x02, 0xC0},
+                                           Bytes{0xC0, 0x03, 0xC0}, Bytes{0xC0, 0x04, 0xC0}));
   EXPECT_EQ(state_.FrameCount, 4);
 }
 
 TEST_F(ReceivePathTest, StartInTheMiddleOfAFrameRecoversAtTheNextFend) {
   // The tail of a frame whose start was missed, then two whole frames.
   Receive({0x11, 0x22, 0xC0, 0xC0, 0x00, 0x55, 0xC0, 0x00, 0x66, 0xC0});
-  EXPECT_THAT(handler_.frames, ElementsAre(Bytes{0xC0, 0x00, 0x55, 0xC0}, Bytes{0xC0, 0x00, 0x66, 0xC0}));
+  EXPECT_THAT(handler_.frames,
+              ElementsAre(Bytes{0xC0, 0x00, 0x55, 0xC0}, Bytes{0xC0, 0x00, 0x66, 0xC0}));
 }
 
 TEST_F(ReceivePathTest, FrameSpreadOverNotificationsIsHandedOverWhenItCloses) {
@@ -107,7 +107,8 @@ TEST_F(ReceivePathTest, AnySplitOfAStreamGivesTheSameFrames) {
   std::size_t pos = 0;
   while (pos < stream.size()) {
     const std::size_t n = std::min<std::size_t>(stream.size() - pos, 1 + rng() % 700);
-    Receive(Bytes(stream.begin() + static_cast<long>(pos), stream.begin() + static_cast<long>(pos + n)));
+    Receive(Bytes(stream.begin() + static_cast<long>(pos),
+                  stream.begin() + static_cast<long>(pos + n)));
     pos += n;
   }
   EXPECT_EQ(handler_.frames, expected);
@@ -177,8 +178,8 @@ TEST_F(ReceivePathTest, EveryLineConditionShowsItsTextAndLeavesTheFrameAlone) {
   testing::FakePort port;
   Receive({0xC0, 0x00, 0x41});
   // Every code of the serial component's table has a text; a few checked word for word.
-  for (const std::int16_t code : {1, 3, 4, 5, 6, 1001, 1002, 1003, 1004, 1006, 1007, 1008, 1009,
-                                  1010, 1011}) {
+  for (const std::int16_t code :
+       {1, 3, 4, 5, 6, 1001, 1002, 1003, 1004, 1006, 1007, 1008, 1009, 1010, 1011}) {
     path_.OnComm(code, port);
     ASSERT_NE(CommEventText(code), nullptr) << code;
     EXPECT_EQ(view_.status.back(), CommEventText(code));

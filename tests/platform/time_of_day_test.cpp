@@ -27,7 +27,8 @@ TEST(TimeOfDayTest, CalendarConversionRoundTripsAcrossCenturiesAndLeapDays) {
     ASSERT_EQ(c.year, tm.tm_year + 1900) << s;
     ASSERT_EQ(c.month, tm.tm_mon + 1) << s;
     ASSERT_EQ(c.day, tm.tm_mday) << s;
-    ASSERT_EQ(c.hour * 3600 + c.minute * 60 + c.second, tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec);
+    ASSERT_EQ(c.hour * 3600 + c.minute * 60 + c.second,
+              tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec);
     ASSERT_EQ(FromCivil(c), s);
   }
   EXPECT_EQ(ToCivil(FromCivil({2000, 2, 29, 23, 59, 59})).day, 29);

@@ -129,7 +129,9 @@ class JsonCheck {
   }
   bool Peek(char c) const { return pos_ < s_.size() && s_[pos_] == c; }
   void Space() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r')) ++pos_;
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
+      ++pos_;
   }
 
   std::string_view s_;

@@ -22,8 +22,8 @@
 namespace zevrin {
 namespace {
 
-using ::testing::HasSubstr;
 using testing::Bytes;
+using ::testing::HasSubstr;
 
 std::string Decode(const Bytes& input, DecodeToolOptions options, std::size_t chunk = 4096) {
   char* data = nullptr;
@@ -33,7 +33,8 @@ std::string Decode(const Bytes& input, DecodeToolOptions options, std::size_t ch
   {
     DecodeTool tool(options, out, clock);
     for (std::size_t pos = 0; pos < input.size(); pos += chunk) {
-      tool.Feed(std::span<const std::uint8_t>(input.data() + pos, std::min(chunk, input.size() - pos)));
+      tool.Feed(
+          std::span<const std::uint8_t>(input.data() + pos, std::min(chunk, input.size() - pos)));
     }
   }
   std::fclose(out);
@@ -53,10 +54,10 @@ TEST(DecodeToolTest, JsonHasOneValidObjectPerFrameWithTheAgreedKeys) {
   const Bytes pass = sample::MakePass({.frames = 300});
   const std::vector<std::string> lines = Lines(Decode(pass, {OutputFormat::kJson, false}, 333));
   ASSERT_EQ(lines.size(), testing::LoggedFrames(pass).size());
-  const char* keys[] = {"length",        "type",          "destination", "source",       "digipeaters",
-                        "control",       "control_name",  "pid",         "payload_start", "payload_count",
-                        "header_text",   "control_line",  "dump",        "ascii",        "fields",
-                        "colours",       "boxes",         "gauges"};
+  const char* keys[] = {
+      "length",       "type",  "destination",   "source",        "digipeaters", "control",
+      "control_name", "pid",   "payload_start", "payload_count", "header_text", "control_line",
+      "dump",         "ascii", "fields",        "colours",       "boxes",       "gauges"};
   for (const std::string& line : lines) {
     ASSERT_TRUE(testing::JsonCheck::IsValid(line)) << line;
     std::size_t at = 0;
@@ -86,7 +87,8 @@ TEST(DecodeToolTest, JsonOfOddFrames) {
   const std::vector<std::string> lines = Lines(Decode(stream, {OutputFormat::kJson, false}));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_THAT(lines[0], HasSubstr("\"pid\":null,\"payload_start\":18,\"payload_count\":0,"));
-  EXPECT_THAT(lines[0], HasSubstr("\"control_line\":\"ctrl: 49   PID: - {RR1-}   0 Payload Bytes\""));
+  EXPECT_THAT(lines[0],
+              HasSubstr("\"control_line\":\"ctrl: 49   PID: - {RR1-}   0 Payload Bytes\""));
   EXPECT_THAT(lines[0], HasSubstr("\"dump\":[],\"ascii\":\"\""));
   EXPECT_THAT(lines[1], HasSubstr("\"digipeaters\":[\"QQ9RLY-1*\",\"WIDE2-2\"]"));
   // Quote, backslash and control characters escaped; 0xE9 as the character é in UTF-8.
@@ -131,8 +133,9 @@ class DecodeCommandTest : public ::testing::Test {
 
   std::string Write(const std::string& name, const Bytes& bytes) {
     const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
@@ -203,12 +206,17 @@ TEST(DecodeToolTelemetryTest, JsonListsWhatEachFrameWrote) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_THAT(lines[0], HasSubstr("\"18\":\"5.00\""));
   EXPECT_THAT(lines[0], HasSubstr("\"41\":\"-57\""));
-  EXPECT_THAT(lines[0], HasSubstr("\"colours\":{\"41\":\"red\",\"42\":\"green\",\"43\":\"green\",\"44\":\"red\"}"));
-  EXPECT_THAT(lines[0], HasSubstr("\"boxes\":{\"frame_number\":\"42\",\"frame_type\":\"Housekeeping Data\","
-                                  "\"counter\":\"7\",\"header_word\":\"256\"}"));
+  EXPECT_THAT(
+      lines[0],
+      HasSubstr("\"colours\":{\"41\":\"red\",\"42\":\"green\",\"43\":\"green\",\"44\":\"red\"}"));
+  EXPECT_THAT(lines[0],
+              HasSubstr("\"boxes\":{\"frame_number\":\"42\",\"frame_type\":\"Housekeeping Data\","
+                        "\"counter\":\"7\",\"header_word\":\"256\"}"));
   EXPECT_THAT(lines[0], HasSubstr("\"gauges\":{}"));
-  EXPECT_THAT(lines[1], HasSubstr("\"fields\":{},\"colours\":{},\"boxes\":{\"frame_type\":\"no TARVELO packets\"},"
-                                  "\"gauges\":{}}"));
+  EXPECT_THAT(
+      lines[1],
+      HasSubstr("\"fields\":{},\"colours\":{},\"boxes\":{\"frame_type\":\"no TARVELO packets\"},"
+                "\"gauges\":{}}"));
 }
 
 TEST(DecodeToolTelemetryTest, CsvHasAHeaderAndOneRowPerRecord) {
@@ -225,11 +233,15 @@ TEST(DecodeToolTelemetryTest, CsvHasAHeaderAndOneRowPerRecord) {
   const std::vector<std::string> rows = Lines(Decode(pass, {OutputFormat::kCsv, false}));
   ASSERT_GT(records, 20u);
   ASSERT_EQ(rows.size(), records + 1);
-  EXPECT_THAT(rows[0], ::testing::StartsWith("frame,record,Satellite Time,Weekday,Frame Type,Frame #,"));
+  EXPECT_THAT(rows[0],
+              ::testing::StartsWith("frame,record,Satellite Time,Weekday,Frame Type,Frame #,"));
   EXPECT_THAT(rows[0], HasSubstr(",18 Battery Volts [V],"));
-  EXPECT_THAT(rows[0], HasSubstr(",26 Temp Sensor 1 [\xC2\xB0" "C],"));
+  EXPECT_THAT(rows[0], HasSubstr(",26 Temp Sensor 1 [\xC2\xB0"
+                                 "C],"));
   EXPECT_THAT(rows[0], HasSubstr(",37 COM Mode,"));
-  const auto columns = [](const std::string& row) { return std::count(row.begin(), row.end(), ','); };
+  const auto columns = [](const std::string& row) {
+    return std::count(row.begin(), row.end(), ',');
+  };
   for (const std::string& row : rows) {
     EXPECT_EQ(row.back(), '\r');  // CR LF line ends, as spreadsheets expect
     EXPECT_EQ(columns(row), columns(rows[0])) << row;
@@ -240,7 +252,8 @@ TEST(DecodeToolTelemetryTest, MonitorShowsTheDecodedValuesOfSatelliteFrames) {
   const std::string text = Decode(PowerRecordFrame(200), {OutputFormat::kMonitor, false});
   EXPECT_THAT(text, HasSubstr("\n  Frame #: 42\n  Frame Type: Housekeeping Data\n"));
   EXPECT_THAT(text, HasSubstr("\n  Battery Volts: 5.00 V\n"));
-  EXPECT_THAT(text, HasSubstr("\n  Heater ON Temp: -56 \xC2\xB0" "C  [green]\n"));
+  EXPECT_THAT(text, HasSubstr("\n  Heater ON Temp: -56 \xC2\xB0"
+                              "C  [green]\n"));
   EXPECT_THAT(text, HasSubstr("\n  Emergency Threshold: 0.00 V  [red]\n"));
 
   sample::Ax25Frame other = sample::SatelliteFrame({1, 2, 3});

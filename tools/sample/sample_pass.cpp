@@ -18,7 +18,8 @@ constexpr double kPi = 3.14159265358979323846;
 void PutAddress(Bytes& out, const Address& a, bool last, bool digipeater) {
   std::string call = a.callsign.substr(0, 6);
   call.resize(6, ' ');
-  for (const char c : call) out.push_back(static_cast<std::uint8_t>(static_cast<std::uint8_t>(c) << 1));
+  for (const char c : call)
+    out.push_back(static_cast<std::uint8_t>(static_cast<std::uint8_t>(c) << 1));
   std::uint8_t ssid = static_cast<std::uint8_t>(0x60 | ((a.ssid & 0x0F) << 1) | (last ? 1 : 0));
   if (digipeater && a.repeated) ssid |= 0x80;
   out.push_back(ssid);
@@ -35,7 +36,9 @@ void Put32(Bytes& p, int offset, std::uint32_t value) {
   }
 }
 
-std::uint8_t Clamp(double v) { return static_cast<std::uint8_t>(std::lround(std::fmin(255.0, std::fmax(0.0, v)))); }
+std::uint8_t Clamp(double v) {
+  return static_cast<std::uint8_t>(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
+}
 
 // The state of the simulated satellite, advanced a little with every frame.
 struct Satellite {
@@ -78,11 +81,12 @@ Bytes PowerRecord(Satellite& s, double phase, std::mt19937& rng) {
   p[34] = heater ? Clamp(40 + noise(rng)) : 0;
   for (int t = 0; t < 7; ++t) {
     const double c = 12 + 10 * sun + 2 * t + noise(rng) * 0.5;
-    p[static_cast<std::size_t>(35 + t)] = static_cast<std::uint8_t>(static_cast<int>(std::lround(c)) & 0xFF);
+    p[static_cast<std::size_t>(35 + t)] =
+        static_cast<std::uint8_t>(static_cast<int>(std::lround(c)) & 0xFF);
   }
-  p[42] = 200;  // heater on  -56
-  p[43] = 200;  // heater off -56
-  p[44] = 178;  // 3.49 V
+  p[42] = 200;                              // heater on  -56
+  p[43] = 200;                              // heater off -56
+  p[44] = 178;                              // 3.49 V
   p[45] = s.counter % 37 == 5 ? 171 : 170;  // now and then off its reference
   p[70] = 0x14;
   p[71] = 0;
@@ -117,15 +121,17 @@ Bytes SystemRecord(Satellite& s, std::int64_t now, double phase, std::mt19937& r
   p[70] = 0x40;
   const std::uint8_t modes[] = {3, 4, 4, 6, 4, 3, 7};
   p[71] = modes[(s.counter / 16) % 7];
-  p[73] = 0xC3;                                         // system status
-  p[74] = 0xBD;                                         // resources
+  p[73] = 0xC3;                                               // system status
+  p[74] = 0xBD;                                               // resources
   p[75] = static_cast<std::uint8_t>(0xC0 | (s.counter % 4));  // magnetometer
-  p[76] = std::sin(phase) > 0 ? 0x9F : 0x0F;            // sun sensor status
-  p[77] = 0x1F;                                         // sun sensor configuration
+  p[76] = std::sin(phase) > 0 ? 0x9F : 0x0F;                  // sun sensor status
+  p[77] = 0x1F;                                               // sun sensor configuration
   p[78] = static_cast<std::uint8_t>(0x82 | (std::sin(phase) > 0.3 ? 0x20 : 0));
-  const double panels[] = {std::sin(phase), std::cos(phase), -std::sin(phase), -std::cos(phase), 0.2, 0.1};
+  const double panels[] = {
+      std::sin(phase), std::cos(phase), -std::sin(phase), -std::cos(phase), 0.2, 0.1};
   for (int i = 0; i < 6; ++i) {
-    const int half_degrees = static_cast<int>(std::lround(2 * (10 + 35 * panels[i] + noise(rng) * 0.3)));
+    const int half_degrees =
+        static_cast<int>(std::lround(2 * (10 + 35 * panels[i] + noise(rng) * 0.3)));
     Put16(p, 79 + 2 * i, half_degrees & 0xFFFF);
   }
   Put32(p, 91, s.gps_pointer);
