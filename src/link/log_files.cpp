@@ -19,92 +19,57 @@ std::string LogFileName(std::string_view directory, std::string_view station_lab
   return name;
 }
 
-// --- FileDumpLog -------------------------------------------------------------
+// --- CheckedLogFile ----------------------------------------------------------
 
-bool FileDumpLog::Write(std::string_view line) {
-  // One write per line, so the line reaches the file at once and whole.
-  line_.assign(line);
-  line_ += "\r\n";
-  return file_.Append(line_.data(), line_.size());
+bool CheckedLogFile::Open(const std::string& path) {
+  active_ = true;
+  if (!file_.Open(path)) {
+    Failed();
+    return false;
+  }
+  Succeeded();
+  return true;
 }
 
-// --- LogHealth ---------------------------------------------------------------
+bool CheckedLogFile::Append(const void* data, std::size_t size) {
+  if (!active_) return false;
+  if (!file_.IsOpen() && !Open(std::string(file_.path()))) return false;
+  if (!file_.Append(data, size)) {
+    Failed();
+    return false;
+  }
+  Succeeded();
+  return true;
+}
 
-void LogHealth::Failed(const std::string& path, const std::string& reason) {
+bool CheckedLogFile::Close() {
+  if (!active_) return true;
+  active_ = false;
+  return file_.Close(true);
+}
+
+void CheckedLogFile::Failed() {
   if (failing_) return;
   failing_ = true;
   if (listener_ != nullptr) {
-    listener_->ShowLogProblem("The log file " + path + " cannot be written (" + reason +
-                              "). Reception goes on without it.");
+    listener_->ShowLogProblem("The log file " + file_.path() + " cannot be written (" +
+                              file_.error() + "). Reception goes on without it.");
   }
 }
 
-void LogHealth::Succeeded(const std::string& path) {
+void CheckedLogFile::Succeeded() {
   if (!failing_) return;
   failing_ = false;
-  if (listener_ != nullptr)
-    listener_->ShowLogRecovered("The log file " + path + " is written again.");
-}
-
-// --- CheckedRawLog -----------------------------------------------------------
-
-bool CheckedRawLog::Open(const std::string& path) {
-  active_ = true;
-  if (!file_.Open(path)) {
-    health_.Failed(path, file_.error());
-    return false;
+  if (listener_ != nullptr) {
+    listener_->ShowLogRecovered("The log file " + file_.path() + " is written again.");
   }
-  health_.Succeeded(path);
-  return true;
-}
-
-bool CheckedRawLog::AppendFrame(std::span<const std::uint8_t> frame) {
-  if (!active_) return false;
-  const std::string path = file_.path();  // a copy: Open() assigns it anew
-  // A log that could not be created is tried again, so logging resumes once the
-  // directory is writable again.
-  if (!file_.IsOpen() && !Open(path)) return false;
-  if (file_.AppendFrame(frame)) {
-    health_.Succeeded(path);
-    return true;
-  }
-  health_.Failed(path, file_.error());
-  return false;
-}
-
-bool CheckedRawLog::Close() {
-  if (!active_) return true;
-  active_ = false;
-  return file_.Close(true);
-}
-
-// --- CheckedDumpLog ----------------------------------------------------------
-
-bool CheckedDumpLog::Open(const std::string& path) {
-  active_ = true;
-  if (!file_.Open(path)) {
-    health_.Failed(path, file_.error());
-    return false;
-  }
-  health_.Succeeded(path);
-  return true;
 }
 
 void CheckedDumpLog::WriteLine(std::string_view line) {
-  if (!active_) return;
-  const std::string path = file_.path();  // a copy: Open() assigns it anew
-  if (!file_.IsOpen() && !Open(path)) return;
-  if (file_.Write(line)) {
-    health_.Succeeded(path);
-  } else {
-    health_.Failed(path, file_.error());
-  }
-}
-
-bool CheckedDumpLog::Close() {
-  if (!active_) return true;
-  active_ = false;
-  return file_.Close(true);
+  // One write per line, so the line reaches the file at once and whole.
+  line_.assign(line);
+  line_ += "\r\n";
+  Append(line_.data(), line_.size());
 }
 
 // --- LogFiles ----------------------------------------------------------------

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "frames/monitor.h"
-#include "link/raw_log.h"
+#include "link/append_file.h"
 #include "link/receive_path.h"
 #include "platform/time_of_day.h"
 
@@ -36,57 +36,17 @@ class LogProblemListener {
   virtual void ShowLogRecovered(std::string_view message) = 0;
 };
 
-/// A text log: each line goes to the file at once, ended by CR LF. An existing file
-/// is appended to.
-class FileDumpLog final : public DumpLog {
+/// A log file that tells its listener when it starts failing and when it works
+/// again. A file that could not be created is tried again at the next write, so
+/// logging resumes once the directory is writable again.
+class CheckedLogFile {
  public:
-  FileDumpLog() = default;
-  FileDumpLog(const FileDumpLog&) = delete;
-  FileDumpLog& operator=(const FileDumpLog&) = delete;
+  explicit CheckedLogFile(LogProblemListener* listener) : listener_(listener) {}
 
-  /// Opens (creating when needed) for appending. Returns false and keeps the reason
-  /// in error() when it cannot.
-  bool Open(const std::string& path) { return file_.Open(path); }
-  bool IsOpen() const { return file_.IsOpen(); }
-  /// Closes; with `delete_if_empty` a file holding no bytes is removed. Returns
-  /// false and keeps the reason in error() when a step fails.
-  bool Close(bool delete_if_empty) { return file_.Close(delete_if_empty); }
-
-  void WriteLine(std::string_view line) override { Write(line); }
-  /// WriteLine that tells whether the whole line reached the file.
-  bool Write(std::string_view line);
-
-  const std::string& path() const { return file_.path(); }
-  const std::string& error() const { return file_.error(); }
-
- private:
-  AppendFile file_;
-  std::string line_;  // the line with its CR LF, kept to reuse its storage
-};
-
-/// Tracks whether one log works and tells the listener about each change.
-class LogHealth {
- public:
-  LogHealth(LogProblemListener* listener) : listener_(listener) {}
-  /// A failed create or write of the file at `path` for `reason`.
-  void Failed(const std::string& path, const std::string& reason);
-  /// A successful create or write; tells the listener only after a failure.
-  void Succeeded(const std::string& path);
-  bool failing() const { return failing_; }
-
- private:
-  LogProblemListener* listener_;
-  bool failing_ = false;
-};
-
-/// The raw log as the receive path sees it. A frame that cannot be written whole
-/// is cut off again, so the file stays a sequence of complete frames; a file that
-/// could not be created is tried again with the next frame.
-class CheckedRawLog final : public RawLog {
- public:
-  explicit CheckedRawLog(LogProblemListener* listener) : health_(listener) {}
+  /// Opens (creating when needed) for appending; a failure is told.
   bool Open(const std::string& path);
-  bool AppendFrame(std::span<const std::uint8_t> frame) override;
+  /// Appends the bytes whole or not at all; a failure is told.
+  bool Append(const void* data, std::size_t size);
   /// Closes it, deleting an empty file. Returns false with error() set on failure.
   bool Close();
   bool IsOpen() const { return file_.IsOpen(); }
@@ -96,27 +56,32 @@ class CheckedRawLog final : public RawLog {
   const std::string& error() const { return file_.error(); }
 
  private:
-  FileRawLog file_;
-  LogHealth health_;
+  void Failed();
+  void Succeeded();
+
+  AppendFile file_;
+  LogProblemListener* listener_;
   bool active_ = false;
+  bool failing_ = false;
 };
 
-/// The dump log as ShowFrame sees it, with the same checks as CheckedRawLog.
-class CheckedDumpLog final : public DumpLog {
+/// The raw log: each complete frame appended whole.
+class CheckedRawLog final : public RawLog, public CheckedLogFile {
  public:
-  explicit CheckedDumpLog(LogProblemListener* listener) : health_(listener) {}
-  bool Open(const std::string& path);
+  using CheckedLogFile::CheckedLogFile;
+  bool AppendFrame(std::span<const std::uint8_t> frame) override {
+    return Append(frame.data(), frame.size());
+  }
+};
+
+/// A text log: each line goes to the file at once, ended by CR LF.
+class CheckedDumpLog final : public DumpLog, public CheckedLogFile {
+ public:
+  using CheckedLogFile::CheckedLogFile;
   void WriteLine(std::string_view line) override;
-  bool Close();
-  bool IsOpen() const { return file_.IsOpen(); }
-  bool active() const { return active_; }
-  const std::string& path() const { return file_.path(); }
-  const std::string& error() const { return file_.error(); }
 
  private:
-  FileDumpLog file_;
-  LogHealth health_;
-  bool active_ = false;
+  std::string line_;  // the line with its CR LF, kept to reuse its storage
 };
 
 /// The three logs of one run, named and placed in `directory` (the program's own).

@@ -1,13 +1,9 @@
 #pragma once
 // The log files' common ground: a file that is only ever appended to, in whole
-// pieces, and the raw log of complete frames built on it.
+// pieces.
 
 #include <cstddef>
-#include <cstdint>
-#include <span>
 #include <string>
-
-#include "link/receive_path.h"
 
 namespace zevrin {
 
@@ -44,25 +40,6 @@ class AppendFile {
   int fd_ = -1;
   std::string path_;
   std::string error_;
-};
-
-/// The raw log: complete frames as received, one after another, so the file stays
-/// a valid KISS byte stream.
-class FileRawLog final : public RawLog {
- public:
-  bool Open(const std::string& path) { return file_.Open(path); }
-  bool IsOpen() const { return file_.IsOpen(); }
-  bool Close(bool delete_if_empty) { return file_.Close(delete_if_empty); }
-
-  bool AppendFrame(std::span<const std::uint8_t> frame) override {
-    return file_.Append(frame.data(), frame.size());
-  }
-
-  const std::string& path() const { return file_.path(); }
-  const std::string& error() const { return file_.error(); }
-
- private:
-  AppendFile file_;
 };
 
 }  // namespace zevrin

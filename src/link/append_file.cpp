@@ -1,10 +1,11 @@
-#include "link/raw_log.h"
+#include "link/append_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace zevrin {
