@@ -183,9 +183,3 @@ TEST_F(TimeClientTest, ConnectionFailuresEndWithSocketsClosed) {
 
 }  // namespace
 }  // namespace zevrin
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

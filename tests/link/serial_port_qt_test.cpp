@@ -92,11 +92,3 @@ TEST_F(QtSerialPortTest, ClosingOnPurposeIsNoLoss) {
 
 }  // namespace
 }  // namespace zevrin
-
-int main(int argc, char** argv) {
-  // Test discovery runs this without the test environment; no display is needed.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -293,12 +293,3 @@ TEST_F(MainWindowTest, TextsWithoutCarriageReturnContinueTheLine) {
 
 }  // namespace
 }  // namespace zevrin
-
-int main(int argc, char** argv) {
-  // Test discovery runs the binary without the test environment; the windows
-  // never need a real display.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
