@@ -1,5 +1,6 @@
 #include "ui/station_window.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
 #include <utility>
@@ -72,7 +73,7 @@ void StationWindow::BuildSession() {
           [station](int code) { station->Text2_KeyPress(code); });
   connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
-  connect(w, &MainWindow::Closing, this, &StationWindow::End);
+  connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
 
   s->tick.setInterval(kTickMs);
   connect(&s->tick, &QTimer::timeout, w, [station] { station->Timer1_Timer(); });
@@ -87,7 +88,7 @@ void StationWindow::Start() {
 }
 
 void StationWindow::Restart() {
-  if (!session_ || ended_) return;
+  if (!session_ || ended_ || shut_down_) return;
   session_->tick.stop();
   session_->station.Form_Unload();
   const QRect geometry = session_->window->geometry();
@@ -101,19 +102,47 @@ void StationWindow::Restart() {
   Q_EMIT Restarted();
 }
 
-void StationWindow::End() {
-  if (ended_) return;
-  ended_ = true;
+void StationWindow::Shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
   if (session_) {
     session_->tick.stop();
     session_->station.Form_Unload();
     // Hidden rather than closed: this may run inside the window's own close event.
     session_->window->hide();
   }
+}
+
+void StationWindow::End() {
+  if (ended_) return;
+  Shutdown();
+  ended_ = true;
   if (setup_dialog_) setup_dialog_->close();
   program_.status_windows.CloseAll();
   if (AboutWindow* about = CurrentAboutWindow()) about->close();
   Q_EMIT Ended();
+}
+
+void StationWindow::EndWhenLastWindowCloses() {
+  if (ended_) return;
+  Shutdown();
+  // Whether the program's last window has gone is checked now and then a few times a
+  // second, so the windows need no hook of their own.
+  const auto check = [this] {
+    if (ended_) return;
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+      if (widget->isVisible()) return;
+    }
+    ended_ = true;
+    last_window_check_.stop();
+    Q_EMIT Ended();
+  };
+  if (!last_window_check_.isActive()) {
+    last_window_check_.setInterval(kLastWindowCheckMs);
+    connect(&last_window_check_, &QTimer::timeout, this, check);
+    last_window_check_.start();
+  }
+  check();
 }
 
 void StationWindow::SetStatusText(std::string_view text) {
@@ -180,7 +209,7 @@ void StationWindow::ClearMonitor() {
 }
 
 void StationWindow::OpenSetupDialog() {
-  if (!session_ || ended_) return;
+  if (!session_ || ended_ || shut_down_) return;
   if (setup_dialog_) {
     setup_dialog_->raise();
     setup_dialog_->activateWindow();

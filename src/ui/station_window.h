@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,9 +54,13 @@ class StationWindow final : public QObject,
   /// Shutdown of the running window, then start-up of a new one with the settings
   /// file as it is now. Status windows and the About window stay open.
   void Restart();
-  /// Runs shutdown once, hides the main window, closes every other window of the
-  /// program and reports Ended. Later calls do nothing.
+  /// "&Exit": runs shutdown once, hides the main window, closes every other window
+  /// of the program and reports Ended. Later calls do nothing.
   void End();
+  /// The main window closed by other means: shutdown runs once, and Ended is
+  /// reported when the last other window of the program (a status window, the
+  /// About window, the setup dialog) has closed too.
+  void EndWhenLastWindowCloses();
 
   /// The parts of the running set; null before Start().
   MainWindow* window() const;
@@ -94,6 +99,9 @@ class StationWindow final : public QObject,
   // ClockSyncStarter.
   void BeginClockSync(std::string_view host) override;
 
+  /// Shutdown of the running window, once.
+  void Shutdown();
+
   ProgramState& program_;
   ClockSetter& setter_;
   StationWindowConfig config_;
@@ -101,6 +109,10 @@ class StationWindow final : public QObject,
   QPointer<SetupDialog> setup_dialog_;
   QPointer<QMessageBox> log_problem_box_;
   QPointer<QMessageBox> log_recovered_box_;
+  // After the main window closed: looks for the last other window to close.
+  QTimer last_window_check_;
+  static constexpr int kLastWindowCheckMs = 200;
+  bool shut_down_ = false;
   bool ended_ = false;
 };
 

@@ -276,6 +276,20 @@ TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndOtherWindowsStayOpen) {
   EXPECT_EQ(Contents(kLog), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));
 }
 
+TEST_F(StationWindowTest, ClosingTheMainWindowEndsWithTheLastOtherWindow) {
+  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start();
+  StatusWindowWidget* status = program_.status_windows.Open(StatusWindow::kSystem);
+  QSignalSpy ended(station_.get(), &StationWindow::Ended);
+  Window().close();
+  EXPECT_FALSE(Window().isVisible());
+  EXPECT_THAT(Files(".kss"), IsEmpty());  // shutdown has run
+  EXPECT_EQ(ended.count(), 0);            // a status window is still open
+  EXPECT_TRUE(status->isVisible());
+  status->close();
+  EXPECT_TRUE(WaitFor([&] { return ended.count() == 1; }));
+}
+
 TEST_F(StationWindowTest, KissButtonAndTypedKeysGoOutOneByteEach) {
   WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
