@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/fakes.h"
+#include "support/temp_dir.h"
 
 namespace zevrin {
 namespace {
@@ -33,17 +34,14 @@ struct RecordingListener final : LogProblemListener {
 
 class LogFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Contents(std::string_view ext) const {
-    std::ifstream in(LogFileName(dir_.string(), "Lab", kMarch3, ext), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return dir_.Contents(LogFileName("", "Lab", kMarch3, ext));
   }
   std::size_t FileCount() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_.path()), {}));
   }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("logs-" + std::to_string(::getpid()));
+  testing::TempDir dir_{"logs"};
   testing::FixedClock clock_{{kMarch3 + 30, 0}};
   RecordingListener listener_;
 };

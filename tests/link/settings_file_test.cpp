@@ -8,6 +8,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace zevrin {
 namespace {
 
@@ -15,15 +17,13 @@ namespace fs = std::filesystem;
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
   void Put(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
   SettingsLines Read(SettingsLines lines, SettingsReadResult expected = SettingsReadResult::kRead) {
     EXPECT_EQ(ReadSettingsFile(path_, lines), expected);
     return lines;
   }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("settings-" + std::to_string(::getpid()));
+  testing::TempDir dir_{"settings"};
   const std::string path_ = (dir_ / kSettingsFileName).string();
 };
 

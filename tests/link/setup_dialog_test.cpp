@@ -15,6 +15,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace zevrin {
 namespace {
 
@@ -23,9 +25,6 @@ using ::testing::HasSubstr;
 
 class SetupDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // The dialog deletes itself when closed; QPointer notices.
   QPointer<SetupDialog> Open() {
     QPointer<SetupDialog> dialog = new SetupDialog(values_);
@@ -45,7 +44,7 @@ class SetupDialogTest : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("setup-" + std::to_string(::getpid()));
+  testing::TempDir dir_{"setup"};
   SetupValues values_{5, "4800,N,8,1", "time.example", "Lab", (dir_ / "zevrinkiss.ini").string()};
 };
 

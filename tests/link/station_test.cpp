@@ -12,6 +12,7 @@
 
 #include "clock/time_sync.h"
 #include "support/fakes.h"
+#include "support/temp_dir.h"
 
 namespace zevrin {
 namespace {
@@ -52,9 +53,6 @@ std::int64_t At(int hour, int minute, int second) {
 
 class StationTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
-
   void WriteSettings(const std::string& text) {
     std::ofstream(paths_.settings_file, std::ios::binary) << text;
   }
@@ -67,19 +65,10 @@ class StationTest : public ::testing::Test {
     port_.waiting = std::move(bytes);
     station.OnComm(2);
   }
-  std::vector<std::string> Files(std::string_view ext) const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) {
-      if (e.path().extension() == ext) names.push_back(e.path().filename().string());
-    }
-    return names;
-  }
-  std::string Contents(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::vector<std::string> Files(std::string_view ext) const { return dir_.Files(ext); }
+  std::string Contents(const std::string& name) const { return dir_.Contents(name); }
 
-  const fs::path dir_ = fs::temp_directory_path() / ("station-" + std::to_string(::getpid()));
+  testing::TempDir dir_{"station"};
   StationPaths paths_{(dir_ / "zevrinkiss.ini").string(), dir_.string()};
   testing::FixedClock clock_{{At(10, 0, 0), 0}};
   StationProgram program_{clock_};

@@ -18,6 +18,7 @@
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/json_check.h"
+#include "support/temp_dir.h"
 
 namespace zevrin {
 namespace {
@@ -125,12 +126,6 @@ TEST(DecodeToolTest, MonitorFormatPrintsTheMonitorEntryWithNewlines) {
 // The command-line program, run as a user would.
 class DecodeCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("decode-cli-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::string Write(const std::string& name, const Bytes& bytes) {
     const std::string path = (dir_ / name).string();
     std::ofstream(path, std::ios::binary)
@@ -150,7 +145,7 @@ class DecodeCommandTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::filesystem::path dir_;
+  testing::TempDir dir_{"decode-cli"};
 };
 
 TEST_F(DecodeCommandTest, FilesAreReadAsOneStreamAndStandardInputWorks) {

@@ -29,6 +29,7 @@
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/qt_wait.h"
+#include "support/temp_dir.h"
 #include "ui/about_window.h"
 
 namespace zevrin {
@@ -50,7 +51,6 @@ class StationWindowTest : public ::testing::Test {
   static constexpr char kLog[] = "Lab_20062009_1000.kss";
 
   void SetUp() override {
-    fs::create_directories(dir_);
     ASSERT_TRUE(pty_.ok());
     fs::create_symlink(pty_.slave_path(), dir_ / "com1");
     // As after an earlier start: a settings file without line 2 asks no real server.
@@ -60,12 +60,9 @@ class StationWindowTest : public ::testing::Test {
     station_.reset();
     program_.status_windows.CloseAll();
     if (AboutWindow* about = CurrentAboutWindow()) delete about;
-    fs::remove_all(dir_);
   }
 
-  void WriteSettings(const std::string& text) {
-    std::ofstream(dir_ / "zevrinkiss.ini", std::ios::binary) << text;
-  }
+  void WriteSettings(const std::string& text) { dir_.Write("zevrinkiss.ini", text); }
   void Start() {
     station_ = std::make_unique<StationWindow>(program_, setter_, config_);
     station_->Start();
@@ -92,21 +89,10 @@ class StationWindowTest : public ::testing::Test {
     });
     return got;
   }
-  std::vector<std::string> Files(std::string_view ext) const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) {
-      if (e.path().extension() == ext) names.push_back(e.path().filename().string());
-    }
-    return names;
-  }
-  std::string Contents(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::vector<std::string> Files(std::string_view ext) const { return dir_.Files(ext); }
+  std::string Contents(const std::string& name) const { return dir_.Contents(name); }
 
-  const fs::path dir_ =
-      fs::temp_directory_path() / ("station-window-" + std::to_string(::getpid()) + "-" +
-                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  testing::TempDir dir_{"station-window"};
   StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
   ProgramState program_{clock_};
