@@ -3,16 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTest>
 #include <cerrno>
-#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include "support/qt_wait.h"
 
 namespace zevrin {
 namespace {
@@ -39,11 +38,9 @@ struct Recorder : StatusSink, ClockSetter {
   bool setter_ok = true;
 };
 
-bool WaitFor(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(20000);
-  while (!done() && !deadline.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
+template <typename Fn>
+bool WaitFor(Fn done) {
+  return testing::WaitFor(done, 20000);
 }
 
 // The client against a TIME server on 127.0.0.1 whose connections the test feeds.
@@ -83,40 +80,29 @@ class TimeClientTest : public ::testing::Test {
 };
 
 TEST_F(TimeClientTest, RepliesEndedByTheServer) {
-  struct Case {
-    std::vector<QByteArray> arrivals;
-    bool setter_ok;
-    std::vector<std::string> texts_after_connect;
-    bool clock_set;
-  };
-  const std::vector<Case> cases = {
-      {{QByteArray::fromHex("CDE74DC0")},
-       true,
-       {"data received: CD E7 4D C0  (4 bytes)", kClosing, kClosed, kBeginning, kSynchronised},
-       true},
-      {{QByteArray::fromHex("CDE7"), QByteArray::fromHex("4DC0")},
-       false,
+  // What the server sends, and the texts after the connection is made; the setter fails
+  // where the texts say so, and it is called whenever synchronisation begins.
+  const QByteArray reply = QByteArray::fromHex("CDE74DC0");
+  const std::string set_failed = "SetSystemTime failed. Clock not synchronised";
+  const std::pair<std::vector<QByteArray>, std::vector<std::string>> cases[] = {
+      {{reply},
+       {"data received: CD E7 4D C0  (4 bytes)", kClosing, kClosed, kBeginning, kSynchronised}},
+      {{reply.left(2), reply.mid(2)},
        {"data received: CD E7  (2 bytes)", "data received: 4D C0  (2 bytes)", kClosing, kClosed,
-        kBeginning, "SetSystemTime failed. Clock not synchronised"},
-       true},
-      {{}, true, {kClosing, kClosed, kInvalid}, false},
+        kBeginning, set_failed}},
+      {{}, {kClosing, kClosed, kInvalid}},
       {{QByteArray::fromHex("0102030405")},
-       true,
-       {"data received: 01 02 03 04 05  (5 bytes)", kClosing, kClosed, kInvalid},
-       false},
-      {{QByteArray(4, '\0')},
-       true,
-       {"data received: 00 00 00 00  (4 bytes)", kClosing, kClosed},
-       false},
-  };
-  for (const Case& c : cases) {
+       {"data received: 01 02 03 04 05  (5 bytes)", kClosing, kClosed, kInvalid}},
+      {{QByteArray(4, '\0')}, {"data received: 00 00 00 00  (4 bytes)", kClosing, kClosed}}};
+  for (const auto& [arrivals, texts] : cases) {
     rec = Recorder{};
-    rec.setter_ok = c.setter_ok;
-    Serve(c.arrivals);
+    rec.setter_ok = texts.back() != set_failed;
+    Serve(arrivals);
     std::vector<std::string> expected{kOpening, kConnected};
-    expected.insert(expected.end(), c.texts_after_connect.begin(), c.texts_after_connect.end());
+    expected.insert(expected.end(), texts.begin(), texts.end());
     EXPECT_THAT(rec.texts, ElementsAreArray(expected));
-    EXPECT_EQ(rec.records, c.clock_set ? std::vector{kJune20} : std::vector<ClockRecord>{});
+    const bool set = std::find(texts.begin(), texts.end(), kBeginning) != texts.end();
+    EXPECT_EQ(rec.records, set ? std::vector{kJune20} : std::vector<ClockRecord>{});
   }
 }
 

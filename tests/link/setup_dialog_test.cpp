@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QComboBox>
 #include <QMessageBox>
@@ -10,9 +9,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -20,7 +16,7 @@
 namespace zevrin {
 namespace {
 
-namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 
 class SetupDialogTest : public ::testing::Test {
@@ -34,14 +30,17 @@ class SetupDialogTest : public ::testing::Test {
   static QComboBox* List(SetupDialog* d, const char* name) {
     return d->findChild<QComboBox*>(QString::fromLatin1(name));
   }
+  // The current entries of the five lists, each followed by a blank.
+  static std::string Shown(SetupDialog* d) {
+    std::string text;
+    for (const char* name : {"PortList", "SpeedList", "DataList", "ParityList", "StopList"})
+      text += List(d, name)->currentText().toStdString() + " ";
+    return text;
+  }
   static void Click(SetupDialog* d, const char* name) {
     QPushButton* button = d->findChild<QPushButton*>(QString::fromLatin1(name));
     ASSERT_NE(button, nullptr) << name;
     QTest::mouseClick(button, Qt::LeftButton);
-  }
-  std::string FileContents() const {
-    std::ifstream in(values_.settings_file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
   testing::TempDir dir_{"setup"};
@@ -50,13 +49,9 @@ class SetupDialogTest : public ::testing::Test {
 
 TEST_F(SetupDialogTest, OpensWithTheSettingsInForceSoOkWithoutChangesKeepsThem) {
   QPointer<SetupDialog> d = Open();
-  EXPECT_EQ(List(d, "PortList")->currentText(), "COM05");
-  EXPECT_EQ(List(d, "SpeedList")->currentText(), "4800");
-  EXPECT_EQ(List(d, "DataList")->currentText(), "8");
-  EXPECT_EQ(List(d, "ParityList")->currentText(), "N");
-  EXPECT_EQ(List(d, "StopList")->currentText(), "1");
+  EXPECT_EQ(Shown(d), "COM05 4800 8 N 1 ");
   Click(d, "Command1");
-  EXPECT_EQ(FileContents(), "05,4800,N,8,1\r\ntime.example\r\nLab\r\n");
+  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "05,4800,N,8,1\r\ntime.example\r\nLab\r\n");
 }
 
 TEST_F(SetupDialogTest, ValuesOutsideTheListsAreAddedAndKept) {
@@ -64,12 +59,7 @@ TEST_F(SetupDialogTest, ValuesOutsideTheListsAreAddedAndKept) {
   values_.line_settings = "14400,M,5,1.5";
   QPointer<SetupDialog> d = Open();
   EXPECT_EQ(List(d, "PortList")->count(), 17);
-  EXPECT_EQ(List(d, "PortList")->currentText(), "COM17");
-  EXPECT_EQ(List(d, "SpeedList")->currentText(), "14400");
-  EXPECT_EQ(List(d, "DataList")->currentText(), "5");
-  EXPECT_EQ(List(d, "ParityList")->currentText(), "M");
-  EXPECT_EQ(List(d, "StopList")->currentText(), "1.5");
-  EXPECT_EQ(d->ChosenSettingsLine(), "17,14400,M,5,1.5");
+  EXPECT_EQ(Shown(d), "COM17 14400 5 M 1.5 ");
   delete d;
 
   values_.line_settings = "";  // nothing the port could report: the usual choices
@@ -80,12 +70,12 @@ TEST_F(SetupDialogTest, ValuesOutsideTheListsAreAddedAndKept) {
 
 TEST_F(SetupDialogTest, CancelLeavesTheFileByteForByte) {
   const std::string original("03,19200,n,8,1\n\nLab \xE9\r", 22);
-  std::ofstream(values_.settings_file, std::ios::binary) << original;
+  dir_.Write("zevrinkiss.ini", original);
   QPointer<SetupDialog> d = Open();
   QSignalSpy restart(d.data(), &SetupDialog::RestartRequested);
   List(d, "PortList")->setCurrentIndex(11);  // COM12
   Click(d, "Command2");
-  EXPECT_EQ(FileContents(), original);
+  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), original);
   EXPECT_EQ(restart.count(), 0);
   QTest::qWait(10);
   EXPECT_TRUE(d.isNull());
@@ -100,15 +90,12 @@ TEST_F(SetupDialogTest, AFileThatCannotBeWrittenIsReportedAndNothingRestarts) {
   EXPECT_EQ(restart.count(), 0);
   ASSERT_EQ(failed.count(), 1);
   auto* box = d->findChild<QMessageBox*>("SettingsWriteError");
-  ASSERT_NE(box, nullptr);
-  EXPECT_TRUE(box->isVisible());
-  const std::string text = box->text().toStdString();
-  EXPECT_THAT(text, HasSubstr(values_.settings_file));
-  EXPECT_THAT(text, HasSubstr("No such file or directory"));
+  ASSERT_TRUE(box != nullptr && box->isVisible());
+  EXPECT_THAT(box->text().toStdString(),
+              AllOf(HasSubstr(values_.settings_file), HasSubstr("No such file or directory")));
   EXPECT_EQ(failed.at(0).at(0).toString(), box->text());
   QTest::qWait(10);
-  ASSERT_FALSE(d.isNull());
-  EXPECT_TRUE(d->isVisible());
+  ASSERT_TRUE(!d.isNull() && d->isVisible());  // the dialog stays for another try
   delete d;
 }
 

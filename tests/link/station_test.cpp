@@ -2,11 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,15 +45,11 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   bool port_open = false;
 };
 
-std::int64_t At(int hour, int minute, int second) {
-  return FromCivil({2009, 6, 20, hour, minute, second});
-}
+const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
 
 class StationTest : public ::testing::Test {
  protected:
-  void WriteSettings(const std::string& text) {
-    std::ofstream(paths_.settings_file, std::ios::binary) << text;
-  }
+  void WriteSettings(std::string_view text) { dir_.Write("zevrinkiss.ini", text); }
   std::unique_ptr<Station> Start() {
     auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
     station->Form_Load();
@@ -65,12 +59,10 @@ class StationTest : public ::testing::Test {
     port_.waiting = std::move(bytes);
     station.OnComm(2);
   }
-  std::vector<std::string> Files(std::string_view ext) const { return dir_.Files(ext); }
-  std::string Contents(const std::string& name) const { return dir_.Contents(name); }
 
   testing::TempDir dir_{"station"};
   StationPaths paths_{(dir_ / "zevrinkiss.ini").string(), dir_.string()};
-  testing::FixedClock clock_{{At(10, 0, 0), 0}};
+  testing::FixedClock clock_{{kTen, 0}};
   StationProgram program_{clock_};
   RecordingStationView view_;
   testing::FakePort port_;
@@ -81,7 +73,7 @@ TEST_F(StationTest, ARestartKeepsProgramStateAndStartsTheWindowStateAfresh) {
   auto first = Start();
   first->Mnu_ASCII_Hexdump_Click();
   Receive(*first, {0xC0, 0x00, 0x41});  // a frame in progress
-  clock_.Set({At(10, 0, 5), 0});
+  clock_.Set({kTen + 5, 0});
   first->Timer1_Timer();
   first->Form_Unload();
   first.reset();
@@ -99,27 +91,32 @@ TEST_F(StationTest, ARestartKeepsProgramStateAndStartsTheWindowStateAfresh) {
 }
 
 TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
-  auto station = Start();  // 10:00:00
-  std::vector<std::string> shown;
-  for (std::int64_t t = At(10, 0, 1); t <= At(10, 1, 13); ++t) {
-    clock_.Set({t, 0});
-    if (t == At(10, 0, 30) || t == At(10, 1, 12)) Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
+  auto station = Start();            // 10:00:00
+  std::map<int, std::string> shown;  // by seconds after 10:00:00
+  for (int t = 1; t <= 73; ++t) {
+    clock_.Set({kTen + t, 0});
+    if (t == 30 || t == 72) Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
     station->Timer1_Timer();
-    shown.push_back(view_.clock + " " + view_.last_packet);
+    shown[t] = view_.clock + " " + view_.last_packet;
   }
-  auto at = [&](int minute, int second) { return shown[minute * 60 + second - 1]; };
-  EXPECT_EQ(at(0, 29), "10:00:29 29 sec since last packet [0]");
-  EXPECT_EQ(at(0, 30), "10:00:30 29 sec since last packet [0]");  // left as it was
-  EXPECT_EQ(at(0, 31), "10:00:31 1 sec since last packet [29]");
-  EXPECT_EQ(at(1, 11), "10:01:11 41 sec since last packet [29]");
-  EXPECT_EQ(at(1, 13), "10:01:13 1 sec since last packet [41]");
+  EXPECT_EQ(shown[29], "10:00:29 29 sec since last packet [0]");
+  EXPECT_EQ(shown[30], "10:00:30 29 sec since last packet [0]");  // left as it was
+  EXPECT_EQ(shown[31], "10:00:31 1 sec since last packet [29]");
+  EXPECT_EQ(shown[71], "10:01:11 41 sec since last packet [29]");
+  EXPECT_EQ(shown[73], "10:01:13 1 sec since last packet [41]");
   EXPECT_TRUE(view_.port_open);
 }
 
-TEST_F(StationTest, ClosedPortShowsItsPictureAndSendsNothing) {
-  port_.openable = false;
-  WriteSettings("09,9600,N,8,1\r\nh\r\nLab\r\n");
+TEST_F(StationTest, KissButtonAndKeysOfTheEightBitSetGoOutOnlyWhileThePortIsOpen) {
   auto station = Start();
+  station->Command4_Click();
+  for (const int key : {int{'K'}, 13, 27, 8, 0xE9, 0x20AC, -1}) station->Text2_KeyPress(key);
+  EXPECT_THAT(port_.written, ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 'K', 0x0D, 0x1B, 0x08, 0xE9));
+  station->Form_Unload();
+
+  port_.written.clear();
+  port_.openable = false;
+  station = Start();
   station->Timer1_Timer();
   EXPECT_FALSE(view_.port_open);
   view_.events.clear();
@@ -129,31 +126,25 @@ TEST_F(StationTest, ClosedPortShowsItsPictureAndSendsNothing) {
   EXPECT_THAT(view_.events, ElementsAre("status:set TNC in KISS mode", "terminal:[ESC]"));
 }
 
-TEST_F(StationTest, OnlyKeysOfTheEightBitCharacterSetGoOut) {
-  auto station = Start();
-  for (const int key : {int{'K'}, 13, 27, 8, 0xE9, 0x20AC, -1}) station->Text2_KeyPress(key);
-  EXPECT_THAT(port_.written, ElementsAre('K', 0x0D, 0x1B, 0x08, 0xE9));  // no euro sign
-}
-
 TEST_F(StationTest, HexdumpCheckedAfterStartUpOpensTheDumpLogForTheNextFrame) {
   auto station = Start();
   testing::RecordingMonitor monitor;  // the dump log copies the monitor entry
   program_.analysis.SetMonitor(&monitor);
   Receive(*station, {0xC0, 0x00, 0x01, 0xC0});
-  EXPECT_THAT(Files(".dmp"), IsEmpty());
-  clock_.Set({At(10, 3, 0), 0});
+  EXPECT_THAT(dir_.Files(".dmp"), IsEmpty());
+  clock_.Set({kTen + 180, 0});
   station->Mnu_ASCII_Hexdump_Click();
-  EXPECT_THAT(Files(".hex"), ElementsAre("_20062009_1003.hex"));
+  EXPECT_THAT(dir_.Files(".hex"), ElementsAre("_20062009_1003.hex"));
   Receive(*station, {0xC0, 0x00, 0x02, 0xC0});
   station->Mnu_ASCII_Hexdump_Click();  // unchecked again: no more lines
   Receive(*station, {0xC0, 0x00, 0x03, 0xC0});
   station->Form_Unload();
 
-  const std::string dump = Contents("_20062009_1003.dmp");
+  const std::string dump = dir_.Contents("_20062009_1003.dmp");
   EXPECT_THAT(dump, HasSubstr("UTC: [4 Bytes KISS Frame (without CRC)]\r\n"));
   EXPECT_EQ(dump.find("UTC: ["), dump.rfind("UTC: ["));  // one frame only
   EXPECT_EQ(dump.substr(dump.size() - 4), "\r\n\r\n");
-  EXPECT_THAT(Files(".hex"), IsEmpty());
+  EXPECT_THAT(dir_.Files(".hex"), IsEmpty());
 }
 
 TEST_F(StationTest, ShutdownFailuresGoToTheStatusBar) {

@@ -29,21 +29,6 @@ TEST(DisplayFieldsTable, CaptionsUnitsAndPlaces) {
   EXPECT_FALSE(FieldColourRgb(FieldColour::kNormal).has_value());
 }
 
-TEST(DisplayFields, WritesOutOfRangeAreIgnored) {
-  DisplayFields store;
-  store.WriteField(-1, "x");
-  store.WriteField(kDisplayFieldCount, "x");
-  store.SetFieldColour(92, FieldColour::kRed);
-  store.WriteBox(static_cast<Box>(6), "x");
-  store.WriteGauge(static_cast<Gauge>(-1), "x");
-  EXPECT_EQ(store.Field(-1), "");
-  EXPECT_EQ(store.Field(92), "");
-  EXPECT_EQ(store.Colour(92), FieldColour::kNormal);
-  EXPECT_EQ(store.BoxText(static_cast<Box>(6)), "");
-  EXPECT_TRUE(store.Writes().fields.empty() && store.Writes().coloured.empty());
-  EXPECT_TRUE(store.Writes().boxes.empty() && store.Writes().gauges.empty());
-}
-
 TEST(DisplayFields, JournalListsEachTargetOnceInOrder) {
   DisplayFields store;
   store.WriteField(91, "a");
@@ -66,7 +51,6 @@ TEST(DisplayFields, JournalListsEachTargetOnceInOrder) {
 
   // A new frame starts an empty journal; texts stay.
   store.BeginFrame();
-  EXPECT_TRUE(store.Writes().fields.empty());
   EXPECT_TRUE(store.Writes().boxes.empty());
   store.WriteField(91, "d");
   EXPECT_EQ(store.Writes().fields, std::vector<int>{91});
@@ -88,7 +72,7 @@ class Recorder : public DisplayFieldsObserver {
   }
 };
 
-TEST(DisplayFields, ObserverAndClear) {
+TEST(DisplayFields, ObserverHearsEveryValidWriteAndClear) {
   DisplayFields store;
   Recorder recorder;
   store.SetObserver(&recorder);
@@ -96,8 +80,19 @@ TEST(DisplayFields, ObserverAndClear) {
   store.SetFieldColour(41, FieldColour::kGreen);
   store.WriteBox(Box::kCounter, "7");
   store.WriteGauge(Gauge::kGps, "1%");
-  store.WriteField(200, "ignored");
+  // Writes out of range are ignored: not stored, not journalled, not reported.
+  store.WriteField(-1, "x");
+  store.WriteField(kDisplayFieldCount, "x");
+  store.SetFieldColour(kDisplayFieldCount, FieldColour::kRed);
+  store.WriteBox(static_cast<Box>(kBoxCount), "x");
+  store.WriteGauge(static_cast<Gauge>(-1), "x");
   EXPECT_EQ(recorder.events, (std::vector<std::string>{"F5", "C41", "B4", "G0"}));
+  EXPECT_EQ(store.Writes().fields, std::vector<int>{5});
+  EXPECT_EQ(store.Writes().boxes, std::vector<Box>{Box::kCounter});
+  EXPECT_EQ(store.Field(-1), "");
+  EXPECT_EQ(store.Field(kDisplayFieldCount), "");
+  EXPECT_EQ(store.Colour(kDisplayFieldCount), FieldColour::kNormal);
+  EXPECT_EQ(store.BoxText(static_cast<Box>(kBoxCount)), "");
 
   recorder.events.clear();
   store.Clear();
@@ -107,11 +102,11 @@ TEST(DisplayFields, ObserverAndClear) {
   EXPECT_EQ(store.GaugeText(Gauge::kGps), "");
   EXPECT_TRUE(store.Writes().fields.empty());
   // The mirror hears about every target, so it can empty itself too.
-  EXPECT_EQ(recorder.events.size(), 2u * kDisplayFieldCount + kBoxCount + kGaugeCount);
-
+  const std::size_t all = 2u * kDisplayFieldCount + kBoxCount + kGaugeCount;
+  EXPECT_EQ(recorder.events.size(), all);
   store.SetObserver(nullptr);
   store.WriteField(1, "y");
-  EXPECT_EQ(recorder.events.size(), 2u * kDisplayFieldCount + kBoxCount + kGaugeCount);
+  EXPECT_EQ(recorder.events.size(), all);
 }
 
 }  // namespace

@@ -6,10 +6,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -20,8 +18,6 @@
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "link/pty.h"
@@ -38,13 +34,14 @@ namespace {
 namespace fs = std::filesystem;
 using sample::Bytes;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testing::WaitFor;
 
-struct RecordingSetter final : ClockSetter {
+struct NoClockSetter final : ClockSetter {
   bool SetSystemTime(const ClockRecord&) override { return false; }
 };
+
+std::string Raw(std::initializer_list<std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
 
 class StationWindowTest : public ::testing::Test {
  protected:
@@ -59,11 +56,12 @@ class StationWindowTest : public ::testing::Test {
   void TearDown() override {
     station_.reset();
     program_.status_windows.CloseAll();
-    if (AboutWindow* about = CurrentAboutWindow()) delete about;
+    delete CurrentAboutWindow();
   }
 
-  void WriteSettings(const std::string& text) { dir_.Write("zevrinkiss.ini", text); }
-  void Start() {
+  // Writes `settings` (unless null) and starts the program.
+  void Start(const char* settings = "01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n") {
+    if (settings != nullptr) dir_.Write("zevrinkiss.ini", settings);
     station_ = std::make_unique<StationWindow>(program_, setter_, config_);
     station_->Start();
   }
@@ -72,31 +70,28 @@ class StationWindowTest : public ::testing::Test {
   T* Child(const char* name) const {
     return Window().findChild<T*>(QString::fromLatin1(name));
   }
+  QString Label(const char* name) const { return Child<QLabel>(name)->text(); }
   // Writes into the port and waits until the window has received every byte.
-  void Send(testing::Pty& pty, const Bytes& bytes) {
+  void Send(testing::Pty& pty, const std::string& bytes) {
     const std::int32_t before = program_.station.receive.ByteCount;
-    ASSERT_TRUE(pty.Write(bytes));
+    ASSERT_TRUE(
+        pty.Write(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())));
     ASSERT_TRUE(WaitFor([&] {
       return program_.station.receive.ByteCount - before == static_cast<std::int32_t>(bytes.size());
     }));
   }
-  Bytes ReadPty(std::size_t count) {
-    Bytes got;
-    WaitFor([&] {
-      const Bytes more = pty_.Read();
-      got.insert(got.end(), more.begin(), more.end());
-      return got.size() >= count;
-    });
-    return got;
+  // Lets the tick run until the clock label shows the injected time.
+  void TickAt(int second) {
+    clock_.Set({FromCivil({2009, 6, 20, 10, 0, second}), 0});
+    ASSERT_TRUE(
+        WaitFor([&] { return Label("ClockLabel") == QString::asprintf("10:00:%02d", second); }));
   }
-  std::vector<std::string> Files(std::string_view ext) const { return dir_.Files(ext); }
-  std::string Contents(const std::string& name) const { return dir_.Contents(name); }
 
   testing::TempDir dir_{"station-window"};
   StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
   ProgramState program_{clock_};
-  RecordingSetter setter_;
+  NoClockSetter setter_;
   testing::Pty pty_;
   std::unique_ptr<StationWindow> station_;
 };
@@ -104,41 +99,35 @@ class StationWindowTest : public ::testing::Test {
 TEST_F(StationWindowTest, StartsFromTheExampleSettingsFile) {
   testing::Pty com3;
   fs::create_symlink(com3.slave_path(), dir_ / "com3");
-  WriteSettings("03,19200,n,8,1\r\n\r\nLab\r\n");
   program_.station.settings.time_server_host.clear();
-  Start();
+  Start("03,19200,n,8,1\r\n\r\nLab\r\n");
   EXPECT_EQ(Window().windowTitle(),
             "ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]");
-  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM3 19200,N,8,1 initialized ");
+  EXPECT_EQ(Label("PortLabel"), "COM3 19200,N,8,1 initialized ");
   EXPECT_EQ(program_.station.settings.time_server_host, kDefaultTimeServerHost);
-  EXPECT_TRUE(station_->port()->IsOpen());
   EXPECT_EQ(station_->port()->device(), com3.slave_path());
-  EXPECT_THAT(Files(".kss"), ElementsAre(kLog));
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre(kLog));
   EXPECT_EQ(station_->setup_dialog(), nullptr);
-
-  // The tick shows the open port and the clock.
-  clock_.Set({FromCivil({2009, 6, 20, 10, 0, 3}), 0});
-  ASSERT_TRUE(WaitFor([&] { return Child<QLabel>("ClockLabel")->text() == "10:00:03"; }));
-  EXPECT_EQ(Child<QLabel>("Label4")->text(), "3 sec since last packet [0]");
+  TickAt(3);
+  EXPECT_EQ(Label("Label4"), "3 sec since last packet [0]");
   EXPECT_FALSE(Child<QLabel>("PortOpenPicture")->isHidden());
 }
 
 TEST_F(StationWindowTest, ShortOrMissingSettingsFilesKeepWhatIsInMemory) {
   program_.station.settings.station_label = "Old";
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1");  // fewer than three lines
-  Start();
-  EXPECT_THAT(Window().windowTitle().toStdString(), ::testing::EndsWith("          [Old]"));
+  Start("01,9600,N,8,1\r\n127.0.0.1");  // fewer than three lines
+  EXPECT_TRUE(Window().windowTitle().endsWith("          [Old]"));
   EXPECT_EQ(station_->setup_dialog(), nullptr);
-  EXPECT_THAT(Files(".kss"), ElementsAre("Old_20062009_1000.kss"));
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("Old_20062009_1000.kss"));
   station_.reset();
 
   fs::remove(dir_ / "zevrinkiss.ini");
   program_.station.settings.station_label.clear();
-  Start();
+  Start(nullptr);
   ASSERT_NE(station_->setup_dialog(), nullptr);
   EXPECT_TRUE(station_->setup_dialog()->isVisible());
-  EXPECT_THAT(Window().windowTitle().toStdString(), ::testing::EndsWith("[]"));
-  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM1 9600,N,8,1 initialized ");
+  EXPECT_TRUE(Window().windowTitle().endsWith("[]"));
+  EXPECT_EQ(Label("PortLabel"), "COM1 9600,N,8,1 initialized ");
   EXPECT_TRUE(station_->port()->IsOpen());
   // The menu entry raises the same dialog rather than opening a second one.
   Child<QAction>("MnuSetup")->trigger();
@@ -146,85 +135,64 @@ TEST_F(StationWindowTest, ShortOrMissingSettingsFilesKeepWhatIsInMemory) {
 }
 
 TEST_F(StationWindowTest, RawLogHoldsExactlyTheCompleteFramesHoweverTheStreamIsSplit) {
-  WriteSettings("01,115200,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
-  Bytes stream = {0x41, 0x42, 0xC0, 0x00};  // noise, then a frame cut off by the pass
   const Bytes pass = sample::MakePass({.frames = 150});
-  stream.insert(stream.end(), pass.begin(), pass.end());
-  stream.insert(stream.end(), {0xC0, 0x00, 0x43});  // a frame still open at the end
-
+  // Noise, a frame cut off by the pass, the pass, and a frame still open at the end.
+  const std::string stream =
+      "AB" + Raw({0xC0, 0x00}) + std::string(pass.begin(), pass.end()) + Raw({0xC0, 0x00, 0x43});
   std::mt19937 random(7);
-  for (std::size_t pos = 0; pos < stream.size();) {
-    const std::size_t n = std::min<std::size_t>(1 + random() % 700, stream.size() - pos);
-    Send(pty_, Bytes(stream.begin() + static_cast<std::ptrdiff_t>(pos),
-                     stream.begin() + static_cast<std::ptrdiff_t>(pos + n)));
-    pos += n;
+  for (std::size_t pos = 0, n = 0; pos < stream.size(); pos += n) {
+    n = std::min<std::size_t>(1 + random() % 700, stream.size() - pos);
+    Send(pty_, stream.substr(pos, n));
   }
   station_->End();
-  Bytes expected;
-  for (const Bytes& frame : testing::LoggedFrames(stream)) {
-    expected.insert(expected.end(), frame.begin(), frame.end());
+  std::string expected;
+  for (const Bytes& frame : testing::LoggedFrames(Bytes(stream.begin(), stream.end()))) {
+    expected.append(frame.begin(), frame.end());
   }
   ASSERT_GT(expected.size(), pass.size() / 2);
-  EXPECT_EQ(Contents(kLog), std::string(expected.begin(), expected.end()));
+  EXPECT_EQ(dir_.Contents(kLog), expected);
   EXPECT_GT(Window().monitor().LineCount(), 150);
 }
 
+// Also: "&Clear" during a frame lets the frame complete and counts afresh.
 TEST_F(StationWindowTest, LogsAreDeletedWhenEmptyAndAppendedToWhenTheyExist) {
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
   Child<QAction>("Mnu_ASCII_Hexdump")->trigger();  // after start-up: dump logs open now
-  EXPECT_TRUE(station_->station()->hexdump());
-  EXPECT_TRUE(Window().HexdumpChecked());
-  EXPECT_THAT(Files(".hex"), ElementsAre("Lab_20062009_1000.hex"));
+  EXPECT_THAT(dir_.Files(".hex"), ElementsAre("Lab_20062009_1000.hex"));
   QSignalSpy ended(station_.get(), &StationWindow::Ended);
   Child<QAction>("MnuExit")->trigger();
   Window().close();  // closing as well runs shutdown only once
   EXPECT_EQ(ended.count(), 1);
-  EXPECT_FALSE(Window().isVisible());
-  EXPECT_THAT(Files(".kss"), IsEmpty());
-  EXPECT_THAT(Files(".dmp"), IsEmpty());
-  EXPECT_THAT(Files(".hex"), IsEmpty());
+  for (const char* ext : {".kss", ".dmp", ".hex"}) EXPECT_THAT(dir_.Files(ext), IsEmpty()) << ext;
   station_.reset();
 
-  const std::string earlier("\xC0\x00\x01\xC0", 4);
-  std::ofstream(dir_ / kLog, std::ios::binary) << earlier;
+  dir_.Write(kLog, Raw({0xC0, 0x00, 0x01, 0xC0}));
   Start();
   Child<QAction>("Mnu_ASCII_Hexdump")->trigger();
-  Send(pty_, {0xC0, 0x00, 0x02, 0xC0});
+  Send(pty_, Raw({0xC0, 0x00, 0x02}));
+  Child<QAction>("MnuClear")->trigger();
+  EXPECT_EQ(Label("ReceiveCounterLabel"), "");
+  Send(pty_, Raw({0x03, 0xC0}));
+  EXPECT_EQ(Label("ReceiveCounterLabel"), "2 Bytes received (1 Frames)");
   Window().close();
-  EXPECT_EQ(Contents(kLog), earlier + std::string("\xC0\x00\x02\xC0", 4));
-  const std::string dump = Contents("Lab_20062009_1000.dmp");
-  EXPECT_THAT(dump, HasSubstr("UTC: [4 Bytes KISS Frame (without CRC)]\r\n"));
+  EXPECT_EQ(dir_.Contents(kLog), Raw({0xC0, 0x00, 0x01, 0xC0, 0xC0, 0x00, 0x02, 0x03, 0xC0}));
+  const std::string dump = dir_.Contents("Lab_20062009_1000.dmp");
+  EXPECT_THAT(dump, ::testing::HasSubstr("UTC: [5 Bytes KISS Frame (without CRC)]\r\n"));
   // Every line ends in CR LF.
   EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), std::count(dump.begin(), dump.end(), '\r'));
-  EXPECT_EQ(dump.substr(dump.size() - 2), "\r\n");
-}
-
-TEST_F(StationWindowTest, ClearDuringAFrameLetsItCompleteAndCountsAfresh) {
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
-  Start();
-  Send(pty_, {0xC0, 0x00, 0x41});
-  Child<QAction>("MnuClear")->trigger();
-  EXPECT_EQ(Child<QLabel>("ReceiveCounterLabel")->text(), "");
-  EXPECT_EQ(program_.station.receive.ByteCount, 0);
-  Send(pty_, {0x42, 0xC0});
-  EXPECT_EQ(Child<QLabel>("ReceiveCounterLabel")->text(), "2 Bytes received (1 Frames)");
-  EXPECT_TRUE(Window().monitor().toPlainText().contains("[5 Bytes KISS Frame"));
-  station_->End();
-  EXPECT_EQ(Contents(kLog), std::string("\xC0\x00\x41\x42\xC0", 5));
+  EXPECT_TRUE(dump.ends_with("\r\n"));
 }
 
 TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndOtherWindowsStayOpen) {
   testing::Pty com12;
   fs::create_symlink(com12.slave_path(), dir_ / "com12");
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
   StatusWindowWidget* status = program_.status_windows.Open(StatusWindow::kGps);
   AboutWindow* about = OpenAboutWindow();
   Child<QCheckBox>("AnalyzeFrame")->click();
   Child<QAction>("Mnu_ASCII_Hexdump")->trigger();
-  Send(pty_, {0xC0, 0x00, 0x01, 0xC0});
+  Send(pty_, Raw({0xC0, 0x00, 0x01, 0xC0}));
 
   Child<QAction>("MnuSetup")->trigger();
   SetupDialog* dialog = station_->setup_dialog();
@@ -241,48 +209,39 @@ TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndOtherWindowsStayOpen) {
   dialog->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
   ASSERT_TRUE(WaitFor([&] { return restarted.count() == 1; }));
 
-  EXPECT_EQ(Contents("zevrinkiss.ini"), "12,115200,E,7,2\r\n127.0.0.1\r\nLab\r\n");
-  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM12 115200,E,7,2 initialized ");
-  EXPECT_EQ(station_->port()->device(), com12.slave_path());
-  EXPECT_TRUE(station_->port()->IsOpen());
+  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "12,115200,E,7,2\r\n127.0.0.1\r\nLab\r\n");
+  EXPECT_EQ(Label("PortLabel"), "COM12 115200,E,7,2 initialized ");
   EXPECT_EQ(program_.status_windows.Window(StatusWindow::kGps), status);
   EXPECT_TRUE(status->isVisible());
   EXPECT_EQ(CurrentAboutWindow(), about);
   EXPECT_TRUE(about->isVisible());
-  // The new window starts afresh; the logs of the first run were closed.
+  // The new window starts afresh.
   EXPECT_TRUE(Child<QCheckBox>("AnalyzeFrame")->isChecked());
   EXPECT_FALSE(Window().HexdumpChecked());
-  EXPECT_FALSE(program_.station.analysis.options().hexdump);
   EXPECT_EQ(Window().monitor().LineCount(), 0);
-  EXPECT_EQ(Contents(kLog), std::string("\xC0\x00\x01\xC0", 4));
 
-  Send(com12, {0xC0, 0x00, 0x02, 0xC0});
+  Send(com12, Raw({0xC0, 0x00, 0x02, 0xC0}));  // received on the new port
   station_->End();
   EXPECT_FALSE(status->isVisible());
-  EXPECT_EQ(Contents(kLog), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));
+  EXPECT_EQ(dir_.Contents(kLog), Raw({0xC0, 0x00, 0x01, 0xC0, 0xC0, 0x00, 0x02, 0xC0}));
 }
 
 TEST_F(StationWindowTest, ClosingTheMainWindowEndsWithTheLastOtherWindow) {
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
   StatusWindowWidget* status = program_.status_windows.Open(StatusWindow::kSystem);
   QSignalSpy ended(station_.get(), &StationWindow::Ended);
   Window().close();
   EXPECT_FALSE(Window().isVisible());
-  EXPECT_THAT(Files(".kss"), IsEmpty());  // shutdown has run
-  EXPECT_EQ(ended.count(), 0);            // a status window is still open
-  EXPECT_TRUE(status->isVisible());
+  EXPECT_THAT(dir_.Files(".kss"), IsEmpty());  // shutdown has run
+  EXPECT_EQ(ended.count(), 0);                 // a status window is still open
   status->close();
   EXPECT_TRUE(WaitFor([&] { return ended.count() == 1; }));
 }
 
 TEST_F(StationWindowTest, KissButtonAndTypedKeysGoOutOneByteEach) {
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
   Child<QPushButton>("Command4")->click();
-  EXPECT_THAT(ReadPty(4), ElementsAre(0x1B, 0x40, 0x6B, 0x0D));
   EXPECT_EQ(Window().StatusText(), "set TNC in KISS mode");
-
   auto* terminal = Child<QLineEdit>("Text2");
   QTest::keyClicks(terminal, QStringLiteral("KIS"));
   EXPECT_EQ(terminal->text(), "KIS");
@@ -290,17 +249,21 @@ TEST_F(StationWindowTest, KissButtonAndTypedKeysGoOutOneByteEach) {
   EXPECT_EQ(terminal->text(), "");
   QTest::keyClick(terminal, Qt::Key_Escape);
   EXPECT_EQ(terminal->text(), "[ESC]");
-  EXPECT_THAT(ReadPty(5), ElementsAre(0x4B, 0x49, 0x53, 0x0D, 0x1B));
+  Bytes sent;
+  WaitFor([&] {
+    const Bytes more = pty_.Read();
+    sent.insert(sent.end(), more.begin(), more.end());
+    return sent.size() >= 9;
+  });
+  EXPECT_THAT(sent, ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 0x4B, 0x49, 0x53, 0x0D, 0x1B));
 }
 
 TEST_F(StationWindowTest, PortThatDoesNotExistStaysClosedAndTheTickShowsIt) {
   fs::create_symlink(dir_ / "nowhere", dir_ / "com7");
-  WriteSettings("07,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
-  Start();
+  Start("07,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   EXPECT_FALSE(station_->port()->IsOpen());
-  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM7 9600,N,8,1 initialized ");
-  clock_.Set({FromCivil({2009, 6, 20, 10, 0, 2}), 0});
-  ASSERT_TRUE(WaitFor([&] { return Child<QLabel>("ClockLabel")->text() == "10:00:02"; }));
+  EXPECT_EQ(Label("PortLabel"), "COM7 9600,N,8,1 initialized ");
+  TickAt(2);
   EXPECT_TRUE(Child<QLabel>("PortOpenPicture")->isHidden());
   EXPECT_FALSE(Child<QLabel>("PortClosedPicture")->isHidden());
   Child<QPushButton>("Command4")->click();
@@ -308,7 +271,6 @@ TEST_F(StationWindowTest, PortThatDoesNotExistStaysClosedAndTheTickShowsIt) {
 }
 
 TEST_F(StationWindowTest, HangUpClosesThePortOnceAndLeavesTheProgramIdle) {
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
   ASSERT_TRUE(station_->port()->IsOpen());
   QStringList messages;
@@ -324,9 +286,8 @@ TEST_F(StationWindowTest, HangUpClosesThePortOnceAndLeavesTheProgramIdle) {
 
 TEST_F(StationWindowTest, LogProblemIsShownOnceInABoxAndItsRecoveryToo) {
   config_.paths.log_directory = (dir_ / "logs").string();
-  WriteSettings("01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n");
   Start();
-  for (int i = 0; i < 3; ++i) Send(pty_, {0xC0, 0x00, 0x41, 0xC0});
+  for (int i = 0; i < 3; ++i) Send(pty_, Raw({0xC0, 0x00, 0x41, 0xC0}));
   const auto problems = Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem"));
   ASSERT_EQ(problems.size(), 1);
   EXPECT_TRUE(problems[0]->isVisible());
@@ -334,7 +295,7 @@ TEST_F(StationWindowTest, LogProblemIsShownOnceInABoxAndItsRecoveryToo) {
   EXPECT_EQ(program_.station.receive.FrameCount, 3);  // reception goes on
 
   fs::create_directories(dir_ / "logs");
-  Send(pty_, {0xC0, 0x00, 0x42, 0xC0});
+  Send(pty_, Raw({0xC0, 0x00, 0x42, 0xC0}));
   EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogRecovered")).size(), 1);
   EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem")).size(), 1);
 }

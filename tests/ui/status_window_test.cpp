@@ -19,33 +19,18 @@
 namespace zevrin {
 namespace {
 
-using sample::Bytes;
-
-// A system record whose system status byte (field 69) is `status`.
-Bytes SystemRecordFrame(std::uint8_t status) {
-  Bytes p = sample::SatellitePayload(4711, 'S', 2, 0x0100, 110);
-  p[6] = 0x17;
-  p[70] = 0x40;
-  p[73] = status;
-  return sample::KissFrame(sample::SatelliteFrame(p));
-}
-
-int OpenWindowsOf(StatusWindow kind) {
-  int count = 0;
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    auto* window = qobject_cast<StatusWindowWidget*>(widget);
-    if (window != nullptr && window->kind() == kind && !window->isHidden()) ++count;
-  }
-  return count;
-}
-
 class StatusWindowTest : public ::testing::Test {
  protected:
   StatusWindowTest() : program_(clock_), window_(std::make_unique<MainWindow>(program_)) {}
   ~StatusWindowTest() override { program_.status_windows.CloseAll(); }
 
-  QToolButton* Picture(int field) const {
-    return window_->findChild<QToolButton*>(QStringLiteral("StatusPicture_%1").arg(field));
+  // Receives a system record whose system status byte (field 69) is `status`.
+  void ReceiveSystemRecord(std::uint8_t status) {
+    sample::Bytes p = sample::SatellitePayload(4711, 'S', 2, 0x0100, 110);
+    p[6] = 0x17;
+    p[70] = 0x40;
+    p[73] = status;
+    window_->Receive(sample::KissFrame(sample::SatelliteFrame(p)));
   }
 
   testing::FixedClock clock_;
@@ -60,51 +45,66 @@ TEST_F(StatusWindowTest, EachPictureOpensItsWindowOnce) {
       {73, StatusWindow::kSunSensorConfig}, {74, StatusWindow::kGps},
   };
   for (const auto& [field, kind] : pictures) {
-    QToolButton* picture = Picture(field);
+    auto* picture = window_->findChild<QToolButton*>(QStringLiteral("StatusPicture_%1").arg(field));
     ASSERT_NE(picture, nullptr) << field;
     picture->click();
+    picture->click();
+    int open = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* window = qobject_cast<StatusWindowWidget*>(widget);
+      open += window != nullptr && window->kind() == kind && !window->isHidden();
+    }
+    EXPECT_EQ(open, 1) << field;
     StatusWindowWidget* opened = program_.status_windows.Window(kind);
     ASSERT_NE(opened, nullptr) << field;
     const StatusWindowInfo& info = StatusWindowData(kind);
     EXPECT_EQ(opened->windowTitle().toStdString(), info.caption);
+    EXPECT_EQ(opened->findChild<QLabel*>(QStringLiteral("Title"))->text().toStdString(),
+              info.title);
     EXPECT_EQ(opened->size(), QSize(info.client_width, info.client_height));
+    EXPECT_EQ(opened->LineCount(), info.line_count);
     EXPECT_FALSE(opened->isModal());
-
-    picture->click();
-    EXPECT_EQ(program_.status_windows.Window(kind), opened) << field;
-    EXPECT_EQ(OpenWindowsOf(kind), 1) << field;
   }
-}
-
-TEST_F(StatusWindowTest, TitleDigitFieldAndLinePitch) {
-  StatusWindowWidget* window = program_.status_windows.Open(StatusWindow::kGps);
-  auto* title = window->findChild<QLabel*>(QStringLiteral("Title"));
-  ASSERT_NE(title, nullptr);
-  EXPECT_EQ(title->text(), "TARVELO GPS Status");
-  ASSERT_NE(window->findChild<QLineEdit*>(QStringLiteral("Digits")), nullptr);
-  EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("Line1"))->y() -
-                window->findChild<QLabel*>(QStringLiteral("Line0"))->y(),
+  StatusWindowWidget* gps = program_.status_windows.Window(StatusWindow::kGps);
+  EXPECT_EQ(gps->findChild<QLabel*>(QStringLiteral("Title"))->text(), "TARVELO GPS Status");
+  ASSERT_NE(gps->findChild<QLineEdit*>(QStringLiteral("Digits")), nullptr);
+  EXPECT_EQ(gps->findChild<QLabel*>(QStringLiteral("Line1"))->y() -
+                gps->findChild<QLabel*>(QStringLiteral("Line0"))->y(),
             16);
 }
 
-TEST_F(StatusWindowTest, LinesFollowAHousekeepingFrameAtTheNextTick) {
+// Lines follow a housekeeping frame at the next tick, keep their texts across a
+// restart of the main window, and start from their resting captions when reopened.
+TEST_F(StatusWindowTest, LinesFollowTheFieldAtEachTick) {
   StatusWindowWidget* window = program_.status_windows.Open(StatusWindow::kSystem);
-  ASSERT_EQ(window->LineCount(), 8);
+  window->Tick();  // before any frame: the resting captions stay
+  EXPECT_EQ(window->DigitText(), "");
   EXPECT_EQ(window->LineText(0), "bit 7");
   EXPECT_EQ(window->LineText(7), "bit 0");
-  EXPECT_EQ(window->DigitText(), "");
 
-  // Before any frame a tick leaves the resting captions.
-  window->Tick();
-  EXPECT_EQ(window->LineText(0), "bit 7");
-
-  window_->Receive(SystemRecordFrame(0x81));
+  ReceiveSystemRecord(0x81);
   EXPECT_EQ(window->LineText(0), "bit 7");  // nothing before the tick
   window->Tick();
   EXPECT_EQ(window->DigitText(), "10000001");
   EXPECT_EQ(window->LineText(0), "bit 7 [1]: ADCS has plausible TIME information");
   EXPECT_EQ(window->LineText(1), "bit 6 [0]: There is NO VALID orbit information");
   EXPECT_EQ(window->LineText(7), "bit 0 [1]: the ADCS handles the SUN SENSORS as being ON");
+
+  window_ = std::make_unique<MainWindow>(program_);  // fields start empty again
+  ASSERT_EQ(program_.status_windows.Window(StatusWindow::kSystem), window);
+  window->Tick();
+  EXPECT_EQ(window->DigitText(), "");
+  EXPECT_EQ(window->LineText(0), "bit 7 [1]: ADCS has plausible TIME information");
+  ReceiveSystemRecord(0x01);
+  window->Tick();
+  EXPECT_EQ(window->LineText(0), "bit 7 [0]: There is NO VALID TIME information");
+
+  window->close();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(program_.status_windows.Window(StatusWindow::kSystem), nullptr);
+  StatusWindowWidget* again = program_.status_windows.Open(StatusWindow::kSystem);
+  EXPECT_EQ(again->DigitText(), "");
+  EXPECT_EQ(again->LineText(0), "bit 7");
 }
 
 TEST_F(StatusWindowTest, ItsOwnTimerTicksEverySecond) {
@@ -115,40 +115,6 @@ TEST_F(StatusWindowTest, ItsOwnTimerTicksEverySecond) {
   while (window->DigitText().isEmpty() && waited.elapsed() < 3000) QTest::qWait(50);
   EXPECT_GE(waited.elapsed(), 900);
   EXPECT_EQ(window->DigitText(), "11111111");
-  EXPECT_EQ(window->LineText(3), "bit 4 [1]: Include the master in vector processing");
-}
-
-TEST_F(StatusWindowTest, ReopenedWindowStartsFromItsRestingCaptions) {
-  StatusWindowWidget* window = program_.status_windows.Open(StatusWindow::kMagnetometer);
-  program_.fields.WriteField(71, "10100011");
-  window->Tick();
-  EXPECT_EQ(window->LineCount(), 5);
-  EXPECT_EQ(window->LineText(4), "bit 3-0 [0011]  MAG FIELD ERRORS");
-
-  window->close();
-  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_EQ(program_.status_windows.Window(StatusWindow::kMagnetometer), nullptr);
-
-  StatusWindowWidget* again = program_.status_windows.Open(StatusWindow::kMagnetometer);
-  EXPECT_EQ(again->DigitText(), "");
-  EXPECT_EQ(again->LineText(0), "bit 7");
-  EXPECT_EQ(again->LineText(4), "bit 3-0");
-}
-
-TEST_F(StatusWindowTest, OpenWindowsSurviveARestartOfTheMainWindow) {
-  StatusWindowWidget* window = program_.status_windows.Open(StatusWindow::kSystem);
-  window_->Receive(SystemRecordFrame(0x81));
-  window->Tick();
-
-  window_ = std::make_unique<MainWindow>(program_);  // fields start empty again
-  ASSERT_EQ(program_.status_windows.Window(StatusWindow::kSystem), window);
-  window->Tick();
-  EXPECT_EQ(window->DigitText(), "");
-  EXPECT_EQ(window->LineText(0), "bit 7 [1]: ADCS has plausible TIME information");
-
-  window_->Receive(SystemRecordFrame(0x01));
-  window->Tick();
-  EXPECT_EQ(window->LineText(0), "bit 7 [0]: There is NO VALID TIME information");
 }
 
 }  // namespace
