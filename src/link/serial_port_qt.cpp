@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -87,31 +88,17 @@ std::optional<QtLineSettings> ParseQtLineSettings(std::string_view text) {
   if (!ParseDecimal(parts.speed, INT32_MAX, speed) || speed == 0) return std::nullopt;
   settings.speed = static_cast<qint32>(speed);
 
+  constexpr std::pair<char, QSerialPort::Parity> kParities[] = {{'N', QSerialPort::NoParity},
+                                                                {'E', QSerialPort::EvenParity},
+                                                                {'O', QSerialPort::OddParity},
+                                                                {'M', QSerialPort::MarkParity},
+                                                                {'S', QSerialPort::SpaceParity}};
   if (parts.parity.size() != 1) return std::nullopt;
-  switch (parts.parity[0]) {
-    case 'N':
-    case 'n':
-      settings.parity = QSerialPort::NoParity;
-      break;
-    case 'E':
-    case 'e':
-      settings.parity = QSerialPort::EvenParity;
-      break;
-    case 'O':
-    case 'o':
-      settings.parity = QSerialPort::OddParity;
-      break;
-    case 'M':
-    case 'm':
-      settings.parity = QSerialPort::MarkParity;
-      break;
-    case 'S':
-    case 's':
-      settings.parity = QSerialPort::SpaceParity;
-      break;
-    default:
-      return std::nullopt;
-  }
+  const auto parity = std::find_if(std::begin(kParities), std::end(kParities), [&](const auto& p) {
+    return p.first == std::toupper(static_cast<unsigned char>(parts.parity[0]));
+  });
+  if (parity == std::end(kParities)) return std::nullopt;
+  settings.parity = parity->second;
 
   long long data_bits = 0;
   if (!ParseDecimal(parts.data_bits, 8, data_bits) || data_bits < 5) return std::nullopt;

@@ -1,5 +1,8 @@
 #include "decode/decode_tool.h"
 
+#include <string>
+#include <string_view>
+
 #include "decode/json.h"
 #include "frames/monitor.h"
 
@@ -46,6 +49,23 @@ void AppendCsv(std::string& out, std::string_view text) {
     out.push_back(c);
   }
   out.push_back('"');
+}
+
+// Appends `,"name":{"key":"value",...}` with one member per item.
+template <typename Items, typename Key, typename Value>
+void AppendObject(std::string& o, std::string_view name, const Items& items, Key key, Value value) {
+  o += ",\"";
+  o += name;
+  o += "\":{";
+  bool first = true;
+  for (const auto& item : items) {
+    if (!first) o += ',';
+    first = false;
+    json::AppendLatin1String(o, key(item));
+    o += ':';
+    json::AppendLatin1String(o, value(item));
+  }
+  o += '}';
 }
 
 bool Visible(int index) {
@@ -143,45 +163,20 @@ void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   o += "],\"ascii\":";
   json::AppendLatin1String(o, AsciiText(payload));
   const FrameWrites& w = fields_.Writes();
-  o += ",\"fields\":{";
-  first = true;
-  for (const int index : w.fields) {
-    if (!first) o += ',';
-    o += '"';
-    o += std::to_string(index);
-    o += "\":";
-    json::AppendLatin1String(o, fields_.Field(index));
-    first = false;
-  }
-  o += "},\"colours\":{";
-  first = true;
-  for (const int index : w.coloured) {
-    if (!first) o += ',';
-    o += '"';
-    o += std::to_string(index);
-    o += "\":";
-    json::AppendLatin1String(o, ColourName(fields_.Colour(index)));
-    first = false;
-  }
-  o += "},\"boxes\":{";
-  first = true;
-  for (const Box box : w.boxes) {
-    if (!first) o += ',';
-    json::AppendLatin1String(o, BoxTable()[static_cast<std::size_t>(box)].json_key);
-    o += ':';
-    json::AppendLatin1String(o, fields_.BoxText(box));
-    first = false;
-  }
-  o += "},\"gauges\":{";
-  first = true;
-  for (const Gauge gauge : w.gauges) {
-    if (!first) o += ',';
-    json::AppendLatin1String(o, GaugeTable()[static_cast<std::size_t>(gauge)].json_key);
-    o += ':';
-    json::AppendLatin1String(o, fields_.GaugeText(gauge));
-    first = false;
-  }
-  o += "}}\n";
+  AppendObject(
+      o, "fields", w.fields, [](int i) { return std::to_string(i); },
+      [this](int i) { return fields_.Field(i); });
+  AppendObject(
+      o, "colours", w.coloured, [](int i) { return std::to_string(i); },
+      [this](int i) { return ColourName(fields_.Colour(i)); });
+  AppendObject(
+      o, "boxes", w.boxes, [](Box b) { return BoxTable()[static_cast<std::size_t>(b)].json_key; },
+      [this](Box b) { return fields_.BoxText(b); });
+  AppendObject(
+      o, "gauges", w.gauges,
+      [](Gauge g) { return GaugeTable()[static_cast<std::size_t>(g)].json_key; },
+      [this](Gauge g) { return fields_.GaugeText(g); });
+  o += "}\n";
   std::fwrite(o.data(), 1, o.size(), out_);
 }
 
