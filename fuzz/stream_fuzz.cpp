@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <span>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "decode/decode_tool.h"
-#include "support/json_check.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void CheckJsonLines(const char* data, std::size_t size) {
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     if (end == std::string_view::npos) std::abort();  // every object ends its line
-    if (!zevrin::testing::JsonCheck::IsValid(rest.substr(0, end))) {
+    if (!nlohmann::json::accept(rest.substr(0, end))) {
       std::fprintf(stderr, "invalid JSON line: %.*s\n", static_cast<int>(end), rest.data());
       std::abort();
     }

@@ -19,7 +19,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using ::testing::StartsWith;
+using ::testing::MatchesRegex;
 
 const std::string kOpening = "opening connection to TIMESERVER [127.0.0.1]";
 const std::string kConnected = "   winsock connection made";
@@ -148,23 +148,19 @@ TEST_F(TimeClientTest, SilentServerKeepsTheClientConnectedAndASecondBeginStartsA
 
 TEST_F(TimeClientTest, ConnectionFailuresEndWithSocketsClosed) {
   server.close();  // its port is now free, with nothing listening
-  client->Begin("127.0.0.1");
-  ASSERT_TRUE(Finished());
-  EXPECT_THAT(rec.texts,
-              ElementsAre(kOpening, StartsWith("   error received: "),
-                          "   error received: " + std::to_string(ECONNREFUSED), "sockets closed"));
-  EXPECT_GT(rec.texts[1].size(), std::string("   error received: ").size());
-
-  rec = Recorder{};
-  client->Begin("zevrin-no-such-host.invalid");
-  ASSERT_TRUE(Finished());
-  EXPECT_THAT(rec.texts,
-              ElementsAre("opening connection to TIMESERVER [zevrin-no-such-host.invalid]",
-                          StartsWith("   error received: "),
-                          "   error received: " +
-                              std::to_string(SocketErrorNumber(QAbstractSocket::HostNotFoundError)),
-                          "sockets closed"));
-  EXPECT_THAT(rec.records, IsEmpty());
+  for (const auto& [host, code] : {std::pair<std::string, int>{"127.0.0.1", ECONNREFUSED},
+                                   {"zevrin-no-such-host.invalid",
+                                    SocketErrorNumber(QAbstractSocket::HostNotFoundError)}}) {
+    rec = Recorder{};
+    client->Begin(host);
+    ASSERT_TRUE(Finished());
+    // The error's description, then its number.
+    EXPECT_THAT(rec.texts, ElementsAre("opening connection to TIMESERVER [" + host + "]",
+                                       MatchesRegex("   error received: .+"),
+                                       "   error received: " + std::to_string(code),
+                                       "sockets closed"));
+    EXPECT_THAT(rec.records, IsEmpty());
+  }
 }
 
 }  // namespace
