@@ -28,16 +28,11 @@ using sample::Bytes;
 // How many of `frames` the log holds, whole and in order from the first; -1 when it
 // holds anything else, such as a frame cut off or a byte after the last whole frame.
 long WholeFramesIn(const std::string& log, const std::vector<Bytes>& frames) {
-  std::size_t n = 0;
-  for (std::size_t pos = 0; pos < log.size(); pos += frames[n++].size()) {
-    if (n == frames.size() || log.size() - pos < frames[n].size() ||
-        !std::equal(frames[n].begin(), frames[n].end(),
-                    log.begin() + static_cast<std::ptrdiff_t>(pos),
-                    [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); })) {
-      return -1;
-    }
-  }
-  return static_cast<long>(n);
+  std::string prefix;
+  long n = 0;
+  for (auto f = frames.begin(); f != frames.end() && prefix.size() < log.size(); ++f, ++n)
+    prefix.append(f->begin(), f->end());
+  return prefix == log ? n : -1;
 }
 
 template <typename Fn>

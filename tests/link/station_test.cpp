@@ -68,6 +68,23 @@ class StationTest : public ::testing::Test {
   testing::FakePort port_;
 };
 
+TEST_F(StationTest, StartUpFromTheSettingsFile) {
+  WriteSettings("03,19200,n,8,1\r\n\r\nLab\r\n");  // an empty line 2: the default server
+  auto station = Start();
+  EXPECT_THAT(view_.events,
+              ElementsAre("title:ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]",
+                          "sync:time.nist.gov", "port-label:COM3 19200,N,8,1 initialized "));
+  EXPECT_TRUE(port_.IsOpen() && port_.binary);
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("Lab_20062009_1000.kss"));
+  station->Form_Unload();
+
+  fs::remove(dir_ / "zevrinkiss.ini");  // missing: port 1 at 9600 baud, then the dialog
+  view_.events.clear();
+  station = Start();
+  EXPECT_THAT(view_.events, ElementsAre(HasSubstr("[Lab]"), "sync:time.nist.gov",
+                                        "port-label:COM1 9600,N,8,1 initialized ", "setup-dialog:"));
+}
+
 TEST_F(StationTest, ARestartKeepsProgramStateAndStartsTheWindowStateAfresh) {
   WriteSettings("05,4800,N,8,1\r\ntime.example\r\nLab\r\n");
   auto first = Start();
@@ -76,9 +93,8 @@ TEST_F(StationTest, ARestartKeepsProgramStateAndStartsTheWindowStateAfresh) {
   clock_.Set({kTen + 5, 0});
   first->Timer1_Timer();
   first->Form_Unload();
-  first.reset();
 
-  WriteSettings("06,9600,n,8,1\r\n");  // host and label stay as held in memory
+  WriteSettings("06,9600,n,8,1\r\n");  // fewer lines: host and label stay as held in memory
   view_.events.clear();
   auto second = Start();
   EXPECT_FALSE(second->hexdump());
