@@ -47,9 +47,12 @@ bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
 class ReliabilityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // About five minutes of a 115,200-baud line.
+    // About five minutes of a 115,200-baud line: noise and a frame whose start was
+    // missed, the sample pass over and over, and a frame still open at the end.
     const Bytes pass = sample::MakePass({});
+    stream_ = {'A', 'B', 0xC0, 0x00};
     while (stream_.size() < 3'500'000) stream_.insert(stream_.end(), pass.begin(), pass.end());
+    stream_.insert(stream_.end(), {0xC0, 0x00, 0x43});
     expected_ = testing::LoggedFrames(stream_);
 
     ASSERT_TRUE(pty_.ok());

@@ -62,12 +62,13 @@ class TimeClientTest : public ::testing::Test {
   }
   // Sends each arrival once the client has reported the one before, then closes.
   void Serve(const std::vector<QByteArray>& arrivals) {
-    const std::size_t n = peers.size();
+    const std::size_t n = peers.size(), connected = Count(kConnected);
     client->Begin("127.0.0.1");
-    ASSERT_TRUE(WaitFor([&] { return peers.size() == n + 1 && Count(kConnected) == 1; }));
-    for (std::size_t i = 0; i < arrivals.size(); ++i) {
-      peers.back()->write(arrivals[i]);
-      ASSERT_TRUE(WaitFor([&] { return Count("data received: ") == i + 1; }));
+    ASSERT_TRUE(WaitFor([&] { return peers.size() == n + 1 && Count(kConnected) > connected; }));
+    for (const QByteArray& arrival : arrivals) {
+      const std::size_t received = Count("data received: ");
+      peers.back()->write(arrival);
+      ASSERT_TRUE(WaitFor([&] { return Count("data received: ") > received; }));
     }
     peers.back()->disconnectFromHost();
     ASSERT_TRUE(Finished());
@@ -133,14 +134,8 @@ TEST_F(TimeClientTest, SilentServerKeepsTheClientConnectedAndASecondBeginStartsA
   ASSERT_TRUE(WaitFor([&] { return Count(kConnected) == 1; }));
   QTest::qWait(200);  // the event loop keeps running while the server says nothing
   EXPECT_THAT(rec.texts, ElementsAre(kOpening, kConnected));
-  EXPECT_EQ(client->state(), TimeSync::State::kConnected);
-
-  client->Begin("127.0.0.1");
-  ASSERT_TRUE(WaitFor([&] { return peers.size() == 2 && Count(kConnected) == 2; }));
+  Serve({QByteArray::fromHex("CDE74DC0")});
   EXPECT_TRUE(WaitFor([&] { return peers[0]->state() == QAbstractSocket::UnconnectedState; }));
-  peers[1]->write(QByteArray::fromHex("CDE74DC0"));
-  peers[1]->disconnectFromHost();
-  ASSERT_TRUE(Finished());
   EXPECT_EQ(Count(kClosing), 1u);
   EXPECT_EQ(rec.texts.back(), kSynchronised);
   EXPECT_THAT(rec.records, ElementsAre(kJune20));

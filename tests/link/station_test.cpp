@@ -1,14 +1,21 @@
+// The station's settings file, its log files, and the program logic behind the main
+// window, with a recording view and a fake serial port.
+
 #include "link/station.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "clock/time_sync.h"
+#include "link/log_files.h"
+#include "link/settings_file.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -17,10 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 // The window and the clock synchronisation: every call in order, as "what:text".
 struct RecordingStationView final : StationView, ClockSyncStarter {
@@ -170,6 +179,125 @@ TEST_F(StationTest, ShutdownFailuresGoToTheStatusBar) {
   other->Form_Unload();
   EXPECT_THAT(view_.events, ElementsAre(HasSubstr("No such file or directory")));
   EXPECT_FALSE(port_.IsOpen());
+}
+
+TEST(SettingsFileTest, ReadsLinesUpToCrLfCrOrLfAndKeepsEarlierValuesForMissingOnes) {
+  testing::TempDir dir("settings");
+  const std::string path = (dir / kSettingsFileName).string();
+  const SettingsLines before{"05,4800,N,8,1", "host", "Lab"};
+  const auto read = [&](SettingsReadResult expected) {
+    SettingsLines lines = before;
+    EXPECT_EQ(ReadSettingsFile(path, lines), expected);
+    return lines.settings_line + "|" + lines.time_server_host + "|" + lines.station_label;
+  };
+  EXPECT_EQ(read(SettingsReadResult::kMissing), "05,4800,N,8,1|host|Lab");
+  const std::pair<const char*, const char*> cases[] = {
+      {"03,19200,n,8,1\r\n\r\nLab2\r\n", "03,19200,n,8,1||Lab2"},
+      {"01,9600,N,8,1\rh2\rLab2", "01,9600,N,8,1|h2|Lab2"},
+      {"01,9600,N,8,1\nh2\r\nLab2\n", "01,9600,N,8,1|h2|Lab2"},
+      {"02,9600,E,7,2\r\n", "02,9600,E,7,2|host|Lab"},
+      {"", "05,4800,N,8,1|host|Lab"},
+  };
+  for (const auto& [text, lines] : cases) {
+    dir.Write(kSettingsFileName, text);
+    EXPECT_EQ(read(SettingsReadResult::kRead), lines);
+  }
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);  // there, but not readable as a file
+  EXPECT_EQ(read(SettingsReadResult::kFailed), "05,4800,N,8,1|host|Lab");
+}
+
+TEST(SettingsFileTest, WriterReplacesTheFileOrReturnsTheReason) {
+  testing::TempDir dir("settings");
+  dir.Write("a.ini", "a longer file than the one written next\r\nx\r\ny\r\nz\r\n");
+  EXPECT_EQ(WriteSettingsFile((dir / "a.ini").string(), {"12,115200,E,7,2", "time.example", ""}),
+            std::nullopt);
+  EXPECT_EQ(dir.Contents("a.ini"), "12,115200,E,7,2\r\ntime.example\r\n\r\n");
+  EXPECT_EQ(WriteSettingsFile((dir / "none" / "x.ini").string(), {}), "No such file or directory");
+}
+
+TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
+  for (const auto& [line, port] : {std::pair{"03,19200,n,8,1", 3},
+                                   {"7,9600,N,8,1", 7},
+                                   {"123,9600", 12},
+                                   {"x1,9600,N,8,1", 0},
+                                   {"", 0}})
+    EXPECT_EQ(SettingsPortNumber(line), port) << line;
+  EXPECT_EQ(SettingsLineSettings("03,19200,n,8,1"), "19200,N,8,1");
+  EXPECT_EQ(SettingsLineSettings("01,"), "");
+  EXPECT_EQ(BuildSettingsLine(PortEntryText(7), SplitLineSettings("9600,N,8,1")), "07,9600,N,8,1");
+}
+
+const std::int64_t kMarch3 = FromCivil({2010, 3, 3, 14, 7, 0});  // 14:07 UTC
+
+class LogFilesTest : public ::testing::Test {
+ protected:
+  std::string Contents(std::string_view ext) const {
+    return dir_.Contents(LogFileName("", "Lab", kMarch3, ext));
+  }
+
+  testing::TempDir dir_{"logs"};
+  testing::FixedClock clock_{{kMarch3 + 30, 0}};
+  RecordingStationView listener_;
+};
+
+TEST_F(LogFilesTest, EmptyLogsAreDeletedAndASecondRunInTheSameMinuteAppends) {
+  for (const std::uint8_t payload : {0x01, 0x02}) {
+    LogFiles logs(dir_.string(), &listener_);
+    logs.OpenRawLog("Lab", kMarch3);
+    logs.OpenDumpLogs("Lab", clock_);
+    EXPECT_EQ(dir_.Files(".hex").size(), 1u);
+    logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, payload, 0xC0});
+    logs.dump_log().WriteLine(std::to_string(payload));
+    // Frames and lines reach the files at once: a crash now loses nothing.
+    EXPECT_EQ(Contents(".kss").size() + Contents(".dmp").size(), 7u * payload);
+    EXPECT_THAT(logs.CloseAll(), IsEmpty());
+  }
+  EXPECT_EQ(Contents(".kss"), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));
+  EXPECT_EQ(Contents(".dmp"), "1\r\n2\r\n");
+  EXPECT_THAT(dir_.Files(".hex"), IsEmpty());  // never written
+
+  LogFiles unused(dir_.string(), &listener_);
+  unused.OpenRawLog("", kMarch3 + 59);
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("Lab_03032010_1407.kss", "_03032010_1407.kss"));
+  unused.CloseAll();
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("Lab_03032010_1407.kss"));
+  EXPECT_THAT(listener_.events, IsEmpty());
+}
+
+TEST_F(LogFilesTest, ALogThatCannotBeCreatedIsReportedOnceAndAgainWhenItWorks) {
+  const fs::path missing = dir_ / "not-yet";
+  LogFiles logs(missing.string(), &listener_);
+  logs.OpenRawLog("Lab", kMarch3);
+  const Bytes frame{0xC0, 0x00, 0x41, 0xC0};
+  EXPECT_FALSE(logs.raw_log().AppendFrame(frame) || logs.raw_log().AppendFrame(frame));
+  fs::create_directory(missing);
+  EXPECT_TRUE(logs.raw_log().AppendFrame(frame) && logs.raw_log().AppendFrame(frame));
+  EXPECT_THAT(listener_.events,
+              ElementsAre(AllOf(StartsWith("log-problem:"), HasSubstr("not-yet/Lab_03032010_1407.kss"),
+                                HasSubstr("No such file or directory")),
+                          StartsWith("log-ok:")));
+}
+
+TEST_F(LogFilesTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
+  // A file size limit stands in for a full disk: the second frame fits only in part.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  LogFiles logs(dir_.string(), &listener_);
+  logs.OpenRawLog("Lab", kMarch3);
+  rlimit small = old;
+  small.rlim_cur = 10;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool first = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x01, 0x02, 0xC0});
+  const bool second = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x03, 0x04, 0x05, 0x06, 0xC0});
+  const bool third = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x07, 0xC0});
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+
+  EXPECT_TRUE(first && !second && third);
+  EXPECT_EQ(Contents(".kss"), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
+  EXPECT_THAT(listener_.events, ElementsAre(StartsWith("log-problem:"), StartsWith("log-ok:")));
 }
 
 }  // namespace

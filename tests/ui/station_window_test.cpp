@@ -16,13 +16,10 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
-#include <algorithm>
 #include <filesystem>
-#include <random>
 
 #include "link/pty.h"
 #include "link/serial_port_qt.h"
-#include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
@@ -32,7 +29,7 @@ namespace zevrin {
 namespace {
 
 namespace fs = std::filesystem;
-using sample::Bytes;
+using testing::Bytes;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::WaitFor;
@@ -93,26 +90,6 @@ class StationWindowTest : public ::testing::Test {
   testing::Pty pty_;
   std::unique_ptr<StationWindow> station_;
 };
-
-TEST_F(StationWindowTest, RawLogHoldsExactlyTheCompleteFramesHoweverTheStreamIsSplit) {
-  Start();
-  const Bytes pass = sample::MakePass({.frames = 150});
-  // Noise, a frame cut off by the pass, the pass, and a frame still open at the end.
-  const std::string stream =
-      "AB" + Raw({0xC0, 0x00}) + std::string(pass.begin(), pass.end()) + Raw({0xC0, 0x00, 0x43});
-  std::mt19937 random(7);
-  for (std::size_t pos = 0, n = 0; pos < stream.size(); pos += n) {
-    n = std::min<std::size_t>(1 + random() % 700, stream.size() - pos);
-    Send(pty_, stream.substr(pos, n));
-  }
-  station_->End();
-  std::string expected;
-  for (const Bytes& frame : testing::LoggedFrames(Bytes(stream.begin(), stream.end()))) {
-    expected.append(frame.begin(), frame.end());
-  }
-  ASSERT_GT(expected.size(), pass.size() / 2);
-  EXPECT_EQ(dir_.Contents(kLog), expected);
-}
 
 // Closing the main window runs shutdown at once, which deletes the empty logs; the
 // program ends when its last other window has closed. A later start appends.
