@@ -55,6 +55,7 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
 };
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
+const std::string kLog = "Lab_20062009_1000";  // the logs' name at 10:00 for station "Lab"
 
 class StationTest : public ::testing::Test {
  protected:
@@ -84,7 +85,7 @@ TEST_F(StationTest, StartUpFromTheSettingsFile) {
               ElementsAre("title:ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]",
                           "sync:time.nist.gov", "port-label:COM3 19200,N,8,1 initialized "));
   EXPECT_TRUE(port_.IsOpen() && port_.binary);
-  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("Lab_20062009_1000.kss"));
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre(kLog + ".kss"));
   station->Form_Unload();
 
   fs::remove(dir_ / "zevrinkiss.ini");  // missing: port 1 at 9600 baud, then the dialog
@@ -181,9 +182,8 @@ TEST_F(StationTest, ShutdownFailuresGoToTheStatusBar) {
   EXPECT_FALSE(port_.IsOpen());
 }
 
-TEST(SettingsFileTest, ReadsLinesUpToCrLfCrOrLfAndKeepsEarlierValuesForMissingOnes) {
-  testing::TempDir dir("settings");
-  const std::string path = (dir / kSettingsFileName).string();
+TEST_F(StationTest, SettingsFileLinesEndInCrLfCrOrLfAndMissingOnesKeepEarlierValues) {
+  const std::string path = (dir_ / kSettingsFileName).string();
   const SettingsLines before{"05,4800,N,8,1", "host", "Lab"};
   const auto read = [&](SettingsReadResult expected) {
     SettingsLines lines = before;
@@ -199,7 +199,7 @@ TEST(SettingsFileTest, ReadsLinesUpToCrLfCrOrLfAndKeepsEarlierValuesForMissingOn
       {"", "05,4800,N,8,1|host|Lab"},
   };
   for (const auto& [text, lines] : cases) {
-    dir.Write(kSettingsFileName, text);
+    dir_.Write(kSettingsFileName, text);
     EXPECT_EQ(read(SettingsReadResult::kRead), lines);
   }
   std::filesystem::remove(path);
@@ -207,13 +207,12 @@ TEST(SettingsFileTest, ReadsLinesUpToCrLfCrOrLfAndKeepsEarlierValuesForMissingOn
   EXPECT_EQ(read(SettingsReadResult::kFailed), "05,4800,N,8,1|host|Lab");
 }
 
-TEST(SettingsFileTest, WriterReplacesTheFileOrReturnsTheReason) {
-  testing::TempDir dir("settings");
-  dir.Write("a.ini", "a longer file than the one written next\r\nx\r\ny\r\nz\r\n");
-  EXPECT_EQ(WriteSettingsFile((dir / "a.ini").string(), {"12,115200,E,7,2", "time.example", ""}),
+TEST_F(StationTest, SettingsWriterReplacesTheFileOrReturnsTheReason) {
+  dir_.Write("a.ini", "a longer file than the one written next\r\nx\r\ny\r\nz\r\n");
+  EXPECT_EQ(WriteSettingsFile((dir_ / "a.ini").string(), {"12,115200,E,7,2", "time.example", ""}),
             std::nullopt);
-  EXPECT_EQ(dir.Contents("a.ini"), "12,115200,E,7,2\r\ntime.example\r\n\r\n");
-  EXPECT_EQ(WriteSettingsFile((dir / "none" / "x.ini").string(), {}), "No such file or directory");
+  EXPECT_EQ(dir_.Contents("a.ini"), "12,115200,E,7,2\r\ntime.example\r\n\r\n");
+  EXPECT_EQ(WriteSettingsFile((dir_ / "none" / "x.ini").string(), {}), "No such file or directory");
 }
 
 TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
@@ -228,64 +227,51 @@ TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
   EXPECT_EQ(BuildSettingsLine(PortEntryText(7), SplitLineSettings("9600,N,8,1")), "07,9600,N,8,1");
 }
 
-const std::int64_t kMarch3 = FromCivil({2010, 3, 3, 14, 7, 0});  // 14:07 UTC
-
-class LogFilesTest : public ::testing::Test {
- protected:
-  std::string Contents(std::string_view ext) const {
-    return dir_.Contents(LogFileName("", "Lab", kMarch3, ext));
-  }
-
-  testing::TempDir dir_{"logs"};
-  testing::FixedClock clock_{{kMarch3 + 30, 0}};
-  RecordingStationView listener_;
-};
-
-TEST_F(LogFilesTest, EmptyLogsAreDeletedAndASecondRunInTheSameMinuteAppends) {
+TEST_F(StationTest, EmptyLogsAreDeletedAndASecondRunInTheSameMinuteAppends) {
   for (const std::uint8_t payload : {0x01, 0x02}) {
-    LogFiles logs(dir_.string(), &listener_);
-    logs.OpenRawLog("Lab", kMarch3);
+    LogFiles logs(dir_.string(), &view_);
+    logs.OpenRawLog("Lab", kTen);
     logs.OpenDumpLogs("Lab", clock_);
     EXPECT_EQ(dir_.Files(".hex").size(), 1u);
     logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, payload, 0xC0});
     logs.dump_log().WriteLine(std::to_string(payload));
     // Frames and lines reach the files at once: a crash now loses nothing.
-    EXPECT_EQ(Contents(".kss").size() + Contents(".dmp").size(), 7u * payload);
+    EXPECT_EQ(dir_.Contents(kLog + ".kss").size() + dir_.Contents(kLog + ".dmp").size(),
+              7u * payload);
     EXPECT_THAT(logs.CloseAll(), IsEmpty());
   }
-  EXPECT_EQ(Contents(".kss"), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));
-  EXPECT_EQ(Contents(".dmp"), "1\r\n2\r\n");
+  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));
+  EXPECT_EQ(dir_.Contents(kLog + ".dmp"), "1\r\n2\r\n");
   EXPECT_THAT(dir_.Files(".hex"), IsEmpty());  // never written
 
-  LogFiles unused(dir_.string(), &listener_);
-  unused.OpenRawLog("", kMarch3 + 59);
-  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("Lab_03032010_1407.kss", "_03032010_1407.kss"));
+  LogFiles unused(dir_.string(), &view_);
+  unused.OpenRawLog("", kTen + 59);
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre(kLog + ".kss", "_20062009_1000.kss"));
   unused.CloseAll();
-  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("Lab_03032010_1407.kss"));
-  EXPECT_THAT(listener_.events, IsEmpty());
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre(kLog + ".kss"));
+  EXPECT_THAT(view_.events, IsEmpty());
 }
 
-TEST_F(LogFilesTest, ALogThatCannotBeCreatedIsReportedOnceAndAgainWhenItWorks) {
-  const fs::path missing = dir_ / "not-yet";
-  LogFiles logs(missing.string(), &listener_);
-  logs.OpenRawLog("Lab", kMarch3);
+TEST_F(StationTest, ALogThatCannotBeCreatedIsReportedOnceAndAgainWhenItWorks) {
+  LogFiles logs((dir_ / "not-yet").string(), &view_);
+  logs.OpenRawLog("Lab", kTen);
   const Bytes frame{0xC0, 0x00, 0x41, 0xC0};
   EXPECT_FALSE(logs.raw_log().AppendFrame(frame) || logs.raw_log().AppendFrame(frame));
-  fs::create_directory(missing);
+  fs::create_directory(dir_ / "not-yet");
   EXPECT_TRUE(logs.raw_log().AppendFrame(frame) && logs.raw_log().AppendFrame(frame));
-  EXPECT_THAT(listener_.events,
-              ElementsAre(AllOf(StartsWith("log-problem:"), HasSubstr("not-yet/Lab_03032010_1407.kss"),
-                                HasSubstr("No such file or directory")),
-                          StartsWith("log-ok:")));
+  EXPECT_THAT(view_.events, ElementsAre(AllOf(StartsWith("log-problem:"),
+                                              HasSubstr("not-yet/" + kLog + ".kss"),
+                                              HasSubstr("No such file or directory")),
+                                        StartsWith("log-ok:")));
 }
 
-TEST_F(LogFilesTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
+TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
   // A file size limit stands in for a full disk: the second frame fits only in part.
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  LogFiles logs(dir_.string(), &listener_);
-  logs.OpenRawLog("Lab", kMarch3);
+  LogFiles logs(dir_.string(), &view_);
+  logs.OpenRawLog("Lab", kTen);
   rlimit small = old;
   small.rlim_cur = 10;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -296,8 +282,8 @@ TEST_F(LogFilesTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
   std::signal(SIGXFSZ, SIG_DFL);
 
   EXPECT_TRUE(first && !second && third);
-  EXPECT_EQ(Contents(".kss"), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
-  EXPECT_THAT(listener_.events, ElementsAre(StartsWith("log-problem:"), StartsWith("log-ok:")));
+  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
+  EXPECT_THAT(view_.events, ElementsAre(StartsWith("log-problem:"), StartsWith("log-ok:")));
 }
 
 }  // namespace

@@ -54,11 +54,18 @@ TEST(TelemetryConversions, EveryByteAndWordAgainstItsFormula) {
   }
 }
 
-TEST(TelemetryConversions, Examples) {
+TEST(TelemetryConversions, ExamplesPointersAndGauges) {
+  const auto hex = [](std::uint32_t raw) {
+    return PointerHexText(MemoryPointerValue(raw)).value_or("none");
+  };
+  const auto gauge = [](std::uint32_t raw, std::uint32_t base) {
+    return GaugePercentText(MemoryPointerValue(raw), base).value_or("none");
+  };
   // Years 12 to 99 are 19xx, the others 20xx; numbers as the shortest text of a float.
+  // Above 2^24 a pointer keeps 24 significant bits, ties to even (0x7FFFFFFF becomes 2^31);
+  // a gauge rounds half percents to even (0.5 to 0, 1.5 to 2, 4987.5 to 4988).
   // clang-format off
   const std::pair<std::string, const char*> examples[] = {
-      {VoltsText(178), "3.49"}, {CurrentText(100), "627.45"}, {TemperatureText(128), "-128.0"},
       {NumberText(0.5f), "0.5"}, {NumberText(1e7f), "10000000"}, {NumberText(-0.0f), "0"},
       {SatelliteTimeText(9, 5, 14, 20, 6, 9), "20.06.2009 14:05:09"},
       {SatelliteTimeText(0, 0, 0, 5, 1, 11), "05.01.2011 00:00:00"},
@@ -66,22 +73,7 @@ TEST(TelemetryConversions, Examples) {
       {SatelliteTimeText(0, 0, 0, 1, 1, 99), "01.01.1999 00:00:00"},
       {SatelliteTimeText(255, 100, 24, 0, 13, 255), "00.13.2155 24:100:255"},
       {std::string(WeekdayText(7)), "Sunday"}, {std::string(WeekdayText(8)), "?"},
-      {std::string(AdcsModeText(9)), "SUN_TEST"}, {std::string(AdcsModeText(10)), "???"}};
-  // clang-format on
-  for (const auto& [got, want] : examples) EXPECT_EQ(got, want);
-}
-
-TEST(TelemetryConversions, MemoryPointersAndGauges) {
-  const auto hex = [](std::uint32_t raw) {
-    return PointerHexText(MemoryPointerValue(raw)).value_or("none");
-  };
-  const auto gauge = [](std::uint32_t raw, std::uint32_t base) {
-    return GaugePercentText(MemoryPointerValue(raw), base).value_or("none");
-  };
-  // Above 2^24 a pointer keeps 24 significant bits, ties to even (0x7FFFFFFF becomes 2^31);
-  // a gauge rounds half percents to even (0.5 to 0, 1.5 to 2, 4987.5 to 4988).
-  // clang-format off
-  const std::pair<std::string, const char*> cases[] = {
+      {std::string(AdcsModeText(9)), "SUN_TEST"}, {std::string(AdcsModeText(10)), "???"},
       {hex(0x163600), "163600"}, {hex(0), "0"}, {hex(0x7FFFFF80), "7FFFFF80"},
       {hex(0x01000001), "1000000"}, {hex(0x01000003), "1000004"}, {hex(0x7FFFFFFF), "none"},
       {hex(0x80000000), "none"}, {hex(0xFFFFFFFF), "none"}, {gauge(0x163600, kGpsMemoryBase), "0%"},
@@ -92,7 +84,7 @@ TEST(TelemetryConversions, MemoryPointersAndGauges) {
       {gauge(kGpsMemoryBase + 32767u * 3072u + 1536u, kGpsMemoryBase), "none"},
       {gauge(0xFFFFFFFF, kXhkMemoryBase), "none"}};
   // clang-format on
-  for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
+  for (const auto& [got, want] : examples) EXPECT_EQ(got, want);
 }
 
 // `payload` (its first byte at position 19) with `bytes` put at consecutive positions from `pos`.
@@ -222,23 +214,17 @@ TEST_F(TelemetryDecoderTest, SatelliteTimeGaugesAndUnshowableValues) {
   EXPECT_EQ(decoder_.last_record(), RecordKind::kSystem);
   EXPECT_EQ(fields_.BoxText(Box::kSatelliteTime), "20.06.2009 14:05:09");
   EXPECT_EQ(fields_.BoxText(Box::kWeekday), "Saturday");
-  EXPECT_EQ(fields_.GaugeText(Gauge::kGps), "100%");
-  EXPECT_EQ(fields_.GaugeText(Gauge::kXhk), "0%");
-
+  EXPECT_EQ(fields_.GaugeText(Gauge::kGps) + " " + fields_.GaugeText(Gauge::kXhk), "100% 0%");
   Decode(Record(false));  // weekday 0: "?", the time is still written
   EXPECT_EQ(fields_.BoxText(Box::kWeekday), "?");
   EXPECT_EQ(fields_.BoxText(Box::kSatelliteTime), "00.00.2000 00:00:00");
-  ASSERT_EQ(fields_.Field(81), "0");
-  ASSERT_EQ(fields_.GaugeText(Gauge::kGps), "-474%");
-  ASSERT_EQ(fields_.GaugeText(Gauge::kXhk), "-576%");
 
   // A pointer of 2^31 or more, or a gauge beyond 32767 %, keeps its field or gauge.
   Decode(Put(Record(false), 110, {0x80, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 5}));
   EXPECT_EQ(fields_.Field(81), "0");
-  EXPECT_EQ(fields_.GaugeText(Gauge::kGps), "-474%");
   EXPECT_EQ(fields_.Field(82), "7000000");
-  EXPECT_EQ(fields_.GaugeText(Gauge::kXhk), "-576%");  // 37653 % cannot be shown
   EXPECT_EQ(fields_.Field(83), "5");
+  EXPECT_EQ(fields_.GaugeText(Gauge::kGps) + " " + fields_.GaugeText(Gauge::kXhk), "-474% -576%");
   EXPECT_TRUE(fields_.Writes().gauges.empty());
 }
 
