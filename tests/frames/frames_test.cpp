@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "frames/frame_analysis.h"
 #include "frames/monitor.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
@@ -212,28 +211,6 @@ TEST_F(ShowFrameTest, DumpLogGetsSummaryDumpAsciiAndEmptyLine) {
   EXPECT_THAT(dump_.lines, ElementsAre(HasSubstr("[19 Bytes "), "", ""));
   Show(frame, true, false);
   EXPECT_TRUE(dump_.lines.empty());
-}
-
-// The raw view still decodes the header for the satellite decoder; the monitor is optional.
-TEST(FrameAnalysisTest, HandsTheDecodedHeaderOnWhateverTheMonitorShows) {
-  struct : SatelliteDecoder {
-    void DecodeSatelliteFrame(const UnescapedFrame& f, const FrameHeader& h) override {
-      calls.push_back(h.SourceCall + "/" + std::to_string(f.UnescapedLength));
-    }
-    std::vector<std::string> calls;
-  } decoder;
-  testing::FixedClock clock({1000, 0});
-  testing::RecordingMonitor monitor;
-  FrameAnalysis analysis(clock);
-  analysis.SetSatelliteDecoder(&decoder);
-  ReceiveState state;
-  analysis.HandOver(SatelliteFrame(3), state);  // no monitor
-  analysis.SetMonitor(&monitor);
-  analysis.options().analyze_frame = false;
-  analysis.HandOver(SatelliteFrame(3), state);
-  EXPECT_THAT(decoder.calls, ElementsAre("QQ0SAT/22", "QQ0SAT/22"));
-  EXPECT_EQ(state.LastFrameTime, 1000);
-  EXPECT_EQ(monitor.runs.size(), 4u);  // separator, summary, two dump lines
 }
 
 }  // namespace

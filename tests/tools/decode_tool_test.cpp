@@ -141,7 +141,10 @@ TEST_F(DecodeToolTest, MonitorFormatPrintsTheMonitorEntryWithNewlines) {
         "\n  Emergency Threshold: 0.00 V  [red]\n", "from QQ2XYZ to QQ0GND: \n 1   > 01 02 03 \n"})
     EXPECT_THAT(text, HasSubstr(part));
   EXPECT_TRUE(text.ends_with("from QQ2XYZ to QQ0GND: \n 1   > 01 02 03 \n"));  // no values
-  EXPECT_THAT(Decode(frame, "--raw-view"), HasSubstr("\n 21  > 03 C0 \n"));
+  // The raw view shows the frame as received; the values are decoded all the same.
+  const std::string raw = Decode(Concat({frame, PowerRecordFrame()}), "--raw-view");
+  EXPECT_THAT(raw, HasSubstr("\n 21  > 03 C0 \n"));
+  EXPECT_THAT(raw, HasSubstr("\n  Battery Volts: 5.00 V\n"));
 }
 
 TEST_F(DecodeToolTest, CsvHasAHeaderAndOneRowPerRecord) {

@@ -71,6 +71,14 @@ TEST_F(MainWindowTest, NewEntriesGoToTheEndAndTheViewFollowsOnlyAtTheBottom) {
   EXPECT_FALSE(raw_entry.contains("ctrl: 3"));
   EXPECT_TRUE(raw_entry.contains(" 1   > C0 00 "));  // the whole KISS frame
   EXPECT_EQ(Pane().textCursor().selectedText(), first_entry.mid(2, 10));
+  // Each line in the colour of its role, in both views.
+  const auto colour = [&](int line) {
+    const QTextBlock block = Pane().document()->findBlockByNumber(line);
+    return block.begin().fragment().charFormat().foreground().color();
+  };
+  const std::pair<int, Rgb> colours[] = {{1, kMonitorGrey}, {2, kMonitorGrey}, {3, kMonitorBlack},
+                                         {5, kMonitorBlue}, {7, kMonitorGrey}, {8, kMonitorBlue}};
+  for (const auto& [line, rgb] : colours) EXPECT_EQ(colour(line), ToQColor(rgb)) << line;
 
   QScrollBar* bar = Pane().verticalScrollBar();
   for (int i = 0; i < 500; ++i) Pane().AppendMonitorText("line\r", ColourRole::kDump);
@@ -93,6 +101,12 @@ TEST_F(MainWindowTest, MonitorKeepsTheNewestLinesAndClearEmptiesItAndTheCounters
   EXPECT_TRUE(Pane().toPlainText().startsWith("line 250\n"));
   EXPECT_TRUE(Pane().toPlainText().endsWith(QStringLiteral("\nline %1").arg(total - 1)));
 
+  auto* hexdump = Child<QAction>("Mnu_ASCII_Hexdump");
+  for (const bool on : {true, false}) {
+    hexdump->trigger();
+    EXPECT_EQ(window_->HexdumpChecked(), on);
+    EXPECT_EQ(window_->pipeline().analysis().options().hexdump, on);
+  }
   FeedPayload(sample::SatellitePayload(1, 'S', 1, 0, 10));
   auto* counter = Child<QLabel>("ReceiveCounterLabel");
   ASSERT_FALSE(counter->text().isEmpty());
@@ -101,13 +115,11 @@ TEST_F(MainWindowTest, MonitorKeepsTheNewestLinesAndClearEmptiesItAndTheCounters
   EXPECT_EQ(counter->text(), "");
   EXPECT_EQ(program_.station.receive.ByteCount, 0);
 
-  // Texts join up to a carriage return, each run in the colour of its role.
+  // Texts join up to a carriage return.
   Pane().AppendMonitorText("from ", ColourRole::kSummary);
   Pane().AppendMonitorText("here\r\r", ColourRole::kDump);
   Pane().AppendMonitorText("next\r", ColourRole::kDump);
   EXPECT_EQ(Pane().toPlainText(), "from here\n\nnext");
-  const QTextCharFormat first = Pane().document()->begin().begin().fragment().charFormat();
-  EXPECT_EQ(first.foreground().color(), ToQColor(kMonitorGrey));
 }
 
 // After a pass every visible field shows what the store holds; hidden fields have no
@@ -172,6 +184,8 @@ TEST_F(MainWindowTest, PicturesAndTheAboutEntryOpenTheirWindowOnce) {
   }
   EXPECT_EQ(status_open, 6);
   EXPECT_EQ(about_open, 1);
+  EXPECT_EQ(CurrentAboutWindow()->findChild<QLabel*>(QStringLiteral("VersionLine"))->text(),
+            "Version 1.7.4    (June 20, 2009)");
   CurrentAboutWindow()->close();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(CurrentAboutWindow(), nullptr);
