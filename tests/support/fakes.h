@@ -36,11 +36,9 @@ class RecordingView final : public ReceiveView {
 class RecordingLog final : public RawLog {
  public:
   bool AppendFrame(std::span<const std::uint8_t> frame) override {
-    bytes.insert(bytes.end(), frame.begin(), frame.end());
     frames.emplace_back(frame.begin(), frame.end());
     return true;
   }
-  Bytes bytes;
   std::vector<Bytes> frames;
 };
 
