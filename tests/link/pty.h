@@ -17,26 +17,22 @@ namespace zevrin::testing {
 
 class Pty {
  public:
-  Pty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  Pty() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
     char name[128];
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-        ::ptsname_r(master_, name, sizeof name) != 0) {
-      CloseMaster();
-      return;
-    }
-    slave_path_ = name;
-    // Raw mode, so the line discipline changes no byte before the port sets its own.
     termios tio{};
-    ::tcgetattr(master_, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(master_, TCSANOW, &tio);
+    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
+        ::ptsname_r(master_, name, sizeof name) == 0 && ::tcgetattr(master_, &tio) == 0) {
+      slave_path_ = name;
+      // Raw mode, so the line discipline changes no byte before the port sets its own.
+      ::cfmakeraw(&tio);
+      ::tcsetattr(master_, TCSANOW, &tio);
+    }
   }
   ~Pty() { CloseMaster(); }
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
 
-  bool ok() const { return master_ >= 0; }
+  bool ok() const { return !slave_path_.empty(); }
   const std::string& slave_path() const { return slave_path_; }
 
   /// Writes all bytes to the master side (blocking while the slave's buffer is full).
@@ -49,16 +45,16 @@ class Pty {
     return true;
   }
 
-  /// What the slave side has sent so far, without waiting.
-  std::vector<std::uint8_t> Read() {
-    std::vector<std::uint8_t> out;
+  /// Appends what the slave side has sent so far to `out`, without waiting; returns
+  /// the size of `out`.
+  std::size_t ReadInto(std::vector<std::uint8_t>& out) {
     pollfd p{master_, POLLIN, 0};
     std::uint8_t buffer[256];
     ssize_t n = 0;
     while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && (n = ::read(master_, buffer, 256)) > 0) {
       out.insert(out.end(), buffer, buffer + n);
     }
-    return out;
+    return out.size();
   }
 
   /// Closes the master side: for the slave's user the device has hung up.
@@ -68,7 +64,7 @@ class Pty {
   }
 
  private:
-  int master_ = -1;
+  int master_;
   std::string slave_path_;
 };
 

@@ -220,24 +220,6 @@ TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
   EXPECT_EQ(SettingsLineSettings("01,"), "");
 }
 
-TEST_F(StationTest, LogsAreWrittenAtOnceAppendedToAndDeletedWhenEmpty) {
-  for (const std::uint8_t payload : {0x01, 0x02}) {
-    LogFiles logs(dir_.string(), &view_);
-    logs.OpenRawLog("Lab", kTen);
-    logs.OpenDumpLogs("Lab", clock_);
-    logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, payload, 0xC0});
-    logs.dump_log().WriteLine(std::to_string(payload));
-    EXPECT_EQ(dir_.Contents(kLog + ".kss").size() + dir_.Contents(kLog + ".dmp").size(),
-              7u * payload);
-    EXPECT_THAT(dir_.Files(".hex"), ElementsAre(kLog + ".hex"));
-    EXPECT_THAT(logs.CloseAll(), IsEmpty());
-  }
-  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\xC0\xC0\x00\x02\xC0", 8));
-  EXPECT_EQ(dir_.Contents(kLog + ".dmp"), "1\r\n2\r\n");
-  EXPECT_THAT(dir_.Files(".hex"), IsEmpty());
-  EXPECT_THAT(view_.events, IsEmpty());
-}
-
 TEST_F(StationTest, ALogThatCannotBeCreatedIsReportedOnceAndAgainWhenItWorks) {
   LogFiles logs((dir_ / "not-yet").string(), &view_);
   logs.OpenRawLog("Lab", kTen);

@@ -136,14 +136,15 @@ TEST_F(TelemetryDecoderTest, OtherStationsOnlyNameTheFrameType) {
 }
 
 TEST_F(TelemetryDecoderTest, PayloadHeaderAndRecordChoice) {
+  // Frame number, type, counter and header word.
+  const auto boxes = [&] {
+    return fields_.BoxText(Box::kFrameNumber) + "|" + fields_.BoxText(Box::kFrameType) + "|" +
+           fields_.BoxText(Box::kCounter) + "|" + fields_.BoxText(Box::kHeaderWord);
+  };
   Decode({0x00, 0x2A, 0x53, 0x07, 0x01, 0x00});
-  EXPECT_EQ(fields_.BoxText(Box::kFrameNumber), "42");
-  EXPECT_EQ(fields_.BoxText(Box::kFrameType), "Housekeeping Data");
-  EXPECT_EQ(fields_.BoxText(Box::kCounter), "7");
-  EXPECT_EQ(fields_.BoxText(Box::kHeaderWord), "256");
-  Decode({0xFF, 0xFF, 0x73, 0x07, 0x01, 0x00});
-  EXPECT_EQ(fields_.BoxText(Box::kFrameNumber), "65535");
-  EXPECT_EQ(fields_.BoxText(Box::kFrameType), "unknown Data Frame");
+  EXPECT_EQ(boxes(), "42|Housekeeping Data|7|256");
+  Decode({0xFF, 0xFF, 0x73, 0x08, 0xFF, 0xFF});
+  EXPECT_EQ(boxes(), "65535|unknown Data Frame|8|65535");
 
   // Other type letters, or a mixed pair of markers, write the four boxes only.
   for (const Bytes& p :

@@ -1,33 +1,45 @@
-// The main window driven through its receive path, with its status and About
-// windows, offscreen. Entry texts, field values and threshold rules are checked in
-// the core tests; here only that the windows show them.
+// The main window offscreen: first fed frames directly, with its status and About
+// windows, then as the whole program on pseudo-terminals the tests open (start-up from
+// the settings file, logs, restart through the setup dialog, the TNC button and
+// terminal, a port that goes away). Entry texts, field values, threshold rules and the
+// station's texts are checked in the core tests; here only that the windows show them.
 
 #include "ui/main_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
-#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolButton>
+#include <filesystem>
 #include <memory>
 
+#include "link/pty.h"
+#include "link/serial_port_qt.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
+#include "support/qt_wait.h"
+#include "support/temp_dir.h"
 #include "ui/about_window.h"
 #include "ui/colours.h"
+#include "ui/station_window.h"
 #include "ui/status_window.h"
 
 namespace zevrin {
 namespace {
 
-using sample::Bytes;
+namespace fs = std::filesystem;
+using testing::Bytes;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::WaitFor;
 
 QColor ToQColor(Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); }
 
@@ -36,9 +48,7 @@ class MainWindowTest : public ::testing::Test {
   MainWindowTest() : program_(clock_), window_(std::make_unique<MainWindow>(program_)) {}
   ~MainWindowTest() override { program_.status_windows.CloseAll(); }
 
-  void FeedPayload(const Bytes& p) {
-    window_->Receive(sample::KissFrame(sample::SatelliteFrame(p)));
-  }
+  void Feed(const Bytes& p) { window_->Receive(sample::KissFrame(sample::SatelliteFrame(p))); }
   template <typename T>
   T* Child(const QString& name) const {
     return window_->findChild<T*>(name);
@@ -56,7 +66,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, NewEntriesGoToTheEndAndTheViewFollowsOnlyAtTheBottom) {
   window_->show();
   const Bytes payload = sample::SatellitePayload(4711, 'S', 1, 0x0100, 25);
-  FeedPayload(payload);
+  Feed(payload);
   const QString first_entry = Pane().toPlainText();
   EXPECT_TRUE(first_entry.contains("ctrl: 3"));
   QTest::mouseClick(Pane().viewport(), Qt::LeftButton, {}, QPoint(5, 5));
@@ -65,7 +75,7 @@ TEST_F(MainWindowTest, NewEntriesGoToTheEndAndTheViewFollowsOnlyAtTheBottom) {
   selection.setPosition(12, QTextCursor::KeepAnchor);
   Pane().setTextCursor(selection);
   Child<QCheckBox>("AnalyzeFrame")->click();  // raw entries from now on
-  FeedPayload(payload);
+  Feed(payload);
   ASSERT_TRUE(Pane().toPlainText().startsWith(first_entry));
   const QString raw_entry = Pane().toPlainText().mid(first_entry.size());
   EXPECT_FALSE(raw_entry.contains("ctrl: 3"));
@@ -107,7 +117,7 @@ TEST_F(MainWindowTest, MonitorKeepsTheNewestLinesAndClearEmptiesItAndTheCounters
     EXPECT_EQ(window_->HexdumpChecked(), on);
     EXPECT_EQ(window_->pipeline().analysis().options().hexdump, on);
   }
-  FeedPayload(sample::SatellitePayload(1, 'S', 1, 0, 10));
+  Feed(sample::SatellitePayload(1, 'S', 1, 0, 10));
   auto* counter = Child<QLabel>("ReceiveCounterLabel");
   ASSERT_FALSE(counter->text().isEmpty());
   Child<QAction>("MnuClear")->trigger();
@@ -152,24 +162,20 @@ TEST_F(MainWindowTest, VisibleFieldsMirrorTheStoreAndShowThresholdColours) {
   p[43] = 200;  // heater off: -56
   p[44] = 178;  // powersafe: 3.49
   p[45] = 171;  // emergency: not 3.33
-  FeedPayload(p);
+  Feed(p);
   EXPECT_EQ(Field(41)->palette().color(QPalette::Base), ToQColor(kThresholdGreen));
   EXPECT_EQ(Field(44)->palette().color(QPalette::Base), ToQColor(kThresholdRed));
-  // A new window starts with normal fields again.
-  window_ = std::make_unique<MainWindow>(program_);
-  EXPECT_EQ(Field(44)->palette().color(QPalette::Base), QPalette().color(QPalette::Base));
 }
 
 // Each status picture and the About entry open their window once, however often
-// clicked; the About window opens again after it was closed.
+// clicked; a closed About window is forgotten.
 TEST_F(MainWindowTest, PicturesAndTheAboutEntryOpenTheirWindowOnce) {
   // The pictures of fields 69 to 74.
   const StatusWindow kinds[] = {StatusWindow::kSystem,          StatusWindow::kResource,
                                 StatusWindow::kMagnetometer,    StatusWindow::kSunSensorStatus,
                                 StatusWindow::kSunSensorConfig, StatusWindow::kGps};
-  auto* about = Child<QAction>("MnuAbout");
-  about->trigger();
-  about->trigger();
+  Child<QAction>("MnuAbout")->trigger();
+  Child<QAction>("MnuAbout")->trigger();
   for (int field = 69; field <= 74; ++field) {
     auto* picture = Child<QToolButton>(QStringLiteral("StatusPicture_%1").arg(field));
     picture->click();
@@ -189,20 +195,18 @@ TEST_F(MainWindowTest, PicturesAndTheAboutEntryOpenTheirWindowOnce) {
   CurrentAboutWindow()->close();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(CurrentAboutWindow(), nullptr);
-  about->trigger();
-  ASSERT_NE(CurrentAboutWindow(), nullptr);
-  delete CurrentAboutWindow();
 }
 
 // Status lines follow a housekeeping frame at the next tick, keep their texts across
 // a restart of the main window, and start from their resting captions when reopened.
+// The window's own timer ticks every second.
 TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
   StatusWindowWidget* window = program_.status_windows.Open(StatusWindow::kSystem);
   Bytes p = sample::SatellitePayload(4711, 'S', 2, 0x0100, 110);
   p[6] = 0x17;  // a system record
   p[70] = 0x40;
   p[73] = 0x81;  // its system status byte (field 69)
-  FeedPayload(p);
+  Feed(p);
   EXPECT_EQ(window->LineText(0), "bit 7");  // nothing before the tick
   window->Tick();
   EXPECT_EQ(window->DigitText(), "10000001");
@@ -217,19 +221,178 @@ TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
   window->close();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(program_.status_windows.Window(StatusWindow::kSystem), nullptr);
+  QElapsedTimer waited;
+  waited.start();
   StatusWindowWidget* again = program_.status_windows.Open(StatusWindow::kSystem);
   EXPECT_EQ(again->DigitText(), "");
   EXPECT_EQ(again->LineText(0), "bit 7");
+  program_.fields.WriteField(69, "11111111");
+  EXPECT_TRUE(WaitFor([&] { return !again->DigitText().isEmpty(); }, 3000));
+  EXPECT_GE(waited.elapsed(), 900);
+  EXPECT_EQ(again->DigitText(), "11111111");
 }
 
-TEST_F(MainWindowTest, StatusWindowTicksEverySecondOnItsOwn) {
-  StatusWindowWidget* window = program_.status_windows.Open(StatusWindow::kSunSensorConfig);
-  program_.fields.WriteField(73, "11111111");
-  QElapsedTimer waited;
-  waited.start();
-  while (window->DigitText().isEmpty() && waited.elapsed() < 3000) QTest::qWait(50);
-  EXPECT_GE(waited.elapsed(), 900);
-  EXPECT_EQ(window->DigitText(), "11111111");
+struct NoClockSetter final : ClockSetter {
+  bool SetSystemTime(const ClockRecord&) override { return false; }
+};
+
+std::string Raw(std::initializer_list<std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+
+// The whole program around the main window, its port "COM1" a pseudo-terminal.
+class StationWindowTest : public ::testing::Test {
+ protected:
+  static constexpr char kLog[] = "Lab_20062009_1000.kss";
+
+  void SetUp() override {
+    ASSERT_TRUE(pty_.ok());
+    fs::create_symlink(pty_.slave_path(), dir_ / "com1");
+    // As after an earlier start: a settings file without line 2 asks no real server.
+    program_.station.settings.time_server_host = "127.0.0.1";
+  }
+  void TearDown() override {
+    station_.reset();
+    program_.status_windows.CloseAll();
+    delete CurrentAboutWindow();
+  }
+
+  // Writes `settings` and starts the program.
+  void Start(const char* settings = "01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n") {
+    dir_.Write("zevrinkiss.ini", settings);
+    station_ = std::make_unique<StationWindow>(program_, setter_, config_);
+    station_->Start();
+  }
+  MainWindow& Window() const { return *station_->window(); }
+  template <typename T>
+  T* Child(const char* name) const {
+    return Window().findChild<T*>(QString::fromLatin1(name));
+  }
+  QString Label(const char* name) const { return Child<QLabel>(name)->text(); }
+  // Writes into the port and waits until the window has received every byte.
+  void Send(testing::Pty& pty, const std::string& bytes) {
+    const std::int32_t& count = program_.station.receive.ByteCount;
+    const std::int32_t before = count;
+    ASSERT_TRUE(pty.Write({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
+    ASSERT_TRUE(WaitFor([&] { return count - before == std::ssize(bytes); }));
+  }
+  // Lets the tick run until the clock label shows the injected time.
+  void TickAt(int second) {
+    clock_.Set({FromCivil({2009, 6, 20, 10, 0, second}), 0});
+    ASSERT_TRUE(
+        WaitFor([&] { return Label("ClockLabel") == QString::asprintf("10:00:%02d", second); }));
+  }
+
+  testing::TempDir dir_{"station-window"};
+  StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
+  testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
+  ProgramState program_{clock_};
+  NoClockSetter setter_;
+  testing::Pty pty_;
+  std::unique_ptr<StationWindow> station_;
+};
+
+// Closing the main window runs shutdown at once, which deletes the empty logs; the
+// program ends when its last other window has closed. A later start appends.
+TEST_F(StationWindowTest, LogsAreDeletedWhenEmptyAndAppendedToWhenTheyExist) {
+  Start();
+  Child<QAction>("Mnu_ASCII_Hexdump")->trigger();  // after start-up: dump logs open now
+  EXPECT_THAT(dir_.Files(".hex"), ElementsAre("Lab_20062009_1000.hex"));
+  StatusWindowWidget* status = program_.status_windows.Open(StatusWindow::kSystem);
+  QSignalSpy ended(station_.get(), &StationWindow::Ended);
+  Window().close();
+  for (const char* ext : {".kss", ".dmp", ".hex"}) EXPECT_THAT(dir_.Files(ext), IsEmpty()) << ext;
+  EXPECT_EQ(ended.count(), 0);  // a status window is still open
+  status->close();
+  EXPECT_TRUE(WaitFor([&] { return ended.count() == 1; }));
+  station_.reset();
+
+  dir_.Write(kLog, Raw({0xC0, 0x00, 0x01, 0xC0}));
+  Start();
+  Send(pty_, Raw({0xC0, 0x00, 0x02}));
+  Child<QAction>("MnuClear")->trigger();  // the frame in progress goes on
+  Send(pty_, Raw({0x03, 0xC0}));
+  QSignalSpy exited(station_.get(), &StationWindow::Ended);
+  Child<QAction>("MnuExit")->trigger();
+  Window().close();  // closing as well runs shutdown only once
+  EXPECT_EQ(exited.count(), 1);
+  EXPECT_EQ(dir_.Contents(kLog), Raw({0xC0, 0x00, 0x01, 0xC0, 0xC0, 0x00, 0x02, 0x03, 0xC0}));
+}
+
+TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndOtherWindowsStayOpen) {
+  testing::Pty com12;
+  fs::create_symlink(com12.slave_path(), dir_ / "com12");
+  Start();
+  StatusWindowWidget* status = program_.status_windows.Open(StatusWindow::kGps);
+  AboutWindow* about = OpenAboutWindow();
+  Send(pty_, Raw({0xC0, 0x00, 0x01, 0xC0}));
+
+  Child<QAction>("MnuSetup")->trigger();
+  Child<QAction>("MnuSetup")->trigger();  // raises the open dialog
+  ASSERT_EQ(Window().findChildren<SetupDialog*>().size(), 1);
+  SetupDialog* dialog = station_->setup_dialog();
+  const char* lists[] = {"PortList", "SpeedList", "DataList", "ParityList", "StopList"};
+  const char* entries[] = {"COM12", "115200", "7", "E", "2"};
+  for (int i = 0; i < 5; ++i) {
+    auto* box = dialog->findChild<QComboBox*>(QString::fromLatin1(lists[i]));
+    box->setCurrentIndex(box->findText(QString::fromLatin1(entries[i])));
+  }
+  QSignalSpy restarted(station_.get(), &StationWindow::Restarted);
+  dialog->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+  ASSERT_TRUE(WaitFor([&] { return restarted.count() == 1; }));
+
+  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "12,115200,E,7,2\r\n127.0.0.1\r\nLab\r\n");
+  EXPECT_EQ(Label("PortLabel"), "COM12 115200,E,7,2 initialized ");
+  ASSERT_EQ(program_.status_windows.Window(StatusWindow::kGps), status);
+  ASSERT_EQ(CurrentAboutWindow(), about);
+  EXPECT_TRUE(status->isVisible() && about->isVisible());
+
+  Send(com12, Raw({0xC0, 0x00, 0x02, 0xC0}));  // received on the new port
+  EXPECT_EQ(dir_.Contents(kLog), Raw({0xC0, 0x00, 0x01, 0xC0, 0xC0, 0x00, 0x02, 0xC0}));
+}
+
+// Starts on the port the settings file names: the TNC button and typed keys go out
+// there one byte each. When that port hangs up it is closed at once, reported once,
+// and nothing keeps polling it.
+TEST_F(StationWindowTest, StartsOnThePortOfTheSettingsFileAndSurvivesItsHangUp) {
+  testing::Pty com3;
+  fs::create_symlink(com3.slave_path(), dir_ / "com3");
+  Start("03,19200,n,8,1\r\n127.0.0.1\r\nLab\r\n");
+  TickAt(3);
+  EXPECT_FALSE(Child<QLabel>("PortOpenPicture")->isHidden());
+  Child<QPushButton>("Command4")->click();
+  auto* terminal = Child<QLineEdit>("Text2");
+  QTest::keyClicks(terminal, QStringLiteral("KIS"));
+  QTest::keyClick(terminal, Qt::Key_Return);
+  QTest::keyClick(terminal, Qt::Key_Escape);
+  Bytes sent;
+  WaitFor([&] { return com3.ReadInto(sent) >= 9; });
+  EXPECT_THAT(sent, ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 0x4B, 0x49, 0x53, 0x0D, 0x1B));
+
+  QStringList messages;
+  QObject::connect(Window().statusBar(), &QStatusBar::messageChanged,
+                   [&](const QString& text) { messages.append(text); });
+  com3.CloseMaster();
+  ASSERT_TRUE(WaitFor([&] { return !station_->port()->IsOpen(); }, 1000));
+  QTest::qWait(50);
+  EXPECT_LT(testing::CpuMicrosWhileWaiting(500), 50000);  // under 10 % of one core
+  TickAt(5);
+  EXPECT_FALSE(station_->port()->IsOpen());
+  EXPECT_FALSE(Child<QLabel>("PortClosedPicture")->isHidden());
+  EXPECT_EQ(messages.filter(QStringLiteral("COM3 lost")).size(), 1);
+}
+
+TEST_F(StationWindowTest, LogProblemIsShownOnceInABoxAndItsRecoveryToo) {
+  config_.paths.log_directory = (dir_ / "logs").string();
+  Start();
+  for (int i = 0; i < 3; ++i) Send(pty_, Raw({0xC0, 0x00, 0x41, 0xC0}));
+  const auto problems = Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem"));
+  ASSERT_EQ(problems.size(), 1);
+  EXPECT_TRUE(problems[0]->isVisible());
+  EXPECT_FALSE(problems[0]->isModal());
+
+  fs::create_directories(dir_ / "logs");
+  Send(pty_, Raw({0xC0, 0x00, 0x42, 0xC0}));
+  EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogRecovered")).size(), 1);
+  EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem")).size(), 1);
 }
 
 }  // namespace

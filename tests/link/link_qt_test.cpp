@@ -1,0 +1,102 @@
+// The serial port against pseudo-terminals the tests open, and the setup dialog. The
+// hang-up of an open port and the restart after "ok" are checked with the whole main
+// window around them.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "link/pty.h"
+#include "link/serial_port_qt.h"
+#include "link/setup_dialog.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(QtSerialPortTest, PortsMapToComLinksOrToTtySAndOnlyGoodOnesOpen) {
+  testing::TempDir dir{"serial"};
+  testing::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  fs::create_symlink(pty.slave_path(), dir / "com1");
+  EXPECT_EQ(SerialDevicePath(1, dir.string()), (dir / "com1").string());
+  EXPECT_EQ(SerialDevicePath(3, dir.string()), "/dev/ttyS2");
+  EXPECT_EQ(CharacterDevicePath((dir / "com1").string()), pty.slave_path());
+
+  dir.Write("com2", "not a device");
+  fs::create_symlink(dir / "nowhere", dir / "com3");
+  QtSerialPort port{dir.string()};
+  // The last one exists, but its settings are unknown.
+  const std::pair<int, const char*> cannot_open[] = {
+      {0, "9600,N,8,1"}, {2, "9600,N,8,1"}, {3, "9600,N,8,1"}, {1, "9600,Q,8,1"}};
+  for (const auto& [number, settings] : cannot_open) {
+    port.SetPortNumber(static_cast<std::int16_t>(number));
+    port.SetSettings(settings);
+    port.Open();
+    EXPECT_FALSE(port.IsOpen()) << number;
+  }
+  EXPECT_TRUE(port.ReadAll().empty());
+}
+
+TEST(QtSerialPortTest, BadLineSettingsAreRejected) {
+  for (const char* bad : {"9600,N,8", "9600,N,8,1,1", "9600,X,8,1", "9600,N,9,1", "0,N,8,1",
+                          "96OO,N,8,1", "9600,N,8,3"}) {
+    EXPECT_FALSE(ParseQtLineSettings(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(ParseQtLineSettings("14400,e,7,2")->parity, QSerialPort::EvenParity);
+}
+
+class SetupDialogTest : public ::testing::Test {
+ protected:
+  // Opens the dialog and clicks `button` ("Command1" is ok, "Command2" cancel). The
+  // dialog deletes itself when it closes; the returned pointer notices.
+  QPointer<SetupDialog> Click(const char* button) {
+    QPointer<SetupDialog> dialog = new SetupDialog(values_);
+    dialog->show();
+    QObject::connect(dialog.data(), &SetupDialog::RestartRequested, [this] { ++restarts_; });
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
+    QTest::qWait(10);
+    return dialog;
+  }
+
+  testing::TempDir dir_{"setup"};
+  SetupValues values_{17, "14400,M,5,1.5", "time.example", "Lab",
+                      (dir_ / "zevrinkiss.ini").string()};
+  int restarts_ = 0;
+};
+
+// Settings missing from the lists are added and selected, so "ok" keeps them.
+TEST_F(SetupDialogTest, OkWithoutChangesWritesTheSettingsInForce) {
+  Click("Command1");
+  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "17,14400,M,5,1.5\r\ntime.example\r\nLab\r\n");
+}
+
+TEST_F(SetupDialogTest, CancelLeavesTheFileByteForByte) {
+  const std::string original("03,19200,n,8,1\n\nLab \xE9\r", 22);
+  dir_.Write("zevrinkiss.ini", original);
+  EXPECT_TRUE(Click("Command2").isNull());  // closed
+  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), original);
+  EXPECT_EQ(restarts_, 0);
+}
+
+TEST_F(SetupDialogTest, AFileThatCannotBeWrittenIsReportedAndTheDialogStays) {
+  values_.settings_file = (dir_ / "no-such-dir" / "zevrinkiss.ini").string();
+  QPointer<SetupDialog> dialog = Click("Command1");
+  EXPECT_EQ(restarts_, 0);
+  ASSERT_TRUE(!dialog.isNull() && dialog->isVisible());  // for another try
+  auto* box = dialog->findChild<QMessageBox*>("SettingsWriteError");
+  ASSERT_TRUE(box != nullptr && box->isVisible());
+  EXPECT_TRUE(box->text().contains(QString::fromStdString(values_.settings_file)));
+  EXPECT_TRUE(box->text().contains("No such file or directory"));
+  delete dialog;
+}
+
+}  // namespace
+}  // namespace zevrin
