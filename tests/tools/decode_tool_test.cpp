@@ -79,7 +79,9 @@ Bytes OtherStationFrame() {
   return sample::KissFrame(other);
 }
 
-TEST_F(DecodeToolTest, JsonIsOneValidObjectPerFrameWithTheAgreedKeysInOrder) {
+// One JSON object per frame with the agreed keys in order; one CSV row per housekeeping
+// record under a header row, with CR LF line ends as spreadsheets expect.
+TEST_F(DecodeToolTest, JsonAndCsvOfAPassAndOfNoise) {
   std::mt19937 rng(99);
   Bytes noise(200000);
   for (auto& b : noise) b = rng() % 50 == 0 ? 0xC0 : static_cast<std::uint8_t>(rng());
@@ -87,14 +89,31 @@ TEST_F(DecodeToolTest, JsonIsOneValidObjectPerFrameWithTheAgreedKeysInOrder) {
       "length",  "type",          "destination",  "source",        "digipeaters", "control",
       "control_name", "pid",     "payload_start", "payload_count", "header_text", "control_line",
       "dump",    "ascii",         "fields",       "colours",       "boxes",       "gauges"};
-  for (const Bytes& input : {sample::MakePass({.frames = 300}), noise}) {
+  for (const auto& [input, min_records] :
+       {std::pair{sample::MakePass({.frames = 300}), std::size_t{20}}, {noise, 0}}) {
     const std::vector<Json> frames = JsonFrames(input);
     ASSERT_EQ(frames.size(), testing::LoggedFrames(input).size());
     EXPECT_GT(frames.size(), 250u);
+    std::size_t records = 0;
     for (const Json& frame : frames) {
       std::vector<std::string> got;
       for (const auto& [key, value] : frame.items()) got.push_back(key);
       ASSERT_EQ(got, keys) << frame;
+      // A decoded record always writes its first field: 0 (power) or 54 (system).
+      records += frame["fields"].contains("0") || frame["fields"].contains("54");
+    }
+    const std::vector<std::string> rows = Lines(Decode(input, "--format csv"));
+    EXPECT_GE(records, min_records);
+    ASSERT_EQ(rows.size(), records + 1);
+    EXPECT_TRUE(rows[0].starts_with("frame,record,Satellite Time,Weekday,Frame Type,Frame #,"));
+    for (const char* column :
+         {",18 Battery Volts [V],", ",26 Temp Sensor 1 [\u00B0C],", ",37 COM Mode,"})
+      EXPECT_THAT(rows[0], HasSubstr(column));
+    for (const std::string& row : rows) {
+      EXPECT_EQ(row.back(), '\r');
+      EXPECT_EQ(std::count(row.begin(), row.end(), ','),
+                std::count(rows[0].begin(), rows[0].end(), ','))
+          << row;
     }
   }
 }
@@ -145,27 +164,6 @@ TEST_F(DecodeToolTest, MonitorFormatPrintsTheMonitorEntryWithNewlines) {
   const std::string raw = Decode(Concat({frame, PowerRecordFrame()}), "--raw-view");
   EXPECT_THAT(raw, HasSubstr("\n 21  > 03 C0 \n"));
   EXPECT_THAT(raw, HasSubstr("\n  Battery Volts: 5.00 V\n"));
-}
-
-TEST_F(DecodeToolTest, CsvHasAHeaderAndOneRowPerRecord) {
-  const Bytes pass = sample::MakePass({.frames = 200});
-  std::size_t records = 0;
-  for (const Json& frame : JsonFrames(pass)) {
-    // A decoded record always writes its first field: 0 (power) or 54 (system).
-    records += frame["fields"].contains("0") || frame["fields"].contains("54");
-  }
-  const std::vector<std::string> rows = Lines(Decode(pass, "--format csv"));
-  ASSERT_GT(records, 20u);
-  ASSERT_EQ(rows.size(), records + 1);
-  EXPECT_TRUE(rows[0].starts_with("frame,record,Satellite Time,Weekday,Frame Type,Frame #,"));
-  for (const char* column : {",18 Battery Volts [V],", ",26 Temp Sensor 1 [\u00B0C],", ",37 COM Mode,"})
-    EXPECT_THAT(rows[0], HasSubstr(column));
-  for (const std::string& row : rows) {
-    EXPECT_EQ(row.back(), '\r');  // CR LF line ends, as spreadsheets expect
-    EXPECT_EQ(std::count(row.begin(), row.end(), ','),
-              std::count(rows[0].begin(), rows[0].end(), ','))
-        << row;
-  }
 }
 
 TEST_F(DecodeToolTest, FilesStandardInputAndBadArguments) {
