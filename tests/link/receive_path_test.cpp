@@ -23,8 +23,8 @@ struct Rig {
   }
   testing::FixedClock clock{{5000, 0}};
   testing::RecordingView view;
-  testing::RecordingLog log;
-  testing::RecordingHandler handler;
+  testing::FrameCollector log;
+  testing::FrameCollector handler;
   testing::FakePort port;
   ReceiveState state;
   ReceivePath path{state, clock, view};

@@ -25,41 +25,33 @@ class FixedClock final : public Clock {
   UtcInstant now_;
 };
 
-class RecordingView final : public ReceiveView {
- public:
+struct RecordingView final : ReceiveView {
   void SetStatusText(std::string_view text) override { status.emplace_back(text); }
   void SetReceiveCounterText(std::string_view text) override { counter.emplace_back(text); }
   std::vector<std::string> status;
   std::vector<std::string> counter;
 };
 
-class RecordingLog final : public RawLog {
- public:
+/// Collects the frames it is given, as a raw log or as the frame handler.
+struct FrameCollector final : RawLog, FrameHandler {
   bool AppendFrame(std::span<const std::uint8_t> frame) override {
     frames.emplace_back(frame.begin(), frame.end());
     return true;
   }
-  std::vector<Bytes> frames;
-};
-
-class RecordingHandler final : public FrameHandler {
- public:
   void HandOver(std::span<const std::uint8_t> frame, ReceiveState&) override {
     frames.emplace_back(frame.begin(), frame.end());
   }
   std::vector<Bytes> frames;
 };
 
-class RecordingMonitor final : public MonitorSink {
- public:
+struct RecordingMonitor final : MonitorSink {
   void AppendMonitorText(std::string_view text, ColourRole role) override {
     runs.emplace_back(std::string(text), role);
   }
   std::vector<std::pair<std::string, ColourRole>> runs;
 };
 
-class RecordingDumpLog final : public DumpLog {
- public:
+struct RecordingDumpLog final : DumpLog {
   void WriteLine(std::string_view line) override { lines.emplace_back(line); }
   std::vector<std::string> lines;
 };
@@ -68,7 +60,7 @@ class RecordingDumpLog final : public DumpLog {
 inline std::vector<Bytes> LoggedFrames(std::span<const std::uint8_t> stream) {
   FixedClock clock;
   RecordingView view;
-  RecordingLog log;
+  FrameCollector log;
   ReceiveState state;
   ReceivePath path(state, clock, view);
   path.SetRawLog(&log);
