@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <span>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "decode/decode_tool.h"
 

@@ -70,10 +70,10 @@ TEST(TimeSyncTest, DefaultHostNonPositiveErrorsAndStaleEvents) {
   sync.DataArrived(std::vector<std::uint8_t>{0xCD, 0xE7, 0x4D, 0xC0});  // after the error
   sync.ClosedByServer();
   EXPECT_THAT(f.connects, ElementsAre("time.nist.gov:3737"));
-  EXPECT_THAT(f.texts, ElementsAre("opening connection to TIMESERVER [time.nist.gov]",
-                                   "   winsock connection made", ::testing::EndsWith("(1048576 bytes)"),
-                                   "   error received: odd",
-                                   "   error received: -5"));
+  EXPECT_THAT(f.texts,
+              ElementsAre("opening connection to TIMESERVER [time.nist.gov]",
+                          "   winsock connection made", ::testing::EndsWith("(1048576 bytes)"),
+                          "   error received: odd", "   error received: -5"));
   EXPECT_EQ(f.closes, 0);
   EXPECT_TRUE(f.records.empty());
   EXPECT_EQ(sync.state(), TimeSync::State::kFinished);

@@ -1,7 +1,5 @@
 // AX.25 header decoding and the frame monitor's entries.
 
-#include "frames/frame_header.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frames/frame_header.h"
 #include "frames/monitor.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
@@ -157,9 +156,10 @@ Bytes SatelliteFrame(int payload_size, std::uint8_t command = 0x00) {
 // The raw view shows escapes as received, the decoded view undoes them.
 TEST_F(ShowFrameTest, RawAndDecodedViewsWithTheirColours) {
   const Bytes frame = sample::KissFrame(sample::SatelliteFrame({0xC0, 0xDB}));
-  EXPECT_THAT(Show(frame, false),
-              ElementsAre("\r", "2009-06-20 14:05:09.437 UTC: [23 Bytes KISS Frame (without CRC)]\r",
-                          EndsWith("F0 DB DC \r"), " 21  > DB DD C0 \r"));
+  EXPECT_THAT(
+      Show(frame, false),
+      ElementsAre("\r", "2009-06-20 14:05:09.437 UTC: [23 Bytes KISS Frame (without CRC)]\r",
+                  EndsWith("F0 DB DC \r"), " 21  > DB DD C0 \r"));
   EXPECT_EQ(monitor_.runs[1].second, ColourRole::kSummary);
   EXPECT_EQ(monitor_.runs[2].second, ColourRole::kDump);
 

@@ -23,8 +23,8 @@ namespace zevrin {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Bytes;
 using ::testing::AllOf;
+using testing::Bytes;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -107,8 +107,9 @@ TEST_F(StationTest, StartUpAndRestartFromTheSettingsFile) {
   fs::remove(dir_ / "zevrinkiss.ini");  // missing: port 1 at 9600 baud, then the dialog
   view_.events.clear();
   station = Start();
-  EXPECT_THAT(view_.events, ElementsAre(HasSubstr("[Lab]"), "sync:time.nist.gov",
-                                        "port-label:COM1 9600,N,8,1 initialized ", "setup-dialog:"));
+  EXPECT_THAT(view_.events,
+              ElementsAre(HasSubstr("[Lab]"), "sync:time.nist.gov",
+                          "port-label:COM1 9600,N,8,1 initialized ", "setup-dialog:"));
 }
 
 TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
@@ -227,10 +228,10 @@ TEST_F(StationTest, ALogThatCannotBeCreatedIsReportedOnceAndAgainWhenItWorks) {
   EXPECT_FALSE(logs.raw_log().AppendFrame(frame) || logs.raw_log().AppendFrame(frame));
   fs::create_directory(dir_ / "not-yet");
   EXPECT_TRUE(logs.raw_log().AppendFrame(frame) && logs.raw_log().AppendFrame(frame));
-  EXPECT_THAT(view_.events, ElementsAre(AllOf(StartsWith("log-problem:"),
-                                              HasSubstr("not-yet/" + kLog + ".kss"),
-                                              HasSubstr("No such file or directory")),
-                                        StartsWith("log-ok:")));
+  EXPECT_THAT(view_.events,
+              ElementsAre(AllOf(StartsWith("log-problem:"), HasSubstr("not-yet/" + kLog + ".kss"),
+                                HasSubstr("No such file or directory")),
+                          StartsWith("log-ok:")));
 }
 
 TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {

@@ -39,16 +39,15 @@ TEST(StatusWindows, LinesFollowTheExamples) {
     std::string_view text, mode;
     int line;
     std::string_view expected;
-  } cases[] = {
-      {W::kSystem, "10000001", "", 0, "bit 7 [1]: ADCS has plausible TIME information"},
-      {W::kSunSensorConfig, "11111111", "", 0, "bit 7 [0]: ---"},
-      {W::kSunSensorStatus, "10000000", "", 0,
-       "bit 7 [1]: At least the master is running in normal m"},
-      // The nibble line names visible GPS satellites only in the two GPS modes.
-      {W::kMagnetometer, "10100011", "SAFE", 4, "bit 3-0 [0011]  MAG FIELD ERRORS"},
-      {W::kMagnetometer, "00001010", "GPS ORB", 4, "bit 3-0 [1010]  VISIBLE SAT [GPS]"},
-      {W::kMagnetometer, "00001010", "GPS GND", 4, "bit 3-0 [1010]  VISIBLE SAT [GPS]"},
-      {W::kMagnetometer, "00000000", "gps orb", 4, "bit 3-0 [0000]  MAG FIELD ERRORS"}};
+  } cases[] = {{W::kSystem, "10000001", "", 0, "bit 7 [1]: ADCS has plausible TIME information"},
+               {W::kSunSensorConfig, "11111111", "", 0, "bit 7 [0]: ---"},
+               {W::kSunSensorStatus, "10000000", "", 0,
+                "bit 7 [1]: At least the master is running in normal m"},
+               // The nibble line names visible GPS satellites only in the two GPS modes.
+               {W::kMagnetometer, "10100011", "SAFE", 4, "bit 3-0 [0011]  MAG FIELD ERRORS"},
+               {W::kMagnetometer, "00001010", "GPS ORB", 4, "bit 3-0 [1010]  VISIBLE SAT [GPS]"},
+               {W::kMagnetometer, "00001010", "GPS GND", 4, "bit 3-0 [1010]  VISIBLE SAT [GPS]"},
+               {W::kMagnetometer, "00000000", "gps orb", 4, "bit 3-0 [0000]  MAG FIELD ERRORS"}};
   for (const auto& c : cases)
     EXPECT_EQ(Tick(c.window, c.text, c.mode).lines.at(c.line), c.expected);
 }

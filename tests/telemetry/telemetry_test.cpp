@@ -1,8 +1,6 @@
 // The conversions into engineering units, and the housekeeping records decoded into
 // the display fields.
 
-#include "telemetry/conversions.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "sample/sample_pass.h"
+#include "telemetry/conversions.h"
 #include "telemetry/telemetry_decoder.h"
 #include "ui/display_fields.h"
 
@@ -147,8 +146,8 @@ TEST_F(TelemetryDecoderTest, PayloadHeaderAndRecordChoice) {
   EXPECT_EQ(boxes(), "65535|unknown Data Frame|8|65535");
 
   // Other type letters, or a mixed pair of markers, write the four boxes only.
-  for (const Bytes& p :
-       {Put(Record(true), 21, {'I'}), Put(Record(true), 21, {'s'}), Put(Record(true), 89, {0x40})}) {
+  for (const Bytes& p : {Put(Record(true), 21, {'I'}), Put(Record(true), 21, {'s'}),
+                         Put(Record(true), 89, {0x40})}) {
     Decode(p);
     EXPECT_EQ(fields_.Writes().boxes.size(), 4u);
     EXPECT_TRUE(fields_.Writes().fields.empty()) << p[2];

@@ -86,9 +86,9 @@ TEST_F(DecodeToolTest, JsonAndCsvOfAPassAndOfNoise) {
   Bytes noise(200000);
   for (auto& b : noise) b = rng() % 50 == 0 ? 0xC0 : static_cast<std::uint8_t>(rng());
   const std::vector<std::string> keys{
-      "length",  "type",          "destination",  "source",        "digipeaters", "control",
-      "control_name", "pid",     "payload_start", "payload_count", "header_text", "control_line",
-      "dump",    "ascii",         "fields",       "colours",       "boxes",       "gauges"};
+      "length",       "type",  "destination",   "source",        "digipeaters", "control",
+      "control_name", "pid",   "payload_start", "payload_count", "header_text", "control_line",
+      "dump",         "ascii", "fields",        "colours",       "boxes",       "gauges"};
   for (const auto& [input, min_records] :
        {std::pair{sample::MakePass({.frames = 300}), std::size_t{20}}, {noise, 0}}) {
     const std::vector<Json> frames = JsonFrames(input);
@@ -124,9 +124,11 @@ TEST_F(DecodeToolTest, JsonOfOddFramesAndOfWhatEachFrameWrote) {
   rr.pid = -1;
   sample::Ax25Frame relayed = sample::SatelliteFrame({'"', '\\', 0x01, 0xE9});
   relayed.digipeaters = {{"QQ9RLY", 1, true}, {"WIDE2", 2, false}};
-  const std::vector<Json> f =
-      JsonFrames(Concat({sample::KissFrame(rr), sample::KissFrame(relayed), {0xC0, 0x00, 0x41, 0xC0},
-                         PowerRecordFrame(), OtherStationFrame()}));
+  const std::vector<Json> f = JsonFrames(Concat({sample::KissFrame(rr),
+                                                 sample::KissFrame(relayed),
+                                                 {0xC0, 0x00, 0x41, 0xC0},
+                                                 PowerRecordFrame(),
+                                                 OtherStationFrame()}));
   ASSERT_EQ(f.size(), 5u);
   EXPECT_TRUE(f[0]["pid"].is_null());
   EXPECT_EQ(f[0]["payload_count"], 0);
@@ -174,8 +176,9 @@ TEST_F(DecodeToolTest, FilesStandardInputAndBadArguments) {
   dir_.Write("in.kss", std::string(frame.begin(), frame.end()));
   std::string out;
   // Files are read in order as one stream, "-" is standard input, as is no file at all.
-  for (const std::string& args : {"--format json " + a + " " + b, "--format=json - < " + a + " " + b,
-                                   "--format json < " + (dir_ / "in.kss").string()}) {
+  for (const std::string& args :
+       {"--format json " + a + " " + b, "--format=json - < " + a + " " + b,
+        "--format json < " + (dir_ / "in.kss").string()}) {
     ASSERT_EQ(RunTool(args, out), 0);
     EXPECT_THAT(Lines(out), ElementsAre(HasSubstr("\"payload_count\":3"))) << args;
   }
