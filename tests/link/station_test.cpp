@@ -23,7 +23,6 @@ namespace zevrin {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
 using testing::Bytes;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -219,19 +218,6 @@ TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
                                    {"", 0}})
     EXPECT_EQ(SettingsPortNumber(line), port) << line;
   EXPECT_EQ(SettingsLineSettings("01,"), "");
-}
-
-TEST_F(StationTest, ALogThatCannotBeCreatedIsReportedOnceAndAgainWhenItWorks) {
-  LogFiles logs((dir_ / "not-yet").string(), &view_);
-  logs.OpenRawLog("Lab", kTen);
-  const Bytes frame{0xC0, 0x00, 0x41, 0xC0};
-  EXPECT_FALSE(logs.raw_log().AppendFrame(frame) || logs.raw_log().AppendFrame(frame));
-  fs::create_directory(dir_ / "not-yet");
-  EXPECT_TRUE(logs.raw_log().AppendFrame(frame) && logs.raw_log().AppendFrame(frame));
-  EXPECT_THAT(view_.events,
-              ElementsAre(AllOf(StartsWith("log-problem:"), HasSubstr("not-yet/" + kLog + ".kss"),
-                                HasSubstr("No such file or directory")),
-                          StartsWith("log-ok:")));
 }
 
 TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {

@@ -388,6 +388,9 @@ TEST_F(StationWindowTest, LogProblemIsShownOnceInABoxAndItsRecoveryToo) {
   ASSERT_EQ(problems.size(), 1);
   EXPECT_TRUE(problems[0]->isVisible());
   EXPECT_FALSE(problems[0]->isModal());
+  // The message names the file and the reason.
+  EXPECT_TRUE(problems[0]->text().contains("logs/Lab_20062009_1000.kss"));
+  EXPECT_TRUE(problems[0]->text().contains("No such file or directory"));
 
   fs::create_directories(dir_ / "logs");
   Send(pty_, Raw({0xC0, 0x00, 0x42, 0xC0}));
