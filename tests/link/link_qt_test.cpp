@@ -76,6 +76,7 @@ class SetupDialogTest : public ::testing::Test {
 TEST_F(SetupDialogTest, OkWithoutChangesWritesTheSettingsInForce) {
   Click("Command1");
   EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "17,14400,M,5,1.5\r\ntime.example\r\nLab\r\n");
+  EXPECT_EQ(restarts_, 1);
 }
 
 TEST_F(SetupDialogTest, CancelLeavesTheFileByteForByte) {
