@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <random>
 #include <thread>
 
 #include "link/pty.h"
@@ -100,7 +101,11 @@ class ReliabilityTest : public ::testing::Test {
 TEST_F(ReliabilityTest, LongStreamArrivesCompleteInTheRawLog) {
   std::size_t expected_size = 0;
   for (const Bytes& frame : expected_) expected_size += frame.size();
-  ASSERT_TRUE(pty_.Write(stream_));
+  std::mt19937 rng(7);  // pieces of random size, each written as soon as the line takes it
+  for (std::size_t pos = 0, n = 0; pos < stream_.size(); pos += n) {
+    n = std::min<std::size_t>(1 + rng() % 4096, stream_.size() - pos);
+    ASSERT_TRUE(pty_.Write(std::span(stream_).subspan(pos, n)));
+  }
   EXPECT_TRUE(WaitUntil([&] { return LogSize() >= expected_size; }, 60s));
 
   ASSERT_EQ(::kill(pid_, SIGTERM), 0);
