@@ -166,8 +166,6 @@ bool IsBlank(std::string_view text) {
 
 }  // namespace
 
-const std::array<StatusWindowInfo, kStatusWindowCount>& StatusWindowTable() { return kWindows; }
-
 const StatusWindowInfo& StatusWindowData(StatusWindow window) {
   return kWindows[static_cast<std::size_t>(window)];
 }

@@ -46,8 +46,7 @@ struct StatusWindowInfo {
   std::array<BitTexts, 8> bits;
 };
 
-/// The windows in the order of `StatusWindow`.
-const std::array<StatusWindowInfo, kStatusWindowCount>& StatusWindowTable();
+/// The caption, title, size, field and texts of one window.
 const StatusWindowInfo& StatusWindowData(StatusWindow window);
 
 /// Parts of the "Magnetometer Status" line that shows bits 3 to 0 as digits.

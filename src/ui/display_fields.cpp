@@ -214,13 +214,6 @@ void DisplayFields::Clear() {
   for (std::string& text : boxes_) text.clear();
   for (std::string& text : gauges_) text.clear();
   BeginFrame();
-  if (observer_ == nullptr) return;
-  for (int i = 0; i < kDisplayFieldCount; ++i) {
-    observer_->FieldWritten(i);
-    observer_->FieldColoured(i);
-  }
-  for (int b = 0; b < kBoxCount; ++b) observer_->BoxWritten(static_cast<Box>(b));
-  for (int g = 0; g < kGaugeCount; ++g) observer_->GaugeWritten(static_cast<Gauge>(g));
 }
 
 void DisplayFields::BeginFrame() {

@@ -106,8 +106,8 @@ class DisplayFields {
   const std::string& GaugeText(Gauge gauge) const;
 
   /// Empties every field, box and gauge and sets every colour to normal, as a
-  /// new main window starts; the journal is emptied too. The observer is told
-  /// about every field, colour, box and gauge.
+  /// new main window starts; the journal is emptied too. The observer is not
+  /// told: the window that clears the store builds its widgets from it afterwards.
   void Clear();
 
   /// The observer, or null for none. It must outlive the store or be reset.

@@ -371,8 +371,6 @@ void MainWindow::SetStatusText(std::string_view text) {
   if (statusBar()->currentMessage() != message) statusBar()->showMessage(message);
 }
 
-QString MainWindow::StatusText() const { return statusBar()->currentMessage(); }
-
 void MainWindow::SetReceiveCounterText(std::string_view text) {
   counter_label_->setText(FromUtf8(text));
 }

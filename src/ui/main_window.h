@@ -63,7 +63,6 @@ class FramePipeline {
 
   ReceivePath& path() { return path_; }
   FrameAnalysis& analysis() { return program_.station.analysis; }
-  TelemetryDecoder& decoder() { return program_.decoder; }
 
  private:
   ProgramState& program_;
@@ -103,9 +102,7 @@ class MainWindow final : public QMainWindow,
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   void ShowPortOpen(bool open);
   void SetTerminalText(const QString& text) { terminal_->setText(text); }
-  QString StatusText() const;
 
-  bool AnalyzeFrameChecked() const { return analyze_frame_->isChecked(); }
   bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
   /// Sets the hexdump check mark without reporting it as a toggle.
   void SetHexdumpChecked(bool checked);

@@ -199,6 +199,8 @@ TEST_F(ShowFrameTest, FrameTooShortForItsHeaderHasNoDumpLine) {
               ElementsAre("\r", HasSubstr("[4 Bytes "),
                           "ctrl: 0   PID: 0 {I00^}   -78 Payload Bytes\r", "from  to `: \r"));
   EXPECT_EQ(FrameTimestamp({1245506709, 7}), "2009-06-20 14:05:09.007");
+  EXPECT_EQ(HexText(Bytes{0x00, 0x0A, 0xF0}), "00 0A F0 ");
+  EXPECT_EQ(StripSpaces(" Q Q0 SAT "), "QQ0SAT");
 }
 
 TEST_F(ShowFrameTest, DumpLogGetsSummaryDumpAsciiAndEmptyLine) {
