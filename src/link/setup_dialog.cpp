@@ -109,7 +109,6 @@ void SetupDialog::Command1_Click() {
     box->setObjectName(QStringLiteral("SettingsWriteError"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();  // does not wait; the dialog stays open for another try
-    Q_EMIT WriteFailed(message);
     return;
   }
   close();

@@ -1,7 +1,8 @@
 #pragma once
 // The port setup dialog " Setup COM - TNC": five lists for port and line settings,
-// "ok" writes the settings file and asks for a restart of the main window,
-// "Cancel" closes it without writing.
+// "ok" writes the settings file and asks for a restart of the main window (a file
+// that cannot be written is named with the reason in a message box, and the dialog
+// stays), "Cancel" closes it without writing.
 
 #include <QDialog>
 #include <QString>
@@ -30,9 +31,6 @@ class SetupDialog final : public QDialog {
   /// The file has been written and the dialog closed: the main window restarts.
   /// Connect it queued when the handler destroys the dialog's parent.
   void RestartRequested();
-  /// The file could not be written; the message names the file and the reason
-  /// and is also shown in a message box named "SettingsWriteError".
-  void WriteFailed(const QString& message);
 
  private:
   void Command1_Click();  // "ok"
