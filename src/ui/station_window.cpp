@@ -48,7 +48,6 @@ StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, Station
 StationWindow::~StationWindow() { session_.reset(); }
 
 MainWindow* StationWindow::window() const { return session_ ? session_->window.get() : nullptr; }
-Station* StationWindow::station() const { return session_ ? &session_->station : nullptr; }
 QtSerialPort* StationWindow::port() const { return session_ ? &session_->port : nullptr; }
 
 void StationWindow::BuildSession() {

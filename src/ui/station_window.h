@@ -64,7 +64,6 @@ class StationWindow final : public QObject,
 
   /// The parts of the running set; null before Start().
   MainWindow* window() const;
-  Station* station() const;
   QtSerialPort* port() const;
   /// The open port setup dialog, or null.
   SetupDialog* setup_dialog() const { return setup_dialog_; }

@@ -138,13 +138,6 @@ StatusWindowWidget* StatusWindows::Window(StatusWindow kind) const {
   return windows_[static_cast<std::size_t>(kind)];
 }
 
-void StatusWindows::SetFields(const DisplayFields* fields) {
-  fields_ = fields;
-  for (const auto& window : windows_) {
-    if (window) window->SetFields(fields);
-  }
-}
-
 void StatusWindows::CloseAll() {
   for (auto& window : windows_) {
     // Deleted at once rather than closed, so no window outlives its store.

@@ -28,7 +28,6 @@ class StatusWindowWidget final : public QWidget {
   StatusWindowWidget(StatusWindow kind, const DisplayFields* fields, QWidget* parent = nullptr);
 
   StatusWindow kind() const { return kind_; }
-  void SetFields(const DisplayFields* fields) { fields_ = fields; }
 
   /// One tick: reads the field and rewrites the digit field and the lines.
   void Tick();
@@ -63,9 +62,6 @@ class StatusWindows final : public QObject {
 
   /// The open window of `kind`, or null.
   StatusWindowWidget* Window(StatusWindow kind) const;
-
-  /// Points every window, open now or later, at another store (or none).
-  void SetFields(const DisplayFields* fields);
 
   /// Closes every open window.
   void CloseAll();

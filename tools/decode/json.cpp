@@ -52,17 +52,4 @@ void AppendLatin1String(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void AppendUtf8String(std::string& out, std::string_view text) {
-  out.push_back('"');
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c >= 0x80) {
-      out.push_back(ch);
-    } else {
-      AppendEscaped(out, c);
-    }
-  }
-  out.push_back('"');
-}
-
 }  // namespace zevrin::json

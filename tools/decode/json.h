@@ -11,7 +11,4 @@ namespace zevrin::json {
 /// quotes, backslashes and control characters are escaped.
 void AppendLatin1String(std::string& out, std::string_view text);
 
-/// Appends `text` as a JSON string; `text` is UTF-8 already (captions with "°").
-void AppendUtf8String(std::string& out, std::string_view text);
-
 }  // namespace zevrin::json
