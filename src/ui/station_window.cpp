@@ -1,6 +1,7 @@
 #include "ui/station_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <utility>
@@ -29,7 +30,8 @@ struct StationWindow::Session {
   Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
           const StationWindowConfig& config)
       : window(std::make_unique<MainWindow>(program)),
-        port(config.port_directory),
+        port(config.port_directories.empty() ? std::vector<std::string>{config.port_directory}
+                                             : config.port_directories),
         client(owner, setter, config.time_port),
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
                 config.paths) {}
@@ -55,6 +57,7 @@ void StationWindow::BuildSession() {
   Session* s = session_.get();
   MainWindow* w = s->window.get();
   Station* station = &s->station;
+  w->SetLogFolder(QDir(QString::fromStdString(config_.paths.log_directory)).absolutePath());
 
   connect(&s->port, &QtSerialPort::CommEvent, w,
           [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
