@@ -101,7 +101,6 @@ int main(int argc, char** argv) {
   config.paths.log_directory =
       zevrin::LogDirectory(QCoreApplication::applicationDirPath().toStdString(), env);
   config.paths.settings_file = std::move(settings.settings_file);
-  config.port_directories = std::move(settings.port_directories);
   zevrin::StationWindow station(program, clock_setter, config);
   QObject::connect(&station, &zevrin::StationWindow::Ended, &app, &QCoreApplication::quit,
                    Qt::QueuedConnection);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "link/settings_file.h"
 
@@ -105,8 +106,20 @@ SettingsPlace FindSettings(const std::string& working_directory, const PlaceEnvi
   struct stat st {};
   const std::string config = UserConfigFolder(env);
   // A settings file in the working directory, or no place for one of the user's own.
-  if (::lstat(local.c_str(), &st) == 0 || config.empty()) return {local, {work}};
-  return {Join(config, kSettingsFileName), {config, work}};
+  std::string file =
+      ::lstat(local.c_str(), &st) == 0 || config.empty() ? local : Join(config, kSettingsFileName);
+  std::vector<std::string> ports = PortDirectories(file, work);
+  return {std::move(file), std::move(ports)};
+}
+
+std::vector<std::string> PortDirectories(const std::string& settings_file,
+                                         const std::string& working_directory) {
+  const std::size_t slash = settings_file.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string(".")
+                       : slash == 0               ? std::string("/")
+                                                  : settings_file.substr(0, slash);
+  if (folder == working_directory) return {folder};
+  return {folder, working_directory};
 }
 
 }  // namespace zevrin

@@ -61,4 +61,9 @@ struct SettingsPlace {
 /// file in the working directory is named by its bare name.
 SettingsPlace FindSettings(const std::string& working_directory, const PlaceEnvironment& env);
 
+/// The folders searched for "comN", in order: the folder of `settings_file` ("."
+/// for a bare name), then `working_directory` when that is another one.
+std::vector<std::string> PortDirectories(const std::string& settings_file,
+                                         const std::string& working_directory);
+
 }  // namespace zevrin

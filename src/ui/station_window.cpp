@@ -9,6 +9,7 @@
 #include "clock/time_client.h"
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
+#include "platform/places.h"
 #include "ui/about_window.h"
 
 namespace zevrin {
@@ -30,8 +31,7 @@ struct StationWindow::Session {
   Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
           const StationWindowConfig& config)
       : window(std::make_unique<MainWindow>(program)),
-        port(config.port_directories.empty() ? std::vector<std::string>{config.port_directory}
-                                             : config.port_directories),
+        port(PortDirectories(config.paths.settings_file, config.port_directory)),
         client(owner, setter, config.time_port),
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
                 config.paths) {}

@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "clock/time_sync.h"
 #include "link/setup_dialog.h"
@@ -29,13 +28,11 @@ class QtSerialPort;
 struct StationWindowConfig {
   /// The settings file and the log directory.
   StationPaths paths;
-  /// Where "comN" entries are looked up: the working directory.
+  /// Where "comN" entries are looked up after the settings file's folder: the
+  /// working directory.
   std::string port_directory = ".";
   /// The time server's TCP port.
   std::uint16_t time_port = kTimePort;
-  /// When given, the folders searched for "comN" instead, in order (the settings
-  /// file's folder, then the working directory).
-  std::vector<std::string> port_directories;
 };
 
 class StationWindow final : public QObject,

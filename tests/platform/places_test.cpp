@@ -84,6 +84,23 @@ TEST(PlacesTest, UserFoldersFollowTheXdgRules) {
   }
 }
 
+TEST(PlacesTest, ComLinksAreSoughtBesideTheSettingsFileThenInTheWorkingDirectory) {
+  struct Case {
+    const char* settings_file;
+    const char* working_directory;
+    std::vector<std::string> folders;
+  };
+  const Case cases[] = {
+      {"zevrinkiss.ini", ".", {"."}},
+      {"/home/op/.config/zevrinkiss/zevrinkiss.ini", ".", {"/home/op/.config/zevrinkiss", "."}},
+      {"/run/station/zevrinkiss.ini", "/run/station", {"/run/station"}},
+      {"/zevrinkiss.ini", "/work", {"/", "/work"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PortDirectories(c.settings_file, c.working_directory), c.folders) << c.settings_file;
+  }
+}
+
 TEST(PlacesTest, MakeDirectoriesCreatesPrivateParentsAndReportsWhatIsInTheWay) {
   testing::TempDir dir("places-mkdir");
   const fs::path deep = dir / "a" / "b" / "c";

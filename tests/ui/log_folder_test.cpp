@@ -51,14 +51,14 @@ TEST(LogFolderTest, TheUsersFoldersAreUsedAndTheLogFolderIsShownAndOpened) {
   QTcpServer time_server;  // listens, never answers: no clock is set
   ASSERT_TRUE(time_server.listen(QHostAddress::LocalHost));
 
-  StationWindowConfig config_{{(config / "zevrinkiss.ini").string(), logs.string()},
-                              work.string(),
-                              time_server.serverPort(),
-                              {config.string(), work.string()}};
+  // The settings file's folder is searched for "comN" before the working directory.
+  const StationWindowConfig settings{{(config / "zevrinkiss.ini").string(), logs.string()},
+                                     work.string(),
+                                     time_server.serverPort()};
   testing::FixedClock clock({FromCivil({2009, 6, 20, 10, 0, 0}), 0});
   ProgramState program(clock);
   NoClockSetter setter;
-  StationWindow station(program, setter, config_);
+  StationWindow station(program, setter, settings);
   station.Start();
   ASSERT_TRUE(station.port()->IsOpen());
   EXPECT_EQ(station.port()->device(), pty.slave_path());
