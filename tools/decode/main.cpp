@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decode/decode_tool.h"
+#include "link/version.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ constexpr const char* kUsage =
     "  --format json     one JSON object per frame, with the values it decoded\n"
     "  --format csv      one row per housekeeping record: every value after it\n"
     "  --raw-view        monitor format: dump the whole frame as received\n"
-    "  --help            show this text\n";
+    "  --help            show this text\n"
+    "  --version         show the version\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -60,6 +62,9 @@ int main(int argc, char** argv) {
       only_files = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(zevrin::VersionText("zevrinkiss-decode").c_str(), stdout);
       return 0;
     } else if (arg == "--raw-view") {
       options.raw_view = true;
