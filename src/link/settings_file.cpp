@@ -10,8 +10,6 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/places.h"
-
 namespace zevrin {
 
 namespace {
@@ -68,10 +66,6 @@ std::optional<std::string> WriteSettingsFile(const std::string& path, const Sett
        {&lines.settings_line, &lines.time_server_host, &lines.station_label}) {
     text += *line;
     text += "\r\n";
-  }
-  // The user's configuration folder may not exist yet at the first setup.
-  if (const std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0) {
-    if (std::optional<std::string> error = MakeDirectories(path.substr(0, slash))) return error;
   }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return std::string(std::strerror(errno));

@@ -35,9 +35,8 @@ enum class SettingsReadResult {
 /// as it was; with kMissing or kFailed nothing is changed.
 SettingsReadResult ReadSettingsFile(const std::string& path, SettingsLines& lines);
 
-/// Creates the file anew with the three lines, each ended by CR LF, and its folder
-/// when that is missing. Returns the reason when the file could not be written
-/// completely, nullopt on success.
+/// Creates the file anew with the three lines, each ended by CR LF. Returns the
+/// reason when the file could not be written completely, nullopt on success.
 std::optional<std::string> WriteSettingsFile(const std::string& path, const SettingsLines& lines);
 
 /// The port number of line 1: the value of the leading decimal digits among its

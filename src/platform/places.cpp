@@ -106,8 +106,10 @@ SettingsPlace FindSettings(const std::string& working_directory, const PlaceEnvi
   struct stat st {};
   const std::string config = UserConfigFolder(env);
   // A settings file in the working directory, or no place for one of the user's own.
-  std::string file =
-      ::lstat(local.c_str(), &st) == 0 || config.empty() ? local : Join(config, kSettingsFileName);
+  if (::lstat(local.c_str(), &st) == 0 || config.empty()) return {local, {work}};
+  // Made now, so the setup dialog can write the file there; a failure shows then.
+  MakeDirectories(config);
+  std::string file = Join(config, kSettingsFileName);
   std::vector<std::string> ports = PortDirectories(file, work);
   return {std::move(file), std::move(ports)};
 }

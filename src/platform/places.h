@@ -50,7 +50,7 @@ std::string LogDirectory(const std::string& program_directory, const PlaceEnviro
 struct SettingsPlace {
   /// The settings file: "zevrinkiss.ini" in the working directory when one is
   /// there, otherwise the one in the user's configuration folder (which need not
-  /// exist yet: the setup dialog creates it).
+  /// exist yet: the setup dialog writes it).
   std::string settings_file;
   /// The folders searched for "comN", in order: the settings file's folder, then
   /// the working directory.
@@ -58,7 +58,8 @@ struct SettingsPlace {
 };
 
 /// The settings place for a program started in `working_directory`. With "." the
-/// file in the working directory is named by its bare name.
+/// file in the working directory is named by its bare name. When the user's
+/// configuration folder is chosen it is created if missing.
 SettingsPlace FindSettings(const std::string& working_directory, const PlaceEnvironment& env);
 
 /// The folders searched for "comN", in order: the folder of `settings_file` ("."
