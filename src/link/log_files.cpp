@@ -78,7 +78,7 @@ constexpr LogWords kLogWords[] = {
 std::string UtcClockText(std::int64_t utc_seconds) {
   const CivilTime t = ToCivil(utc_seconds);
   char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d UTC", t.hour, t.minute, t.second);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
   return text;
 }
 
@@ -97,16 +97,16 @@ std::string LogNoticeText(const LogNotice& notice) {
       text += "Nothing has been missed yet; reception goes on.";
     } else {
       text += count + " missed since " + UtcClockText(notice.first_missed) +
-              "; reception goes on without them.";
+              " UTC; reception goes on without them.";
     }
     return text;
   }
-  text += " is written again since " + UtcClockText(notice.written_again) + ". ";
+  text += " is written again since " + UtcClockText(notice.written_again) + " UTC. ";
   if (notice.missed == 0) {
     text += "Nothing has been missed.";
   } else {
     text += "It misses " + count + ", received from " + UtcClockText(notice.first_missed) + " to " +
-            UtcClockText(notice.last_missed) + ".";
+            UtcClockText(notice.last_missed) + " UTC.";
   }
   return text;
 }
