@@ -114,7 +114,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   rows->addStretch(1);
   body->addLayout(rows, 1);
 
-  auto* picture = new QLabel(this);
+  QLabel* picture = PlainLabel(QString(), this);
   picture->setObjectName(QStringLiteral("Picture"));
   picture->setPixmap(SatellitePicture(kPictureSize));
   picture->setFixedSize(kPictureSize, kPictureSize);

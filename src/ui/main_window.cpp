@@ -49,8 +49,10 @@ constexpr std::array<StatusPictureInfo, kStatusWindowCount> kStatusPictures = {{
 // The widest texts the decoder writes into a field of the four columns: numbers
 // everywhere, and in the first column also words (mode, power level, heater,
 // attitude-control mode).
-const QStringList kWidestNumberTexts = {"-16383.5", "7FFFFFFF", "11111111",
-                                        "65535",    "1600.00",  "-128.0"};
+// A pointer is eight hex digits below 80000000; the widest hex digit depends on the font.
+const QStringList kWidestNumberTexts = {"-16383.5", "11111111", "65535",    "1600.00",
+                                        "-128.0",   "7AAAAAAA", "7BBBBBBB", "7CCCCCCC",
+                                        "7DDDDDDD", "7EEEEEEE", "7FFFFFFF", "78888888"};
 const QStringList kWidestWordTexts =
     kWidestNumberTexts + QStringList{"EMERGENCY", "POWERSAFE", "MAG_CALIB", "SUN_TEST"};
 constexpr int kWordColumn = 1;

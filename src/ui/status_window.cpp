@@ -81,7 +81,7 @@ StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* f
   digits_->setFocusPolicy(Qt::NoFocus);
   digits_->setFont(DigitFont());
 
-  auto* picture = new QLabel(this);
+  QLabel* picture = PlainLabel(QString(), this);
   picture->setObjectName(QStringLiteral("Picture"));
   picture->setPixmap(SatellitePicture(kPictureSize));
 
