@@ -46,16 +46,17 @@ constexpr std::array<StatusPictureInfo, kStatusWindowCount> kStatusPictures = {{
     {74, StatusWindow::kGps},
 }};
 
-// The widest texts the decoder writes into a field of the four columns: numbers
-// everywhere, and in the first column also words (mode, power level, heater,
-// attitude-control mode).
-// A pointer is eight hex digits below 80000000; the widest hex digit depends on the font.
-const QStringList kWidestNumberTexts = {"-16383.5", "11111111", "65535",    "1600.00",
-                                        "-128.0",   "7AAAAAAA", "7BBBBBBB", "7CCCCCCC",
-                                        "7DDDDDDD", "7EEEEEEE", "7FFFFFFF", "78888888"};
-const QStringList kWidestWordTexts =
-    kWidestNumberTexts + QStringList{"EMERGENCY", "POWERSAFE", "MAG_CALIB", "SUN_TEST"};
-constexpr int kWordColumn = 1;
+// The widest texts the decoder writes into a field, by column: numbers everywhere,
+// words (mode, power level, heater, attitude-control mode) in the first column,
+// the memory pointers in hex in the third. A pointer is eight hex digits below
+// 80000000; which hex digit is widest depends on the font.
+const QStringList kWidestNumberTexts = {"-16383.5", "11111111", "65535", "1600.00", "-128.0"};
+const std::array<QStringList, 4> kWidestColumnTexts = {
+    kWidestNumberTexts + QStringList{"EMERGENCY", "POWERSAFE", "MAG_CALIB", "SUN_TEST"},
+    kWidestNumberTexts,
+    kWidestNumberTexts + QStringList{"7AAAAAAA", "7BBBBBBB", "7CCCCCCC", "7DDDDDDD", "7EEEEEEE",
+                                     "7FFFFFFF", "78888888"},
+    kWidestNumberTexts};
 // The same for the threshold fields and the link-mode field beside them.
 const QStringList kWidestSideFieldTexts = {"NOMINAL", "-128", "5.00"};
 // A gauge shows a 16-bit signed fill level.
@@ -287,7 +288,8 @@ QWidget* MainWindow::BuildHousekeeping() {
   grid->setHorizontalSpacing(4);
   grid->setVerticalSpacing(2);
   const auto& table = DisplayFieldTable();
-  int unit_width = kUnitWidth;
+  std::array<int, 4> unit_widths;
+  unit_widths.fill(kUnitWidth);
   for (int index = 0; index < kDisplayFieldCount; ++index) {
     const FieldInfo& info = table[static_cast<std::size_t>(index)];
     if (info.group != FieldGroup::kHousekeeping) continue;
@@ -296,7 +298,7 @@ QWidget* MainWindow::BuildHousekeeping() {
     grid->addWidget(Caption(FromUtf8(info.caption), box), row, col);
     fields_[static_cast<std::size_t>(index)] =
         MakeField(FieldName(index), kFieldWidth,
-                  info.column == kWordColumn ? kWidestWordTexts : kWidestNumberTexts);
+                  kWidestColumnTexts[static_cast<std::size_t>(info.column - 1)]);
     grid->addWidget(fields_[static_cast<std::size_t>(index)], row, col + 1);
     if (!info.unit.empty()) grid->addWidget(Caption(FromUtf8(info.unit), box), row, col + 2);
   }
@@ -307,6 +309,7 @@ QWidget* MainWindow::BuildHousekeeping() {
     gauges_[g]->setObjectName(FromUtf8(gauge.element));
     // As wide as its widest text always, so a wide level does not move the columns.
     gauges_[g]->setFixedWidth(LabelWidthFor(*gauges_[g], kWidestGaugeTexts));
+    int& unit_width = unit_widths[static_cast<std::size_t>(beside.column - 1)];
     unit_width = std::max(unit_width, gauges_[g]->width());
     grid->addWidget(gauges_[g], beside.row - 1, (beside.column - 1) * 4 + 2);
   }
@@ -329,7 +332,7 @@ QWidget* MainWindow::BuildHousekeeping() {
   const int row_height = fields_[0]->sizeHint().height();
   for (int row = 0; row < kHousekeepingRows; ++row) grid->setRowMinimumHeight(row, row_height);
   for (int column = 0; column < 4; ++column) {
-    grid->setColumnMinimumWidth(column * 4 + 2, unit_width);
+    grid->setColumnMinimumWidth(column * 4 + 2, unit_widths[static_cast<std::size_t>(column)]);
     if (column < 3) grid->setColumnMinimumWidth(column * 4 + 3, kColumnGap);
     grid->setColumnStretch(column * 4 + 3, 1);
   }
