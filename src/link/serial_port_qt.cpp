@@ -26,6 +26,7 @@ namespace zevrin {
 //   readyRead, then nothing to read      port lost: closed once, PortLost
 //   ResourceError                        port lost: closed once, PortLost
 //   ReadError                            port lost: closed once, PortLost
+//   (PortLost says the device, or for a pseudo-terminal the other end, went away)
 //   DeviceNotFound/Permission/OpenError  only at Open: the port stays closed
 //   WriteError                           none (a rejected write is not reported)
 //   UnsupportedOperation/Unknown/Timeout none
@@ -166,7 +167,7 @@ std::vector<std::uint8_t> QtSerialPort::ReadAll() {
   const bool notified = std::exchange(ready_read_pending_, false);
   if (!port_.isOpen()) return {};
   const QByteArray data = port_.readAll();
-  if (data.isEmpty() && notified) Lose(QStringLiteral("no data to read"));
+  if (data.isEmpty() && notified) Lose();
   return std::vector<std::uint8_t>(data.begin(), data.end());
 }
 
@@ -183,14 +184,17 @@ void QtSerialPort::OnReadyRead() {
 }
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
-  if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
-    Lose(port_.errorString());
-  }
+  if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) Lose();
 }
 
-void QtSerialPort::Lose(const QString& reason) {
+void QtSerialPort::Lose() {
   if (losing_ || !port_.isOpen()) return;
   losing_ = true;
+  // A pseudo-terminal hangs up when the program on its other side ends; any other
+  // device goes away when it is unplugged or switched off.
+  const std::string_view what =
+      device_.rfind(kPseudoTerminalPrefix, 0) == 0 ? kOtherEndWentAway : kDeviceWentAway;
+  const QString reason = QString::fromLatin1(what.data(), static_cast<qsizetype>(what.size()));
   // Closed after the current notification has returned: Qt is still inside its
   // own read handler here, and the receive path may still be using the port.
   QMetaObject::invokeMethod(

@@ -74,13 +74,14 @@ class QtSerialPort final : public QObject, public SerialPort {
  Q_SIGNALS:
   /// A notification with its event code; 2 whenever received bytes are waiting.
   void CommEvent(int code);
-  /// The device went away; the port has been closed. Raised once per loss.
+  /// The device went away; the port has been closed. Raised once per loss, with
+  /// kDeviceWentAway, or kOtherEndWentAway for a pseudo-terminal, as the reason.
   void PortLost(const QString& reason);
 
  private:
   void OnReadyRead();
   void OnError(QSerialPort::SerialPortError error);
-  void Lose(const QString& reason);
+  void Lose();
 
   QSerialPort port_;
   std::vector<std::string> directories_;

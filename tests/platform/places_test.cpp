@@ -173,8 +173,7 @@ class SettingsPlaceTest : public ::testing::Test {
   struct View final : StationView, ClockSyncStarter {
     void SetStatusText(std::string_view) override {}
     void SetReceiveCounterText(std::string_view) override {}
-    void ShowLogProblem(std::string_view) override {}
-    void ShowLogRecovered(std::string_view) override {}
+    void LogNoticeChanged(const LogNotice&) override {}
     void SetWindowTitle(std::string_view) override {}
     void SetPortLabel(std::string_view t) override { port_label = t; }
     void SetLastPacketText(std::string_view) override {}
