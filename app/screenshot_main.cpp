@@ -115,7 +115,9 @@ int main(int argc, char** argv) {
   zevrin::ProgramState program(clock);
   if (!SaveMainWindow(program, dir)) return 1;
 
-  zevrin::AboutWindow* about = zevrin::OpenAboutWindow();
+  // The folder an installed program run by a user would log to.
+  zevrin::AboutWindow* about =
+      zevrin::OpenAboutWindow(QStringLiteral("/home/station/.local/share/zevrinkiss"));
   if (!Save(*about, dir, QStringLiteral("about.png"))) return 1;
   delete about;
 
