@@ -141,7 +141,8 @@ class Station {
   void Command4_Click();
   /// A key typed into the terminal line, with its character code.
   void Text2_KeyPress(int key);
-  /// A notification of the serial port.
+  /// A notification of the serial port; the frames it completed are committed to
+  /// the archive together.
   void OnComm(std::int16_t code);
   /// The serial port went away and was closed; says so in the status bar.
   void PortLost(std::string_view reason);

@@ -79,6 +79,17 @@ struct Receiver {
   FrameRecorder recorder;
 };
 
+/// Hands frames on as if their times came from a recording.
+struct ReplayingSink final : FrameSink {
+  explicit ReplayingSink(FrameSink& to) : to_(to) {}
+  void FrameDecoded(const DecodedFrame& f) override {
+    DecodedFrame replayed = f;
+    replayed.replayed = true;
+    to_.FrameDecoded(replayed);
+  }
+  FrameSink& to_;
+};
+
 struct CountingListener final : LogProblemListener {
   void ShowLogProblem(std::string_view m) override { problems.emplace_back(m); }
   void ShowLogRecovered(std::string_view m) override { recovered.emplace_back(m); }
