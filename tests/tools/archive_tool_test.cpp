@@ -261,6 +261,27 @@ TEST_F(ArchiveToolTest, RecordedFramesFollowTheirStartAtTheLineRate) {
   EXPECT_EQ(both[1][0], std::to_string(1293840000000 + 4 * 10 * 1000 / 9600));
 }
 
+TEST_F(ArchiveToolTest, AProgressBarOnlyOnATerminalAndOnlyForFiles) {
+  const std::string in = Write("in.kss", sample::MakePass({.frames = 2000}));
+  const std::string tool = std::string(ZEVRIN_DECODE_BINARY) + " --archive " + Archive();
+  const auto on_terminal = [&](const std::string& args) {
+    // `script` runs the tool with a pseudo-terminal as its standard error.
+    std::FILE* p = ::popen(("script -qec '" + tool + " " + args + "' /dev/null").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    EXPECT_EQ(::pclose(p), 0) << args;
+    return out;
+  };
+  const std::string bar = on_terminal(in);
+  EXPECT_THAT(bar, HasSubstr("] 100%  "));
+  EXPECT_THAT(bar, HasSubstr(" frames/s"));
+  EXPECT_THAT(bar, HasSubstr("0 frames added"));
+  EXPECT_THAT(on_terminal("< " + in), ::testing::Not(HasSubstr("%")));  // standard input
+  EXPECT_THAT(RunTool("--archive " + Archive() + " " + in, dir_).err,
+              ::testing::Not(HasSubstr("%")));  // not a terminal
+}
+
 TEST_F(ArchiveToolTest, BadArchivesAndOptionsAreRefusedBeforeAnythingIsRead) {
   dir_.Write("notes.txt", "just some text that is not a database, long enough to be looked at");
   const std::string in = Write("in.kss", sample::MakePass({.frames = 20}));
