@@ -317,6 +317,43 @@ TEST_F(ArchiveTest, TheReaderGivesOneValuesSeriesOverATimeRange) {
   EXPECT_TRUE(missing.Series(*volts).empty());
 }
 
+// Something kept beside the frames (a queue of frames to pass on) lives in the
+// same file and the same transaction: a frame is kept with it or not at all.
+TEST_F(ArchiveTest, AnExtensionWritesInTheFramesTransaction) {
+  struct Queue final : ArchiveExtension {
+    bool CreateTables(sqlite3* db) override {
+      return sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS queue (frame_id INTEGER)", nullptr,
+                          nullptr, nullptr) == SQLITE_OK;
+    }
+    bool FrameAdded(sqlite3* db, const DecodedFrame&, std::int64_t frame_id) override {
+      if (refuse) return false;
+      const std::string sql = "INSERT INTO queue VALUES (" + std::to_string(frame_id) + ")";
+      return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    bool refuse = false;
+  } queue;
+  testing::CountingListener listener;
+  ArchiveWriter writer(&listener);
+  writer.AddExtension(&queue);
+  ASSERT_TRUE(writer.Open(Path()));
+  testing::SteppingClock clock(kStartMs, 10);
+  testing::Receiver receiver(clock);
+  receiver.recorder.AddSink(&writer);
+  const Bytes frame = {0xC0, 0x00, 0x41, 0xC0};
+  receiver.Receive(frame);
+  queue.refuse = true;
+  receiver.Receive(frame);
+  queue.refuse = false;
+  receiver.Receive(frame);
+  writer.Close();
+  EXPECT_EQ(listener.problems.size(), 1u);
+  EXPECT_EQ(listener.recovered.size(), 1u);
+  Db db(Path());
+  EXPECT_EQ(db.Rows("SELECT f.id FROM frames f JOIN queue q ON q.frame_id = f.id"),
+            (std::vector<std::vector<std::string>>{{"1"}, {"2"}}));
+  EXPECT_EQ(db.One("SELECT count(*) FROM frames"), "2");
+}
+
 TEST(LineProtocolTest, ARecordIsOneLineWithTheArchivesNames) {
   // A power record: battery 5.00 V, thresholds -57 °C, -56 °C, 3.49 V and 0.00 V.
   Bytes payload = sample::SatellitePayload(42, 'S', 7, 256, 90);
