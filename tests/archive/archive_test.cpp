@@ -169,7 +169,8 @@ TEST_F(ArchiveTest, APassLeavesEveryFrameAndTheValuesTheWindowShowed) {
     ++records;
     const std::string table(RecordTable(f.record));
     // Every value the record wrote has a column.
-    for (const auto& [index, text] : f.fields) {
+    for (const auto& written : f.fields) {
+      const int index = written.first;
       const bool kept = std::ranges::any_of(ArchiveColumns(), [&](const ArchiveColumn& c) {
         return c.record == f.record && c.source == ValueSource::kField && c.index == index;
       });
