@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 
 #include "link/pty.h"
 #include "sample/sample_pass.h"
+#include "support/archive_db.h"
 #include "support/fakes.h"
 #include "support/no_clock_setting.h"
 #include "support/temp_dir.h"
@@ -93,31 +93,12 @@ class ReliabilityTest : public ::testing::Test {
     return status;
   }
   std::uintmax_t LogSize() const { return fs::file_size(dir_ / log_); }
-  // The frames of the station's archive in order, or the reason it cannot be read.
-  std::vector<std::string> ArchivedFrames(std::string& problem) const {
+  // The frames of the station's archive in order; `check` gets its integrity check.
+  std::vector<std::string> ArchivedFrames(std::string& check) const {
+    const testing::Db db((dir_ / "Rel_archive.sqlite").string());
+    check = db.One("PRAGMA integrity_check");
     std::vector<std::string> frames;
-    sqlite3* db = nullptr;
-    sqlite3_stmt* s = nullptr;
-    const std::string path = (dir_ / "Rel_archive.sqlite").string();
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr) == SQLITE_OK &&
-        sqlite3_step(s) == SQLITE_ROW) {
-      problem = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-      if (problem == "ok") problem.clear();
-    } else {
-      problem = sqlite3_errmsg(db);
-    }
-    sqlite3_finalize(s);
-    s = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT bytes FROM frames ORDER BY id", -1, &s, nullptr) ==
-        SQLITE_OK) {
-      while (sqlite3_step(s) == SQLITE_ROW) {
-        frames.emplace_back(static_cast<const char*>(sqlite3_column_blob(s, 0)),
-                            static_cast<std::size_t>(sqlite3_column_bytes(s, 0)));
-      }
-    }
-    sqlite3_finalize(s);
-    sqlite3_close(db);
+    for (auto& row : db.Rows("SELECT bytes FROM frames ORDER BY id")) frames.push_back(row[0]);
     return frames;
   }
   // How many of the expected frames `archived` holds from the first; -1 when it
@@ -152,9 +133,9 @@ TEST_F(ReliabilityTest, LongStreamArrivesCompleteInTheRawLog) {
   const int status = WaitForExit(10s);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(WholeFramesIn(dir_.Contents(log_), expected_), static_cast<long>(expected_.size()));
-  std::string problem;
-  EXPECT_EQ(WholeFramesArchived(ArchivedFrames(problem)), static_cast<long>(expected_.size()));
-  EXPECT_EQ(problem, "");
+  std::string check;
+  EXPECT_EQ(WholeFramesArchived(ArchivedFrames(check)), static_cast<long>(expected_.size()));
+  EXPECT_EQ(check, "ok");
 }
 
 TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
@@ -170,9 +151,9 @@ TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
   const long logged = WholeFramesIn(dir_.Contents(log_), expected_);
   EXPECT_GT(logged, 100);
   // The archive opens whole and holds every frame up to the one in flight.
-  std::string problem;
-  const long archived = WholeFramesArchived(ArchivedFrames(problem));
-  EXPECT_EQ(problem, "");
+  std::string check;
+  const long archived = WholeFramesArchived(ArchivedFrames(check));
+  EXPECT_EQ(check, "ok");
   EXPECT_GE(archived, logged - 1);
 }
 

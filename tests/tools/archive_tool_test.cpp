@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +21,7 @@
 #include "archive/archive_columns.h"
 #include "archive/archive_writer.h"
 #include "sample/sample_pass.h"
+#include "support/archive_db.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -80,26 +80,8 @@ std::vector<std::string> Split(const std::string& row) {
   return cells;
 }
 
-// Every row of a query on an archive, each value as text; blobs in hex.
 std::vector<std::vector<std::string>> Query(const std::string& path, const std::string& sql) {
-  std::vector<std::vector<std::string>> rows;
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-  }
-  while (s != nullptr && sqlite3_step(s) == SQLITE_ROW) {
-    std::vector<std::string> row;
-    for (int c = 0; c < sqlite3_column_count(s); ++c) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-      row.emplace_back(text != nullptr ? text : "NULL");
-    }
-    rows.push_back(std::move(row));
-  }
-  sqlite3_finalize(s);
-  sqlite3_close(db);
-  return rows;
+  return testing::Db(path).Rows(sql);
 }
 
 class ArchiveToolTest : public ::testing::Test {
