@@ -152,6 +152,7 @@ class Station {
   /// fills the station's archive with every frame: the file
   /// ArchiveFileName(log directory, station label), kept across runs, its
   /// problems told like those of the logs. Null: no recorder and no archive.
+  /// The recorder must outlive this station or be unset first.
   void SetRecorder(FrameRecorder* recorder);
   const ArchiveWriter& archive() const { return archive_; }
 
