@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   xvfb xauth socat
   librsvg2-bin desktop-file-utils appstream man-db file dpkg-dev lintian
+  libsqlite3-dev sqlite3 influxdb
 )
 
 missing=()

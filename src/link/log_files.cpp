@@ -73,6 +73,7 @@ constexpr LogWords kLogWords[] = {
     {"raw log", "frames"},
     {"dump log", "lines"},
     {"hex log", "lines"},
+    {"archive", "frames"},
 };
 
 std::string UtcClockText(std::int64_t utc_seconds) {

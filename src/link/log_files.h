@@ -34,8 +34,8 @@ std::string FileNameLabel(std::string_view station_label);
 std::string LogFileName(std::string_view directory, std::string_view station_label,
                         std::int64_t utc_seconds, std::string_view extension);
 
-/// The three logs, for the words of their notices.
-enum class LogKind { kRaw, kDump, kHex };
+/// The three logs and the archive, for the words of their notices.
+enum class LogKind { kRaw, kDump, kHex, kArchive };
 
 /// What the notice of one log shows: whether the log is complete now and what it
 /// has missed. The raw log counts frames, the text logs count lines.

@@ -18,6 +18,8 @@ constexpr std::string_view kTitleLabelStart = "          [";
 constexpr std::string_view kKissModeStatus = "set TNC in KISS mode";
 constexpr int kEscapeKey = 27;
 constexpr int kEnterKey = 13;
+// More frames than one notification ever brings: a notification is one batch.
+constexpr int kArchiveBatchFrames = 100000;
 
 // The label as read, without the control characters that a window title cannot
 // show: C0 controls, DEL, and C1 controls in their UTF-8 form (C2 80 to C2 9F).
@@ -102,7 +104,8 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
       paths_(std::move(paths)),
       own_path_(std::move(own_path)),
       receive_path_(own_path_ ? *own_path_ : *shared_path),
-      logs_(paths_.log_directory, &view, clock) {
+      logs_(paths_.log_directory, &view, clock),
+      archive_(&view, {.batch_frames = kArchiveBatchFrames, .vfs = {}}) {
   // The options belong to the window and start afresh with it.
   program_.analysis.options() = MonitorOptions{};
   receive_path_.SetFrameHandler(&program_.analysis);
@@ -111,6 +114,14 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
 Station::~Station() {
   program_.analysis.SetDumpLog(nullptr);
   receive_path_.SetRawLog(nullptr);
+  SetRecorder(nullptr);
+}
+
+void Station::SetRecorder(FrameRecorder* recorder) {
+  if (recorder_ != nullptr) recorder_->RemoveSink(&archive_);
+  recorder_ = recorder;
+  receive_path_.SetFrameHandler(recorder != nullptr ? static_cast<FrameHandler*>(recorder)
+                                                    : &program_.analysis);
 }
 
 void Station::Form_Load() {
@@ -135,6 +146,11 @@ void Station::Form_Load() {
   receive_path_.SetRawLog(&logs_.raw_log());
   program_.analysis.SetDumpLog(&logs_.dump_log());
   if (hexdump()) logs_.OpenDumpLogs(settings.station_label, clock_);
+  if (recorder_ != nullptr) {
+    archive_.Open(ArchiveFileName(paths_.log_directory, settings.station_label));
+    recorder_->SetSource(settings.station_label, "COM" + std::to_string(port_.PortNumber()));
+    recorder_->AddSink(&archive_);
+  }
   loaded_ = true;
 
   // Last, so the dialog opens with the settings now in force.
@@ -147,6 +163,8 @@ void Station::Form_Unload() {
   receive_path_.SetRawLog(nullptr);
   program_.analysis.SetDumpLog(nullptr);
   for (const std::string& failure : logs_.CloseAll()) view_.SetStatusText(failure);
+  if (recorder_ != nullptr) recorder_->RemoveSink(&archive_);
+  archive_.Close();
   if (port_.IsOpen()) port_.Close();
 }
 
@@ -191,7 +209,11 @@ void Station::Text2_KeyPress(int key) {
   if (key >= 0 && key <= 255 && port_.IsOpen()) port_.WriteByte(static_cast<std::uint8_t>(key));
 }
 
-void Station::OnComm(std::int16_t code) { receive_path_.OnComm(code, port_); }
+void Station::OnComm(std::int16_t code) {
+  receive_path_.OnComm(code, port_);
+  // The frames of one notification go to the archive in one transaction.
+  archive_.Flush();
+}
 
 void Station::PortLost(std::string_view reason) {
   std::string text = "COM" + std::to_string(port_.PortNumber()) + " lost (";

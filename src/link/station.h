@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "archive/archive_writer.h"
+#include "archive/frame_recorder.h"
 #include "frames/frame_analysis.h"
 #include "link/log_files.h"
 #include "link/receive_path.h"
@@ -142,10 +144,20 @@ class Station {
   void Command4_Click();
   /// A key typed into the terminal line, with its character code.
   void Text2_KeyPress(int key);
-  /// A notification of the serial port.
+  /// A notification of the serial port; the frames it completed are committed to
+  /// the archive together.
   void OnComm(std::int16_t code);
   /// The serial port went away and was closed; says so in the status bar.
   void PortLost(std::string_view reason);
+
+  /// Puts `recorder` (which must hand frames on to this station's frame analysis)
+  /// between the receive path and the analysis, and from the next start-up on
+  /// fills the station's archive with every frame: the file
+  /// ArchiveFileName(log directory, station label), kept across runs, its
+  /// problems told like those of the logs. Null: no recorder and no archive.
+  /// The recorder must outlive this station or be unset first.
+  void SetRecorder(FrameRecorder* recorder);
+  const ArchiveWriter& archive() const { return archive_; }
 
   /// The values the setup dialog opens with.
   SetupValues CurrentSetup() const;
@@ -167,6 +179,8 @@ class Station {
   std::unique_ptr<ReceivePath> own_path_;  // null when the window owns the path
   ReceivePath& receive_path_;
   LogFiles logs_;
+  ArchiveWriter archive_;
+  FrameRecorder* recorder_ = nullptr;
   bool loaded_ = false;
   // False while the last-packet label still shows its layout caption.
   bool last_packet_written_ = false;

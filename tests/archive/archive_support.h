@@ -1,0 +1,106 @@
+#pragma once
+// A station's frame road into an archive, for tests: receive path, decoding,
+// recorder, and a sink that keeps what the store said about every frame.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+#include "archive/frame_recorder.h"
+#include "support/archive_db.h"
+#include "support/fakes.h"
+
+namespace zevrin::testing {
+
+/// A clock that moves on by `step_ms` at every reading.
+class SteppingClock final : public Clock {
+ public:
+  explicit SteppingClock(std::int64_t start_ms, int step_ms) : ms_(start_ms), step_(step_ms) {}
+  UtcInstant Now() const override {
+    ms_ += step_;
+    return {ms_ / 1000, static_cast<int>(ms_ % 1000)};
+  }
+
+ private:
+  mutable std::int64_t ms_;
+  int step_;
+};
+
+/// What one frame was and what the store showed for it, kept independently of
+/// the archive's own column table.
+struct SeenFrame {
+  Bytes bytes;
+  std::int64_t ms = 0;
+  RecordKind record = RecordKind::kNone;
+  std::map<int, std::string> fields;   // written fields and their texts
+  std::map<int, FieldColour> colours;  // coloured fields
+  std::map<Box, std::string> boxes;
+  std::map<Gauge, std::string> gauges;
+};
+
+struct SeeingSink final : FrameSink {
+  void FrameDecoded(const DecodedFrame& f) override {
+    SeenFrame s;
+    s.bytes.assign(f.bytes.begin(), f.bytes.end());
+    s.ms = f.received_ms;
+    s.record = f.record;
+    const FrameWrites& w = f.fields->Writes();
+    for (const int i : w.fields) s.fields[i] = f.fields->Field(i);
+    for (const int i : w.coloured) s.colours[i] = f.fields->Colour(i);
+    for (const Box b : w.boxes) s.boxes[b] = f.fields->BoxText(b);
+    for (const Gauge g : w.gauges) s.gauges[g] = f.fields->GaugeText(g);
+    frames.push_back(std::move(s));
+  }
+  std::vector<SeenFrame> frames;
+};
+
+/// The station side: bytes in, every frame to the recorder's sinks.
+struct Receiver {
+  explicit Receiver(const Clock& clock)
+      : clock_(clock),
+        path(state, clock, view),
+        analysis(clock),
+        recorder(analysis, decoder, fields, clock) {
+    path.SetFrameHandler(&recorder);
+    analysis.SetSatelliteDecoder(&decoder);
+    recorder.SetSource("Lab", "COM1");
+  }
+  void Receive(std::span<const std::uint8_t> bytes) { path.Receive(bytes); }
+
+  const Clock& clock_;
+  RecordingView view;
+  ReceiveState state;
+  ReceivePath path;
+  FrameAnalysis analysis;
+  DisplayFields fields;
+  TelemetryDecoder decoder{fields};
+  FrameRecorder recorder;
+};
+
+/// Hands frames on as if their times came from a recording.
+struct ReplayingSink final : FrameSink {
+  explicit ReplayingSink(FrameSink& to) : to_(to) {}
+  void FrameDecoded(const DecodedFrame& f) override {
+    DecodedFrame replayed = f;
+    replayed.replayed = true;
+    to_.FrameDecoded(replayed);
+  }
+  FrameSink& to_;
+};
+
+/// Keeps the notice texts at which a log or archive started failing and at which
+/// it was written again; updates in between (more frames missed) are not kept.
+struct CountingListener final : LogProblemListener {
+  void LogNoticeChanged(const LogNotice& notice) override {
+    bool& failing = failing_by_path[notice.path];
+    if (failing == !notice.complete_now) return;
+    failing = !notice.complete_now;
+    (failing ? problems : recovered).push_back(LogNoticeText(notice));
+  }
+  std::vector<std::string> problems;
+  std::vector<std::string> recovered;
+  std::map<std::string, bool> failing_by_path;
+};
+
+}  // namespace zevrin::testing
