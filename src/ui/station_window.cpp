@@ -43,7 +43,14 @@ struct StationWindow::Session {
 
 StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, StationWindowConfig config,
                              QObject* parent)
-    : QObject(parent), program_(program), setter_(setter), config_(std::move(config)) {}
+    : QObject(parent),
+      program_(program),
+      setter_(setter),
+      config_(std::move(config)),
+      history_windows_(program.clock, [&program] {
+        const UtcInstant now = program.clock.Now();
+        return now.seconds * kMillisPerSecond + now.milliseconds;
+      }()) {}
 
 StationWindow::~StationWindow() { session_.reset(); }
 
@@ -73,9 +80,26 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
+  connect(w, &MainWindow::HistoryRequested, this,
+          [this](int field) { history_windows_.Open(field); });
+  OfferHistory();
 
   s->tick.setInterval(kTickMs);
   connect(&s->tick, &QTimer::timeout, w, [station] { station->Timer1_Timer(); });
+}
+
+void StationWindow::SetHistorySource(const HistorySource* source) {
+  history_windows_.SetSource(source);
+  OfferHistory();
+}
+
+void StationWindow::OfferHistory() {
+  if (!session_) return;
+  std::vector<int> fields;
+  if (const HistorySource* source = history_windows_.source()) {
+    for (const HistoryValueInfo& value : source->Values()) fields.push_back(value.field);
+  }
+  session_->window->SetHistoryFields(fields);
 }
 
 void StationWindow::Start() {
@@ -118,6 +142,7 @@ void StationWindow::End() {
   ended_ = true;
   if (setup_dialog_) setup_dialog_->close();
   program_.status_windows.CloseAll();
+  history_windows_.CloseAll();
   if (AboutWindow* about = CurrentAboutWindow()) about->close();
   Q_EMIT Ended();
 }

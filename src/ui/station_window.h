@@ -15,9 +15,11 @@
 #include <string_view>
 
 #include "clock/time_sync.h"
+#include "history/history_source.h"
 #include "link/setup_dialog.h"
 #include "link/station.h"
 #include "platform/clock_setter.h"
+#include "ui/history_window.h"
 #include "ui/main_window.h"
 
 namespace zevrin {
@@ -69,6 +71,11 @@ class StationWindow final : public QObject,
   SetupDialog* setup_dialog() const { return setup_dialog_; }
   bool ended() const { return ended_; }
 
+  /// Where the history windows read recorded values; null: no field offers its
+  /// history. It must outlive its use here.
+  void SetHistorySource(const HistorySource* source);
+  HistoryWindows& history_windows() { return history_windows_; }
+
  Q_SIGNALS:
   /// The program should end now: shutdown has run.
   void Ended();
@@ -100,6 +107,8 @@ class StationWindow final : public QObject,
 
   /// Shutdown of the running window, once.
   void Shutdown();
+  /// Tells the main window which fields offer their history.
+  void OfferHistory();
 
   ProgramState& program_;
   ClockSetter& setter_;
@@ -108,6 +117,7 @@ class StationWindow final : public QObject,
   QPointer<SetupDialog> setup_dialog_;
   QPointer<QMessageBox> log_problem_box_;
   QPointer<QMessageBox> log_recovered_box_;
+  HistoryWindows history_windows_;
   // After the main window closed: looks for the last other window to close.
   QTimer last_window_check_;
   static constexpr int kLastWindowCheckMs = 200;
