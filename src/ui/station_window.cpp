@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <utility>
 
+#include "archive/archive_writer.h"
 #include "clock/time_client.h"
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
@@ -82,23 +83,21 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
   connect(w, &MainWindow::HistoryRequested, this,
           [this](int field) { history_windows_.Open(field); });
-  OfferHistory();
 
   s->tick.setInterval(kTickMs);
   connect(&s->tick, &QTimer::timeout, w, [station] { station->Timer1_Timer(); });
 }
 
-void StationWindow::SetHistorySource(const HistorySource* source) {
-  history_windows_.SetSource(source);
-  OfferHistory();
-}
-
-void StationWindow::OfferHistory() {
-  if (!session_) return;
-  std::vector<int> fields;
-  if (const HistorySource* source = history_windows_.source()) {
-    for (const HistoryValueInfo& value : source->Values()) fields.push_back(value.field);
+void StationWindow::FollowArchive() {
+  const std::string path =
+      ArchiveFileName(config_.paths.log_directory, program_.station.settings.station_label);
+  if (!archive_history_ || archive_history_->path() != path) {
+    auto source = std::make_unique<ArchiveHistorySource>(path);
+    history_windows_.SetSource(source.get());  // the windows move on before the old one goes
+    archive_history_ = std::move(source);
   }
+  std::vector<int> fields;
+  for (const HistoryValueInfo& value : archive_history_->Values()) fields.push_back(value.field);
   session_->window->SetHistoryFields(fields);
 }
 
@@ -107,6 +106,7 @@ void StationWindow::Start() {
   BuildSession();
   session_->window->show();
   session_->station.Form_Load();
+  FollowArchive();
   session_->tick.start();
 }
 
@@ -121,6 +121,7 @@ void StationWindow::Restart() {
   session_->window->setGeometry(geometry);  // the new window takes the old one's place
   session_->window->show();
   session_->station.Form_Load();
+  FollowArchive();
   session_->tick.start();
   Q_EMIT Restarted();
 }

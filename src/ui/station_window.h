@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "clock/time_sync.h"
-#include "history/history_source.h"
+#include "history/archive_history_source.h"
 #include "link/setup_dialog.h"
 #include "link/station.h"
 #include "platform/clock_setter.h"
@@ -71,9 +71,7 @@ class StationWindow final : public QObject,
   SetupDialog* setup_dialog() const { return setup_dialog_; }
   bool ended() const { return ended_; }
 
-  /// Where the history windows read recorded values; null: no field offers its
-  /// history. It must outlive its use here.
-  void SetHistorySource(const HistorySource* source);
+  /// The history windows, reading the archive of the station label in force.
   HistoryWindows& history_windows() { return history_windows_; }
 
  Q_SIGNALS:
@@ -107,8 +105,9 @@ class StationWindow final : public QObject,
 
   /// Shutdown of the running window, once.
   void Shutdown();
-  /// Tells the main window which fields offer their history.
-  void OfferHistory();
+  /// Points the history windows at the archive of the station label in force and
+  /// tells the main window which fields offer their history.
+  void FollowArchive();
 
   ProgramState& program_;
   ClockSetter& setter_;
@@ -117,6 +116,8 @@ class StationWindow final : public QObject,
   QPointer<SetupDialog> setup_dialog_;
   QPointer<QMessageBox> log_problem_box_;
   QPointer<QMessageBox> log_recovered_box_;
+  // Declared before the windows that read it, so it goes after them.
+  std::unique_ptr<ArchiveHistorySource> archive_history_;
   HistoryWindows history_windows_;
   // After the main window closed: looks for the last other window to close.
   QTimer last_window_check_;
