@@ -214,6 +214,7 @@ HistoryWindow::HistoryWindow(const HistorySource& source, const Clock& clock,
   range_box_->setObjectName(QStringLiteral("HistoryRange"));
   range_box_->addItems(
       {QStringLiteral("This run"), QStringLiteral("Last 24 hours"), QStringLiteral("All")});
+  range_box_->setCurrentIndex(static_cast<int>(range_));
   connect(range_box_, &QComboBox::activated, this,
           [this](int index) { SetRange(static_cast<HistoryRange>(index)); });
   auto* reset = new QPushButton(QStringLiteral("Reset view"), this);

@@ -135,7 +135,7 @@ class HistoryWindow final : public QWidget {
   int next_colour_ = 0;
   int drawn_columns_ = 0;
 
-  HistoryRange range_ = HistoryRange::kThisRun;
+  HistoryRange range_ = HistoryRange::kLast24Hours;
   TimeSpan span_;
   bool following_ = true;
 };
