@@ -31,7 +31,7 @@ inline constexpr Rgb kHistoryLineColours[] = {
     {86, 180, 233}, {230, 159, 0}, {0, 0, 0},     {128, 128, 128},
 };
 /// Reference lines of the battery's powersafe and emergency thresholds.
-inline constexpr Rgb kPowersafeLine{230, 159, 0};
+inline constexpr Rgb kPowersafeLine{128, 64, 160};
 inline constexpr Rgb kEmergencyLine{200, 0, 0};
 
 /// The monitor colour of a text role.

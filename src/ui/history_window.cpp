@@ -37,7 +37,7 @@ constexpr int kRefreshMs = 1000;
 // (the pause between records within a pass), are not joined: passes stay apart.
 constexpr int kGapColumns = 8;
 constexpr std::int64_t kGapMs = 5 * 60 * kMillisPerSecond;
-constexpr int kPixelsPerTick = 110;
+constexpr int kPixelsPerTick = 90;
 constexpr double kWheelZoom = 0.8;  // per notch towards the user: zoom in
 constexpr double kKeyPan = 0.1;
 constexpr double kValuePadding = 0.05;
@@ -561,8 +561,8 @@ void HistoryWindow::DrawThresholds() {
     line->replace({QPointF(static_cast<double>(span_.from_ms), *value),
                    QPointF(static_cast<double>(span_.to_ms), *value)});
   };
-  draw(powersafe_line_, powersafe_level_, "Powersafe threshold", kPowersafeLine);
-  draw(emergency_line_, emergency_level_, "Emergency threshold", kEmergencyLine);
+  draw(powersafe_line_, powersafe_level_, "Powersafe", kPowersafeLine);
+  draw(emergency_line_, emergency_level_, "Emergency", kEmergencyLine);
 }
 
 std::optional<double> HistoryWindow::ThresholdLevel(int field) const {
