@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   qt6-base-dev qt6-serialport-dev libgl-dev qt6-charts-dev libqt6opengl6-dev
   xvfb xauth socat
+  libsqlite3-dev sqlite3 influxdb
 )
 
 missing=()
