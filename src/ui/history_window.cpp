@@ -266,7 +266,7 @@ HistoryWindow::HistoryWindow(const HistorySource& source, const Clock& clock,
   middle->addWidget(view_, 1);
 
   auto* hint = new QLabel(
-      QStringLiteral("Wheel or +/−: zoom · drag: zoom to a box · Shift+drag, middle button or "
+      QStringLiteral("Wheel or +/-: zoom · drag: zoom to a box · Shift+drag, middle button or "
                      "arrow keys: pan · Home: reset · times in UTC"),
       this);
   hint->setObjectName(QStringLiteral("HistoryHint"));
