@@ -9,8 +9,10 @@ bool ArchiveHistorySource::EnsureOpen() const { return reader_.IsOpen() || reade
 std::vector<HistoryValueInfo> ArchiveHistorySource::Values() const {
   std::vector<HistoryValueInfo> values;
   for (int field = 0; field < kDisplayFieldCount; ++field) {
+    // Hidden fields hold bytes that merely share a caption with a box.
+    if (DisplayFieldTable()[static_cast<std::size_t>(field)].group == FieldGroup::kHidden) continue;
     const ArchiveColumn* column = NumericColumnOfField(field);
-    if (column == nullptr || ColumnCaption(*column).empty()) continue;
+    if (column == nullptr) continue;
     values.push_back(
         {field, std::string(ColumnCaption(*column)), std::string(ColumnUnit(*column))});
   }

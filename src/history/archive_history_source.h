@@ -17,7 +17,7 @@ class ArchiveHistorySource final : public HistorySource {
 
   const std::string& path() const { return path_; }
 
-  /// Every display field with a caption and a numeric archive column.
+  /// Every field the main window shows that has a numeric archive column.
   std::vector<HistoryValueInfo> Values() const override;
   void ReadSeries(int field, TimeSpan span, std::vector<HistoryPoint>& out) const override;
   std::optional<HistoryPoint> Latest(int field) const override;
