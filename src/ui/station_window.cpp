@@ -93,8 +93,11 @@ void StationWindow::BuildSession() {
 }
 
 void StationWindow::FollowArchive() {
-  const std::string path =
-      ArchiveFileName(config_.paths.log_directory, program_.station.settings.station_label);
+  // The file the station writes, wherever start-up put it.
+  std::string path = session_->station.archive().path();
+  if (path.empty()) {
+    path = ArchiveFileName(config_.paths.log_directory, program_.station.settings.station_label);
+  }
   if (!archive_history_ || archive_history_->path() != path) {
     auto source = std::make_unique<ArchiveHistorySource>(path);
     history_windows_.SetSource(source.get());  // the windows move on before the old one goes

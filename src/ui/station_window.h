@@ -105,7 +105,7 @@ class StationWindow final : public QObject,
 
   /// Shutdown of the running window, once.
   void Shutdown();
-  /// Points the history windows at the archive of the station label in force and
+  /// Points the history windows at the archive the station writes and
   /// tells the main window which fields offer their history.
   void FollowArchive();
 
