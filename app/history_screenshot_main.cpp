@@ -20,7 +20,7 @@
 namespace {
 
 constexpr std::int64_t kFirstPassMs = 1245506709000;  // 2009-06-20 14:05:09 UTC
-constexpr std::int64_t kOrbitMs = 100 * 60 * 1000;     // a pass every 100 minutes
+constexpr std::int64_t kOrbitMs = 100 * 60 * 1000;    // a pass every 100 minutes
 constexpr int kPasses = 4;
 constexpr int kFramesPerPass = 600;
 
@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
   const int height = argc >= 5 ? std::atoi(argv[4]) : 620;
 
   QTemporaryDir dir;
-  const std::string path = QDir(dir.path()).filePath(QStringLiteral("Lab_archive.sqlite")).toStdString();
+  const std::string path =
+      QDir(dir.path()).filePath(QStringLiteral("Lab_archive.sqlite")).toStdString();
   PassClock clock;
   if (!dir.isValid() || !WritePasses(path, clock)) {
     std::fprintf(stderr, "cannot write the archive in %s\n", qPrintable(dir.path()));
@@ -93,7 +94,8 @@ int main(int argc, char** argv) {
   zevrin::HistoryWindow window(source, clock, kFirstPassMs);
   window.resize(width, height);
   window.show();
-  for (const int field : {18, 19, 29}) window.AddValue(field);  // battery volts, current, temperature
+  for (const int field : {18, 19, 29})
+    window.AddValue(field);  // battery volts, current, temperature
   window.SetRange(zevrin::HistoryRange::kAll);
   QApplication::processEvents();
   if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
