@@ -1,13 +1,19 @@
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDrag>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QToolButton>
@@ -18,6 +24,7 @@
 
 #include "ui/about_window.h"
 #include "ui/colours.h"
+#include "ui/history_window.h"
 #include "ui/pictures.h"
 #include "ui/text_fit.h"
 
@@ -466,6 +473,68 @@ bool MainWindow::event(QEvent* event) {
   // window has none to show.
   if (event->type() == QEvent::StatusTip) return true;
   return QMainWindow::event(event);
+}
+
+void MainWindow::SetHistoryFields(std::span<const int> fields) {
+  history_fields_.reset();
+  for (const int field : fields) {
+    if (field < 0 || field >= kDisplayFieldCount) continue;
+    QLineEdit* edit = fields_[static_cast<std::size_t>(field)];
+    if (edit == nullptr) continue;  // hidden fields cannot be clicked
+    history_fields_.set(static_cast<std::size_t>(field));
+    edit->installEventFilter(this);
+    edit->setToolTip(QStringLiteral("Double-click or drag to a history window for the trend"));
+  }
+}
+
+// Double-click, context menu and dragging on the fields that offer their history.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  int field = -1;
+  for (int index = 0; index < kDisplayFieldCount; ++index) {
+    if (fields_[static_cast<std::size_t>(index)] == watched &&
+        history_fields_.test(static_cast<std::size_t>(index))) {
+      field = index;
+    }
+  }
+  if (field < 0) return QMainWindow::eventFilter(watched, event);
+  QLineEdit* edit = fields_[static_cast<std::size_t>(field)];
+  switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+      emit HistoryRequested(field);
+      return true;
+    case QEvent::ContextMenu: {
+      QMenu* menu = edit->createStandardContextMenu();
+      menu->setAttribute(Qt::WA_DeleteOnClose);
+      menu->addSeparator();
+      QAction* history = menu->addAction(QStringLiteral("History..."));
+      history->setObjectName(QStringLiteral("HistoryAction"));
+      connect(history, &QAction::triggered, this, [this, field] { emit HistoryRequested(field); });
+      menu->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+      return true;
+    }
+    case QEvent::MouseButtonPress:
+      drag_start_ = static_cast<QMouseEvent*>(event)->position().toPoint();
+      break;
+    case QEvent::MouseMove: {
+      const auto* move = static_cast<QMouseEvent*>(event);
+      if (!(move->buttons() & Qt::LeftButton) ||
+          (move->position().toPoint() - drag_start_).manhattanLength() <
+              QApplication::startDragDistance()) {
+        break;
+      }
+      // The field's number for a history window, its text for anything else.
+      auto* data = new QMimeData;
+      data->setData(QLatin1String(kDisplayFieldMimeType), QByteArray::number(field));
+      data->setText(edit->text());
+      auto* drag = new QDrag(edit);
+      drag->setMimeData(data);
+      drag->exec(Qt::CopyAction);
+      return true;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

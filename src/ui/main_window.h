@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <span>
 
@@ -116,6 +117,11 @@ class MainWindow final : public QMainWindow,
   void SetHexdumpChecked(bool checked);
   MonitorPane& monitor() { return *monitor_; }
 
+  /// The fields that offer their history: a double-click or the context menu's
+  /// "History..." entry asks for it (HistoryRequested), and dragging one carries its
+  /// number to a history window. No field offers it until this is called.
+  void SetHistoryFields(std::span<const int> fields);
+
   /// "&Clear": empties the monitor, zeroes the byte and frame counters and
   /// empties the receive-counter label; frame assembly goes on untouched.
   void ClearMonitor();
@@ -129,10 +135,13 @@ class MainWindow final : public QMainWindow,
   /// A key typed in Text2, with its character code, before the line handles it.
   void TerminalKeyPressed(int code);
   void Closing();  // the window is being closed
+  /// The trend of a display field was asked for.
+  void HistoryRequested(int field);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // DisplayFieldsObserver: mirror the store.
@@ -170,6 +179,8 @@ class MainWindow final : public QMainWindow,
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
   QString log_folder_;
+  std::bitset<kDisplayFieldCount> history_fields_;
+  QPoint drag_start_;
 };
 
 }  // namespace zevrin

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <utility>
 
+#include "archive/archive_writer.h"
 #include "clock/time_client.h"
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
@@ -49,7 +50,14 @@ struct StationWindow::Session {
 
 StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, StationWindowConfig config,
                              QObject* parent)
-    : QObject(parent), program_(program), setter_(setter), config_(std::move(config)) {
+    : QObject(parent),
+      program_(program),
+      setter_(setter),
+      config_(std::move(config)),
+      history_windows_(program.clock, [&program] {
+        const UtcInstant now = program.clock.Now();
+        return now.seconds * kMillisPerSecond + now.milliseconds;
+      }()) {
   log_notice_refresh_.setSingleShot(true);
   log_notice_refresh_.setInterval(kLogNoticeRefreshMs);
   connect(&log_notice_refresh_, &QTimer::timeout, this, &StationWindow::RefreshLogNotices);
@@ -87,9 +95,27 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
+  connect(w, &MainWindow::HistoryRequested, this,
+          [this](int field) { history_windows_.Open(field); });
 
   s->tick.setInterval(kTickMs);
   connect(&s->tick, &QTimer::timeout, w, [station] { station->Timer1_Timer(); });
+}
+
+void StationWindow::FollowArchive() {
+  // The file the station writes, wherever start-up put it.
+  std::string path = session_->station.archive().path();
+  if (path.empty()) {
+    path = ArchiveFileName(config_.paths.log_directory, program_.station.settings.station_label);
+  }
+  if (!archive_history_ || archive_history_->path() != path) {
+    auto source = std::make_unique<ArchiveHistorySource>(path);
+    history_windows_.SetSource(source.get());  // the windows move on before the old one goes
+    archive_history_ = std::move(source);
+  }
+  std::vector<int> fields;
+  for (const HistoryValueInfo& value : archive_history_->Values()) fields.push_back(value.field);
+  session_->window->SetHistoryFields(fields);
 }
 
 void StationWindow::Start() {
@@ -97,6 +123,7 @@ void StationWindow::Start() {
   BuildSession();
   session_->window->show();
   session_->station.Form_Load();
+  FollowArchive();
   session_->tick.start();
 }
 
@@ -114,6 +141,7 @@ void StationWindow::Restart() {
   session_->window->SetStatusText(status.toStdString());
   session_->window->show();
   session_->station.Form_Load();
+  FollowArchive();
   session_->tick.start();
   Q_EMIT Restarted();
 }
@@ -135,6 +163,7 @@ void StationWindow::End() {
   ended_ = true;
   if (setup_dialog_) setup_dialog_->close();
   program_.status_windows.CloseAll();
+  history_windows_.CloseAll();
   if (AboutWindow* about = CurrentAboutWindow()) about->close();
   for (auto& [path, entry] : log_notices_) {
     if (entry.box) entry.box->close();

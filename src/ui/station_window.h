@@ -16,9 +16,11 @@
 #include <string_view>
 
 #include "clock/time_sync.h"
+#include "history/archive_history_source.h"
 #include "link/setup_dialog.h"
 #include "link/station.h"
 #include "platform/clock_setter.h"
+#include "ui/history_window.h"
 #include "ui/main_window.h"
 
 namespace zevrin {
@@ -71,6 +73,9 @@ class StationWindow final : public QObject,
   SetupDialog* setup_dialog() const { return setup_dialog_; }
   bool ended() const { return ended_; }
 
+  /// The history windows, reading the archive of the station label in force.
+  HistoryWindows& history_windows() { return history_windows_; }
+
  Q_SIGNALS:
   /// The program should end now: shutdown has run.
   void Ended();
@@ -101,6 +106,9 @@ class StationWindow final : public QObject,
 
   /// Shutdown of the running window, once.
   void Shutdown();
+  /// Points the history windows at the archive the station writes and
+  /// tells the main window which fields offer their history.
+  void FollowArchive();
 
   ProgramState& program_;
   ClockSetter& setter_;
@@ -118,6 +126,9 @@ class StationWindow final : public QObject,
   // takes the latest text a few times a second.
   QTimer log_notice_refresh_;
   static constexpr int kLogNoticeRefreshMs = 250;
+  // Declared before the windows that read it, so it goes after them.
+  std::unique_ptr<ArchiveHistorySource> archive_history_;
+  HistoryWindows history_windows_;
   // After the main window closed: looks for the last other window to close.
   QTimer last_window_check_;
   static constexpr int kLastWindowCheckMs = 200;
