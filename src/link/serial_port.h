@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "link/link.h"
+
 namespace zevrin {
 
 /// A serial port to the TNC. Settings take effect at the next Open().
-class SerialPort {
+class SerialPort : public Link {
  public:
-  virtual ~SerialPort() = default;
-
   /// Port number, 1 for the first port.
   virtual void SetPortNumber(std::int16_t port) = 0;
   virtual std::int16_t PortNumber() const = 0;
@@ -27,14 +27,6 @@ class SerialPort {
 
   /// Opening a port that does not exist or is in use leaves it closed.
   virtual void Open() = 0;
-  virtual void Close() = 0;
-  virtual bool IsOpen() const = 0;
-
-  /// All bytes waiting, in the order they arrived; possibly none.
-  virtual std::vector<std::uint8_t> ReadAll() = 0;
-
-  /// Queues one byte for sending. Callers check IsOpen() first.
-  virtual void WriteByte(std::uint8_t byte) = 0;
 };
 
 }  // namespace zevrin

@@ -103,13 +103,19 @@ void Station::Form_Load() {
   view_.SetWindowTitle(WindowTitle(settings.station_label));
   sync_.BeginClockSync(settings.time_server_host);
 
-  if (read == SettingsReadResult::kMissing) {
-    receive_path_.OpenPort(port_, kDefaultPortNumber, std::string(kDefaultLineSettings));
+  using_tcp_ = read != SettingsReadResult::kMissing && IsTcpSettingsLine(settings.settings_line);
+  if (using_tcp_) {
+    StartTcp(settings.settings_line);
   } else {
-    receive_path_.OpenPort(port_, SettingsPortNumber(settings.settings_line),
-                           SettingsLineSettings(settings.settings_line));
+    if (read == SettingsReadResult::kMissing) {
+      receive_path_.OpenPort(port_, kDefaultPortNumber, std::string(kDefaultLineSettings));
+    } else {
+      receive_path_.OpenPort(port_, SettingsPortNumber(settings.settings_line),
+                             SettingsLineSettings(settings.settings_line));
+    }
+    view_.SetPortLabel(PortLabelText(port_.PortNumber(), port_.Settings()));
   }
-  view_.SetPortLabel(PortLabelText(port_.PortNumber(), port_.Settings()));
+  view_.EnableTncControls(!using_tcp_, using_tcp_ ? kTncControlsOffOverTcp : "");
 
   program_.receive.LastFrameTime = clock_.Now().seconds;
 
@@ -129,11 +135,34 @@ void Station::Form_Unload() {
   receive_path_.SetRawLog(nullptr);
   program_.analysis.SetDumpLog(nullptr);
   for (const std::string& failure : logs_.CloseAll()) view_.SetStatusText(failure);
-  if (port_.IsOpen()) port_.Close();
+  if (using_tcp_) {
+    if (tcp_ != nullptr) tcp_->Close();  // also ends the attempts to connect
+  } else if (port_.IsOpen()) {
+    port_.Close();
+  }
+}
+
+void Station::StartTcp(std::string_view settings_line) {
+  receive_path_.AbandonFrame();
+  tcp_address_ = TcpSettingsAddress(settings_line);
+  if (!tcp_address_) {
+    view_.SetPortLabel("TCP address invalid");
+    std::string text = "Line 1 of the settings file is no KISS over TCP address (tcp:HOST:PORT): ";
+    text += settings_line;
+    view_.SetStatusText(text);
+    return;
+  }
+  view_.SetPortLabel(TcpPortLabelText(*tcp_address_, false));
+  if (tcp_ != nullptr) tcp_->Connect(*tcp_address_);
+}
+
+Link& Station::link() {
+  if (using_tcp_ && tcp_ != nullptr) return *tcp_;
+  return port_;
 }
 
 void Station::Timer1_Timer() {
-  view_.ShowPortOpen(port_.IsOpen());
+  view_.ShowPortOpen(link().IsOpen());
   const std::int64_t now = clock_.Now().seconds;
   view_.SetClockText(ClockText(now));
   if (const std::optional<std::string> text =
@@ -159,6 +188,7 @@ void Station::SetHexdump(bool checked) {
 }
 
 void Station::Command4_Click() {
+  if (using_tcp_) return;  // a software TNC takes no commands; the button is disabled
   if (port_.IsOpen()) {
     for (const std::uint8_t byte : kKissModeCommand) port_.WriteByte(byte);
   }
@@ -169,16 +199,29 @@ void Station::Text2_KeyPress(int key) {
   if (key == kEscapeKey) view_.SetTerminalText("[ESC]");
   if (key == kEnterKey) view_.SetTerminalText("");
   // Only codes of the 8-bit character set can go out as one byte.
-  if (key >= 0 && key <= 255 && port_.IsOpen()) port_.WriteByte(static_cast<std::uint8_t>(key));
+  if (key >= 0 && key <= 255 && !using_tcp_ && port_.IsOpen()) {
+    port_.WriteByte(static_cast<std::uint8_t>(key));
+  }
 }
 
-void Station::OnComm(std::int16_t code) { receive_path_.OnComm(code, port_); }
+void Station::OnComm(std::int16_t code) { receive_path_.OnComm(code, link()); }
 
 void Station::PortLost(std::string_view reason) {
   std::string text = "COM" + std::to_string(port_.PortNumber()) + " lost (";
   text += reason;
   text += "): port closed";
   view_.SetStatusText(text);
+}
+
+void Station::TcpConnected() {
+  receive_path_.AbandonFrame();
+  if (tcp_address_) view_.SetPortLabel(TcpPortLabelText(*tcp_address_, true));
+}
+
+void Station::TcpDisconnected(std::string_view message) {
+  receive_path_.AbandonFrame();
+  if (tcp_address_) view_.SetPortLabel(TcpPortLabelText(*tcp_address_, false));
+  if (!message.empty()) view_.SetStatusText(message);
 }
 
 SetupValues Station::CurrentSetup() const {
@@ -188,6 +231,7 @@ SetupValues Station::CurrentSetup() const {
   values.time_server_host = program_.settings.time_server_host;
   values.station_label = program_.settings.station_label;
   values.settings_file = paths_.settings_file;
+  if (using_tcp_) values.tcp = tcp_address_;
   return values;
 }
 

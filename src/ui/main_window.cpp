@@ -384,6 +384,13 @@ void MainWindow::SetHexdumpChecked(bool checked) {
   hexdump_action_->setChecked(checked);
 }
 
+void MainWindow::SetTncControlsEnabled(bool enabled, const QString& why) {
+  for (QWidget* control : {static_cast<QWidget*>(tnc_button_), static_cast<QWidget*>(terminal_)}) {
+    control->setEnabled(enabled);
+    control->setToolTip(enabled ? QString() : why);
+  }
+}
+
 void MainWindow::ShowPortOpen(bool open) {
   port_open_picture_->setVisible(open);
   port_closed_picture_->setVisible(!open);

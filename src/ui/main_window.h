@@ -102,6 +102,9 @@ class MainWindow final : public QMainWindow,
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   void ShowPortOpen(bool open);
   void SetTerminalText(const QString& text) { terminal_->setText(text); }
+  /// Enables or disables the KISS-mode button and the terminal line; `why` is
+  /// their tooltip while disabled.
+  void SetTncControlsEnabled(bool enabled, const QString& why);
 
   bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
   /// Sets the hexdump check mark without reporting it as a toggle.

@@ -8,6 +8,7 @@
 #include "clock/time_client.h"
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
+#include "link/tcp_link_qt.h"
 #include "ui/about_window.h"
 
 namespace zevrin {
@@ -22,9 +23,9 @@ QString FromUtf8(std::string_view text) {
 
 }  // namespace
 
-// One main window with its port, station, clock client and tick. Members are
-// destroyed in reverse order: the station detaches its logs from the window's
-// receive path before the window goes.
+// One main window with its links (serial port and TCP), station, clock client and
+// tick. Members are destroyed in reverse order: the station detaches its logs from
+// the window's receive path before the window goes.
 struct StationWindow::Session {
   Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
           const StationWindowConfig& config)
@@ -32,10 +33,13 @@ struct StationWindow::Session {
         port(config.port_directory),
         client(owner, setter, config.time_port),
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
-                config.paths) {}
+                config.paths) {
+    station.SetTcpLink(&tcp);
+  }
 
   std::unique_ptr<MainWindow> window;
   QtSerialPort port;
+  QtTcpLink tcp;
   TimeClient client;
   Station station;
   QTimer tick;
@@ -49,6 +53,7 @@ StationWindow::~StationWindow() { session_.reset(); }
 
 MainWindow* StationWindow::window() const { return session_ ? session_->window.get() : nullptr; }
 QtSerialPort* StationWindow::port() const { return session_ ? &session_->port : nullptr; }
+QtTcpLink* StationWindow::tcp_link() const { return session_ ? &session_->tcp : nullptr; }
 
 void StationWindow::BuildSession() {
   session_ = std::make_unique<Session>(*this, program_, setter_, config_);
@@ -60,6 +65,11 @@ void StationWindow::BuildSession() {
           [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
   connect(&s->port, &QtSerialPort::PortLost, w,
           [station](const QString& reason) { station->PortLost(reason.toStdString()); });
+  connect(&s->tcp, &QtTcpLink::CommEvent, w,
+          [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
+  connect(&s->tcp, &QtTcpLink::Connected, w, [station] { station->TcpConnected(); });
+  connect(&s->tcp, &QtTcpLink::Disconnected, w,
+          [station](const QString& message) { station->TcpDisconnected(message.toStdString()); });
 
   connect(w, &MainWindow::Cleared, w, [station] { station->MnuClear_Click(); });
   // The window has moved its own mark already; the station's option decides it.
@@ -219,6 +229,10 @@ void StationWindow::OpenSetupDialog() {
   connect(setup_dialog_, &SetupDialog::RestartRequested, this, &StationWindow::Restart,
           Qt::QueuedConnection);
   setup_dialog_->show();
+}
+
+void StationWindow::EnableTncControls(bool enabled, std::string_view why) {
+  if (session_) session_->window->SetTncControlsEnabled(enabled, FromUtf8(why));
 }
 
 void StationWindow::BeginClockSync(std::string_view host) {

@@ -43,6 +43,10 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   void SetTerminalText(std::string_view t) override { Add("terminal", t); }
   void ClearMonitor() override { Add("clear-monitor", ""); }
   void OpenSetupDialog() override { Add("setup-dialog", ""); }
+  void EnableTncControls(bool enabled, std::string_view why) override {
+    tnc_controls = enabled;
+    tnc_why = why;
+  }
   void BeginClockSync(std::string_view host) override { Add("sync", host); }
   void Add(const char* what, std::string_view text) {
     events.push_back(std::string(what) + ":" + std::string(text));
@@ -50,6 +54,8 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   std::vector<std::string> events;
   std::string last_packet, clock;
   bool port_open = false;
+  bool tnc_controls = false;
+  std::string tnc_why;
 };
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});

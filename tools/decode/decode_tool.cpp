@@ -90,6 +90,8 @@ DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const C
 
 void DecodeTool::Feed(std::span<const std::uint8_t> bytes) { receive_.Receive(bytes); }
 
+void DecodeTool::Flush() { std::fflush(out_); }
+
 void DecodeTool::AppendMonitorText(std::string_view text, ColourRole) {
   // The monitor ends its lines in a lone CR; a terminal wants LF.
   line_.assign(text);

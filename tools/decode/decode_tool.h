@@ -35,6 +35,13 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   /// Feeds the next chunk of the stream.
   void Feed(std::span<const std::uint8_t> bytes);
 
+  /// Writes out what is buffered for the output.
+  void Flush();
+  /// Appends every complete frame to `log` before it is decoded; null for none.
+  void SetRawLog(RawLog* log) { receive_.SetRawLog(log); }
+  /// The stream broke off (a connection ended): a frame begun before is dropped.
+  void AbandonFrame() { receive_.AbandonFrame(); }
+
   /// Number of frames handed over so far.
   std::uint64_t frames() const { return frames_; }
 

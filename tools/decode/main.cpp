@@ -10,15 +10,17 @@
 #include <vector>
 
 #include "decode/decode_tool.h"
+#include "decode/live_input.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zevrinkiss-decode [--format monitor|json|csv] [--raw-view] [FILE...]\n"
+    "usage: zevrinkiss-decode [--format monitor|json|csv] [--raw-view] [--raw-log FILE]\n"
+    "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
-    "standard input when no file or \"-\" is given, and prints each frame as it\n"
-    "completes.\n"
+    "standard input when no file or \"-\" is given, or from a live TNC, and prints\n"
+    "each frame as it completes.\n"
     "\n"
     "  --format monitor  each frame as the frame monitor shows it (default)\n"
     "  --format json     one JSON object per frame, with the values it decoded\n"
@@ -49,6 +51,7 @@ bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zevrin::LiveInput live;
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
   bool only_files = false;
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
       only_files = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(zevrin::LiveInput::kUsage, stdout);
       return 0;
     } else if (arg == "--raw-view") {
       options.raw_view = true;
@@ -80,11 +84,14 @@ int main(int argc, char** argv) {
       } else {
         return Fail("unknown format '" + value + "' (use monitor, json or csv)");
       }
+    } else if (live.TakeOption(argc, argv, i)) {
+      if (!live.error().empty()) return Fail(live.error());
     } else {
       return Fail("unknown option '" + arg + "' (see --help)");
     }
   }
-  if (files.empty()) files.push_back("-");
+  if (live.live() && !files.empty()) return Fail("a live input reads no files");
+  if (files.empty() && !live.live()) files.push_back("-");
 
   // Open every file first, so a typo in the last name fails before any output.
   std::vector<int> fds;
@@ -100,6 +107,11 @@ int main(int argc, char** argv) {
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(options, stdout, clock);
+  if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
+  if (live.live()) {
+    const int status = live.Run(tool);
+    return std::fflush(stdout) == 0 ? status : 1;
+  }
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
     const bool ok = Pump(fds[i], tool, error);
