@@ -52,7 +52,7 @@ void KissTcpClient::Fail(const std::string& reason) {
   addresses_.reset();
   next_address_ = nullptr;
   events_.StreamBroken();
-  if (const std::optional<std::string> message = schedule_.Failed(reason)) {
+  if (const std::optional<std::string> message = schedule_.Failed(reason, NowMs())) {
     events_.LinkMessage(*message);
   }
 }
@@ -135,11 +135,16 @@ long KissTcpClient::Read(std::span<std::uint8_t> buffer, int stop_fd) {
       addresses_.reset();
       next_address_ = nullptr;
       EnableKeepAlive(fd_);
-      events_.LinkMessage(schedule_.Connected());
+      schedule_.Connected(now);
       continue;
     }
 
-    const Wait wait = WaitFor(fd_, POLLIN, stop_fd, -1);
+    // Connected: told once the connection has lasted, so a server that drops every
+    // connection at once is not reported as connected each time.
+    if (const std::optional<std::string> message = schedule_.Confirm(now)) {
+      events_.LinkMessage(*message);
+    }
+    const Wait wait = WaitFor(fd_, POLLIN, stop_fd, schedule_.ConfirmDelayMs(now));
     if (wait == Wait::kStopped) return kStopped;
     if (wait == Wait::kTimeout) continue;
     const ssize_t n = ::read(fd_, buffer.data(), buffer.size());

@@ -127,7 +127,9 @@ std::int64_t ReconnectSchedule::DelayMs(std::int64_t now_ms) const {
                                   kRetryIntervalMs);
 }
 
-std::optional<std::string> ReconnectSchedule::Failed(std::string_view reason) {
+std::optional<std::string> ReconnectSchedule::Failed(std::string_view reason, std::int64_t now_ms) {
+  // A connection that lasted ended the outage before it; a short one did not.
+  if (Lasting(now_ms)) outage_ = false;
   const bool was_connected = std::exchange(connected_, false);
   if (outage_) return std::nullopt;
   outage_ = true;
@@ -140,10 +142,22 @@ std::optional<std::string> ReconnectSchedule::Failed(std::string_view reason) {
   return text;
 }
 
-std::string ReconnectSchedule::Connected() {
+void ReconnectSchedule::Connected(std::int64_t now_ms) {
   connected_ = true;
-  outage_ = false;
-  return name_ + (std::exchange(ever_connected_, true) ? " connected again" : " connected");
+  confirmed_ = false;
+  connected_ms_ = now_ms;
+}
+
+std::optional<std::string> ReconnectSchedule::Confirm(std::int64_t now_ms) {
+  if (confirmed_ || !Lasting(now_ms)) return std::nullopt;
+  confirmed_ = true;
+  // "again" after an outage that was told.
+  return name_ + (std::exchange(outage_, false) ? " connected again" : " connected");
+}
+
+std::int64_t ReconnectSchedule::ConfirmDelayMs(std::int64_t now_ms) const {
+  if (!connected_ || confirmed_) return -1;
+  return std::max<std::int64_t>(0, connected_ms_ + kRetryIntervalMs - now_ms);
 }
 
 }  // namespace zevrin

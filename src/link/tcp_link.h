@@ -52,8 +52,9 @@ bool EnableKeepAlive(int fd);
 /// When to try connecting and what to tell the user. Attempts start at least
 /// kRetryIntervalMs apart, so a server that refuses or drops every connection at
 /// once never makes a busy loop; an attempt that has not connected after that long
-/// is given up. An outage (from the first failure after a connection, or at the
-/// start, until the next connection) is told once, however many attempts it takes.
+/// is given up. An outage lasts from a failure until a connection has stayed up for
+/// kRetryIntervalMs, and is told once however many attempts it takes: a server that
+/// takes each connection and drops it at once gives one message, not one per try.
 class ReconnectSchedule {
  public:
   static constexpr std::int64_t kRetryIntervalMs = 3000;
@@ -64,19 +65,29 @@ class ReconnectSchedule {
   void AttemptStarted(std::int64_t now_ms);
   /// Milliseconds until the next attempt may start; 0 when it may start now.
   std::int64_t DelayMs(std::int64_t now_ms) const;
-  /// The attempt failed, or the connection ended, for `reason`. Returns the message
-  /// when this begins an outage; nullopt while an outage goes on.
-  std::optional<std::string> Failed(std::string_view reason);
-  /// The connection is up; returns the message that says so.
-  std::string Connected();
+  /// The attempt failed, or the connection ended, at `now_ms` for `reason`. Returns
+  /// the message when this begins an outage; nullopt while an outage goes on.
+  std::optional<std::string> Failed(std::string_view reason, std::int64_t now_ms);
+  /// The connection is up at `now_ms`.
+  void Connected(std::int64_t now_ms);
+  /// Once the connection has stayed up for kRetryIntervalMs: the message that says
+  /// it is connected (again), once per connection; nullopt before and after.
+  std::optional<std::string> Confirm(std::int64_t now_ms);
+  /// Milliseconds until Confirm has its message; -1 when it has none to come.
+  std::int64_t ConfirmDelayMs(std::int64_t now_ms) const;
   bool connected() const { return connected_; }
 
  private:
+  bool Lasting(std::int64_t now_ms) const {
+    return connected_ && now_ms - connected_ms_ >= kRetryIntervalMs;
+  }
+
   std::string name_;  // "KISS over TCP localhost:8001"
   std::optional<std::int64_t> last_attempt_ms_;
+  std::int64_t connected_ms_ = 0;
   bool connected_ = false;
+  bool confirmed_ = false;
   bool outage_ = false;
-  bool ever_connected_ = false;
 };
 
 /// A KISS-over-TCP link of the desktop program. It only ever receives: nothing is

@@ -64,7 +64,7 @@ void QtTcpLink::OnConnected() {
   // Qt sets no probe times; the system's default would notice a vanished peer
   // only after two hours.
   EnableKeepAlive(static_cast<int>(socket_.socketDescriptor()));
-  schedule_->Connected();
+  schedule_->Connected(clock_.elapsed());
   Q_EMIT Connected();
 }
 
@@ -74,7 +74,8 @@ void QtTcpLink::Fail(const QString& reason) {
   attempt_timeout_.stop();
   // Bytes that came with the close are still taken, so a frame they complete counts.
   if (socket_.bytesAvailable() > 0) Q_EMIT CommEvent(2);
-  const std::optional<std::string> message = schedule_->Failed(reason.toStdString());
+  const std::optional<std::string> message =
+      schedule_->Failed(reason.toStdString(), clock_.elapsed());
   // Closed after the current signal has returned: Qt may still be inside the socket.
   QMetaObject::invokeMethod(
       this,
