@@ -32,7 +32,9 @@ void QtTcpLink::Connect(const TcpAddress& address) {
   Close();
   address_ = address;
   schedule_.emplace(address);
-  Attempt();
+  // From the event loop, so the caller's start-up is never re-entered by a
+  // failure Qt reports at once.
+  retry_.start(0);
 }
 
 void QtTcpLink::Close() {
