@@ -53,9 +53,9 @@ std::vector<std::uint8_t> QtTcpLink::ReadAll() {
 
 void QtTcpLink::Attempt() {
   if (!address_ || !schedule_) return;
+  socket_.abort();  // what is left of the last attempt, before it can count as a failure
   schedule_->AttemptStarted(clock_.elapsed());
   live_ = true;
-  socket_.abort();
   socket_.connectToHost(QString::fromStdString(address_->host), address_->port);
   attempt_timeout_.start(static_cast<int>(ReconnectSchedule::kRetryIntervalMs));
 }

@@ -29,6 +29,13 @@ inline long WholeFramesIn(const std::string& log,
   return prefix == log ? n : -1;
 }
 
+/// The frames one after the other, as the raw log should hold them.
+inline std::string Concat(const std::vector<std::vector<std::uint8_t>>& frames) {
+  std::string all;
+  for (const auto& f : frames) all.append(f.begin(), f.end());
+  return all;
+}
+
 /// Calls `done` every 10 ms until it returns true (true) or `timeout` has passed
 /// (false). `done` is not called again after it returned true.
 template <typename Fn>

@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using sample::Bytes;
+using testing::Concat;
 using ::testing::HasSubstr;
 using testing::KissServer;
 using testing::WaitUntil;
@@ -35,12 +36,6 @@ std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
-}
-
-std::string Concat(const std::vector<Bytes>& frames) {
-  std::string all;
-  for (const Bytes& f : frames) all.append(f.begin(), f.end());
-  return all;
 }
 
 class LiveToolTest : public ::testing::Test {

@@ -18,6 +18,7 @@
 #include "link/tcp_link_qt.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
+#include "support/kiss_server.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
 #include "ui/station_window.h"
@@ -26,6 +27,7 @@ namespace zevrin {
 namespace {
 
 using testing::Bytes;
+using testing::Concat;
 using testing::WaitFor;
 
 struct NoClockSetter final : ClockSetter {
@@ -36,12 +38,6 @@ struct NoClockSetter final : ClockSetter {
 quint16 FreePort() {
   QTcpServer probe;
   return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
-std::string Concat(const std::vector<Bytes>& frames) {
-  std::string all;
-  for (const Bytes& f : frames) all.append(f.begin(), f.end());
-  return all;
 }
 
 class TcpStationTest : public ::testing::Test {
