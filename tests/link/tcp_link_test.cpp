@@ -3,6 +3,10 @@
 #include "link/tcp_link.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <optional>
 
@@ -89,6 +93,25 @@ TEST(ReconnectScheduleTest, AttemptsAndMessages) {
   EXPECT_TRUE(s.connected());
   EXPECT_NE(s.Failed("closed by the server", 40000), std::nullopt);
   EXPECT_FALSE(s.connected());
+}
+
+// A peer that vanished is given up within two minutes of silence.
+TEST(TcpAddressTest, KeepAliveNoticesAVanishedPeerWithinTwoMinutes) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(EnableKeepAlive(fd));
+  auto get = [fd](int level, int name) {
+    int value = 0;
+    socklen_t size = sizeof value;
+    ::getsockopt(fd, level, name, &value, &size);
+    return value;
+  };
+  EXPECT_EQ(get(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_LE(get(IPPROTO_TCP, TCP_KEEPIDLE) +
+                get(IPPROTO_TCP, TCP_KEEPINTVL) * get(IPPROTO_TCP, TCP_KEEPCNT),
+            120);
+  EXPECT_GE(get(IPPROTO_TCP, TCP_KEEPCNT), 3);  // one lost probe is no vanished peer
+  ::close(fd);
 }
 
 }  // namespace

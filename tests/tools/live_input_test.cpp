@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -228,6 +229,12 @@ TEST_F(LiveToolTest, SerialReadsAPseudoTerminalThroughAComLink) {
   ASSERT_TRUE(pty.Write(stream));
   EXPECT_TRUE(WaitUntil([&] { return RawLog().size() >= Concat(frames).size(); }, 20s));
   EXPECT_TRUE(RawLog() == Concat(frames));
+  termios line{};  // as the tool set it
+  const int fd = ::open(pty.slave_path().c_str(), O_RDONLY | O_NOCTTY);
+  ASSERT_EQ(::tcgetattr(fd, &line), 0);
+  ::close(fd);
+  EXPECT_EQ(::cfgetispeed(&line), B115200);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
   pty.CloseMaster();
   int status = -1;
   ASSERT_TRUE(WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10s));
