@@ -51,13 +51,15 @@ bool ParseDecimal(std::string_view text, long long max, long long& value) {
 
 }  // namespace
 
-std::string SerialDevicePath(int port_number, const std::string& directory) {
+std::string SerialDevicePath(int port_number, const std::vector<std::string>& directories) {
   if (port_number < 1) return {};
-  std::string link = directory;
-  if (!link.empty() && link.back() != '/') link += '/';
-  link += "com" + std::to_string(port_number);
-  struct stat st {};
-  if (::lstat(link.c_str(), &st) == 0) return link;
+  for (const std::string& directory : directories) {
+    std::string link = directory;
+    if (!link.empty() && link.back() != '/') link += '/';
+    link += "com" + std::to_string(port_number);
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0) return link;
+  }
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
 
@@ -116,8 +118,8 @@ std::optional<QtLineSettings> ParseQtLineSettings(std::string_view text) {
   return settings;
 }
 
-QtSerialPort::QtSerialPort(std::string directory, QObject* parent)
-    : QObject(parent), directory_(std::move(directory)) {
+QtSerialPort::QtSerialPort(std::vector<std::string> directories, QObject* parent)
+    : QObject(parent), directories_(std::move(directories)) {
   port_.setReadBufferSize(kUnlimitedReadBuffer);
   connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::OnReadyRead);
   connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::OnError);
@@ -135,7 +137,7 @@ void QtSerialPort::Open() {
   losing_ = false;
   ready_read_pending_ = false;
   const std::optional<QtLineSettings> settings = ParseQtLineSettings(settings_);
-  device_ = SerialDevicePath(port_number_, directory_);
+  device_ = SerialDevicePath(port_number_, directories_);
   if (!settings || device_.empty()) return;
   const std::optional<std::string> device = CharacterDevicePath(device_);
   if (!device) return;

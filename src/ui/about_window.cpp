@@ -14,7 +14,8 @@ namespace zevrin {
 namespace {
 
 constexpr int kWidth = 375;
-constexpr int kHeight = 175;
+constexpr int kHeight = 196;
+constexpr int kLogRowY = 172;
 constexpr int kMargin = 8;
 constexpr int kPictureSize = 128;
 constexpr int kTextWidth = kWidth - 3 * kMargin - kPictureSize;
@@ -48,7 +49,7 @@ std::string VersionLine() {
   return line;
 }
 
-AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+AboutWindow::AboutWindow(const QString& log_folder, QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("About"));
   setWindowTitle(QStringLiteral("About"));
   setAttribute(Qt::WA_DeleteOnClose);
@@ -100,12 +101,22 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   picture->setObjectName(QStringLiteral("Picture"));
   picture->setPixmap(SatellitePicture(kPictureSize));
   picture->setGeometry(kWidth - kMargin - kPictureSize, 36, kPictureSize, kPictureSize);
+
+  // Where this run's logs are: long folder names are shortened in the middle, in
+  // full in the tool tip, and the text can be selected for copying.
+  AddLabel(this, "LogFolderLabel", QStringLiteral("Logs:"), kMargin, kLogRowY, 60, 16, regular);
+  QLabel* folder = AddLabel(this, "LogFolder", QString(), kMargin + 62, kLogRowY,
+                            kWidth - 2 * kMargin - 62, 16, regular);
+  folder->setTextFormat(Qt::PlainText);
+  folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  folder->setText(folder->fontMetrics().elidedText(log_folder, Qt::ElideMiddle, folder->width()));
+  folder->setToolTip(log_folder);
 }
 
-AboutWindow* OpenAboutWindow() {
+AboutWindow* OpenAboutWindow(const QString& log_folder) {
   QPointer<AboutWindow>& window = Current();
   if (!window) {
-    window = new AboutWindow();
+    window = new AboutWindow(log_folder);
     window->show();
   } else {
     if (window->isMinimized()) window->showNormal();

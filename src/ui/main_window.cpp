@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,6 +11,7 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <functional>
 #include <utility>
@@ -146,6 +148,14 @@ void MainWindow::BuildMenus() {
   QAction* setup = file->addAction(QStringLiteral("TNC Setup"));
   setup->setObjectName(QStringLiteral("MnuSetup"));
   connect(setup, &QAction::triggered, this, &MainWindow::SetupRequested);
+  QAction* log_folder = file->addAction(QStringLiteral("Open &Log Folder"));
+  log_folder->setObjectName(QStringLiteral("MnuOpenLogFolder"));
+  connect(log_folder, &QAction::triggered, this, [this] {
+    // In the desktop's file manager; without one, the status bar says where it is.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(log_folder_))) {
+      SetStatusText(("cannot open the log folder " + log_folder_).toStdString());
+    }
+  });
   QAction* exit = file->addAction(QStringLiteral("&Exit"));
   exit->setObjectName(QStringLiteral("MnuExit"));
   connect(exit, &QAction::triggered, this, &MainWindow::ExitRequested);
@@ -169,7 +179,7 @@ void MainWindow::BuildMenus() {
   QMenu* info = menuBar()->addMenu(QStringLiteral("&Info"));
   QAction* about = info->addAction(QStringLiteral("&About"));
   about->setObjectName(QStringLiteral("MnuAbout"));
-  connect(about, &QAction::triggered, this, [] { OpenAboutWindow(); });
+  connect(about, &QAction::triggered, this, [this] { OpenAboutWindow(log_folder_); });
 }
 
 QWidget* MainWindow::BuildTopRow() {

@@ -106,6 +106,10 @@ class MainWindow final : public QMainWindow,
   /// their tooltip while disabled.
   void SetTncControlsEnabled(bool enabled, const QString& why);
 
+  /// The folder of this run's logs: shown in the About window, opened by
+  /// "Open Log Folder".
+  void SetLogFolder(const QString& folder) { log_folder_ = folder; }
+
   bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
   /// Sets the hexdump check mark without reporting it as a toggle.
   void SetHexdumpChecked(bool checked);
@@ -160,6 +164,7 @@ class MainWindow final : public QMainWindow,
   QCheckBox* analyze_frame_ = nullptr;
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
+  QString log_folder_;
 };
 
 }  // namespace zevrin

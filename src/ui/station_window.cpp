@@ -1,6 +1,7 @@
 #include "ui/station_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
 #include "link/tcp_link_qt.h"
+#include "platform/places.h"
 #include "ui/about_window.h"
 
 namespace zevrin {
@@ -30,7 +32,7 @@ struct StationWindow::Session {
   Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
           const StationWindowConfig& config)
       : window(std::make_unique<MainWindow>(program)),
-        port(config.port_directory),
+        port(PortDirectories(config.paths.settings_file, config.port_directory)),
         client(owner, setter, config.time_port),
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
                 config.paths) {
@@ -60,6 +62,7 @@ void StationWindow::BuildSession() {
   Session* s = session_.get();
   MainWindow* w = s->window.get();
   Station* station = &s->station;
+  w->SetLogFolder(QDir(QString::fromStdString(config_.paths.log_directory)).absolutePath());
 
   connect(&s->port, &QtSerialPort::CommEvent, w,
           [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });

@@ -27,9 +27,10 @@ class QtTcpLink;
 
 /// Where one program run finds its files, its port devices and its time server.
 struct StationWindowConfig {
-  /// The settings file and the log directory (the program's own directory).
+  /// The settings file and the log directory.
   StationPaths paths;
-  /// Where "comN" entries are looked up: the working directory.
+  /// Where "comN" entries are looked up after the settings file's folder: the
+  /// working directory.
   std::string port_directory = ".";
   /// The time server's TCP port.
   std::uint16_t time_port = kTimePort;
