@@ -51,15 +51,19 @@ void ReceivePath::OpenPort(SerialPort& port, std::int16_t port_number,
   port.SetPortNumber(port_number);
   port.SetSettings(settings);
   port.SetBinaryInput();
-  state_.InFrame = false;
-  state_.Overflow = false;
-  state_.FrameLength = 0;
+  AbandonFrame();
   if (!port.IsOpen()) port.Open();
 }
 
-void ReceivePath::OnComm(std::int16_t code, SerialPort& port) {
+void ReceivePath::AbandonFrame() {
+  state_.InFrame = false;
+  state_.Overflow = false;
+  state_.FrameLength = 0;
+}
+
+void ReceivePath::OnComm(std::int16_t code, Link& link) {
   if (code == kCommEventReceive) {
-    const std::vector<std::uint8_t> bytes = port.ReadAll();
+    const std::vector<std::uint8_t> bytes = link.ReadAll();
     Receive(bytes);
     return;
   }

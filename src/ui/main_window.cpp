@@ -441,7 +441,9 @@ QWidget* MainWindow::BuildSideColumn() {
 
 void MainWindow::SetStatusText(std::string_view text) {
   const QString message = FromUtf8(text);
-  if (status_label_->text() != message) status_label_->setText(message);
+  if (status_label_->text() == message) return;
+  status_label_->setText(message);
+  emit StatusTextChanged(message);
 }
 
 void MainWindow::SetReceiveCounterText(std::string_view text) {
@@ -455,6 +457,13 @@ void MainWindow::AppendMonitorText(std::string_view text, ColourRole role) {
 void MainWindow::SetHexdumpChecked(bool checked) {
   const QSignalBlocker blocker(hexdump_action_);
   hexdump_action_->setChecked(checked);
+}
+
+void MainWindow::SetTncControlsEnabled(bool enabled, const QString& why) {
+  for (QWidget* control : {static_cast<QWidget*>(tnc_button_), static_cast<QWidget*>(terminal_)}) {
+    control->setEnabled(enabled);
+    control->setToolTip(enabled ? QString() : why);
+  }
 }
 
 void MainWindow::ShowPortOpen(bool open) {

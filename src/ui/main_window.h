@@ -107,6 +107,9 @@ class MainWindow final : public QMainWindow,
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   void ShowPortOpen(bool open);
   void SetTerminalText(const QString& text) { terminal_->setText(text); }
+  /// Enables or disables the KISS-mode button and the terminal line; `why` is
+  /// their tooltip while disabled.
+  void SetTncControlsEnabled(bool enabled, const QString& why);
 
   /// The folder of this run's logs: shown in the About window, opened by
   /// "Open Log Folder".
@@ -127,6 +130,8 @@ class MainWindow final : public QMainWindow,
   void ClearMonitor();
 
  signals:
+  /// The status bar shows a new message.
+  void StatusTextChanged(const QString& text);
   void SetupRequested();              // MnuSetup
   void ExitRequested();               // MnuExit
   void Cleared();                     // MnuClear, after the clear

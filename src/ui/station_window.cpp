@@ -10,6 +10,7 @@
 #include "clock/time_client.h"
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
+#include "link/tcp_link_qt.h"
 #include "platform/places.h"
 #include "ui/about_window.h"
 
@@ -25,9 +26,9 @@ QString FromUtf8(std::string_view text) {
 
 }  // namespace
 
-// One main window with its port, station, clock client and tick. Members are
-// destroyed in reverse order: the station detaches its logs from the window's
-// receive path before the window goes.
+// One main window with its links (serial port and TCP), station, clock client and
+// tick. Members are destroyed in reverse order: the station detaches its logs from
+// the window's receive path before the window goes.
 struct StationWindow::Session {
   Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
           const StationWindowConfig& config)
@@ -38,10 +39,12 @@ struct StationWindow::Session {
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
                 config.paths) {
     station.SetRecorder(&recorder);
+    station.SetTcpLink(&tcp);
   }
 
   std::unique_ptr<MainWindow> window;
   QtSerialPort port;
+  QtTcpLink tcp;
   TimeClient client;
   FrameRecorder recorder;  // fills the archive; outlives the station that uses it
   Station station;
@@ -70,6 +73,7 @@ StationWindow::~StationWindow() {
 
 MainWindow* StationWindow::window() const { return session_ ? session_->window.get() : nullptr; }
 QtSerialPort* StationWindow::port() const { return session_ ? &session_->port : nullptr; }
+QtTcpLink* StationWindow::tcp_link() const { return session_ ? &session_->tcp : nullptr; }
 
 void StationWindow::BuildSession() {
   session_ = std::make_unique<Session>(*this, program_, setter_, config_);
@@ -82,6 +86,11 @@ void StationWindow::BuildSession() {
           [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
   connect(&s->port, &QtSerialPort::PortLost, w,
           [station](const QString& reason) { station->PortLost(reason.toStdString()); });
+  connect(&s->tcp, &QtTcpLink::CommEvent, w,
+          [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
+  connect(&s->tcp, &QtTcpLink::Connected, w, [station] { station->TcpConnected(); });
+  connect(&s->tcp, &QtTcpLink::Disconnected, w,
+          [station](const QString& message) { station->TcpDisconnected(message.toStdString()); });
 
   connect(w, &MainWindow::Cleared, w, [station] { station->MnuClear_Click(); });
   // The window has moved its own mark already; the station's option decides it.
@@ -274,6 +283,10 @@ void StationWindow::OpenSetupDialog() {
   connect(setup_dialog_, &SetupDialog::RestartRequested, this, &StationWindow::Restart,
           Qt::QueuedConnection);
   setup_dialog_->show();
+}
+
+void StationWindow::EnableTncControls(bool enabled, std::string_view why) {
+  if (session_) session_->window->SetTncControlsEnabled(enabled, FromUtf8(why));
 }
 
 void StationWindow::BeginClockSync(std::string_view host) {

@@ -26,6 +26,7 @@
 namespace zevrin {
 
 class QtSerialPort;
+class QtTcpLink;
 
 /// Where one program run finds its files, its port devices and its time server.
 struct StationWindowConfig {
@@ -69,6 +70,7 @@ class StationWindow final : public QObject,
   /// The parts of the running set; null before Start().
   MainWindow* window() const;
   QtSerialPort* port() const;
+  QtTcpLink* tcp_link() const;
   /// The open port setup dialog, or null.
   SetupDialog* setup_dialog() const { return setup_dialog_; }
   bool ended() const { return ended_; }
@@ -101,6 +103,7 @@ class StationWindow final : public QObject,
   void SetTerminalText(std::string_view text) override;
   void ClearMonitor() override;
   void OpenSetupDialog() override;
+  void EnableTncControls(bool enabled, std::string_view why) override;
   // ClockSyncStarter.
   void BeginClockSync(std::string_view host) override;
 

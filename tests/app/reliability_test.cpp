@@ -22,6 +22,7 @@
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
+#include "support/kiss_server.h"
 #include "support/program_child.h"
 #include "support/temp_dir.h"
 
@@ -32,24 +33,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using sample::Bytes;
 
-// How many of `frames` the log holds, whole and in order from the first; -1 when it
-// holds anything else, such as a frame cut off or a byte after the last whole frame.
-long WholeFramesIn(const std::string& log, const std::vector<Bytes>& frames) {
-  std::string prefix;
-  long n = 0;
-  for (auto f = frames.begin(); f != frames.end() && prefix.size() < log.size(); ++f, ++n)
-    prefix.append(f->begin(), f->end());
-  return prefix == log ? n : -1;
-}
-
-template <typename Fn>
-bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
-    if (done()) return true;
-  }
-  return false;
-}
+using testing::WaitUntil;
+using testing::WholeFramesIn;
 
 class ReliabilityTest : public ::testing::Test {
  protected:

@@ -36,6 +36,7 @@ struct View final : StationView, ClockSyncStarter {
   void SetTerminalText(std::string_view) override {}
   void ClearMonitor() override {}
   void OpenSetupDialog() override {}
+  void EnableTncControls(bool, std::string_view) override {}
   void BeginClockSync(std::string_view) override {}
   std::vector<std::string> problems;
   std::map<std::string, bool> failing_by_path;

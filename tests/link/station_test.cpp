@@ -46,6 +46,10 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   void SetTerminalText(std::string_view t) override { Add("terminal", t); }
   void ClearMonitor() override { Add("clear-monitor", ""); }
   void OpenSetupDialog() override { Add("setup-dialog", ""); }
+  void EnableTncControls(bool enabled, std::string_view why) override {
+    tnc_controls = enabled;
+    tnc_why = why;
+  }
   void BeginClockSync(std::string_view host) override { Add("sync", host); }
   void Add(const char* what, std::string_view text) {
     events.push_back(std::string(what) + ":" + std::string(text));
@@ -54,6 +58,8 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   std::vector<LogNotice> notices;
   std::string last_packet, clock;
   bool port_open = false;
+  bool tnc_controls = false;
+  std::string tnc_why;
 };
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
@@ -364,6 +370,105 @@ TEST_F(StationTest, LogNoticeCountsMissedFramesAndTellsARealRecoveryOnly) {
   EXPECT_FALSE(view_.notices.back().complete_now);
   EXPECT_EQ(view_.notices.back().missed, 7u);
   EXPECT_EQ(view_.notices.back().last_missed, kTen + 30);
+}
+
+// A KISS-over-TCP link that the test connects, feeds and drops.
+struct FakeTcpLink final : TcpLink {
+  void Connect(const TcpAddress& to) override {
+    address = to;
+    ++connects;
+  }
+  void Close() override { closed = true, up = false; }
+  bool IsOpen() const override { return up; }
+  std::vector<std::uint8_t> ReadAll() override { return std::exchange(waiting, {}); }
+  void WriteByte(std::uint8_t byte) override { written.push_back(byte); }
+  TcpAddress address;
+  int connects = 0;
+  bool up = false, closed = false;
+  Bytes waiting, written;
+};
+
+// A "tcp:" line connects the TCP link instead of the serial port; its bytes take the
+// receive path, a frame cut by a drop is never logged nor joined to the next
+// connection's bytes, and nothing is ever sent.
+TEST_F(StationTest, TcpLineReceivesOverTheTcpLinkAndDropsTheFrameCutByALoss) {
+  WriteSettings("tcp:localhost:8001\r\n127.0.0.1\r\nLab\r\n");
+  FakeTcpLink tcp;
+  auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
+  station->SetTcpLink(&tcp);
+  station->Form_Load();
+  EXPECT_EQ(port_.opens, 0);
+  EXPECT_EQ(tcp.connects, 1);
+  EXPECT_EQ(tcp.address, (TcpAddress{"localhost", 8001}));
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
+  EXPECT_FALSE(view_.tnc_controls);
+  EXPECT_THAT(view_.tnc_why, HasSubstr("TCP"));
+  station->Timer1_Timer();
+  EXPECT_FALSE(view_.port_open);
+
+  tcp.up = true;
+  station->TcpConnected();
+  station->Timer1_Timer();
+  EXPECT_TRUE(view_.port_open);
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 connected");
+  tcp.waiting = {0xC0, 0x00, 0x41, 0xC0, 0x00, 0x42, 0x43};  // the second frame is cut off
+  station->OnComm(2);
+  tcp.up = false;
+  station->TcpDisconnected("KISS over TCP localhost:8001 lost (closed by the server)");
+  EXPECT_THAT(view_.events, ::testing::Contains("status:KISS over TCP localhost:8001 lost (closed "
+                                                "by the server)"));
+  station->TcpDisconnected("");  // further failed attempts are not told
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
+  tcp.up = true;
+  station->TcpConnected();
+  tcp.waiting = {0x44, 0xC0, 0x00, 0x45, 0xC0};  // the new stream begins inside a frame
+  station->OnComm(2);
+
+  station->Command4_Click();
+  for (const int key : {75, 13, 27}) station->Text2_KeyPress(key);
+  EXPECT_THAT(tcp.written, IsEmpty());
+  EXPECT_THAT(port_.written, IsEmpty());
+  EXPECT_EQ(station->CurrentSetup().tcp, (TcpAddress{"localhost", 8001}));
+  station->Form_Unload();
+  EXPECT_TRUE(tcp.closed);
+  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x41\xC0\xC0\x00\x45\xC0", 8));
+}
+
+// Each form of line 1 picks its link; a malformed "tcp:" line connects nowhere and
+// says why, and a serial line works as before.
+TEST_F(StationTest, LineOnePicksTheLink) {
+  struct Case {
+    const char* line;
+    std::optional<TcpAddress> address;
+    const char* label;
+  };
+  const Case cases[] = {
+      {"tcp:[::1]:8100", TcpAddress{"::1", 8100}, "TCP [::1]:8100 not connected"},
+      {"TCP:192.0.2.7:8001", TcpAddress{"192.0.2.7", 8001}, "TCP 192.0.2.7:8001 not connected"},
+      {"tcp:localhost", std::nullopt, "TCP address invalid"},
+      {"02,4800,e,7,2", std::nullopt, "COM2 4800,E,7,2 initialized "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    WriteSettings(std::string(c.line) + "\r\n127.0.0.1\r\nLab\r\n");
+    FakeTcpLink tcp;
+    view_.events.clear();
+    auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
+    station->SetTcpLink(&tcp);
+    station->Form_Load();
+    EXPECT_THAT(view_.events, ::testing::Contains(std::string("port-label:") + c.label));
+    EXPECT_EQ(tcp.connects, c.address ? 1 : 0);
+    if (c.address) {
+      EXPECT_EQ(tcp.address, *c.address);
+    }
+    const bool serial = c.line[0] == '0';
+    EXPECT_EQ(view_.tnc_controls, serial);
+    EXPECT_EQ(port_.IsOpen(), serial);
+    if (!serial && !c.address) {
+      EXPECT_THAT(view_.events, ::testing::Contains(HasSubstr("no KISS over TCP address")));
+    }
+    station->Form_Unload();
+  }
 }
 
 }  // namespace

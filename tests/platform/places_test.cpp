@@ -182,6 +182,7 @@ class SettingsPlaceTest : public ::testing::Test {
     void SetTerminalText(std::string_view) override {}
     void ClearMonitor() override {}
     void OpenSetupDialog() override { ++dialogs; }
+    void EnableTncControls(bool, std::string_view) override {}
     void BeginClockSync(std::string_view) override {}
     std::string port_label;
     int dialogs = 0;

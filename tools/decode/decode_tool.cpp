@@ -78,6 +78,8 @@ void DecodeTool::Feed(std::span<const std::uint8_t> bytes) {
   if (sink_ != nullptr) sink_->Flush();
 }
 
+void DecodeTool::Flush() { std::fflush(out_); }
+
 void DecodeTool::AppendMonitorText(std::string_view text, ColourRole) {
   // The monitor ends its lines in a lone CR; a terminal wants LF.
   line_.assign(text);

@@ -36,6 +36,12 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   /// Told about every frame after its decoding (reception time from the tool's
   /// clock, no station or link), and flushed after every fed chunk; null for none.
   void SetFrameSink(FrameSink* sink) { sink_ = sink; }
+  /// Writes out what is buffered for the output.
+  void Flush();
+  /// Appends every complete frame to `log` before it is decoded; null for none.
+  void SetRawLog(RawLog* log) { receive_.SetRawLog(log); }
+  /// The stream broke off (a connection ended): a frame begun before is dropped.
+  void AbandonFrame() { receive_.AbandonFrame(); }
 
   /// Number of frames handed over so far.
   std::uint64_t frames() const { return frames_; }

@@ -10,19 +10,20 @@
 #include <vector>
 
 #include "decode/decode_tool.h"
+#include "decode/live_input.h"
 #include "decode/replay_run.h"
 #include "link/version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view]\n"
+    "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view] [--raw-log FILE]\n"
     "                         [--archive FILE] [--start-time T] [--baud N] [--station LABEL]\n"
-    "                         [FILE...]\n"
+    "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
-    "standard input when no file or \"-\" is given, and prints each frame as it\n"
-    "completes.\n"
+    "standard input when no file or \"-\" is given, or from a live TNC, and prints\n"
+    "each frame as it completes.\n"
     "\n"
     "  --format monitor  each frame as the frame monitor shows it (default)\n"
     "  --format json     one JSON object per frame, with the values it decoded\n"
@@ -59,6 +60,7 @@ bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zevrin::LiveInput live;
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
   bool only_files = false;
@@ -74,6 +76,7 @@ int main(int argc, char** argv) {
       only_files = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(zevrin::LiveInput::kUsage, stdout);
       std::fputs(zevrin::kReplayUsage, stdout);
       return 0;
     } else if (arg == "--version") {
@@ -101,11 +104,14 @@ int main(int argc, char** argv) {
       } else {
         return Fail("unknown format '" + value + "' (use monitor, json, csv or influx)");
       }
+    } else if (live.TakeOption(argc, argv, i)) {
+      if (!live.error().empty()) return Fail(live.error());
     } else {
       return Fail("unknown option '" + arg + "' (see --help)");
     }
   }
-  if (files.empty()) files.push_back("-");
+  if (live.live() && !files.empty()) return Fail("a live input reads no files");
+  if (files.empty() && !live.live()) files.push_back("-");
 
   // Open every file first, so a typo in the last name fails before any output.
   std::vector<int> fds;
@@ -128,6 +134,14 @@ int main(int argc, char** argv) {
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(options, stdout, clock);
   if (run.active()) tool.SetFrameSink(&run);
+  if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
+  if (live.live()) {
+    // A live link's frames are archived at the times they are decoded.
+    run.SetLiveInput(live.link_name());
+    const int status = live.Run(tool);
+    const bool archived = run.Finish();
+    return std::fflush(stdout) == 0 && archived ? status : 1;
+  }
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
     run.BeginInput(i);

@@ -130,6 +130,17 @@ void ReplayRun::SetInputs(const std::vector<std::string>& names, const std::vect
   started_ = std::chrono::steady_clock::now();
 }
 
+void ReplayRun::SetLiveInput(const std::string& link) {
+  Input in;
+  in.name = link;
+  in.link = link;
+  in.live = true;
+  if (options_.station) in.station = *options_.station;
+  inputs_.assign(1, std::move(in));
+  progress_ = false;
+  BeginInput(0);
+}
+
 void ReplayRun::BeginInput(std::size_t index) {
   if (index >= inputs_.size()) return;
   if (index > 0) done_before_ += inputs_[current_].size;

@@ -58,6 +58,9 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   void SetInputs(const std::vector<std::string>& names, const std::vector<int>& fds);
   /// The next input (in the order given to SetInputs) begins.
   void BeginInput(std::size_t index);
+  /// The input is one live link instead: every frame is archived at the time it
+  /// is decoded, under `link` and the --station label.
+  void SetLiveInput(const std::string& link);
 
   void FrameDecoded(const DecodedFrame& frame) override;
   void Flush() override;
