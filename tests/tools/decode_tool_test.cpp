@@ -10,7 +10,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -29,14 +31,19 @@ using sample::Bytes;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-// Runs the program with `args` (a shell command line); `out` gets what it printed.
-int RunTool(const std::string& args, std::string& out) {
-  std::FILE* p = ::popen((std::string(ZEVRIN_DECODE_BINARY) + " " + args).c_str(), "r");
+// Runs a shell command line; `out` gets what it printed.
+int RunShell(const std::string& command, std::string& out) {
+  std::FILE* p = ::popen(command.c_str(), "r");
   out.clear();
   char buf[4096];
   for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
   const int status = ::pclose(p);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program with `args` (a shell command line); `out` gets what it printed.
+int RunTool(const std::string& args, std::string& out) {
+  return RunShell(std::string(ZEVRIN_DECODE_BINARY) + " " + args, out);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -204,6 +211,59 @@ TEST_F(DecodeToolTest, FilesStandardInputAndBadArguments) {
   EXPECT_THAT(out, HasSubstr("usage: zevrinkiss-decode"));
 }
 
+// Output that cannot be written ends the program with one line on standard error
+// and status 1: a full device, a full file system (a 64 KiB tmpfs in a mount
+// namespace of its own where the test may mount one; a file size limit always),
+// a reader that has gone while SIGPIPE is ignored, with endless input. What was
+// written is the start of the output. With SIGPIPE as it comes, a reader that
+// has gone ends the program through the signal, as ever.
+TEST_F(DecodeToolTest, LostOutputEndsTheProgramWithStatusOne) {
+  const std::string d = dir_.string(), pass = ZEVRIN_SAMPLE_PASS;
+  const std::string tool = std::string(ZEVRIN_DECODE_BINARY) + " --format json ";
+  // Runs `tool`'s arguments with its error output and exit status kept in d.
+  const auto run = [&](const std::string& args) {
+    return "{ " + tool + args + " 2>" + d + "/err; echo $? >" + d + "/status; }";
+  };
+  const std::string endless = "(trap '' PIPE; while cat " + pass + "; do :; done) | ";
+  std::string full;
+  ASSERT_EQ(RunTool("--format json " + pass, full), 0);
+  struct Case {
+    std::string name, script, reason;
+    int status;
+  };
+  std::vector<Case> cases = {
+      {"/dev/full", run(pass + " >/dev/full"), "No space left on device", 1},
+      {"file size limit", "trap '' XFSZ; ulimit -f 128; " + run(pass + " >" + d + "/out"),
+       "File too large", 1},
+      {"reader gone, SIGPIPE ignored",
+       endless + "(trap '' PIPE; " + run("") + ") | head -c 100 >/dev/null", "Broken pipe", 1},
+      {"reader gone", endless + run("") + " | head -c 100 >/dev/null", "", 128 + SIGPIPE},
+  };
+  std::string probe;
+  if (::geteuid() == 0 && RunShell("unshare -m true 2>/dev/null", probe) == 0) {
+    std::filesystem::create_directory(dir_ / "fs");
+    cases.push_back(
+        {"64 KiB file system",
+         "unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs -o size=64k none " + d +
+             "/fs && " + run(pass + " >" + d + "/fs/out") + " && cp " + d + "/fs/out " + d +
+             "/out'",
+         "No space left on device", 1});
+  } else {
+    std::cout << "[ note     ] not allowed to mount a small file system here\n";
+  }
+  for (const Case& c : cases) {
+    std::filesystem::remove(dir_ / "out");
+    std::string out;
+    dir_.Write("script", c.script);
+    RunShell("timeout 20 sh " + d + "/script", out);
+    EXPECT_EQ(dir_.Contents("status"), std::to_string(c.status) + "\n") << c.name;
+    const std::string message = "zevrinkiss-decode: cannot write output: " + c.reason + "\n";
+    EXPECT_EQ(dir_.Contents("err"), c.reason.empty() ? "" : message) << c.name;
+    const std::string written = dir_.Contents("out");
+    EXPECT_TRUE(full.starts_with(written) && written.size() < full.size()) << c.name;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The output of the sample pass and of a noise stream in every format, compared
 // byte for byte with the output kept in tests/tools/golden. Setting
@@ -305,10 +365,10 @@ std::string DecodeAtFixedTime(const Bytes& input, const DecodeToolOptions& optio
       n = std::min<std::size_t>(input.size() - pos, 1 + rng() % 3000);
       tool.Feed(std::span<const std::uint8_t>(input.data() + pos, n));
     }
+    tool.Flush();
   }
-  std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
-  std::rewind(out);
-  EXPECT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
+  std::string text(static_cast<std::size_t>(::lseek(::fileno(out), 0, SEEK_END)), '\0');
+  EXPECT_EQ(::pread(::fileno(out), text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
   std::fclose(out);
   return text;
 }
@@ -457,12 +517,15 @@ TEST_F(DecodeToolTest, LiveInputThroughAPipeShowsEachFrameAtOnce) {
                   : format.options.format == OutputFormat::kCsv ? "csv"
                                                                 : "monitor");
     Bytes sent;
+    // What comes before any frame (the CSV header row) shows at once as well.
+    const std::string head = DecodeAtFixedTime(sent, format.options);
+    EXPECT_EQ(tool.Output(head.size()), head) << format.name;
     for (const Bytes& frame : frames) {
       // The frame in two pieces: the first shows nothing new.
       const std::size_t half = frame.size() / 2;
       const std::size_t before = DecodeAtFixedTime(sent, format.options).size();
       tool.Write(std::span(frame).first(half));
-      EXPECT_LE(tool.Output(before + 1, 50).size(), before) << format.name;
+      EXPECT_EQ(tool.Output(before + 1, 50).size(), before) << format.name;
       tool.Write(std::span(frame).subspan(half));
       sent.insert(sent.end(), frame.begin(), frame.end());
       const std::string want = DecodeAtFixedTime(sent, format.options);

@@ -1,6 +1,8 @@
 // zevrinkiss-decode: decodes recorded raw logs (.kss) or a live KISS stream.
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,10 +33,22 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+// True when a read from `fd` would return at once.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
 // Reads the whole of `fd` through the decoder, chunk by chunk, as it arrives.
+// A file is decoded in large blocks of output; a live source (a pipe, terminal,
+// socket or serial line) may pause, so before each read that would wait, all
+// that is decoded is written out and every complete frame shows at once.
 bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
+  struct stat st {};
+  const bool live = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
   std::vector<std::uint8_t> buffer(64 * 1024);
   for (;;) {
+    if (live && !Readable(fd)) tool.Flush();
     const ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n == 0) return true;
     if (n < 0) {
@@ -48,7 +62,8 @@ bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// A failed write of the output (OutputError) ends the program with status 1.
+int main(int argc, char** argv) try {
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
   bool only_files = false;
@@ -106,5 +121,9 @@ int main(int argc, char** argv) {
     if (fds[i] != STDIN_FILENO) ::close(fds[i]);
     if (!ok) return Fail("cannot read " + files[i] + ": " + error);
   }
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  tool.Flush();
+  return 0;
+} catch (const zevrin::OutputError& e) {
+  std::fprintf(stderr, "zevrinkiss-decode: %s\n", e.what());
+  return 1;
 }
