@@ -241,17 +241,21 @@ void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   o.Append(",\"header_text\":");
   json::AppendLatin1String(o, h.HeaderText);
   o.Append(",\"control_line\":");
-  json::AppendLatin1String(o, ControlLine(h, u));
+  LineText line;
+  AppendControlLine(line, h, u);
+  json::AppendLatin1String(o, line.view());
   o.Append(",\"dump\":[");
   const std::span<const std::uint8_t> payload = PayloadBytes(h, u);
-  first = true;
-  ForEachDumpLine(payload, [&](std::string_view line) {
-    if (!first) o.Append(',');
-    json::AppendLatin1String(o, line);
-    first = false;
-  });
+  for (std::size_t start = 0; start < payload.size(); start += kDumpBytesPerLine) {
+    if (start > 0) o.Append(',');
+    line.clear();
+    AppendDumpLine(line, payload, start);
+    json::AppendLatin1String(o, line.view());
+  }
   o.Append("],\"ascii\":");
-  json::AppendLatin1String(o, AsciiText(payload));
+  line.clear();
+  AppendAsciiText(line, payload);
+  json::AppendLatin1String(o, line.view());
   const FrameWrites& w = fields_.Writes();
   AppendObject(o, "fields", w.fields, [&](int i) { AppendMember(o, i, fields_.Field(i)); });
   AppendObject(o, "colours", w.coloured,

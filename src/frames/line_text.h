@@ -1,0 +1,68 @@
+#pragma once
+// One line of text built without an allocation: the monitor's lines and the
+// decoded values are short, so they are assembled in room on the stack. A line
+// that outgrows that room moves to the heap, so nothing is ever cut.
+
+#include <array>
+#include <charconv>
+#include <concepts>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace zevrin {
+
+class LineText {
+ public:
+  LineText() = default;
+  LineText(const LineText&) = delete;
+  LineText& operator=(const LineText&) = delete;
+
+  std::string_view view() const { return {data_, size_}; }
+  std::size_t size() const { return size_; }
+  void clear() { size_ = 0; }
+
+  /// Room for `n` more characters; write them there, then call Commit with the end.
+  char* Room(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    return data_ + size_;
+  }
+  void Commit(const char* end) { size_ = static_cast<std::size_t>(end - data_); }
+
+  void Append(std::string_view text) {
+    std::memcpy(Room(text.size()), text.data(), text.size());
+    size_ += text.size();
+  }
+  void Append(char c) {
+    *Room(1) = c;
+    ++size_;
+  }
+  /// Decimal digits, with a minus sign when negative.
+  template <std::integral T>
+  void AppendNumber(T value) {
+    constexpr std::size_t kDigits = 24;  // any 64-bit value with its sign
+    char* at = Room(kDigits);
+    Commit(std::to_chars(at, at + kDigits, value).ptr);
+  }
+
+ private:
+  static constexpr std::size_t kStackRoom = 192;
+
+  void Grow(std::size_t n) {
+    const std::size_t capacity = 2 * (size_ + n);
+    auto heap = std::make_unique_for_overwrite<char[]>(capacity);
+    std::memcpy(heap.get(), data_, size_);
+    heap_ = std::move(heap);
+    data_ = heap_.get();
+    capacity_ = capacity;
+  }
+
+  std::array<char, kStackRoom> stack_;
+  std::unique_ptr<char[]> heap_;
+  char* data_ = stack_.data();
+  std::size_t size_ = 0;
+  std::size_t capacity_ = kStackRoom;
+};
+
+}  // namespace zevrin
