@@ -1,5 +1,6 @@
 #include "frames/monitor.h"
 
+#include <array>
 #include <cstdio>
 
 namespace zevrin {
@@ -8,6 +9,17 @@ namespace {
 
 constexpr char kCr = '\r';
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The dump text of every byte: two hex digits and a blank, and one spare
+// character so that each is copied as one four-byte word.
+using HexCell = std::array<char, 4>;
+constexpr std::array<HexCell, 256> kHexCells = [] {
+  std::array<HexCell, 256> cells{};
+  for (int b = 0; b < 256; ++b) {
+    cells[static_cast<std::size_t>(b)] = {kHexDigits[b >> 4], kHexDigits[b & 0x0F], ' ', ' '};
+  }
+  return cells;
+}();
 
 // `count` decimal digits of `value` (0 to 10^count - 1), leading zeros included.
 void PutDigits(char* at, int value, int count) {
@@ -107,14 +119,12 @@ void AppendAsciiText(LineText& line, std::span<const std::uint8_t> bytes) {
 void AppendDumpLine(LineText& line, std::span<const std::uint8_t> bytes, std::size_t start) {
   AppendPadNumber(line, static_cast<int>(start + 1), 4);
   const std::size_t end = std::min(bytes.size(), start + kDumpBytesPerLine);
-  char* p = line.Room(3 + 3 * (end - start));
+  char* p = line.Room(3 + 3 * (end - start) + 1);  // the spare character of the last cell
   *p++ = ' ';
   *p++ = '>';
   *p++ = ' ';
   for (std::size_t i = start; i < end; ++i) {
-    p[0] = kHexDigits[bytes[i] >> 4];
-    p[1] = kHexDigits[bytes[i] & 0x0F];
-    p[2] = ' ';
+    std::memcpy(p, kHexCells[bytes[i]].data(), sizeof(HexCell));
     p += 3;
   }
   line.Commit(p);

@@ -197,7 +197,7 @@ const ByteTexts& ByteTable() {
 // The text of one value, or none when it cannot be worked out. A text that is
 // worked out here is written into `scratch`, which the result then points into.
 std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& frame,
-                                        LineText& scratch) {
+                                        const ByteTexts& table, LineText& scratch) {
   const int pos = step.position;
   const std::uint8_t byte = frame.At(pos);
   switch (step.conversion) {
@@ -218,18 +218,18 @@ std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& 
     case Conversion::kLinkMode:
       return LinkModeText(byte);
     case Conversion::kVolts:
-      return ByteTable().volts[byte];
+      return table.volts[byte];
     case Conversion::kCurrent:
-      return ByteTable().current[byte];
+      return table.current[byte];
     case Conversion::kTemperature:
-      return ByteTable().temperature[byte];
+      return table.temperature[byte];
     case Conversion::kSignedNumber:
-      return ByteTable().signed_number[byte];
+      return table.signed_number[byte];
     case Conversion::kHalfDegree:
       AppendHalfDegreeText(scratch, static_cast<std::uint16_t>(HighFirst(frame, pos, 2)));
       return scratch.view();
     case Conversion::kBits:
-      return ByteTable().bits[byte];
+      return table.bits[byte];
     case Conversion::kAdcsMode:
       return AdcsModeText(byte);
     case Conversion::kWeekday:
@@ -257,11 +257,12 @@ int LastPayloadPosition(const UnescapedFrame& frame) { return frame.UnescapedLen
 // whose value has no text, leaves its target alone and the next step runs.
 void Apply(std::span<const Step> steps, const UnescapedFrame& frame, DisplayFields& fields) {
   const int last = LastPayloadPosition(frame);
+  const ByteTexts& table = ByteTable();
   LineText scratch;
   for (const Step& step : steps) {
     if (step.position + step.width - 1 > last) continue;
     scratch.clear();
-    const std::optional<std::string_view> text = Convert(step, frame, scratch);
+    const std::optional<std::string_view> text = Convert(step, frame, table, scratch);
     if (!text) continue;
     switch (step.target.kind) {
       case TargetKind::kField:
