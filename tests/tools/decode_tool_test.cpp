@@ -19,6 +19,7 @@
 #include <random>
 #include <sstream>
 
+#include "decode/json.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -209,6 +210,29 @@ TEST_F(DecodeToolTest, FilesStandardInputAndBadArguments) {
   }
   EXPECT_EQ(RunTool("--help", out), 0);
   EXPECT_THAT(out, HasSubstr("usage: zevrinkiss-decode"));
+}
+
+// Every byte, at every place within and across the eight-byte words that are
+// copied whole, reads back from a JSON parser as the Latin-1 character of its number.
+TEST(JsonStringTest, EveryByteAnywhereReadsBackAsItsLatin1Character) {
+  for (int b = 0; b < 256; ++b) {
+    for (std::size_t at = 0; at < 19; ++at) {
+      std::string text(19, 'a');
+      text[at] = static_cast<char>(b);
+      OutputText out;
+      json::AppendLatin1String(out, text);
+      std::string want = text.substr(0, at);
+      if (b < 0x80) {
+        want.push_back(static_cast<char>(b));
+      } else {
+        want += {static_cast<char>(0xC0 | (b >> 6)), static_cast<char>(0x80 | (b & 0x3F))};
+      }
+      want += text.substr(at + 1);
+      const std::string_view written(out.data(), out.size());
+      ASSERT_TRUE(Json::accept(written)) << b << " at " << at;
+      ASSERT_EQ(Json::parse(written).get<std::string>(), want) << b << " at " << at;
+    }
+  }
 }
 
 // Output that cannot be written ends the program with one line on standard error

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace zevrin::json {
 
@@ -37,17 +38,27 @@ constexpr Escapes kEscapes = [] {
 // The longest any byte becomes: \u00XX.
 constexpr std::size_t kMaxEscapedLength = 6;
 
-}  // namespace
+// True when any of the eight bytes of `word` is not printable ASCII or is a quote
+// or a backslash: bytes below 0x20, 0x22, 0x5C, and 0x7F and above.
+bool NeedsEscapes(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  const auto any_zero = [&](std::uint64_t w) { return (w - kOnes) & ~w & kHigh; };
+  const std::uint64_t below_blank = (word - kOnes * 0x20) & ~word & kHigh;
+  const std::uint64_t quote = any_zero(word ^ (kOnes * '"'));
+  const std::uint64_t backslash = any_zero(word ^ (kOnes * '\\'));
+  const std::uint64_t from_del = ((word + kOnes) | word) & kHigh;
+  return (below_blank | quote | backslash | from_del) != 0;
+}
 
-void AppendLatin1String(OutputText& out, std::string_view text) {
+// Writes the bytes from `from` to `to` at `p`, escaped; returns the new end.
+char* Escape(char* p, const char* from, const char* to) {
   static constexpr char kHex[] = "0123456789abcdef";
-  char* p = out.Room(text.size() * kMaxEscapedLength + 2);
-  *p++ = '"';
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
+  for (; from < to; ++from) {
+    const auto c = static_cast<unsigned char>(*from);
     switch (kEscapes.kind[c]) {
       case kItself:
-        *p++ = ch;
+        *p++ = *from;
         break;
       case kShort:
         p[0] = '\\';
@@ -70,6 +81,30 @@ void AppendLatin1String(OutputText& out, std::string_view text) {
         break;
     }
   }
+  return p;
+}
+
+}  // namespace
+
+void AppendLatin1String(OutputText& out, std::string_view text) {
+  char* p = out.Room(text.size() * kMaxEscapedLength + 2);
+  *p++ = '"';
+  const char* s = text.data();
+  const char* const end = s + text.size();
+  // Nearly all text is printable ASCII: eight bytes at a time are checked and,
+  // when none needs an escape, copied as they are.
+  constexpr std::size_t kWord = sizeof(std::uint64_t);
+  for (; static_cast<std::size_t>(end - s) >= kWord; s += kWord) {
+    std::uint64_t word;
+    std::memcpy(&word, s, kWord);
+    if (NeedsEscapes(word)) {
+      p = Escape(p, s, s + kWord);
+    } else {
+      std::memcpy(p, s, kWord);
+      p += kWord;
+    }
+  }
+  p = Escape(p, s, end);
   *p++ = '"';
   out.Commit(p);
 }
