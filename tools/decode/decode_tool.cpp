@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -43,6 +44,10 @@ struct FieldTexts {
   // The caption people see beside a field; the link group's "Mode" is told apart
   // from the operating mode.
   std::array<std::string, kDisplayFieldCount> label;
+  // A line of the monitor format's values: "  caption: " before the value, the
+  // unit after it (" V"; empty when none).
+  std::array<std::string, kDisplayFieldCount> line_start;
+  std::array<std::string, kDisplayFieldCount> line_unit;
   // The fields the window shows, in index order; hidden ones are left out.
   std::vector<int> visible;
 };
@@ -55,6 +60,10 @@ const FieldTexts& Texts() {
       std::string& label = t.label[static_cast<std::size_t>(index)];
       if (info.group == FieldGroup::kCom) label = "COM ";
       label += info.caption;
+      t.line_start[static_cast<std::size_t>(index)] = std::string("  ").append(label).append(": ");
+      if (!info.unit.empty()) {
+        t.line_unit[static_cast<std::size_t>(index)] = std::string(" ").append(info.unit);
+      }
       if (info.group != FieldGroup::kHidden) t.visible.push_back(index);
     }
     return t;
@@ -62,11 +71,25 @@ const FieldTexts& Texts() {
   return texts;
 }
 
+// The characters that make a CSV field quoted.
+constexpr std::array<bool, 256> kCsvSpecial = [] {
+  std::array<bool, 256> special{};
+  for (const char c : {',', '"', '\r', '\n'}) special[static_cast<unsigned char>(c)] = true;
+  return special;
+}();
+
 // Standard CSV quoting: fields with a comma, quote or line break are quoted and
 // their quotes doubled.
 void AppendCsv(OutputText& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out.Append(text);
+  // Copied as it is while it is checked; nearly every field is plain.
+  char* p = out.Room(text.size());
+  bool special = false;
+  for (const char c : text) {
+    special |= kCsvSpecial[static_cast<unsigned char>(c)];
+    *p++ = c;
+  }
+  if (!special) {
+    out.Commit(p);
     return;
   }
   out.Append('"');
@@ -284,15 +307,9 @@ void DecodeTool::WriteDecodedValues() {
   }
   for (const int index : w.fields) {
     if (Info(index).group == FieldGroup::kHidden) continue;
-    o.Append("  ");
-    o.Append(texts.label[static_cast<std::size_t>(index)]);
-    o.Append(": ");
+    o.Append(texts.line_start[static_cast<std::size_t>(index)]);
     o.Append(fields_.Field(index));
-    const std::string_view unit = Info(index).unit;
-    if (!unit.empty()) {
-      o.Append(' ');
-      o.Append(unit);
-    }
+    o.Append(texts.line_unit[static_cast<std::size_t>(index)]);
     const FieldColour colour = fields_.Colour(index);
     if (colour != FieldColour::kNormal) {
       o.Append("  [");

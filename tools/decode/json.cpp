@@ -56,9 +56,13 @@ char* Escape(char* p, const char* from, const char* to) {
   static constexpr char kHex[] = "0123456789abcdef";
   for (; from < to; ++from) {
     const auto c = static_cast<unsigned char>(*from);
-    switch (kEscapes.kind[c]) {
+    const Kind kind = kEscapes.kind[c];
+    if (kind == kItself) [[likely]] {
+      *p++ = *from;
+      continue;
+    }
+    switch (kind) {
       case kItself:
-        *p++ = *from;
         break;
       case kShort:
         p[0] = '\\';
