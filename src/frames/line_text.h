@@ -13,6 +13,24 @@
 
 namespace zevrin {
 
+/// Copies `n` bytes. The short texts that lines are made of are copied with a
+/// few fixed-size moves instead of a call to memcpy.
+inline void CopyText(char* to, const char* from, std::size_t n) {
+  if (n >= 16) {
+    std::memcpy(to, from, n);
+  } else if (n >= 8) {  // two eight-byte moves that may overlap
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
+
 class LineText {
  public:
   LineText() = default;
@@ -31,7 +49,7 @@ class LineText {
   void Commit(const char* end) { size_ = static_cast<std::size_t>(end - data_); }
 
   void Append(std::string_view text) {
-    std::memcpy(Room(text.size()), text.data(), text.size());
+    CopyText(Room(text.size()), text.data(), text.size());
     size_ += text.size();
   }
   void Append(char c) {

@@ -200,12 +200,10 @@ void DecodeTool::WriteOut() {
 
 void DecodeTool::AppendMonitorText(std::string_view text, ColourRole) {
   // The monitor ends its lines in a lone CR; a terminal wants LF.
-  char* start = text_.Room(text.size());
-  std::memcpy(start, text.data(), text.size());
+  char* const start = text_.Room(text.size());
+  CopyText(start, text.data(), text.size());
   char* const end = start + text.size();
-  while ((start = static_cast<char*>(std::memchr(start, '\r', end - start))) != nullptr) {
-    *start++ = '\n';
-  }
+  for (char* c = start; c < end; ++c) *c = *c == '\r' ? '\n' : *c;
   text_.Commit(end);
 }
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string_view>
 
+#include "frames/line_text.h"
+
 namespace zevrin {
 
 class OutputText {
@@ -29,7 +31,7 @@ class OutputText {
   void Commit(const char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
 
   void Append(std::string_view text) {
-    std::memcpy(Room(text.size()), text.data(), text.size());
+    CopyText(Room(text.size()), text.data(), text.size());
     size_ += text.size();
   }
   void Append(char c) {
