@@ -123,10 +123,15 @@ void AppendDumpLine(LineText& line, std::span<const std::uint8_t> bytes, std::si
   *p++ = ' ';
   *p++ = '>';
   *p++ = ' ';
-  for (std::size_t i = start; i < end; ++i) {
-    std::memcpy(p, kHexCells[bytes[i]].data(), sizeof(HexCell));
-    p += 3;
+  const std::uint8_t* b = bytes.data() + start;
+  const std::uint8_t* const last = bytes.data() + end;
+  for (; last - b >= 4; b += 4, p += 12) {  // four at a time: a line has twenty
+    std::memcpy(p, kHexCells[b[0]].data(), sizeof(HexCell));
+    std::memcpy(p + 3, kHexCells[b[1]].data(), sizeof(HexCell));
+    std::memcpy(p + 6, kHexCells[b[2]].data(), sizeof(HexCell));
+    std::memcpy(p + 9, kHexCells[b[3]].data(), sizeof(HexCell));
   }
+  for (; b < last; ++b, p += 3) std::memcpy(p, kHexCells[*b].data(), sizeof(HexCell));
   line.Commit(p);
 }
 
