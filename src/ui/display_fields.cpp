@@ -139,7 +139,8 @@ void Replace(std::string& text, std::string_view with) {
     text.assign(with);
     return;
   }
-  text.resize(with.size());
+  // A value mostly keeps its length from one record to the next.
+  if (text.size() != with.size()) text.resize(with.size());
   CopyText(text.data(), with.data(), with.size());
 }
 
