@@ -30,7 +30,7 @@ void PutDigits(char* at, int value, int count) {
 }
 
 // FrameTimestamp, appended.
-void AppendFrameTimestamp(LineText& line, const UtcInstant& now) {
+void AppendFrameTimestamp(TextBuilder& line, const UtcInstant& now) {
   const CivilTime t = ToCivil(now.seconds);
   if (t.year < 0 || t.year > 9999 || now.milliseconds < 0 || now.milliseconds > 999) {
     // Outside four-digit years and real milliseconds the fields widen as needed.
@@ -54,7 +54,7 @@ void AppendFrameTimestamp(LineText& line, const UtcInstant& now) {
 }
 
 // PadNumber, appended.
-void AppendPadNumber(LineText& line, int n, int width) {
+void AppendPadNumber(TextBuilder& line, int n, int width) {
   const std::size_t begin = line.size();
   line.Append(n < 0 ? '-' : ' ');
   line.AppendNumber(n < 0 ? -static_cast<long long>(n) : static_cast<long long>(n));
@@ -82,13 +82,13 @@ std::string_view FrameTypeText(std::uint8_t command) {
 }
 
 std::string FrameTimestamp(const UtcInstant& now) {
-  LineText line;
+  TextBuilder line;
   AppendFrameTimestamp(line, now);
   return std::string(line.view());
 }
 
 std::string PadNumber(int n, int width) {
-  LineText line;
+  TextBuilder line;
   AppendPadNumber(line, n, width);
   return std::string(line.view());
 }
@@ -105,18 +105,18 @@ std::string HexText(std::span<const std::uint8_t> bytes) {
 }
 
 std::string AsciiText(std::span<const std::uint8_t> bytes) {
-  LineText line;
+  TextBuilder line;
   AppendAsciiText(line, bytes);
   return std::string(line.view());
 }
 
-void AppendAsciiText(LineText& line, std::span<const std::uint8_t> bytes) {
+void AppendAsciiText(TextBuilder& line, std::span<const std::uint8_t> bytes) {
   char* p = line.Room(bytes.size());
   for (const std::uint8_t b : bytes) *p++ = b < 32 ? '.' : static_cast<char>(b);
   line.Commit(p);
 }
 
-void AppendDumpLine(LineText& line, std::span<const std::uint8_t> bytes, std::size_t start) {
+void AppendDumpLine(TextBuilder& line, std::span<const std::uint8_t> bytes, std::size_t start) {
   AppendPadNumber(line, static_cast<int>(start + 1), 4);
   const std::size_t end = std::min(bytes.size(), start + kDumpBytesPerLine);
   char* p = line.Room(3 + 3 * (end - start) + 1);  // the spare character of the last cell
@@ -136,12 +136,12 @@ void AppendDumpLine(LineText& line, std::span<const std::uint8_t> bytes, std::si
 }
 
 std::string ControlLine(const FrameHeader& header, const UnescapedFrame& frame) {
-  LineText line;
+  TextBuilder line;
   AppendControlLine(line, header, frame);
   return std::string(line.view());
 }
 
-void AppendControlLine(LineText& line, const FrameHeader& header, const UnescapedFrame& frame) {
+void AppendControlLine(TextBuilder& line, const FrameHeader& header, const UnescapedFrame& frame) {
   line.Append("ctrl: ");
   line.AppendNumber(static_cast<unsigned>(header.ControlByte));
   line.Append("   PID: ");
@@ -172,12 +172,12 @@ void ShowFrame(std::span<const std::uint8_t> frame, const MonitorOptions& option
                MonitorSink& monitor, DumpLog* dump_log) {
   // Each monitor text is a line with its CR; the dump log gets the same line
   // without it.
-  const auto without_cr = [](const LineText& line) {
+  const auto without_cr = [](const TextBuilder& line) {
     return line.view().substr(0, line.size() - 1);
   };
   const std::uint8_t command = frame.size() >= 2 ? frame[1] : 0;
   DumpLog* dump = options.hexdump ? dump_log : nullptr;
-  LineText line;
+  TextBuilder line;
   AppendFrameTimestamp(line, now);
   line.Append(" UTC: [");
   line.AppendNumber(frame.size());

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "frames/frame_header.h"
-#include "frames/line_text.h"
+#include "frames/text_builder.h"
 #include "platform/time_of_day.h"
 
 namespace zevrin {
@@ -65,7 +65,7 @@ inline constexpr std::size_t kDumpBytesPerLine = 20;
 
 /// Appends the dump line of the bytes of `bytes` from index `start` on (at most
 /// 20): PadNumber of start + 1 (width 4), " > " and the hex text. No line end.
-void AppendDumpLine(LineText& line, std::span<const std::uint8_t> bytes, std::size_t start);
+void AppendDumpLine(TextBuilder& line, std::span<const std::uint8_t> bytes, std::size_t start);
 
 /// The dump lines of `bytes`: 20 bytes per line, each line PadNumber of the
 /// position of its first byte (width 4), " > " and the hex text. No line end.
@@ -77,10 +77,10 @@ void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line);
 /// a PID field shows "PID: -".
 std::string ControlLine(const FrameHeader& header, const UnescapedFrame& frame);
 /// Appends ControlLine to `line`.
-void AppendControlLine(LineText& line, const FrameHeader& header, const UnescapedFrame& frame);
+void AppendControlLine(TextBuilder& line, const FrameHeader& header, const UnescapedFrame& frame);
 
 /// Appends AsciiText of `bytes` to `line`.
-void AppendAsciiText(LineText& line, std::span<const std::uint8_t> bytes);
+void AppendAsciiText(TextBuilder& line, std::span<const std::uint8_t> bytes);
 
 /// The decoded view's dumped bytes: positions PayloadStart to UnescapedLength - 1.
 std::span<const std::uint8_t> PayloadBytes(const FrameHeader& header, const UnescapedFrame& frame);
@@ -96,7 +96,7 @@ void ShowFrame(std::span<const std::uint8_t> frame, const MonitorOptions& option
 
 template <typename Fn>
 void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line) {
-  LineText text;
+  TextBuilder text;
   for (std::size_t start = 0; start < bytes.size(); start += kDumpBytesPerLine) {
     text.clear();
     AppendDumpLine(text, bytes, start);

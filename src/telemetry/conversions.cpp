@@ -38,7 +38,7 @@ constexpr std::array<PayloadType, 5> kPayloadTypes = {{
 constexpr std::string_view kUnknown = "???";
 
 // At least two digits, so 5 gives "05" and 100 gives "100".
-void AppendTwoDigits(LineText& out, std::uint8_t value) {
+void AppendTwoDigits(TextBuilder& out, std::uint8_t value) {
   if (value < 10) out.Append('0');
   out.AppendNumber(static_cast<unsigned>(value));
 }
@@ -96,12 +96,12 @@ std::string ByteToBits(std::uint8_t b) {
 }
 
 std::string HalfDegreeText(std::uint16_t v) {
-  LineText text;
+  TextBuilder text;
   AppendHalfDegreeText(text, v);
   return std::string(text.view());
 }
 
-void AppendHalfDegreeText(LineText& text, std::uint16_t v) {
+void AppendHalfDegreeText(TextBuilder& text, std::uint16_t v) {
   // Every half of a 16-bit word is exact in single precision, and its shortest
   // text is the whole number of halves / 2, then ".5" for an odd number; so it is
   // written from the integer alone, as NumberText would write the float.
@@ -155,12 +155,12 @@ std::string_view AdcsModeText(std::uint8_t b) {
 
 std::string SatelliteTimeText(std::uint8_t second, std::uint8_t minute, std::uint8_t hour,
                               std::uint8_t day, std::uint8_t month, std::uint8_t year) {
-  LineText text;
+  TextBuilder text;
   AppendSatelliteTimeText(text, second, minute, hour, day, month, year);
   return std::string(text.view());
 }
 
-void AppendSatelliteTimeText(LineText& text, std::uint8_t second, std::uint8_t minute,
+void AppendSatelliteTimeText(TextBuilder& text, std::uint8_t second, std::uint8_t minute,
                              std::uint8_t hour, std::uint8_t day, std::uint8_t month,
                              std::uint8_t year) {
   const int full_year = year < 12 ? 2000 + year : 1900 + year;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "frames/line_text.h"
+#include "frames/text_builder.h"
 
 namespace zevrin {
 
@@ -42,7 +42,7 @@ std::string ByteToBits(std::uint8_t b);
 /// as NumberText (0x0033 gives 25.5, 0xFFFE gives -1).
 std::string HalfDegreeText(std::uint16_t v);
 /// HalfDegreeText, appended to `text`.
-void AppendHalfDegreeText(LineText& text, std::uint16_t v);
+void AppendHalfDegreeText(TextBuilder& text, std::uint16_t v);
 
 /// Name of a payload type letter; "unknown Data Frame" for any other byte.
 std::string_view PayloadTypeName(std::uint8_t letter);
@@ -64,7 +64,7 @@ std::string_view AdcsModeText(std::uint8_t b);
 std::string SatelliteTimeText(std::uint8_t second, std::uint8_t minute, std::uint8_t hour,
                               std::uint8_t day, std::uint8_t month, std::uint8_t year);
 /// SatelliteTimeText, appended to `text`.
-void AppendSatelliteTimeText(LineText& text, std::uint8_t second, std::uint8_t minute,
+void AppendSatelliteTimeText(TextBuilder& text, std::uint8_t second, std::uint8_t minute,
                              std::uint8_t hour, std::uint8_t day, std::uint8_t month,
                              std::uint8_t year);
 

@@ -165,7 +165,7 @@ std::uint32_t HighFirst(const UnescapedFrame& frame, int position, int width) {
 }
 
 // A text that may be missing, kept in `scratch`.
-std::optional<std::string_view> Kept(const std::optional<std::string>& text, LineText& scratch) {
+std::optional<std::string_view> Kept(const std::optional<std::string>& text, TextBuilder& scratch) {
   if (!text) return std::nullopt;
   scratch.Append(*text);
   return scratch.view();
@@ -197,7 +197,7 @@ const ByteTexts& ByteTable() {
 // The text of one value, or none when it cannot be worked out. A text that is
 // worked out here is written into `scratch`, which the result then points into.
 std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& frame,
-                                        const ByteTexts& table, LineText& scratch) {
+                                        const ByteTexts& table, TextBuilder& scratch) {
   const int pos = step.position;
   const std::uint8_t byte = frame.At(pos);
   switch (step.conversion) {
@@ -258,7 +258,7 @@ int LastPayloadPosition(const UnescapedFrame& frame) { return frame.UnescapedLen
 void Apply(std::span<const Step> steps, const UnescapedFrame& frame, DisplayFields& fields) {
   const int last = LastPayloadPosition(frame);
   const ByteTexts& table = ByteTable();
-  LineText scratch;
+  TextBuilder scratch;
   for (const Step& step : steps) {
     if (step.position + step.width - 1 > last) continue;
     scratch.clear();

@@ -1,6 +1,6 @@
 #include "ui/display_fields.h"
 
-#include "frames/line_text.h"
+#include "frames/text_builder.h"
 
 namespace zevrin {
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decode/json.h"
@@ -80,7 +81,7 @@ constexpr std::array<bool, 256> kCsvSpecial = [] {
 
 // Standard CSV quoting: fields with a comma, quote or line break are quoted and
 // their quotes doubled.
-void AppendCsv(OutputText& out, std::string_view text) {
+void AppendCsv(TextBuilder& out, std::string_view text) {
   // Copied as it is while it is checked; nearly every field is plain.
   char* p = out.Room(text.size());
   bool special = false;
@@ -101,13 +102,13 @@ void AppendCsv(OutputText& out, std::string_view text) {
 }
 
 // One member `"key":"value"` of a JSON object.
-void AppendMember(OutputText& o, int key, std::string_view value) {
+void AppendMember(TextBuilder& o, int key, std::string_view value) {
   o.Append('"');
   o.AppendNumber(key);
   o.Append("\":");
   json::AppendLatin1String(o, value);
 }
-void AppendMember(OutputText& o, std::string_view key, std::string_view value) {
+void AppendMember(TextBuilder& o, std::string_view key, std::string_view value) {
   json::AppendLatin1String(o, key);
   o.Append(':');
   json::AppendLatin1String(o, value);
@@ -115,7 +116,7 @@ void AppendMember(OutputText& o, std::string_view key, std::string_view value) {
 
 // Appends `,"name":{...}` with the member that `member` writes for each item.
 template <typename Items, typename Member>
-void AppendObject(OutputText& o, std::string_view name, const Items& items, Member member) {
+void AppendObject(TextBuilder& o, std::string_view name, const Items& items, Member member) {
   o.Append(",\"");
   o.Append(name);
   o.Append("\":{");
@@ -228,7 +229,7 @@ void DecodeTool::HandOver(std::span<const std::uint8_t> frame, ReceiveState& sta
 void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   const FrameHeader& h = analysis_.header();
   const UnescapedFrame& u = analysis_.unescaped();
-  OutputText& o = text_;
+  TextBuilder& o = text_;
   o.Append("{\"length\":");
   o.AppendNumber(frame.size());
   o.Append(",\"type\":");
@@ -262,17 +263,16 @@ void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   o.Append(",\"header_text\":");
   json::AppendLatin1String(o, h.HeaderText);
   o.Append(",\"control_line\":");
-  LineText line;
+  TextBuilder line;
   AppendControlLine(line, h, u);
   json::AppendLatin1String(o, line.view());
   o.Append(",\"dump\":[");
   const std::span<const std::uint8_t> payload = PayloadBytes(h, u);
-  for (std::size_t start = 0; start < payload.size(); start += kDumpBytesPerLine) {
-    if (start > 0) o.Append(',');
-    line.clear();
-    AppendDumpLine(line, payload, start);
-    json::AppendLatin1String(o, line.view());
-  }
+  first = true;
+  ForEachDumpLine(payload, [&](std::string_view dump_line) {
+    if (!std::exchange(first, false)) o.Append(',');
+    json::AppendLatin1String(o, dump_line);
+  });
   o.Append("],\"ascii\":");
   line.clear();
   AppendAsciiText(line, payload);
@@ -295,7 +295,7 @@ void DecodeTool::WriteDecodedValues() {
   // value and unit, in the order the decoder wrote them.
   const FrameWrites& w = fields_.Writes();
   const FieldTexts& texts = Texts();
-  OutputText& o = text_;
+  TextBuilder& o = text_;
   for (const Box box : w.boxes) {
     o.Append("  ");
     o.Append(BoxLabel(box));
@@ -326,7 +326,7 @@ void DecodeTool::WriteDecodedValues() {
 }
 
 void DecodeTool::WriteCsvHeader() {
-  OutputText& o = text_;
+  TextBuilder& o = text_;
   o.Append("frame,record");
   for (int b = 0; b < kBoxCount; ++b) {
     o.Append(',');
@@ -353,7 +353,7 @@ void DecodeTool::WriteCsvHeader() {
 }
 
 void DecodeTool::WriteCsvRow() {
-  OutputText& o = text_;
+  TextBuilder& o = text_;
   o.AppendNumber(frames_);
   o.Append(telemetry_.last_record() == RecordKind::kPower ? ",power" : ",system");
   for (int b = 0; b < kBoxCount; ++b) {

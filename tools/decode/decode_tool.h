@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "decode/output_text.h"
 #include "frames/frame_analysis.h"
+#include "frames/text_builder.h"
 #include "link/receive_path.h"
 #include "platform/time_of_day.h"
 #include "telemetry/telemetry_decoder.h"
@@ -75,7 +75,7 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   std::FILE* out_;
   int out_fd_;           // the descriptor behind out_, written directly; -1 for none
   int write_error_ = 0;  // errno of the first failed write; 0 while all is well
-  OutputText text_;      // decoded output not yet written
+  TextBuilder text_;     // decoded output not yet written
   ReceiveState state_;
   ReceivePath receive_;
   FrameAnalysis analysis_;

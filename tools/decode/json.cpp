@@ -90,7 +90,7 @@ char* Escape(char* p, const char* from, const char* to) {
 
 }  // namespace
 
-void AppendLatin1String(OutputText& out, std::string_view text) {
+void AppendLatin1String(TextBuilder& out, std::string_view text) {
   char* p = out.Room(text.size() * kMaxEscapedLength + 2);
   *p++ = '"';
   const char* s = text.data();

@@ -3,13 +3,13 @@
 
 #include <string_view>
 
-#include "decode/output_text.h"
+#include "frames/text_builder.h"
 
 namespace zevrin::json {
 
 /// Appends `text` as a JSON string. Each byte of `text` is taken as the Unicode
 /// character of the same number (Latin-1), so any byte sequence gives valid UTF-8;
 /// quotes, backslashes and control characters are escaped.
-void AppendLatin1String(OutputText& out, std::string_view text);
+void AppendLatin1String(TextBuilder& out, std::string_view text);
 
 }  // namespace zevrin::json

@@ -1,7 +1,9 @@
 #pragma once
-// One line of text built without an allocation: the monitor's lines and the
-// decoded values are short, so they are assembled in room on the stack. A line
-// that outgrows that room moves to the heap, so nothing is ever cut.
+// Text built up piece by piece without an allocation for each piece. The
+// monitor's lines and the decoded values are short: they are assembled in room
+// on the stack. A text that outgrows that room moves to the heap, whose room is
+// then kept, so a large output block is built there once and used again; nothing
+// is ever cut.
 
 #include <array>
 #include <charconv>
@@ -31,14 +33,17 @@ inline void CopyText(char* to, const char* from, std::size_t n) {
   }
 }
 
-class LineText {
+class TextBuilder {
  public:
-  LineText() = default;
-  LineText(const LineText&) = delete;
-  LineText& operator=(const LineText&) = delete;
+  TextBuilder() = default;
+  TextBuilder(const TextBuilder&) = delete;
+  TextBuilder& operator=(const TextBuilder&) = delete;
 
   std::string_view view() const { return {data_, size_}; }
+  const char* data() const { return data_; }
   std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  /// Empties the text; its room stays.
   void clear() { size_ = 0; }
 
   /// Room for `n` more characters; write them there, then call Commit with the end.
