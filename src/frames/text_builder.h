@@ -70,7 +70,8 @@ class TextBuilder {
   }
 
  private:
-  static constexpr std::size_t kStackRoom = 192;
+  // Room for the text line of a whole frame (512 bytes) in the dump log.
+  static constexpr std::size_t kStackRoom = 528;
 
   void Grow(std::size_t n) {
     const std::size_t capacity = 2 * (size_ + n);

@@ -206,9 +206,9 @@ TEST_F(ShowFrameTest, FrameTooShortForItsHeaderHasNoDumpLine) {
 // Lines longer than the room a line gets on the stack, and positions wider than
 // four digits, come out whole.
 TEST_F(ShowFrameTest, LongLinesAndWidePositionsAreNeverCut) {
-  header_.ControlName = std::string(300, 'N');
+  header_.ControlName = std::string(600, 'N');
   EXPECT_EQ(ControlLine(header_, unescaped_),
-            "ctrl: 0   PID: - {" + std::string(300, 'N') + "}   0 Payload Bytes");
+            "ctrl: 0   PID: - {" + std::string(600, 'N') + "}   0 Payload Bytes");
   std::vector<std::string> lines;
   ForEachDumpLine(Bytes(100001, 0xAB), [&](std::string_view line) { lines.emplace_back(line); });
   ASSERT_EQ(lines.size(), 5001u);

@@ -263,7 +263,8 @@ void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   o.Append(",\"header_text\":");
   json::AppendLatin1String(o, h.HeaderText);
   o.Append(",\"control_line\":");
-  TextBuilder line;
+  TextBuilder& line = scratch_;  // its room is kept for the next frame
+  line.clear();
   AppendControlLine(line, h, u);
   json::AppendLatin1String(o, line.view());
   o.Append(",\"dump\":[");

@@ -76,6 +76,7 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   int out_fd_;           // the descriptor behind out_, written directly; -1 for none
   int write_error_ = 0;  // errno of the first failed write; 0 while all is well
   TextBuilder text_;     // decoded output not yet written
+  TextBuilder scratch_;  // one text of a JSON object, before it is escaped
   ReceiveState state_;
   ReceivePath receive_;
   FrameAnalysis analysis_;
