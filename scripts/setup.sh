@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev zlib1g-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
   xvfb xauth socat
+  librsvg2-bin desktop-file-utils appstream man-db file dpkg-dev lintian
 )
 
 missing=()

@@ -4,9 +4,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zevrin {
+
+/// What a port that went away reports as the reason: said plainly, since the
+/// error the system gives at that moment (a failed read) tells the user nothing.
+inline constexpr std::string_view kDeviceWentAway = "the device went away";
+/// The same for a pseudo-terminal or a network link: the program at the other end
+/// closed it.
+inline constexpr std::string_view kOtherEndWentAway = "the other end went away";
 
 /// A serial port to the TNC. Settings take effect at the next Open().
 class SerialPort {

@@ -107,6 +107,7 @@ void SetupDialog::Command1_Click() {
     auto* box =
         new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("SettingsWriteError"));
+    box->setTextFormat(Qt::PlainText);  // the path and the reason are shown as they are
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();  // does not wait; the dialog stays open for another try
     return;

@@ -19,13 +19,31 @@ constexpr std::string_view kKissModeStatus = "set TNC in KISS mode";
 constexpr int kEscapeKey = 27;
 constexpr int kEnterKey = 13;
 
+// The label as read, without the control characters that a window title cannot
+// show: C0 controls, DEL, and C1 controls in their UTF-8 form (C2 80 to C2 9F).
+std::string WithoutControlCharacters(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) continue;
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      ++i;
+      continue;
+    }
+    shown.push_back(static_cast<char>(c));
+  }
+  return shown;
+}
+
 }  // namespace
 
 std::string WindowTitle(std::string_view station_label) {
   std::string title(kTitleStart);
   title += kVersion;
   title += kTitleLabelStart;
-  title += station_label;
+  title += WithoutControlCharacters(station_label);
   title += ']';
   return title;
 }
@@ -46,7 +64,7 @@ std::string ClockText(std::int64_t utc_seconds) {
 }
 
 std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
-                                              std::int64_t now) {
+                                              std::int64_t now, bool label_at_caption) {
   // Clamped rather than wrapped, so a clock set far off still shows a sensible sign.
   constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
   constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
@@ -54,13 +72,13 @@ std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64
       static_cast<std::int32_t>(std::clamp(now - last_frame_time, kMin, kMax));
   if (state.SecondsSinceFrame == 0) {
     state.PreviousGap = state.LastShownSeconds;
-    return std::nullopt;
+    if (!label_at_caption) return std::nullopt;
   }
   std::string text = std::to_string(state.SecondsSinceFrame);
   text += " sec since last packet [";
   text += std::to_string(state.PreviousGap);
   text += ']';
-  state.LastShownSeconds = state.SecondsSinceFrame;
+  if (state.SecondsSinceFrame != 0) state.LastShownSeconds = state.SecondsSinceFrame;
   return text;
 }
 
@@ -84,7 +102,7 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
       paths_(std::move(paths)),
       own_path_(std::move(own_path)),
       receive_path_(own_path_ ? *own_path_ : *shared_path),
-      logs_(paths_.log_directory, &view) {
+      logs_(paths_.log_directory, &view, clock) {
   // The options belong to the window and start afresh with it.
   program_.analysis.options() = MonitorOptions{};
   receive_path_.SetFrameHandler(&program_.analysis);
@@ -136,9 +154,10 @@ void Station::Timer1_Timer() {
   view_.ShowPortOpen(port_.IsOpen());
   const std::int64_t now = clock_.Now().seconds;
   view_.SetClockText(ClockText(now));
-  if (const std::optional<std::string> text =
-          NextLastPacketText(program_.last_packet, program_.receive.LastFrameTime, now)) {
+  if (const std::optional<std::string> text = NextLastPacketText(
+          program_.last_packet, program_.receive.LastFrameTime, now, !last_packet_written_)) {
     view_.SetLastPacketText(*text);
+    last_packet_written_ = true;
   }
 }
 

@@ -82,7 +82,8 @@ struct SetupValues {
   std::string settings_file;
 };
 
-/// "ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [label]".
+/// "ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [label]", the label
+/// without its control characters.
 std::string WindowTitle(std::string_view station_label);
 
 /// "COM3 19200,N,8,1 initialized ", upper-cased.
@@ -93,9 +94,11 @@ std::string ClockText(std::int64_t utc_seconds);
 
 /// The tick's last-packet step: updates `state` and returns the label's new text,
 /// or nullopt when a frame closed within the current second and the label keeps
-/// its text.
+/// its text. `label_at_caption` says the label still shows its layout caption:
+/// then a frame within the current second gives "0 sec since last packet [gap]",
+/// so a busy pass, with a frame in every second, never leaves the caption shown.
 std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
-                                              std::int64_t now);
+                                              std::int64_t now, bool label_at_caption);
 
 /// The KISS-mode command the button sends, one write per byte.
 inline constexpr std::uint8_t kKissModeCommand[] = {0x1B, 0x40, 0x6B, 0x0D};
@@ -165,6 +168,8 @@ class Station {
   ReceivePath& receive_path_;
   LogFiles logs_;
   bool loaded_ = false;
+  // False while the last-packet label still shows its layout caption.
+  bool last_packet_written_ = false;
 };
 
 }  // namespace zevrin

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -90,6 +91,9 @@ class MainWindow final : public QMainWindow,
 
   // ReceiveView: the status bar and the receive-counter label.
   void SetStatusText(std::string_view text) override;
+  /// The status bar's message: what the program last wrote there. Menus and their
+  /// entries never replace it.
+  QString StatusText() const { return status_label_->text(); }
   void SetReceiveCounterText(std::string_view text) override;
   // MonitorSink: the frame monitor.
   void AppendMonitorText(std::string_view text, ColourRole role) override;
@@ -102,6 +106,10 @@ class MainWindow final : public QMainWindow,
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   void ShowPortOpen(bool open);
   void SetTerminalText(const QString& text) { terminal_->setText(text); }
+
+  /// The folder of this run's logs: shown in the About window, opened by
+  /// "Open Log Folder".
+  void SetLogFolder(const QString& folder) { log_folder_ = folder; }
 
   bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
   /// Sets the hexdump check mark without reporting it as a toggle.
@@ -124,6 +132,7 @@ class MainWindow final : public QMainWindow,
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   // DisplayFieldsObserver: mirror the store.
@@ -136,7 +145,9 @@ class MainWindow final : public QMainWindow,
   QWidget* BuildTopRow();
   QWidget* BuildHousekeeping();
   QWidget* BuildSideColumn();
-  QLineEdit* MakeField(const QString& name, int width);
+  /// A read-only field wide enough for each of `widest`: fixed at that width, or,
+  /// with a least width of 0, at least that wide and stretching.
+  QLineEdit* MakeField(const QString& name, int least_width, const QStringList& widest);
   void ShowFieldColour(int index);
 
   ProgramState& program_;
@@ -147,6 +158,7 @@ class MainWindow final : public QMainWindow,
   std::array<QLineEdit*, kDisplayFieldCount> fields_{};  // null for hidden fields
   std::array<QLineEdit*, kBoxCount> boxes_{};
   std::array<QLabel*, kGaugeCount> gauges_{};
+  QLabel* status_label_ = nullptr;
   QLabel* port_label_ = nullptr;
   QLabel* counter_label_ = nullptr;
   QLabel* last_packet_label_ = nullptr;
@@ -157,6 +169,7 @@ class MainWindow final : public QMainWindow,
   QCheckBox* analyze_frame_ = nullptr;
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
+  QString log_folder_;
 };
 
 }  // namespace zevrin

@@ -1,6 +1,7 @@
 #include "ui/station_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "clock/time_client.h"
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
+#include "platform/places.h"
 #include "ui/about_window.h"
 
 namespace zevrin {
@@ -29,7 +31,7 @@ struct StationWindow::Session {
   Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
           const StationWindowConfig& config)
       : window(std::make_unique<MainWindow>(program)),
-        port(config.port_directory),
+        port(PortDirectories(config.paths.settings_file, config.port_directory)),
         client(owner, setter, config.time_port),
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
                 config.paths) {}
@@ -43,9 +45,16 @@ struct StationWindow::Session {
 
 StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, StationWindowConfig config,
                              QObject* parent)
-    : QObject(parent), program_(program), setter_(setter), config_(std::move(config)) {}
+    : QObject(parent), program_(program), setter_(setter), config_(std::move(config)) {
+  log_notice_refresh_.setSingleShot(true);
+  log_notice_refresh_.setInterval(kLogNoticeRefreshMs);
+  connect(&log_notice_refresh_, &QTimer::timeout, this, &StationWindow::RefreshLogNotices);
+}
 
-StationWindow::~StationWindow() { session_.reset(); }
+StationWindow::~StationWindow() {
+  session_.reset();
+  for (auto& [path, entry] : log_notices_) delete entry.box.data();
+}
 
 MainWindow* StationWindow::window() const { return session_ ? session_->window.get() : nullptr; }
 QtSerialPort* StationWindow::port() const { return session_ ? &session_->port : nullptr; }
@@ -55,6 +64,7 @@ void StationWindow::BuildSession() {
   Session* s = session_.get();
   MainWindow* w = s->window.get();
   Station* station = &s->station;
+  w->SetLogFolder(QDir(QString::fromStdString(config_.paths.log_directory)).absolutePath());
 
   connect(&s->port, &QtSerialPort::CommEvent, w,
           [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
@@ -91,10 +101,13 @@ void StationWindow::Restart() {
   session_->tick.stop();
   session_->station.Form_Unload();
   const QRect geometry = session_->window->geometry();
+  const QString status = session_->window->StatusText();
   session_.reset();
 
   BuildSession();
   session_->window->setGeometry(geometry);  // the new window takes the old one's place
+  // The message stays until the program writes the status bar again.
+  session_->window->SetStatusText(status.toStdString());
   session_->window->show();
   session_->station.Form_Load();
   session_->tick.start();
@@ -119,6 +132,9 @@ void StationWindow::End() {
   if (setup_dialog_) setup_dialog_->close();
   program_.status_windows.CloseAll();
   if (AboutWindow* about = CurrentAboutWindow()) about->close();
+  for (auto& [path, entry] : log_notices_) {
+    if (entry.box) entry.box->close();
+  }
   Q_EMIT Ended();
 }
 
@@ -152,31 +168,37 @@ void StationWindow::SetReceiveCounterText(std::string_view text) {
   if (session_) session_->window->SetReceiveCounterText(text);
 }
 
-void StationWindow::ShowLogMessage(QPointer<QMessageBox>& box, const char* name, bool problem,
-                                   std::string_view message) {
-  SetStatusText(message);
-  if (!session_) return;
-  // One box per kind: further messages are added to the open one instead of
-  // stacking boxes in front of the user.
-  if (box) {
-    box->setText(box->text() + QLatin1Char('\n') + FromUtf8(message));
+void StationWindow::LogNoticeChanged(const LogNotice& notice) {
+  LogNoticeBox& entry = log_notices_[notice.path];
+  const QString text = FromUtf8(LogNoticeText(notice));
+  const bool state_changed = entry.complete_now != notice.complete_now;
+  entry.complete_now = notice.complete_now;
+  if (entry.box) {
+    entry.pending = text;
+    if (!log_notice_refresh_.isActive()) log_notice_refresh_.start();
     return;
   }
-  box = new QMessageBox(problem ? QMessageBox::Warning : QMessageBox::Information,
-                        session_->window->windowTitle(), FromUtf8(message), QMessageBox::Ok,
-                        session_->window.get());
-  box->setObjectName(QString::fromLatin1(name));
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setModal(false);
-  box->show();
+  // A box the user has closed comes back only when the log's state changes, not
+  // for every further frame it misses.
+  if (!state_changed || ended_) return;
+  entry.pending.clear();
+  entry.box = new QMessageBox(notice.complete_now ? QMessageBox::Information : QMessageBox::Warning,
+                              QStringLiteral("Log file"), QString(), QMessageBox::Ok);
+  entry.box->setObjectName(QStringLiteral("LogNotice"));
+  entry.box->setTextFormat(Qt::PlainText);
+  entry.box->setText(text);
+  entry.box->setAttribute(Qt::WA_DeleteOnClose);
+  entry.box->setModal(false);
+  entry.box->show();
 }
 
-void StationWindow::ShowLogProblem(std::string_view message) {
-  ShowLogMessage(log_problem_box_, "LogProblem", true, message);
-}
-
-void StationWindow::ShowLogRecovered(std::string_view message) {
-  ShowLogMessage(log_recovered_box_, "LogRecovered", false, message);
+void StationWindow::RefreshLogNotices() {
+  for (auto& [path, entry] : log_notices_) {
+    if (!entry.box || entry.pending.isEmpty()) continue;
+    entry.box->setIcon(entry.complete_now ? QMessageBox::Information : QMessageBox::Warning);
+    entry.box->setText(entry.pending);
+    entry.pending.clear();
+  }
 }
 
 void StationWindow::SetWindowTitle(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,9 +27,10 @@ class QtSerialPort;
 
 /// Where one program run finds its files, its port devices and its time server.
 struct StationWindowConfig {
-  /// The settings file and the log directory (the program's own directory).
+  /// The settings file and the log directory.
   StationPaths paths;
-  /// Where "comN" entries are looked up: the working directory.
+  /// Where "comN" entries are looked up after the settings file's folder: the
+  /// working directory.
   std::string port_directory = ".";
   /// The time server's TCP port.
   std::uint16_t time_port = kTimePort;
@@ -79,14 +81,13 @@ class StationWindow final : public QObject,
   struct Session;
 
   void BuildSession();
-  void ShowLogMessage(QPointer<QMessageBox>& box, const char* name, bool problem,
-                      std::string_view message);
+  /// Puts the latest texts into the open log notices.
+  void RefreshLogNotices();
 
   // StationView (and StatusSink for the clock synchronisation).
   void SetStatusText(std::string_view text) override;
   void SetReceiveCounterText(std::string_view text) override;
-  void ShowLogProblem(std::string_view message) override;
-  void ShowLogRecovered(std::string_view message) override;
+  void LogNoticeChanged(const LogNotice& notice) override;
   void SetWindowTitle(std::string_view text) override;
   void SetPortLabel(std::string_view text) override;
   void SetLastPacketText(std::string_view text) override;
@@ -106,8 +107,17 @@ class StationWindow final : public QObject,
   StationWindowConfig config_;
   std::unique_ptr<Session> session_;
   QPointer<SetupDialog> setup_dialog_;
-  QPointer<QMessageBox> log_problem_box_;
-  QPointer<QMessageBox> log_recovered_box_;
+  // One notice per log file, by path; it outlives a restart of the main window.
+  struct LogNoticeBox {
+    QPointer<QMessageBox> box;
+    bool complete_now = true;
+    QString pending;  // a text not yet shown
+  };
+  std::map<std::string, LogNoticeBox> log_notices_;
+  // A log that misses frame after frame changes its notice for each; the open box
+  // takes the latest text a few times a second.
+  QTimer log_notice_refresh_;
+  static constexpr int kLogNoticeRefreshMs = 250;
   // After the main window closed: looks for the last other window to close.
   QTimer last_window_check_;
   static constexpr int kLastWindowCheckMs = 200;

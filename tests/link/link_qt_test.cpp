@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "link/pty.h"
 #include "link/serial_port_qt.h"
@@ -43,6 +46,28 @@ TEST(QtSerialPortTest, PortsMapToComLinksOrToTtySAndOnlyGoodOnesOpen) {
     EXPECT_FALSE(port.IsOpen()) << number;
   }
   EXPECT_TRUE(port.ReadAll().empty());
+}
+
+// Links beside the settings file in use come first, then those of the working directory.
+TEST(QtSerialPortTest, ComLinksAreLookedUpInTheirFoldersInOrder) {
+  testing::TempDir config{"serial-config"};
+  testing::TempDir work{"serial-work"};
+  testing::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  fs::create_symlink(pty.slave_path(), config / "com1");
+  fs::create_symlink("/dev/null", work / "com1");
+  fs::create_symlink("/dev/null", work / "com2");
+  const std::vector<std::string> folders = {config.string(), work.string()};
+  const std::pair<int, std::string> cases[] = {
+      {1, (config / "com1").string()}, {2, (work / "com2").string()}, {4, "/dev/ttyS3"}};
+  for (const auto& [number, path] : cases) EXPECT_EQ(SerialDevicePath(number, folders), path);
+
+  QtSerialPort port{folders};
+  port.SetPortNumber(1);
+  port.SetSettings("9600,N,8,1");
+  port.Open();
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(port.device(), pty.slave_path());
 }
 
 TEST(QtSerialPortTest, BadLineSettingsAreRejected) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decode/decode_tool.h"
+#include "link/version.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ constexpr const char* kUsage =
     "  --format json     one JSON object per frame, with the values it decoded\n"
     "  --format csv      one row per housekeeping record: every value after it\n"
     "  --raw-view        monitor format: dump the whole frame as received\n"
-    "  --help            show this text\n";
+    "  --help            show this text\n"
+    "  --version         show the version\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -75,6 +77,9 @@ int main(int argc, char** argv) try {
       only_files = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(zevrin::VersionText("zevrinkiss-decode").c_str(), stdout);
       return 0;
     } else if (arg == "--raw-view") {
       options.raw_view = true;
