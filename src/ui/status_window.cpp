@@ -134,7 +134,7 @@ void StatusWindowWidget::Tick() {
   Show(view_);
 }
 
-QString StatusWindowWidget::LineText(int line) const {
+QString StatusWindowWidget::TextBuilder(int line) const {
   if (line < 0 || line >= LineCount()) return {};
   return lines_[static_cast<std::size_t>(line)]->text();
 }

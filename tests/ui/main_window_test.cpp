@@ -306,16 +306,16 @@ TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
   p[70] = 0x40;
   p[73] = 0x81;  // its system status byte (field 69)
   Feed(p);
-  EXPECT_EQ(window->LineText(0), "bit 7");  // nothing before the tick
+  EXPECT_EQ(window->TextBuilder(0), "bit 7");  // nothing before the tick
   window->Tick();
   EXPECT_EQ(window->DigitText(), "10000001");
-  EXPECT_EQ(window->LineText(0), "bit 7 [1]: ADCS has plausible TIME information");
+  EXPECT_EQ(window->TextBuilder(0), "bit 7 [1]: ADCS has plausible TIME information");
 
   window_ = std::make_unique<MainWindow>(program_);  // fields start empty again
   ASSERT_EQ(program_.status_windows.Window(StatusWindow::kSystem), window);
   window->Tick();
   EXPECT_EQ(window->DigitText(), "");
-  EXPECT_EQ(window->LineText(0), "bit 7 [1]: ADCS has plausible TIME information");
+  EXPECT_EQ(window->TextBuilder(0), "bit 7 [1]: ADCS has plausible TIME information");
 
   window->close();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -324,7 +324,7 @@ TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
   waited.start();
   StatusWindowWidget* again = program_.status_windows.Open(StatusWindow::kSystem);
   EXPECT_EQ(again->DigitText(), "");
-  EXPECT_EQ(again->LineText(0), "bit 7");
+  EXPECT_EQ(again->TextBuilder(0), "bit 7");
   program_.fields.WriteField(69, "11111111");
   EXPECT_TRUE(WaitFor([&] { return !again->DigitText().isEmpty(); }, 3000));
   EXPECT_GE(waited.elapsed(), 900);

@@ -1,6 +1,8 @@
 // zevrinkiss-decode: decodes recorded raw logs (.kss) or a live KISS stream.
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,10 +44,30 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+// What went through standard output's own buffer (the line-protocol records) is
+// written out; a failure is a failed write like any other.
+void FlushStandardOutput() {
+  if (std::fflush(stdout) != 0) {
+    throw zevrin::OutputError(std::string("cannot write output: ") + std::strerror(errno));
+  }
+}
+
+// True when a read from `fd` would return at once.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
 // Reads the whole of `fd` through the decoder, chunk by chunk, as it arrives.
+// A file is decoded in large blocks of output; a live source (a pipe, terminal,
+// socket or serial line) may pause, so before each read that would wait, all
+// that is decoded is written out and every complete frame shows at once.
 bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
+  struct stat st {};
+  const bool live = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
   std::vector<std::uint8_t> buffer(64 * 1024);
   for (;;) {
+    if (live && !Readable(fd)) tool.Flush();
     const ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n == 0) return true;
     if (n < 0) {
@@ -59,7 +81,8 @@ bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// A failed write of the output (OutputError) ends the program with status 1.
+int main(int argc, char** argv) try {
   zevrin::LiveInput live;
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
@@ -139,8 +162,10 @@ int main(int argc, char** argv) {
     // A live link's frames are archived at the times they are decoded.
     run.SetLiveInput(live.link_name());
     const int status = live.Run(tool);
+    tool.Flush();
     const bool archived = run.Finish();
-    return std::fflush(stdout) == 0 && archived ? status : 1;
+    FlushStandardOutput();
+    return archived ? status : 1;
   }
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
@@ -149,6 +174,11 @@ int main(int argc, char** argv) {
     if (fds[i] != STDIN_FILENO) ::close(fds[i]);
     if (!ok) return Fail("cannot read " + files[i] + ": " + error);
   }
+  tool.Flush();
   const bool archived = run.Finish();
-  return std::fflush(stdout) == 0 && archived ? 0 : 1;
+  FlushStandardOutput();
+  return archived ? 0 : 1;
+} catch (const zevrin::OutputError& e) {
+  std::fprintf(stderr, "zevrinkiss-decode: %s\n", e.what());
+  return 1;
 }
