@@ -18,8 +18,6 @@ constexpr std::string_view kTitleLabelStart = "          [";
 constexpr std::string_view kKissModeStatus = "set TNC in KISS mode";
 constexpr int kEscapeKey = 27;
 constexpr int kEnterKey = 13;
-// More frames than one notification ever brings: a notification is one batch.
-constexpr int kArchiveBatchFrames = 100000;
 
 // The label as read, without the control characters that a window title cannot
 // show: C0 controls, DEL, and C1 controls in their UTF-8 form (C2 80 to C2 9F).

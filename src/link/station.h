@@ -112,6 +112,12 @@ inline constexpr std::string_view kTncControlsOffOverTcp =
     "Not available over TCP: the KISS-mode command and the terminal talk to a hardware "
     "TNC in command mode, and over TCP they would put garbage into the KISS stream.";
 
+/// The archive commits the frames of each notification at its end, and within a
+/// notification every this many frames: at a pass's pace that is one frame per
+/// transaction, and a flood of frames costs few commits, yet a killed program
+/// loses at most this many frames of the archive (never of the raw log).
+inline constexpr int kArchiveBatchFrames = 16;
+
 /// The KISS-mode command the button sends, one write per byte.
 inline constexpr std::uint8_t kKissModeCommand[] = {0x1B, 0x40, 0x6B, 0x0D};
 
