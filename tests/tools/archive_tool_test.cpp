@@ -15,7 +15,6 @@
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "archive/archive_columns.h"
@@ -23,6 +22,8 @@
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
+#include "support/kiss_server.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
@@ -31,6 +32,7 @@ namespace {
 using Json = nlohmann::json;
 using sample::Bytes;
 using ::testing::HasSubstr;
+using testing::Lines;
 
 struct ToolRun {
   int status = -1;
@@ -40,26 +42,12 @@ struct ToolRun {
 
 // Runs the program with `args` (a shell command line), standard error to a file.
 ToolRun RunTool(const std::string& args, const testing::TempDir& dir) {
-  const std::string err = (dir / "stderr.txt").string();
-  std::FILE* p =
-      ::popen((std::string(ZEVRIN_DECODE_BINARY) + " " + args + " 2>" + err).c_str(), "r");
   ToolRun run;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
-  const int status = ::pclose(p);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = testing::RunShell(
+      std::string(ZEVRIN_DECODE_BINARY) + " " + args + " 2>" + (dir / "stderr.txt").string(),
+      run.out);
   run.err = dir.Contents("stderr.txt");
   return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 std::vector<std::string> Split(const std::string& row) {
@@ -149,6 +137,11 @@ TEST_F(ArchiveToolTest, TheArchiveOfAPassHoldsEveryFrameAndExactlyTheJsonValues)
     if (!power && !system) continue;
     ++records;
     const RecordKind kind = power ? RecordKind::kPower : RecordKind::kSystem;
+    for (const auto& [field, text] : frames[k]["fields"].items()) {  // each value has a column
+      EXPECT_TRUE(std::ranges::any_of(ArchiveColumns(), [&](const ArchiveColumn& c) {
+        return c.record == kind && c.source == ValueSource::kField && c.index == std::stoi(field);
+      })) << field;
+    }
     std::string sql = "SELECT ";
     std::vector<const ArchiveColumn*> columns;
     for (const ArchiveColumn& c : ArchiveColumns()) {
@@ -167,8 +160,12 @@ TEST_F(ArchiveToolTest, TheArchiveOfAPassHoldsEveryFrameAndExactlyTheJsonValues)
       } else if (columns[c]->kind == ValueKind::kText) {
         EXPECT_EQ(got, "'" + *want + "'") << columns[c]->name;
       } else if (columns[c]->kind == ValueKind::kReal) {
-        // quote() writes a REAL with all the digits it needs to come back exact.
+        // quote() writes a REAL with all the digits it needs to come back exact, and
+        // with a point or an exponent, unlike an INTEGER.
+        EXPECT_NE(got.find_first_of(".e"), std::string::npos) << columns[c]->name << " " << got;
         EXPECT_EQ(std::stod(got), std::stod(*want)) << columns[c]->name << " " << *want;
+      } else if (got.find_first_not_of("-0123456789") != std::string::npos) {
+        ADD_FAILURE() << columns[c]->name << " is no INTEGER: " << got;
       } else if (columns[c]->kind == ValueKind::kHex) {
         EXPECT_EQ(std::stoll(got), std::stoll(*want, nullptr, 16)) << columns[c]->name;
       } else {
@@ -248,11 +245,8 @@ TEST_F(ArchiveToolTest, AProgressBarOnlyOnATerminalAndOnlyForFiles) {
   const std::string tool = std::string(ZEVRIN_DECODE_BINARY) + " --archive " + Archive();
   const auto on_terminal = [&](const std::string& args) {
     // `script` runs the tool with a pseudo-terminal as its standard error.
-    std::FILE* p = ::popen(("script -qec '" + tool + " " + args + "' /dev/null").c_str(), "r");
     std::string out;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    EXPECT_EQ(::pclose(p), 0) << args;
+    EXPECT_EQ(testing::RunShell("script -qec '" + tool + " " + args + "' /dev/null", out), 0);
     return out;
   };
   const std::string bar = on_terminal(in);
@@ -291,18 +285,6 @@ TEST_F(ArchiveToolTest, BadArchivesAndOptionsAreRefusedBeforeAnythingIsRead) {
 // --- A real InfluxDB --------------------------------------------------------------
 
 constexpr const char* kInfluxd = "/usr/bin/influxd";
-
-std::uint16_t FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
 
 // One HTTP/1.0 exchange with 127.0.0.1:port; returns the status and the body.
 std::pair<int, std::string> Http(std::uint16_t port, const std::string& request_line,
@@ -352,11 +334,11 @@ std::string UrlEncode(const std::string& text) {
 // stopped (and its directory removed) at the end.
 class InfluxServer {
  public:
-  explicit InfluxServer(const testing::TempDir& dir) : http_port_(FreePort()) {
+  explicit InfluxServer(const testing::TempDir& dir) : http_port_(testing::KissServer::FreePort()) {
     const std::string d = dir.string();
     std::ofstream(dir / "influxdb.conf")
         << "reporting-disabled = true\n"
-        << "bind-address = \"127.0.0.1:" << FreePort() << "\"\n"
+        << "bind-address = \"127.0.0.1:" << testing::KissServer::FreePort() << "\"\n"
         << "[meta]\n  dir = \"" << d << "/meta\"\n"
         << "[data]\n  dir = \"" << d << "/data\"\n  wal-dir = \"" << d << "/wal\"\n"
         << "  query-log-enabled = false\n"
