@@ -10,6 +10,7 @@
 #include "archive/frame_recorder.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
+#include "support/station_view.h"
 
 namespace zevrin::testing {
 
@@ -87,20 +88,6 @@ struct ReplayingSink final : FrameSink {
     to_.FrameDecoded(replayed);
   }
   FrameSink& to_;
-};
-
-/// Keeps the notice texts at which a log or archive started failing and at which
-/// it was written again; updates in between (more frames missed) are not kept.
-struct CountingListener final : LogProblemListener {
-  void LogNoticeChanged(const LogNotice& notice) override {
-    bool& failing = failing_by_path[notice.path];
-    if (failing == !notice.complete_now) return;
-    failing = !notice.complete_now;
-    (failing ? problems : recovered).push_back(LogNoticeText(notice));
-  }
-  std::vector<std::string> problems;
-  std::vector<std::string> recovered;
-  std::map<std::string, bool> failing_by_path;
 };
 
 }  // namespace zevrin::testing

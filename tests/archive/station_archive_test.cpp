@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <map>
-
 #include "archive_support.h"
 #include "link/station.h"
 #include "sample/sample_pass.h"
@@ -18,29 +16,6 @@ using testing::Bytes;
 using testing::Db;
 using ::testing::HasSubstr;
 using ::testing::SizeIs;
-
-struct View final : StationView, ClockSyncStarter {
-  void SetStatusText(std::string_view) override {}
-  void SetReceiveCounterText(std::string_view) override {}
-  // One entry each time a log or the archive starts failing.
-  void LogNoticeChanged(const LogNotice& notice) override {
-    bool& failing = failing_by_path[notice.path];
-    if (!notice.complete_now && !failing) problems.push_back(LogNoticeText(notice));
-    failing = !notice.complete_now;
-  }
-  void SetWindowTitle(std::string_view) override {}
-  void SetPortLabel(std::string_view) override {}
-  void SetLastPacketText(std::string_view) override {}
-  void SetClockText(std::string_view) override {}
-  void ShowPortOpen(bool) override {}
-  void SetTerminalText(std::string_view) override {}
-  void ClearMonitor() override {}
-  void OpenSetupDialog() override {}
-  void EnableTncControls(bool, std::string_view) override {}
-  void BeginClockSync(std::string_view) override {}
-  std::vector<std::string> problems;
-  std::map<std::string, bool> failing_by_path;
-};
 
 class StationArchiveTest : public ::testing::Test {
  protected:
@@ -64,7 +39,7 @@ class StationArchiveTest : public ::testing::Test {
   DisplayFields fields_;
   TelemetryDecoder decoder_{fields_};
   testing::FakePort port_;
-  View view_;
+  testing::RecordingStationView view_;
   std::size_t received_ = 0;
 };
 
@@ -79,7 +54,7 @@ TEST_F(StationArchiveTest, EveryRunAddsToTheArchiveOfItsStationLabel) {
   EXPECT_EQ(db.Rows("SELECT DISTINCT station, link FROM frames"),
             (std::vector<std::vector<std::string>>{{"Lab", "COM3"}}));
   EXPECT_GT(std::stoi(db.One("SELECT count(*) FROM power_housekeeping")), 20);
-  EXPECT_THAT(view_.problems, SizeIs(0));
+  EXPECT_THAT(view_.counted.problems, SizeIs(0));
 
   // Another label starts its own archive.
   dir_.Write("zevrinkiss.ini", "03,9600,N,8,1\r\n\r\nField Day\r\n");
@@ -92,8 +67,8 @@ TEST_F(StationArchiveTest, AnArchiveThatCannotBeCreatedIsToldOnceAndFramesStillA
   dir_.Write("zevrinkiss.ini", "01,9600,N,8,1\r\n\r\nLab\r\n");
   RunOnce(100, 1);
   const auto archive_problems = std::ranges::count_if(
-      view_.problems, [](const std::string& p) { return p.starts_with("The archive "); });
-  EXPECT_EQ(archive_problems, 1) << ::testing::PrintToString(view_.problems);
+      view_.counted.problems, [](const std::string& p) { return p.starts_with("The archive "); });
+  EXPECT_EQ(archive_problems, 1) << ::testing::PrintToString(view_.counted.problems);
   EXPECT_THAT(fields_.Field(18), ::testing::Not(::testing::IsEmpty()));  // decoding went on
 }
 

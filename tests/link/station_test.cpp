@@ -18,6 +18,7 @@
 #include "link/log_files.h"
 #include "link/settings_file.h"
 #include "support/fakes.h"
+#include "support/station_view.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
@@ -29,38 +30,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-
-// The window and the clock synchronisation: every call in order, as "what:text".
-struct RecordingStationView final : StationView, ClockSyncStarter {
-  void SetStatusText(std::string_view t) override { Add("status", t); }
-  void SetReceiveCounterText(std::string_view t) override { Add("counter", t); }
-  void LogNoticeChanged(const LogNotice& notice) override {
-    notices.push_back(notice);
-    Add(notice.complete_now ? "log-ok" : "log-problem", LogNoticeText(notice));
-  }
-  void SetWindowTitle(std::string_view t) override { Add("title", t); }
-  void SetPortLabel(std::string_view t) override { Add("port-label", t); }
-  void SetLastPacketText(std::string_view t) override { last_packet = t; }
-  void SetClockText(std::string_view t) override { clock = t; }
-  void ShowPortOpen(bool open) override { port_open = open; }
-  void SetTerminalText(std::string_view t) override { Add("terminal", t); }
-  void ClearMonitor() override { Add("clear-monitor", ""); }
-  void OpenSetupDialog() override { Add("setup-dialog", ""); }
-  void EnableTncControls(bool enabled, std::string_view why) override {
-    tnc_controls = enabled;
-    tnc_why = why;
-  }
-  void BeginClockSync(std::string_view host) override { Add("sync", host); }
-  void Add(const char* what, std::string_view text) {
-    events.push_back(std::string(what) + ":" + std::string(text));
-  }
-  std::vector<std::string> events;
-  std::vector<LogNotice> notices;
-  std::string last_packet, clock;
-  bool port_open = false;
-  bool tnc_controls = false;
-  std::string tnc_why;
-};
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
 const std::string kLog = "Lab_20062009_1000";  // the logs' name at 10:00 for station "Lab"
@@ -82,7 +51,7 @@ class StationTest : public ::testing::Test {
   StationPaths paths_{(dir_ / "zevrinkiss.ini").string(), dir_.string()};
   testing::FixedClock clock_{{kTen, 0}};
   StationProgram program_{clock_};
-  RecordingStationView view_;
+  testing::RecordingStationView view_;
   testing::FakePort port_;
 };
 
@@ -210,25 +179,36 @@ TEST_F(StationTest, ShutdownFailuresGoToTheStatusBar) {
   EXPECT_FALSE(port_.IsOpen());
 }
 
-TEST_F(StationTest, SettingsFileLinesEndInCrLfCrOrLfAndMissingOnesKeepEarlierValues) {
+// Lines end in CR LF, CR or LF; lines the file lacks keep the values held before. Only
+// the head of each line and of the file is read: a huge line costs nothing, and the
+// lines behind it count as missing when they start past the head of the file.
+TEST_F(StationTest, SettingsFileLinesAreReadInPartAndMissingOnesKeepEarlierValues) {
   const std::string path = (dir_ / kSettingsFileName).string();
   const SettingsLines before{"05,4800,N,8,1", "host", "Lab"};
   const auto read = [&](SettingsReadResult expected) {
     SettingsLines lines = before;
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ReadSettingsFile(path, lines), expected);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
     return lines.settings_line + "|" + lines.time_server_host + "|" + lines.station_label;
   };
   EXPECT_EQ(read(SettingsReadResult::kMissing), "05,4800,N,8,1|host|Lab");
-  const std::pair<const char*, const char*> cases[] = {
+  const std::string long_label(300, 'L');
+  const std::string huge(10'000'000, '7');
+  const std::pair<std::string, std::string> cases[] = {
       {"03,19200,n,8,1\r\n\r\nLab2\r\n", "03,19200,n,8,1||Lab2"},
       {"01,9600,N,8,1\rh2\rLab2", "01,9600,N,8,1|h2|Lab2"},
       {"01,9600,N,8,1\nh2\r\nLab2\n", "01,9600,N,8,1|h2|Lab2"},
       {"02,9600,E,7,2\r\n", "02,9600,E,7,2|host|Lab"},
       {"", "05,4800,N,8,1|host|Lab"},
+      {"01,9600,N,8,1\r\nhost2\r\n" + long_label + "\r\n",
+       "01,9600,N,8,1|host2|" + long_label.substr(0, 256)},
+      {"01," + huge + "\r\nhost2\r\nLab2\r\n", "01," + huge.substr(0, 253) + "|host|Lab"},
+      {"01,9600,N,8,1\r\nhost2\r\n" + huge, "01,9600,N,8,1|host2|" + huge.substr(0, 256)},
   };
   for (const auto& [text, lines] : cases) {
     dir_.Write(kSettingsFileName, text);
-    EXPECT_EQ(read(SettingsReadResult::kRead), lines);
+    EXPECT_EQ(read(SettingsReadResult::kRead), lines) << text.substr(0, 40);
   }
   std::filesystem::remove(path);
   std::filesystem::create_directory(path);  // there, but not readable as a file
@@ -241,29 +221,6 @@ TEST_F(StationTest, SettingsWriterReplacesTheFileOrReturnsTheReason) {
             std::nullopt);
   EXPECT_EQ(dir_.Contents("a.ini"), "12,115200,E,7,2\r\ntime.example\r\n\r\n");
   EXPECT_EQ(WriteSettingsFile((dir_ / "none" / "x.ini").string(), {}), "No such file or directory");
-}
-
-// Only the head of each line and of the file is read: a huge line costs nothing, and
-// the lines behind it count as missing when they start past the head of the file.
-TEST_F(StationTest, SettingsLinesAreReadOnlyInPart) {
-  const std::string path = (dir_ / kSettingsFileName).string();
-  const std::string long_label(300, 'L');
-  const std::string huge(10'000'000, '7');
-  const std::pair<std::string, std::string> cases[] = {
-      {"01,9600,N,8,1\r\nhost2\r\n" + long_label + "\r\n",
-       "01,9600,N,8,1|host2|" + long_label.substr(0, 256)},
-      {"01," + huge + "\r\nhost2\r\nLab2\r\n", "01," + huge.substr(0, 253) + "|host|Lab"},
-      {"01,9600,N,8,1\r\nhost2\r\n" + huge, "01,9600,N,8,1|host2|" + huge.substr(0, 256)},
-  };
-  for (const auto& [text, expected] : cases) {
-    dir_.Write(kSettingsFileName, text);
-    SettingsLines lines{"05,4800,N,8,1", "host", "Lab"};
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ReadSettingsFile(path, lines), SettingsReadResult::kRead);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-    EXPECT_EQ(lines.settings_line + "|" + lines.time_server_host + "|" + lines.station_label,
-              expected);
-  }
 }
 
 // The label never leads a log out of its directory, never hides it, never cuts its
@@ -298,22 +255,36 @@ TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
   EXPECT_EQ(SettingsLineSettings("01,"), "");
 }
 
+// A file size limit stands in for a full disk while it lives (bytes; none when 0).
+class FileSizeLimit {
+ public:
+  FileSizeLimit() {
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+  }
+  ~FileSizeLimit() {
+    Set(0);
+    std::signal(SIGXFSZ, SIG_DFL);
+  }
+  void Set(rlim_t bytes) {
+    rlimit limit = old_;
+    if (bytes > 0) limit.rlim_cur = bytes;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+
+ private:
+  rlimit old_{};
+};
+
 TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
-  // A file size limit stands in for a full disk: the second frame fits only in part.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  FileSizeLimit disk;
   LogFiles logs(dir_.string(), &view_, clock_);
   logs.OpenRawLog("Lab", kTen);
-  rlimit small = old;
-  small.rlim_cur = 10;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  disk.Set(10);  // the second frame fits only in part
   const bool first = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x01, 0x02, 0xC0});
   const bool second = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x03, 0x04, 0x05, 0x06, 0xC0});
   const bool third = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x07, 0xC0});
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, SIG_DFL);
-
+  disk.Set(0);
   EXPECT_TRUE(first && !second && third);
   EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
   // One small frame that still fits says nothing about the log being written again.
@@ -324,9 +295,7 @@ TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
 // still fit. The notice counts what is missed and says "written again" only once the
 // log takes a run of bytes that needs new room, and counts on when it fails again.
 TEST_F(StationTest, LogNoticeCountsMissedFramesAndTellsARealRecoveryOnly) {
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  FileSizeLimit disk;
   LogFiles logs(dir_.string(), &view_, clock_);
   logs.OpenRawLog("Lab", kTen);
   const Bytes big(40, 0x41), small(5, 0x42), block(1000, 0x43);
@@ -334,15 +303,13 @@ TEST_F(StationTest, LogNoticeCountsMissedFramesAndTellsARealRecoveryOnly) {
     clock_.Set({kTen + second, 0});
     return logs.raw_log().AppendFrame(frame);
   };
-  rlimit limited = old;
-  limited.rlim_cur = 100;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  disk.Set(100);
   std::vector<bool> written;
   for (int second = 1; second <= 6; ++second) {
     written.push_back(append(second, big));
     written.push_back(append(second, small));
   }
-  ::setrlimit(RLIMIT_FSIZE, &old);
+  disk.Set(0);
   EXPECT_THAT(written, ElementsAre(true, true, true, true, false, true, false, true, false, false,
                                    false, false));
   ASSERT_EQ(view_.notices.size(), 6u);  // one change for each frame missed
@@ -362,10 +329,9 @@ TEST_F(StationTest, LogNoticeCountsMissedFramesAndTellsARealRecoveryOnly) {
   for (int i = 0; i < 10; ++i) append(20, small);
   EXPECT_EQ(view_.notices.size(), 7u);  // nothing to tell while it works
 
-  ::setrlimit(RLIMIT_FSIZE, &limited);
+  disk.Set(100);
   append(30, big);
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, SIG_DFL);
+  disk.Set(0);
   ASSERT_EQ(view_.notices.size(), 8u);
   EXPECT_FALSE(view_.notices.back().complete_now);
   EXPECT_EQ(view_.notices.back().missed, 7u);

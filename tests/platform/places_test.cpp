@@ -18,12 +18,14 @@
 #include "link/settings_file.h"
 #include "link/station.h"
 #include "support/fakes.h"
+#include "support/station_view.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -170,23 +172,7 @@ class SettingsPlaceTest : public ::testing::Test {
     return station;
   }
 
-  struct View final : StationView, ClockSyncStarter {
-    void SetStatusText(std::string_view) override {}
-    void SetReceiveCounterText(std::string_view) override {}
-    void LogNoticeChanged(const LogNotice&) override {}
-    void SetWindowTitle(std::string_view) override {}
-    void SetPortLabel(std::string_view t) override { port_label = t; }
-    void SetLastPacketText(std::string_view) override {}
-    void SetClockText(std::string_view) override {}
-    void ShowPortOpen(bool) override {}
-    void SetTerminalText(std::string_view) override {}
-    void ClearMonitor() override {}
-    void OpenSetupDialog() override { ++dialogs; }
-    void EnableTncControls(bool, std::string_view) override {}
-    void BeginClockSync(std::string_view) override {}
-    std::string port_label;
-    int dialogs = 0;
-  };
+  long Dialogs() const { return std::ranges::count(view_.events, "setup-dialog:"); }
 
   testing::TempDir dir_{"places-settings"};
   fs::path work_ = dir_ / "work";
@@ -194,7 +180,7 @@ class SettingsPlaceTest : public ::testing::Test {
   PlaceEnvironment env_{(dir_ / "home").string(), "", ""};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
   StationProgram program_{clock_};
-  View view_;
+  testing::RecordingStationView view_;
   testing::FakePort port_;
 
   void SetUp() override { fs::create_directories(work_); }
@@ -207,7 +193,7 @@ TEST_F(SettingsPlaceTest, WithoutSettingsInTheWorkingDirectoryTheUsersFileIsRead
 
   // First start: no file anywhere, so the dialog opens; "ok" writes the user's file.
   auto station = Start(place);
-  EXPECT_EQ(view_.dialogs, 1);
+  EXPECT_EQ(Dialogs(), 1);
   const SetupValues setup = station->CurrentSetup();
   EXPECT_EQ(setup.settings_file, place.settings_file);
   EXPECT_EQ(WriteSettingsFile(setup.settings_file, {"12,115200,E,7,2", "127.0.0.1", "Lab"}),
@@ -216,8 +202,8 @@ TEST_F(SettingsPlaceTest, WithoutSettingsInTheWorkingDirectoryTheUsersFileIsRead
 
   // The restart and every later start read it back; the working directory stays clean.
   station = Start(FindSettings(work_.string(), env_));
-  EXPECT_EQ(view_.dialogs, 1);
-  EXPECT_EQ(view_.port_label, "COM12 115200,E,7,2 initialized ");
+  EXPECT_EQ(Dialogs(), 1);
+  EXPECT_THAT(view_.events, Contains("port-label:COM12 115200,E,7,2 initialized "));
   EXPECT_EQ(program_.settings.station_label, "Lab");
   station->Form_Unload();
   EXPECT_THAT(Entries(work_), IsEmpty());
@@ -234,8 +220,8 @@ TEST_F(SettingsPlaceTest, SettingsInTheWorkingDirectoryWinAndNothingElseIsTouche
   EXPECT_EQ(place.settings_file, (work_ / "zevrinkiss.ini").string());
   EXPECT_THAT(place.port_directories, ElementsAre(work_.string()));
   auto station = Start(place);
-  EXPECT_EQ(view_.port_label, "COM3 19200,N,8,1 initialized ");
-  EXPECT_EQ(view_.dialogs, 0);
+  EXPECT_THAT(view_.events, Contains("port-label:COM3 19200,N,8,1 initialized "));
+  EXPECT_EQ(Dialogs(), 0);
 
   // Named from inside the working directory, the file keeps its bare name, as ever.
   const fs::path before = fs::current_path();
