@@ -9,6 +9,7 @@
 
 #include "frames/monitor.h"
 #include "link/receive_path.h"
+#include "platform/clock_setter.h"
 #include "platform/time_of_day.h"
 
 namespace zevrin::testing {
@@ -67,6 +68,11 @@ inline std::vector<Bytes> LoggedFrames(std::span<const std::uint8_t> stream) {
   path.Assemble(stream);
   return log.frames;
 }
+
+/// Never sets the clock: the program under test keeps its hands off this machine's time.
+struct NoClockSetter final : ClockSetter {
+  bool SetSystemTime(const ClockRecord&) override { return false; }
+};
 
 /// A serial port whose waiting bytes the test queues.
 class FakePort final : public SerialPort {

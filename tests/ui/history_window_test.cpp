@@ -266,11 +266,6 @@ TEST_F(HistoryWindowTest, SavesThePictureAndTheShownData) {
   EXPECT_FALSE(window_->SavePng(QString::fromStdString((dir / "no-such-dir" / "x.png").string())));
 }
 
-class NoClockSetter final : public ClockSetter {
- public:
-  bool SetSystemTime(const ClockRecord&) override { return false; }
-};
-
 // The whole program: a station whose archive already holds a pass. Double-click on
 // the battery voltage and the context menu of a temperature open their trends; a
 // field that holds no number offers none. Frames added to the archive appear.
@@ -294,7 +289,7 @@ TEST(HistoryInTheProgram, FieldsOpenTheirTrendFromTheStationsArchive) {
   testing::FixedClock clock({kNow / 1000, 0});
   ProgramState program(clock);
   program.station.settings.time_server_host = "127.0.0.1";
-  NoClockSetter setter;
+  testing::NoClockSetter setter;
   StationWindowConfig config{{(dir / "zevrinkiss.ini").string(), dir.string()}, dir.string()};
   StationWindow station(program, setter, config);
   station.Start();

@@ -36,10 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct NoClockSetter final : ClockSetter {
-  bool SetSystemTime(const ClockRecord&) override { return false; }
-};
-
 TEST(LogFolderTest, TheUsersFoldersAreUsedAndTheLogFolderIsShownAndOpened) {
   testing::TempDir dir("log-folder");
   const fs::path work = dir / "work", config = dir / "config", logs = dir / "data";
@@ -57,7 +53,7 @@ TEST(LogFolderTest, TheUsersFoldersAreUsedAndTheLogFolderIsShownAndOpened) {
                                      time_server.serverPort()};
   testing::FixedClock clock({FromCivil({2009, 6, 20, 10, 0, 0}), 0});
   ProgramState program(clock);
-  NoClockSetter setter;
+  testing::NoClockSetter setter;
   StationWindow station(program, setter, settings);
   station.Start();
   ASSERT_TRUE(station.port()->IsOpen());

@@ -211,33 +211,15 @@ TEST_F(MainWindowTest, EveryFieldShowsItsWidestTextsWhole) {
 }
 
 // Every label shows its text as plain text, so text from a settings file or a frame
-// is never read as markup; the status, About and log windows likewise.
-TEST_F(MainWindowTest, EveryLabelShowsPlainText) {
-  std::vector<QWidget*> windows = {window_.get(), OpenAboutWindow()};
-  for (int k = 0; k < kStatusWindowCount; ++k) {
-    windows.push_back(program_.status_windows.Open(static_cast<StatusWindow>(k)));
-  }
-  for (QWidget* window : windows) {
-    const auto labels = window->findChildren<QLabel*>();
-    ASSERT_FALSE(labels.isEmpty());
-    for (QLabel* label : labels) {
-      EXPECT_EQ(label->textFormat(), Qt::PlainText)
-          << window->objectName().toStdString() << "/" << label->objectName().toStdString();
-    }
-  }
-  window_->SetPortLabel(QStringLiteral("COM1 <H1>BIG</H1><IMG SRC=\"X\">,N,8,1 initialized "));
-  window_->SetStatusText("<b>x</b>");
-  EXPECT_TRUE(Child<QLabel>("PortLabel")->text().startsWith("COM1 <H1>BIG</H1>"));
-  EXPECT_EQ(window_->StatusText(), "<b>x</b>");
-  delete CurrentAboutWindow();
-}
-
-// Each status window, and the About window, is wide and high enough for every text
-// it can show, whatever the bits and the attitude-control mode.
-TEST_F(MainWindowTest, StatusAndAboutWindowsShowEveryTextWhole) {
+// is never read as markup. Each status window, and the About window, is wide and high
+// enough for every text it can show, whatever the bits and the attitude-control mode.
+TEST_F(MainWindowTest, EveryLabelIsPlainTextAndEveryStatusAndAboutTextWhole) {
+  AboutWindow* about = OpenAboutWindow();
+  std::vector<QWidget*> windows = {window_.get(), about};
   for (int k = 0; k < kStatusWindowCount; ++k) {
     const auto kind = static_cast<StatusWindow>(k);
     StatusWindowWidget* window = program_.status_windows.Open(kind);
+    windows.push_back(window);
     const StatusWindowInfo& info = StatusWindowData(kind);
     EXPECT_GE(window->width(), info.client_width);
     EXPECT_GE(window->height(), info.client_height);
@@ -256,13 +238,24 @@ TEST_F(MainWindowTest, StatusAndAboutWindowsShowEveryTextWhole) {
       }
     }
   }
-  AboutWindow* about = OpenAboutWindow();
   for (QLabel* label : about->findChildren<QLabel*>()) {
     EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
     EXPECT_TRUE(about->rect().contains(
         label->geometry().translated(label->parentWidget()->mapTo(about, QPoint(0, 0)))))
         << label->objectName().toStdString();
   }
+  for (QWidget* window : windows) {
+    const auto labels = window->findChildren<QLabel*>();
+    ASSERT_FALSE(labels.isEmpty());
+    for (QLabel* label : labels) {
+      EXPECT_EQ(label->textFormat(), Qt::PlainText)
+          << window->objectName().toStdString() << "/" << label->objectName().toStdString();
+    }
+  }
+  window_->SetPortLabel(QStringLiteral("COM1 <H1>BIG</H1><IMG SRC=\"X\">,N,8,1 initialized "));
+  window_->SetStatusText("<b>x</b>");
+  EXPECT_TRUE(Child<QLabel>("PortLabel")->text().startsWith("COM1 <H1>BIG</H1>"));
+  EXPECT_EQ(window_->StatusText(), "<b>x</b>");
   delete about;
 }
 
@@ -289,8 +282,6 @@ TEST_F(MainWindowTest, PicturesAndTheAboutEntryOpenTheirWindowOnce) {
   }
   EXPECT_EQ(status_open, 6);
   EXPECT_EQ(about_open, 1);
-  EXPECT_EQ(CurrentAboutWindow()->findChild<QLabel*>(QStringLiteral("VersionLine"))->text(),
-            "Version 1.7.4    (June 20, 2009)");
   CurrentAboutWindow()->close();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(CurrentAboutWindow(), nullptr);
@@ -330,10 +321,6 @@ TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
   EXPECT_GE(waited.elapsed(), 900);
   EXPECT_EQ(again->DigitText(), "11111111");
 }
-
-struct NoClockSetter final : ClockSetter {
-  bool SetSystemTime(const ClockRecord&) override { return false; }
-};
 
 std::string Raw(std::initializer_list<std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
 
@@ -393,7 +380,7 @@ class StationWindowTest : public ::testing::Test {
   StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
   ProgramState program_{clock_};
-  NoClockSetter setter_;
+  testing::NoClockSetter setter_;
   testing::Pty pty_;
   QTcpServer time_server_;
   std::unique_ptr<StationWindow> station_;
@@ -509,12 +496,9 @@ TEST_F(StationWindowTest, LogNoticeIsOneBoxUpdatedInPlace) {
   QMessageBox* box = notices().front();
   EXPECT_FALSE(box->isModal());
   EXPECT_EQ(box->textFormat(), Qt::PlainText);
-  const QString path = QString::fromStdString((dir_ / "logs" / kLog).string());
-  EXPECT_TRUE(WaitFor([&] {
-    return box->text() == "The raw log " + path +
-                              " is incomplete: it cannot be written (No such file or directory). "
-                              "3 frames missed since 10:00:00 UTC; reception goes on without them.";
-  })) << box->text().toStdString();
+  // The texts themselves are the log's own (checked in the core tests).
+  EXPECT_TRUE(WaitFor([&] { return box->text().contains(" 3 frames missed since 10:00:00 UTC"); }))
+      << box->text().toStdString();
 
   fs::create_directories(dir_ / "logs");
   std::string frames;
@@ -522,7 +506,6 @@ TEST_F(StationWindowTest, LogNoticeIsOneBoxUpdatedInPlace) {
   Send(pty_, frames);
   EXPECT_TRUE(WaitFor([&] { return box->text().contains("is written again since 10:00:00 UTC"); }))
       << box->text().toStdString();
-  EXPECT_TRUE(box->text().endsWith("It misses 3 frames, received from 10:00:00 to 10:00:00 UTC."));
   EXPECT_EQ(notices().size(), 1);
   delete box;
 }

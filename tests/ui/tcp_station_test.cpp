@@ -30,16 +30,6 @@ using testing::Bytes;
 using testing::Concat;
 using testing::WaitFor;
 
-struct NoClockSetter final : ClockSetter {
-  bool SetSystemTime(const ClockRecord&) override { return false; }
-};
-
-// A port on 127.0.0.1 that nothing listens on.
-quint16 FreePort() {
-  QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
 class TcpStationTest : public ::testing::Test {
  protected:
   static constexpr char kLog[] = "Lab_20062009_1000.kss";
@@ -50,7 +40,7 @@ class TcpStationTest : public ::testing::Test {
   }
   void SetUp() override {
     // The clock synchronisation asks a port nothing answers on: no traffic leaves.
-    config_.time_port = FreePort();
+    config_.time_port = testing::KissServer::FreePort();
   }
   void Start(std::uint16_t port) {
     address_ = "127.0.0.1:" + std::to_string(port);
@@ -91,7 +81,7 @@ class TcpStationTest : public ::testing::Test {
   StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
   mutable testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
   ProgramState program_{clock_};
-  NoClockSetter setter_;
+  testing::NoClockSetter setter_;
   std::unique_ptr<StationWindow> station_;
   std::string address_;
   std::mt19937 rng_{3};
@@ -161,7 +151,7 @@ TEST_F(TcpStationTest, ReceivesReconnectsAndStaysQuiet) {
 
 // Refused: told once, tried again every 3 s, and the processor stays idle meanwhile.
 TEST_F(TcpStationTest, RefusedConnectionIsTriedEvery3sWithoutBusyLoop) {
-  Start(FreePort());
+  Start(testing::KissServer::FreePort());
   QElapsedTimer clock;
   clock.start();
   std::vector<std::pair<qint64, QString>> failures;
