@@ -324,6 +324,8 @@ TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
 
 std::string Raw(std::initializer_list<std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
 
+const QString kInvalidReply = QStringLiteral("Time passed not valid. Clock not synchronised");
+
 // The whole program around the main window, its port "COM1" a pseudo-terminal.
 class StationWindowTest : public ::testing::Test {
  protected:
@@ -376,6 +378,28 @@ class StationWindowTest : public ::testing::Test {
         WaitFor([&] { return Label("ClockLabel") == QString::asprintf("10:00:%02d", second); }));
   }
 
+  // Opens each menu from the menu bar, hovers each entry, closes the menu; the
+  // status message stays and nothing covers it meanwhile.
+  void BrowseMenus() {
+    QMenuBar* bar = Window().menuBar();
+    for (QAction* title : bar->actions()) {
+      QMenu* menu = title->menu();
+      QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
+      ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }, 2000));
+      for (QAction* action : menu->actions()) {
+        QTest::mouseMove(menu, menu->actionGeometry(action).center());
+        QTest::qWait(20);
+        // Nothing covers the message while an entry is hovered either.
+        EXPECT_EQ(Window().statusBar()->currentMessage(), "") << action->text().toStdString();
+        EXPECT_TRUE(Window().findChild<QLabel*>("StatusText")->isVisible());
+      }
+      QTest::keyClick(menu, Qt::Key_Escape);
+      QTest::keyClick(bar, Qt::Key_Escape);
+      ASSERT_TRUE(WaitFor([&] { return !menu->isVisible(); }, 2000));
+    }
+    EXPECT_EQ(Window().StatusText(), kInvalidReply);
+  }
+
   testing::TempDir dir_{"station-window"};
   StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
@@ -385,8 +409,6 @@ class StationWindowTest : public ::testing::Test {
   QTcpServer time_server_;
   std::unique_ptr<StationWindow> station_;
 };
-
-const QString kInvalidReply = QStringLiteral("Time passed not valid. Clock not synchronised");
 
 // Closing the main window runs shutdown at once, which deletes the empty logs; the
 // program ends when its last other window has closed. A later start appends.
@@ -415,13 +437,18 @@ TEST_F(StationWindowTest, LogsAreDeletedWhenEmptyAndAppendedToWhenTheyExist) {
   EXPECT_EQ(dir_.Contents(kLog), Raw({0xC0, 0x00, 0x01, 0xC0, 0xC0, 0x00, 0x02, 0x03, 0xC0}));
 }
 
-TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndOtherWindowsStayOpen) {
+// The setup dialog restarts the main window on the new port; the other windows stay
+// open, and the status bar keeps its message through the restart and while menus open,
+// are hovered and close.
+TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndKeepsWindowsAndTheStatusMessage) {
   testing::Pty com12;
   fs::create_symlink(com12.slave_path(), dir_ / "com12");
   Start();
   StatusWindowWidget* status = program_.status_windows.Open(StatusWindow::kGps);
   AboutWindow* about = OpenAboutWindow();
   Send(pty_, Raw({0xC0, 0x00, 0x01, 0xC0}));
+  ASSERT_TRUE(WaitFor([&] { return Window().StatusText() == kInvalidReply; }));
+  BrowseMenus();
 
   Child<QAction>("MnuSetup")->trigger();
   Child<QAction>("MnuSetup")->trigger();  // raises the open dialog
@@ -445,6 +472,8 @@ TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndOtherWindowsStayOpen) {
 
   Send(com12, Raw({0xC0, 0x00, 0x02, 0xC0}));  // received on the new port
   EXPECT_EQ(dir_.Contents(kLog), Raw({0xC0, 0x00, 0x01, 0xC0, 0xC0, 0x00, 0x02, 0xC0}));
+  ASSERT_TRUE(WaitFor([&] { return Window().StatusText() == kInvalidReply; }));
+  BrowseMenus();
 }
 
 // Starts on the port the settings file names: the TNC button and typed keys go out
@@ -508,44 +537,6 @@ TEST_F(StationWindowTest, LogNoticeIsOneBoxUpdatedInPlace) {
       << box->text().toStdString();
   EXPECT_EQ(notices().size(), 1);
   delete box;
-}
-
-// The message stays in the status bar while menus open, are hovered and close, and
-// is still there after the setup dialog has restarted the main window.
-TEST_F(StationWindowTest, StatusBarMessageSurvivesMenusAndRestart) {
-  Start();
-  ASSERT_TRUE(WaitFor([&] { return Window().StatusText() == kInvalidReply; }));
-  // Each menu opened from the menu bar, each entry hovered, then the menu closed.
-  const auto browse_menus = [&] {
-    QMenuBar* bar = Window().menuBar();
-    for (QAction* title : bar->actions()) {
-      QMenu* menu = title->menu();
-      QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
-      ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }, 2000));
-      for (QAction* action : menu->actions()) {
-        QTest::mouseMove(menu, menu->actionGeometry(action).center());
-        QTest::qWait(20);
-        // Nothing covers the message while an entry is hovered either.
-        EXPECT_EQ(Window().statusBar()->currentMessage(), "") << action->text().toStdString();
-        EXPECT_TRUE(Window().findChild<QLabel*>("StatusText")->isVisible());
-      }
-      QTest::keyClick(menu, Qt::Key_Escape);
-      QTest::keyClick(bar, Qt::Key_Escape);
-      ASSERT_TRUE(WaitFor([&] { return !menu->isVisible(); }, 2000));
-    }
-  };
-  browse_menus();
-  EXPECT_EQ(Window().StatusText(), kInvalidReply);
-  EXPECT_TRUE(Window().findChild<QLabel*>("StatusText")->isVisible());
-  EXPECT_EQ(Window().statusBar()->currentMessage(), "");  // nothing covers it
-
-  Child<QAction>("MnuSetup")->trigger();
-  QSignalSpy restarted(station_.get(), &StationWindow::Restarted);
-  station_->setup_dialog()->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
-  ASSERT_TRUE(WaitFor([&] { return restarted.count() == 1; }));
-  ASSERT_TRUE(WaitFor([&] { return Window().StatusText() == kInvalidReply; }));
-  browse_menus();
-  EXPECT_EQ(Window().StatusText(), kInvalidReply);
 }
 
 }  // namespace
