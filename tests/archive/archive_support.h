@@ -79,15 +79,4 @@ struct Receiver {
   FrameRecorder recorder;
 };
 
-/// Hands frames on as if their times came from a recording.
-struct ReplayingSink final : FrameSink {
-  explicit ReplayingSink(FrameSink& to) : to_(to) {}
-  void FrameDecoded(const DecodedFrame& f) override {
-    DecodedFrame replayed = f;
-    replayed.replayed = true;
-    to_.FrameDecoded(replayed);
-  }
-  FrameSink& to_;
-};
-
 }  // namespace zevrin::testing
