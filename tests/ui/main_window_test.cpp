@@ -115,12 +115,6 @@ TEST_F(MainWindowTest, MonitorKeepsTheNewestLinesAndClearEmptiesItAndTheCounters
   EXPECT_TRUE(Pane().toPlainText().startsWith("line 250\n"));
   EXPECT_TRUE(Pane().toPlainText().endsWith(QStringLiteral("\nline %1").arg(total - 1)));
 
-  auto* hexdump = Child<QAction>("Mnu_ASCII_Hexdump");
-  for (const bool on : {true, false}) {
-    hexdump->trigger();
-    EXPECT_EQ(window_->HexdumpChecked(), on);
-    EXPECT_EQ(window_->pipeline().analysis().options().hexdump, on);
-  }
   Feed(sample::SatellitePayload(1, 'S', 1, 0, 10));
   auto* counter = Child<QLabel>("ReceiveCounterLabel");
   ASSERT_FALSE(counter->text().isEmpty());
