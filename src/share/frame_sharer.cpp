@@ -4,7 +4,7 @@ namespace zevrin {
 
 bool FrameSharer::Offer(const UnescapedFrame& frame, const FrameHeader& header,
                         UtcInstant received) {
-  if (SharingOffReason(settings_) || !IsSharedFrame(header)) return true;
+  if (SharingOffReason(settings_) || !IsSharedFrame(frame, header)) return true;
   std::vector<std::string> urls;
   for (const ShareServer& server : settings_.servers) urls.push_back(server.url);
   const std::string form = SidsForm(settings_.station, received, SidsFrameHex(frame));

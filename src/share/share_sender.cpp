@@ -147,7 +147,7 @@ void ShareSender::Wake() {
 bool ShareSender::WaitUntilSettled(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = requested_;
-  return settled_.wait_for(lock, timeout, [&] { return settled_at_ >= target; });
+  return settled_.wait_for(lock, timeout, [&] { return !busy_ && settled_at_ >= target; });
 }
 
 ShareStatus ShareSender::Status() const {
@@ -262,6 +262,7 @@ void ShareSender::Run() {
     lock.lock();
     if (worked || stop_) continue;
     settled_at_ = looked_at;
+    busy_ = false;
     settled_.notify_all();
     const auto woken = [&] { return stop_ || requested_ != looked_at; };
     if (next_due) {
@@ -269,6 +270,7 @@ void ShareSender::Run() {
     } else {
       wake_.wait(lock, woken);
     }
+    busy_ = true;
   }
 }
 

@@ -114,6 +114,7 @@ class ShareSender {
   bool configured_ = false;
   std::uint64_t requested_ = 0;   // Wake() and Configure() calls
   std::uint64_t settled_at_ = 0;  // `requested_` as the sender last fell idle
+  bool busy_ = true;              // false while the sender waits
   std::map<std::string, ServerState> servers_;
   std::string queue_problem_;
   std::chrono::steady_clock::time_point last_publish_{};

@@ -36,6 +36,13 @@ bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// The shortest text that reads back as the same number.
+std::string NumberText(double value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  return ec == std::errc() ? std::string(text, end) : "0";
+}
+
 }  // namespace
 
 bool IsServerUrl(std::string_view url) {
@@ -106,11 +113,10 @@ std::optional<std::string> WriteShareSettings(const std::string& path,
   const ShareStation& s = settings.station;
   if (HasLineBreak(s.callsign)) return "the callsign holds a line break";
   std::ostringstream text;
-  text.precision(10);
   text << "enabled=" << (settings.enabled ? 1 : 0) << '\n'
        << "callsign=" << s.callsign << '\n'
-       << "latitude=" << s.latitude << '\n'
-       << "longitude=" << s.longitude << '\n'
+       << "latitude=" << NumberText(s.latitude) << '\n'
+       << "longitude=" << NumberText(s.longitude) << '\n'
        << "norad=" << s.norad_id << '\n';
   for (const ShareServer& server : settings.servers) {
     if (HasLineBreak(server.url) || HasLineBreak(server.token))

@@ -13,6 +13,13 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 // Position of the first byte after the KISS command byte; the last position holds
 // the closing FEND.
 constexpr int kFirstAx25Position = 3;
+constexpr int kCommandPosition = 2;
+// The low nibble of the KISS command byte is the command (0: data), the high nibble
+// the TNC port; bit 7 marks a SMACK frame, which ends in two CRC bytes.
+constexpr std::uint8_t kKissCommandMask = 0x0F;
+constexpr std::uint8_t kKissData = 0x00;
+constexpr std::uint8_t kSmackFlag = 0x80;
+constexpr int kSmackCrcBytes = 2;
 
 std::string Coordinate(double degrees, char positive, char negative) {
   char text[32];
@@ -25,7 +32,10 @@ std::string Coordinate(double degrees, char positive, char negative) {
 
 }  // namespace
 
-bool IsSharedFrame(const FrameHeader& header) { return header.SourceCall == kSharedSource; }
+bool IsSharedFrame(const UnescapedFrame& frame, const FrameHeader& header) {
+  const std::uint8_t command = frame.At(kCommandPosition);
+  return (command & kKissCommandMask) == kKissData && header.SourceCall == kSharedSource;
+}
 
 std::string SidsTimestamp(UtcInstant received) {
   const CivilTime t = ToCivil(received.seconds);
@@ -41,7 +51,8 @@ std::string SidsLatitude(double degrees) { return Coordinate(degrees, 'N', 'S');
 
 std::string SidsFrameHex(const UnescapedFrame& frame) {
   std::string hex;
-  const int last = frame.UnescapedLength - 1;  // the closing FEND is left out
+  int last = frame.UnescapedLength - 1;  // the closing FEND is left out
+  if ((frame.At(kCommandPosition) & kSmackFlag) != 0) last -= kSmackCrcBytes;
   for (int pos = kFirstAx25Position; pos <= last; ++pos) {
     const std::uint8_t byte = frame.At(pos);
     hex += kHexDigits[byte >> 4];

@@ -25,8 +25,10 @@ struct ShareStation {
   std::uint32_t norad_id = 0;
 };
 
-/// True for a frame that is shared: its source address is exactly the satellite's.
-bool IsSharedFrame(const FrameHeader& header);
+/// True for a frame that is shared: a KISS data frame (command 0x00 or its SMACK
+/// form 0x80, any TNC port) whose source address is exactly the satellite's. TNC
+/// frames of other kinds (TIME frames, ...) did not come over the air.
+bool IsSharedFrame(const UnescapedFrame& frame, const FrameHeader& header);
 
 /// "2009-06-20T14:05:09.137Z".
 std::string SidsTimestamp(UtcInstant received);
@@ -37,7 +39,8 @@ std::string SidsLongitude(double degrees);
 std::string SidsLatitude(double degrees);
 
 /// The AX.25 frame in upper-case hexadecimal: the unescaped frame without its
-/// FENDs and without the KISS command byte. Empty for a frame shorter than that.
+/// FENDs, without the KISS command byte and, for a SMACK frame, without the two
+/// CRC bytes of the serial link. Empty for a frame shorter than that.
 std::string SidsFrameHex(const UnescapedFrame& frame);
 
 /// Percent-encodes `text` for an application/x-www-form-urlencoded body: letters,
