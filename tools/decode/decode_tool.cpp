@@ -78,7 +78,11 @@ std::string_view BoxLabel(Box box) { return kBoxLabels[static_cast<int>(box)]; }
 std::string_view GaugeLabel(Gauge gauge) { return kGaugeLabels[static_cast<int>(gauge)]; }
 
 DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const Clock& clock)
-    : options_(options), out_(out), receive_(state_, clock, *this), analysis_(clock) {
+    : options_(options),
+      out_(out),
+      clock_(clock),
+      receive_(state_, clock, *this),
+      analysis_(clock) {
   receive_.SetFrameHandler(this);
   analysis_.SetSatelliteDecoder(&telemetry_);
   if (options_.format == OutputFormat::kCsv) WriteCsvHeader();
@@ -88,7 +92,10 @@ DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const C
   }
 }
 
-void DecodeTool::Feed(std::span<const std::uint8_t> bytes) { receive_.Receive(bytes); }
+void DecodeTool::Feed(std::span<const std::uint8_t> bytes) {
+  receive_.Receive(bytes);
+  if (sink_ != nullptr) sink_->Flush();
+}
 
 void DecodeTool::AppendMonitorText(std::string_view text, ColourRole) {
   // The monitor ends its lines in a lone CR; a terminal wants LF.
@@ -103,6 +110,7 @@ void DecodeTool::HandOver(std::span<const std::uint8_t> frame, ReceiveState& sta
   ++frames_;
   fields_.BeginFrame();
   analysis_.HandOver(frame, state);
+  if (sink_ != nullptr) PassToSink(frame);
   switch (options_.format) {
     case OutputFormat::kJson:
       WriteJson(frame);
@@ -113,8 +121,22 @@ void DecodeTool::HandOver(std::span<const std::uint8_t> frame, ReceiveState& sta
     case OutputFormat::kCsv:
       if (telemetry_.last_record() != RecordKind::kNone) WriteCsvRow();
       break;
+    case OutputFormat::kInflux:
+    case OutputFormat::kNone:
+      break;
   }
   std::fflush(out_);
+}
+
+void DecodeTool::PassToSink(std::span<const std::uint8_t> frame) {
+  const UtcInstant now = clock_.Now();
+  DecodedFrame decoded;
+  decoded.bytes = frame;
+  decoded.received_ms = now.seconds * 1000 + now.milliseconds;
+  decoded.header = &analysis_.header();
+  decoded.record = telemetry_.last_record();
+  decoded.fields = &fields_;
+  sink_->FrameDecoded(decoded);
 }
 
 void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "archive/frame_sink.h"
 #include "frames/frame_analysis.h"
 #include "link/receive_path.h"
 #include "platform/time_of_day.h"
@@ -15,7 +16,9 @@
 
 namespace zevrin {
 
-enum class OutputFormat { kMonitor, kJson, kCsv };
+/// kInflux: the tool itself prints nothing; a line-protocol sink does.
+/// kNone: nothing printed (the frames only go to the sink).
+enum class OutputFormat { kMonitor, kJson, kCsv, kInflux, kNone };
 
 struct DecodeToolOptions {
   OutputFormat format = OutputFormat::kMonitor;
@@ -35,6 +38,10 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   /// Feeds the next chunk of the stream.
   void Feed(std::span<const std::uint8_t> bytes);
 
+  /// Told about every frame after its decoding (reception time from the tool's
+  /// clock, no station or link), and flushed after every fed chunk; null for none.
+  void SetFrameSink(FrameSink* sink) { sink_ = sink; }
+
   /// Number of frames handed over so far.
   std::uint64_t frames() const { return frames_; }
 
@@ -44,6 +51,7 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   void SetStatusText(std::string_view) override {}
   void SetReceiveCounterText(std::string_view) override {}
 
+  void PassToSink(std::span<const std::uint8_t> frame);
   void WriteJson(std::span<const std::uint8_t> frame);
   void WriteDecodedValues();
   void WriteCsvHeader();
@@ -51,6 +59,7 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
 
   DecodeToolOptions options_;
   std::FILE* out_;
+  const Clock& clock_;
   ReceiveState state_;
   ReceivePath receive_;
   FrameAnalysis analysis_;
@@ -58,6 +67,7 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   TelemetryDecoder telemetry_{fields_};
   std::string line_;
   std::uint64_t frames_ = 0;
+  FrameSink* sink_ = nullptr;
 };
 
 }  // namespace zevrin

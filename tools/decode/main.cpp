@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "decode/decode_tool.h"
+#include "decode/replay_run.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zevrinkiss-decode [--format monitor|json|csv] [--raw-view] [FILE...]\n"
+    "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view]\n"
+    "                         [--archive FILE] [--start-time T] [--baud N] [--station LABEL]\n"
+    "                         [FILE...]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
     "standard input when no file or \"-\" is given, and prints each frame as it\n"
@@ -23,8 +26,13 @@ constexpr const char* kUsage =
     "  --format monitor  each frame as the frame monitor shows it (default)\n"
     "  --format json     one JSON object per frame, with the values it decoded\n"
     "  --format csv      one row per housekeeping record: every value after it\n"
+    "  --format influx   one InfluxDB line-protocol line per housekeeping record\n"
     "  --raw-view        monitor format: dump the whole frame as received\n"
-    "  --help            show this text\n";
+    "  --help            show this text\n"
+    "\n";
+
+// Where frames get their reception times and where they are archived.
+zevrin::ReplayOptions replay;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -52,18 +60,24 @@ int main(int argc, char** argv) {
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
   bool only_files = false;
+  bool format_given = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
+    std::string error;
+    if (!only_files && zevrin::TakeReplayOption(argc, argv, i, replay, error)) {
+      if (!error.empty()) return Fail(error);
+    } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
       files.push_back(arg);
     } else if (arg == "--") {
       only_files = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(zevrin::kReplayUsage, stdout);
       return 0;
     } else if (arg == "--raw-view") {
       options.raw_view = true;
     } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
+      format_given = true;
       std::string value;
       if (arg == "--format") {
         if (i + 1 >= argc) return Fail("--format needs a value: monitor, json or csv");
@@ -77,8 +91,10 @@ int main(int argc, char** argv) {
         options.format = zevrin::OutputFormat::kJson;
       } else if (value == "csv") {
         options.format = zevrin::OutputFormat::kCsv;
+      } else if (value == "influx") {
+        options.format = zevrin::OutputFormat::kInflux;
       } else {
-        return Fail("unknown format '" + value + "' (use monitor, json or csv)");
+        return Fail("unknown format '" + value + "' (use monitor, json, csv or influx)");
       }
     } else {
       return Fail("unknown option '" + arg + "' (see --help)");
@@ -98,13 +114,22 @@ int main(int argc, char** argv) {
     fds.push_back(fd);
   }
 
+  // Filling an archive prints nothing unless a format is asked for.
+  if (!replay.archive.empty() && !format_given) options.format = zevrin::OutputFormat::kNone;
+  zevrin::ReplayRun run(replay, options.format, stdout, stderr);
+  if (std::string error; !run.Start(error)) return Fail(error);
+  run.SetInputs(files, fds);
+
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(options, stdout, clock);
+  if (run.active()) tool.SetFrameSink(&run);
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
+    run.BeginInput(i);
     const bool ok = Pump(fds[i], tool, error);
     if (fds[i] != STDIN_FILENO) ::close(fds[i]);
     if (!ok) return Fail("cannot read " + files[i] + ": " + error);
   }
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  const bool archived = run.Finish();
+  return std::fflush(stdout) == 0 && archived ? 0 : 1;
 }

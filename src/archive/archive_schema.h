@@ -1,0 +1,25 @@
+#pragma once
+// The archive's tables: their creation, the check of an existing file, and the
+// statements that fill them. Shared by the writer and the reader.
+
+#include <string>
+
+#include "telemetry/telemetry_decoder.h"
+
+struct sqlite3;
+
+namespace zevrin {
+
+/// Within a transaction: creates the tables in an empty file and sets its schema
+/// version, or checks that an existing file is an archive this program can
+/// write. Returns false with `error` set otherwise.
+bool PrepareSchema(sqlite3* db, std::string& error);
+
+/// Checks that `db` is an archive of a version this program can read.
+bool CheckSchemaVersion(sqlite3* db, std::string& error);
+
+/// INSERT of one row into the record's table: frame_id, received_ms, then every
+/// column of the record in the order of ArchiveColumns().
+std::string RecordInsertSql(RecordKind record);
+
+}  // namespace zevrin

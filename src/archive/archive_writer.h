@@ -1,0 +1,135 @@
+#pragma once
+// The archive: one SQLite file per station label holding every frame received
+// and the values of every housekeeping record, for trends across passes.
+//
+// Schema (version kArchiveSchemaVersion, in PRAGMA user_version):
+//   frames(id, received_ms, received, station, link, bytes)
+//   power_housekeeping(frame_id, received_ms, received, <ArchiveColumns() of the power record>)
+//   system_housekeeping(frame_id, received_ms, received, <ArchiveColumns() of the system record>)
+// `received_ms` is the reception time in milliseconds since 1970 (UTC);
+// `received` is the same time as text, "2026-12-06 13:12:00.123" (UTC), computed
+// by SQLite from received_ms and not stored. `frame_id` is the row of the frame in
+// `frames`. A value the record did not write is NULL.
+//
+// The file is written in WAL mode, one transaction per batch of frames (one frame
+// by default), so killing the program loses at most the batch in flight and
+// never leaves a damaged file.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/frame_sink.h"
+#include "link/log_files.h"
+
+struct sqlite3;
+
+namespace zevrin {
+
+inline constexpr int kArchiveSchemaVersion = 1;
+
+/// The archive of a station in `directory`: "dir/<label>_archive.sqlite". Characters
+/// of the label other than letters, digits, '-', '_' and '.' become '_', and a
+/// leading '.' too, so any label gives a plain file name inside `directory`.
+std::string ArchiveFileName(std::string_view directory, std::string_view station_label);
+
+/// Something kept in the archive beside the frames, written in the same
+/// transaction as the frame it belongs to (a queue of frames to pass on, say).
+class ArchiveExtension {
+ public:
+  virtual ~ArchiveExtension() = default;
+  /// Creates its tables when missing (IF NOT EXISTS); runs inside a transaction
+  /// each time the archive is opened. Returns false on failure.
+  virtual bool CreateTables(sqlite3* db) = 0;
+  /// Adds what it keeps for a frame just added as row `frame_id` of `frames`.
+  /// Returns false on failure: the whole batch is then rolled back.
+  virtual bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) = 0;
+  /// The connection is about to close: finalise prepared statements.
+  virtual void Closing() {}
+};
+
+struct ArchiveWriterOptions {
+  /// Frames per transaction; 1 commits every frame at once. Flush() commits a
+  /// smaller batch.
+  int batch_frames = 1;
+  /// The SQLite VFS to use; empty for the default one.
+  std::string vfs;
+};
+
+/// Adds decoded frames to an archive. A file that cannot be opened or written is
+/// told to the listener once (and once more when it works again); frames go on
+/// being handed over and are tried again, so reception never stops for it. An
+/// archive that could not be opened is tried again at most every few seconds.
+///
+/// A frame that the archive already holds with the same reception time and the
+/// same bytes is not added again, so a recording added twice is kept once.
+/// Reception times of one writer never repeat: a frame in the same millisecond
+/// as the one before it (or less than a second before it) gets the millisecond
+/// after it.
+class ArchiveWriter final : public FrameSink {
+ public:
+  /// `listener` may be null.
+  explicit ArchiveWriter(LogProblemListener* listener, ArchiveWriterOptions options = {});
+  ~ArchiveWriter() override;
+  ArchiveWriter(const ArchiveWriter&) = delete;
+  ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+  /// Opens the archive at `path`, creating it when missing. Returns false (and
+  /// tells the listener) when it cannot be opened, is not an archive or was made
+  /// by a newer version; frames are then counted as lost until a retry succeeds.
+  bool Open(const std::string& path);
+  /// Commits the open batch and closes the file.
+  void Close();
+  bool IsOpen() const { return db_ != nullptr; }
+  const std::string& path() const { return path_; }
+
+  /// Must be called before Open.
+  void AddExtension(ArchiveExtension* extension) { extensions_.push_back(extension); }
+
+  void FrameDecoded(const DecodedFrame& frame) override;
+  /// Commits the open batch.
+  void Flush() override;
+
+  /// Frames added, frames found already there, frames that could not be written.
+  std::uint64_t added() const { return added_; }
+  std::uint64_t duplicates() const { return duplicates_; }
+  std::uint64_t lost() const { return lost_; }
+  /// The last SQLite error, for messages.
+  const std::string& error() const { return error_; }
+
+ private:
+  struct Statements;
+
+  bool OpenDatabase();
+  bool Prepare();
+  void CloseDatabase();
+  bool Begin();
+  bool Commit();
+  void Rollback();
+  bool AddFrame(const DecodedFrame& frame, std::int64_t received_ms);
+  bool Exec(const char* sql);
+  void Failed(std::string_view what);
+  void Succeeded();
+
+  LogProblemListener* listener_;
+  ArchiveWriterOptions options_;
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  std::unique_ptr<Statements> statements_;
+  std::vector<ArchiveExtension*> extensions_;
+  bool in_transaction_ = false;
+  int batch_count_ = 0;
+  bool have_last_ = false;
+  std::int64_t last_ms_ = 0;
+  std::chrono::steady_clock::time_point next_open_attempt_{};
+  bool failing_ = false;
+  std::string error_;
+  std::uint64_t added_ = 0;
+  std::uint64_t duplicates_ = 0;
+  std::uint64_t lost_ = 0;
+};
+
+}  // namespace zevrin

@@ -1,0 +1,207 @@
+#include "decode/replay_run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+
+namespace zevrin {
+
+namespace {
+
+// Frames per archive transaction when reading files; a read of standard input
+// commits at its end anyway.
+constexpr int kReplayBatchFrames = 1000;
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+constexpr int kProgressWidth = 30;
+constexpr int kMaxBaud = 10000000;
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+}  // namespace
+
+const char* const kReplayUsage =
+    "  --archive FILE    add every frame to the archive FILE (created when missing);\n"
+    "                    nothing is printed unless --format is given too\n"
+    "  --start-time T    reception time of the first frame, UTC: 2026-12-06T13:12:00Z\n"
+    "                    (default: the minute in a raw log's name Label_ddmmyyyy_hhmm.kss,\n"
+    "                    else the file's modification time; standard input is live)\n"
+    "  --baud N          line rate at which recorded frames follow (default 9600, 8N1)\n"
+    "  --station LABEL   station label for the archive and the line protocol\n"
+    "                    (default: the label in a raw log's name)\n";
+
+bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std::string& error) {
+  const std::string arg = argv[i];
+  static constexpr std::string_view kNames[] = {"--archive", "--start-time", "--baud", "--station"};
+  std::string_view name;
+  for (const std::string_view n : kNames) {
+    if (arg == n || (arg.starts_with(n) && arg.size() > n.size() && arg[n.size()] == '=')) name = n;
+  }
+  if (name.empty()) return false;
+  std::string value;
+  if (arg == name) {
+    if (i + 1 >= argc) {
+      error = std::string(name) + " needs a value";
+      return true;
+    }
+    value = argv[++i];
+  } else {
+    value = arg.substr(name.size() + 1);
+  }
+  if (name == "--archive") {
+    if (value.empty()) error = "--archive needs a file name";
+    options.archive = value;
+  } else if (name == "--start-time") {
+    options.start_ms = ParseUtcTime(value);
+    if (!options.start_ms) error = "--start-time takes a UTC time like 2026-12-06T13:12:00Z";
+  } else if (name == "--baud") {
+    int baud = 0;
+    const auto r = std::from_chars(value.data(), value.data() + value.size(), baud);
+    if (r.ec != std::errc() || r.ptr != value.data() + value.size() || baud <= 0 ||
+        baud > kMaxBaud) {
+      error = "--baud takes a line rate in bits per second, like 9600";
+    }
+    options.baud = baud;
+  } else {
+    options.station = value;
+  }
+  return true;
+}
+
+ReplayRun::ReplayRun(const ReplayOptions& options, OutputFormat format, std::FILE* out,
+                     std::FILE* messages)
+    : options_(options), messages_(messages) {
+  if (!options_.archive.empty()) {
+    ArchiveWriterOptions archive_options;
+    archive_options.batch_frames = kReplayBatchFrames;
+    archive_ = std::make_unique<ArchiveWriter>(this, archive_options);
+  }
+  if (format == OutputFormat::kInflux) lines_ = std::make_unique<LineProtocolWriter>(out);
+}
+
+ReplayRun::~ReplayRun() = default;
+
+bool ReplayRun::Start(std::string& error) {
+  if (archive_ == nullptr) return true;
+  if (archive_->Open(options_.archive)) return true;
+  error = "cannot use the archive " + options_.archive + ": " + archive_->error();
+  return false;
+}
+
+void ReplayRun::SetInputs(const std::vector<std::string>& names, const std::vector<int>& fds) {
+  inputs_.clear();
+  bool all_files = true;
+  for (std::size_t k = 0; k < names.size() && k < fds.size(); ++k) {
+    Input in;
+    in.name = names[k];
+    struct stat st {};
+    const bool is_file = names[k] != "-" && ::fstat(fds[k], &st) == 0 && S_ISREG(st.st_mode);
+    in.link = names[k] == "-" ? "stdin" : BaseName(names[k]);
+    if (is_file) {
+      in.size = static_cast<std::uint64_t>(st.st_size);
+      in.start_ms =
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    } else {
+      all_files = false;
+      in.live = names[k] == "-" || !options_.start_ms;
+    }
+    if (const std::optional<LogNameParts> parts = ParseLogFileName(names[k])) {
+      in.station = parts->station_label;
+      in.start_ms = parts->utc_seconds * 1000;
+    }
+    if (options_.station) in.station = *options_.station;
+    if (options_.start_ms) in.live = false;
+    total_bytes_ += in.size;
+    inputs_.push_back(std::move(in));
+  }
+  progress_ = archive_ != nullptr && all_files && ::isatty(::fileno(messages_)) == 1;
+  started_ = std::chrono::steady_clock::now();
+}
+
+void ReplayRun::BeginInput(std::size_t index) {
+  if (index >= inputs_.size()) return;
+  if (index > 0) done_before_ += inputs_[current_].size;
+  done_ = 0;
+  current_ = index;
+  const Input& in = inputs_[index];
+  if (in.live) {
+    times_.reset();
+  } else if (options_.start_ms) {
+    // One stream: the first input starts at the given time, the others follow.
+    if (!times_) times_.emplace(*options_.start_ms, options_.baud);
+  } else {
+    times_.emplace(in.start_ms, options_.baud);
+  }
+}
+
+void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
+  DecodedFrame timed = frame;
+  if (current_ < inputs_.size()) {
+    const Input& in = inputs_[current_];
+    timed.station = in.station;
+    timed.link = in.link;
+  }
+  if (times_) timed.received_ms = times_->Next(frame.bytes.size());
+  if (archive_ != nullptr) archive_->FrameDecoded(timed);
+  if (lines_ != nullptr) lines_->FrameDecoded(timed);
+  ++frames_;
+  done_ += frame.bytes.size();
+  if (progress_ && (frames_ & 63) == 0) DrawProgress(false);
+}
+
+void ReplayRun::Flush() {
+  if (archive_ != nullptr) archive_->Flush();
+  if (lines_ != nullptr) lines_->Flush();
+}
+
+void ReplayRun::DrawProgress(bool last) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!last && now < next_draw_) return;
+  next_draw_ = now + kProgressInterval;
+  const std::uint64_t done = last ? total_bytes_ : std::min(done_before_ + done_, total_bytes_);
+  const double fraction = total_bytes_ > 0 ? static_cast<double>(done) / total_bytes_ : 1.0;
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  const int filled = static_cast<int>(fraction * kProgressWidth);
+  std::string bar(static_cast<std::size_t>(filled), '#');
+  bar.resize(kProgressWidth, '.');
+  std::fprintf(messages_, "\r[%s] %3d%%  %s of %s  %.0f frames/s ", bar.c_str(),
+               static_cast<int>(fraction * 100), Megabytes(done).c_str(),
+               Megabytes(total_bytes_).c_str(), seconds > 0 ? frames_ / seconds : 0.0);
+  if (last) std::fputc('\n', messages_);
+  std::fflush(messages_);
+}
+
+bool ReplayRun::Finish() {
+  Flush();
+  if (archive_ == nullptr) return true;
+  archive_->Close();
+  if (progress_) DrawProgress(true);
+  std::fprintf(messages_, "zevrinkiss-decode: %llu frames added to %s, %llu already there",
+               static_cast<unsigned long long>(archive_->added()), options_.archive.c_str(),
+               static_cast<unsigned long long>(archive_->duplicates()));
+  if (archive_->lost() > 0) {
+    std::fprintf(messages_, ", %llu could not be written",
+                 static_cast<unsigned long long>(archive_->lost()));
+  }
+  std::fputc('\n', messages_);
+  return archive_->lost() == 0;
+}
+
+void ReplayRun::ShowLogProblem(std::string_view message) {
+  if (progress_) std::fputc('\n', messages_);
+  std::fprintf(messages_, "zevrinkiss-decode: %.*s\n", static_cast<int>(message.size()),
+               message.data());
+}
+
+void ReplayRun::ShowLogRecovered(std::string_view message) { ShowLogProblem(message); }
+
+}  // namespace zevrin

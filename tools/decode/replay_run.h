@@ -1,0 +1,103 @@
+#pragma once
+// What zevrinkiss-decode does with its frames beside printing them: adds them to
+// an archive and writes the housekeeping records as line protocol, each frame
+// with a reception time, station label and link worked out from its input.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "archive/archive_writer.h"
+#include "archive/frame_sink.h"
+#include "archive/line_protocol.h"
+#include "archive/replay_times.h"
+#include "decode/decode_tool.h"
+
+namespace zevrin {
+
+inline constexpr int kDefaultReplayBaud = 9600;
+
+struct ReplayOptions {
+  std::string archive;                   ///< --archive FILE; empty for none
+  std::optional<std::int64_t> start_ms;  ///< --start-time
+  int baud = kDefaultReplayBaud;         ///< --baud
+  std::optional<std::string> station;    ///< --station
+};
+
+/// The --help lines of the options below.
+extern const char* const kReplayUsage;
+
+/// Takes the option at argv[i] if it is one of --archive, --start-time, --baud
+/// or --station (as "--opt VALUE" or "--opt=VALUE", moving i past the value).
+/// Returns false when it is none of them; `error` is set for a bad value.
+bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std::string& error);
+
+/// The frame sink of a decode run. Reception times: a raw log named
+/// "Label_ddmmyyyy_hhmm.kss" starts at that minute, any other file at its
+/// modification time, and its frames follow at the line rate of the baud rate;
+/// --start-time sets the start of the first input instead, the later ones
+/// following on as one stream. Standard input without --start-time is a live
+/// stream: each frame gets the time it was decoded.
+class ReplayRun final : public FrameSink, public LogProblemListener {
+ public:
+  /// `messages` gets problems, the progress bar and the closing summary.
+  ReplayRun(const ReplayOptions& options, OutputFormat format, std::FILE* out, std::FILE* messages);
+  ~ReplayRun() override;
+
+  /// Opens the archive; false with `error` set when it cannot be used.
+  bool Start(std::string& error);
+  /// True when frames need to go anywhere beside the tool's own output.
+  bool active() const { return archive_ != nullptr || lines_ != nullptr; }
+
+  /// Declares the inputs before reading: their names ("-" is standard input)
+  /// and open descriptors. Turns the progress bar on when they are all files,
+  /// an archive is being filled and `messages` is a terminal.
+  void SetInputs(const std::vector<std::string>& names, const std::vector<int>& fds);
+  /// The next input (in the order given to SetInputs) begins.
+  void BeginInput(std::size_t index);
+
+  void FrameDecoded(const DecodedFrame& frame) override;
+  void Flush() override;
+
+  /// Commits and closes the archive and prints the summary. Returns false when
+  /// frames could not be archived.
+  bool Finish();
+
+  /// Archive problems, told on `messages`.
+  void ShowLogProblem(std::string_view message) override;
+  void ShowLogRecovered(std::string_view message) override;
+
+ private:
+  void DrawProgress(bool last);
+
+  ReplayOptions options_;
+  std::FILE* messages_;
+  std::unique_ptr<ArchiveWriter> archive_;
+  std::unique_ptr<LineProtocolWriter> lines_;
+
+  struct Input {
+    std::string name;
+    std::string link;
+    std::string station;
+    bool live = false;
+    std::int64_t start_ms = 0;
+    std::uint64_t size = 0;
+  };
+  std::vector<Input> inputs_;
+  std::size_t current_ = 0;
+  std::optional<LineRateTimes> times_;
+
+  // Progress bar.
+  bool progress_ = false;
+  std::uint64_t total_bytes_ = 0;
+  std::uint64_t done_before_ = 0;  // bytes of the inputs already read
+  std::uint64_t done_ = 0;         // frame bytes of the current input
+  std::uint64_t frames_ = 0;
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point next_draw_;
+};
+
+}  // namespace zevrin
