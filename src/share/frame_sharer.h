@@ -1,50 +1,50 @@
 #pragma once
-// Puts every frame of the satellite into the share queue as it is received, and
-// tells the sender to look at the queue.
+// Queues every frame of the satellite for sharing in the archive, in the same
+// transaction that archives the frame, and tells the sender once it is committed.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
-#include "frames/frame_analysis.h"
+#include "archive/archive_writer.h"
+#include "archive/frame_sink.h"
 #include "share/share_queue.h"
 #include "share/share_sender.h"
 #include "share/share_settings.h"
 
 namespace zevrin {
 
-class FrameSharer {
+/// Add it to the archive writer as an extension (before the writer opens the
+/// archive), and as a frame sink after the writer, so that it wakes the sender
+/// when the writer has committed the frames it queued.
+class FrameSharer final : public ArchiveExtension, public FrameSink {
  public:
-  /// `queue` and `sender` must outlive this object; `sender` may be null.
-  FrameSharer(ShareQueue& queue, ShareSender* sender) : queue_(queue), sender_(sender) {}
+  /// `sender` may be null (set later) and must outlive this object otherwise.
+  explicit FrameSharer(ShareSender* sender = nullptr) : sender_(sender) {}
 
+  void SetSender(ShareSender* sender) { sender_ = sender; }
   /// The settings in force from the next frame on.
   void Configure(const ShareSettings& settings) { settings_ = settings; }
   const ShareSettings& settings() const { return settings_; }
+  /// Frames queued since the start.
+  std::uint64_t queued() const { return queued_; }
 
-  /// Queues the frame for every server when sharing is on and the frame is the
-  /// satellite's. Returns false only when queueing failed (see queue().error()).
-  bool Offer(const UnescapedFrame& frame, const FrameHeader& header, UtcInstant received);
-
-  ShareQueue& queue() { return queue_; }
+  // ArchiveExtension.
+  bool CreateTables(sqlite3* db) override;
+  bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) override;
+  void Closing() override { queue_.reset(); }
+  // FrameSink.
+  void FrameDecoded(const DecodedFrame&) override { WakeSender(); }
+  void Flush() override { WakeSender(); }
 
  private:
-  ShareQueue& queue_;
+  void WakeSender();
+
   ShareSender* sender_;
   ShareSettings settings_;
-};
-
-/// A satellite decoder that runs another decoder, then offers the frame for
-/// sharing, stamped with the clock's time (the frame has just been received).
-class SharingDecoder final : public SatelliteDecoder {
- public:
-  SharingDecoder(SatelliteDecoder* next, FrameSharer& sharer, const Clock& clock)
-      : next_(next), sharer_(sharer), clock_(clock) {}
-  void DecodeSatelliteFrame(const UnescapedFrame& frame, const FrameHeader& header) override;
-
- private:
-  SatelliteDecoder* next_;
-  FrameSharer& sharer_;
-  const Clock& clock_;
+  std::unique_ptr<ShareQueue> queue_;
+  bool pending_ = false;
+  std::uint64_t queued_ = 0;
 };
 
 }  // namespace zevrin

@@ -53,11 +53,11 @@ class Statement {
 
 }  // namespace
 
-std::unique_ptr<ShareQueue> ShareQueue::Open(const std::string& path, std::string& error) {
+std::unique_ptr<ShareQueue> ShareQueue::Open(const std::string& path, std::string& error,
+                                             bool create) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     error = path + ": " + (db != nullptr ? sqlite3_errmsg(db) : "cannot open");
     sqlite3_close(db);
     return nullptr;
@@ -67,7 +67,7 @@ std::unique_ptr<ShareQueue> ShareQueue::Open(const std::string& path, std::strin
   // program leaves every committed frame behind.
   sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
                nullptr);
-  std::unique_ptr<ShareQueue> queue(new ShareQueue(db, true));
+  std::unique_ptr<ShareQueue> queue(new ShareQueue(db, true, create));
   if (!queue->ok()) {
     error = path + ": " + queue->error();
     return nullptr;
@@ -75,9 +75,15 @@ std::unique_ptr<ShareQueue> ShareQueue::Open(const std::string& path, std::strin
   return queue;
 }
 
-ShareQueue::ShareQueue(sqlite3* db) : ShareQueue(db, false) {}
+ShareQueue::ShareQueue(sqlite3* db) : ShareQueue(db, false, true) {}
 
-ShareQueue::ShareQueue(sqlite3* db, bool owned) : db_(db), owned_(owned) { Exec(kSchema); }
+ShareQueue::ShareQueue(sqlite3* db, bool owned, bool create) : db_(db), owned_(owned) {
+  if (create) {
+    Exec(kSchema);
+  } else {
+    Exec("SELECT 1 FROM share_queue LIMIT 0");  // fails while the table is missing
+  }
+}
 
 ShareQueue::~ShareQueue() {
   if (owned_) sqlite3_close(db_);
@@ -95,16 +101,18 @@ bool ShareQueue::Exec(const char* sql) {
 }
 
 bool ShareQueue::Enqueue(std::string_view received, std::string_view form,
-                         const std::vector<std::string>& servers) {
+                         const std::vector<std::string>& servers,
+                         std::optional<std::int64_t> frame_id) {
   if (servers.empty()) return true;
   const bool own_transaction = sqlite3_get_autocommit(db_) != 0;
   if (own_transaction && !Exec("BEGIN IMMEDIATE")) return false;
   bool ok = false;
   {
-    Statement frame(db_, "INSERT INTO share_frames(received, form) VALUES(?, ?)");
+    Statement frame(db_, "INSERT INTO share_frames(received, form, id) VALUES(?, ?, ?)");
     if (frame.ok()) {
       frame.Bind(1, received);
       frame.Bind(2, form);
+      if (frame_id) frame.Bind(3, *frame_id);
       ok = frame.Step() == SQLITE_DONE;
     }
     const std::int64_t id = sqlite3_last_insert_rowid(db_);

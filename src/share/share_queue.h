@@ -30,10 +30,12 @@ struct QueueCounts {
 
 class ShareQueue {
  public:
-  /// Opens the SQLite file at `path` (created when missing) with a connection of its
-  /// own, in WAL mode, and creates the queue's tables. Nullptr and `error` set when
-  /// it cannot.
-  static std::unique_ptr<ShareQueue> Open(const std::string& path, std::string& error);
+  /// Opens the SQLite file at `path` with a connection of its own. With `create`
+  /// the file and the queue's tables are made when missing (WAL mode); without it
+  /// they must be there already (the archive makes them). Nullptr and `error` set
+  /// when it cannot.
+  static std::unique_ptr<ShareQueue> Open(const std::string& path, std::string& error,
+                                          bool create = true);
   /// Works on a connection that someone else owns and keeps open while this object
   /// lives; creates the queue's tables there. `ok()` tells whether that worked.
   explicit ShareQueue(sqlite3* db);
@@ -45,11 +47,13 @@ class ShareQueue {
   /// The last failure's description.
   const std::string& error() const { return error_; }
 
-  /// Queues a frame for every server in `servers`. When a transaction is open on
-  /// the connection (the archive writing the same frame), the rows join it;
-  /// otherwise they are written in one transaction of their own.
+  /// Queues a frame for every server in `servers`, as `frame_id` when given (the
+  /// archive's row of the frame; ids must grow with the order of reception). When a
+  /// transaction is open on the connection (the archive writing the same frame),
+  /// the rows join it; otherwise they are written in one transaction of their own.
   bool Enqueue(std::string_view received, std::string_view form,
-               const std::vector<std::string>& servers);
+               const std::vector<std::string>& servers,
+               std::optional<std::int64_t> frame_id = std::nullopt);
   /// The oldest frame that `server` has neither taken nor refused.
   std::optional<QueuedRequest> Oldest(std::string_view server);
   /// The server took the frame: its row goes, and the frame with it once no server
@@ -64,7 +68,7 @@ class ShareQueue {
   std::vector<std::string> RefusedAnswers(std::string_view server);
 
  private:
-  ShareQueue(sqlite3* db, bool owned);
+  ShareQueue(sqlite3* db, bool owned, bool create);
   bool Exec(const char* sql);
   bool Step(const char* sql, std::int64_t frame_id, std::string_view server,
             std::string_view text = {});

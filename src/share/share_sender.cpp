@@ -214,6 +214,8 @@ bool ShareSender::SendOne(ShareQueue& queue, const ShareServer& server) {
   }
   std::lock_guard lock(mutex_);
   ServerState& state = servers_[server.url];
+  // A queue that cannot be written would send the same frame again and again: stop
+  // until the next wake opens it anew.
   if (!stored) queue_problem_ = queue.error();
   if (outcome == ShareOutcome::kSent) {
     ++state.status.sent;
@@ -226,25 +228,27 @@ bool ShareSender::SendOne(ShareQueue& queue, const ShareServer& server) {
     ++state.failures;
     state.paused_until = Steady::now() + RetryPause(state.failures, timings_);
   }
-  // A queue that cannot be written would send the same frame again and again.
   return stored;
 }
 
 void ShareSender::Run() {
-  std::string error;
-  std::unique_ptr<ShareQueue> queue = ShareQueue::Open(queue_path_, error);
-  if (!queue) {
-    std::lock_guard lock(mutex_);
-    queue_problem_ = error;
-  }
+  std::unique_ptr<ShareQueue> queue;
   std::unique_lock lock(mutex_);
   while (!stop_) {
     const std::uint64_t looked_at = requested_;
     const ShareSettings settings = settings_;
-    const bool on = configured_ && !SharingOffReason(settings) && queue && queue_problem_.empty();
+    const bool on = configured_ && !SharingOffReason(settings);
+    if (on && !queue) {
+      // The archive makes the queue's tables; until it has, there is nothing to send.
+      lock.unlock();
+      std::string error;
+      queue = ShareQueue::Open(queue_path_, error, false);
+      lock.lock();
+      queue_problem_ = queue ? "" : error;
+    }
     std::optional<Steady::time_point> next_due;
     bool worked = false;
-    if (on) {
+    if (on && queue) {
       for (const ShareServer& server : settings.servers) {
         const ServerState& state = servers_[server.url];
         if (state.paused_until > Steady::now()) {
@@ -252,8 +256,14 @@ void ShareSender::Run() {
           continue;
         }
         lock.unlock();
-        worked = SendOne(*queue, server) || worked;
+        const bool sent = SendOne(*queue, server);
         lock.lock();
+        if (!queue_problem_.empty()) {
+          queue.reset();  // opened again at the next wake
+          worked = false;
+          break;
+        }
+        worked = sent || worked;
         if (stop_) break;
       }
     }

@@ -68,8 +68,9 @@ class ShareSender {
   /// times a second, and once whenever the sender falls idle).
   using StatusCallback = std::function<void(const ShareStatus&)>;
 
-  /// Starts the thread, which opens its own connection to the queue file at
-  /// `queue_path` and sends with `poster`. Sends nothing until Configure().
+  /// Starts the thread, which opens its own connection to the archive at
+  /// `queue_path` (once the archive has made the queue's tables there) and sends
+  /// with `poster`. Sends nothing until Configure().
   ShareSender(std::string queue_path, std::unique_ptr<FormPoster> poster, RetryTimings timings = {},
               StatusCallback on_status = {});
   /// The libcurl poster with the given time-out.

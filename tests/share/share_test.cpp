@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "archive/archive_writer.h"
+#include "archive/frame_recorder.h"
 #include "frames/frame_analysis.h"
 #include "link/version.h"
 #include "sample/sample_pass.h"
@@ -83,26 +85,28 @@ ShareSettings LocalSettings(const HttpRecorder& server, std::string token = "sec
   return settings;
 }
 
-// A sender, its queue and a receive path that shares the satellite's frames.
+// A receive path whose frames go to an archive that queues the satellite's frames
+// for sharing, and a sender working on that archive.
 class Sharing {
  public:
   Sharing(const testing::TempDir& dir, const ShareSettings& settings,
-          std::chrono::milliseconds timeout = 2s)
-      : sender_(std::make_unique<ShareSender>((dir / "queue.sqlite").string(),
-                                              RetryTimings{50ms, 400ms}, nullptr, timeout)) {
-    std::string error;
-    queue_ = ShareQueue::Open((dir / "queue.sqlite").string(), error);
-    EXPECT_TRUE(queue_) << error;
-    sharer_ = std::make_unique<FrameSharer>(*queue_, sender_.get());
-    decoder_ = std::make_unique<SharingDecoder>(nullptr, *sharer_, share_clock_);
-    analysis_.SetSatelliteDecoder(decoder_.get());
-    path_.SetFrameHandler(&analysis_);
-    Configure(settings);
-  }
-  void Configure(const ShareSettings& settings) {
-    sharer_->Configure(settings);
+          std::chrono::milliseconds timeout = 2s) {
+    const std::string path = (dir / "archive.sqlite").string();
+    sharer_.Configure(settings);
+    archive_.AddExtension(&sharer_);
+    EXPECT_TRUE(archive_.Open(path)) << archive_.error();
+    sender_ = std::make_unique<ShareSender>(path, RetryTimings{50ms, 400ms}, nullptr, timeout);
     sender_->Configure(settings);
+    sharer_.SetSender(sender_.get());
+    std::string error;
+    queue_ = ShareQueue::Open(path, error, false);
+    EXPECT_TRUE(queue_) << error;
+    analysis_.SetSatelliteDecoder(&telemetry_);
+    recorder_.AddSink(&archive_);
+    recorder_.AddSink(&sharer_);
+    path_.SetFrameHandler(&recorder_);
   }
+  ~Sharing() { sender_.reset(); }
   void Feed(const Bytes& stream) { path_.Assemble(stream); }
   bool Settle() { return sender_->WaitUntilSettled(10s); }
   ShareSender& sender() { return *sender_; }
@@ -114,13 +118,16 @@ class Sharing {
   testing::FixedClock clock_;
   StepClock share_clock_{{1245506709, 437}, 137};
   testing::RecordingView view_;
+  DisplayFields fields_;
+  TelemetryDecoder telemetry_{fields_};
   ReceiveState state_;
   ReceivePath path_{state_, clock_, view_};
   FrameAnalysis analysis_{clock_};
+  FrameRecorder recorder_{analysis_, telemetry_, fields_, share_clock_};
+  FrameSharer sharer_;
+  ArchiveWriter archive_{nullptr};
   std::unique_ptr<ShareSender> sender_;
   std::unique_ptr<ShareQueue> queue_;
-  std::unique_ptr<FrameSharer> sharer_;
-  std::unique_ptr<SharingDecoder> decoder_;
 };
 
 Bytes SatelliteFrame(int number) {
