@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "decode/decode_tool.h"
 #include "decode/replay_run.h"
+#include "decode/share_run.h"
 
 namespace {
 
@@ -33,6 +35,8 @@ constexpr const char* kUsage =
 
 // Where frames get their reception times and where they are archived.
 zevrin::ReplayOptions replay;
+// The sharing settings file of --share; empty: nothing is shared.
+std::string share_file;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -64,7 +68,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string error;
-    if (!only_files && zevrin::TakeReplayOption(argc, argv, i, replay, error)) {
+    if (!only_files && (zevrin::TakeReplayOption(argc, argv, i, replay, error) ||
+                        zevrin::TakeShareOption(argc, argv, i, share_file, error))) {
       if (!error.empty()) return Fail(error);
     } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
       files.push_back(arg);
@@ -73,6 +78,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::fputs(zevrin::kReplayUsage, stdout);
+      std::fputs(zevrin::kShareUsage, stdout);
       return 0;
     } else if (arg == "--raw-view") {
       options.raw_view = true;
@@ -117,12 +123,18 @@ int main(int argc, char** argv) {
   // Filling an archive prints nothing unless a format is asked for.
   if (!replay.archive.empty() && !format_given) options.format = zevrin::OutputFormat::kNone;
   zevrin::ReplayRun run(replay, options.format, stdout, stderr);
+  std::unique_ptr<zevrin::ShareRun> share;
+  std::string share_error;
+  if (!share_file.empty() &&
+      !(share = zevrin::ShareRun::Create(share_file, replay, run, stderr, share_error)))
+    return Fail(share_error);
   if (std::string error; !run.Start(error)) return Fail(error);
+  if (share) share->Start();
   run.SetInputs(files, fds);
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(options, stdout, clock);
-  if (run.active()) tool.SetFrameSink(&run);
+  if (run.active()) tool.SetFrameSink(share ? static_cast<zevrin::FrameSink*>(share.get()) : &run);
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
     run.BeginInput(i);
@@ -131,5 +143,6 @@ int main(int argc, char** argv) {
     if (!ok) return Fail("cannot read " + files[i] + ": " + error);
   }
   const bool archived = run.Finish();
+  if (share) share->Finish();
   return std::fflush(stdout) == 0 && archived ? 0 : 1;
 }
