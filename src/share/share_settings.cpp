@@ -58,7 +58,7 @@ bool IsServerUrl(std::string_view url) {
 
 std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
   const ShareStation& s = settings.station;
-  if (!settings.enabled) return "sharing is turned off";
+  if (!settings.enabled) return "not turned on";
   if (Trim(s.callsign).empty()) return "no callsign";
   if (s.latitude == 0.0 && s.longitude == 0.0) return "no position (latitude and longitude are 0)";
   if (!(std::fabs(s.latitude) <= 90.0) || !(std::fabs(s.longitude) <= 180.0))

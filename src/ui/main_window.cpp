@@ -132,6 +132,11 @@ MainWindow::MainWindow(ProgramState& program, QWidget* parent)
 
   setCentralWidget(central);
   statusBar()->setObjectName(QStringLiteral("StatusBar"));
+  // The sharing state stays at the right while messages come and go at the left.
+  share_label_ = new QLabel(this);
+  share_label_->setObjectName(QStringLiteral("ShareStatus"));
+  share_label_->setTextFormat(Qt::PlainText);
+  statusBar()->addPermanentWidget(share_label_);
   resize(1280, 800);
 
   program_.fields.SetObserver(this);
@@ -141,11 +146,20 @@ MainWindow::~MainWindow() {
   if (program_.fields.observer() == this) program_.fields.SetObserver(nullptr);
 }
 
+void MainWindow::SetShareStatus(const QString& line, const QString& details) {
+  share_label_->setText(line);
+  share_label_->setToolTip(
+      details.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+}
+
 void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   QAction* setup = file->addAction(QStringLiteral("TNC Setup"));
   setup->setObjectName(QStringLiteral("MnuSetup"));
   connect(setup, &QAction::triggered, this, &MainWindow::SetupRequested);
+  QAction* share = file->addAction(QStringLiteral("Share Telemetry..."));
+  share->setObjectName(QStringLiteral("MnuShare"));
+  connect(share, &QAction::triggered, this, &MainWindow::ShareRequested);
   QAction* exit = file->addAction(QStringLiteral("&Exit"));
   exit->setObjectName(QStringLiteral("MnuExit"));
   connect(exit, &QAction::triggered, this, &MainWindow::ExitRequested);

@@ -102,6 +102,10 @@ class MainWindow final : public QMainWindow,
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   void ShowPortOpen(bool open);
   void SetTerminalText(const QString& text) { terminal_->setText(text); }
+  /// The sharing state in one line at the right of the status bar; `details`, one
+  /// line per server, as its tooltip (plain text).
+  void SetShareStatus(const QString& line, const QString& details);
+  QLabel* share_status() const { return share_label_; }
 
   bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
   /// Sets the hexdump check mark without reporting it as a toggle.
@@ -114,6 +118,7 @@ class MainWindow final : public QMainWindow,
 
  signals:
   void SetupRequested();              // MnuSetup
+  void ShareRequested();              // MnuShare
   void ExitRequested();               // MnuExit
   void Cleared();                     // MnuClear, after the clear
   void HexdumpToggled(bool checked);  // Mnu_ASCII_Hexdump
@@ -157,6 +162,7 @@ class MainWindow final : public QMainWindow,
   QCheckBox* analyze_frame_ = nullptr;
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
+  QLabel* share_label_ = nullptr;
 };
 
 }  // namespace zevrin

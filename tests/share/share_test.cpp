@@ -216,7 +216,7 @@ TEST(ShareSettingsFile, DefaultsRoundTripAndReasons) {
   ASSERT_TRUE(defaults);
   EXPECT_FALSE(defaults->enabled);
   EXPECT_THAT(defaults->servers, ElementsAre(ShareServer{std::string(kSatnogsDbUrl), ""}));
-  EXPECT_EQ(SharingOffReason(*defaults), "sharing is turned off");
+  EXPECT_EQ(SharingOffReason(*defaults), "not turned on");
 
   ShareSettings settings;
   settings.enabled = true;
