@@ -8,8 +8,9 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
-  libcurl4-openssl-dev libsqlite3-dev
+  libcurl4-openssl-dev
   xvfb xauth socat
+  libsqlite3-dev sqlite3 influxdb
 )
 
 missing=()

@@ -88,6 +88,16 @@ bool CheckSchemaVersion(sqlite3* db, std::string& error) {
   return true;
 }
 
+bool IsEmptyOrArchive(sqlite3* db, std::string& error) {
+  const std::int64_t version = QueryInteger(db, "PRAGMA user_version");
+  const std::int64_t tables = QueryInteger(db, "SELECT count(*) FROM sqlite_schema");
+  if (version < 0 || tables < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  return (version == 0 && tables == 0) || CheckSchemaVersion(db, error);
+}
+
 bool PrepareSchema(sqlite3* db, std::string& error) {
   const std::int64_t version = QueryInteger(db, "PRAGMA user_version");
   const std::int64_t tables = QueryInteger(db, "SELECT count(*) FROM sqlite_schema");

@@ -15,6 +15,9 @@ namespace zevrin {
 /// write. Returns false with `error` set otherwise.
 bool PrepareSchema(sqlite3* db, std::string& error);
 
+/// True when `db` is empty or an archive this program can write; reads only.
+bool IsEmptyOrArchive(sqlite3* db, std::string& error);
+
 /// Checks that `db` is an archive of a version this program can read.
 bool CheckSchemaVersion(sqlite3* db, std::string& error);
 

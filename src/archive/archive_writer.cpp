@@ -112,6 +112,12 @@ bool ArchiveWriter::OpenDatabase() {
     return false;
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // A file that is not an archive of ours is left exactly as it is: checked
+  // before anything is written to it.
+  if (!IsEmptyOrArchive(db_, error_)) {
+    CloseDatabase();
+    return false;
+  }
   // WAL with NORMAL synchronisation: a killed program loses nothing committed, a
   // power cut at most the last transactions, and the file stays whole either way.
   if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||

@@ -84,7 +84,8 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
       paths_(std::move(paths)),
       own_path_(std::move(own_path)),
       receive_path_(own_path_ ? *own_path_ : *shared_path),
-      logs_(paths_.log_directory, &view) {
+      logs_(paths_.log_directory, &view),
+      archive_(&view) {
   // The options belong to the window and start afresh with it.
   program_.analysis.options() = MonitorOptions{};
   receive_path_.SetFrameHandler(&program_.analysis);
@@ -93,6 +94,14 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
 Station::~Station() {
   program_.analysis.SetDumpLog(nullptr);
   receive_path_.SetRawLog(nullptr);
+  SetRecorder(nullptr);
+}
+
+void Station::SetRecorder(FrameRecorder* recorder) {
+  if (recorder_ != nullptr) recorder_->RemoveSink(&archive_);
+  recorder_ = recorder;
+  receive_path_.SetFrameHandler(recorder != nullptr ? static_cast<FrameHandler*>(recorder)
+                                                    : &program_.analysis);
 }
 
 void Station::Form_Load() {
@@ -117,6 +126,11 @@ void Station::Form_Load() {
   receive_path_.SetRawLog(&logs_.raw_log());
   program_.analysis.SetDumpLog(&logs_.dump_log());
   if (hexdump()) logs_.OpenDumpLogs(settings.station_label, clock_);
+  if (recorder_ != nullptr) {
+    archive_.Open(ArchiveFileName(paths_.log_directory, settings.station_label));
+    recorder_->SetSource(settings.station_label, "COM" + std::to_string(port_.PortNumber()));
+    recorder_->AddSink(&archive_);
+  }
   loaded_ = true;
 
   // Last, so the dialog opens with the settings now in force.
@@ -129,6 +143,8 @@ void Station::Form_Unload() {
   receive_path_.SetRawLog(nullptr);
   program_.analysis.SetDumpLog(nullptr);
   for (const std::string& failure : logs_.CloseAll()) view_.SetStatusText(failure);
+  if (recorder_ != nullptr) recorder_->RemoveSink(&archive_);
+  archive_.Close();
   if (port_.IsOpen()) port_.Close();
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "archive/archive_writer.h"
+#include "archive/frame_recorder.h"
 #include "frames/frame_analysis.h"
 #include "link/log_files.h"
 #include "link/receive_path.h"
@@ -144,6 +146,14 @@ class Station {
   /// The serial port went away and was closed; says so in the status bar.
   void PortLost(std::string_view reason);
 
+  /// Puts `recorder` (which must hand frames on to this station's frame analysis)
+  /// between the receive path and the analysis, and from the next start-up on
+  /// fills the station's archive with every frame: the file
+  /// ArchiveFileName(log directory, station label), kept across runs, its
+  /// problems told like those of the logs. Null: no recorder and no archive.
+  void SetRecorder(FrameRecorder* recorder);
+  const ArchiveWriter& archive() const { return archive_; }
+
   /// The values the setup dialog opens with.
   SetupValues CurrentSetup() const;
 
@@ -164,6 +174,8 @@ class Station {
   std::unique_ptr<ReceivePath> own_path_;  // null when the window owns the path
   ReceivePath& receive_path_;
   LogFiles logs_;
+  ArchiveWriter archive_;
+  FrameRecorder* recorder_ = nullptr;
   bool loaded_ = false;
 };
 

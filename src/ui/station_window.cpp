@@ -31,12 +31,16 @@ struct StationWindow::Session {
       : window(std::make_unique<MainWindow>(program)),
         port(config.port_directory),
         client(owner, setter, config.time_port),
+        recorder(program.station.analysis, program.decoder, program.fields, program.clock),
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
-                config.paths) {}
+                config.paths) {
+    station.SetRecorder(&recorder);
+  }
 
   std::unique_ptr<MainWindow> window;
   QtSerialPort port;
   TimeClient client;
+  FrameRecorder recorder;  // fills the archive; outlives the station that uses it
   Station station;
   QTimer tick;
 };

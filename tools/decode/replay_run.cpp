@@ -92,7 +92,10 @@ ReplayRun::~ReplayRun() = default;
 
 bool ReplayRun::Start(std::string& error) {
   if (archive_ == nullptr) return true;
-  if (archive_->Open(options_.archive)) return true;
+  if (archive_->Open(options_.archive)) {
+    archive_open_ = true;
+    return true;
+  }
   error = "cannot use the archive " + options_.archive + ": " + archive_->error();
   return false;
 }
@@ -197,6 +200,7 @@ bool ReplayRun::Finish() {
 }
 
 void ReplayRun::ShowLogProblem(std::string_view message) {
+  if (!archive_open_) return;  // Start() reports it as the reason to stop
   if (progress_) std::fputc('\n', messages_);
   std::fprintf(messages_, "zevrinkiss-decode: %.*s\n", static_cast<int>(message.size()),
                message.data());

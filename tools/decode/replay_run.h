@@ -81,6 +81,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   std::FILE* messages_;
   std::unique_ptr<ArchiveWriter> archive_;
   std::unique_ptr<LineProtocolWriter> lines_;
+  bool archive_open_ = false;
 
   struct Input {
     std::string name;

@@ -1,0 +1,171 @@
+// The archive when things go wrong: a file that cannot be opened, a full disk,
+// a program killed in the middle of a stream.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "archive_support.h"
+#include "faulty_vfs.h"
+#include "sample/sample_pass.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+using testing::Bytes;
+using testing::Db;
+using ::testing::HasSubstr;
+using ::testing::SizeIs;
+
+constexpr std::int64_t kStartMs = 1267625220000;
+
+class ArchiveFailureTest : public ::testing::Test {
+ protected:
+  std::string Path(std::string_view name = "Lab_archive.sqlite") const {
+    return (dir_ / name).string();
+  }
+  // Receives `frames` frames of a pass; every one reaches the sink `seen_`.
+  void Receive(ArchiveWriter& writer, int frames, std::uint32_t seed = 1) {
+    testing::Receiver receiver(clock_);
+    receiver.recorder.AddSink(&writer);
+    receiver.recorder.AddSink(&seen_);
+    receiver.Receive(sample::MakePass({.frames = frames, .seed = seed}));
+  }
+
+  testing::TempDir dir_{"archive-failure"};
+  testing::SteppingClock clock_{kStartMs, 5};
+  testing::CountingListener listener_;
+  testing::SeeingSink seen_;
+};
+
+TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeOpenedIsToldOnceAndReceptionGoesOn) {
+  dir_.Write("garbage_archive.sqlite", std::string(4096, 'x'));
+  {
+    // A database of a later release, or someone else's.
+    sqlite3* db = nullptr;
+    sqlite3_open(Path("newer_archive.sqlite").c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE t (x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    sqlite3_open(Path("other.sqlite").c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE notes (x)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  const struct {
+    std::string path;
+    std::string_view why;
+  } cases[] = {
+      {Path("missing/Lab_archive.sqlite"), "unable to open"},
+      {Path("garbage_archive.sqlite"), "not a database"},
+      {Path("newer_archive.sqlite"), "newer version"},
+      {Path("other.sqlite"), "not an archive"},
+  };
+  for (const auto& c : cases) {
+    listener_.problems.clear();
+    seen_.frames.clear();
+    const std::string before = dir_.Contents(c.path.substr(dir_.string().size() + 1));
+    ArchiveWriter writer(&listener_);
+    EXPECT_FALSE(writer.Open(c.path));
+    Receive(writer, 100);
+    writer.Close();
+    EXPECT_THAT(seen_.frames, SizeIs(100)) << c.path;
+    ASSERT_THAT(listener_.problems, SizeIs(1)) << c.path;
+    EXPECT_THAT(listener_.problems[0], HasSubstr(c.path));
+    EXPECT_THAT(listener_.problems[0], HasSubstr(c.why));
+    EXPECT_EQ(writer.added(), 0u);
+    EXPECT_EQ(writer.lost(), 100u);
+    // A file that is not ours is left exactly as it was.
+    EXPECT_EQ(dir_.Contents(c.path.substr(dir_.string().size() + 1)), before) << c.path;
+  }
+}
+
+TEST_F(ArchiveFailureTest, AFullDiskIsToldOnceAndWritingResumesWhenThereIsRoom) {
+  testing::FaultyVfs::Register();
+  ArchiveWriter writer(&listener_, {.batch_frames = 1, .vfs = testing::FaultyVfs::kName});
+  ASSERT_TRUE(writer.Open(Path())) << writer.error();
+  Receive(writer, 100, 1);
+  const std::uint64_t first = writer.added();
+
+  testing::FaultyVfs::SetFull(true);
+  Receive(writer, 100, 2);
+  EXPECT_GT(testing::FaultyVfs::refused(), 0);
+  ASSERT_THAT(listener_.problems, SizeIs(1));
+  EXPECT_THAT(listener_.problems[0], HasSubstr("full"));
+  EXPECT_THAT(listener_.recovered, SizeIs(0));
+  const std::uint64_t lost = writer.lost();
+  EXPECT_GT(lost, 90u);
+
+  testing::FaultyVfs::SetFull(false);
+  Receive(writer, 100, 3);
+  EXPECT_THAT(listener_.problems, SizeIs(1));
+  EXPECT_THAT(listener_.recovered, SizeIs(1));
+  writer.Close();
+  EXPECT_THAT(seen_.frames, SizeIs(3 * first));  // reception never stopped
+
+  Db db(Path());
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), writer.added());
+  EXPECT_EQ(writer.added() + lost, seen_.frames.size());
+  // The frames after the disk had room again are all there.
+  EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"), std::to_string(seen_.frames.back().ms));
+}
+
+TEST_F(ArchiveFailureTest, KillingTheProgramMidStreamLeavesAWholeArchive) {
+  const Bytes stream = sample::MakePass({.frames = 20000});
+  const std::vector<Bytes> frames = testing::LoggedFrames(stream);
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The station: receives the stream in pieces of random size and reports
+    // after each piece how many frames it has handed over (all committed).
+    ::close(report[0]);
+    ArchiveWriter writer(nullptr);
+    if (!writer.Open(Path())) ::_exit(3);
+    testing::Receiver receiver(clock_);
+    testing::SeeingSink seen;
+    receiver.recorder.AddSink(&writer);
+    receiver.recorder.AddSink(&seen);
+    std::mt19937 rng(7);
+    for (std::size_t at = 0; at < stream.size();) {
+      const std::size_t n = std::min<std::size_t>(stream.size() - at, 1 + rng() % 700);
+      receiver.Receive(std::span(stream).subspan(at, n));
+      at += n;
+      const auto count = static_cast<std::uint32_t>(seen.frames.size());
+      if (::write(report[1], &count, sizeof count) != sizeof count) ::_exit(4);
+    }
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::uint32_t confirmed = 0;
+  while (confirmed < 1500 && ::read(report[0], &confirmed, sizeof confirmed) == sizeof confirmed) {
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(report[0]);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the station ended before it was killed";
+  ASSERT_GE(confirmed, 1500u);
+
+  Db db(Path());
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+  const auto rows = db.Rows("SELECT id, bytes FROM frames ORDER BY id");
+  ASSERT_GE(rows.size(), confirmed);
+  ASSERT_LT(rows.size(), frames.size());
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    ASSERT_EQ(rows[k][0], std::to_string(k + 1));
+    ASSERT_EQ(rows[k][1], std::string(frames[k].begin(), frames[k].end())) << k;
+  }
+  // And the archive takes the rest of the stream afterwards.
+  ArchiveWriter writer(&listener_);
+  EXPECT_TRUE(writer.Open(Path())) << writer.error();
+  EXPECT_THAT(listener_.problems, SizeIs(0));
+}
+
+}  // namespace
+}  // namespace zevrin

@@ -1,0 +1,340 @@
+// The archive: what a pass leaves in it, duplicates, times, and reading it back.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "archive/archive_reader.h"
+#include "archive/line_protocol.h"
+#include "archive/replay_times.h"
+#include "archive_support.h"
+#include "sample/sample_pass.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+using testing::Bytes;
+using testing::Db;
+using testing::SeenFrame;
+
+constexpr std::int64_t kStartMs = 1267625220000;  // 2010-03-03 14:07:00 UTC
+
+TEST(ArchiveNamesTest, FileNamesTimesAndLineRate) {
+  const struct {
+    std::string_view label, expected;
+  } names[] = {
+      {"Lab", "/d/Lab_archive.sqlite"},
+      {"", "/d/_archive.sqlite"},
+      {"../etc/x y", "/d/_._etc_x_y_archive.sqlite"},
+      {".hidden", "/d/_hidden_archive.sqlite"},
+      {"DL0ABC-2", "/d/DL0ABC-2_archive.sqlite"},
+  };
+  for (const auto& n : names) EXPECT_EQ(ArchiveFileName("/d", n.label), n.expected) << n.label;
+  // No '/' survives, so the name stays inside the directory.
+  EXPECT_EQ(ArchiveFileName("/d/", "a/b"), "/d/a_b_archive.sqlite");
+
+  const struct {
+    std::string_view path;
+    bool valid;
+    std::string_view label;
+    std::int64_t seconds;
+  } logs[] = {
+      {"Lab_03032010_1407.kss", true, "Lab", kStartMs / 1000},
+      {"/some/dir/My_Lab_03032010_1407.kss", true, "My_Lab", kStartMs / 1000},
+      {"_03032010_1407.kss", true, "", kStartMs / 1000},
+      {"Lab_29022012_2359.kss", true, "Lab", 1330559940},
+      {"Lab_29022011_2359.kss", false, "", 0},  // no 29 February in 2011
+      {"Lab_03132010_1407.kss", false, "", 0},  // month 13
+      {"Lab_03032010_2407.kss", false, "", 0},
+      {"Lab_03032010_1407.dmp", false, "", 0},
+      {"Lab-03032010-1407.kss", false, "", 0},
+      {"Lab_0303201a_1407.kss", false, "", 0},
+      {"pass.kss", false, "", 0},
+  };
+  for (const auto& l : logs) {
+    const auto parts = ParseLogFileName(l.path);
+    ASSERT_EQ(parts.has_value(), l.valid) << l.path;
+    if (!parts) continue;
+    EXPECT_EQ(parts->station_label, l.label) << l.path;
+    EXPECT_EQ(parts->utc_seconds, l.seconds) << l.path;
+  }
+
+  const struct {
+    std::string_view text;
+    std::optional<std::int64_t> ms;
+  } times[] = {
+      {"2010-03-03 14:07", kStartMs},
+      {"2010-03-03T14:07:00Z", kStartMs},
+      {"2010-03-03T14:07:30.25", kStartMs + 30250},
+      {"2010-03-03T14:07:30.007Z", kStartMs + 30007},
+      {"1969-12-31T23:59:59", -1000},
+      {"2010-03-03", std::nullopt},
+      {"2010-02-30 14:07", std::nullopt},
+      {"2010-03-03 14:07:60", std::nullopt},
+      {"2010-03-03 14:07:00.1234", std::nullopt},
+      {"today", std::nullopt},
+  };
+  for (const auto& t : times) EXPECT_EQ(ParseUtcTime(t.text), t.ms) << t.text;
+
+  // 9600 baud, 10 bits a byte: 960 bytes a second. A frame is timed by its last byte.
+  LineRateTimes at9600(kStartMs, 9600);
+  EXPECT_EQ(at9600.Next(96), kStartMs + 100);
+  EXPECT_EQ(at9600.Next(3), kStartMs + 103);  // 99 bytes: 103.125 ms
+  EXPECT_EQ(at9600.Next(861), kStartMs + 1000);
+  LineRateTimes at1200(0, 1200);
+  EXPECT_EQ(at1200.Next(120), 1000);
+}
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  std::string Path() const { return (dir_ / "Lab_archive.sqlite").string(); }
+
+  // A sample pass through a station whose clock moves 7 ms at every reading.
+  void ReceivePass(int frames, ArchiveWriter& writer, std::int64_t start_ms = kStartMs) {
+    testing::SteppingClock clock(start_ms, 7);
+    testing::Receiver receiver(clock);
+    receiver.recorder.AddSink(&writer);
+    receiver.recorder.AddSink(&seen_);
+    pass_ = sample::MakePass({.frames = frames});
+    receiver.Receive(pass_);
+  }
+
+  testing::TempDir dir_{"archive"};
+  testing::SeeingSink seen_;
+  Bytes pass_;
+};
+
+// The value a column should hold for a frame, worked out from the store's texts.
+std::optional<std::string> Expected(const ArchiveColumn& c, const SeenFrame& f) {
+  std::optional<std::string> text;
+  if (c.source == ValueSource::kField && f.fields.contains(c.index)) text = f.fields.at(c.index);
+  if (c.source == ValueSource::kBox && f.boxes.contains(static_cast<Box>(c.index))) {
+    text = f.boxes.at(static_cast<Box>(c.index));
+  }
+  if (c.source == ValueSource::kGauge && f.gauges.contains(static_cast<Gauge>(c.index))) {
+    text = f.gauges.at(static_cast<Gauge>(c.index));
+  }
+  if (c.source == ValueSource::kColour && f.colours.contains(c.index)) {
+    text = f.colours.at(c.index) == FieldColour::kGreen ? "green" : "red";
+  }
+  if (!text) return text;
+  switch (c.kind) {
+    case ValueKind::kHex:
+      return std::to_string(std::stoll(*text, nullptr, 16));
+    case ValueKind::kPercent:
+      return std::to_string(std::stoll(text->substr(0, text->size() - 1)));
+    default:
+      return text;
+  }
+}
+
+TEST_F(ArchiveTest, APassLeavesEveryFrameAndTheValuesTheWindowShowed) {
+  {
+    ArchiveWriter writer(nullptr);
+    ASSERT_TRUE(writer.Open(Path()));
+    ReceivePass(600, writer);
+    EXPECT_EQ(writer.added(), 600u);
+  }
+  const std::vector<Bytes> logged = testing::LoggedFrames(pass_);
+  ASSERT_EQ(seen_.frames.size(), logged.size());
+
+  Db db(Path());
+  EXPECT_EQ(db.One("PRAGMA user_version"), std::to_string(kArchiveSchemaVersion));
+  EXPECT_EQ(db.One("PRAGMA journal_mode"), "wal");
+  const auto frames =
+      db.Rows("SELECT received_ms, station, link, bytes, received FROM frames ORDER BY id");
+  ASSERT_EQ(frames.size(), logged.size());
+  for (std::size_t k = 0; k < logged.size(); ++k) {
+    EXPECT_EQ(frames[k][0], std::to_string(seen_.frames[k].ms));
+    EXPECT_EQ(frames[k][1], "Lab");
+    EXPECT_EQ(frames[k][2], "COM1");
+    EXPECT_EQ(frames[k][3], std::string(logged[k].begin(), logged[k].end())) << k;
+  }
+  EXPECT_EQ(frames[0][4].substr(0, 17), "2010-03-03 14:07:");
+
+  int records = 0;
+  for (std::size_t k = 0; k < seen_.frames.size(); ++k) {
+    const SeenFrame& f = seen_.frames[k];
+    if (f.record == RecordKind::kNone) continue;
+    ++records;
+    const std::string table(RecordTable(f.record));
+    // Every value the record wrote has a column.
+    for (const auto& [index, text] : f.fields) {
+      const bool kept = std::ranges::any_of(ArchiveColumns(), [&](const ArchiveColumn& c) {
+        return c.record == f.record && c.source == ValueSource::kField && c.index == index;
+      });
+      EXPECT_TRUE(kept) << table << " field " << index;
+    }
+    for (const ArchiveColumn& c : ArchiveColumns()) {
+      if (c.record != f.record) continue;
+      sqlite3_stmt* s = nullptr;
+      const std::string sql = "SELECT " + std::string(c.name) + ", typeof(" + std::string(c.name) +
+                              ") FROM " + table + " WHERE frame_id = " + std::to_string(k + 1);
+      ASSERT_EQ(sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sql;
+      ASSERT_EQ(sqlite3_step(s), SQLITE_ROW) << sql;
+      const std::optional<std::string> want = Expected(c, f);
+      const std::string type = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+      if (!want) {
+        EXPECT_EQ(type, "null") << c.name;
+      } else if (c.kind == ValueKind::kReal) {
+        EXPECT_EQ(type, "real") << c.name;
+        EXPECT_EQ(sqlite3_column_double(s, 0), std::stod(*want)) << c.name << " " << *want;
+      } else if (c.kind == ValueKind::kText) {
+        EXPECT_EQ(type, "text") << c.name;
+        EXPECT_EQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), *want) << c.name;
+      } else {
+        EXPECT_EQ(type, "integer") << c.name;
+        EXPECT_EQ(std::to_string(sqlite3_column_int64(s, 0)), *want) << c.name;
+      }
+      sqlite3_finalize(s);
+    }
+  }
+  EXPECT_GT(records, 200);
+  EXPECT_EQ(db.One("SELECT (SELECT count(*) FROM power_housekeeping) + "
+                   "(SELECT count(*) FROM system_housekeeping)"),
+            std::to_string(records));
+}
+
+TEST_F(ArchiveTest, TheSameFramesAtTheSameTimesAreKeptOnce) {
+  {
+    ArchiveWriter writer(nullptr);
+    ASSERT_TRUE(writer.Open(Path()));
+    ReceivePass(200, writer);
+  }
+  const std::string before = Db(Path()).One("SELECT count(*) FROM frames");
+  {
+    ArchiveWriter writer(nullptr);
+    ASSERT_TRUE(writer.Open(Path()));
+    ReceivePass(200, writer);
+    EXPECT_EQ(writer.added(), 0u);
+    EXPECT_EQ(writer.duplicates(), std::stoull(before));
+  }
+  {
+    // The same pass received at other times is new.
+    ArchiveWriter writer(nullptr);
+    ASSERT_TRUE(writer.Open(Path()));
+    ReceivePass(200, writer, kStartMs + 3600000);
+    EXPECT_EQ(writer.added(), std::stoull(before));
+  }
+  Db db(Path());
+  EXPECT_EQ(db.One("SELECT count(*) FROM frames"), std::to_string(2 * std::stoull(before)));
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+}
+
+TEST_F(ArchiveTest, FramesOfOneMillisecondKeepTheirOrderAndAreAllKept) {
+  ArchiveWriter writer(nullptr);
+  ASSERT_TRUE(writer.Open(Path()));
+  testing::FixedClock clock({kStartMs / 1000, 0});
+  testing::Receiver receiver(clock);
+  receiver.recorder.AddSink(&writer);
+  const Bytes twice = {0xC0, 0x00, 0x41, 0xC0, 0xC0, 0x00, 0x41, 0xC0, 0xC0, 0x00, 0x42, 0xC0};
+  receiver.Receive(twice);
+  // The clock set back by an hour: the time is taken as it is.
+  clock.Set({kStartMs / 1000 - 3600, 0});
+  receiver.Receive(std::span(twice).first(4));
+  writer.Close();
+  const auto rows = Db(Path()).Rows("SELECT received_ms - " + std::to_string(kStartMs) +
+                                    ", hex(bytes) FROM frames ORDER BY id");
+  const std::vector<std::vector<std::string>> expected = {
+      {"0", "C00041C0"}, {"1", "C00041C0"}, {"2", "C00042C0"}, {"-3600000", "C00041C0"}};
+  EXPECT_EQ(rows, expected);
+}
+
+TEST_F(ArchiveTest, TheReaderGivesOneValuesSeriesOverATimeRange) {
+  ArchiveWriter writer(nullptr);
+  ASSERT_TRUE(writer.Open(Path()));
+  ReceivePass(300, writer);
+  // A reader sees what the writer, still open, has committed.
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(Path())) << reader.error();
+
+  const ArchiveColumn* volts = NumericColumnOfField(18);
+  ASSERT_NE(volts, nullptr);
+  EXPECT_EQ(volts->name, "battery_volts");
+  EXPECT_EQ(ColumnUnit(*volts), "V");
+  EXPECT_EQ(ColumnCaption(*volts), "Battery Volts");
+  EXPECT_EQ(NumericColumnOfField(0), nullptr);  // the mode is a text
+  EXPECT_EQ(NumericColumnOfField(6), nullptr);  // never written
+
+  std::vector<SeriesPoint> expected;
+  for (const SeenFrame& f : seen_.frames) {
+    if (f.record == RecordKind::kPower) expected.push_back({f.ms, std::stod(f.fields.at(18))});
+  }
+  ASSERT_GT(expected.size(), 20u);
+  const auto same = [](const std::vector<SeriesPoint>& a, const std::vector<SeriesPoint>& b) {
+    return std::ranges::equal(a, b, [](const SeriesPoint& x, const SeriesPoint& y) {
+      return x.ms == y.ms && x.value == y.value;
+    });
+  };
+  EXPECT_TRUE(same(reader.Series(*volts), expected));
+  // Both ends of the range are included.
+  const std::int64_t from = expected[5].ms, to = expected[12].ms;
+  EXPECT_TRUE(same(reader.Series(*volts, from, to),
+                   std::vector<SeriesPoint>(expected.begin() + 5, expected.begin() + 13)));
+  const auto last = reader.Last(*volts);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(last->ms, expected.back().ms);
+
+  // A gauge and a hexadecimal pointer come back as numbers too.
+  const auto fill =
+      std::ranges::find(ArchiveColumns(), "gps_mem_fill_percent", &ArchiveColumn::name);
+  ASSERT_NE(fill, ArchiveColumns().end());
+  EXPECT_EQ(ColumnUnit(*fill), "%");
+  EXPECT_FALSE(reader.Series(*fill).empty());
+
+  ArchiveReader missing;
+  EXPECT_FALSE(missing.Open((dir_ / "none.sqlite").string()));
+  EXPECT_FALSE(missing.error().empty());
+  EXPECT_TRUE(missing.Series(*volts).empty());
+}
+
+TEST(LineProtocolTest, ARecordIsOneLineWithTheArchivesNames) {
+  // A power record: battery 5.00 V, thresholds -57 °C, -56 °C, 3.49 V and 0.00 V.
+  Bytes payload = sample::SatellitePayload(42, 'S', 7, 256, 90);
+  const int at[] = {6, 27, 42, 43, 44, 45, 70, 80, 81},
+            value[] = {0x29, 255, 199, 200, 178, 0, 0x14, 0x34, 0x12};
+  for (int i = 0; i < 9; ++i) payload[at[i]] = static_cast<std::uint8_t>(value[i]);
+  testing::FixedClock clock({kStartMs / 1000, 250});
+  testing::Receiver receiver(clock);
+  std::vector<std::string> lines;
+  struct Lines final : FrameSink {
+    explicit Lines(std::vector<std::string>& out, std::string station)
+        : out_(out), station_(std::move(station)) {}
+    void FrameDecoded(const DecodedFrame& f) override {
+      DecodedFrame g = f;
+      g.station = station_;
+      out_.push_back(LineProtocolRecord(g));
+    }
+    std::vector<std::string>& out_;
+    std::string station_;
+  };
+  Lines plain(lines, "Lab"), odd(lines, "My Lab,2=x"), none(lines, "");
+  receiver.recorder.AddSink(&plain);
+  receiver.recorder.AddSink(&odd);
+  receiver.recorder.AddSink(&none);
+  receiver.Receive(sample::KissFrame(sample::SatelliteFrame(payload)));
+  sample::Ax25Frame other = sample::SatelliteFrame({1, 2, 3});
+  other.source = {"QQ2XYZ", 0, false};
+  receiver.Receive(sample::KissFrame(other));
+
+  ASSERT_EQ(lines.size(), 6u);
+  const std::string& line = lines[0];
+  EXPECT_THAT(
+      line,
+      ::testing::StartsWith(
+          "power_housekeeping,station=Lab frame_number=42i,payload_counter=7i,header_word=256i,"));
+  EXPECT_THAT(line, ::testing::HasSubstr(",battery_volts=5.00,battery_current_ma=0.00,"));
+  EXPECT_THAT(line, ::testing::HasSubstr(",packets_in=4660i,"));
+  EXPECT_THAT(line, ::testing::HasSubstr(",heater_on_temp_c=-57,heater_off_temp_c=-56,"));
+  EXPECT_THAT(line, ::testing::EndsWith(",emergency_threshold_volts=0.00 1267625220250000000\n"));
+  // No text values: modes and colours stay out.
+  EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr("NOMINAL")));
+  EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr("colour")));
+  EXPECT_THAT(lines[1], ::testing::StartsWith(
+                            "power_housekeeping,station=My\\ Lab\\,2\\=x frame_number=42i,"));
+  EXPECT_THAT(lines[2], ::testing::StartsWith("power_housekeeping frame_number=42i,"));
+  EXPECT_EQ(lines[3] + lines[4] + lines[5], "");  // another station's frame
+}
+
+}  // namespace
+}  // namespace zevrin
