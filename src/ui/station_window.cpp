@@ -47,7 +47,11 @@ struct StationWindow::Session {
 
 StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, StationWindowConfig config,
                              QObject* parent)
-    : QObject(parent), program_(program), setter_(setter), config_(std::move(config)) {}
+    : QObject(parent),
+      program_(program),
+      setter_(setter),
+      config_(std::move(config)),
+      sharing_(std::make_unique<DesktopSharing>(config_.paths.settings_file)) {}
 
 StationWindow::~StationWindow() { session_.reset(); }
 
@@ -75,6 +79,8 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::TerminalKeyPressed, w,
           [station](int code) { station->Text2_KeyPress(code); });
   connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
+  connect(w, &MainWindow::ShareRequested, this, [this, w] { sharing_->OpenDialog(w); });
+  s->station.AddArchiveExtension(&sharing_->sharer());
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
 
@@ -86,7 +92,7 @@ void StationWindow::Start() {
   if (session_ || ended_) return;
   BuildSession();
   session_->window->show();
-  session_->station.Form_Load();
+  LoadStation();
   session_->tick.start();
 }
 
@@ -100,9 +106,20 @@ void StationWindow::Restart() {
   BuildSession();
   session_->window->setGeometry(geometry);  // the new window takes the old one's place
   session_->window->show();
-  session_->station.Form_Load();
+  LoadStation();
   session_->tick.start();
   Q_EMIT Restarted();
+}
+
+void StationWindow::LoadStation() {
+  Session& s = *session_;
+  s.station.Form_Load();
+  // After the archive, so the sender is told once the archive has committed the
+  // frames queued with it. A path that could not be opened yet is tried again by
+  // the sender at the next frame.
+  s.recorder.AddSink(&sharing_->sharer());
+  if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
+  sharing_->SetWindow(s.window.get());
 }
 
 void StationWindow::Shutdown() {

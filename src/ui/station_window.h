@@ -18,6 +18,7 @@
 #include "link/setup_dialog.h"
 #include "link/station.h"
 #include "platform/clock_setter.h"
+#include "share/desktop_sharing_qt.h"
 #include "ui/main_window.h"
 
 namespace zevrin {
@@ -65,6 +66,7 @@ class StationWindow final : public QObject,
   /// The parts of the running set; null before Start().
   MainWindow* window() const;
   QtSerialPort* port() const;
+  DesktopSharing& sharing() { return *sharing_; }
   /// The open port setup dialog, or null.
   SetupDialog* setup_dialog() const { return setup_dialog_; }
   bool ended() const { return ended_; }
@@ -79,6 +81,8 @@ class StationWindow final : public QObject,
   struct Session;
 
   void BuildSession();
+  /// Start-up of the new session's station, then sharing from its archive.
+  void LoadStation();
   void ShowLogMessage(QPointer<QMessageBox>& box, const char* name, bool problem,
                       std::string_view message);
 
@@ -105,6 +109,8 @@ class StationWindow final : public QObject,
   ClockSetter& setter_;
   StationWindowConfig config_;
   std::unique_ptr<Session> session_;
+  // Sharing outlives the windows: its sender keeps working across restarts.
+  std::unique_ptr<DesktopSharing> sharing_;
   QPointer<SetupDialog> setup_dialog_;
   QPointer<QMessageBox> log_problem_box_;
   QPointer<QMessageBox> log_recovered_box_;
