@@ -198,7 +198,7 @@ bool ShareSender::SendOne(ShareQueue& queue, const ShareServer& server) {
   const std::optional<QueuedRequest> request = queue.Oldest(server.url);
   if (!request) return false;
   const HttpAnswer answer = poster_->Post(server.url, request->form, server.token);
-  const ShareOutcome outcome = stop_ ? ShareOutcome::kRetry : ClassifyAnswer(answer);
+  const ShareOutcome outcome = ClassifyAnswer(answer);
   const std::string text = AnswerText(answer);
   bool stored = true;
   switch (outcome) {
