@@ -87,8 +87,6 @@ class HttpRecorder {
     listener_ = -1;
   }
 
-  bool listening() const { return listener_ >= 0; }
-
   std::vector<HttpRequest> requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
