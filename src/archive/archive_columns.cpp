@@ -114,22 +114,6 @@ constexpr std::array kColumns = std::to_array<ArchiveColumn>({
     {S, "mode_loop_count", F, 84, kI},
 });
 
-constexpr std::string_view kBoxCaptions[kBoxCount] = {"Satellite Time", "Weekday", "Frame Type",
-                                                      "Frame #",        "Counter", "Header Word"};
-constexpr std::string_view kGaugeCaptions[kGaugeCount] = {"GPS Mem Fill", "XHK Mem Fill"};
-
-std::string_view ColourText(FieldColour colour) {
-  switch (colour) {
-    case FieldColour::kGreen:
-      return "green";
-    case FieldColour::kRed:
-      return "red";
-    case FieldColour::kNormal:
-      break;
-  }
-  return "";
-}
-
 template <typename T>
 bool ParseWhole(std::string_view text, T& value, int base = 10) {
   const char* end = text.data() + text.size();
@@ -171,9 +155,9 @@ std::string_view ColumnCaption(const ArchiveColumn& column) {
     case ValueSource::kColour:
       return DisplayFieldTable()[static_cast<std::size_t>(column.index)].caption;
     case ValueSource::kBox:
-      return kBoxCaptions[column.index];
+      return BoxLabel(static_cast<Box>(column.index));
     case ValueSource::kGauge:
-      return kGaugeCaptions[column.index];
+      return GaugeLabel(static_cast<Gauge>(column.index));
   }
   return {};
 }
@@ -202,7 +186,9 @@ ColumnValue ReadColumn(const ArchiveColumn& column, const DisplayFields& store,
       break;
     case ValueSource::kColour:
       if (!written.colours.test(at)) return v;
-      v.text = ColourText(store.Colour(column.index));
+      // Only green and red are ever set; a colour not set is no value.
+      if (store.Colour(column.index) == FieldColour::kNormal) return v;
+      v.text = FieldColourName(store.Colour(column.index));
       break;
     case ValueSource::kBox:
       if (!written.boxes.test(at)) return v;

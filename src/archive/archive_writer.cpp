@@ -16,8 +16,6 @@ namespace {
 constexpr std::chrono::seconds kReopenInterval{5};
 // How long a write waits for another program holding the archive.
 constexpr int kBusyTimeoutMs = 2000;
-// A frame less than this far before the previous one is taken as the same moment.
-constexpr std::int64_t kSameMomentMs = 1000;
 
 class Statement {
  public:
@@ -44,6 +42,12 @@ class Statement {
  private:
   sqlite3_stmt* stmt_ = nullptr;
 };
+
+// Binds a text; an empty one as an empty text, never as NULL.
+void BindText(sqlite3_stmt* stmt, int param, std::string_view text) {
+  sqlite3_bind_text(stmt, param, text.empty() ? "" : text.data(), static_cast<int>(text.size()),
+                    SQLITE_STATIC);
+}
 
 }  // namespace
 
@@ -199,11 +203,6 @@ void ArchiveWriter::Rollback() {
 }
 
 void ArchiveWriter::FrameDecoded(const DecodedFrame& frame) {
-  std::int64_t ms = frame.received_ms;
-  if (have_last_ && ms <= last_ms_ && last_ms_ - ms < kSameMomentMs) ms = last_ms_ + 1;
-  have_last_ = true;
-  last_ms_ = ms;
-
   if (db_ == nullptr) {
     const bool retry = !path_.empty() && std::chrono::steady_clock::now() >= next_open_attempt_;
     if (!retry || !OpenDatabase()) {
@@ -212,7 +211,7 @@ void ArchiveWriter::FrameDecoded(const DecodedFrame& frame) {
       return;
     }
   }
-  if (!Begin() || !AddFrame(frame, ms)) {
+  if (!Begin() || !AddFrame(frame)) {
     error_ = sqlite3_errmsg(db_);
     ++lost_;
     Rollback();
@@ -226,24 +225,26 @@ void ArchiveWriter::FrameDecoded(const DecodedFrame& frame) {
   Succeeded();
 }
 
-bool ArchiveWriter::AddFrame(const DecodedFrame& frame, std::int64_t received_ms) {
+bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
   Statements& s = *statements_;
+  const std::int64_t received_ms = frame.received_ms;
   const auto size = static_cast<int>(frame.bytes.size());
-  sqlite3_stmt* find = s.find_frame.get();
-  sqlite3_bind_int64(find, 1, received_ms);
-  sqlite3_bind_blob(find, 2, frame.bytes.data(), size, SQLITE_STATIC);
-  const int found = s.find_frame.StepOnce();
-  if (found == SQLITE_ROW) {
-    ++duplicates_;
-    return true;
+  if (frame.replayed) {
+    sqlite3_stmt* find = s.find_frame.get();
+    sqlite3_bind_int64(find, 1, received_ms);
+    sqlite3_bind_blob(find, 2, frame.bytes.data(), size, SQLITE_STATIC);
+    const int found = s.find_frame.StepOnce();
+    if (found == SQLITE_ROW) {
+      ++duplicates_;
+      return true;
+    }
+    if (found != SQLITE_DONE) return false;
   }
-  if (found != SQLITE_DONE) return false;
 
   sqlite3_stmt* add = s.add_frame.get();
   sqlite3_bind_int64(add, 1, received_ms);
-  sqlite3_bind_text(add, 2, frame.station.data(), static_cast<int>(frame.station.size()),
-                    SQLITE_STATIC);
-  sqlite3_bind_text(add, 3, frame.link.data(), static_cast<int>(frame.link.size()), SQLITE_STATIC);
+  BindText(add, 2, frame.station);
+  BindText(add, 3, frame.link);
   sqlite3_bind_blob(add, 4, frame.bytes.data(), size, SQLITE_STATIC);
   if (s.add_frame.StepOnce() != SQLITE_DONE) return false;
   const std::int64_t frame_id = sqlite3_last_insert_rowid(db_);
@@ -261,7 +262,7 @@ bool ArchiveWriter::AddFrame(const DecodedFrame& frame, std::int64_t received_ms
       if (!v.present) {
         sqlite3_bind_null(r, param);
       } else if (column.kind == ValueKind::kText) {
-        sqlite3_bind_text(r, param, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
+        BindText(r, param, v.text);
       } else if (v.is_integer) {
         sqlite3_bind_int64(r, param, v.integer);
       } else {

@@ -64,11 +64,9 @@ struct ArchiveWriterOptions {
 /// being handed over and are tried again, so reception never stops for it. An
 /// archive that could not be opened is tried again at most every few seconds.
 ///
-/// A frame that the archive already holds with the same reception time and the
-/// same bytes is not added again, so a recording added twice is kept once.
-/// Reception times of one writer never repeat: a frame in the same millisecond
-/// as the one before it (or less than a second before it) gets the millisecond
-/// after it.
+/// A replayed frame (times worked out from a recording) that the archive already
+/// holds with the same reception time and the same bytes is not added again, so
+/// a recording added twice is kept once. Frames received live are always added.
 class ArchiveWriter final : public FrameSink {
  public:
   /// `listener` may be null.
@@ -109,7 +107,7 @@ class ArchiveWriter final : public FrameSink {
   bool Begin();
   bool Commit();
   void Rollback();
-  bool AddFrame(const DecodedFrame& frame, std::int64_t received_ms);
+  bool AddFrame(const DecodedFrame& frame);
   bool Exec(const char* sql);
   void Failed(std::string_view what);
   void Succeeded();
@@ -122,8 +120,6 @@ class ArchiveWriter final : public FrameSink {
   std::vector<ArchiveExtension*> extensions_;
   bool in_transaction_ = false;
   int batch_count_ = 0;
-  bool have_last_ = false;
-  std::int64_t last_ms_ = 0;
   std::chrono::steady_clock::time_point next_open_attempt_{};
   bool failing_ = false;
   std::string error_;

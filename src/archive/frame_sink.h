@@ -25,6 +25,9 @@ struct DecodedFrame {
   std::string_view link;
   /// The decoded header; null when the caller has none.
   const FrameHeader* header = nullptr;
+  /// True when the time was worked out from a recording rather than read from a
+  /// clock at reception: the same recording read again gives the same times.
+  bool replayed = false;
   /// The housekeeping record the frame carried, if any.
   RecordKind record = RecordKind::kNone;
   /// The display-field store after the frame; its journal (`Writes()`) holds

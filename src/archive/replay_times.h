@@ -2,6 +2,7 @@
 // Reception times for frames read back from a recording, which holds no time per
 // frame: the recording's start, then the line rate.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -31,7 +32,10 @@ inline constexpr int kLineBitsPerByte = 10;
 
 /// The times of frames that follow one another at a line rate without gaps:
 /// each frame has arrived when its last byte has, so the k-th frame arrives at
-/// start + (bytes of frames 1 to k) x 10 bits / baud.
+/// start + (bytes of frames 1 to k) x 10 bits / baud, in whole milliseconds. No
+/// two frames get the same millisecond: a frame that would (short frames at a
+/// high rate) gets the one after its predecessor's, so a recording's frames keep
+/// distinct times and reading it again gives the same ones.
 class LineRateTimes {
  public:
   LineRateTimes(std::int64_t start_ms, int baud)
@@ -39,7 +43,9 @@ class LineRateTimes {
   /// The arrival of the next frame, of `bytes` bytes, in milliseconds since 1970.
   std::int64_t Next(std::size_t bytes) {
     sent_bytes_ += bytes;
-    return end_ms();
+    last_ms_ = std::max(end_ms(), started_ ? last_ms_ + 1 : end_ms());
+    started_ = true;
+    return last_ms_;
   }
   /// The time when everything handed to Next has arrived.
   std::int64_t end_ms() const {
@@ -51,6 +57,8 @@ class LineRateTimes {
   std::int64_t start_ms_;
   int baud_;
   std::uint64_t sent_bytes_ = 0;
+  std::int64_t last_ms_ = 0;
+  bool started_ = false;
 };
 
 }  // namespace zevrin

@@ -18,6 +18,8 @@ constexpr std::string_view kTitleLabelStart = "          [";
 constexpr std::string_view kKissModeStatus = "set TNC in KISS mode";
 constexpr int kEscapeKey = 27;
 constexpr int kEnterKey = 13;
+// More frames than one notification ever brings: a notification is one batch.
+constexpr int kArchiveBatchFrames = 100000;
 
 }  // namespace
 
@@ -85,7 +87,7 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
       own_path_(std::move(own_path)),
       receive_path_(own_path_ ? *own_path_ : *shared_path),
       logs_(paths_.log_directory, &view),
-      archive_(&view) {
+      archive_(&view, {.batch_frames = kArchiveBatchFrames, .vfs = {}}) {
   // The options belong to the window and start afresh with it.
   program_.analysis.options() = MonitorOptions{};
   receive_path_.SetFrameHandler(&program_.analysis);
@@ -188,7 +190,11 @@ void Station::Text2_KeyPress(int key) {
   if (key >= 0 && key <= 255 && port_.IsOpen()) port_.WriteByte(static_cast<std::uint8_t>(key));
 }
 
-void Station::OnComm(std::int16_t code) { receive_path_.OnComm(code, port_); }
+void Station::OnComm(std::int16_t code) {
+  receive_path_.OnComm(code, port_);
+  // The frames of one notification go to the archive in one transaction.
+  archive_.Flush();
+}
 
 void Station::PortLost(std::string_view reason) {
   std::string text = "COM" + std::to_string(port_.PortNumber()) + " lost (";

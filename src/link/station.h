@@ -141,7 +141,8 @@ class Station {
   void Command4_Click();
   /// A key typed into the terminal line, with its character code.
   void Text2_KeyPress(int key);
-  /// A notification of the serial port.
+  /// A notification of the serial port; the frames it completed are committed to
+  /// the archive together.
   void OnComm(std::int16_t code);
   /// The serial port went away and was closed; says so in the status bar.
   void PortLost(std::string_view reason);
@@ -151,6 +152,7 @@ class Station {
   /// fills the station's archive with every frame: the file
   /// ArchiveFileName(log directory, station label), kept across runs, its
   /// problems told like those of the logs. Null: no recorder and no archive.
+  /// The recorder must outlive this station or be unset first.
   void SetRecorder(FrameRecorder* recorder);
   const ArchiveWriter& archive() const { return archive_; }
   /// Keeps `extension`'s tables in the archive, written with its frames; call

@@ -143,6 +143,29 @@ void Record(std::vector<T>& log, std::bitset<N>& logged, T value) {
 
 const std::array<FieldInfo, kDisplayFieldCount>& DisplayFieldTable() { return kFields; }
 const std::array<BoxInfo, kBoxCount>& BoxTable() { return kBoxes; }
+
+std::string_view BoxLabel(Box box) {
+  static constexpr std::string_view kLabels[kBoxCount] = {
+      "Satellite Time", "Weekday", "Frame Type", "Frame #", "Counter", "Header Word"};
+  return kLabels[static_cast<int>(box)];
+}
+
+std::string_view GaugeLabel(Gauge gauge) {
+  static constexpr std::string_view kLabels[kGaugeCount] = {"GPS Mem Fill", "XHK Mem Fill"};
+  return kLabels[static_cast<int>(gauge)];
+}
+
+std::string_view FieldColourName(FieldColour colour) {
+  switch (colour) {
+    case FieldColour::kGreen:
+      return "green";
+    case FieldColour::kRed:
+      return "red";
+    case FieldColour::kNormal:
+      break;
+  }
+  return "normal";
+}
 const std::array<GaugeInfo, kGaugeCount>& GaugeTable() { return kGauges; }
 
 std::optional<Rgb> FieldColourRgb(FieldColour colour) {

@@ -61,6 +61,13 @@ const std::array<GaugeInfo, kGaugeCount>& GaugeTable();
 /// Background of a display field; normal means no colour has been set yet.
 enum class FieldColour { kNormal, kGreen, kRed };
 
+/// Name of a bottom-row box for people: its caption, or a name where it has none.
+std::string_view BoxLabel(Box box);
+/// Name of a memory gauge for people.
+std::string_view GaugeLabel(Gauge gauge);
+/// "green", "red", or "normal" for a colour not set.
+std::string_view FieldColourName(FieldColour colour);
+
 /// The RGB of a set colour; none for kNormal (the window's own background).
 std::optional<Rgb> FieldColourRgb(FieldColour colour);
 

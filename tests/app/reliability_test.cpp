@@ -1,6 +1,7 @@
 // The real program under load: a copy of zevrinkiss runs in a temporary directory
 // (its logs go next to the executable) on a pseudo-terminal, and takes a long
-// stream written as fast as it reads it. Its raw log must hold every complete frame.
+// stream written as fast as it reads it. Its raw log and its archive must hold every
+// complete frame.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,7 +16,9 @@
 
 #include "link/pty.h"
 #include "sample/sample_pass.h"
+#include "support/archive_db.h"
 #include "support/fakes.h"
+#include "support/no_clock_setting.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
@@ -66,6 +69,7 @@ class ReliabilityTest : public ::testing::Test {
       if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
       if (std::freopen("program.out", "w", stderr) == nullptr) ::_exit(126);
+      if (!testing::DropClockSetting()) ::_exit(125);
       ::execl("./zevrinkiss", "zevrinkiss", static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -89,6 +93,23 @@ class ReliabilityTest : public ::testing::Test {
     return status;
   }
   std::uintmax_t LogSize() const { return fs::file_size(dir_ / log_); }
+  // The frames of the station's archive in order; `check` gets its integrity check.
+  std::vector<std::string> ArchivedFrames(std::string& check) const {
+    const testing::Db db((dir_ / "Rel_archive.sqlite").string());
+    check = db.One("PRAGMA integrity_check");
+    std::vector<std::string> frames;
+    for (auto& row : db.Rows("SELECT bytes FROM frames ORDER BY id")) frames.push_back(row[0]);
+    return frames;
+  }
+  // How many of the expected frames `archived` holds from the first; -1 when it
+  // holds anything else.
+  long WholeFramesArchived(const std::vector<std::string>& archived) const {
+    if (archived.size() > expected_.size()) return -1;
+    for (std::size_t k = 0; k < archived.size(); ++k) {
+      if (archived[k] != std::string(expected_[k].begin(), expected_[k].end())) return -1;
+    }
+    return static_cast<long>(archived.size());
+  }
 
   testing::TempDir dir_{"zevrinkiss-app"};
   testing::Pty pty_;
@@ -112,6 +133,9 @@ TEST_F(ReliabilityTest, LongStreamArrivesCompleteInTheRawLog) {
   const int status = WaitForExit(10s);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(WholeFramesIn(dir_.Contents(log_), expected_), static_cast<long>(expected_.size()));
+  std::string check;
+  EXPECT_EQ(WholeFramesArchived(ArchivedFrames(check)), static_cast<long>(expected_.size()));
+  EXPECT_EQ(check, "ok");
 }
 
 TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
@@ -124,7 +148,13 @@ TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
   ASSERT_LT(written, stream_.size());
   ASSERT_EQ(::kill(pid_, SIGKILL), 0);
   ASSERT_NE(WaitForExit(10s), -1);
-  EXPECT_GT(WholeFramesIn(dir_.Contents(log_), expected_), 100);
+  const long logged = WholeFramesIn(dir_.Contents(log_), expected_);
+  EXPECT_GT(logged, 100);
+  // The archive opens whole and holds every frame up to the one in flight.
+  std::string check;
+  const long archived = WholeFramesArchived(ArchivedFrames(check));
+  EXPECT_EQ(check, "ok");
+  EXPECT_GE(archived, logged - 1);
 }
 
 }  // namespace

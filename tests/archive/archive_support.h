@@ -2,14 +2,13 @@
 // A station's frame road into an archive, for tests: receive path, decoding,
 // recorder, and a sink that keeps what the store said about every frame.
 
-#include <sqlite3.h>
-
 #include <map>
 #include <string>
 #include <vector>
 
 #include "archive/archive_writer.h"
 #include "archive/frame_recorder.h"
+#include "support/archive_db.h"
 #include "support/fakes.h"
 
 namespace zevrin::testing {
@@ -79,55 +78,22 @@ struct Receiver {
   FrameRecorder recorder;
 };
 
+/// Hands frames on as if their times came from a recording.
+struct ReplayingSink final : FrameSink {
+  explicit ReplayingSink(FrameSink& to) : to_(to) {}
+  void FrameDecoded(const DecodedFrame& f) override {
+    DecodedFrame replayed = f;
+    replayed.replayed = true;
+    to_.FrameDecoded(replayed);
+  }
+  FrameSink& to_;
+};
+
 struct CountingListener final : LogProblemListener {
   void ShowLogProblem(std::string_view m) override { problems.emplace_back(m); }
   void ShowLogRecovered(std::string_view m) override { recovered.emplace_back(m); }
   std::vector<std::string> problems;
   std::vector<std::string> recovered;
-};
-
-/// A read connection for checks.
-class Db {
- public:
-  explicit Db(const std::string& path) {
-    sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
-  }
-  ~Db() { sqlite3_close(db_); }
-  Db(const Db&) = delete;
-  Db& operator=(const Db&) = delete;
-
-  /// Every row of a query, each value as text ("NULL" for NULL).
-  std::vector<std::vector<std::string>> Rows(const std::string& sql) const {
-    std::vector<std::vector<std::string>> rows;
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
-      rows.push_back({std::string("error: ") + sqlite3_errmsg(db_)});
-      return rows;
-    }
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int c = 0; c < sqlite3_column_count(s); ++c) {
-        if (sqlite3_column_type(s, c) == SQLITE_BLOB) {
-          const auto* b = static_cast<const char*>(sqlite3_column_blob(s, c));
-          row.emplace_back(b, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
-        } else {
-          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-          row.emplace_back(text != nullptr ? text : "NULL");
-        }
-      }
-      rows.push_back(std::move(row));
-    }
-    sqlite3_finalize(s);
-    return rows;
-  }
-  std::string One(const std::string& sql) const {
-    const auto rows = Rows(sql);
-    return rows.empty() || rows[0].empty() ? "" : rows[0][0];
-  }
-  sqlite3* get() const { return db_; }
-
- private:
-  sqlite3* db_ = nullptr;
 };
 
 }  // namespace zevrin::testing

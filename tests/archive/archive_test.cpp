@@ -83,17 +83,27 @@ TEST(ArchiveNamesTest, FileNamesTimesAndLineRate) {
   EXPECT_EQ(at9600.Next(861), kStartMs + 1000);
   LineRateTimes at1200(0, 1200);
   EXPECT_EQ(at1200.Next(120), 1000);
+  // Short frames at a high rate: 4 bytes take 0.35 ms, yet each gets its own
+  // millisecond, and the times catch up with the line once it is slower.
+  LineRateTimes fast(0, 115200);
+  std::vector<std::int64_t> got;
+  for (int k = 0; k < 4; ++k) got.push_back(fast.Next(4));
+  got.push_back(fast.Next(1152));  // 100 ms
+  EXPECT_EQ(got, (std::vector<std::int64_t>{0, 1, 2, 3, 101}));
 }
 
 class ArchiveTest : public ::testing::Test {
  protected:
   std::string Path() const { return (dir_ / "Lab_archive.sqlite").string(); }
 
-  // A sample pass through a station whose clock moves 7 ms at every reading.
-  void ReceivePass(int frames, ArchiveWriter& writer, std::int64_t start_ms = kStartMs) {
+  // A sample pass through a station whose clock moves 7 ms at every reading; with
+  // `replayed`, the frames are marked as timed from a recording.
+  void ReceivePass(int frames, ArchiveWriter& writer, std::int64_t start_ms = kStartMs,
+                   bool replayed = false) {
     testing::SteppingClock clock(start_ms, 7);
     testing::Receiver receiver(clock);
-    receiver.recorder.AddSink(&writer);
+    testing::ReplayingSink replaying(writer);
+    receiver.recorder.AddSink(replayed ? static_cast<FrameSink*>(&replaying) : &writer);
     receiver.recorder.AddSink(&seen_);
     pass_ = sample::MakePass({.frames = frames});
     receiver.Receive(pass_);
@@ -159,7 +169,8 @@ TEST_F(ArchiveTest, APassLeavesEveryFrameAndTheValuesTheWindowShowed) {
     ++records;
     const std::string table(RecordTable(f.record));
     // Every value the record wrote has a column.
-    for (const auto& [index, text] : f.fields) {
+    for (const auto& written : f.fields) {
+      const int index = written.first;
       const bool kept = std::ranges::any_of(ArchiveColumns(), [&](const ArchiveColumn& c) {
         return c.record == f.record && c.source == ValueSource::kField && c.index == index;
       });
@@ -199,13 +210,13 @@ TEST_F(ArchiveTest, TheSameFramesAtTheSameTimesAreKeptOnce) {
   {
     ArchiveWriter writer(nullptr);
     ASSERT_TRUE(writer.Open(Path()));
-    ReceivePass(200, writer);
+    ReceivePass(200, writer, kStartMs, true);
   }
   const std::string before = Db(Path()).One("SELECT count(*) FROM frames");
   {
     ArchiveWriter writer(nullptr);
     ASSERT_TRUE(writer.Open(Path()));
-    ReceivePass(200, writer);
+    ReceivePass(200, writer, kStartMs, true);
     EXPECT_EQ(writer.added(), 0u);
     EXPECT_EQ(writer.duplicates(), std::stoull(before));
   }
@@ -213,30 +224,49 @@ TEST_F(ArchiveTest, TheSameFramesAtTheSameTimesAreKeptOnce) {
     // The same pass received at other times is new.
     ArchiveWriter writer(nullptr);
     ASSERT_TRUE(writer.Open(Path()));
-    ReceivePass(200, writer, kStartMs + 3600000);
+    ReceivePass(200, writer, kStartMs + 3600000, true);
+    EXPECT_EQ(writer.added(), std::stoull(before));
+  }
+  {
+    // Received live, the same frames are kept again: live frames are never dropped.
+    ArchiveWriter writer(nullptr);
+    ASSERT_TRUE(writer.Open(Path()));
+    ReceivePass(200, writer);
     EXPECT_EQ(writer.added(), std::stoull(before));
   }
   Db db(Path());
-  EXPECT_EQ(db.One("SELECT count(*) FROM frames"), std::to_string(2 * std::stoull(before)));
+  EXPECT_EQ(db.One("SELECT count(*) FROM frames"), std::to_string(3 * std::stoull(before)));
   EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
 }
 
-TEST_F(ArchiveTest, FramesOfOneMillisecondKeepTheirOrderAndAreAllKept) {
+TEST_F(ArchiveTest, OnlyReplayedFramesAreCheckedForDuplicates) {
   ArchiveWriter writer(nullptr);
   ASSERT_TRUE(writer.Open(Path()));
   testing::FixedClock clock({kStartMs / 1000, 0});
   testing::Receiver receiver(clock);
   receiver.recorder.AddSink(&writer);
+  // Received live within one millisecond: a TNC repeating a frame. All are kept.
   const Bytes twice = {0xC0, 0x00, 0x41, 0xC0, 0xC0, 0x00, 0x41, 0xC0, 0xC0, 0x00, 0x42, 0xC0};
   receiver.Receive(twice);
-  // The clock set back by an hour: the time is taken as it is.
-  clock.Set({kStartMs / 1000 - 3600, 0});
-  receiver.Receive(std::span(twice).first(4));
+  // Replayed at the same time: the frame already there is skipped, the new one
+  // added, and an empty station label and link are kept as empty texts.
+  DecodedFrame replayed;
+  replayed.received_ms = kStartMs;
+  replayed.replayed = true;
+  for (const Bytes& frame : {Bytes{0xC0, 0x00, 0x41, 0xC0}, Bytes{0xC0, 0x00, 0x43, 0xC0}}) {
+    replayed.bytes = frame;
+    writer.FrameDecoded(replayed);
+  }
   writer.Close();
+  EXPECT_EQ(writer.lost(), 0u) << writer.error();
+  EXPECT_EQ(writer.added(), 4u);
+  EXPECT_EQ(writer.duplicates(), 1u);
   const auto rows = Db(Path()).Rows("SELECT received_ms - " + std::to_string(kStartMs) +
                                     ", hex(bytes) FROM frames ORDER BY id");
   const std::vector<std::vector<std::string>> expected = {
-      {"0", "C00041C0"}, {"1", "C00041C0"}, {"2", "C00042C0"}, {"-3600000", "C00041C0"}};
+      {"0", "C00041C0"}, {"0", "C00041C0"}, {"0", "C00042C0"}, {"0", "C00043C0"}};
+  EXPECT_EQ(Db(Path()).One("SELECT quote(station) || quote(link) FROM frames WHERE id = 4"),
+            "''''");
   EXPECT_EQ(rows, expected);
 }
 
@@ -286,6 +316,43 @@ TEST_F(ArchiveTest, TheReaderGivesOneValuesSeriesOverATimeRange) {
   EXPECT_FALSE(missing.Open((dir_ / "none.sqlite").string()));
   EXPECT_FALSE(missing.error().empty());
   EXPECT_TRUE(missing.Series(*volts).empty());
+}
+
+// Something kept beside the frames (a queue of frames to pass on) lives in the
+// same file and the same transaction: a frame is kept with it or not at all.
+TEST_F(ArchiveTest, AnExtensionWritesInTheFramesTransaction) {
+  struct Queue final : ArchiveExtension {
+    bool CreateTables(sqlite3* db) override {
+      return sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS queue (frame_id INTEGER)", nullptr,
+                          nullptr, nullptr) == SQLITE_OK;
+    }
+    bool FrameAdded(sqlite3* db, const DecodedFrame&, std::int64_t frame_id) override {
+      if (refuse) return false;
+      const std::string sql = "INSERT INTO queue VALUES (" + std::to_string(frame_id) + ")";
+      return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    bool refuse = false;
+  } queue;
+  testing::CountingListener listener;
+  ArchiveWriter writer(&listener);
+  writer.AddExtension(&queue);
+  ASSERT_TRUE(writer.Open(Path()));
+  testing::SteppingClock clock(kStartMs, 10);
+  testing::Receiver receiver(clock);
+  receiver.recorder.AddSink(&writer);
+  const Bytes frame = {0xC0, 0x00, 0x41, 0xC0};
+  receiver.Receive(frame);
+  queue.refuse = true;
+  receiver.Receive(frame);
+  queue.refuse = false;
+  receiver.Receive(frame);
+  writer.Close();
+  EXPECT_EQ(listener.problems.size(), 1u);
+  EXPECT_EQ(listener.recovered.size(), 1u);
+  Db db(Path());
+  EXPECT_EQ(db.Rows("SELECT f.id FROM frames f JOIN queue q ON q.frame_id = f.id"),
+            (std::vector<std::vector<std::string>>{{"1"}, {"2"}}));
+  EXPECT_EQ(db.One("SELECT count(*) FROM frames"), "2");
 }
 
 TEST(LineProtocolTest, ARecordIsOneLineWithTheArchivesNames) {

@@ -38,8 +38,8 @@ class StationArchiveTest : public ::testing::Test {
  protected:
   // One run of the main window: start-up, `frames` frames of a pass, shutdown.
   void RunOnce(int frames, std::uint32_t seed) {
+    FrameRecorder recorder(program_.analysis, decoder_, fields_, clock_);  // outlives the station
     Station station(program_, port_, view_, view_, clock_, paths_);
-    FrameRecorder recorder(program_.analysis, decoder_, fields_, clock_);
     program_.analysis.SetSatelliteDecoder(&decoder_);
     station.SetRecorder(&recorder);
     station.Form_Load();

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +21,7 @@
 #include "archive/archive_columns.h"
 #include "archive/archive_writer.h"
 #include "sample/sample_pass.h"
+#include "support/archive_db.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -80,26 +80,8 @@ std::vector<std::string> Split(const std::string& row) {
   return cells;
 }
 
-// Every row of a query on an archive, each value as text; blobs in hex.
 std::vector<std::vector<std::string>> Query(const std::string& path, const std::string& sql) {
-  std::vector<std::vector<std::string>> rows;
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-  }
-  while (s != nullptr && sqlite3_step(s) == SQLITE_ROW) {
-    std::vector<std::string> row;
-    for (int c = 0; c < sqlite3_column_count(s); ++c) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-      row.emplace_back(text != nullptr ? text : "NULL");
-    }
-    rows.push_back(std::move(row));
-  }
-  sqlite3_finalize(s);
-  sqlite3_close(db);
-  return rows;
+  return testing::Db(path).Rows(sql);
 }
 
 class ArchiveToolTest : public ::testing::Test {
@@ -259,6 +241,27 @@ TEST_F(ArchiveToolTest, RecordedFramesFollowTheirStartAtTheLineRate) {
   ASSERT_EQ(both.size(), 2u);
   EXPECT_EQ(both[0][0], std::to_string(kMinute + 4 * 10 * 1000 / 9600));
   EXPECT_EQ(both[1][0], std::to_string(1293840000000 + 4 * 10 * 1000 / 9600));
+}
+
+TEST_F(ArchiveToolTest, AProgressBarOnlyOnATerminalAndOnlyForFiles) {
+  const std::string in = Write("in.kss", sample::MakePass({.frames = 2000}));
+  const std::string tool = std::string(ZEVRIN_DECODE_BINARY) + " --archive " + Archive();
+  const auto on_terminal = [&](const std::string& args) {
+    // `script` runs the tool with a pseudo-terminal as its standard error.
+    std::FILE* p = ::popen(("script -qec '" + tool + " " + args + "' /dev/null").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    EXPECT_EQ(::pclose(p), 0) << args;
+    return out;
+  };
+  const std::string bar = on_terminal(in);
+  EXPECT_THAT(bar, HasSubstr("] 100%  "));
+  EXPECT_THAT(bar, HasSubstr(" frames/s"));
+  EXPECT_THAT(bar, HasSubstr("0 frames added"));
+  EXPECT_THAT(on_terminal("< " + in), ::testing::Not(HasSubstr("%")));  // standard input
+  EXPECT_THAT(RunTool("--archive " + Archive() + " " + in, dir_).err,
+              ::testing::Not(HasSubstr("%")));  // not a terminal
 }
 
 TEST_F(ArchiveToolTest, BadArchivesAndOptionsAreRefusedBeforeAnythingIsRead) {

@@ -10,22 +10,6 @@ namespace zevrin {
 
 namespace {
 
-constexpr std::string_view kBoxLabels[kBoxCount] = {"Satellite Time", "Weekday", "Frame Type",
-                                                    "Frame #",        "Counter", "Header Word"};
-constexpr std::string_view kGaugeLabels[kGaugeCount] = {"GPS Mem Fill", "XHK Mem Fill"};
-
-std::string_view ColourName(FieldColour colour) {
-  switch (colour) {
-    case FieldColour::kGreen:
-      return "green";
-    case FieldColour::kRed:
-      return "red";
-    case FieldColour::kNormal:
-      break;
-  }
-  return "normal";
-}
-
 // The caption people see beside a field; the link group's "Mode" is told apart
 // from the operating mode.
 std::string FieldLabel(int index) {
@@ -73,9 +57,6 @@ bool Visible(int index) {
 }
 
 }  // namespace
-
-std::string_view BoxLabel(Box box) { return kBoxLabels[static_cast<int>(box)]; }
-std::string_view GaugeLabel(Gauge gauge) { return kGaugeLabels[static_cast<int>(gauge)]; }
 
 DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const Clock& clock)
     : options_(options),
@@ -190,7 +171,7 @@ void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
       [this](int i) { return fields_.Field(i); });
   AppendObject(
       o, "colours", w.coloured, [](int i) { return std::to_string(i); },
-      [this](int i) { return ColourName(fields_.Colour(i)); });
+      [this](int i) { return FieldColourName(fields_.Colour(i)); });
   AppendObject(
       o, "boxes", w.boxes, [](Box b) { return BoxTable()[static_cast<std::size_t>(b)].json_key; },
       [this](Box b) { return fields_.BoxText(b); });
@@ -229,7 +210,7 @@ void DecodeTool::WriteDecodedValues() {
     const FieldColour colour = fields_.Colour(index);
     if (colour != FieldColour::kNormal) {
       o += "  [";
-      o += ColourName(colour);
+      o += FieldColourName(colour);
       o += ']';
     }
     o += '\n';

@@ -25,11 +25,6 @@ struct DecodeToolOptions {
   bool raw_view = false;  // monitor format: raw view instead of the decoded view
 };
 
-/// Name of a bottom-row box for people: its caption, or a name where it has none.
-std::string_view BoxLabel(Box box);
-/// Name of a memory gauge for people.
-std::string_view GaugeLabel(Gauge gauge);
-
 class DecodeTool final : private FrameHandler, private MonitorSink, private ReceiveView {
  public:
   /// Writes to `out`, flushing after every frame so a live stream shows at once.

@@ -153,7 +153,10 @@ void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
     timed.station = in.station;
     timed.link = in.link;
   }
-  if (times_) timed.received_ms = times_->Next(frame.bytes.size());
+  if (times_) {
+    timed.received_ms = times_->Next(frame.bytes.size());
+    timed.replayed = true;
+  }
   if (archive_ != nullptr) archive_->FrameDecoded(timed);
   if (lines_ != nullptr) lines_->FrameDecoded(timed);
   ++frames_;
