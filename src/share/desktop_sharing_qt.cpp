@@ -25,7 +25,10 @@ DesktopSharing::~DesktopSharing() {
 }
 
 void DesktopSharing::ArchiveOpened(const std::string& path) {
-  if (sender_ && path == archive_path_) return;
+  if (sender_ && path == archive_path_) {
+    sender_->Wake();  // frames committed as the last window closed its archive
+    return;
+  }
   archive_path_ = path;
   sharer_.SetSender(nullptr);
   sender_.reset();

@@ -35,6 +35,7 @@ UtcInstant FromMilliseconds(std::int64_t ms) {
 }  // namespace
 
 bool FrameSharer::CreateTables(sqlite3* db) {
+  db_ = db;
   queue_ = std::make_unique<ShareQueue>(db);
   return queue_->ok();
 }
@@ -45,7 +46,8 @@ bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_
   FrameHeader header;
   DecodeFrameHeader(frame.bytes, unescaped, header);
   if (!IsSharedFrame(unescaped, header)) return true;
-  if (!queue_) queue_ = std::make_unique<ShareQueue>(db);
+  if (!queue_ || db != db_) queue_ = std::make_unique<ShareQueue>(db);
+  db_ = db;
   std::vector<std::string> urls;
   for (const ShareServer& server : settings_.servers) urls.push_back(server.url);
   const UtcInstant received = FromMilliseconds(ArchivedTime(db, frame_id, frame.received_ms));
@@ -56,8 +58,15 @@ bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_
   return true;
 }
 
+void FrameSharer::Closing() {
+  queue_.reset();
+  db_ = nullptr;
+}
+
 void FrameSharer::WakeSender() {
-  if (!pending_ || sender_ == nullptr) return;
+  // While the archive's transaction is open, the sender could not see the frames.
+  if (!pending_ || sender_ == nullptr || (db_ != nullptr && sqlite3_get_autocommit(db_) == 0))
+    return;
   pending_ = false;
   sender_->Wake();
 }

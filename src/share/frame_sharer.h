@@ -15,8 +15,9 @@
 namespace zevrin {
 
 /// Add it to the archive writer as an extension (before the writer opens the
-/// archive), and as a frame sink after the writer, so that it wakes the sender
-/// when the writer has committed the frames it queued.
+/// archive), and as a frame sink after the writer; call Flush() after anything
+/// that commits the archive. The sender is woken once the frames queued are
+/// committed: a sender woken earlier would not see them yet.
 class FrameSharer final : public ArchiveExtension, public FrameSink {
  public:
   /// `sender` may be null (set later) and must outlive this object otherwise.
@@ -32,7 +33,7 @@ class FrameSharer final : public ArchiveExtension, public FrameSink {
   // ArchiveExtension.
   bool CreateTables(sqlite3* db) override;
   bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) override;
-  void Closing() override { queue_.reset(); }
+  void Closing() override;
   // FrameSink.
   void FrameDecoded(const DecodedFrame&) override { WakeSender(); }
   void Flush() override { WakeSender(); }
@@ -43,7 +44,8 @@ class FrameSharer final : public ArchiveExtension, public FrameSink {
   ShareSender* sender_;
   ShareSettings settings_;
   std::unique_ptr<ShareQueue> queue_;
-  bool pending_ = false;
+  sqlite3* db_ = nullptr;  // the archive's connection while it is open
+  bool pending_ = false;   // frames queued that the sender has not been told of
   std::uint64_t queued_ = 0;
 };
 

@@ -8,6 +8,9 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 constexpr auto kPublishInterval = std::chrono::milliseconds(250);
+// An idle sender looks at the queue again after this, even when nobody woke it:
+// frames committed without a wake-up (say, at a shutdown) are not left behind.
+constexpr auto kIdleRecheck = std::chrono::minutes(1);
 constexpr long kHttpOkFirst = 200;
 constexpr long kHttpOkLast = 299;
 constexpr long kHttpClientErrorFirst = 400;
@@ -275,11 +278,8 @@ void ShareSender::Run() {
     busy_ = false;
     settled_.notify_all();
     const auto woken = [&] { return stop_ || requested_ != looked_at; };
-    if (next_due) {
-      wake_.wait_until(lock, *next_due, woken);
-    } else {
-      wake_.wait(lock, woken);
-    }
+    const auto recheck = Steady::now() + kIdleRecheck;
+    wake_.wait_until(lock, next_due ? std::min(*next_due, recheck) : recheck, woken);
     busy_ = true;
   }
 }

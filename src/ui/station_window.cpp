@@ -64,8 +64,12 @@ void StationWindow::BuildSession() {
   MainWindow* w = s->window.get();
   Station* station = &s->station;
 
-  connect(&s->port, &QtSerialPort::CommEvent, w,
-          [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
+  // The station commits a notification's frames to the archive at its end; then the
+  // sender may look at the frames queued with them.
+  connect(&s->port, &QtSerialPort::CommEvent, w, [this, station](int code) {
+    station->OnComm(static_cast<std::int16_t>(code));
+    sharing_->sharer().Flush();
+  });
   connect(&s->port, &QtSerialPort::PortLost, w,
           [station](const QString& reason) { station->PortLost(reason.toStdString()); });
 
@@ -114,9 +118,9 @@ void StationWindow::Restart() {
 void StationWindow::LoadStation() {
   Session& s = *session_;
   s.station.Form_Load();
-  // After the archive, so the sender is told once the archive has committed the
-  // frames queued with it. A path that could not be opened yet is tried again by
-  // the sender at the next frame.
+  // After the archive, so that a frame the archive commits at once is sent at once.
+  // A path that could not be opened yet is tried again by the sender at the next
+  // frame.
   s.recorder.AddSink(&sharing_->sharer());
   if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
   sharing_->SetWindow(s.window.get());

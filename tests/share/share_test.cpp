@@ -111,7 +111,13 @@ class Sharing {
     path_.SetFrameHandler(&recorder_);
   }
   ~Sharing() { sender_.reset(); }
-  void Feed(const Bytes& stream) { path_.Assemble(stream); }
+  /// The bytes of one notification: the archive commits its frames at the end, as
+  /// the desktop program's does, and only then may the sender see them.
+  void Feed(const Bytes& stream) {
+    path_.Assemble(stream);
+    archive_.Flush();
+    sharer_.Flush();
+  }
   bool Settle() { return sender_->WaitUntilSettled(10s); }
   ShareSender& sender() { return *sender_; }
   ShareQueue& queue() { return *queue_; }
@@ -129,7 +135,7 @@ class Sharing {
   FrameAnalysis analysis_{clock_};
   FrameRecorder recorder_{analysis_, telemetry_, fields_, share_clock_};
   FrameSharer sharer_;
-  ArchiveWriter archive_{nullptr};
+  ArchiveWriter archive_{nullptr, {.batch_frames = 1000, .vfs = {}}};
   std::unique_ptr<ShareSender> sender_;
   std::unique_ptr<ShareQueue> queue_;
 };
