@@ -1,5 +1,5 @@
-// zevrinkiss: the ground-station telemetry decoder. It takes no command-line
-// options; its configuration is the settings file alone.
+// zevrinkiss: the ground-station telemetry decoder. Besides --help and --version it
+// takes no command-line options; its configuration is the settings file alone.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,9 +7,13 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
+#include "link/version.h"
 #include "platform/clock_setter.h"
+#include "platform/places.h"
 #include "platform/time_of_day.h"
 #include "ui/main_window.h"
 #include "ui/station_window.h"
@@ -35,9 +39,50 @@ bool InstallTerminateHandler() {
   return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
+constexpr char kUsage[] =
+    "usage: zevrinkiss [--help | --version]\n"
+    "\n"
+    "The desktop program of the TARVELO ground station: reads KISS frames from the\n"
+    "TNC's serial port, logs them and shows the satellite's housekeeping values.\n"
+    "It takes no other options. Its settings are zevrinkiss.ini in the working\n"
+    "directory when there is one, otherwise ~/.config/zevrinkiss/zevrinkiss.ini;\n"
+    "the logs go beside the program when its folder is writable, otherwise to\n"
+    "~/.local/share/zevrinkiss/. See zevrinkiss(1).\n"
+    "\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n";
+
+// Answers --help and --version, before any window system is needed. Anything else
+// is refused rather than ignored, so a mistyped option is noticed. Returns the exit
+// status, or -1 to go on.
+int AnswerCommandLine(int argc, char** argv) {
+  if (argc < 2) return -1;
+  const char* arg = argv[1];
+  if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (argc == 2 && std::strcmp(arg, "--version") == 0) {
+    std::fputs(zevrin::VersionText("zevrinkiss").c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") != 0 && std::strcmp(argv[i], "-h") != 0 &&
+        std::strcmp(argv[i], "--version") != 0) {
+      std::fprintf(stderr, "zevrinkiss: unknown option '%s': it takes no options (see --help)\n",
+                   argv[i]);
+      return 2;
+    }
+  }
+  std::fputs("zevrinkiss: --help and --version go alone\n", stderr);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const int status = AnswerCommandLine(argc, argv); status >= 0) return status;
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("zevrinkiss"));
   // The program ends through its shutdown only, never because a window closed.
@@ -48,8 +93,14 @@ int main(int argc, char** argv) {
   zevrin::SystemClockSetter clock_setter;
   zevrin::ProgramState program(clock);
 
+  // An installed program cannot write beside itself and usually starts in the home
+  // directory: then the logs and the settings go to the user's own folders.
+  const zevrin::PlaceEnvironment env = zevrin::PlaceEnvironment::FromProcess();
+  zevrin::SettingsPlace settings = zevrin::FindSettings(".", env);
   zevrin::StationWindowConfig config;
-  config.paths.log_directory = QCoreApplication::applicationDirPath().toStdString();
+  config.paths.log_directory =
+      zevrin::LogDirectory(QCoreApplication::applicationDirPath().toStdString(), env);
+  config.paths.settings_file = std::move(settings.settings_file);
   zevrin::StationWindow station(program, clock_setter, config);
   QObject::connect(&station, &zevrin::StationWindow::Ended, &app, &QCoreApplication::quit,
                    Qt::QueuedConnection);

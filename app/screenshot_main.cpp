@@ -1,17 +1,27 @@
-// zevrinkiss-screenshot: feeds a KISS stream into the main window, as the serial
-// port would, and saves a picture of the window.
+// zevrinkiss-screenshot: renders every window of the program offscreen or on a
+// virtual display, so that anyone can look at them with the fonts of this machine.
 //
-//   zevrinkiss-screenshot <stream.kss> <picture.png> [width height]
+//   zevrinkiss-screenshot --windows DIR
+//
+// writes into DIR: main.png (the main window after the generated sample pass),
+// about.png, setup.png, and for each status window status-<field>-00000000.png and
+// status-<field>-11111111.png, showing that value after one tick.
 
 #include <QApplication>
-#include <QFile>
+#include <QDir>
 #include <QPixmap>
 #include <cstdio>
+#include <cstring>
 #include <span>
-#include <vector>
+#include <string>
 
+#include "link/setup_dialog.h"
 #include "platform/time_of_day.h"
+#include "sample/sample_pass.h"
+#include "status/status_windows.h"
+#include "ui/about_window.h"
 #include "ui/main_window.h"
+#include "ui/status_window.h"
 
 namespace {
 
@@ -29,50 +39,94 @@ class PassClock final : public zevrin::Clock {
   mutable std::int64_t millis_;
 };
 
+constexpr int kMainWidth = 1280;
+constexpr int kMainHeight = 800;
+// Notifications of a few hundred bytes, like a serial port at 115,200 baud.
+constexpr std::size_t kChunk = 384;
+
+bool Save(QWidget& widget, const QDir& dir, const QString& name) {
+  QApplication::processEvents();
+  const QString path = dir.filePath(name);
+  if (!widget.grab().save(path)) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  return true;
+}
+
+bool SaveMainWindow(zevrin::ProgramState& program, const QDir& dir) {
+  zevrin::MainWindow window(program);
+  window.SetTitle(
+      QStringLiteral("ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]"));
+  window.resize(window.minimumSizeHint().expandedTo(QSize(kMainWidth, kMainHeight)));
+  window.show();
+  // What start-up and the tick would show with the port open.
+  window.SetPortLabel(QStringLiteral("COM1 9600,N,8,1 initialized "));
+  window.ShowPortOpen(true);
+  const zevrin::sample::Bytes pass = zevrin::sample::MakePass({});
+  for (std::size_t pos = 0; pos < pass.size(); pos += kChunk) {
+    window.Receive(std::span(pass).subspan(pos, std::min(kChunk, pass.size() - pos)));
+  }
+  window.SetClockLabel(QStringLiteral("14:21:47"));
+  window.SetLastPacketLabel(QStringLiteral("1 sec since last packet [2]"));
+  window.SetStatusText("clock synchronised succesfully with NTP server time.nist.gov");
+  return Save(window, dir, QStringLiteral("main.png"));
+}
+
+bool SaveStatusWindows(zevrin::ProgramState& program, const QDir& dir) {
+  constexpr zevrin::StatusWindow kKinds[] = {zevrin::StatusWindow::kSystem,
+                                             zevrin::StatusWindow::kResource,
+                                             zevrin::StatusWindow::kGps,
+                                             zevrin::StatusWindow::kMagnetometer,
+                                             zevrin::StatusWindow::kSunSensorConfig,
+                                             zevrin::StatusWindow::kSunSensorStatus};
+  for (const zevrin::StatusWindow kind : kKinds) {
+    const int field = zevrin::StatusWindowData(kind).field;
+    for (const char* value : {"00000000", "11111111"}) {
+      program.fields.WriteField(field, value);
+      // The longer nibble suffix with all bits set.
+      program.fields.WriteField(zevrin::kAdcsModeField, value[0] == '1' ? "GPS ORB" : "SENSE");
+      zevrin::StatusWindowWidget* window = program.status_windows.Open(kind);
+      window->Tick();
+      if (!Save(*window, dir, QStringLiteral("status-%1-%2.png").arg(field).arg(value))) {
+        return false;
+      }
+      program.status_windows.CloseAll();
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <stream.kss> <picture.png> [width height]\n", argv[0]);
+  if (argc != 3 || std::strcmp(argv[1], "--windows") != 0) {
+    std::fprintf(stderr, "usage: %s --windows DIR\n", argv[0]);
     return 2;
   }
-  QFile input(QString::fromLocal8Bit(argv[1]));
-  if (!input.open(QIODevice::ReadOnly)) {
-    std::fprintf(stderr, "cannot read %s\n", argv[1]);
+  const QDir dir(QString::fromLocal8Bit(argv[2]));
+  if (!dir.exists() && !QDir().mkpath(dir.path())) {
+    std::fprintf(stderr, "cannot make %s\n", argv[2]);
     return 1;
   }
-  const QByteArray stream = input.readAll();
-  const int width = argc >= 5 ? std::atoi(argv[3]) : 1280;
-  const int height = argc >= 5 ? std::atoi(argv[4]) : 800;
 
   PassClock clock(1245506709);  // 2009-06-20 14:05:09 UTC
   zevrin::ProgramState program(clock);
-  zevrin::MainWindow window(program);
-  window.SetTitle(
-      QStringLiteral("ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]"));
-  window.resize(width, height);
-  window.show();
+  if (!SaveMainWindow(program, dir)) return 1;
 
-  // What start-up and the tick would show with the port open.
-  window.SetPortLabel(QStringLiteral("COM1 9600,N,8,1 initialized "));
-  window.ShowPortOpen(true);
+  // The folder an installed program run by a user would log to.
+  zevrin::AboutWindow* about =
+      zevrin::OpenAboutWindow(QStringLiteral("/home/station/.local/share/zevrinkiss"));
+  if (!Save(*about, dir, QStringLiteral("about.png"))) return 1;
+  delete about;
 
-  // Notifications of a few hundred bytes, like a serial port at 115,200 baud.
-  constexpr qsizetype kChunk = 384;
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.constData());
-  for (qsizetype pos = 0; pos < stream.size(); pos += kChunk) {
-    const qsizetype n = std::min(kChunk, stream.size() - pos);
-    window.Receive(std::span<const std::uint8_t>(bytes + pos, static_cast<std::size_t>(n)));
-    QApplication::processEvents();
-  }
-  window.SetClockLabel(QStringLiteral("14:21:47"));
-  window.SetLastPacketLabel(QStringLiteral("1 sec since last packet [2]"));
-  QApplication::processEvents();
+  zevrin::SetupValues values;
+  values.line_settings = "9600,N,8,1";
+  zevrin::SetupDialog setup(values);
+  setup.show();
+  if (!Save(setup, dir, QStringLiteral("setup.png"))) return 1;
+  setup.hide();
 
-  if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
-    std::fprintf(stderr, "cannot write %s\n", argv[2]);
-    return 1;
-  }
-  return 0;
+  return SaveStatusWindows(program, dir) ? 0 : 1;
 }

@@ -7,7 +7,22 @@
 #include <fstream>
 #include <string>
 
+#include "link/version.h"
 #include "sample/sample_pass.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: zevrinkiss-make-pass [--frames N] [--seed S] OUTPUT\n"
+    "\n"
+    "Writes a generated satellite pass to OUTPUT as a KISS byte stream.\n"
+    "\n"
+    "  --frames N  the number of frames (default 600)\n"
+    "  --seed S    the seed of the generator; the same seed gives the same pass\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
   zevrin::sample::PassOptions options;
@@ -20,8 +35,11 @@ int main(int argc, char** argv) {
         options.frames = static_cast<int>(value);
       else
         options.seed = static_cast<std::uint32_t>(value);
-    } else if (arg == "--help") {
-      std::printf("usage: zevrinkiss-make-pass [--frames N] [--seed S] OUTPUT\n");
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(zevrin::VersionText("zevrinkiss-make-pass").c_str(), stdout);
       return 0;
     } else if (output == nullptr && arg.rfind("--", 0) != 0) {
       output = argv[i];

@@ -18,7 +18,20 @@
 #include <thread>
 #include <vector>
 
+#include "link/version.h"
+
 namespace {
+
+constexpr char kUsage[] =
+    "usage: zevrinkiss-play [--baud N] [--loop] FILE DEVICE\n"
+    "\n"
+    "Plays the KISS stream in FILE into the serial DEVICE at the pace of a serial\n"
+    "line, as a TNC would deliver it.\n"
+    "\n"
+    "  --baud N   line speed in baud (default 9600); 0 writes as fast as possible\n"
+    "  --loop     start again at the end of the file, until interrupted\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-play: %s\n", message.c_str());
@@ -50,8 +63,11 @@ int main(int argc, char** argv) {
       baud = std::strtol(argv[++i], nullptr, 10);
     } else if (arg == "--loop") {
       loop = true;
-    } else if (arg == "--help") {
-      std::printf("usage: zevrinkiss-play [--baud N] [--loop] FILE DEVICE\n");
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(zevrin::VersionText("zevrinkiss-play").c_str(), stdout);
       return 0;
     } else if (arg.rfind("--", 0) == 0) {
       return Fail("unknown option '" + arg + "'");

@@ -54,15 +54,7 @@ void BindText(sqlite3_stmt* stmt, int param, std::string_view text) {
 std::string ArchiveFileName(std::string_view directory, std::string_view station_label) {
   std::string name(directory);
   if (!name.empty() && name.back() != '/') name += '/';
-  std::string label(station_label);
-  for (char& c : label) {
-    const auto u = static_cast<unsigned char>(c);
-    const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-                       c == '-' || c == '_' || c == '.';
-    if (!plain) c = '_';
-  }
-  if (!label.empty() && label.front() == '.') label.front() = '_';
-  name += label;
+  name += FileNameLabel(station_label);
   name += "_archive.sqlite";
   return name;
 }
@@ -83,11 +75,11 @@ ArchiveWriter::~ArchiveWriter() { Close(); }
 bool ArchiveWriter::Open(const std::string& path) {
   Close();
   path_ = path;
-  if (OpenDatabase()) {
-    Succeeded();
-    return true;
-  }
-  Failed("cannot be opened");
+  notice_ = LogNotice{};
+  notice_.kind = LogKind::kArchive;
+  notice_.path = path_;
+  if (OpenDatabase()) return true;
+  Failed();
   return false;
 }
 
@@ -197,32 +189,35 @@ void ArchiveWriter::Rollback() {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   added_ -= static_cast<std::uint64_t>(batch_count_);
-  lost_ += static_cast<std::uint64_t>(batch_count_);
+  Missed(static_cast<std::uint64_t>(batch_count_));
   in_transaction_ = false;
   batch_count_ = 0;
 }
 
 void ArchiveWriter::FrameDecoded(const DecodedFrame& frame) {
+  last_frame_ms_ = frame.received_ms;
   if (db_ == nullptr) {
     const bool retry = !path_.empty() && std::chrono::steady_clock::now() >= next_open_attempt_;
     if (!retry || !OpenDatabase()) {
-      ++lost_;
-      if (retry) Failed("cannot be opened");
+      if (retry) Failed();
+      Missed(1);
       return;
     }
   }
   if (!Begin() || !AddFrame(frame)) {
     error_ = sqlite3_errmsg(db_);
-    ++lost_;
+    Failed();
+    Missed(1);
     Rollback();
-    Failed("cannot be written");
     return;
   }
-  if (batch_count_ >= options_.batch_frames && !Commit()) {
-    Failed("cannot be written");
-    return;
+  if (batch_count_ >= options_.batch_frames) {
+    if (!Commit()) {
+      Failed();
+      return;
+    }
+    Succeeded(frame.received_ms);
   }
-  Succeeded();
 }
 
 bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
@@ -283,27 +278,36 @@ bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
 void ArchiveWriter::Flush() {
   if (db_ == nullptr || !in_transaction_) return;
   if (Commit()) {
-    Succeeded();
+    Succeeded(last_frame_ms_);
   } else {
-    Failed("cannot be written");
+    Failed();
   }
 }
 
-void ArchiveWriter::Failed(std::string_view what) {
-  if (failing_) return;
-  failing_ = true;
-  if (listener_ == nullptr) return;
-  std::string message = "The archive " + path_ + " ";
-  message += what;
-  message += " (" + error_ + "). Reception goes on without it.";
-  listener_->ShowLogProblem(message);
+// The archive's notice follows the same rules as a log's: told when it starts
+// failing, again for every frame missed meanwhile, and when a commit succeeds again.
+void ArchiveWriter::Failed() {
+  if (!notice_.complete_now && notice_.error == error_) return;
+  notice_.complete_now = false;
+  notice_.error = error_;
+  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
 }
 
-void ArchiveWriter::Succeeded() {
-  if (!failing_) return;
-  failing_ = false;
-  if (listener_ != nullptr)
-    listener_->ShowLogRecovered("The archive " + path_ + " is written again.");
+void ArchiveWriter::Missed(std::uint64_t frames) {
+  if (frames == 0) return;
+  lost_ += frames;
+  const std::int64_t when = last_frame_ms_ / 1000;
+  if (notice_.missed == 0) notice_.first_missed = when;
+  notice_.missed += frames;
+  notice_.last_missed = when;
+  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
+}
+
+void ArchiveWriter::Succeeded(std::int64_t when_ms) {
+  if (notice_.complete_now) return;
+  notice_.complete_now = true;
+  notice_.written_again = when_ms / 1000;
+  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
 }
 
 }  // namespace zevrin

@@ -60,7 +60,8 @@ struct ArchiveWriterOptions {
 };
 
 /// Adds decoded frames to an archive. A file that cannot be opened or written is
-/// told to the listener once (and once more when it works again); frames go on
+/// told to the listener as a log notice, updated as frames are missed and once more
+/// when it works again; frames go on
 /// being handed over and are tried again, so reception never stops for it. An
 /// archive that could not be opened is tried again at most every few seconds.
 ///
@@ -109,8 +110,9 @@ class ArchiveWriter final : public FrameSink {
   void Rollback();
   bool AddFrame(const DecodedFrame& frame);
   bool Exec(const char* sql);
-  void Failed(std::string_view what);
-  void Succeeded();
+  void Failed();
+  void Missed(std::uint64_t frames);
+  void Succeeded(std::int64_t when_ms);
 
   LogProblemListener* listener_;
   ArchiveWriterOptions options_;
@@ -121,7 +123,9 @@ class ArchiveWriter final : public FrameSink {
   bool in_transaction_ = false;
   int batch_count_ = 0;
   std::chrono::steady_clock::time_point next_open_attempt_{};
-  bool failing_ = false;
+  // What the listener is shown, kept up to date like a log's notice.
+  LogNotice notice_;
+  std::int64_t last_frame_ms_ = 0;
   std::string error_;
   std::uint64_t added_ = 0;
   std::uint64_t duplicates_ = 0;

@@ -74,10 +74,17 @@ void TimeSync::DataArrived(std::span<const std::uint8_t> head, std::uint64_t cou
   std::copy_n(head.begin(), take, reply_.begin() + reply_size_);
   reply_size_ += take;
   status_.SetStatusText(ArrivalText(head, count));
+  // More than four bytes can never become a valid reply: end the attempt now, as
+  // if the server had closed, instead of reading a flood for as long as it lasts.
+  if (reply_size_ > kValidReplySize) Finish();
 }
 
 void TimeSync::ClosedByServer() {
   if (state_ != State::kConnected) return;
+  Finish();
+}
+
+void TimeSync::Finish() {
   state_ = State::kFinished;
   status_.SetStatusText("   closing connection");
   socket_.Close();
@@ -97,7 +104,7 @@ void TimeSync::Error(int number, std::string_view description) {
 }
 
 void TimeSync::SetClockFromReply() {
-  if (reply_size_ != 4) {
+  if (reply_size_ != kValidReplySize) {
     status_.SetStatusText("Time passed not valid. Clock not synchronised");
     return;
   }

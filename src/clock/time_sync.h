@@ -23,9 +23,11 @@ inline constexpr std::uint16_t kTimePort = 37;
 /// Seconds from 1900-01-01 00:00:00 (the TIME protocol's origin) to 1990-01-01.
 inline constexpr std::int64_t kSeconds1900To1990 = 2840140800;
 
+/// A valid reply: the seconds count, four bytes.
+inline constexpr std::size_t kValidReplySize = 4;
 /// The reply buffer keeps no more than this many bytes: one more than a valid
-/// reply, enough to fail the length test however much a server sends.
-inline constexpr std::size_t kReplyBufferLimit = 5;
+/// reply. Once it holds that many the attempt ends at once, as an invalid reply.
+inline constexpr std::size_t kReplyBufferLimit = kValidReplySize + 1;
 
 /// An arrival's status text lists at most this many of its bytes, then "...".
 inline constexpr std::size_t kListedArrivalBytes = 16;
@@ -76,7 +78,9 @@ class TimeSync {
   void Begin(std::string_view host);
   void Connected();
   /// One arrival of `count` bytes, of which `head` holds the first
-  /// min(count, kListedArrivalBytes) or more; the rest need not be kept.
+  /// min(count, kListedArrivalBytes) or more; the rest need not be kept. When more
+  /// than four bytes have arrived in all, the connection is closed and the attempt
+  /// ends like a server close with an invalid reply.
   void DataArrived(std::span<const std::uint8_t> head, std::uint64_t count);
   /// One arrival, all of its bytes at hand.
   void DataArrived(std::span<const std::uint8_t> bytes) { DataArrived(bytes, bytes.size()); }
@@ -90,6 +94,8 @@ class TimeSync {
   std::span<const std::uint8_t> reply() const { return {reply_.data(), reply_size_}; }
 
  private:
+  /// Closes the connection and sets the clock from the reply, if it is valid.
+  void Finish();
   void SetClockFromReply();
 
   StatusSink& status_;

@@ -1,5 +1,9 @@
 #include "frames/frame_header.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
 namespace zevrin {
 
 namespace {
@@ -36,20 +40,36 @@ int Ssid(std::uint8_t ssid_byte) { return (ssid_byte & 0x1E) / 2; }
 // Undoes the escapes. A FESC is dropped and leaves an escape pending until the
 // next TFEND or TFESC, which it transposes; any other byte is copied as it is.
 void Unescape(std::span<const std::uint8_t> frame, UnescapedFrame& out) {
-  const int previous = out.UnescapedLength;
+  constexpr auto kSize = static_cast<std::size_t>(kUnescapedSize);
+  const auto previous = static_cast<std::size_t>(out.UnescapedLength);
   std::uint8_t* dst = out.bytes.data();
-  int n = 0;
+  const std::uint8_t* src = frame.data();
+  const std::uint8_t* const end = src + frame.size();
+  std::size_t n = 0;
   bool escape = false;
-  for (const std::uint8_t b : frame) {
-    if (n >= kUnescapedSize) break;
-    if (b == kFesc) {
-      escape = true;
+  while (src < end && n < kSize) {
+    if (!escape) {
+      // Everything up to the next FESC is copied in one go.
+      const std::size_t left = std::min(static_cast<std::size_t>(end - src), kSize - n);
+      const void* fesc = std::memchr(src, kFesc, left);
+      const std::size_t run =
+          fesc != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(fesc) - src)
+                          : left;
+      std::memcpy(dst + n, src, run);
+      n += run;
+      src += run;
+      if (fesc != nullptr) {
+        escape = true;
+        ++src;
+      }
       continue;
     }
-    if (escape && b == kTfend) {
+    const std::uint8_t b = *src++;
+    if (b == kFesc) continue;
+    if (b == kTfend) {
       dst[n++] = 0xC0;
       escape = false;
-    } else if (escape && b == kTfesc) {
+    } else if (b == kTfesc) {
       dst[n++] = kFesc;
       escape = false;
     } else {
@@ -57,8 +77,34 @@ void Unescape(std::span<const std::uint8_t> frame, UnescapedFrame& out) {
     }
   }
   // Clear what the previous, longer frame left behind.
-  for (int i = n; i < previous; ++i) dst[i] = 0;
+  if (n < previous) std::memset(dst + n, 0, previous - n);
   out.UnescapedLength = static_cast<std::int16_t>(n);
+}
+
+// AddressText into `out`, whose room is used again.
+void AssignAddress(std::string& out, const std::uint8_t* callsign, int ssid) {
+  char text[16];
+  std::size_t n = 0;
+  for (int i = 0; i < 6; ++i) {
+    const char c = static_cast<char>(ShiftRight(callsign[i], 1));
+    if (c != ' ' && c != '\0') text[n++] = c;
+  }
+  if (ssid != 0) {
+    text[n++] = '-';
+    n = static_cast<std::size_t>(std::to_chars(text + n, text + sizeof text, ssid).ptr - text);
+  }
+  out.assign(text, n);
+}
+
+// The name of every control byte, worked out once.
+const std::array<std::string, 256>& ControlNames() {
+  static const std::array<std::string, 256> names = [] {
+    std::array<std::string, 256> n;
+    for (int c = 0; c < 256; ++c)
+      n[static_cast<std::size_t>(c)] = ControlName(static_cast<std::uint8_t>(c));
+    return n;
+  }();
+  return names;
 }
 
 }  // namespace
@@ -84,15 +130,7 @@ bool IsBitSet(std::uint8_t byte, int bit) {
 
 std::string AddressText(const std::uint8_t* callsign, int ssid) {
   std::string text;
-  text.reserve(9);
-  for (int i = 0; i < 6; ++i) {
-    const char c = static_cast<char>(ShiftRight(callsign[i], 1));
-    if (c != ' ' && c != '\0') text.push_back(c);
-  }
-  if (ssid != 0) {
-    text.push_back('-');
-    text += std::to_string(ssid);
-  }
+  AssignAddress(text, callsign, ssid);
   return text;
 }
 
@@ -123,16 +161,16 @@ void DecodeFrameHeader(std::span<const std::uint8_t> frame, UnescapedFrame& out,
   for (std::string& d : header.Digipeaters) d.clear();
   Unescape(frame, out);
 
-  header.DestinationCall =
-      AddressText(&out.bytes[kDestinationPos - 1], Ssid(out.At(kDestinationPos + 6)));
-  header.SourceCall = AddressText(&out.bytes[kSourcePos - 1], Ssid(out.At(kSourcePos + 6)));
+  AssignAddress(header.DestinationCall, &out.bytes[kDestinationPos - 1],
+                Ssid(out.At(kDestinationPos + 6)));
+  AssignAddress(header.SourceCall, &out.bytes[kSourcePos - 1], Ssid(out.At(kSourcePos + 6)));
 
   int p = kFirstDigipeaterPos;
   if (!IsBitSet(out.At(kSourcePos + 6), 0)) {
     for (int i = 0; i < kMaxDigipeaters; ++i) {
       const std::uint8_t ssid_byte = out.At(p + 6);
       std::string& entry = header.Digipeaters[static_cast<std::size_t>(i)];
-      entry = AddressText(&out.bytes[static_cast<std::size_t>(p - 1)], Ssid(ssid_byte));
+      AssignAddress(entry, &out.bytes[static_cast<std::size_t>(p - 1)], Ssid(ssid_byte));
       if (IsBitSet(ssid_byte, 7)) entry.push_back('*');
       p += kAddressLength;
       if (IsBitSet(ssid_byte, 0)) break;
@@ -141,7 +179,7 @@ void DecodeFrameHeader(std::span<const std::uint8_t> frame, UnescapedFrame& out,
 
   const std::uint8_t control = out.At(p);
   header.ControlByte = control;
-  header.ControlName = ControlName(control);
+  header.ControlName = ControlNames()[control];
   header.HasPid = IsIFrame(control) || (IsUFrame(control) && UFrameKind(control) == kUiKind);
   if (header.HasPid) {
     header.PidByte = out.At(p + 1);

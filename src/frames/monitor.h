@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "frames/frame_header.h"
+#include "frames/text_builder.h"
 #include "platform/time_of_day.h"
 
 namespace zevrin {
@@ -59,6 +60,13 @@ std::string HexText(std::span<const std::uint8_t> bytes);
 /// A point for each byte below 32, otherwise the byte itself as a character.
 std::string AsciiText(std::span<const std::uint8_t> bytes);
 
+/// Bytes per dump line.
+inline constexpr std::size_t kDumpBytesPerLine = 20;
+
+/// Appends the dump line of the bytes of `bytes` from index `start` on (at most
+/// 20): PadNumber of start + 1 (width 4), " > " and the hex text. No line end.
+void AppendDumpLine(TextBuilder& line, std::span<const std::uint8_t> bytes, std::size_t start);
+
 /// The dump lines of `bytes`: 20 bytes per line, each line PadNumber of the
 /// position of its first byte (width 4), " > " and the hex text. No line end.
 /// Calls `line` for each.
@@ -68,6 +76,11 @@ void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line);
 /// "ctrl: 3   PID: F0 {UI}   41 Payload Bytes", without line end. A frame without
 /// a PID field shows "PID: -".
 std::string ControlLine(const FrameHeader& header, const UnescapedFrame& frame);
+/// Appends ControlLine to `line`.
+void AppendControlLine(TextBuilder& line, const FrameHeader& header, const UnescapedFrame& frame);
+
+/// Appends AsciiText of `bytes` to `line`.
+void AppendAsciiText(TextBuilder& line, std::span<const std::uint8_t> bytes);
 
 /// The decoded view's dumped bytes: positions PayloadStart to UnescapedLength - 1.
 std::span<const std::uint8_t> PayloadBytes(const FrameHeader& header, const UnescapedFrame& frame);
@@ -83,19 +96,11 @@ void ShowFrame(std::span<const std::uint8_t> frame, const MonitorOptions& option
 
 template <typename Fn>
 void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  constexpr std::size_t kBytesPerLine = 20;
-  std::string text;
-  for (std::size_t start = 0; start < bytes.size(); start += kBytesPerLine) {
-    text = PadNumber(static_cast<int>(start + 1), 4);
-    text += " > ";
-    const std::size_t end = std::min(bytes.size(), start + kBytesPerLine);
-    for (std::size_t i = start; i < end; ++i) {
-      text.push_back(kHex[bytes[i] >> 4]);
-      text.push_back(kHex[bytes[i] & 0x0F]);
-      text.push_back(' ');
-    }
-    line(std::string_view(text));
+  TextBuilder text;
+  for (std::size_t start = 0; start < bytes.size(); start += kDumpBytesPerLine) {
+    text.clear();
+    AppendDumpLine(text, bytes, start);
+    line(text.view());
   }
 }
 

@@ -5,6 +5,47 @@
 
 namespace zevrin {
 
+namespace {
+
+bool IsFileNameCharacter(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_' || c == '.';
+}
+
+// Bytes of the UTF-8 sequence that starts with `lead`, when `text` holds them all
+// from `pos`; 1 for anything else, so a stray byte is one character of its own.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  const std::size_t length = lead >= 0xF0 && lead < 0xF8   ? 4
+                             : lead >= 0xE0 && lead < 0xF0 ? 3
+                             : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                           : 1;
+  if (pos + length > text.size()) return 1;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[pos + i]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string FileNameLabel(std::string_view station_label) {
+  std::string name;
+  name.reserve(station_label.size());
+  for (std::size_t pos = 0; pos < station_label.size();) {
+    const auto c = static_cast<unsigned char>(station_label[pos]);
+    if (IsFileNameCharacter(c)) {
+      name.push_back(static_cast<char>(c));
+      ++pos;
+    } else {
+      name.push_back('_');
+      pos += Utf8SequenceLength(station_label, pos);
+    }
+  }
+  if (!name.empty() && name.front() == '.') name.front() = '_';
+  return name;
+}
+
 std::string LogFileName(std::string_view directory, std::string_view station_label,
                         std::int64_t utc_seconds, std::string_view extension) {
   const CivilTime t = ToCivil(utc_seconds);
@@ -13,32 +54,91 @@ std::string LogFileName(std::string_view directory, std::string_view station_lab
                 t.minute);
   std::string name(directory);
   if (!name.empty() && name.back() != '/') name += '/';
-  name += station_label;
+  name += FileNameLabel(station_label);
   name += stamp;
   name += extension;
   return name;
+}
+
+// --- Notices -----------------------------------------------------------------
+
+namespace {
+
+struct LogWords {
+  std::string_view name;   // "raw log"
+  std::string_view piece;  // what it counts as missed, plural
+};
+
+constexpr LogWords kLogWords[] = {
+    {"raw log", "frames"},
+    {"dump log", "lines"},
+    {"hex log", "lines"},
+    {"archive", "frames"},
+};
+
+std::string UtcClockText(std::int64_t utc_seconds) {
+  const CivilTime t = ToCivil(utc_seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+  return text;
+}
+
+}  // namespace
+
+std::string LogNoticeText(const LogNotice& notice) {
+  const LogWords& words = kLogWords[static_cast<std::size_t>(notice.kind)];
+  std::string text = "The ";
+  text += words.name;
+  text += ' ';
+  text += notice.path;
+  const std::string count = std::to_string(notice.missed) + " " + std::string(words.piece);
+  if (!notice.complete_now) {
+    text += " is incomplete: it cannot be written (" + notice.error + "). ";
+    if (notice.missed == 0) {
+      text += "Nothing has been missed yet; reception goes on.";
+    } else {
+      text += count + " missed since " + UtcClockText(notice.first_missed) +
+              " UTC; reception goes on without them.";
+    }
+    return text;
+  }
+  text += " is written again since " + UtcClockText(notice.written_again) + " UTC. ";
+  if (notice.missed == 0) {
+    text += "Nothing has been missed.";
+  } else {
+    text += "It misses " + count + ", received from " + UtcClockText(notice.first_missed) + " to " +
+            UtcClockText(notice.last_missed) + " UTC.";
+  }
+  return text;
 }
 
 // --- CheckedLogFile ----------------------------------------------------------
 
 bool CheckedLogFile::Open(const std::string& path) {
   active_ = true;
+  const LogKind kind = notice_.kind;
+  notice_ = LogNotice{};
+  notice_.kind = kind;
+  notice_.path = path;
+  written_since_failure_ = 0;
   if (!file_.Open(path)) {
-    Failed();
+    Failed(false);
     return false;
   }
-  Succeeded();
   return true;
 }
 
 bool CheckedLogFile::Append(const void* data, std::size_t size) {
   if (!active_) return false;
-  if (!file_.IsOpen() && !Open(std::string(file_.path()))) return false;
-  if (!file_.Append(data, size)) {
-    Failed();
+  if (!file_.IsOpen() && !file_.Open(notice_.path)) {
+    Failed(true);
     return false;
   }
-  Succeeded();
+  if (!file_.Append(data, size)) {
+    Failed(true);
+    return false;
+  }
+  Succeeded(size);
   return true;
 }
 
@@ -48,21 +148,32 @@ bool CheckedLogFile::Close() {
   return file_.Close(true);
 }
 
-void CheckedLogFile::Failed() {
-  if (failing_) return;
-  failing_ = true;
-  if (listener_ != nullptr) {
-    listener_->ShowLogProblem("The log file " + file_.path() + " cannot be written (" +
-                              file_.error() + "). Reception goes on without it.");
+void CheckedLogFile::Failed(bool piece_missed) {
+  notice_.complete_now = false;
+  notice_.error = file_.error();
+  written_since_failure_ = 0;
+  if (piece_missed) {
+    const std::int64_t now = clock_.Now().seconds;
+    if (notice_.missed == 0) notice_.first_missed = now;
+    notice_.last_missed = now;
+    ++notice_.missed;
   }
+  Tell();
 }
 
-void CheckedLogFile::Succeeded() {
-  if (!failing_) return;
-  failing_ = false;
-  if (listener_ != nullptr) {
-    listener_->ShowLogRecovered("The log file " + file_.path() + " is written again.");
-  }
+void CheckedLogFile::Succeeded(std::size_t size) {
+  if (notice_.complete_now) return;
+  // A few small pieces may still fit a full disk; only a run of bytes that needs
+  // new room proves that the log is written again.
+  written_since_failure_ += size;
+  if (written_since_failure_ < kRecoveryBytes) return;
+  notice_.complete_now = true;
+  notice_.written_again = clock_.Now().seconds;
+  Tell();
+}
+
+void CheckedLogFile::Tell() {
+  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
 }
 
 void CheckedDumpLog::WriteLine(std::string_view line) {
@@ -74,8 +185,11 @@ void CheckedDumpLog::WriteLine(std::string_view line) {
 
 // --- LogFiles ----------------------------------------------------------------
 
-LogFiles::LogFiles(std::string directory, LogProblemListener* listener)
-    : directory_(std::move(directory)), raw_(listener), dump_(listener), hex_(listener) {}
+LogFiles::LogFiles(std::string directory, LogProblemListener* listener, const Clock& clock)
+    : directory_(std::move(directory)),
+      raw_(listener, clock),
+      dump_(LogKind::kDump, listener, clock),
+      hex_(LogKind::kHex, listener, clock) {}
 
 LogFiles::~LogFiles() { CloseAll(); }
 

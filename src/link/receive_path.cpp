@@ -1,5 +1,7 @@
 #include "link/receive_path.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace zevrin {
@@ -51,15 +53,19 @@ void ReceivePath::OpenPort(SerialPort& port, std::int16_t port_number,
   port.SetPortNumber(port_number);
   port.SetSettings(settings);
   port.SetBinaryInput();
-  state_.InFrame = false;
-  state_.Overflow = false;
-  state_.FrameLength = 0;
+  AbandonFrame();
   if (!port.IsOpen()) port.Open();
 }
 
-void ReceivePath::OnComm(std::int16_t code, SerialPort& port) {
+void ReceivePath::AbandonFrame() {
+  state_.InFrame = false;
+  state_.Overflow = false;
+  state_.FrameLength = 0;
+}
+
+void ReceivePath::OnComm(std::int16_t code, Link& link) {
   if (code == kCommEventReceive) {
-    const std::vector<std::uint8_t> bytes = port.ReadAll();
+    const std::vector<std::uint8_t> bytes = link.ReadAll();
     Receive(bytes);
     return;
   }
@@ -115,20 +121,23 @@ void ReceivePath::Assemble(std::span<const std::uint8_t> bytes) {
       continue;
     }
     if (b != kFend) {
-      if (s.Overflow) continue;
-      if (s.FrameLength >= kFrameBufferSize) {
+      // The run of ordinary bytes up to the next FEND, in one go: most of a frame
+      // is payload.
+      const std::uint8_t* run = bytes.data() + i;
+      const std::size_t left = bytes.size() - i;
+      const void* fend = std::memchr(run, kFend, left);
+      const std::size_t length =
+          fend != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(fend) - run)
+                          : left;
+      if (!s.Overflow) {
+        const auto room = static_cast<std::size_t>(kFrameBufferSize - s.FrameLength);
+        const std::size_t n = std::min(length, room);
+        std::memcpy(s.FrameBuffer.data() + s.FrameLength, run, n);
+        s.FrameLength = static_cast<std::int16_t>(s.FrameLength + n);
         // Too long for the buffer: abandon the frame and drop all up to the next FEND.
-        s.Overflow = true;
-        continue;
+        if (length > room) s.Overflow = true;
       }
-      // Copy the run of ordinary bytes in one go: most of a frame is payload.
-      std::size_t end = i;
-      const std::size_t room = static_cast<std::size_t>(kFrameBufferSize - s.FrameLength);
-      while (end < bytes.size() && end - i < room && bytes[end] != kFend) ++end;
-      const std::size_t n = end - i;
-      for (std::size_t k = 0; k < n; ++k) s.FrameBuffer[s.FrameLength + k] = bytes[i + k];
-      s.FrameLength = static_cast<std::int16_t>(s.FrameLength + n);
-      i = end - 1;
+      i += length - 1;
       continue;
     }
     // A FEND while a frame is open.

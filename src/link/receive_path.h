@@ -88,9 +88,13 @@ class ReceivePath {
   /// in progress and opens the port if it is not open yet.
   void OpenPort(SerialPort& port, std::int16_t port_number, const std::string& settings);
 
-  /// Entry for a serial notification. For code 2 it reads the waiting bytes from
-  /// `port`; every other code only shows its status-bar text.
-  void OnComm(std::int16_t code, SerialPort& port);
+  /// Drops the frame in progress: the stream it came from has broken off (a TCP
+  /// connection ended), and its bytes must never be joined to those of the next.
+  void AbandonFrame();
+
+  /// Entry for a link notification. For code 2 it reads the waiting bytes from
+  /// `link`; every other code only shows its status-bar text.
+  void OnComm(std::int16_t code, Link& link);
 
   /// Code 2 with the given bytes already read: empties the status bar, counts the
   /// bytes, shows the receive counter and assembles the bytes.

@@ -4,15 +4,23 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "link/link.h"
 
 namespace zevrin {
 
-/// A serial port to the TNC. Settings take effect at the next Open().
-class SerialPort {
- public:
-  virtual ~SerialPort() = default;
+/// What a port that went away reports as the reason: said plainly, since the
+/// error the system gives at that moment (a failed read) tells the user nothing.
+inline constexpr std::string_view kDeviceWentAway = "the device went away";
+/// The same for a pseudo-terminal or a network link: the program at the other end
+/// closed it.
+inline constexpr std::string_view kOtherEndWentAway = "the other end went away";
 
+/// A serial port to the TNC. Settings take effect at the next Open().
+class SerialPort : public Link {
+ public:
   /// Port number, 1 for the first port.
   virtual void SetPortNumber(std::int16_t port) = 0;
   virtual std::int16_t PortNumber() const = 0;
@@ -27,14 +35,6 @@ class SerialPort {
 
   /// Opening a port that does not exist or is in use leaves it closed.
   virtual void Open() = 0;
-  virtual void Close() = 0;
-  virtual bool IsOpen() const = 0;
-
-  /// All bytes waiting, in the order they arrived; possibly none.
-  virtual std::vector<std::uint8_t> ReadAll() = 0;
-
-  /// Queues one byte for sending. Callers check IsOpen() first.
-  virtual void WriteByte(std::uint8_t byte) = 0;
 };
 
 }  // namespace zevrin

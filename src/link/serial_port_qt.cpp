@@ -26,6 +26,7 @@ namespace zevrin {
 //   readyRead, then nothing to read      port lost: closed once, PortLost
 //   ResourceError                        port lost: closed once, PortLost
 //   ReadError                            port lost: closed once, PortLost
+//   (PortLost says the device, or for a pseudo-terminal the other end, went away)
 //   DeviceNotFound/Permission/OpenError  only at Open: the port stays closed
 //   WriteError                           none (a rejected write is not reported)
 //   UnsupportedOperation/Unknown/Timeout none
@@ -51,13 +52,15 @@ bool ParseDecimal(std::string_view text, long long max, long long& value) {
 
 }  // namespace
 
-std::string SerialDevicePath(int port_number, const std::string& directory) {
+std::string SerialDevicePath(int port_number, const std::vector<std::string>& directories) {
   if (port_number < 1) return {};
-  std::string link = directory;
-  if (!link.empty() && link.back() != '/') link += '/';
-  link += "com" + std::to_string(port_number);
-  struct stat st {};
-  if (::lstat(link.c_str(), &st) == 0) return link;
+  for (const std::string& directory : directories) {
+    std::string link = directory;
+    if (!link.empty() && link.back() != '/') link += '/';
+    link += "com" + std::to_string(port_number);
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0) return link;
+  }
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
 
@@ -116,8 +119,8 @@ std::optional<QtLineSettings> ParseQtLineSettings(std::string_view text) {
   return settings;
 }
 
-QtSerialPort::QtSerialPort(std::string directory, QObject* parent)
-    : QObject(parent), directory_(std::move(directory)) {
+QtSerialPort::QtSerialPort(std::vector<std::string> directories, QObject* parent)
+    : QObject(parent), directories_(std::move(directories)) {
   port_.setReadBufferSize(kUnlimitedReadBuffer);
   connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::OnReadyRead);
   connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::OnError);
@@ -135,7 +138,7 @@ void QtSerialPort::Open() {
   losing_ = false;
   ready_read_pending_ = false;
   const std::optional<QtLineSettings> settings = ParseQtLineSettings(settings_);
-  device_ = SerialDevicePath(port_number_, directory_);
+  device_ = SerialDevicePath(port_number_, directories_);
   if (!settings || device_.empty()) return;
   const std::optional<std::string> device = CharacterDevicePath(device_);
   if (!device) return;
@@ -164,7 +167,7 @@ std::vector<std::uint8_t> QtSerialPort::ReadAll() {
   const bool notified = std::exchange(ready_read_pending_, false);
   if (!port_.isOpen()) return {};
   const QByteArray data = port_.readAll();
-  if (data.isEmpty() && notified) Lose(QStringLiteral("no data to read"));
+  if (data.isEmpty() && notified) Lose();
   return std::vector<std::uint8_t>(data.begin(), data.end());
 }
 
@@ -181,14 +184,17 @@ void QtSerialPort::OnReadyRead() {
 }
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
-  if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
-    Lose(port_.errorString());
-  }
+  if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) Lose();
 }
 
-void QtSerialPort::Lose(const QString& reason) {
+void QtSerialPort::Lose() {
   if (losing_ || !port_.isOpen()) return;
   losing_ = true;
+  // A pseudo-terminal hangs up when the program on its other side ends; any other
+  // device goes away when it is unplugged or switched off.
+  const std::string_view what =
+      device_.rfind(kPseudoTerminalPrefix, 0) == 0 ? kOtherEndWentAway : kDeviceWentAway;
+  const QString reason = QString::fromLatin1(what.data(), static_cast<qsizetype>(what.size()));
   // Closed after the current notification has returned: Qt is still inside its
   // own read handler here, and the receive path may still be using the port.
   QMetaObject::invokeMethod(

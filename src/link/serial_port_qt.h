@@ -10,16 +10,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "link/serial_port.h"
 
 namespace zevrin {
 
-/// The entry for port n: "comN" (lower case, no leading zero) in `directory` when
-/// such an entry exists, typically a link to /dev/ttyUSB0 or a pseudo-terminal;
-/// otherwise /dev/ttyS<n-1>. Empty for a port number below 1.
-std::string SerialDevicePath(int port_number, const std::string& directory);
+/// The entry for port n: "comN" (lower case, no leading zero) in the first of
+/// `directories` that has such an entry, typically a link to /dev/ttyUSB0 or a
+/// pseudo-terminal; otherwise /dev/ttyS<n-1>. Empty for a port number below 1.
+std::string SerialDevicePath(int port_number, const std::vector<std::string>& directories);
+inline std::string SerialDevicePath(int port_number, const std::string& directory) {
+  return SerialDevicePath(port_number, std::vector<std::string>{directory});
+}
 
 /// `path` with all links resolved, when it names a character device; nullopt
 /// otherwise, with the reason in `error` when given.
@@ -42,8 +46,11 @@ class QtSerialPort final : public QObject, public SerialPort {
   Q_OBJECT
 
  public:
-  /// `directory` is where "comN" entries are looked for: the working directory.
-  explicit QtSerialPort(std::string directory = ".", QObject* parent = nullptr);
+  /// `directories` are where "comN" entries are looked for, in order.
+  explicit QtSerialPort(std::vector<std::string> directories, QObject* parent = nullptr);
+  /// "comN" entries in `directory` alone: by default the working directory.
+  explicit QtSerialPort(std::string directory = ".", QObject* parent = nullptr)
+      : QtSerialPort(std::vector<std::string>{std::move(directory)}, parent) {}
   ~QtSerialPort() override;
 
   void SetPortNumber(std::int16_t port) override { port_number_ = port; }
@@ -67,16 +74,17 @@ class QtSerialPort final : public QObject, public SerialPort {
  Q_SIGNALS:
   /// A notification with its event code; 2 whenever received bytes are waiting.
   void CommEvent(int code);
-  /// The device went away; the port has been closed. Raised once per loss.
+  /// The device went away; the port has been closed. Raised once per loss, with
+  /// kDeviceWentAway, or kOtherEndWentAway for a pseudo-terminal, as the reason.
   void PortLost(const QString& reason);
 
  private:
   void OnReadyRead();
   void OnError(QSerialPort::SerialPortError error);
-  void Lose(const QString& reason);
+  void Lose();
 
   QSerialPort port_;
-  std::string directory_;
+  std::vector<std::string> directories_;
   std::int16_t port_number_ = 1;
   std::string settings_ = "9600,N,8,1";
   std::string device_;

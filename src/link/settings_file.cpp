@@ -14,8 +14,9 @@ namespace zevrin {
 
 namespace {
 
-// Cuts text into lines ended by CR LF, CR or LF. A last line without an end
-// counts; an end at the very end of the text starts no further line.
+// Cuts text into lines ended by CR LF, CR or LF, each kept to its first
+// kSettingsLineLimit bytes. A last line without an end counts; an end at the very
+// end of the text starts no further line.
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::string current;
@@ -29,7 +30,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
       if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
       continue;
     }
-    current.push_back(c);
+    if (current.size() < kSettingsLineLimit) current.push_back(c);
     pending = true;
   }
   if (pending) lines.push_back(current);
@@ -41,16 +42,19 @@ std::vector<std::string> SplitLines(const std::string& text) {
 SettingsReadResult ReadSettingsFile(const std::string& path, SettingsLines& lines) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? SettingsReadResult::kMissing : SettingsReadResult::kFailed;
-  std::string text;
-  char buffer[4096];
+  // Only the head of the file is read: three lines fit it many times over, and a
+  // huge file costs no more time or memory than a small one.
+  std::string text(kSettingsReadLimit, '\0');
+  std::size_t size = 0;
   bool failed = false;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  while (size < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + size, text.size() - size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) failed = true;
     if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
+    size += static_cast<std::size_t>(n);
   }
+  text.resize(size);
   ::close(fd);
   if (failed) return SettingsReadResult::kFailed;
   const std::vector<std::string> read = SplitLines(text);

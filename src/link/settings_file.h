@@ -3,6 +3,7 @@
 // server, station label), read at every start of the main window and written by
 // the port setup dialog.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,7 +31,14 @@ enum class SettingsReadResult {
   kFailed,   // the file exists but could not be read
 };
 
-/// Reads the settings file at `path` into `lines`. A line ends at CR LF, CR or LF.
+/// Of each line only its first bytes are kept; the rest of the line is ignored.
+inline constexpr std::size_t kSettingsLineLimit = 256;
+/// No more of the file than its first bytes is read; lines that start beyond them
+/// count as missing.
+inline constexpr std::size_t kSettingsReadLimit = 4096;
+
+/// Reads the settings file at `path` into `lines`. A line ends at CR LF, CR or LF;
+/// see kSettingsLineLimit and kSettingsReadLimit for what is read of it.
 /// Lines the file does not have (fewer than three) leave their value in `lines`
 /// as it was; with kMissing or kFailed nothing is changed.
 SettingsReadResult ReadSettingsFile(const std::string& path, SettingsLines& lines);

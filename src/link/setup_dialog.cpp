@@ -1,10 +1,14 @@
 #include "link/setup_dialog.h"
 
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QIntValidator>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <optional>
 #include <utility>
 
@@ -22,6 +26,8 @@ constexpr const char* kSpeedEntries[] = {"115200", "57600", "38400", "19200",
 constexpr const char* kDataEntries[] = {"8", "7"};
 constexpr const char* kParityEntries[] = {"N", "E", "O"};
 constexpr const char* kStopEntries[] = {"1", "2"};
+// Offered for KISS over TCP when the serial port is in force.
+constexpr const char* kDefaultTcpHost = "localhost";
 
 QComboBox* MakeList(QWidget* parent, const char* object_name, const auto& entries) {
   auto* list = new QComboBox(parent);
@@ -58,7 +64,24 @@ SetupDialog::SetupDialog(SetupValues values, QWidget* parent)
   parity_list_ = MakeList(this, "ParityList", kParityEntries);
   stop_list_ = MakeList(this, "StopList", kStopEntries);
 
+  serial_choice_ = new QRadioButton(QStringLiteral("Serial port (hardware TNC)"), this);
+  serial_choice_->setObjectName(QStringLiteral("SerialChoice"));
+  tcp_choice_ = new QRadioButton(QStringLiteral("KISS over TCP (software TNC)"), this);
+  tcp_choice_->setObjectName(QStringLiteral("TcpChoice"));
+  auto* choice = new QButtonGroup(this);
+  choice->addButton(serial_choice_);
+  choice->addButton(tcp_choice_);
+
+  host_edit_ = new QLineEdit(this);
+  host_edit_->setObjectName(QStringLiteral("TcpHost"));
+  tcp_port_list_ = new QComboBox(this);
+  tcp_port_list_->setObjectName(QStringLiteral("TcpPort"));
+  tcp_port_list_->setEditable(true);
+  tcp_port_list_->setValidator(new QIntValidator(1, 65535, tcp_port_list_));
+  for (const std::uint16_t port : kCommonKissPorts) tcp_port_list_->addItem(QString::number(port));
+
   auto* layout = new QGridLayout(this);
+  layout->addWidget(serial_choice_, 0, 0, 1, 5);
   const std::pair<const char*, QComboBox*> columns[] = {{"Port:", port_list_},
                                                         {"Baud:", speed_list_},
                                                         {"Data:", data_list_},
@@ -66,17 +89,22 @@ SetupDialog::SetupDialog(SetupValues values, QWidget* parent)
                                                         {"Stop:", stop_list_}};
   int column = 0;
   for (const auto& [caption, list] : columns) {
-    layout->addWidget(new QLabel(QString::fromLatin1(caption), this), 0, column);
-    layout->addWidget(list, 1, column);
+    layout->addWidget(new QLabel(QString::fromLatin1(caption), this), 1, column);
+    layout->addWidget(list, 2, column);
     ++column;
   }
+  layout->addWidget(tcp_choice_, 3, 0, 1, 5);
+  layout->addWidget(new QLabel(QStringLiteral("Host:"), this), 4, 0, 1, 3);
+  layout->addWidget(host_edit_, 5, 0, 1, 3);
+  layout->addWidget(new QLabel(QStringLiteral("TCP port:"), this), 4, 3, 1, 2);
+  layout->addWidget(tcp_port_list_, 5, 3, 1, 2);
   auto* ok = new QPushButton(QStringLiteral("ok"), this);
   ok->setObjectName(QStringLiteral("Command1"));
   ok->setDefault(true);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
   cancel->setObjectName(QStringLiteral("Command2"));
-  layout->addWidget(ok, 2, 3);
-  layout->addWidget(cancel, 2, 4);
+  layout->addWidget(ok, 6, 3);
+  layout->addWidget(cancel, 6, 4);
   connect(ok, &QPushButton::clicked, this, &SetupDialog::Command1_Click);
   connect(cancel, &QPushButton::clicked, this, &SetupDialog::Command2_Click);
 
@@ -87,9 +115,42 @@ SetupDialog::SetupDialog(SetupValues values, QWidget* parent)
   Select(data_list_, in_force.data_bits, "8");
   Select(parity_list_, in_force.parity, "N");
   Select(stop_list_, in_force.stop_bits, "1");
+  const TcpAddress tcp = values_.tcp.value_or(TcpAddress{kDefaultTcpHost, kCommonKissPorts[0]});
+  host_edit_->setText(QString::fromStdString(tcp.host));
+  Select(tcp_port_list_, std::to_string(tcp.port), "");
+  (values_.tcp ? tcp_choice_ : serial_choice_)->setChecked(true);
+  connect(serial_choice_, &QRadioButton::toggled, this, &SetupDialog::FollowChoice);
+  FollowChoice();
+}
+
+void SetupDialog::FollowChoice() {
+  const bool serial = serial_choice_->isChecked();
+  for (QWidget* w : {port_list_, speed_list_, data_list_, parity_list_, stop_list_}) {
+    w->setEnabled(serial);
+  }
+  host_edit_->setEnabled(!serial);
+  tcp_port_list_->setEnabled(!serial);
+}
+
+std::optional<TcpAddress> SetupDialog::ChosenTcpAddress() const {
+  QString host = host_edit_->text().trimmed();
+  // An IPv6 address may be typed with its brackets or without.
+  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
+    host = host.mid(1, host.size() - 2);
+  }
+  bool number = false;
+  const uint port = tcp_port_list_->currentText().trimmed().toUInt(&number);
+  if (!number || port == 0 || port > 65535) return std::nullopt;
+  // Checked as the settings file will be read back.
+  return ParseTcpAddress(
+      TcpAddressText(TcpAddress{host.toStdString(), static_cast<std::uint16_t>(port)}));
 }
 
 std::string SetupDialog::ChosenSettingsLine() const {
+  if (tcp_choice_->isChecked()) {
+    const std::optional<TcpAddress> address = ChosenTcpAddress();
+    return address ? TcpSettingsLine(*address) : std::string();
+  }
   LineSettings choice;
   choice.speed = speed_list_->currentText().toStdString();
   choice.parity = parity_list_->currentText().toStdString();
@@ -98,17 +159,28 @@ std::string SetupDialog::ChosenSettingsLine() const {
   return BuildSettingsLine(port_list_->currentText().toStdString(), choice);
 }
 
+void SetupDialog::ShowProblem(const char* name, const QString& message) {
+  auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setTextFormat(Qt::PlainText);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();  // does not wait; the dialog stays open for another try
+}
+
 void SetupDialog::Command1_Click() {
-  const SettingsLines lines{ChosenSettingsLine(), values_.time_server_host, values_.station_label};
+  const std::string line = ChosenSettingsLine();
+  if (line.empty()) {
+    ShowProblem("TcpAddressError",
+                QStringLiteral("\"%1\" port %2 is no KISS over TCP address: give a host name or "
+                               "address and a port from 1 to 65535.")
+                    .arg(host_edit_->text(), tcp_port_list_->currentText()));
+    return;
+  }
+  const SettingsLines lines{line, values_.time_server_host, values_.station_label};
   if (const std::optional<std::string> error = WriteSettingsFile(values_.settings_file, lines)) {
-    const QString message =
-        QStringLiteral("The settings file %1 cannot be written: %2")
-            .arg(QString::fromStdString(values_.settings_file), QString::fromStdString(*error));
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("SettingsWriteError"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();  // does not wait; the dialog stays open for another try
+    ShowProblem("SettingsWriteError", QStringLiteral("The settings file %1 cannot be written: %2")
+                                          .arg(QString::fromStdString(values_.settings_file),
+                                               QString::fromStdString(*error)));
     return;
   }
   close();

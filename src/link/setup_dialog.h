@@ -1,17 +1,22 @@
 #pragma once
-// The port setup dialog " Setup COM - TNC": five lists for port and line settings,
-// "ok" writes the settings file and asks for a restart of the main window (a file
-// that cannot be written is named with the reason in a message box, and the dialog
-// stays), "Cancel" closes it without writing.
+// The port setup dialog " Setup COM - TNC": the choice between the serial port
+// (five lists for port and line settings) and KISS over TCP (host and port of a
+// software TNC). "ok" writes the settings file and asks for a restart of the main
+// window (a file that cannot be written, or a TCP address that is no address, is
+// named with the reason in a message box, and the dialog stays); "Cancel" closes
+// it without writing.
 
 #include <QDialog>
 #include <QString>
+#include <optional>
 #include <string>
 
 #include "link/station.h"
 
 class QComboBox;
+class QLineEdit;
 class QPushButton;
+class QRadioButton;
 
 namespace zevrin {
 
@@ -24,8 +29,11 @@ class SetupDialog final : public QDialog {
   /// without changes keeps the settings as they are.
   explicit SetupDialog(SetupValues values, QWidget* parent = nullptr);
 
-  /// Line 1 as "ok" would write it now.
+  /// Line 1 as "ok" would write it now; empty when KISS over TCP is chosen with a
+  /// host or port that make no address.
   std::string ChosenSettingsLine() const;
+  /// The TCP address entered; nullopt when host or port are no good.
+  std::optional<TcpAddress> ChosenTcpAddress() const;
 
  Q_SIGNALS:
   /// The file has been written and the dialog closed: the main window restarts.
@@ -35,6 +43,9 @@ class SetupDialog final : public QDialog {
  private:
   void Command1_Click();  // "ok"
   void Command2_Click();  // "Cancel"
+  void ShowProblem(const char* name, const QString& message);
+  // Enables the fields of the chosen kind of link only.
+  void FollowChoice();
 
   SetupValues values_;
   QComboBox* port_list_ = nullptr;
@@ -42,6 +53,10 @@ class SetupDialog final : public QDialog {
   QComboBox* data_list_ = nullptr;
   QComboBox* parity_list_ = nullptr;
   QComboBox* stop_list_ = nullptr;
+  QRadioButton* serial_choice_ = nullptr;
+  QRadioButton* tcp_choice_ = nullptr;
+  QLineEdit* host_edit_ = nullptr;
+  QComboBox* tcp_port_list_ = nullptr;
 };
 
 }  // namespace zevrin

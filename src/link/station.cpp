@@ -18,8 +18,24 @@ constexpr std::string_view kTitleLabelStart = "          [";
 constexpr std::string_view kKissModeStatus = "set TNC in KISS mode";
 constexpr int kEscapeKey = 27;
 constexpr int kEnterKey = 13;
-// More frames than one notification ever brings: a notification is one batch.
-constexpr int kArchiveBatchFrames = 100000;
+
+// The label as read, without the control characters that a window title cannot
+// show: C0 controls, DEL, and C1 controls in their UTF-8 form (C2 80 to C2 9F).
+std::string WithoutControlCharacters(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) continue;
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      ++i;
+      continue;
+    }
+    shown.push_back(static_cast<char>(c));
+  }
+  return shown;
+}
 
 }  // namespace
 
@@ -27,7 +43,7 @@ std::string WindowTitle(std::string_view station_label) {
   std::string title(kTitleStart);
   title += kVersion;
   title += kTitleLabelStart;
-  title += station_label;
+  title += WithoutControlCharacters(station_label);
   title += ']';
   return title;
 }
@@ -48,7 +64,7 @@ std::string ClockText(std::int64_t utc_seconds) {
 }
 
 std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
-                                              std::int64_t now) {
+                                              std::int64_t now, bool label_at_caption) {
   // Clamped rather than wrapped, so a clock set far off still shows a sensible sign.
   constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
   constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
@@ -56,13 +72,13 @@ std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64
       static_cast<std::int32_t>(std::clamp(now - last_frame_time, kMin, kMax));
   if (state.SecondsSinceFrame == 0) {
     state.PreviousGap = state.LastShownSeconds;
-    return std::nullopt;
+    if (!label_at_caption) return std::nullopt;
   }
   std::string text = std::to_string(state.SecondsSinceFrame);
   text += " sec since last packet [";
   text += std::to_string(state.PreviousGap);
   text += ']';
-  state.LastShownSeconds = state.SecondsSinceFrame;
+  if (state.SecondsSinceFrame != 0) state.LastShownSeconds = state.SecondsSinceFrame;
   return text;
 }
 
@@ -86,7 +102,7 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
       paths_(std::move(paths)),
       own_path_(std::move(own_path)),
       receive_path_(own_path_ ? *own_path_ : *shared_path),
-      logs_(paths_.log_directory, &view),
+      logs_(paths_.log_directory, &view, clock),
       archive_(&view, {.batch_frames = kArchiveBatchFrames, .vfs = {}}) {
   // The options belong to the window and start afresh with it.
   program_.analysis.options() = MonitorOptions{};
@@ -114,13 +130,19 @@ void Station::Form_Load() {
   view_.SetWindowTitle(WindowTitle(settings.station_label));
   sync_.BeginClockSync(settings.time_server_host);
 
-  if (read == SettingsReadResult::kMissing) {
-    receive_path_.OpenPort(port_, kDefaultPortNumber, std::string(kDefaultLineSettings));
+  using_tcp_ = read != SettingsReadResult::kMissing && IsTcpSettingsLine(settings.settings_line);
+  if (using_tcp_) {
+    StartTcp(settings.settings_line);
   } else {
-    receive_path_.OpenPort(port_, SettingsPortNumber(settings.settings_line),
-                           SettingsLineSettings(settings.settings_line));
+    if (read == SettingsReadResult::kMissing) {
+      receive_path_.OpenPort(port_, kDefaultPortNumber, std::string(kDefaultLineSettings));
+    } else {
+      receive_path_.OpenPort(port_, SettingsPortNumber(settings.settings_line),
+                             SettingsLineSettings(settings.settings_line));
+    }
+    view_.SetPortLabel(PortLabelText(port_.PortNumber(), port_.Settings()));
   }
-  view_.SetPortLabel(PortLabelText(port_.PortNumber(), port_.Settings()));
+  view_.EnableTncControls(!using_tcp_, using_tcp_ ? kTncControlsOffOverTcp : "");
 
   program_.receive.LastFrameTime = clock_.Now().seconds;
 
@@ -130,7 +152,11 @@ void Station::Form_Load() {
   if (hexdump()) logs_.OpenDumpLogs(settings.station_label, clock_);
   if (recorder_ != nullptr) {
     archive_.Open(ArchiveFileName(paths_.log_directory, settings.station_label));
-    recorder_->SetSource(settings.station_label, "COM" + std::to_string(port_.PortNumber()));
+    // The link as line 1 names it: "COM1", or "tcp:localhost:8001".
+    const std::string link_name =
+        using_tcp_ ? (tcp_address_ ? TcpSettingsLine(*tcp_address_) : settings.settings_line)
+                   : "COM" + std::to_string(port_.PortNumber());
+    recorder_->SetSource(settings.station_label, link_name);
     recorder_->AddSink(&archive_);
   }
   loaded_ = true;
@@ -147,16 +173,40 @@ void Station::Form_Unload() {
   for (const std::string& failure : logs_.CloseAll()) view_.SetStatusText(failure);
   if (recorder_ != nullptr) recorder_->RemoveSink(&archive_);
   archive_.Close();
-  if (port_.IsOpen()) port_.Close();
+  if (using_tcp_) {
+    if (tcp_ != nullptr) tcp_->Close();  // also ends the attempts to connect
+  } else if (port_.IsOpen()) {
+    port_.Close();
+  }
+}
+
+void Station::StartTcp(std::string_view settings_line) {
+  receive_path_.AbandonFrame();
+  tcp_address_ = TcpSettingsAddress(settings_line);
+  if (!tcp_address_) {
+    view_.SetPortLabel("TCP address invalid");
+    std::string text = "Line 1 of the settings file is no KISS over TCP address (tcp:HOST:PORT): ";
+    text += settings_line;
+    view_.SetStatusText(text);
+    return;
+  }
+  view_.SetPortLabel(TcpPortLabelText(*tcp_address_, false));
+  if (tcp_ != nullptr) tcp_->Connect(*tcp_address_);
+}
+
+Link& Station::link() {
+  if (using_tcp_ && tcp_ != nullptr) return *tcp_;
+  return port_;
 }
 
 void Station::Timer1_Timer() {
-  view_.ShowPortOpen(port_.IsOpen());
+  view_.ShowPortOpen(link().IsOpen());
   const std::int64_t now = clock_.Now().seconds;
   view_.SetClockText(ClockText(now));
-  if (const std::optional<std::string> text =
-          NextLastPacketText(program_.last_packet, program_.receive.LastFrameTime, now)) {
+  if (const std::optional<std::string> text = NextLastPacketText(
+          program_.last_packet, program_.receive.LastFrameTime, now, !last_packet_written_)) {
     view_.SetLastPacketText(*text);
+    last_packet_written_ = true;
   }
 }
 
@@ -177,6 +227,7 @@ void Station::SetHexdump(bool checked) {
 }
 
 void Station::Command4_Click() {
+  if (using_tcp_) return;  // a software TNC takes no commands; the button is disabled
   if (port_.IsOpen()) {
     for (const std::uint8_t byte : kKissModeCommand) port_.WriteByte(byte);
   }
@@ -187,11 +238,13 @@ void Station::Text2_KeyPress(int key) {
   if (key == kEscapeKey) view_.SetTerminalText("[ESC]");
   if (key == kEnterKey) view_.SetTerminalText("");
   // Only codes of the 8-bit character set can go out as one byte.
-  if (key >= 0 && key <= 255 && port_.IsOpen()) port_.WriteByte(static_cast<std::uint8_t>(key));
+  if (key >= 0 && key <= 255 && !using_tcp_ && port_.IsOpen()) {
+    port_.WriteByte(static_cast<std::uint8_t>(key));
+  }
 }
 
 void Station::OnComm(std::int16_t code) {
-  receive_path_.OnComm(code, port_);
+  receive_path_.OnComm(code, link());
   // The frames of one notification go to the archive in one transaction.
   archive_.Flush();
 }
@@ -203,6 +256,17 @@ void Station::PortLost(std::string_view reason) {
   view_.SetStatusText(text);
 }
 
+void Station::TcpConnected() {
+  receive_path_.AbandonFrame();
+  if (tcp_address_) view_.SetPortLabel(TcpPortLabelText(*tcp_address_, true));
+}
+
+void Station::TcpDisconnected(std::string_view message) {
+  receive_path_.AbandonFrame();
+  if (tcp_address_) view_.SetPortLabel(TcpPortLabelText(*tcp_address_, false));
+  if (!message.empty()) view_.SetStatusText(message);
+}
+
 SetupValues Station::CurrentSetup() const {
   SetupValues values;
   values.port_number = port_.PortNumber();
@@ -210,6 +274,7 @@ SetupValues Station::CurrentSetup() const {
   values.time_server_host = program_.settings.time_server_host;
   values.station_label = program_.settings.station_label;
   values.settings_file = paths_.settings_file;
+  if (using_tcp_) values.tcp = tcp_address_;
   return values;
 }
 

@@ -16,6 +16,7 @@
 #include "link/receive_path.h"
 #include "link/serial_port.h"
 #include "link/settings_file.h"
+#include "link/tcp_link.h"
 #include "platform/time_of_day.h"
 
 namespace zevrin {
@@ -58,6 +59,9 @@ class StationView : public ReceiveView, public LogProblemListener {
   virtual void ClearMonitor() = 0;
   /// Opens the port setup dialog without waiting for it.
   virtual void OpenSetupDialog() = 0;
+  /// Enables or disables the KISS-mode button and the terminal line; `why` is the
+  /// reason shown on them while disabled.
+  virtual void EnableTncControls(bool enabled, std::string_view why) = 0;
 };
 
 /// Starts the clock synchronisation (returns at once).
@@ -82,9 +86,11 @@ struct SetupValues {
   std::string time_server_host;                   // written back as line 2
   std::string station_label;                      // written back as line 3
   std::string settings_file;
+  std::optional<TcpAddress> tcp;  // in force instead of the serial port, when set
 };
 
-/// "ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [label]".
+/// "ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [label]", the label
+/// without its control characters.
 std::string WindowTitle(std::string_view station_label);
 
 /// "COM3 19200,N,8,1 initialized ", upper-cased.
@@ -95,9 +101,22 @@ std::string ClockText(std::int64_t utc_seconds);
 
 /// The tick's last-packet step: updates `state` and returns the label's new text,
 /// or nullopt when a frame closed within the current second and the label keeps
-/// its text.
+/// its text. `label_at_caption` says the label still shows its layout caption:
+/// then a frame within the current second gives "0 sec since last packet [gap]",
+/// so a busy pass, with a frame in every second, never leaves the caption shown.
 std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
-                                              std::int64_t now);
+                                              std::int64_t now, bool label_at_caption);
+
+/// Why the KISS-mode button and the terminal line are off over TCP.
+inline constexpr std::string_view kTncControlsOffOverTcp =
+    "Not available over TCP: the KISS-mode command and the terminal talk to a hardware "
+    "TNC in command mode, and over TCP they would put garbage into the KISS stream.";
+
+/// The archive commits the frames of each notification at its end, and within a
+/// notification every this many frames: at a pass's pace that is one frame per
+/// transaction, and a flood of frames costs few commits, yet a killed program
+/// loses at most this many frames of the archive (never of the raw log).
+inline constexpr int kArchiveBatchFrames = 16;
 
 /// The KISS-mode command the button sends, one write per byte.
 inline constexpr std::uint8_t kKissModeCommand[] = {0x1B, 0x40, 0x6B, 0x0D};
@@ -119,9 +138,15 @@ class Station {
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
+  /// The link used when line 1 of the settings file is "tcp:HOST:PORT"; without
+  /// one such a line leaves the station unconnected. Set it before Form_Load.
+  void SetTcpLink(TcpLink* link) { tcp_ = link; }
+
   /// Start-up: settings file, title, clock synchronisation, port, port label,
   /// last-frame time, logs. Failing steps are skipped. A missing settings file
-  /// opens the setup dialog and the port is opened at 1, 9600,N,8,1.
+  /// opens the setup dialog and the port is opened at 1, 9600,N,8,1. With a
+  /// "tcp:" line the TCP link connects instead of the port, and the KISS-mode
+  /// button and the terminal line are disabled.
   void Form_Load();
   /// Shutdown: closes the logs (deleting empty ones) and the port. Failures go to
   /// the status bar.
@@ -146,6 +171,13 @@ class Station {
   void OnComm(std::int16_t code);
   /// The serial port went away and was closed; says so in the status bar.
   void PortLost(std::string_view reason);
+  /// The TCP link has connected: a fresh stream starts.
+  void TcpConnected();
+  /// The TCP link failed to connect or lost its connection; the frame in progress
+  /// is dropped. `message` goes to the status bar unless empty (the link tells an
+  /// outage once).
+  void TcpDisconnected(std::string_view message);
+  bool using_tcp() const { return using_tcp_; }
 
   /// Puts `recorder` (which must hand frames on to this station's frame analysis)
   /// between the receive path and the analysis, and from the next start-up on
@@ -170,6 +202,10 @@ class Station {
           SerialPort& port, StationView& view, ClockSyncStarter& sync, const Clock& clock,
           StationPaths paths);
 
+  void StartTcp(std::string_view settings_line);
+  /// The link in use: the TCP link or the serial port.
+  Link& link();
+
   StationProgram& program_;
   SerialPort& port_;
   StationView& view_;
@@ -181,7 +217,12 @@ class Station {
   LogFiles logs_;
   ArchiveWriter archive_;
   FrameRecorder* recorder_ = nullptr;
+  TcpLink* tcp_ = nullptr;
+  std::optional<TcpAddress> tcp_address_;
+  bool using_tcp_ = false;  // line 1 names a TCP link; true even for a malformed one
   bool loaded_ = false;
+  // False while the last-packet label still shows its layout caption.
+  bool last_packet_written_ = false;
 };
 
 }  // namespace zevrin

@@ -38,9 +38,9 @@ constexpr std::array<PayloadType, 5> kPayloadTypes = {{
 constexpr std::string_view kUnknown = "???";
 
 // At least two digits, so 5 gives "05" and 100 gives "100".
-void AppendTwoDigits(std::string& out, std::uint8_t value) {
-  if (value < 10) out.push_back('0');
-  out += std::to_string(value);
+void AppendTwoDigits(TextBuilder& out, std::uint8_t value) {
+  if (value < 10) out.Append('0');
+  out.AppendNumber(static_cast<unsigned>(value));
 }
 
 // Round to nearest with a half going to the even neighbour.
@@ -96,7 +96,20 @@ std::string ByteToBits(std::uint8_t b) {
 }
 
 std::string HalfDegreeText(std::uint16_t v) {
-  return NumberText(static_cast<float>(WordToSigned(v)) / 2.0f);
+  TextBuilder text;
+  AppendHalfDegreeText(text, v);
+  return std::string(text.view());
+}
+
+void AppendHalfDegreeText(TextBuilder& text, std::uint16_t v) {
+  // Every half of a 16-bit word is exact in single precision, and its shortest
+  // text is the whole number of halves / 2, then ".5" for an odd number; so it is
+  // written from the integer alone, as NumberText would write the float.
+  const int halves = WordToSigned(v);
+  const int magnitude = halves < 0 ? -halves : halves;
+  if (halves < 0) text.Append('-');
+  text.AppendNumber(magnitude / 2);
+  if (magnitude % 2 != 0) text.Append(".5");
 }
 
 std::string_view PayloadTypeName(std::uint8_t letter) {
@@ -142,21 +155,26 @@ std::string_view AdcsModeText(std::uint8_t b) {
 
 std::string SatelliteTimeText(std::uint8_t second, std::uint8_t minute, std::uint8_t hour,
                               std::uint8_t day, std::uint8_t month, std::uint8_t year) {
+  TextBuilder text;
+  AppendSatelliteTimeText(text, second, minute, hour, day, month, year);
+  return std::string(text.view());
+}
+
+void AppendSatelliteTimeText(TextBuilder& text, std::uint8_t second, std::uint8_t minute,
+                             std::uint8_t hour, std::uint8_t day, std::uint8_t month,
+                             std::uint8_t year) {
   const int full_year = year < 12 ? 2000 + year : 1900 + year;
-  std::string text;
-  text.reserve(24);
   AppendTwoDigits(text, day);
-  text.push_back('.');
+  text.Append('.');
   AppendTwoDigits(text, month);
-  text.push_back('.');
-  text += std::to_string(full_year);
-  text.push_back(' ');
+  text.Append('.');
+  text.AppendNumber(full_year);
+  text.Append(' ');
   AppendTwoDigits(text, hour);
-  text.push_back(':');
+  text.Append(':');
   AppendTwoDigits(text, minute);
-  text.push_back(':');
+  text.Append(':');
   AppendTwoDigits(text, second);
-  return text;
 }
 
 float MemoryPointerValue(std::uint32_t raw) { return static_cast<float>(raw); }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "frames/text_builder.h"
+
 namespace zevrin {
 
 /// Two's complement of a byte: b for 0 to 127, b - 256 for 128 to 255.
@@ -39,6 +41,8 @@ std::string ByteToBits(std::uint8_t b);
 /// A panel temperature: WordToSigned of the word, halved in single precision,
 /// as NumberText (0x0033 gives 25.5, 0xFFFE gives -1).
 std::string HalfDegreeText(std::uint16_t v);
+/// HalfDegreeText, appended to `text`.
+void AppendHalfDegreeText(TextBuilder& text, std::uint16_t v);
 
 /// Name of a payload type letter; "unknown Data Frame" for any other byte.
 std::string_view PayloadTypeName(std::uint8_t letter);
@@ -59,6 +63,10 @@ std::string_view AdcsModeText(std::uint8_t b);
 /// has at least two digits; a year byte below 12 is 2000 + year, else 1900 + year.
 std::string SatelliteTimeText(std::uint8_t second, std::uint8_t minute, std::uint8_t hour,
                               std::uint8_t day, std::uint8_t month, std::uint8_t year);
+/// SatelliteTimeText, appended to `text`.
+void AppendSatelliteTimeText(TextBuilder& text, std::uint8_t second, std::uint8_t minute,
+                             std::uint8_t hour, std::uint8_t day, std::uint8_t month,
+                             std::uint8_t year);
 
 /// A 32-bit memory pointer held as single precision: exact up to 16777216,
 /// rounded to 24 significant bits above.

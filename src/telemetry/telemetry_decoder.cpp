@@ -1,8 +1,10 @@
 #include "telemetry/telemetry_decoder.h"
 
+#include <array>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "telemetry/conversions.h"
 
@@ -162,53 +164,88 @@ std::uint32_t HighFirst(const UnescapedFrame& frame, int position, int width) {
   return value;
 }
 
-// The text of one value, or none when it cannot be worked out.
-std::optional<std::string> Convert(const Step& step, const UnescapedFrame& frame) {
+// A text that may be missing, kept in `scratch`.
+std::optional<std::string_view> Kept(const std::optional<std::string>& text, TextBuilder& scratch) {
+  if (!text) return std::nullopt;
+  scratch.Append(*text);
+  return scratch.view();
+}
+
+// The texts of the conversions that read one byte alone, for every byte, worked
+// out once by the conversions themselves: a look-up instead of formatting a
+// float for each value.
+struct ByteTexts {
+  std::array<std::string, 256> volts, current, temperature, bits, signed_number;
+};
+
+const ByteTexts& ByteTable() {
+  static const ByteTexts table = [] {
+    ByteTexts t;
+    for (int b = 0; b < 256; ++b) {
+      const auto byte = static_cast<std::uint8_t>(b);
+      t.volts[byte] = VoltsText(byte);
+      t.current[byte] = CurrentText(byte);
+      t.temperature[byte] = TemperatureText(byte);
+      t.bits[byte] = ByteToBits(byte);
+      t.signed_number[byte] = NumberText(static_cast<float>(ByteToSigned(byte)));
+    }
+    return t;
+  }();
+  return table;
+}
+
+// The text of one value, or none when it cannot be worked out. A text that is
+// worked out here is written into `scratch`, which the result then points into.
+std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& frame,
+                                        const ByteTexts& table, TextBuilder& scratch) {
   const int pos = step.position;
   const std::uint8_t byte = frame.At(pos);
   switch (step.conversion) {
     case Conversion::kDecimal:
-      return std::to_string(HighFirst(frame, pos, step.width));
+      scratch.AppendNumber(HighFirst(frame, pos, step.width));
+      return scratch.view();
     case Conversion::kDecimalLowFirst:
-      return std::to_string(frame.At(pos + 1) * 256u + frame.At(pos));
+      scratch.AppendNumber(frame.At(pos + 1) * 256u + frame.At(pos));
+      return scratch.view();
     case Conversion::kPayloadType:
-      return std::string(PayloadTypeName(byte));
+      return PayloadTypeName(byte);
     case Conversion::kOperatingMode:
-      return std::string(OperatingModeText(byte));
+      return OperatingModeText(byte);
     case Conversion::kPowerLevel:
-      return std::string(PowerLevelText(byte));
+      return PowerLevelText(byte);
     case Conversion::kHeater:
-      return std::string(HeaterText(byte));
-    case Conversion::kLinkMode: {
-      const std::optional<std::string_view> name = LinkModeText(byte);
-      if (!name) return std::nullopt;
-      return std::string(*name);
-    }
+      return HeaterText(byte);
+    case Conversion::kLinkMode:
+      return LinkModeText(byte);
     case Conversion::kVolts:
-      return VoltsText(byte);
+      return table.volts[byte];
     case Conversion::kCurrent:
-      return CurrentText(byte);
+      return table.current[byte];
     case Conversion::kTemperature:
-      return TemperatureText(byte);
+      return table.temperature[byte];
     case Conversion::kSignedNumber:
-      return NumberText(static_cast<float>(ByteToSigned(byte)));
+      return table.signed_number[byte];
     case Conversion::kHalfDegree:
-      return HalfDegreeText(static_cast<std::uint16_t>(HighFirst(frame, pos, 2)));
+      AppendHalfDegreeText(scratch, static_cast<std::uint16_t>(HighFirst(frame, pos, 2)));
+      return scratch.view();
     case Conversion::kBits:
-      return ByteToBits(byte);
+      return table.bits[byte];
     case Conversion::kAdcsMode:
-      return std::string(AdcsModeText(byte));
+      return AdcsModeText(byte);
     case Conversion::kWeekday:
-      return std::string(WeekdayText(byte));
+      return WeekdayText(byte);
     case Conversion::kSatelliteTime:
-      return SatelliteTimeText(frame.At(pos), frame.At(pos + 1), frame.At(pos + 2),
-                               frame.At(pos + 4), frame.At(pos + 5), frame.At(pos + 6));
+      AppendSatelliteTimeText(scratch, frame.At(pos), frame.At(pos + 1), frame.At(pos + 2),
+                              frame.At(pos + 4), frame.At(pos + 5), frame.At(pos + 6));
+      return scratch.view();
     case Conversion::kPointerHex:
-      return PointerHexText(MemoryPointerValue(HighFirst(frame, pos, 4)));
+      return Kept(PointerHexText(MemoryPointerValue(HighFirst(frame, pos, 4))), scratch);
     case Conversion::kGpsGauge:
-      return GaugePercentText(MemoryPointerValue(HighFirst(frame, pos, 4)), kGpsMemoryBase);
+      return Kept(GaugePercentText(MemoryPointerValue(HighFirst(frame, pos, 4)), kGpsMemoryBase),
+                  scratch);
     case Conversion::kXhkGauge:
-      return GaugePercentText(MemoryPointerValue(HighFirst(frame, pos, 4)), kXhkMemoryBase);
+      return Kept(GaugePercentText(MemoryPointerValue(HighFirst(frame, pos, 4)), kXhkMemoryBase),
+                  scratch);
   }
   return std::nullopt;
 }
@@ -220,9 +257,12 @@ int LastPayloadPosition(const UnescapedFrame& frame) { return frame.UnescapedLen
 // whose value has no text, leaves its target alone and the next step runs.
 void Apply(std::span<const Step> steps, const UnescapedFrame& frame, DisplayFields& fields) {
   const int last = LastPayloadPosition(frame);
+  const ByteTexts& table = ByteTable();
+  TextBuilder scratch;
   for (const Step& step : steps) {
     if (step.position + step.width - 1 > last) continue;
-    const std::optional<std::string> text = Convert(step, frame);
+    scratch.clear();
+    const std::optional<std::string_view> text = Convert(step, frame, table, scratch);
     if (!text) continue;
     switch (step.target.kind) {
       case TargetKind::kField:

@@ -1,23 +1,29 @@
 #include "ui/about_window.h"
 
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPalette>
 #include <QPointer>
+#include <QVBoxLayout>
 
 #include "link/version.h"
 #include "ui/colours.h"
 #include "ui/pictures.h"
+#include "ui/text_fit.h"
 
 namespace zevrin {
 
 namespace {
 
+// The least client area; the window grows when its texts need more room.
 constexpr int kWidth = 375;
 constexpr int kHeight = 175;
+// Wider log folders are shortened in the middle.
+constexpr int kLogFolderMaxWidth = 400;
 constexpr int kMargin = 8;
 constexpr int kPictureSize = 128;
-constexpr int kTextWidth = kWidth - 3 * kMargin - kPictureSize;
 
 // Invented contact rows: plain text, clicking them does nothing.
 constexpr char kHomepage[] = "http://www.example.org/zevrin/";
@@ -28,12 +34,10 @@ QPointer<AboutWindow>& Current() {
   return window;
 }
 
-QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y, int width,
-                 int height, const QFont& font) {
-  auto* label = new QLabel(text, parent);
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, const QFont& font) {
+  QLabel* label = PlainLabel(text, parent);
   label->setObjectName(QString::fromLatin1(name));
   label->setFont(font);
-  label->setGeometry(x, y, width, height);
   return label;
 }
 
@@ -48,11 +52,10 @@ std::string VersionLine() {
   return line;
 }
 
-AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+AboutWindow::AboutWindow(const QString& log_folder, QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("About"));
   setWindowTitle(QStringLiteral("About"));
   setAttribute(Qt::WA_DeleteOnClose);
-  setFixedSize(kWidth, kHeight);
   QPalette grey = palette();
   grey.setColor(QPalette::Window, QColor(kWindowGrey.r, kWindowGrey.g, kWindowGrey.b));
   setPalette(grey);
@@ -69,43 +72,77 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   QFont link = regular;
   link.setUnderline(true);
 
-  AddLabel(this, "TitleLine", QString::fromLatin1(kProgramName), kMargin, kMargin,
-           kWidth - 2 * kMargin, 22, title_font);
-  AddLabel(this, "SecondLine", QStringLiteral("Telemetry decoder for the TARVELO downlink"),
-           kMargin, 36, kTextWidth, 16, regular);
-  AddLabel(this, "ThirdLine", QStringLiteral("KISS frames in, housekeeping out"), kMargin, 54,
-           kTextWidth, 16, bold);
+  // Laid out rather than placed, so every text shows whole in the fonts at hand.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+  layout->setSpacing(4);
+  layout->addWidget(AddLabel(this, "TitleLine", QString::fromLatin1(kProgramName), title_font));
+
+  auto* body = new QHBoxLayout;
+  body->setSpacing(kMargin);
+  auto* rows = new QVBoxLayout;
+  rows->setSpacing(4);
+  rows->addWidget(AddLabel(this, "SecondLine",
+                           QStringLiteral("Telemetry decoder for the TARVELO downlink"), regular));
+  rows->addWidget(
+      AddLabel(this, "ThirdLine", QStringLiteral("KISS frames in, housekeeping out"), bold));
 
   auto* box = new QFrame(this);
   box->setObjectName(QStringLiteral("VersionBox"));
   box->setFrameShape(QFrame::Box);
   box->setFrameShadow(QFrame::Sunken);
-  box->setGeometry(kMargin, 76, kTextWidth, 30);
-  AddLabel(box, "VersionLine", QString::fromStdString(VersionLine()), 8, 6, kTextWidth - 16, 18,
-           regular);
+  auto* box_layout = new QVBoxLayout(box);
+  box_layout->setContentsMargins(8, 6, 8, 6);
+  box_layout->addWidget(
+      AddLabel(box, "VersionLine", QString::fromStdString(VersionLine()), regular));
+  rows->addWidget(box);
 
-  AddLabel(this, "HomepageLabel", QStringLiteral("Homepage:"), kMargin, 118, 60, 16, regular);
-  AddLabel(this, "MailLabel", QStringLiteral("e-mail:"), kMargin, 138, 60, 16, regular);
-  QLabel* homepage = AddLabel(this, "Homepage", QString::fromLatin1(kHomepage), kMargin + 62, 118,
-                              kTextWidth - 62, 16, link);
-  QLabel* mail = AddLabel(this, "Mail", QString::fromLatin1(kMail), kMargin + 62, 138,
-                          kTextWidth - 62, 16, link);
+  auto* contacts = new QGridLayout;
+  contacts->setHorizontalSpacing(6);
+  contacts->setVerticalSpacing(4);
+  contacts->addWidget(AddLabel(this, "HomepageLabel", QStringLiteral("Homepage:"), regular), 0, 0);
+  contacts->addWidget(AddLabel(this, "MailLabel", QStringLiteral("e-mail:"), regular), 1, 0);
+  QLabel* homepage = AddLabel(this, "Homepage", QString::fromLatin1(kHomepage), link);
+  QLabel* mail = AddLabel(this, "Mail", QString::fromLatin1(kMail), link);
   for (QLabel* address : {homepage, mail}) {
     QPalette blue = address->palette();
     blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
     address->setPalette(blue);
   }
+  contacts->addWidget(homepage, 0, 1);
+  contacts->addWidget(mail, 1, 1);
+  contacts->setColumnStretch(1, 1);
+  rows->addLayout(contacts);
+  rows->addStretch(1);
+  body->addLayout(rows, 1);
 
-  auto* picture = new QLabel(this);
+  QLabel* picture = PlainLabel(QString(), this);
   picture->setObjectName(QStringLiteral("Picture"));
   picture->setPixmap(SatellitePicture(kPictureSize));
-  picture->setGeometry(kWidth - kMargin - kPictureSize, 36, kPictureSize, kPictureSize);
+  picture->setFixedSize(kPictureSize, kPictureSize);
+  body->addWidget(picture, 0, Qt::AlignTop);
+  layout->addLayout(body, 1);
+
+  // Where this run's logs are, below the rest: a long folder name is shortened in
+  // the middle, in full in the tool tip, and the text can be selected for copying.
+  auto* logs = new QHBoxLayout;
+  logs->setSpacing(6);
+  logs->addWidget(AddLabel(this, "LogFolderLabel", QStringLiteral("Logs:"), regular));
+  QLabel* folder = AddLabel(this, "LogFolder", QString(), regular);
+  folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  folder->setText(
+      folder->fontMetrics().elidedText(log_folder, Qt::ElideMiddle, kLogFolderMaxWidth));
+  folder->setToolTip(log_folder);
+  logs->addWidget(folder, 1);
+  layout->addLayout(logs);
+
+  setFixedSize(sizeHint().expandedTo(QSize(kWidth, kHeight)));
 }
 
-AboutWindow* OpenAboutWindow() {
+AboutWindow* OpenAboutWindow(const QString& log_folder) {
   QPointer<AboutWindow>& window = Current();
   if (!window) {
-    window = new AboutWindow();
+    window = new AboutWindow(log_folder);
     window->show();
   } else {
     if (window->isMinimized()) window->showNormal();

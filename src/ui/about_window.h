@@ -1,6 +1,7 @@
 #pragma once
-// The About window: program name, version line and contact rows.
+// The About window: program name, version line, contact rows and the log folder.
 
+#include <QString>
 #include <QWidget>
 #include <string>
 #include <string_view>
@@ -19,12 +20,13 @@ class AboutWindow final : public QWidget {
   Q_OBJECT
 
  public:
-  explicit AboutWindow(QWidget* parent = nullptr);
+  /// `log_folder`: where this run writes its logs, shown on the last line.
+  explicit AboutWindow(const QString& log_folder = {}, QWidget* parent = nullptr);
 };
 
 /// Opens the About window, or raises it when it is already open; there is never
 /// more than one. It closes only through its own close control (or at exit).
-AboutWindow* OpenAboutWindow();
+AboutWindow* OpenAboutWindow(const QString& log_folder = {});
 
 /// The open About window, or null.
 AboutWindow* CurrentAboutWindow();

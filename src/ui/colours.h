@@ -24,6 +24,16 @@ inline constexpr Rgb kWindowGrey{224, 224, 224};
 /// Title line of the status windows.
 inline constexpr Rgb kTitleBlue{0, 0, 192};
 
+/// Lines of the history plots, one per value in the order they were added, then
+/// again from the start. Distinct on white and for the common colour blindnesses.
+inline constexpr Rgb kHistoryLineColours[] = {
+    {0, 114, 178},  {213, 94, 0},  {0, 158, 115}, {204, 121, 167},
+    {86, 180, 233}, {230, 159, 0}, {0, 0, 0},     {128, 128, 128},
+};
+/// Reference lines of the battery's powersafe and emergency thresholds.
+inline constexpr Rgb kPowersafeLine{128, 64, 160};
+inline constexpr Rgb kEmergencyLine{200, 0, 0};
+
 /// The monitor colour of a text role.
 constexpr Rgb MonitorColour(ColourRole role) {
   switch (role) {

@@ -1,5 +1,7 @@
 #include "ui/display_fields.h"
 
+#include "frames/text_builder.h"
+
 namespace zevrin {
 
 namespace {
@@ -130,6 +132,18 @@ constexpr std::array<GaugeInfo, kGaugeCount> kGauges = {{
 
 const std::string kEmpty;
 
+// Replaces `text` with `with`, reusing its room: the values are short, and a
+// store's texts keep their room from one record to the next.
+void Replace(std::string& text, std::string_view with) {
+  if (with.size() > text.capacity()) {
+    text.assign(with);
+    return;
+  }
+  // A value mostly keeps its length from one record to the next.
+  if (text.size() != with.size()) text.resize(with.size());
+  CopyText(text.data(), with.data(), with.size());
+}
+
 // Appends `value` to `log` unless `logged` already holds it.
 template <typename T, std::size_t N>
 void Record(std::vector<T>& log, std::bitset<N>& logged, T value) {
@@ -189,7 +203,7 @@ DisplayFields::DisplayFields() {
 
 void DisplayFields::WriteField(int index, std::string_view text) {
   if (!FieldInRange(index)) return;
-  texts_[static_cast<std::size_t>(index)].assign(text);
+  Replace(texts_[static_cast<std::size_t>(index)], text);
   Record(writes_.fields, field_logged_, index);
   if (observer_ != nullptr) observer_->FieldWritten(index);
 }
@@ -211,7 +225,7 @@ FieldColour DisplayFields::Colour(int index) const {
 
 void DisplayFields::WriteBox(Box box, std::string_view text) {
   if (!BoxInRange(box)) return;
-  boxes_[static_cast<std::size_t>(box)].assign(text);
+  Replace(boxes_[static_cast<std::size_t>(box)], text);
   Record(writes_.boxes, box_logged_, box);
   if (observer_ != nullptr) observer_->BoxWritten(box);
 }
@@ -222,7 +236,7 @@ const std::string& DisplayFields::BoxText(Box box) const {
 
 void DisplayFields::WriteGauge(Gauge gauge, std::string_view text) {
   if (!GaugeInRange(gauge)) return;
-  gauges_[static_cast<std::size_t>(gauge)].assign(text);
+  Replace(gauges_[static_cast<std::size_t>(gauge)], text);
   Record(writes_.gauges, gauge_logged_, gauge);
   if (observer_ != nullptr) observer_->GaugeWritten(gauge);
 }

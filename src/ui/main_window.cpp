@@ -1,30 +1,41 @@
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDrag>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <functional>
 #include <utility>
 
 #include "ui/about_window.h"
 #include "ui/colours.h"
+#include "ui/history_window.h"
 #include "ui/pictures.h"
+#include "ui/text_fit.h"
 
 namespace zevrin {
 
 namespace {
 
+// Least widths of the layout; each grows to the widest text it can show.
 constexpr int kFieldWidth = 76;
 constexpr int kSideFieldWidth = 64;
-constexpr int kUnitWidth = 36;  // wide enough for a gauge's "100%"
+constexpr int kUnitWidth = 36;
 constexpr int kColumnGap = 10;
 constexpr int kHousekeepingRows = 17;
 constexpr int kPortPictureSize = 22;
@@ -43,6 +54,36 @@ constexpr std::array<StatusPictureInfo, kStatusWindowCount> kStatusPictures = {{
     {73, StatusWindow::kSunSensorConfig},
     {74, StatusWindow::kGps},
 }};
+
+// The widest texts the decoder writes into a field, by column: numbers everywhere,
+// words (mode, power level, heater, attitude-control mode) in the first column,
+// the memory pointers in hex in the third. A pointer is eight hex digits below
+// 80000000; which hex digit is widest depends on the font.
+const QStringList kWidestNumberTexts = {"-16383.5", "11111111", "65535", "1600.00", "-128.0"};
+const std::array<QStringList, 4> kWidestColumnTexts = {
+    kWidestNumberTexts + QStringList{"EMERGENCY", "POWERSAFE", "MAG_CALIB", "SUN_TEST"},
+    kWidestNumberTexts,
+    kWidestNumberTexts + QStringList{"7AAAAAAA", "7BBBBBBB", "7CCCCCCC", "7DDDDDDD", "7EEEEEEE",
+                                     "7FFFFFFF", "78888888"},
+    kWidestNumberTexts};
+// The same for the threshold fields and the link-mode field beside them.
+const QStringList kWidestSideFieldTexts = {"NOMINAL", "-128", "5.00"};
+// A gauge shows a 16-bit signed fill level.
+const QStringList kWidestGaugeTexts = {"-32768%", "100%"};
+// The bottom-row boxes in the order of Box; the frame-type box takes the room left.
+const std::array<QStringList, kBoxCount> kWidestBoxTexts = {
+    QStringList{"255.255.2155 255:255:255"},
+    QStringList{"Wednesday", "Thursday", "Saturday"},
+    QStringList{"ADCS Extended HK Data", "no TARVELO packets", "unknown Data Frame"},
+    QStringList{"65535"},
+    QStringList{"255"},
+    QStringList{"65535"}};
+// Typical widest texts of the labels along the top, so they do not jump as they
+// count; longer texts still widen them.
+const QStringList kWidestPortLabelTexts = {"COM16 115200,N,8,1.5 initialized "};
+const QStringList kWidestCounterTexts = {"2147483647 Bytes received (32768 Frames)"};
+const QStringList kWidestLastPacketTexts = {"99999 sec since last packet [99999]"};
+const QStringList kWidestClockTexts = {"00:00:00", kClockLabelStart};
 
 QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -69,13 +110,13 @@ class TerminalLine final : public QLineEdit {
 };
 
 QLabel* Caption(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
+  QLabel* label = PlainLabel(text, parent);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   return label;
 }
 
 QLabel* SunkenLabel(const QString& name, const QString& text, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
+  QLabel* label = PlainLabel(text, parent);
   label->setObjectName(name);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   label->setMargin(2);
@@ -132,6 +173,12 @@ MainWindow::MainWindow(ProgramState& program, QWidget* parent)
 
   setCentralWidget(central);
   statusBar()->setObjectName(QStringLiteral("StatusBar"));
+  // The message is a label of the status bar's own, not a temporary message, which
+  // a menu would replace with the status tip of each entry it passes.
+  status_label_ = new QLabel(statusBar());
+  status_label_->setObjectName(QStringLiteral("StatusText"));
+  status_label_->setTextFormat(Qt::PlainText);
+  statusBar()->addWidget(status_label_, 1);
   // The sharing state stays at the right while messages come and go at the left.
   share_label_ = new QLabel(this);
   share_label_->setObjectName(QStringLiteral("ShareStatus"));
@@ -160,6 +207,14 @@ void MainWindow::BuildMenus() {
   QAction* share = file->addAction(QStringLiteral("Share Telemetry..."));
   share->setObjectName(QStringLiteral("MnuShare"));
   connect(share, &QAction::triggered, this, &MainWindow::ShareRequested);
+  QAction* log_folder = file->addAction(QStringLiteral("Open &Log Folder"));
+  log_folder->setObjectName(QStringLiteral("MnuOpenLogFolder"));
+  connect(log_folder, &QAction::triggered, this, [this] {
+    // In the desktop's file manager; without one, the status bar says where it is.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(log_folder_))) {
+      SetStatusText(("cannot open the log folder " + log_folder_).toStdString());
+    }
+  });
   QAction* exit = file->addAction(QStringLiteral("&Exit"));
   exit->setObjectName(QStringLiteral("MnuExit"));
   connect(exit, &QAction::triggered, this, &MainWindow::ExitRequested);
@@ -183,7 +238,7 @@ void MainWindow::BuildMenus() {
   QMenu* info = menuBar()->addMenu(QStringLiteral("&Info"));
   QAction* about = info->addAction(QStringLiteral("&About"));
   about->setObjectName(QStringLiteral("MnuAbout"));
-  connect(about, &QAction::triggered, this, [] { OpenAboutWindow(); });
+  connect(about, &QAction::triggered, this, [this] { OpenAboutWindow(log_folder_); });
 }
 
 QWidget* MainWindow::BuildTopRow() {
@@ -193,24 +248,25 @@ QWidget* MainWindow::BuildTopRow() {
   layout->setSpacing(6);
 
   port_label_ = SunkenLabel(QStringLiteral("PortLabel"), QString::fromLatin1(kPortLabelStart), row);
-  port_label_->setMinimumWidth(230);
+  port_label_->setMinimumWidth(LabelWidthFor(*port_label_, kWidestPortLabelTexts, 230));
   counter_label_ = SunkenLabel(QStringLiteral("ReceiveCounterLabel"), QString(), row);
-  counter_label_->setMinimumWidth(260);
+  counter_label_->setMinimumWidth(LabelWidthFor(*counter_label_, kWidestCounterTexts, 260));
   last_packet_label_ =
       SunkenLabel(QStringLiteral("Label4"), QString::fromLatin1(kLastPacketLabelStart), row);
-  last_packet_label_->setMinimumWidth(250);
-  auto* utc = new QLabel(QStringLiteral("UTC"), row);
+  last_packet_label_->setMinimumWidth(
+      LabelWidthFor(*last_packet_label_, kWidestLastPacketTexts, 250));
+  QLabel* utc = PlainLabel(QStringLiteral("UTC"), row);
   utc->setObjectName(QStringLiteral("UtcLabel"));
   clock_label_ =
       SunkenLabel(QStringLiteral("ClockLabel"), QString::fromLatin1(kClockLabelStart), row);
-  clock_label_->setMinimumWidth(70);
+  clock_label_->setMinimumWidth(LabelWidthFor(*clock_label_, kWidestClockTexts, 70));
   clock_label_->setAlignment(Qt::AlignCenter);
 
-  port_open_picture_ = new QLabel(row);
+  port_open_picture_ = PlainLabel(QString(), row);
   port_open_picture_->setObjectName(QStringLiteral("PortOpenPicture"));
   port_open_picture_->setPixmap(PortOpenPicture(kPortPictureSize));
   port_open_picture_->setToolTip(QStringLiteral("port open"));
-  port_closed_picture_ = new QLabel(row);
+  port_closed_picture_ = PlainLabel(QString(), row);
   port_closed_picture_->setObjectName(QStringLiteral("PortClosedPicture"));
   port_closed_picture_->setPixmap(PortClosedPicture(kPortPictureSize));
   port_closed_picture_->setToolTip(QStringLiteral("port closed"));
@@ -235,12 +291,18 @@ QWidget* MainWindow::BuildTopRow() {
   return row;
 }
 
-QLineEdit* MainWindow::MakeField(const QString& name, int width) {
+QLineEdit* MainWindow::MakeField(const QString& name, int least_width, const QStringList& widest) {
   auto* field = new QLineEdit(this);
   field->setObjectName(name);
   field->setReadOnly(true);
   field->setFocusPolicy(Qt::ClickFocus);
-  if (width > 0) field->setFixedWidth(width);
+  const int width = LineEditWidthFor(*field, widest, least_width);
+  // Without a least width the field takes the room left, but never less than that.
+  if (least_width > 0) {
+    field->setFixedWidth(width);
+  } else {
+    field->setMinimumWidth(width);
+  }
   return field;
 }
 
@@ -257,21 +319,29 @@ QWidget* MainWindow::BuildHousekeeping() {
   grid->setHorizontalSpacing(4);
   grid->setVerticalSpacing(2);
   const auto& table = DisplayFieldTable();
+  std::array<int, 4> unit_widths;
+  unit_widths.fill(kUnitWidth);
   for (int index = 0; index < kDisplayFieldCount; ++index) {
     const FieldInfo& info = table[static_cast<std::size_t>(index)];
     if (info.group != FieldGroup::kHousekeeping) continue;
     const int row = info.row - 1;
     const int col = (info.column - 1) * 4;
     grid->addWidget(Caption(FromUtf8(info.caption), box), row, col);
-    fields_[static_cast<std::size_t>(index)] = MakeField(FieldName(index), kFieldWidth);
+    fields_[static_cast<std::size_t>(index)] =
+        MakeField(FieldName(index), kFieldWidth,
+                  kWidestColumnTexts[static_cast<std::size_t>(info.column - 1)]);
     grid->addWidget(fields_[static_cast<std::size_t>(index)], row, col + 1);
     if (!info.unit.empty()) grid->addWidget(Caption(FromUtf8(info.unit), box), row, col + 2);
   }
   for (std::size_t g = 0; g < kGaugeCount; ++g) {
     const GaugeInfo& gauge = GaugeTable()[g];
     const FieldInfo& beside = table[static_cast<std::size_t>(gauge.beside_field)];
-    gauges_[g] = new QLabel(box);
+    gauges_[g] = PlainLabel(QString(), box);
     gauges_[g]->setObjectName(FromUtf8(gauge.element));
+    // As wide as its widest text always, so a wide level does not move the columns.
+    gauges_[g]->setFixedWidth(LabelWidthFor(*gauges_[g], kWidestGaugeTexts));
+    int& unit_width = unit_widths[static_cast<std::size_t>(beside.column - 1)];
+    unit_width = std::max(unit_width, gauges_[g]->width());
     grid->addWidget(gauges_[g], beside.row - 1, (beside.column - 1) * 4 + 2);
   }
   for (const StatusPictureInfo& picture : kStatusPictures) {
@@ -293,7 +363,7 @@ QWidget* MainWindow::BuildHousekeeping() {
   const int row_height = fields_[0]->sizeHint().height();
   for (int row = 0; row < kHousekeepingRows; ++row) grid->setRowMinimumHeight(row, row_height);
   for (int column = 0; column < 4; ++column) {
-    grid->setColumnMinimumWidth(column * 4 + 2, kUnitWidth);
+    grid->setColumnMinimumWidth(column * 4 + 2, unit_widths[static_cast<std::size_t>(column)]);
     if (column < 3) grid->setColumnMinimumWidth(column * 4 + 3, kColumnGap);
     grid->setColumnStretch(column * 4 + 3, 1);
   }
@@ -303,14 +373,14 @@ QWidget* MainWindow::BuildHousekeeping() {
   // counter and header word.
   auto* bottom = new QHBoxLayout;
   bottom->setSpacing(4);
-  constexpr std::array<int, kBoxCount> kBoxWidths = {150, 90, 0, 64, 56, 64};
+  constexpr std::array<int, kBoxCount> kBoxWidths = {150, 90, 0, 64, 56, 64};  // 0: stretches
   for (std::size_t b = 0; b < kBoxCount; ++b) {
     const BoxInfo& info = BoxTable()[b];
     if (!info.caption.empty()) {
       if (b > 0) bottom->addSpacing(10);
       bottom->addWidget(Caption(FromUtf8(info.caption), box));
     }
-    boxes_[b] = MakeField(FromUtf8(info.element), kBoxWidths[b]);
+    boxes_[b] = MakeField(FromUtf8(info.element), kBoxWidths[b], kWidestBoxTexts[b]);
     bottom->addWidget(boxes_[b], kBoxWidths[b] == 0 ? 1 : 0);
   }
   outer->addLayout(bottom);
@@ -340,7 +410,8 @@ QWidget* MainWindow::BuildSideColumn() {
     const int row = info.row > 0 ? info.row - 1 : 0;
     QWidget* parent = grid->parentWidget();
     grid->addWidget(Caption(FromUtf8(info.caption), parent), row, 0);
-    fields_[static_cast<std::size_t>(index)] = MakeField(FieldName(index), kSideFieldWidth);
+    fields_[static_cast<std::size_t>(index)] =
+        MakeField(FieldName(index), kSideFieldWidth, kWidestSideFieldTexts);
     grid->addWidget(fields_[static_cast<std::size_t>(index)], row, 1);
     grid->addWidget(Caption(FromUtf8(info.unit), parent), row, 2);
   }
@@ -376,13 +447,17 @@ QWidget* MainWindow::BuildSideColumn() {
   layout->addWidget(terminal);
   layout->addWidget(tnc_button_);
   layout->addStretch(1);
-  column->setFixedWidth(264);
+  // At least this wide, wider when its captions and fields need it.
+  column->setMinimumWidth(std::max(264, column->sizeHint().width()));
+  column->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   return column;
 }
 
 void MainWindow::SetStatusText(std::string_view text) {
   const QString message = FromUtf8(text);
-  if (statusBar()->currentMessage() != message) statusBar()->showMessage(message);
+  if (status_label_->text() == message) return;
+  status_label_->setText(message);
+  emit StatusTextChanged(message);
 }
 
 void MainWindow::SetReceiveCounterText(std::string_view text) {
@@ -398,6 +473,13 @@ void MainWindow::SetHexdumpChecked(bool checked) {
   hexdump_action_->setChecked(checked);
 }
 
+void MainWindow::SetTncControlsEnabled(bool enabled, const QString& why) {
+  for (QWidget* control : {static_cast<QWidget*>(tnc_button_), static_cast<QWidget*>(terminal_)}) {
+    control->setEnabled(enabled);
+    control->setToolTip(enabled ? QString() : why);
+  }
+}
+
 void MainWindow::ShowPortOpen(bool open) {
   port_open_picture_->setVisible(open);
   port_closed_picture_->setVisible(!open);
@@ -407,6 +489,75 @@ void MainWindow::ClearMonitor() {
   monitor_->Clear();
   pipeline_.path().ClearCounters();
   counter_label_->clear();
+}
+
+bool MainWindow::event(QEvent* event) {
+  // Status tips (a menu entry hovered, a menu closed) would cover the message; the
+  // window has none to show.
+  if (event->type() == QEvent::StatusTip) return true;
+  return QMainWindow::event(event);
+}
+
+void MainWindow::SetHistoryFields(std::span<const int> fields) {
+  history_fields_.reset();
+  for (const int field : fields) {
+    if (field < 0 || field >= kDisplayFieldCount) continue;
+    QLineEdit* edit = fields_[static_cast<std::size_t>(field)];
+    if (edit == nullptr) continue;  // hidden fields cannot be clicked
+    history_fields_.set(static_cast<std::size_t>(field));
+    edit->installEventFilter(this);
+    edit->setToolTip(QStringLiteral("Double-click or drag to a history window for the trend"));
+  }
+}
+
+// Double-click, context menu and dragging on the fields that offer their history.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  int field = -1;
+  for (int index = 0; index < kDisplayFieldCount; ++index) {
+    if (fields_[static_cast<std::size_t>(index)] == watched &&
+        history_fields_.test(static_cast<std::size_t>(index))) {
+      field = index;
+    }
+  }
+  if (field < 0) return QMainWindow::eventFilter(watched, event);
+  QLineEdit* edit = fields_[static_cast<std::size_t>(field)];
+  switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+      emit HistoryRequested(field);
+      return true;
+    case QEvent::ContextMenu: {
+      QMenu* menu = edit->createStandardContextMenu();
+      menu->setAttribute(Qt::WA_DeleteOnClose);
+      menu->addSeparator();
+      QAction* history = menu->addAction(QStringLiteral("History..."));
+      history->setObjectName(QStringLiteral("HistoryAction"));
+      connect(history, &QAction::triggered, this, [this, field] { emit HistoryRequested(field); });
+      menu->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+      return true;
+    }
+    case QEvent::MouseButtonPress:
+      drag_start_ = static_cast<QMouseEvent*>(event)->position().toPoint();
+      break;
+    case QEvent::MouseMove: {
+      const auto* move = static_cast<QMouseEvent*>(event);
+      if (!(move->buttons() & Qt::LeftButton) ||
+          (move->position().toPoint() - drag_start_).manhattanLength() <
+              QApplication::startDragDistance()) {
+        break;
+      }
+      // The field's number for a history window, its text for anything else.
+      auto* data = new QMimeData;
+      data->setData(QLatin1String(kDisplayFieldMimeType), QByteArray::number(field));
+      data->setText(edit->text());
+      auto* drag = new QDrag(edit);
+      drag->setMimeData(data);
+      drag->exec(Qt::CopyAction);
+      return true;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QStringList>
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <span>
 
@@ -90,6 +92,9 @@ class MainWindow final : public QMainWindow,
 
   // ReceiveView: the status bar and the receive-counter label.
   void SetStatusText(std::string_view text) override;
+  /// The status bar's message: what the program last wrote there. Menus and their
+  /// entries never replace it.
+  QString StatusText() const { return status_label_->text(); }
   void SetReceiveCounterText(std::string_view text) override;
   // MonitorSink: the frame monitor.
   void AppendMonitorText(std::string_view text, ColourRole role) override;
@@ -107,16 +112,31 @@ class MainWindow final : public QMainWindow,
   void SetShareStatus(const QString& line, const QString& details);
   QLabel* share_status() const { return share_label_; }
 
+  /// Enables or disables the KISS-mode button and the terminal line; `why` is
+  /// their tooltip while disabled.
+  void SetTncControlsEnabled(bool enabled, const QString& why);
+
+  /// The folder of this run's logs: shown in the About window, opened by
+  /// "Open Log Folder".
+  void SetLogFolder(const QString& folder) { log_folder_ = folder; }
+
   bool HexdumpChecked() const { return hexdump_action_->isChecked(); }
   /// Sets the hexdump check mark without reporting it as a toggle.
   void SetHexdumpChecked(bool checked);
   MonitorPane& monitor() { return *monitor_; }
+
+  /// The fields that offer their history: a double-click or the context menu's
+  /// "History..." entry asks for it (HistoryRequested), and dragging one carries its
+  /// number to a history window. No field offers it until this is called.
+  void SetHistoryFields(std::span<const int> fields);
 
   /// "&Clear": empties the monitor, zeroes the byte and frame counters and
   /// empties the receive-counter label; frame assembly goes on untouched.
   void ClearMonitor();
 
  signals:
+  /// The status bar shows a new message.
+  void StatusTextChanged(const QString& text);
   void SetupRequested();              // MnuSetup
   void ShareRequested();              // MnuShare
   void ExitRequested();               // MnuExit
@@ -126,9 +146,13 @@ class MainWindow final : public QMainWindow,
   /// A key typed in Text2, with its character code, before the line handles it.
   void TerminalKeyPressed(int code);
   void Closing();  // the window is being closed
+  /// The trend of a display field was asked for.
+  void HistoryRequested(int field);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // DisplayFieldsObserver: mirror the store.
@@ -141,7 +165,9 @@ class MainWindow final : public QMainWindow,
   QWidget* BuildTopRow();
   QWidget* BuildHousekeeping();
   QWidget* BuildSideColumn();
-  QLineEdit* MakeField(const QString& name, int width);
+  /// A read-only field wide enough for each of `widest`: fixed at that width, or,
+  /// with a least width of 0, at least that wide and stretching.
+  QLineEdit* MakeField(const QString& name, int least_width, const QStringList& widest);
   void ShowFieldColour(int index);
 
   ProgramState& program_;
@@ -152,6 +178,7 @@ class MainWindow final : public QMainWindow,
   std::array<QLineEdit*, kDisplayFieldCount> fields_{};  // null for hidden fields
   std::array<QLineEdit*, kBoxCount> boxes_{};
   std::array<QLabel*, kGaugeCount> gauges_{};
+  QLabel* status_label_ = nullptr;
   QLabel* port_label_ = nullptr;
   QLabel* counter_label_ = nullptr;
   QLabel* last_packet_label_ = nullptr;
@@ -163,6 +190,9 @@ class MainWindow final : public QMainWindow,
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
   QLabel* share_label_ = nullptr;
+  QString log_folder_;
+  std::bitset<kDisplayFieldCount> history_fields_;
+  QPoint drag_start_;
 };
 
 }  // namespace zevrin

@@ -1,13 +1,17 @@
 #include "ui/station_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <utility>
 
+#include "archive/archive_writer.h"
 #include "clock/time_client.h"
 #include "link/serial_port_qt.h"
 #include "link/setup_dialog.h"
+#include "link/tcp_link_qt.h"
+#include "platform/places.h"
 #include "ui/about_window.h"
 
 namespace zevrin {
@@ -22,23 +26,25 @@ QString FromUtf8(std::string_view text) {
 
 }  // namespace
 
-// One main window with its port, station, clock client and tick. Members are
-// destroyed in reverse order: the station detaches its logs from the window's
-// receive path before the window goes.
+// One main window with its links (serial port and TCP), station, clock client and
+// tick. Members are destroyed in reverse order: the station detaches its logs from
+// the window's receive path before the window goes.
 struct StationWindow::Session {
   Session(StationWindow& owner, ProgramState& program, ClockSetter& setter,
           const StationWindowConfig& config)
       : window(std::make_unique<MainWindow>(program)),
-        port(config.port_directory),
+        port(PortDirectories(config.paths.settings_file, config.port_directory)),
         client(owner, setter, config.time_port),
         recorder(program.station.analysis, program.decoder, program.fields, program.clock),
         station(program.station, window->pipeline().path(), port, owner, owner, program.clock,
                 config.paths) {
     station.SetRecorder(&recorder);
+    station.SetTcpLink(&tcp);
   }
 
   std::unique_ptr<MainWindow> window;
   QtSerialPort port;
+  QtTcpLink tcp;
   TimeClient client;
   FrameRecorder recorder;  // fills the archive; outlives the station that uses it
   Station station;
@@ -51,27 +57,45 @@ StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, Station
       program_(program),
       setter_(setter),
       config_(std::move(config)),
-      sharing_(std::make_unique<DesktopSharing>(config_.paths.settings_file)) {}
+      sharing_(std::make_unique<DesktopSharing>(config_.paths.settings_file)),
+      history_windows_(program.clock, [&program] {
+        const UtcInstant now = program.clock.Now();
+        return now.seconds * kMillisPerSecond + now.milliseconds;
+      }()) {
+  log_notice_refresh_.setSingleShot(true);
+  log_notice_refresh_.setInterval(kLogNoticeRefreshMs);
+  connect(&log_notice_refresh_, &QTimer::timeout, this, &StationWindow::RefreshLogNotices);
+}
 
-StationWindow::~StationWindow() { session_.reset(); }
+StationWindow::~StationWindow() {
+  session_.reset();
+  for (auto& [path, entry] : log_notices_) delete entry.box.data();
+}
 
 MainWindow* StationWindow::window() const { return session_ ? session_->window.get() : nullptr; }
 QtSerialPort* StationWindow::port() const { return session_ ? &session_->port : nullptr; }
+QtTcpLink* StationWindow::tcp_link() const { return session_ ? &session_->tcp : nullptr; }
 
 void StationWindow::BuildSession() {
   session_ = std::make_unique<Session>(*this, program_, setter_, config_);
   Session* s = session_.get();
   MainWindow* w = s->window.get();
   Station* station = &s->station;
+  w->SetLogFolder(QDir(QString::fromStdString(config_.paths.log_directory)).absolutePath());
 
   // The station commits a notification's frames to the archive at its end; then the
   // sender may look at the frames queued with them.
-  connect(&s->port, &QtSerialPort::CommEvent, w, [this, station](int code) {
+  const auto on_comm = [this, station](int code) {
     station->OnComm(static_cast<std::int16_t>(code));
     sharing_->sharer().Flush();
-  });
+  };
+  connect(&s->port, &QtSerialPort::CommEvent, w, on_comm);
   connect(&s->port, &QtSerialPort::PortLost, w,
           [station](const QString& reason) { station->PortLost(reason.toStdString()); });
+  connect(&s->tcp, &QtTcpLink::CommEvent, w, on_comm);
+  connect(&s->tcp, &QtTcpLink::Connected, w, [station] { station->TcpConnected(); });
+  connect(&s->tcp, &QtTcpLink::Disconnected, w,
+          [station](const QString& message) { station->TcpDisconnected(message.toStdString()); });
 
   connect(w, &MainWindow::Cleared, w, [station] { station->MnuClear_Click(); });
   // The window has moved its own mark already; the station's option decides it.
@@ -87,9 +111,27 @@ void StationWindow::BuildSession() {
   s->station.AddArchiveExtension(&sharing_->sharer());
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
+  connect(w, &MainWindow::HistoryRequested, this,
+          [this](int field) { history_windows_.Open(field); });
 
   s->tick.setInterval(kTickMs);
   connect(&s->tick, &QTimer::timeout, w, [station] { station->Timer1_Timer(); });
+}
+
+void StationWindow::FollowArchive() {
+  // The file the station writes, wherever start-up put it.
+  std::string path = session_->station.archive().path();
+  if (path.empty()) {
+    path = ArchiveFileName(config_.paths.log_directory, program_.station.settings.station_label);
+  }
+  if (!archive_history_ || archive_history_->path() != path) {
+    auto source = std::make_unique<ArchiveHistorySource>(path);
+    history_windows_.SetSource(source.get());  // the windows move on before the old one goes
+    archive_history_ = std::move(source);
+  }
+  std::vector<int> fields;
+  for (const HistoryValueInfo& value : archive_history_->Values()) fields.push_back(value.field);
+  session_->window->SetHistoryFields(fields);
 }
 
 void StationWindow::Start() {
@@ -97,6 +139,7 @@ void StationWindow::Start() {
   BuildSession();
   session_->window->show();
   LoadStation();
+  FollowArchive();
   session_->tick.start();
 }
 
@@ -105,12 +148,16 @@ void StationWindow::Restart() {
   session_->tick.stop();
   session_->station.Form_Unload();
   const QRect geometry = session_->window->geometry();
+  const QString status = session_->window->StatusText();
   session_.reset();
 
   BuildSession();
   session_->window->setGeometry(geometry);  // the new window takes the old one's place
+  // The message stays until the program writes the status bar again.
+  session_->window->SetStatusText(status.toStdString());
   session_->window->show();
   LoadStation();
+  FollowArchive();
   session_->tick.start();
   Q_EMIT Restarted();
 }
@@ -143,7 +190,11 @@ void StationWindow::End() {
   ended_ = true;
   if (setup_dialog_) setup_dialog_->close();
   program_.status_windows.CloseAll();
+  history_windows_.CloseAll();
   if (AboutWindow* about = CurrentAboutWindow()) about->close();
+  for (auto& [path, entry] : log_notices_) {
+    if (entry.box) entry.box->close();
+  }
   Q_EMIT Ended();
 }
 
@@ -177,31 +228,37 @@ void StationWindow::SetReceiveCounterText(std::string_view text) {
   if (session_) session_->window->SetReceiveCounterText(text);
 }
 
-void StationWindow::ShowLogMessage(QPointer<QMessageBox>& box, const char* name, bool problem,
-                                   std::string_view message) {
-  SetStatusText(message);
-  if (!session_) return;
-  // One box per kind: further messages are added to the open one instead of
-  // stacking boxes in front of the user.
-  if (box) {
-    box->setText(box->text() + QLatin1Char('\n') + FromUtf8(message));
+void StationWindow::LogNoticeChanged(const LogNotice& notice) {
+  LogNoticeBox& entry = log_notices_[notice.path];
+  const QString text = FromUtf8(LogNoticeText(notice));
+  const bool state_changed = entry.complete_now != notice.complete_now;
+  entry.complete_now = notice.complete_now;
+  if (entry.box) {
+    entry.pending = text;
+    if (!log_notice_refresh_.isActive()) log_notice_refresh_.start();
     return;
   }
-  box = new QMessageBox(problem ? QMessageBox::Warning : QMessageBox::Information,
-                        session_->window->windowTitle(), FromUtf8(message), QMessageBox::Ok,
-                        session_->window.get());
-  box->setObjectName(QString::fromLatin1(name));
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setModal(false);
-  box->show();
+  // A box the user has closed comes back only when the log's state changes, not
+  // for every further frame it misses.
+  if (!state_changed || ended_) return;
+  entry.pending.clear();
+  entry.box = new QMessageBox(notice.complete_now ? QMessageBox::Information : QMessageBox::Warning,
+                              QStringLiteral("Log file"), QString(), QMessageBox::Ok);
+  entry.box->setObjectName(QStringLiteral("LogNotice"));
+  entry.box->setTextFormat(Qt::PlainText);
+  entry.box->setText(text);
+  entry.box->setAttribute(Qt::WA_DeleteOnClose);
+  entry.box->setModal(false);
+  entry.box->show();
 }
 
-void StationWindow::ShowLogProblem(std::string_view message) {
-  ShowLogMessage(log_problem_box_, "LogProblem", true, message);
-}
-
-void StationWindow::ShowLogRecovered(std::string_view message) {
-  ShowLogMessage(log_recovered_box_, "LogRecovered", false, message);
+void StationWindow::RefreshLogNotices() {
+  for (auto& [path, entry] : log_notices_) {
+    if (!entry.box || entry.pending.isEmpty()) continue;
+    entry.box->setIcon(entry.complete_now ? QMessageBox::Information : QMessageBox::Warning);
+    entry.box->setText(entry.pending);
+    entry.pending.clear();
+  }
 }
 
 void StationWindow::SetWindowTitle(std::string_view text) {
@@ -244,6 +301,10 @@ void StationWindow::OpenSetupDialog() {
   connect(setup_dialog_, &SetupDialog::RestartRequested, this, &StationWindow::Restart,
           Qt::QueuedConnection);
   setup_dialog_->show();
+}
+
+void StationWindow::EnableTncControls(bool enabled, std::string_view why) {
+  if (session_) session_->window->SetTncControlsEnabled(enabled, FromUtf8(why));
 }
 
 void StationWindow::BeginClockSync(std::string_view host) {

@@ -10,26 +10,31 @@
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "clock/time_sync.h"
+#include "history/archive_history_source.h"
 #include "link/setup_dialog.h"
 #include "link/station.h"
 #include "platform/clock_setter.h"
 #include "share/desktop_sharing_qt.h"
+#include "ui/history_window.h"
 #include "ui/main_window.h"
 
 namespace zevrin {
 
 class QtSerialPort;
+class QtTcpLink;
 
 /// Where one program run finds its files, its port devices and its time server.
 struct StationWindowConfig {
-  /// The settings file and the log directory (the program's own directory).
+  /// The settings file and the log directory.
   StationPaths paths;
-  /// Where "comN" entries are looked up: the working directory.
+  /// Where "comN" entries are looked up after the settings file's folder: the
+  /// working directory.
   std::string port_directory = ".";
   /// The time server's TCP port.
   std::uint16_t time_port = kTimePort;
@@ -67,9 +72,13 @@ class StationWindow final : public QObject,
   MainWindow* window() const;
   QtSerialPort* port() const;
   DesktopSharing& sharing() { return *sharing_; }
+  QtTcpLink* tcp_link() const;
   /// The open port setup dialog, or null.
   SetupDialog* setup_dialog() const { return setup_dialog_; }
   bool ended() const { return ended_; }
+
+  /// The history windows, reading the archive of the station label in force.
+  HistoryWindows& history_windows() { return history_windows_; }
 
  Q_SIGNALS:
   /// The program should end now: shutdown has run.
@@ -83,14 +92,13 @@ class StationWindow final : public QObject,
   void BuildSession();
   /// Start-up of the new session's station, then sharing from its archive.
   void LoadStation();
-  void ShowLogMessage(QPointer<QMessageBox>& box, const char* name, bool problem,
-                      std::string_view message);
+  /// Puts the latest texts into the open log notices.
+  void RefreshLogNotices();
 
   // StationView (and StatusSink for the clock synchronisation).
   void SetStatusText(std::string_view text) override;
   void SetReceiveCounterText(std::string_view text) override;
-  void ShowLogProblem(std::string_view message) override;
-  void ShowLogRecovered(std::string_view message) override;
+  void LogNoticeChanged(const LogNotice& notice) override;
   void SetWindowTitle(std::string_view text) override;
   void SetPortLabel(std::string_view text) override;
   void SetLastPacketText(std::string_view text) override;
@@ -99,11 +107,15 @@ class StationWindow final : public QObject,
   void SetTerminalText(std::string_view text) override;
   void ClearMonitor() override;
   void OpenSetupDialog() override;
+  void EnableTncControls(bool enabled, std::string_view why) override;
   // ClockSyncStarter.
   void BeginClockSync(std::string_view host) override;
 
   /// Shutdown of the running window, once.
   void Shutdown();
+  /// Points the history windows at the archive the station writes and
+  /// tells the main window which fields offer their history.
+  void FollowArchive();
 
   ProgramState& program_;
   ClockSetter& setter_;
@@ -112,8 +124,20 @@ class StationWindow final : public QObject,
   // Sharing outlives the windows: its sender keeps working across restarts.
   std::unique_ptr<DesktopSharing> sharing_;
   QPointer<SetupDialog> setup_dialog_;
-  QPointer<QMessageBox> log_problem_box_;
-  QPointer<QMessageBox> log_recovered_box_;
+  // One notice per log file, by path; it outlives a restart of the main window.
+  struct LogNoticeBox {
+    QPointer<QMessageBox> box;
+    bool complete_now = true;
+    QString pending;  // a text not yet shown
+  };
+  std::map<std::string, LogNoticeBox> log_notices_;
+  // A log that misses frame after frame changes its notice for each; the open box
+  // takes the latest text a few times a second.
+  QTimer log_notice_refresh_;
+  static constexpr int kLogNoticeRefreshMs = 250;
+  // Declared before the windows that read it, so it goes after them.
+  std::unique_ptr<ArchiveHistorySource> archive_history_;
+  HistoryWindows history_windows_;
   // After the main window closed: looks for the last other window to close.
   QTimer last_window_check_;
   static constexpr int kLastWindowCheckMs = 200;

@@ -3,9 +3,11 @@
 #include <QFont>
 #include <QFontInfo>
 #include <QPalette>
+#include <algorithm>
 
 #include "ui/colours.h"
 #include "ui/pictures.h"
+#include "ui/text_fit.h"
 
 namespace zevrin {
 
@@ -31,6 +33,20 @@ QFont DigitFont() {
   return font;
 }
 
+// Every text a line of `info` can show: resting captions, the texts for 0 and 1,
+// and the nibble line with either suffix.
+QStringList LineTexts(const StatusWindowInfo& info) {
+  QStringList texts;
+  for (int k = 0; k < info.line_count; ++k) {
+    const auto i = static_cast<std::size_t>(k);
+    texts << FromUtf8(info.resting[i]) << FromUtf8(info.bits[i].zero) << FromUtf8(info.bits[i].one);
+  }
+  for (const std::string_view suffix : {kNibbleGpsSuffix, kNibbleMagSuffix}) {
+    texts << FromUtf8(kNibblePrefix) + QStringLiteral("0000") + FromUtf8(suffix);
+  }
+  return texts;
+}
+
 }  // namespace
 
 StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* fields,
@@ -40,7 +56,6 @@ StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* f
   setObjectName(QStringLiteral("StatusWindow_%1").arg(info.field));
   setWindowTitle(FromUtf8(info.caption));
   setAttribute(Qt::WA_DeleteOnClose);
-  setFixedSize(info.client_width, info.client_height);
 
   QPalette grey = palette();
   grey.setColor(QPalette::Window, ToQColor(kWindowGrey));
@@ -48,9 +63,7 @@ StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* f
   setPalette(grey);
   setAutoFillBackground(true);
 
-  const int text_width = info.client_width - 3 * kMargin - kPictureSize;
-
-  auto* title = new QLabel(FromUtf8(info.title), this);
+  QLabel* title = PlainLabel(FromUtf8(info.title), this);
   title->setObjectName(QStringLiteral("Title"));
   QFont title_font(QStringLiteral("Sans Serif"));
   title_font.setStyleHint(QFont::SansSerif);
@@ -60,7 +73,6 @@ StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* f
   QPalette blue = title->palette();
   blue.setColor(QPalette::WindowText, ToQColor(kTitleBlue));
   title->setPalette(blue);
-  title->setGeometry(kMargin, kMargin, text_width, 24);
 
   digits_ = new QLineEdit(this);
   digits_->setObjectName(QStringLiteral("Digits"));
@@ -68,23 +80,43 @@ StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* f
   digits_->setFrame(false);
   digits_->setFocusPolicy(Qt::NoFocus);
   digits_->setFont(DigitFont());
-  digits_->setGeometry(kMargin, kMargin + 28, 150, 30);
 
-  auto* picture = new QLabel(this);
+  QLabel* picture = PlainLabel(QString(), this);
   picture->setObjectName(QStringLiteral("Picture"));
   picture->setPixmap(SatellitePicture(kPictureSize));
-  picture->setGeometry(info.client_width - kMargin - kPictureSize, kMargin / 2, kPictureSize,
-                       kPictureSize);
 
   QFont line_font = font();
   line_font.setPointSizeF(8.25);
   for (int k = 0; k < info.line_count; ++k) {
-    auto* line = new QLabel(this);
+    QLabel* line = PlainLabel(QString(), this);
     line->setObjectName(QStringLiteral("Line%1").arg(k));
     line->setFont(line_font);
-    line->setGeometry(kMargin, kFirstLineTop + k * kLineHeight, info.client_width - 2 * kMargin,
-                      kLineHeight);
     lines_.push_back(line);
+  }
+
+  // The client area of the table is the least size; the window grows so that the
+  // title, the eight digits and every line text show whole in the fonts at hand.
+  const QFontMetrics line_metrics(line_font);
+  const int line_height = std::max(kLineHeight, line_metrics.height());
+  const int line_width = LabelWidthFor(*lines_.front(), LineTexts(info));
+  const int title_width = LabelWidthFor(*title, {title->text()});
+  const int title_height = std::max(24, title->sizeHint().height());
+  const int digits_width = LineEditWidthFor(*digits_, {QStringLiteral("00000000")}, 150);
+  const int digits_height = std::max(30, digits_->sizeHint().height());
+  const int top_rows_width = std::max(title_width, digits_width) + 3 * kMargin + kPictureSize;
+  const int first_line_top =
+      std::max(kFirstLineTop, kMargin + title_height + 4 + digits_height + 6);
+  const int width = std::max({info.client_width, top_rows_width, line_width + 2 * kMargin});
+  const int height =
+      std::max(info.client_height, first_line_top + info.line_count * line_height + kMargin);
+  setFixedSize(width, height);
+
+  title->setGeometry(kMargin, kMargin, width - 3 * kMargin - kPictureSize, title_height);
+  digits_->setGeometry(kMargin, kMargin + title_height + 4, digits_width, digits_height);
+  picture->setGeometry(width - kMargin - kPictureSize, kMargin / 2, kPictureSize, kPictureSize);
+  for (int k = 0; k < info.line_count; ++k) {
+    lines_[static_cast<std::size_t>(k)]->setGeometry(kMargin, first_line_top + k * line_height,
+                                                     width - 2 * kMargin, line_height);
   }
   Show(view_);
 
@@ -102,7 +134,7 @@ void StatusWindowWidget::Tick() {
   Show(view_);
 }
 
-QString StatusWindowWidget::LineText(int line) const {
+QString StatusWindowWidget::TextBuilder(int line) const {
   if (line < 0 || line >= LineCount()) return {};
   return lines_[static_cast<std::size_t>(line)]->text();
 }

@@ -33,7 +33,7 @@ class StatusWindowWidget final : public QWidget {
   void Tick();
 
   QString DigitText() const { return digits_->text(); }
-  QString LineText(int line) const;
+  QString TextBuilder(int line) const;
   int LineCount() const { return static_cast<int>(lines_.size()); }
 
  private:

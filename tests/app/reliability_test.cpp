@@ -1,10 +1,14 @@
 // The real program under load: a copy of zevrinkiss runs in a temporary directory
 // (its logs go next to the executable) on a pseudo-terminal, and takes a long
 // stream written as fast as it reads it. Its raw log and its archive must hold every
-// complete frame.
+// complete frame. The program runs without the right to set the clock and in a
+// network of its own, where no time server can answer.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,10 +19,12 @@
 #include <thread>
 
 #include "link/pty.h"
+#include "link/station.h"
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
-#include "support/no_clock_setting.h"
+#include "support/kiss_server.h"
+#include "support/program_child.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
@@ -28,24 +34,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using sample::Bytes;
 
-// How many of `frames` the log holds, whole and in order from the first; -1 when it
-// holds anything else, such as a frame cut off or a byte after the last whole frame.
-long WholeFramesIn(const std::string& log, const std::vector<Bytes>& frames) {
-  std::string prefix;
-  long n = 0;
-  for (auto f = frames.begin(); f != frames.end() && prefix.size() < log.size(); ++f, ++n)
-    prefix.append(f->begin(), f->end());
-  return prefix == log ? n : -1;
-}
-
-template <typename Fn>
-bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
-    if (done()) return true;
-  }
-  return false;
-}
+using testing::WaitUntil;
+using testing::WholeFramesIn;
 
 class ReliabilityTest : public ::testing::Test {
  protected:
@@ -60,16 +50,16 @@ class ReliabilityTest : public ::testing::Test {
 
     ASSERT_TRUE(pty_.ok());
     fs::create_symlink(pty_.slave_path(), dir_ / "com1");
-    // Nothing listens on the time port of this host, so no network is tried.
+    // Nothing can answer on 127.0.0.1 in the program's own network.
     dir_.Write("zevrinkiss.ini", "01,115200,N,8,1\r\n127.0.0.1\r\nRel\r\n");
     fs::copy_file(ZEVRINKISS_EXECUTABLE, dir_ / "zevrinkiss");  // with its permissions
     pid_ = ::fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
+      if (!testing::LeaveTheNetwork() || !testing::DropClockRights()) ::_exit(125);
       if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
       if (std::freopen("program.out", "w", stderr) == nullptr) ::_exit(126);
-      if (!testing::DropClockSetting()) ::_exit(125);
       ::execl("./zevrinkiss", "zevrinkiss", static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -150,11 +140,53 @@ TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
   ASSERT_NE(WaitForExit(10s), -1);
   const long logged = WholeFramesIn(dir_.Contents(log_), expected_);
   EXPECT_GT(logged, 100);
-  // The archive opens whole and holds every frame up to the one in flight.
+  // The archive opens whole and holds every frame up to the batch in flight.
   std::string check;
   const long archived = WholeFramesArchived(ArchivedFrames(check));
   EXPECT_EQ(check, "ok");
-  EXPECT_GE(archived, logged - 1);
+  EXPECT_GE(archived, logged - kArchiveBatchFrames);
+}
+
+// What the program is started with: a program run from such a child holds no right
+// to set the clock in any of its capability sets, and cannot reach a server that
+// listens on this machine's 127.0.0.1.
+TEST(ProgramChildTest, ChildCannotSetTheClockNorReachTheMachine) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (!testing::LeaveTheNetwork() || !testing::DropClockRights()) ::_exit(125);
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) ::_exit(124);
+    ::dup2(out[1], STDOUT_FILENO);
+    ::execl("/bin/cat", "cat", "/proc/self/status", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string status;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) status.append(buffer, n);
+  ::close(out[0]);
+  ::close(listener);
+  int wait_status = 0;
+  ASSERT_EQ(::waitpid(pid, &wait_status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) << wait_status;
+  for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapBnd", "CapAmb"}) {
+    const std::size_t at = status.find(std::string(set) + ":");
+    ASSERT_NE(at, std::string::npos) << set;
+    const unsigned long long bits = std::stoull(status.substr(at + 8, 16), nullptr, 16);
+    EXPECT_EQ(bits & (1ull << 25), 0u) << set;  // CAP_SYS_TIME
+  }
+  EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos);
 }
 
 }  // namespace

@@ -89,11 +89,18 @@ struct ReplayingSink final : FrameSink {
   FrameSink& to_;
 };
 
+/// Keeps the notice texts at which a log or archive started failing and at which
+/// it was written again; updates in between (more frames missed) are not kept.
 struct CountingListener final : LogProblemListener {
-  void ShowLogProblem(std::string_view m) override { problems.emplace_back(m); }
-  void ShowLogRecovered(std::string_view m) override { recovered.emplace_back(m); }
+  void LogNoticeChanged(const LogNotice& notice) override {
+    bool& failing = failing_by_path[notice.path];
+    if (failing == !notice.complete_now) return;
+    failing = !notice.complete_now;
+    (failing ? problems : recovered).push_back(LogNoticeText(notice));
+  }
   std::vector<std::string> problems;
   std::vector<std::string> recovered;
+  std::map<std::string, bool> failing_by_path;
 };
 
 }  // namespace zevrin::testing

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
+
 #include "archive_support.h"
 #include "link/station.h"
 #include "sample/sample_pass.h"
@@ -20,8 +22,12 @@ using ::testing::SizeIs;
 struct View final : StationView, ClockSyncStarter {
   void SetStatusText(std::string_view) override {}
   void SetReceiveCounterText(std::string_view) override {}
-  void ShowLogProblem(std::string_view t) override { problems.emplace_back(t); }
-  void ShowLogRecovered(std::string_view) override {}
+  // One entry each time a log or the archive starts failing.
+  void LogNoticeChanged(const LogNotice& notice) override {
+    bool& failing = failing_by_path[notice.path];
+    if (!notice.complete_now && !failing) problems.push_back(LogNoticeText(notice));
+    failing = !notice.complete_now;
+  }
   void SetWindowTitle(std::string_view) override {}
   void SetPortLabel(std::string_view) override {}
   void SetLastPacketText(std::string_view) override {}
@@ -30,8 +36,10 @@ struct View final : StationView, ClockSyncStarter {
   void SetTerminalText(std::string_view) override {}
   void ClearMonitor() override {}
   void OpenSetupDialog() override {}
+  void EnableTncControls(bool, std::string_view) override {}
   void BeginClockSync(std::string_view) override {}
   std::vector<std::string> problems;
+  std::map<std::string, bool> failing_by_path;
 };
 
 class StationArchiveTest : public ::testing::Test {

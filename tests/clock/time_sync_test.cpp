@@ -64,19 +64,44 @@ TEST(TimeSyncTest, DefaultHostNonPositiveErrorsAndStaleEvents) {
   sync.Begin("");
   sync.ClosedByServer();  // not connected yet
   sync.Connected();
-  sync.DataArrived(std::vector<std::uint8_t>(1 << 20, 0xAB));  // a flood keeps five bytes
-  EXPECT_EQ(sync.reply().size(), 5u);
+  sync.DataArrived(std::vector<std::uint8_t>{0xCD});
   sync.Error(-5, "odd");
   sync.DataArrived(std::vector<std::uint8_t>{0xCD, 0xE7, 0x4D, 0xC0});  // after the error
   sync.ClosedByServer();
   EXPECT_THAT(f.connects, ElementsAre("time.nist.gov:3737"));
-  EXPECT_THAT(f.texts,
-              ElementsAre("opening connection to TIMESERVER [time.nist.gov]",
-                          "   winsock connection made", ::testing::EndsWith("(1048576 bytes)"),
-                          "   error received: odd", "   error received: -5"));
+  EXPECT_THAT(f.texts, ElementsAre("opening connection to TIMESERVER [time.nist.gov]",
+                                   "   winsock connection made", "data received: CD  (1 bytes)",
+                                   "   error received: odd", "   error received: -5"));
   EXPECT_EQ(f.closes, 0);
   EXPECT_TRUE(f.records.empty());
   EXPECT_EQ(sync.state(), TimeSync::State::kFinished);
+}
+
+// A fifth byte can never make a valid reply: the client closes the connection at
+// once and ends as a server close with a bad reply would, whatever follows.
+TEST(TimeSyncTest, MoreThanFourBytesEndTheAttemptAtOnce) {
+  const std::vector<std::vector<std::size_t>> arrivals = {{4, 1}, {5}, {2, 2, 1}, {1u << 20}};
+  for (const std::vector<std::size_t>& sizes : arrivals) {
+    Fakes f;
+    TimeSync sync(f, f, f);
+    sync.Begin("host");
+    sync.Connected();
+    for (const std::size_t n : sizes) {
+      ASSERT_EQ(f.closes, 0) << sizes.size();  // not before the fifth byte
+      sync.DataArrived(std::vector<std::uint8_t>(n, 0xCD));
+    }
+    sync.DataArrived(std::vector<std::uint8_t>{1, 2, 3, 4});  // too late to count
+    sync.ClosedByServer();
+    EXPECT_EQ(f.closes, 1);
+    EXPECT_FALSE(f.open);
+    EXPECT_EQ(sync.state(), TimeSync::State::kFinished);
+    EXPECT_TRUE(f.records.empty());
+    ASSERT_GE(f.texts.size(), 5u);
+    EXPECT_THAT(std::vector(f.texts.end() - 3, f.texts.end()),
+                ElementsAre("   closing connection", "   sockets closed",
+                            "Time passed not valid. Clock not synchronised"));
+    EXPECT_EQ(f.texts.size(), 2 + sizes.size() + 3);  // one text per arrival before the close
+  }
 }
 
 }  // namespace

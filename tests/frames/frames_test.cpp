@@ -203,6 +203,23 @@ TEST_F(ShowFrameTest, FrameTooShortForItsHeaderHasNoDumpLine) {
   EXPECT_EQ(StripSpaces(" Q Q0 SAT "), "QQ0SAT");
 }
 
+// Lines longer than the room a line gets on the stack, and positions wider than
+// four digits, come out whole.
+TEST_F(ShowFrameTest, LongLinesAndWidePositionsAreNeverCut) {
+  header_.ControlName = std::string(600, 'N');
+  EXPECT_EQ(ControlLine(header_, unescaped_),
+            "ctrl: 0   PID: - {" + std::string(600, 'N') + "}   0 Payload Bytes");
+  std::vector<std::string> lines;
+  ForEachDumpLine(Bytes(100001, 0xAB), [&](std::string_view line) { lines.emplace_back(line); });
+  ASSERT_EQ(lines.size(), 5001u);
+  std::string twenty;
+  for (int i = 0; i < 20; ++i) twenty += "AB ";
+  EXPECT_EQ(lines[500], " 10001 > " + twenty);
+  EXPECT_EQ(lines.back(), " 100001 > AB ");
+  EXPECT_EQ(PadNumber(-7, 4), "-7  ");
+  EXPECT_EQ(FrameTimestamp({-62198755200, 1000}), "-001-01-01 00:00:00.1000");  // no 4-digit year
+}
+
 TEST_F(ShowFrameTest, DumpLogGetsSummaryDumpAsciiAndEmptyLine) {
   const Bytes frame = sample::KissFrame(sample::SatelliteFrame({0x41, 0x1F, 0x7F, 0xFF, 0x20}));
   Show(frame, true, true);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -33,8 +34,10 @@ using ::testing::StartsWith;
 struct RecordingStationView final : StationView, ClockSyncStarter {
   void SetStatusText(std::string_view t) override { Add("status", t); }
   void SetReceiveCounterText(std::string_view t) override { Add("counter", t); }
-  void ShowLogProblem(std::string_view t) override { Add("log-problem", t); }
-  void ShowLogRecovered(std::string_view t) override { Add("log-ok", t); }
+  void LogNoticeChanged(const LogNotice& notice) override {
+    notices.push_back(notice);
+    Add(notice.complete_now ? "log-ok" : "log-problem", LogNoticeText(notice));
+  }
   void SetWindowTitle(std::string_view t) override { Add("title", t); }
   void SetPortLabel(std::string_view t) override { Add("port-label", t); }
   void SetLastPacketText(std::string_view t) override { last_packet = t; }
@@ -43,13 +46,20 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   void SetTerminalText(std::string_view t) override { Add("terminal", t); }
   void ClearMonitor() override { Add("clear-monitor", ""); }
   void OpenSetupDialog() override { Add("setup-dialog", ""); }
+  void EnableTncControls(bool enabled, std::string_view why) override {
+    tnc_controls = enabled;
+    tnc_why = why;
+  }
   void BeginClockSync(std::string_view host) override { Add("sync", host); }
   void Add(const char* what, std::string_view text) {
     events.push_back(std::string(what) + ":" + std::string(text));
   }
   std::vector<std::string> events;
+  std::vector<LogNotice> notices;
   std::string last_packet, clock;
   bool port_open = false;
+  bool tnc_controls = false;
+  std::string tnc_why;
 };
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
@@ -126,6 +136,29 @@ TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
   EXPECT_EQ(shown[71], "10:01:11 41 sec since last packet [29]");
   EXPECT_EQ(shown[73], "10:01:13 1 sec since last packet [41]");
   EXPECT_TRUE(view_.port_open);
+}
+
+// Frames five times a second from start-up on: every tick finds a frame within its
+// second, and the label leaves its layout caption at the first tick all the same.
+TEST_F(StationTest, BusyPassReplacesTheLabelCaptionAtTheFirstTick) {
+  auto station = Start();  // 10:00:00.000
+  std::vector<std::string> shown;
+  for (int ms = 200; ms <= 5000; ms += 200) {
+    clock_.Set({kTen + ms / 1000, ms % 1000});
+    Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
+    if (ms % 1000 == 400) {
+      station->Timer1_Timer();
+      shown.push_back(view_.last_packet);
+    }
+  }
+  EXPECT_THAT(shown, ::testing::Each("0 sec since last packet [0]"));
+  EXPECT_EQ(shown.size(), 5u);
+  // A new window starts from its caption again, and leaves it at its first tick.
+  station->Form_Unload();
+  view_.last_packet.clear();
+  station = Start();
+  station->Timer1_Timer();
+  EXPECT_EQ(view_.last_packet, "0 sec since last packet [0]");
 }
 
 TEST_F(StationTest, KissButtonAndKeysOfTheEightBitSetGoOutOnlyWhileThePortIsOpen) {
@@ -210,6 +243,51 @@ TEST_F(StationTest, SettingsWriterReplacesTheFileOrReturnsTheReason) {
   EXPECT_EQ(WriteSettingsFile((dir_ / "none" / "x.ini").string(), {}), "No such file or directory");
 }
 
+// Only the head of each line and of the file is read: a huge line costs nothing, and
+// the lines behind it count as missing when they start past the head of the file.
+TEST_F(StationTest, SettingsLinesAreReadOnlyInPart) {
+  const std::string path = (dir_ / kSettingsFileName).string();
+  const std::string long_label(300, 'L');
+  const std::string huge(10'000'000, '7');
+  const std::pair<std::string, std::string> cases[] = {
+      {"01,9600,N,8,1\r\nhost2\r\n" + long_label + "\r\n",
+       "01,9600,N,8,1|host2|" + long_label.substr(0, 256)},
+      {"01," + huge + "\r\nhost2\r\nLab2\r\n", "01," + huge.substr(0, 253) + "|host|Lab"},
+      {"01,9600,N,8,1\r\nhost2\r\n" + huge, "01,9600,N,8,1|host2|" + huge.substr(0, 256)},
+  };
+  for (const auto& [text, expected] : cases) {
+    dir_.Write(kSettingsFileName, text);
+    SettingsLines lines{"05,4800,N,8,1", "host", "Lab"};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadSettingsFile(path, lines), SettingsReadResult::kRead);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(lines.settings_line + "|" + lines.time_server_host + "|" + lines.station_label,
+              expected);
+  }
+}
+
+// The label never leads a log out of its directory, never hides it, never cuts its
+// name short; the title shows it as read, less its control characters.
+TEST_F(StationTest, LabelIsMadeSafeForLogNamesAndShownWithoutControlCharacters) {
+  const std::pair<std::string, std::string> names[] = {
+      {"../../x", "_._.._x"},
+      {"a/b", "a_b"},
+      {std::string("Lab\0evil", 8), "Lab_evil"},
+      {".hidden", "_hidden"},
+      {"Lab \xC3\xA9t\xE9", "Lab__t_"},  // a UTF-8 character and a stray byte
+      {"ok-_.9Z", "ok-_.9Z"},
+      {"", ""},
+  };
+  for (const auto& [label, name] : names) EXPECT_EQ(FileNameLabel(label), name) << label;
+
+  using namespace std::string_literals;
+  WriteSettings("01,9600,N,8,1\r\n\r\n../../La\0b\x1B\xC2\x85!\r\n"s);
+  auto station = Start();
+  EXPECT_EQ(view_.events.front(),
+            "title:ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [../../Lab!]");
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("_._.._La_b____20062009_1000.kss"));
+}
+
 TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
   for (const auto& [line, port] : {std::pair{"03,19200,n,8,1", 3},
                                    {"7,9600,N,8,1", 7},
@@ -225,7 +303,7 @@ TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  LogFiles logs(dir_.string(), &view_);
+  LogFiles logs(dir_.string(), &view_, clock_);
   logs.OpenRawLog("Lab", kTen);
   rlimit small = old;
   small.rlim_cur = 10;
@@ -238,7 +316,159 @@ TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
 
   EXPECT_TRUE(first && !second && third);
   EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
-  EXPECT_THAT(view_.events, ElementsAre(StartsWith("log-problem:"), StartsWith("log-ok:")));
+  // One small frame that still fits says nothing about the log being written again.
+  EXPECT_THAT(view_.events, ElementsAre(StartsWith("log-problem:")));
+}
+
+// A disk that is full but for the end of its last block: big frames fail, small ones
+// still fit. The notice counts what is missed and says "written again" only once the
+// log takes a run of bytes that needs new room, and counts on when it fails again.
+TEST_F(StationTest, LogNoticeCountsMissedFramesAndTellsARealRecoveryOnly) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  LogFiles logs(dir_.string(), &view_, clock_);
+  logs.OpenRawLog("Lab", kTen);
+  const Bytes big(40, 0x41), small(5, 0x42), block(1000, 0x43);
+  const auto append = [&](int second, const Bytes& frame) {
+    clock_.Set({kTen + second, 0});
+    return logs.raw_log().AppendFrame(frame);
+  };
+  rlimit limited = old;
+  limited.rlim_cur = 100;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  std::vector<bool> written;
+  for (int second = 1; second <= 6; ++second) {
+    written.push_back(append(second, big));
+    written.push_back(append(second, small));
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_THAT(written, ElementsAre(true, true, true, true, false, true, false, true, false, false,
+                                   false, false));
+  ASSERT_EQ(view_.notices.size(), 6u);  // one change for each frame missed
+  for (const LogNotice& notice : view_.notices) EXPECT_FALSE(notice.complete_now);
+  const std::string path = (dir_ / (kLog + ".kss")).string();
+  EXPECT_EQ(LogNoticeText(view_.notices.back()),
+            "The raw log " + path +
+                " is incomplete: it cannot be written (File too large). 6 frames missed since "
+                "10:00:03 UTC; reception goes on without them.");
+
+  for (int i = 0; i < 5; ++i) append(10 + i, block);  // room again
+  ASSERT_EQ(view_.notices.size(), 7u);
+  EXPECT_EQ(LogNoticeText(view_.notices.back()),
+            "The raw log " + path +
+                " is written again since 10:00:14 UTC. It misses 6 frames, received from "
+                "10:00:03 to 10:00:06 UTC.");
+  for (int i = 0; i < 10; ++i) append(20, small);
+  EXPECT_EQ(view_.notices.size(), 7u);  // nothing to tell while it works
+
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  append(30, big);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+  ASSERT_EQ(view_.notices.size(), 8u);
+  EXPECT_FALSE(view_.notices.back().complete_now);
+  EXPECT_EQ(view_.notices.back().missed, 7u);
+  EXPECT_EQ(view_.notices.back().last_missed, kTen + 30);
+}
+
+// A KISS-over-TCP link that the test connects, feeds and drops.
+struct FakeTcpLink final : TcpLink {
+  void Connect(const TcpAddress& to) override {
+    address = to;
+    ++connects;
+  }
+  void Close() override { closed = true, up = false; }
+  bool IsOpen() const override { return up; }
+  std::vector<std::uint8_t> ReadAll() override { return std::exchange(waiting, {}); }
+  void WriteByte(std::uint8_t byte) override { written.push_back(byte); }
+  TcpAddress address;
+  int connects = 0;
+  bool up = false, closed = false;
+  Bytes waiting, written;
+};
+
+// A "tcp:" line connects the TCP link instead of the serial port; its bytes take the
+// receive path, a frame cut by a drop is never logged nor joined to the next
+// connection's bytes, and nothing is ever sent.
+TEST_F(StationTest, TcpLineReceivesOverTheTcpLinkAndDropsTheFrameCutByALoss) {
+  WriteSettings("tcp:localhost:8001\r\n127.0.0.1\r\nLab\r\n");
+  FakeTcpLink tcp;
+  auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
+  station->SetTcpLink(&tcp);
+  station->Form_Load();
+  EXPECT_EQ(port_.opens, 0);
+  EXPECT_EQ(tcp.connects, 1);
+  EXPECT_EQ(tcp.address, (TcpAddress{"localhost", 8001}));
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
+  EXPECT_FALSE(view_.tnc_controls);
+  EXPECT_THAT(view_.tnc_why, HasSubstr("TCP"));
+  station->Timer1_Timer();
+  EXPECT_FALSE(view_.port_open);
+
+  tcp.up = true;
+  station->TcpConnected();
+  station->Timer1_Timer();
+  EXPECT_TRUE(view_.port_open);
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 connected");
+  tcp.waiting = {0xC0, 0x00, 0x41, 0xC0, 0x00, 0x42, 0x43};  // the second frame is cut off
+  station->OnComm(2);
+  tcp.up = false;
+  station->TcpDisconnected("KISS over TCP localhost:8001 lost (closed by the server)");
+  EXPECT_THAT(view_.events, ::testing::Contains("status:KISS over TCP localhost:8001 lost (closed "
+                                                "by the server)"));
+  station->TcpDisconnected("");  // further failed attempts are not told
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
+  tcp.up = true;
+  station->TcpConnected();
+  tcp.waiting = {0x44, 0xC0, 0x00, 0x45, 0xC0};  // the new stream begins inside a frame
+  station->OnComm(2);
+
+  station->Command4_Click();
+  for (const int key : {75, 13, 27}) station->Text2_KeyPress(key);
+  EXPECT_THAT(tcp.written, IsEmpty());
+  EXPECT_THAT(port_.written, IsEmpty());
+  EXPECT_EQ(station->CurrentSetup().tcp, (TcpAddress{"localhost", 8001}));
+  station->Form_Unload();
+  EXPECT_TRUE(tcp.closed);
+  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x41\xC0\xC0\x00\x45\xC0", 8));
+}
+
+// Each form of line 1 picks its link; a malformed "tcp:" line connects nowhere and
+// says why, and a serial line works as before.
+TEST_F(StationTest, LineOnePicksTheLink) {
+  struct Case {
+    const char* line;
+    std::optional<TcpAddress> address;
+    const char* label;
+  };
+  const Case cases[] = {
+      {"tcp:[::1]:8100", TcpAddress{"::1", 8100}, "TCP [::1]:8100 not connected"},
+      {"TCP:192.0.2.7:8001", TcpAddress{"192.0.2.7", 8001}, "TCP 192.0.2.7:8001 not connected"},
+      {"tcp:localhost", std::nullopt, "TCP address invalid"},
+      {"02,4800,e,7,2", std::nullopt, "COM2 4800,E,7,2 initialized "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    WriteSettings(std::string(c.line) + "\r\n127.0.0.1\r\nLab\r\n");
+    FakeTcpLink tcp;
+    view_.events.clear();
+    auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
+    station->SetTcpLink(&tcp);
+    station->Form_Load();
+    EXPECT_THAT(view_.events, ::testing::Contains(std::string("port-label:") + c.label));
+    EXPECT_EQ(tcp.connects, c.address ? 1 : 0);
+    if (c.address) {
+      EXPECT_EQ(tcp.address, *c.address);
+    }
+    const bool serial = c.line[0] == '0';
+    EXPECT_EQ(view_.tnc_controls, serial);
+    EXPECT_EQ(port_.IsOpen(), serial);
+    if (!serial && !c.address) {
+      EXPECT_THAT(view_.events, ::testing::Contains(HasSubstr("no KISS over TCP address")));
+    }
+    station->Form_Unload();
+  }
 }
 
 }  // namespace

@@ -12,9 +12,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QMenuBar>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolButton>
@@ -31,6 +34,7 @@
 #include "ui/colours.h"
 #include "ui/station_window.h"
 #include "ui/status_window.h"
+#include "ui/text_fit.h"
 
 namespace zevrin {
 namespace {
@@ -167,6 +171,101 @@ TEST_F(MainWindowTest, VisibleFieldsMirrorTheStoreAndShowThresholdColours) {
   EXPECT_EQ(Field(44)->palette().color(QPalette::Base), ToQColor(kThresholdRed));
 }
 
+// Every text a field, box or gauge can show is whole with this machine's fonts, and a
+// wide gauge level does not move the columns. The records carry the same byte
+// everywhere, through all 256 values: every word and the widest numbers.
+TEST_F(MainWindowTest, EveryFieldShowsItsWidestTextsWhole) {
+  window_->show();
+  const auto cut_off = [&] {
+    std::vector<std::string> cut;
+    for (QLineEdit* edit : window_->findChildren<QLineEdit*>()) {
+      if (edit->isVisible() && !LineEditShowsWhole(*edit, edit->text(), edit->width())) {
+        cut.push_back((edit->objectName() + ": " + edit->text()).toStdString());
+      }
+    }
+    return cut;
+  };
+  for (int b = 0; b < 256; ++b) {
+    for (const auto& [layout, kind] : {std::pair{0x29, 0x14}, {0x17, 0x40}}) {
+      Bytes p = sample::SatellitePayload(65535, 'S', 255, 65535, 110);
+      std::fill(p.begin() + 7, p.end(), static_cast<std::uint8_t>(b));
+      p[6] = static_cast<std::uint8_t>(layout);
+      p[70] = static_cast<std::uint8_t>(kind);
+      Feed(p);
+    }
+    QApplication::processEvents();
+    ASSERT_THAT(cut_off(), IsEmpty()) << b;
+  }
+  EXPECT_EQ(program_.fields.Field(3), "???");  // the power levels came and went
+  auto* xhk_field = Field(82);
+  auto* temperature = Field(80);  // in the column right of the gauges
+  const QRect field_before = temperature->geometry();
+  for (const char* level : {"0%", "100%", "-32768%", "32767%"}) {
+    program_.fields.WriteGauge(Gauge::kXhk, level);
+    QApplication::processEvents();
+    auto* gauge = Child<QLabel>("Label9");
+    EXPECT_LE(gauge->sizeHint().width(), gauge->width()) << level;
+    EXPECT_EQ(temperature->geometry(), field_before) << level;
+    EXPECT_EQ(xhk_field->geometry().right() < gauge->geometry().left(), true);
+  }
+}
+
+// Every label shows its text as plain text, so text from a settings file or a frame
+// is never read as markup; the status, About and log windows likewise.
+TEST_F(MainWindowTest, EveryLabelShowsPlainText) {
+  std::vector<QWidget*> windows = {window_.get(), OpenAboutWindow()};
+  for (int k = 0; k < kStatusWindowCount; ++k) {
+    windows.push_back(program_.status_windows.Open(static_cast<StatusWindow>(k)));
+  }
+  for (QWidget* window : windows) {
+    const auto labels = window->findChildren<QLabel*>();
+    ASSERT_FALSE(labels.isEmpty());
+    for (QLabel* label : labels) {
+      EXPECT_EQ(label->textFormat(), Qt::PlainText)
+          << window->objectName().toStdString() << "/" << label->objectName().toStdString();
+    }
+  }
+  window_->SetPortLabel(QStringLiteral("COM1 <H1>BIG</H1><IMG SRC=\"X\">,N,8,1 initialized "));
+  window_->SetStatusText("<b>x</b>");
+  EXPECT_TRUE(Child<QLabel>("PortLabel")->text().startsWith("COM1 <H1>BIG</H1>"));
+  EXPECT_EQ(window_->StatusText(), "<b>x</b>");
+  delete CurrentAboutWindow();
+}
+
+// Each status window, and the About window, is wide and high enough for every text
+// it can show, whatever the bits and the attitude-control mode.
+TEST_F(MainWindowTest, StatusAndAboutWindowsShowEveryTextWhole) {
+  for (int k = 0; k < kStatusWindowCount; ++k) {
+    const auto kind = static_cast<StatusWindow>(k);
+    StatusWindowWidget* window = program_.status_windows.Open(kind);
+    const StatusWindowInfo& info = StatusWindowData(kind);
+    EXPECT_GE(window->width(), info.client_width);
+    EXPECT_GE(window->height(), info.client_height);
+    for (const char* bits : {"00000000", "11111111", "10100101"}) {
+      for (const char* mode : {"GPS ORB", "SENSE"}) {
+        program_.fields.WriteField(info.field, bits);
+        program_.fields.WriteField(kAdcsModeField, mode);
+        window->Tick();
+        for (QLabel* label : window->findChildren<QLabel*>()) {
+          const QRect inside = label->geometry();
+          EXPECT_LE(label->sizeHint().width(), inside.width())
+              << info.field << " " << label->text().toStdString();
+          EXPECT_LE(label->sizeHint().height(), inside.height() + 1) << info.field;
+          EXPECT_TRUE(window->rect().contains(inside)) << info.field;
+        }
+      }
+    }
+  }
+  AboutWindow* about = OpenAboutWindow();
+  for (QLabel* label : about->findChildren<QLabel*>()) {
+    EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+    EXPECT_TRUE(about->rect().contains(
+        label->geometry().translated(label->parentWidget()->mapTo(about, QPoint(0, 0)))))
+        << label->objectName().toStdString();
+  }
+  delete about;
+}
+
 // Each status picture and the About entry open their window once, however often
 // clicked; a closed About window is forgotten.
 TEST_F(MainWindowTest, PicturesAndTheAboutEntryOpenTheirWindowOnce) {
@@ -207,16 +306,16 @@ TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
   p[70] = 0x40;
   p[73] = 0x81;  // its system status byte (field 69)
   Feed(p);
-  EXPECT_EQ(window->LineText(0), "bit 7");  // nothing before the tick
+  EXPECT_EQ(window->TextBuilder(0), "bit 7");  // nothing before the tick
   window->Tick();
   EXPECT_EQ(window->DigitText(), "10000001");
-  EXPECT_EQ(window->LineText(0), "bit 7 [1]: ADCS has plausible TIME information");
+  EXPECT_EQ(window->TextBuilder(0), "bit 7 [1]: ADCS has plausible TIME information");
 
   window_ = std::make_unique<MainWindow>(program_);  // fields start empty again
   ASSERT_EQ(program_.status_windows.Window(StatusWindow::kSystem), window);
   window->Tick();
   EXPECT_EQ(window->DigitText(), "");
-  EXPECT_EQ(window->LineText(0), "bit 7 [1]: ADCS has plausible TIME information");
+  EXPECT_EQ(window->TextBuilder(0), "bit 7 [1]: ADCS has plausible TIME information");
 
   window->close();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -225,7 +324,7 @@ TEST_F(MainWindowTest, StatusLinesFollowTheFieldAtEachTick) {
   waited.start();
   StatusWindowWidget* again = program_.status_windows.Open(StatusWindow::kSystem);
   EXPECT_EQ(again->DigitText(), "");
-  EXPECT_EQ(again->LineText(0), "bit 7");
+  EXPECT_EQ(again->TextBuilder(0), "bit 7");
   program_.fields.WriteField(69, "11111111");
   EXPECT_TRUE(WaitFor([&] { return !again->DigitText().isEmpty(); }, 3000));
   EXPECT_GE(waited.elapsed(), 900);
@@ -248,6 +347,15 @@ class StationWindowTest : public ::testing::Test {
     fs::create_symlink(pty_.slave_path(), dir_ / "com1");
     // As after an earlier start: a settings file without line 2 asks no real server.
     program_.station.settings.time_server_host = "127.0.0.1";
+    // The time server is the test's own; its reply is one byte too long.
+    ASSERT_TRUE(time_server_.listen(QHostAddress::LocalHost, 0));
+    config_.time_port = time_server_.serverPort();
+    QObject::connect(&time_server_, &QTcpServer::newConnection, [this] {
+      while (QTcpSocket* peer = time_server_.nextPendingConnection()) {
+        peer->write(QByteArray::fromHex("CDE74DC000"));
+        peer->disconnectFromHost();
+      }
+    });
   }
   void TearDown() override {
     station_.reset();
@@ -287,8 +395,11 @@ class StationWindowTest : public ::testing::Test {
   ProgramState program_{clock_};
   NoClockSetter setter_;
   testing::Pty pty_;
+  QTcpServer time_server_;
   std::unique_ptr<StationWindow> station_;
 };
+
+const QString kInvalidReply = QStringLiteral("Time passed not valid. Clock not synchronised");
 
 // Closing the main window runs shutdown at once, which deletes the empty logs; the
 // program ends when its last other window has closed. A later start appends.
@@ -367,9 +478,6 @@ TEST_F(StationWindowTest, StartsOnThePortOfTheSettingsFileAndSurvivesItsHangUp) 
   WaitFor([&] { return com3.ReadInto(sent) >= 9; });
   EXPECT_THAT(sent, ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 0x4B, 0x49, 0x53, 0x0D, 0x1B));
 
-  QStringList messages;
-  QObject::connect(Window().statusBar(), &QStatusBar::messageChanged,
-                   [&](const QString& text) { messages.append(text); });
   com3.CloseMaster();
   ASSERT_TRUE(WaitFor([&] { return !station_->port()->IsOpen(); }, 1000));
   QTest::qWait(50);
@@ -377,25 +485,84 @@ TEST_F(StationWindowTest, StartsOnThePortOfTheSettingsFileAndSurvivesItsHangUp) 
   TickAt(5);
   EXPECT_FALSE(station_->port()->IsOpen());
   EXPECT_FALSE(Child<QLabel>("PortClosedPicture")->isHidden());
-  EXPECT_EQ(messages.filter(QStringLiteral("COM3 lost")).size(), 1);
+  EXPECT_EQ(Window().StatusText(), "COM3 lost (the other end went away): port closed");
 }
 
-TEST_F(StationWindowTest, LogProblemIsShownOnceInABoxAndItsRecoveryToo) {
+// A log that cannot be written has one notice, updated in place: first the frames it
+// misses, then, once it takes frames again, since when it is written again.
+TEST_F(StationWindowTest, LogNoticeIsOneBoxUpdatedInPlace) {
   config_.paths.log_directory = (dir_ / "logs").string();
   Start();
+  const auto notices = [] {
+    QList<QMessageBox*> boxes;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      // The archive beside the logs has a notice of its own.
+      if (box != nullptr && box->objectName() == "LogNotice" && box->isVisible() &&
+          box->text().startsWith("The raw log"))
+        boxes << box;
+    }
+    return boxes;
+  };
   for (int i = 0; i < 3; ++i) Send(pty_, Raw({0xC0, 0x00, 0x41, 0xC0}));
-  const auto problems = Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem"));
-  ASSERT_EQ(problems.size(), 1);
-  EXPECT_TRUE(problems[0]->isVisible());
-  EXPECT_FALSE(problems[0]->isModal());
-  // The message names the file and the reason.
-  EXPECT_TRUE(problems[0]->text().contains("logs/Lab_20062009_1000.kss"));
-  EXPECT_TRUE(problems[0]->text().contains("No such file or directory"));
+  ASSERT_EQ(notices().size(), 1);
+  QMessageBox* box = notices().front();
+  EXPECT_FALSE(box->isModal());
+  EXPECT_EQ(box->textFormat(), Qt::PlainText);
+  const QString path = QString::fromStdString((dir_ / "logs" / kLog).string());
+  EXPECT_TRUE(WaitFor([&] {
+    return box->text() == "The raw log " + path +
+                              " is incomplete: it cannot be written (No such file or directory). "
+                              "3 frames missed since 10:00:00 UTC; reception goes on without them.";
+  })) << box->text().toStdString();
 
   fs::create_directories(dir_ / "logs");
-  Send(pty_, Raw({0xC0, 0x00, 0x42, 0xC0}));
-  EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogRecovered")).size(), 1);
-  EXPECT_EQ(Window().findChildren<QMessageBox*>(QStringLiteral("LogProblem")).size(), 1);
+  std::string frames;
+  for (int i = 0; i < 10; ++i) frames += "\xC0\x00" + std::string(500, 'x') + "\xC0";
+  Send(pty_, frames);
+  EXPECT_TRUE(WaitFor([&] { return box->text().contains("is written again since 10:00:00 UTC"); }))
+      << box->text().toStdString();
+  EXPECT_TRUE(box->text().endsWith("It misses 3 frames, received from 10:00:00 to 10:00:00 UTC."));
+  EXPECT_EQ(notices().size(), 1);
+  delete box;
+}
+
+// The message stays in the status bar while menus open, are hovered and close, and
+// is still there after the setup dialog has restarted the main window.
+TEST_F(StationWindowTest, StatusBarMessageSurvivesMenusAndRestart) {
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return Window().StatusText() == kInvalidReply; }));
+  // Each menu opened from the menu bar, each entry hovered, then the menu closed.
+  const auto browse_menus = [&] {
+    QMenuBar* bar = Window().menuBar();
+    for (QAction* title : bar->actions()) {
+      QMenu* menu = title->menu();
+      QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
+      ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }, 2000));
+      for (QAction* action : menu->actions()) {
+        QTest::mouseMove(menu, menu->actionGeometry(action).center());
+        QTest::qWait(20);
+        // Nothing covers the message while an entry is hovered either.
+        EXPECT_EQ(Window().statusBar()->currentMessage(), "") << action->text().toStdString();
+        EXPECT_TRUE(Window().findChild<QLabel*>("StatusText")->isVisible());
+      }
+      QTest::keyClick(menu, Qt::Key_Escape);
+      QTest::keyClick(bar, Qt::Key_Escape);
+      ASSERT_TRUE(WaitFor([&] { return !menu->isVisible(); }, 2000));
+    }
+  };
+  browse_menus();
+  EXPECT_EQ(Window().StatusText(), kInvalidReply);
+  EXPECT_TRUE(Window().findChild<QLabel*>("StatusText")->isVisible());
+  EXPECT_EQ(Window().statusBar()->currentMessage(), "");  // nothing covers it
+
+  Child<QAction>("MnuSetup")->trigger();
+  QSignalSpy restarted(station_.get(), &StationWindow::Restarted);
+  station_->setup_dialog()->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+  ASSERT_TRUE(WaitFor([&] { return restarted.count() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Window().StatusText() == kInvalidReply; }));
+  browse_menus();
+  EXPECT_EQ(Window().StatusText(), kInvalidReply);
 }
 
 }  // namespace

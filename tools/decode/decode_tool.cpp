@@ -1,7 +1,15 @@
 #include "decode/decode_tool.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "decode/json.h"
 #include "frames/monitor.h"
@@ -10,50 +18,99 @@ namespace zevrin {
 
 namespace {
 
-// The caption people see beside a field; the link group's "Mode" is told apart
-// from the operating mode.
-std::string FieldLabel(int index) {
-  const FieldInfo& info = DisplayFieldTable()[static_cast<std::size_t>(index)];
-  std::string label;
-  if (info.group == FieldGroup::kCom) label = "COM ";
-  label += info.caption;
-  return label;
+// Output is written once this much has gathered: few system calls, yet little
+// memory. A pipe holds 64 KiB.
+constexpr std::size_t kWriteBlockSize = 128 * 1024;
+
+const FieldInfo& Info(int index) { return DisplayFieldTable()[static_cast<std::size_t>(index)]; }
+
+// The texts the tool prints for the display fields, worked out once.
+struct FieldTexts {
+  // The caption people see beside a field; the link group's "Mode" is told apart
+  // from the operating mode.
+  std::array<std::string, kDisplayFieldCount> label;
+  // A line of the monitor format's values: "  caption: " before the value, the
+  // unit after it (" V"; empty when none).
+  std::array<std::string, kDisplayFieldCount> line_start;
+  std::array<std::string, kDisplayFieldCount> line_unit;
+  // The fields the window shows, in index order; hidden ones are left out.
+  std::vector<int> visible;
+};
+
+const FieldTexts& Texts() {
+  static const FieldTexts texts = [] {
+    FieldTexts t;
+    for (int index = 0; index < kDisplayFieldCount; ++index) {
+      const FieldInfo& info = Info(index);
+      std::string& label = t.label[static_cast<std::size_t>(index)];
+      if (info.group == FieldGroup::kCom) label = "COM ";
+      label += info.caption;
+      t.line_start[static_cast<std::size_t>(index)] = std::string("  ").append(label).append(": ");
+      if (!info.unit.empty()) {
+        t.line_unit[static_cast<std::size_t>(index)] = std::string(" ").append(info.unit);
+      }
+      if (info.group != FieldGroup::kHidden) t.visible.push_back(index);
+    }
+    return t;
+  }();
+  return texts;
 }
+
+// The characters that make a CSV field quoted.
+constexpr std::array<bool, 256> kCsvSpecial = [] {
+  std::array<bool, 256> special{};
+  for (const char c : {',', '"', '\r', '\n'}) special[static_cast<unsigned char>(c)] = true;
+  return special;
+}();
 
 // Standard CSV quoting: fields with a comma, quote or line break are quoted and
 // their quotes doubled.
-void AppendCsv(std::string& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out += text;
+void AppendCsv(TextBuilder& out, std::string_view text) {
+  // Copied as it is while it is checked; nearly every field is plain.
+  char* p = out.Room(text.size());
+  bool special = false;
+  for (const char c : text) {
+    special |= kCsvSpecial[static_cast<unsigned char>(c)];
+    *p++ = c;
+  }
+  if (!special) {
+    out.Commit(p);
     return;
   }
-  out.push_back('"');
+  out.Append('"');
   for (const char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
+    if (c == '"') out.Append('"');
+    out.Append(c);
   }
-  out.push_back('"');
+  out.Append('"');
 }
 
-// Appends `,"name":{"key":"value",...}` with one member per item.
-template <typename Items, typename Key, typename Value>
-void AppendObject(std::string& o, std::string_view name, const Items& items, Key key, Value value) {
-  o += ",\"";
-  o += name;
-  o += "\":{";
+// One member `"key":"value"` of a JSON object.
+void AppendMember(TextBuilder& o, int key, std::string_view value) {
+  o.Append('"');
+  o.AppendNumber(key);
+  o.Append("\":");
+  json::AppendLatin1String(o, value);
+}
+void AppendMember(TextBuilder& o, std::string_view key, std::string_view value) {
+  json::AppendLatin1String(o, key);
+  o.Append(':');
+  json::AppendLatin1String(o, value);
+}
+
+// Appends `,"name":{...}` with the member that `member` writes for each item.
+template <typename Items, typename Member>
+void AppendObject(TextBuilder& o, std::string_view name, const Items& items, Member member) {
+  o.Append(",\"");
+  o.Append(name);
+  o.Append("\":{");
   bool first = true;
   for (const auto& item : items) {
-    if (!first) o += ',';
+    if (!first) o.Append(',');
     first = false;
-    json::AppendLatin1String(o, key(item));
-    o += ':';
-    json::AppendLatin1String(o, value(item));
+    member(item);
   }
-  o += '}';
-}
-
-bool Visible(int index) {
-  return DisplayFieldTable()[static_cast<std::size_t>(index)].group != FieldGroup::kHidden;
+  o.Append('}');
 }
 
 }  // namespace
@@ -61,9 +118,13 @@ bool Visible(int index) {
 DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const Clock& clock)
     : options_(options),
       out_(out),
+      out_fd_(::fileno(out)),
       clock_(clock),
       receive_(state_, clock, *this),
       analysis_(clock) {
+  // Whatever the caller has put into the stream goes out before the tool's own
+  // output, which bypasses the stream's buffer.
+  if (out_fd_ >= 0 && std::fflush(out_) != 0) write_error_ = errno;
   receive_.SetFrameHandler(this);
   analysis_.SetSatelliteDecoder(&telemetry_);
   if (options_.format == OutputFormat::kCsv) WriteCsvHeader();
@@ -73,18 +134,61 @@ DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const C
   }
 }
 
+DecodeTool::~DecodeTool() { WriteOut(); }
+
 void DecodeTool::Feed(std::span<const std::uint8_t> bytes) {
   receive_.Receive(bytes);
   if (sink_ != nullptr) sink_->Flush();
+  ThrowIfFailed();
+}
+
+void DecodeTool::Flush() {
+  WriteOut();
+  ThrowIfFailed();
+}
+
+void DecodeTool::ThrowIfFailed() const {
+  if (write_error_ != 0) {
+    throw OutputError(std::string("cannot write output: ") + std::strerror(write_error_));
+  }
+}
+
+void DecodeTool::WriteOut() {
+  const char* p = text_.data();
+  std::size_t left = write_error_ == 0 ? text_.size() : 0;  // after a failure: dropped
+  text_.clear();
+  if (out_fd_ < 0) {
+    // A stream without a descriptor (in memory): through the stream itself.
+    if ((left > 0 && std::fwrite(p, 1, left, out_) != left) || std::fflush(out_) != 0) {
+      write_error_ = errno != 0 ? errno : EIO;
+    }
+    return;
+  }
+  while (left > 0) {
+    const ssize_t n = ::write(out_fd_, p, left);
+    if (n > 0) {
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A descriptor in non-blocking mode: wait until it takes more.
+      pollfd writable{out_fd_, POLLOUT, 0};
+      ::poll(&writable, 1, -1);
+    } else {
+      write_error_ = n < 0 ? errno : EIO;
+      return;
+    }
+  }
 }
 
 void DecodeTool::AppendMonitorText(std::string_view text, ColourRole) {
   // The monitor ends its lines in a lone CR; a terminal wants LF.
-  line_.assign(text);
-  for (char& c : line_) {
-    if (c == '\r') c = '\n';
-  }
-  std::fwrite(line_.data(), 1, line_.size(), out_);
+  char* const start = text_.Room(text.size());
+  CopyText(start, text.data(), text.size());
+  char* const end = start + text.size();
+  for (char* c = start; c < end; ++c) *c = *c == '\r' ? '\n' : *c;
+  text_.Commit(end);
 }
 
 void DecodeTool::HandOver(std::span<const std::uint8_t> frame, ReceiveState& state) {
@@ -106,7 +210,7 @@ void DecodeTool::HandOver(std::span<const std::uint8_t> frame, ReceiveState& sta
     case OutputFormat::kNone:
       break;
   }
-  std::fflush(out_);
+  if (text_.size() >= kWriteBlockSize) WriteOut();
 }
 
 void DecodeTool::PassToSink(std::span<const std::uint8_t> frame) {
@@ -123,156 +227,147 @@ void DecodeTool::PassToSink(std::span<const std::uint8_t> frame) {
 void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   const FrameHeader& h = analysis_.header();
   const UnescapedFrame& u = analysis_.unescaped();
-  std::string& o = line_;
-  o.clear();
-  o += "{\"length\":";
-  o += std::to_string(frame.size());
-  o += ",\"type\":";
+  TextBuilder& o = text_;
+  o.Append("{\"length\":");
+  o.AppendNumber(frame.size());
+  o.Append(",\"type\":");
   json::AppendLatin1String(o, FrameTypeText(frame.size() >= 2 ? frame[1] : 0));
-  o += ",\"destination\":";
+  o.Append(",\"destination\":");
   json::AppendLatin1String(o, h.DestinationCall);
-  o += ",\"source\":";
+  o.Append(",\"source\":");
   json::AppendLatin1String(o, h.SourceCall);
-  o += ",\"digipeaters\":[";
+  o.Append(",\"digipeaters\":[");
   bool first = true;
   for (const std::string& d : h.Digipeaters) {
     if (d.empty()) continue;
-    if (!first) o += ',';
+    if (!first) o.Append(',');
     json::AppendLatin1String(o, d);
     first = false;
   }
-  o += "],\"control\":";
-  o += std::to_string(h.ControlByte);
-  o += ",\"control_name\":";
+  o.Append("],\"control\":");
+  o.AppendNumber(h.ControlByte);
+  o.Append(",\"control_name\":");
   json::AppendLatin1String(o, h.ControlName);
-  o += ",\"pid\":";
-  o += h.HasPid ? std::to_string(h.PidByte) : "null";
-  o += ",\"payload_start\":";
-  o += std::to_string(h.PayloadStart);
-  o += ",\"payload_count\":";
-  o += std::to_string(u.UnescapedLength - h.PayloadStart);
-  o += ",\"header_text\":";
+  o.Append(",\"pid\":");
+  if (h.HasPid) {
+    o.AppendNumber(h.PidByte);
+  } else {
+    o.Append("null");
+  }
+  o.Append(",\"payload_start\":");
+  o.AppendNumber(h.PayloadStart);
+  o.Append(",\"payload_count\":");
+  o.AppendNumber(u.UnescapedLength - h.PayloadStart);
+  o.Append(",\"header_text\":");
   json::AppendLatin1String(o, h.HeaderText);
-  o += ",\"control_line\":";
-  json::AppendLatin1String(o, ControlLine(h, u));
-  o += ",\"dump\":[";
+  o.Append(",\"control_line\":");
+  TextBuilder& line = scratch_;  // its room is kept for the next frame
+  line.clear();
+  AppendControlLine(line, h, u);
+  json::AppendLatin1String(o, line.view());
+  o.Append(",\"dump\":[");
   const std::span<const std::uint8_t> payload = PayloadBytes(h, u);
   first = true;
-  ForEachDumpLine(payload, [&](std::string_view line) {
-    if (!first) o += ',';
-    json::AppendLatin1String(o, line);
-    first = false;
+  ForEachDumpLine(payload, [&](std::string_view dump_line) {
+    if (!std::exchange(first, false)) o.Append(',');
+    json::AppendLatin1String(o, dump_line);
   });
-  o += "],\"ascii\":";
-  json::AppendLatin1String(o, AsciiText(payload));
+  o.Append("],\"ascii\":");
+  line.clear();
+  AppendAsciiText(line, payload);
+  json::AppendLatin1String(o, line.view());
   const FrameWrites& w = fields_.Writes();
-  AppendObject(
-      o, "fields", w.fields, [](int i) { return std::to_string(i); },
-      [this](int i) { return fields_.Field(i); });
-  AppendObject(
-      o, "colours", w.coloured, [](int i) { return std::to_string(i); },
-      [this](int i) { return FieldColourName(fields_.Colour(i)); });
-  AppendObject(
-      o, "boxes", w.boxes, [](Box b) { return BoxTable()[static_cast<std::size_t>(b)].json_key; },
-      [this](Box b) { return fields_.BoxText(b); });
-  AppendObject(
-      o, "gauges", w.gauges,
-      [](Gauge g) { return GaugeTable()[static_cast<std::size_t>(g)].json_key; },
-      [this](Gauge g) { return fields_.GaugeText(g); });
-  o += "}\n";
-  std::fwrite(o.data(), 1, o.size(), out_);
+  AppendObject(o, "fields", w.fields, [&](int i) { AppendMember(o, i, fields_.Field(i)); });
+  AppendObject(o, "colours", w.coloured,
+               [&](int i) { AppendMember(o, i, FieldColourName(fields_.Colour(i))); });
+  AppendObject(o, "boxes", w.boxes, [&](Box b) {
+    AppendMember(o, BoxTable()[static_cast<std::size_t>(b)].json_key, fields_.BoxText(b));
+  });
+  AppendObject(o, "gauges", w.gauges, [&](Gauge g) {
+    AppendMember(o, GaugeTable()[static_cast<std::size_t>(g)].json_key, fields_.GaugeText(g));
+  });
+  o.Append("}\n");
 }
 
 void DecodeTool::WriteDecodedValues() {
   // What the satellite frame wrote, as the main window would show it: caption,
   // value and unit, in the order the decoder wrote them.
   const FrameWrites& w = fields_.Writes();
-  std::string& o = line_;
-  o.clear();
+  const FieldTexts& texts = Texts();
+  TextBuilder& o = text_;
   for (const Box box : w.boxes) {
-    o += "  ";
-    o += BoxLabel(box);
-    o += ": ";
-    o += fields_.BoxText(box);
-    o += '\n';
+    o.Append("  ");
+    o.Append(BoxLabel(box));
+    o.Append(": ");
+    o.Append(fields_.BoxText(box));
+    o.Append('\n');
   }
   for (const int index : w.fields) {
-    if (!Visible(index)) continue;
-    o += "  ";
-    o += FieldLabel(index);
-    o += ": ";
-    o += fields_.Field(index);
-    const std::string_view unit = DisplayFieldTable()[static_cast<std::size_t>(index)].unit;
-    if (!unit.empty()) {
-      o += ' ';
-      o += unit;
-    }
+    if (Info(index).group == FieldGroup::kHidden) continue;
+    o.Append(texts.line_start[static_cast<std::size_t>(index)]);
+    o.Append(fields_.Field(index));
+    o.Append(texts.line_unit[static_cast<std::size_t>(index)]);
     const FieldColour colour = fields_.Colour(index);
     if (colour != FieldColour::kNormal) {
-      o += "  [";
-      o += FieldColourName(colour);
-      o += ']';
+      o.Append("  [");
+      o.Append(FieldColourName(colour));
+      o.Append(']');
     }
-    o += '\n';
+    o.Append('\n');
   }
   for (const Gauge gauge : w.gauges) {
-    o += "  ";
-    o += GaugeLabel(gauge);
-    o += ": ";
-    o += fields_.GaugeText(gauge);
-    o += '\n';
+    o.Append("  ");
+    o.Append(GaugeLabel(gauge));
+    o.Append(": ");
+    o.Append(fields_.GaugeText(gauge));
+    o.Append('\n');
   }
-  std::fwrite(o.data(), 1, o.size(), out_);
 }
 
 void DecodeTool::WriteCsvHeader() {
-  std::string& o = line_;
-  o = "frame,record";
+  TextBuilder& o = text_;
+  o.Append("frame,record");
   for (int b = 0; b < kBoxCount; ++b) {
-    o += ',';
+    o.Append(',');
     AppendCsv(o, BoxLabel(static_cast<Box>(b)));
   }
   for (int g = 0; g < kGaugeCount; ++g) {
-    o += ',';
+    o.Append(',');
     AppendCsv(o, GaugeLabel(static_cast<Gauge>(g)));
   }
-  for (int index = 0; index < kDisplayFieldCount; ++index) {
-    if (!Visible(index)) continue;
+  for (const int index : Texts().visible) {
     std::string column = std::to_string(index);
     column += ' ';
-    column += FieldLabel(index);
-    const std::string_view unit = DisplayFieldTable()[static_cast<std::size_t>(index)].unit;
+    column += Texts().label[static_cast<std::size_t>(index)];
+    const std::string_view unit = Info(index).unit;
     if (!unit.empty()) {
       column += " [";
       column += unit;
       column += ']';
     }
-    o += ',';
+    o.Append(',');
     AppendCsv(o, column);
   }
-  o += "\r\n";
-  std::fwrite(o.data(), 1, o.size(), out_);
+  o.Append("\r\n");
 }
 
 void DecodeTool::WriteCsvRow() {
-  std::string& o = line_;
-  o = std::to_string(frames_);
-  o += telemetry_.last_record() == RecordKind::kPower ? ",power" : ",system";
+  TextBuilder& o = text_;
+  o.AppendNumber(frames_);
+  o.Append(telemetry_.last_record() == RecordKind::kPower ? ",power" : ",system");
   for (int b = 0; b < kBoxCount; ++b) {
-    o += ',';
+    o.Append(',');
     AppendCsv(o, fields_.BoxText(static_cast<Box>(b)));
   }
   for (int g = 0; g < kGaugeCount; ++g) {
-    o += ',';
+    o.Append(',');
     AppendCsv(o, fields_.GaugeText(static_cast<Gauge>(g)));
   }
-  for (int index = 0; index < kDisplayFieldCount; ++index) {
-    if (!Visible(index)) continue;
-    o += ',';
+  for (const int index : Texts().visible) {
+    o.Append(',');
     AppendCsv(o, fields_.Field(index));
   }
-  o += "\r\n";
-  std::fwrite(o.data(), 1, o.size(), out_);
+  o.Append("\r\n");
 }
 
 }  // namespace zevrin

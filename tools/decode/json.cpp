@@ -1,55 +1,116 @@
 #include "decode/json.h"
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace zevrin::json {
 
 namespace {
 
-void AppendEscaped(std::string& out, unsigned char c) {
+// What a byte becomes inside a JSON string.
+enum Kind : std::uint8_t {
+  kItself,   // printable ASCII
+  kShort,    // backslash and a letter: \" \\ \n \r \t
+  kUnicode,  // \u00XX: the other control characters and DEL
+  kTwoByte,  // 0x80 to 0xFF: the Latin-1 character in two UTF-8 bytes
+};
+
+struct Escapes {
+  std::array<Kind, 256> kind{};
+  std::array<char, 256> letter{};
+};
+
+constexpr Escapes kEscapes = [] {
+  Escapes e;
+  for (int c = 0; c < 256; ++c) {
+    e.kind[c] = c < 0x20 || c == 0x7F ? kUnicode : c >= 0x80 ? kTwoByte : kItself;
+  }
+  constexpr std::pair<char, char> kShortOnes[] = {
+      {'"', '"'}, {'\\', '\\'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}};
+  for (const auto& [c, letter] : kShortOnes) {
+    e.kind[static_cast<unsigned char>(c)] = kShort;
+    e.letter[static_cast<unsigned char>(c)] = letter;
+  }
+  return e;
+}();
+
+// The longest any byte becomes: \u00XX.
+constexpr std::size_t kMaxEscapedLength = 6;
+
+// True when any of the eight bytes of `word` is not printable ASCII or is a quote
+// or a backslash: bytes below 0x20, 0x22, 0x5C, and 0x7F and above.
+bool NeedsEscapes(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  const auto any_zero = [&](std::uint64_t w) { return (w - kOnes) & ~w & kHigh; };
+  const std::uint64_t below_blank = (word - kOnes * 0x20) & ~word & kHigh;
+  const std::uint64_t quote = any_zero(word ^ (kOnes * '"'));
+  const std::uint64_t backslash = any_zero(word ^ (kOnes * '\\'));
+  const std::uint64_t from_del = ((word + kOnes) | word) & kHigh;
+  return (below_blank | quote | backslash | from_del) != 0;
+}
+
+// Writes the bytes from `from` to `to` at `p`, escaped; returns the new end.
+char* Escape(char* p, const char* from, const char* to) {
   static constexpr char kHex[] = "0123456789abcdef";
-  switch (c) {
-    case '"':
-      out += "\\\"";
-      return;
-    case '\\':
-      out += "\\\\";
-      return;
-    case '\n':
-      out += "\\n";
-      return;
-    case '\r':
-      out += "\\r";
-      return;
-    case '\t':
-      out += "\\t";
-      return;
-    default:
-      break;
+  for (; from < to; ++from) {
+    const auto c = static_cast<unsigned char>(*from);
+    const Kind kind = kEscapes.kind[c];
+    if (kind == kItself) [[likely]] {
+      *p++ = *from;
+      continue;
+    }
+    switch (kind) {
+      case kItself:
+        break;
+      case kShort:
+        p[0] = '\\';
+        p[1] = kEscapes.letter[c];
+        p += 2;
+        break;
+      case kUnicode:
+        p[0] = '\\';
+        p[1] = 'u';
+        p[2] = '0';
+        p[3] = '0';
+        p[4] = kHex[c >> 4];
+        p[5] = kHex[c & 0x0F];
+        p += 6;
+        break;
+      case kTwoByte:
+        p[0] = static_cast<char>(0xC0 | (c >> 6));
+        p[1] = static_cast<char>(0x80 | (c & 0x3F));
+        p += 2;
+        break;
+    }
   }
-  if (c < 0x20 || c == 0x7F) {
-    out += "\\u00";
-    out.push_back(kHex[c >> 4]);
-    out.push_back(kHex[c & 0x0F]);
-  } else {
-    out.push_back(static_cast<char>(c));
-  }
+  return p;
 }
 
 }  // namespace
 
-void AppendLatin1String(std::string& out, std::string_view text) {
-  out.push_back('"');
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c >= 0x80) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+void AppendLatin1String(TextBuilder& out, std::string_view text) {
+  char* p = out.Room(text.size() * kMaxEscapedLength + 2);
+  *p++ = '"';
+  const char* s = text.data();
+  const char* const end = s + text.size();
+  // Nearly all text is printable ASCII: eight bytes at a time are checked and,
+  // when none needs an escape, copied as they are.
+  constexpr std::size_t kWord = sizeof(std::uint64_t);
+  for (; static_cast<std::size_t>(end - s) >= kWord; s += kWord) {
+    std::uint64_t word;
+    std::memcpy(&word, s, kWord);
+    if (NeedsEscapes(word)) {
+      p = Escape(p, s, s + kWord);
     } else {
-      AppendEscaped(out, c);
+      std::memcpy(p, s, kWord);
+      p += kWord;
     }
   }
-  out.push_back('"');
+  p = Escape(p, s, end);
+  *p++ = '"';
+  out.Commit(p);
 }
 
 }  // namespace zevrin::json

@@ -1,14 +1,15 @@
 #pragma once
 // Just enough JSON writing for one object per line.
 
-#include <string>
 #include <string_view>
+
+#include "frames/text_builder.h"
 
 namespace zevrin::json {
 
 /// Appends `text` as a JSON string. Each byte of `text` is taken as the Unicode
 /// character of the same number (Latin-1), so any byte sequence gives valid UTF-8;
 /// quotes, backslashes and control characters are escaped.
-void AppendLatin1String(std::string& out, std::string_view text);
+void AppendLatin1String(TextBuilder& out, std::string_view text);
 
 }  // namespace zevrin::json

@@ -1,6 +1,8 @@
 // zevrinkiss-decode: decodes recorded raw logs (.kss) or a live KISS stream.
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,19 +13,21 @@
 #include <vector>
 
 #include "decode/decode_tool.h"
+#include "decode/live_input.h"
 #include "decode/replay_run.h"
 #include "decode/share_run.h"
+#include "link/version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view]\n"
+    "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view] [--raw-log FILE]\n"
     "                         [--archive FILE] [--start-time T] [--baud N] [--station LABEL]\n"
-    "                         [FILE...]\n"
+    "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
-    "standard input when no file or \"-\" is given, and prints each frame as it\n"
-    "completes.\n"
+    "standard input when no file or \"-\" is given, or from a live TNC, and prints\n"
+    "each frame as it completes.\n"
     "\n"
     "  --format monitor  each frame as the frame monitor shows it (default)\n"
     "  --format json     one JSON object per frame, with the values it decoded\n"
@@ -31,6 +35,7 @@ constexpr const char* kUsage =
     "  --format influx   one InfluxDB line-protocol line per housekeeping record\n"
     "  --raw-view        monitor format: dump the whole frame as received\n"
     "  --help            show this text\n"
+    "  --version         show the version\n"
     "\n";
 
 // Where frames get their reception times and where they are archived.
@@ -43,10 +48,30 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+// What went through standard output's own buffer (the line-protocol records) is
+// written out; a failure is a failed write like any other.
+void FlushStandardOutput() {
+  if (std::fflush(stdout) != 0) {
+    throw zevrin::OutputError(std::string("cannot write output: ") + std::strerror(errno));
+  }
+}
+
+// True when a read from `fd` would return at once.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
 // Reads the whole of `fd` through the decoder, chunk by chunk, as it arrives.
+// A file is decoded in large blocks of output; a live source (a pipe, terminal,
+// socket or serial line) may pause, so before each read that would wait, all
+// that is decoded is written out and every complete frame shows at once.
 bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
+  struct stat st {};
+  const bool live = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
   std::vector<std::uint8_t> buffer(64 * 1024);
   for (;;) {
+    if (live && !Readable(fd)) tool.Flush();
     const ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n == 0) return true;
     if (n < 0) {
@@ -60,7 +85,9 @@ bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// A failed write of the output (OutputError) ends the program with status 1.
+int main(int argc, char** argv) try {
+  zevrin::LiveInput live;
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
   bool only_files = false;
@@ -77,8 +104,12 @@ int main(int argc, char** argv) {
       only_files = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(zevrin::LiveInput::kUsage, stdout);
       std::fputs(zevrin::kReplayUsage, stdout);
       std::fputs(zevrin::kShareUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(zevrin::VersionText("zevrinkiss-decode").c_str(), stdout);
       return 0;
     } else if (arg == "--raw-view") {
       options.raw_view = true;
@@ -102,11 +133,14 @@ int main(int argc, char** argv) {
       } else {
         return Fail("unknown format '" + value + "' (use monitor, json, csv or influx)");
       }
+    } else if (live.TakeOption(argc, argv, i)) {
+      if (!live.error().empty()) return Fail(live.error());
     } else {
       return Fail("unknown option '" + arg + "' (see --help)");
     }
   }
-  if (files.empty()) files.push_back("-");
+  if (live.live() && !files.empty()) return Fail("a live input reads no files");
+  if (files.empty() && !live.live()) files.push_back("-");
 
   // Open every file first, so a typo in the last name fails before any output.
   std::vector<int> fds;
@@ -135,6 +169,17 @@ int main(int argc, char** argv) {
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(options, stdout, clock);
   if (run.active()) tool.SetFrameSink(share ? static_cast<zevrin::FrameSink*>(share.get()) : &run);
+  if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
+  if (live.live()) {
+    // A live link's frames are archived at the times they are decoded.
+    run.SetLiveInput(live.link_name());
+    const int status = live.Run(tool);
+    tool.Flush();
+    const bool archived = run.Finish();
+    if (share) share->Finish();
+    FlushStandardOutput();
+    return archived ? status : 1;
+  }
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
     run.BeginInput(i);
@@ -142,7 +187,12 @@ int main(int argc, char** argv) {
     if (fds[i] != STDIN_FILENO) ::close(fds[i]);
     if (!ok) return Fail("cannot read " + files[i] + ": " + error);
   }
+  tool.Flush();
   const bool archived = run.Finish();
   if (share) share->Finish();
-  return std::fflush(stdout) == 0 && archived ? 0 : 1;
+  FlushStandardOutput();
+  return archived ? 0 : 1;
+} catch (const zevrin::OutputError& e) {
+  std::fprintf(stderr, "zevrinkiss-decode: %s\n", e.what());
+  return 1;
 }

@@ -130,6 +130,17 @@ void ReplayRun::SetInputs(const std::vector<std::string>& names, const std::vect
   started_ = std::chrono::steady_clock::now();
 }
 
+void ReplayRun::SetLiveInput(const std::string& link) {
+  Input in;
+  in.name = link;
+  in.link = link;
+  in.live = true;
+  if (options_.station) in.station = *options_.station;
+  inputs_.assign(1, std::move(in));
+  progress_ = false;
+  BeginInput(0);
+}
+
 void ReplayRun::BeginInput(std::size_t index) {
   if (index >= inputs_.size()) return;
   if (index > 0) done_before_ += inputs_[current_].size;
@@ -202,13 +213,15 @@ bool ReplayRun::Finish() {
   return archive_->lost() == 0;
 }
 
-void ReplayRun::ShowLogProblem(std::string_view message) {
+// Told when the archive starts failing and when it is written again; the frames
+// missed in between are counted in the summary rather than told one by one.
+void ReplayRun::LogNoticeChanged(const LogNotice& notice) {
   if (!archive_open_) return;  // Start() reports it as the reason to stop
+  if (notice.complete_now == archive_complete_) return;
+  archive_complete_ = notice.complete_now;
   if (progress_) std::fputc('\n', messages_);
-  std::fprintf(messages_, "zevrinkiss-decode: %.*s\n", static_cast<int>(message.size()),
-               message.data());
+  const std::string message = LogNoticeText(notice);
+  std::fprintf(messages_, "zevrinkiss-decode: %s\n", message.c_str());
 }
-
-void ReplayRun::ShowLogRecovered(std::string_view message) { ShowLogProblem(message); }
 
 }  // namespace zevrin

@@ -62,6 +62,9 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   void SetInputs(const std::vector<std::string>& names, const std::vector<int>& fds);
   /// The next input (in the order given to SetInputs) begins.
   void BeginInput(std::size_t index);
+  /// The input is one live link instead: every frame is archived at the time it
+  /// is decoded, under `link` and the --station label.
+  void SetLiveInput(const std::string& link);
 
   void FrameDecoded(const DecodedFrame& frame) override;
   void Flush() override;
@@ -71,8 +74,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   bool Finish();
 
   /// Archive problems, told on `messages`.
-  void ShowLogProblem(std::string_view message) override;
-  void ShowLogRecovered(std::string_view message) override;
+  void LogNoticeChanged(const LogNotice& notice) override;
 
  private:
   void DrawProgress(bool last);
@@ -82,6 +84,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   std::unique_ptr<ArchiveWriter> archive_;
   std::unique_ptr<LineProtocolWriter> lines_;
   bool archive_open_ = false;
+  bool archive_complete_ = true;  // as last told
 
   struct Input {
     std::string name;

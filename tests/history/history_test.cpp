@@ -1,0 +1,331 @@
+// The rules behind the history window: thinning of long series, the shown span and
+// its time axis, the exported table, and reading the values back from an archive.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "archive/archive_support.h"
+#include "history/archive_history_source.h"
+#include "history/decimation.h"
+#include "history/history_csv.h"
+#include "history/history_view.h"
+#include "sample/sample_pass.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr int kBatteryField = 18;
+
+// A random walk with irregular steps of 1 to `max_step` ms, starting at `start`.
+std::vector<HistoryPoint> Walk(std::size_t n, std::int64_t start, int max_step, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> step(1, max_step);
+  std::normal_distribution<double> change(0, 1);
+  std::vector<HistoryPoint> points;
+  double value = 0;
+  std::int64_t t = start;
+  for (std::size_t i = 0; i < n; ++i) {
+    points.push_back({t, value});
+    t += step(random);
+    value += change(random);
+  }
+  return points;
+}
+
+// Index of each output point in the input; -1 when it is not an input point.
+std::vector<long> Indices(const std::vector<HistoryPoint>& input,
+                          const std::vector<HistoryPoint>& output) {
+  std::vector<long> indices;
+  for (const HistoryPoint& p : output) {
+    const auto it = std::find(input.begin(), input.end(), p);
+    indices.push_back(it == input.end() ? -1 : it - input.begin());
+  }
+  return indices;
+}
+
+// For every column of the plot: its lowest and highest value and first and last
+// point are drawn, no column gives more than four points, and every drawn point
+// is a recorded one, in time order, each once. Spans are whole multiples of the
+// column count, so a column's bounds are exact.
+TEST(Decimation, KeepsEveryColumnsExtremesAndEndsWithinFourPointsPerColumn) {
+  struct Case {
+    std::size_t points;
+    int max_step;
+    TimeSpan visible;
+    int columns;
+  };
+  const Case cases[] = {
+      {100000, 20, {0, 1000000}, 500},      // many points per column, all visible
+      {100000, 20, {250000, 450000}, 400},  // zoomed in: points on both sides
+      {300, 2000, {0, 600000}, 1000},       // fewer points than columns
+      {5000, 7, {-5000, 20000}, 125},       // the series starts inside the span
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.points);
+    const std::vector<HistoryPoint> input = Walk(c.points, 0, c.max_step, 7);
+    DecimatedSeries out;
+    Decimate(input, c.visible, c.columns, kEndOfTime, out);
+    const std::vector<long> indices = Indices(input, out.points);
+    ASSERT_TRUE(std::is_sorted(indices.begin(), indices.end()));
+    ASSERT_EQ(std::adjacent_find(indices.begin(), indices.end()), indices.end());
+    ASSERT_EQ(std::count(indices.begin(), indices.end(), -1), 0);
+    EXPECT_THAT(out.segment_starts, ElementsAre(0u));
+
+    const std::int64_t width = c.visible.length() / c.columns;
+    std::vector<std::vector<HistoryPoint>> in_column(c.columns), drawn(c.columns);
+    for (const HistoryPoint& p : input) {
+      if (p.utc_ms >= c.visible.from_ms && p.utc_ms < c.visible.to_ms) {
+        in_column[(p.utc_ms - c.visible.from_ms) / width].push_back(p);
+      }
+    }
+    int outside = 0;
+    for (const HistoryPoint& p : out.points) {
+      if (p.utc_ms >= c.visible.from_ms && p.utc_ms < c.visible.to_ms) {
+        drawn[(p.utc_ms - c.visible.from_ms) / width].push_back(p);
+      } else {
+        ++outside;
+      }
+    }
+    // The nearest point beyond each edge, where there is one.
+    const auto inside = PointsWithin(input, c.visible);
+    const int beyond = (inside.data() > input.data()) +
+                       (inside.data() + inside.size() < input.data() + input.size());
+    EXPECT_EQ(outside, beyond);
+    for (int col = 0; col < c.columns; ++col) {
+      const auto& all = in_column[col];
+      const auto& shown = drawn[col];
+      ASSERT_EQ(all.empty(), shown.empty()) << col;
+      if (all.empty()) continue;
+      EXPECT_LE(shown.size(), static_cast<std::size_t>(kPointsPerColumn)) << col;
+      EXPECT_EQ(shown.front(), all.front()) << col;
+      EXPECT_EQ(shown.back(), all.back()) << col;
+      const auto by_value = [](const HistoryPoint& a, const HistoryPoint& b) {
+        return a.value < b.value;
+      };
+      EXPECT_EQ(std::min_element(shown.begin(), shown.end(), by_value)->value,
+                std::min_element(all.begin(), all.end(), by_value)->value);
+      EXPECT_EQ(std::max_element(shown.begin(), shown.end(), by_value)->value,
+                std::max_element(all.begin(), all.end(), by_value)->value);
+    }
+  }
+}
+
+TEST(Decimation, EmptyAndSinglePointRangesAndValuesThatAreNoNumber) {
+  const std::vector<HistoryPoint> one = {{5000, 3.9}};
+  struct Case {
+    const char* what;
+    std::vector<HistoryPoint> series;
+    TimeSpan visible;
+    int columns;
+    std::vector<HistoryPoint> expected;
+  };
+  const Case cases[] = {
+      {"no points", {}, {0, 10000}, 100, {}},
+      {"empty span", one, {5000, 5000}, 100, {}},
+      {"no columns", one, {0, 10000}, 0, {}},
+      {"one point inside", one, {0, 10000}, 100, one},
+      {"one point left of the span: the line's way in", one, {6000, 9000}, 100, one},
+      {"one point right of the span", one, {0, 4000}, 100, one},
+      {"span between two points: both, so the line crosses the plot",
+       {{0, 1}, {10000, 2}},
+       {4000, 6000},
+       50,
+       {{0, 1}, {10000, 2}}},
+      {"no number left out",
+       {{0, 1}, {1000, std::nan("")}, {2000, 2}},
+       {0, 3000},
+       3,
+       {{0, 1}, {2000, 2}}},
+  };
+  for (const Case& c : cases) {
+    DecimatedSeries out;
+    out.points = {{1, 1}};  // left from an earlier use
+    Decimate(c.series, c.visible, c.columns, kEndOfTime, out);
+    EXPECT_EQ(out.points, c.expected) << c.what;
+    EXPECT_EQ(out.segment_starts.size(), c.expected.empty() ? 0u : 1u) << c.what;
+  }
+}
+
+// Passes hours apart are not joined by a line; points closer than the gap are,
+// even across empty columns. A gap inside one column splits it as well.
+TEST(Decimation, GapsWiderThanTheLimitStartNewSegments) {
+  std::vector<HistoryPoint> series;
+  for (const std::int64_t pass : {0, 5400000, 10800000}) {  // every 90 minutes
+    for (std::int64_t t = 0; t < 600000; t += 5000) {       // ten minutes of records
+      series.push_back({pass + t, static_cast<double>(t)});
+    }
+  }
+  DecimatedSeries out;
+  Decimate(series, {0, 11400000}, 1000, 60000, out);
+  ASSERT_EQ(out.segment_starts.size(), 3u);
+  EXPECT_EQ(out.points[out.segment_starts[0]].utc_ms, 0);
+  EXPECT_EQ(out.points[out.segment_starts[1]].utc_ms, 5400000);
+  EXPECT_EQ(out.points[out.segment_starts[2]].utc_ms, 10800000);
+  EXPECT_EQ(out.points[out.segment_starts[1] - 1].utc_ms, 595000);
+
+  Decimate(series, {0, 11400000}, 1000, 6000000, out);
+  EXPECT_THAT(out.segment_starts, ElementsAre(0u));
+
+  // One column, a gap inside it: two groups, each with its own ends.
+  const std::vector<HistoryPoint> split = {{0, 1}, {10, 5}, {20, 2}, {900, 3}, {910, 0}};
+  Decimate(split, {0, 1000}, 1, 100, out);
+  EXPECT_EQ(out.points, split);
+  EXPECT_THAT(out.segment_starts, ElementsAre(0u, 3u));
+}
+
+TEST(HistoryView, PresetRangesZoomAndPan) {
+  const std::int64_t now = 1800000000000;
+  const std::int64_t run = now - 3600000;
+  const TimeSpan data{now - 10 * kMillisPerDay, now - kMillisPerDay};
+  // Each ends 2 % of its length after its last moment.
+  struct Case {
+    HistoryRange range;
+    std::optional<TimeSpan> data;
+    TimeSpan expected;
+  };
+  const Case cases[] = {
+      {HistoryRange::kThisRun, data, {run, now + 72001}},
+      {HistoryRange::kLast24Hours, data, {now - kMillisPerDay, now + 1728001}},
+      {HistoryRange::kAll, data, {data.from_ms, data.to_ms + 15552001}},
+      {HistoryRange::kAll, std::nullopt, {now - kMillisPerDay, now + 1728001}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PresetSpan(c.range, run, now, c.data), c.expected) << static_cast<int>(c.range);
+  }
+  // A run that started a moment ago still shows a few seconds; a run start in the
+  // future (the clock was set back) is taken as now.
+  EXPECT_EQ(PresetSpan(HistoryRange::kThisRun, now, now, std::nullopt).length(), kShortestSpanMs);
+  EXPECT_EQ(PresetSpan(HistoryRange::kThisRun, now + 5000, now, std::nullopt).length(),
+            kShortestSpanMs);
+
+  const TimeSpan span{1000000, 2000000};
+  EXPECT_EQ(ZoomSpan(span, 0.5, 0.5), (TimeSpan{1250000, 1750000}));
+  EXPECT_EQ(ZoomSpan(span, 0.5, 0.0), (TimeSpan{1000000, 1500000}));
+  EXPECT_EQ(ZoomSpan(span, 2, 1.0), (TimeSpan{0, 2000000}));
+  EXPECT_EQ(ZoomSpan(span, 1e-9, 0.5).length(), kShortestSpanMs);
+  EXPECT_EQ(PanSpan(span, 0.25), (TimeSpan{1250000, 2250000}));
+  EXPECT_EQ(PanSpan(span, -1), (TimeSpan{0, 1000000}));
+}
+
+// Marks sit on round times, never more than asked for, with unique labels whose
+// form fits the span.
+TEST(HistoryView, TimeTicksAreRoundUniqueAndFitTheSpan) {
+  const std::int64_t t0 = FromCivil({2026, 12, 6, 13, 7, 23}) * kMillisPerSecond + 456;
+  struct Case {
+    std::int64_t length;
+    int max_ticks;
+    std::int64_t step;
+    const char* first_label;
+  };
+  const Case cases[] = {
+      {20 * kMillisPerSecond, 10, 5 * kMillisPerSecond, "13:07:25"},
+      {30 * 60 * kMillisPerSecond, 8, 5 * 60 * kMillisPerSecond, "13:10"},
+      {20 * 3600 * kMillisPerSecond, 8, 3 * 3600 * kMillisPerSecond, "15:00"},
+      {3 * kMillisPerDay, 8, 12 * 3600 * kMillisPerSecond, "12-07 00:00"},
+      {40 * kMillisPerDay, 8, 7 * kMillisPerDay, "2026-12-10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first_label);
+    const std::vector<TimeTick> ticks = TimeTicks({t0, t0 + c.length}, c.max_ticks);
+    ASSERT_FALSE(ticks.empty());
+    EXPECT_LE(ticks.size(), static_cast<std::size_t>(c.max_ticks));
+    EXPECT_EQ(ticks.front().label, c.first_label);
+    std::set<std::string> labels;
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+      EXPECT_EQ(ticks[i].utc_ms % c.step, 0);
+      EXPECT_GE(ticks[i].utc_ms, t0);
+      EXPECT_LT(ticks[i].utc_ms, t0 + c.length);
+      if (i > 0) {
+        EXPECT_EQ(ticks[i].utc_ms - ticks[i - 1].utc_ms, c.step);
+      }
+      labels.insert(ticks[i].label);
+    }
+    EXPECT_EQ(labels.size(), ticks.size());
+  }
+  // A span shorter than any whole second still gets a mark; an empty one none.
+  EXPECT_EQ(TimeTicks({t0, t0 + 300}, 5).size(), 1u);
+  EXPECT_THAT(TimeTicks({t0, t0}, 5), IsEmpty());
+  EXPECT_EQ(UtcText(t0), "2026-12-06 13:07:23.456");
+  EXPECT_EQ(UtcText(-1), "1969-12-31 23:59:59.999");
+}
+
+// Values of one record share a row; a moment that only one value has leaves the
+// other's cell empty; two points at one moment take a row each.
+TEST(HistoryCsv, RowsMergeTheValuesByTime) {
+  const HistoryValueInfo volts{18, "Battery Volts", "V"};
+  const HistoryValueInfo odd{24, "Heater, \"Counter\"", ""};
+  const std::vector<HistoryPoint> a = {{1000, 3.9}, {2000, 3.85}, {2000, 3.8}, {4000, -0.5}};
+  const std::vector<HistoryPoint> b = {{2000, 7}, {3000, 12345678}};
+  const HistoryColumn columns[] = {{&volts, a}, {&odd, b}};
+  std::ostringstream out;
+  WriteHistoryCsv(out, columns);
+  EXPECT_EQ(out.str(),
+            "time_utc,18 Battery Volts [V],\"24 Heater, \"\"Counter\"\"\"\r\n"
+            "1970-01-01 00:00:01.000,3.9,\r\n"
+            "1970-01-01 00:00:02.000,3.85,7\r\n"
+            "1970-01-01 00:00:02.000,3.8,\r\n"
+            "1970-01-01 00:00:03.000,,12345678\r\n"
+            "1970-01-01 00:00:04.000,-0.5,\r\n");
+  std::ostringstream none;
+  WriteHistoryCsv(none, {});
+  EXPECT_EQ(none.str(), "time_utc\r\n");
+}
+
+// The values of a pass read back from its archive: the battery voltage of every
+// power record as the window showed it, at its reception time. A source made
+// before the archive exists fills once the archive is written.
+TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
+  const testing::TempDir dir("history");
+  const std::string path = (dir / "Lab_archive.sqlite").string();
+  const ArchiveHistorySource source(path);
+  std::vector<HistoryPoint> read;
+  source.ReadSeries(kBatteryField, {kBeginningOfTime, kEndOfTime}, read);
+  EXPECT_THAT(read, IsEmpty());
+  EXPECT_FALSE(source.Latest(kBatteryField));
+
+  const auto values = source.Values();
+  EXPECT_NE(std::find(values.begin(), values.end(), HistoryValueInfo{18, "Battery Volts", "V"}),
+            values.end());
+  for (const HistoryValueInfo& v : values) {
+    EXPECT_FALSE(v.caption.empty()) << v.field;
+    EXPECT_NE(v.field, 69) << "status bits are no number";
+    EXPECT_NE(v.field, 54) << "hidden: not the frame number its caption says";
+  }
+
+  testing::SteppingClock clock(1800000000000, 250);
+  testing::Receiver receiver(clock);
+  testing::SeeingSink seen;
+  ArchiveWriter writer(nullptr);
+  ASSERT_TRUE(writer.Open(path));
+  receiver.recorder.AddSink(&writer);
+  receiver.recorder.AddSink(&seen);
+  receiver.Receive(sample::MakePass({.frames = 200}));
+  writer.Flush();
+
+  std::vector<HistoryPoint> expected;
+  for (const testing::SeenFrame& f : seen.frames) {
+    const auto it = f.fields.find(kBatteryField);
+    if (it != f.fields.end()) expected.push_back({f.ms, std::stod(it->second)});
+  }
+  ASSERT_GT(expected.size(), 10u);
+  source.ReadSeries(kBatteryField, {kBeginningOfTime, kEndOfTime}, read);
+  EXPECT_EQ(read, expected);
+  EXPECT_EQ(source.Latest(kBatteryField), expected.back());
+  // Half-open spans: a point's own moment up to the next one holds that point alone.
+  std::vector<HistoryPoint> one;
+  source.ReadSeries(kBatteryField, {expected[3].utc_ms, expected[4].utc_ms}, one);
+  EXPECT_THAT(one, ElementsAre(expected[3]));
+}
+
+}  // namespace
+}  // namespace zevrin

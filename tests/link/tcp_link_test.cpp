@@ -1,0 +1,118 @@
+// KISS-over-TCP addresses in line 1 of the settings file, and the reconnection rule.
+
+#include "link/tcp_link.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <optional>
+
+#include "link/settings_file.h"
+
+namespace zevrin {
+namespace {
+
+TEST(TcpAddressTest, GoodAndBadAddresses) {
+  const std::pair<const char*, std::optional<TcpAddress>> cases[] = {
+      {"localhost:8001", TcpAddress{"localhost", 8001}},
+      {"192.0.2.7:8100", TcpAddress{"192.0.2.7", 8100}},
+      {"[::1]:8001", TcpAddress{"::1", 8001}},
+      {" tnc.example:65535\t", TcpAddress{"tnc.example", 65535}},
+      {"localhost", std::nullopt},
+      {"localhost:", std::nullopt},
+      {":8001", std::nullopt},
+      {"localhost:0", std::nullopt},
+      {"localhost:65536", std::nullopt},
+      {"localhost:+801", std::nullopt},
+      {"localhost:80 01", std::nullopt},
+      {"::1:8001", std::nullopt},  // ambiguous without brackets
+      {"[::1]8001", std::nullopt},
+      {"[::1:8001", std::nullopt},
+      {"[]:8001", std::nullopt},
+      {"two words:8001", std::nullopt},
+      {"bad\x01host:8001", std::nullopt},
+      {"h\xC3\xA9:8001", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(ParseTcpAddress(text), expected) << text;
+    // What is shown and written reads back as the same address.
+    if (expected) {
+      EXPECT_EQ(ParseTcpAddress(TcpAddressText(*expected)), expected) << text;
+    }
+  }
+}
+
+// Every serial line keeps its meaning; "tcp:" in either case names a TCP link.
+TEST(TcpAddressTest, SettingsLineForms) {
+  for (const char* serial : {"01,9600,N,8,1", "16,115200,e,7,2", "", "tc", "9600,tcp:x:1"}) {
+    EXPECT_FALSE(IsTcpSettingsLine(serial)) << serial;
+  }
+  EXPECT_EQ(SettingsPortNumber("01,9600,N,8,1"), 1);
+  EXPECT_TRUE(IsTcpSettingsLine("TCP:localhost:8001"));
+  EXPECT_EQ(TcpSettingsAddress("tcp:[::1]:8001"), (TcpAddress{"::1", 8001}));
+  EXPECT_EQ(TcpSettingsAddress("tcp:localhost"), std::nullopt);
+  EXPECT_EQ(TcpSettingsLine({"::1", 8001}), "tcp:[::1]:8001");
+  EXPECT_EQ(TcpSettingsLine({"localhost", 8100}), "tcp:localhost:8100");
+  EXPECT_EQ(TcpPortLabelText({"localhost", 8001}, true), "TCP localhost:8001 connected");
+}
+
+// Attempts at least 3 s apart; one message per outage, however many attempts or
+// short-lived connections it takes; "connected" once a connection has lasted.
+TEST(ReconnectScheduleTest, AttemptsAndMessages) {
+  ReconnectSchedule s({"localhost", 8001});
+  EXPECT_EQ(s.DelayMs(0), 0);
+  s.AttemptStarted(1000);
+  EXPECT_EQ(s.Failed("Connection refused", 1005),
+            "KISS over TCP localhost:8001: cannot connect (Connection refused); trying again "
+            "every 3 s");
+  EXPECT_EQ(s.DelayMs(1005), 2995);
+  EXPECT_EQ(s.DelayMs(4000), 0);
+  s.AttemptStarted(4000);
+  EXPECT_EQ(s.Failed("Connection refused", 4001), std::nullopt);
+  s.AttemptStarted(7000);
+  s.Connected(7001);  // taken and dropped at once: still the same outage
+  EXPECT_EQ(s.Confirm(7500), std::nullopt);
+  EXPECT_EQ(s.Failed("closed by the server", 7500), std::nullopt);
+  EXPECT_EQ(s.DelayMs(7500), 2500);  // no faster retry after a quick drop
+
+  s.AttemptStarted(10000);
+  s.Connected(10001);
+  EXPECT_EQ(s.ConfirmDelayMs(11001), 2000);
+  EXPECT_EQ(s.Confirm(13001), "KISS over TCP localhost:8001 connected again");
+  EXPECT_EQ(s.Confirm(14000), std::nullopt);
+  EXPECT_EQ(s.ConfirmDelayMs(14000), -1);
+  EXPECT_EQ(s.DelayMs(20000), 0);  // a lasting connection lost: try again at once
+  EXPECT_EQ(s.Failed("Connection reset by peer", 20000),
+            "KISS over TCP localhost:8001 lost (Connection reset by peer); trying again every 3 s");
+
+  // Lasting without Confirm (the desktop never asks) still ends the outage.
+  s.Connected(30000);
+  EXPECT_TRUE(s.connected());
+  EXPECT_NE(s.Failed("closed by the server", 40000), std::nullopt);
+  EXPECT_FALSE(s.connected());
+}
+
+// A peer that vanished is given up within two minutes of silence.
+TEST(TcpAddressTest, KeepAliveNoticesAVanishedPeerWithinTwoMinutes) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(EnableKeepAlive(fd));
+  auto get = [fd](int level, int name) {
+    int value = 0;
+    socklen_t size = sizeof value;
+    ::getsockopt(fd, level, name, &value, &size);
+    return value;
+  };
+  EXPECT_EQ(get(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_LE(get(IPPROTO_TCP, TCP_KEEPIDLE) +
+                get(IPPROTO_TCP, TCP_KEEPINTVL) * get(IPPROTO_TCP, TCP_KEEPCNT),
+            120);
+  EXPECT_GE(get(IPPROTO_TCP, TCP_KEEPCNT), 3);  // one lost probe is no vanished peer
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace zevrin

@@ -1,0 +1,140 @@
+#pragma once
+// A KISS-over-TCP server for tests, on 127.0.0.1 at a free port, standing in for a
+// software TNC; and checks of raw logs against the frames sent.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zevrin::testing {
+
+/// How many of `frames` the log holds, whole and in order from the first; -1 when it
+/// holds anything else, such as a frame cut off or a byte after the last whole frame.
+inline long WholeFramesIn(const std::string& log,
+                          const std::vector<std::vector<std::uint8_t>>& frames) {
+  std::string prefix;
+  long n = 0;
+  for (auto f = frames.begin(); f != frames.end() && prefix.size() < log.size(); ++f, ++n)
+    prefix.append(f->begin(), f->end());
+  return prefix == log ? n : -1;
+}
+
+/// The frames one after the other, as the raw log should hold them.
+inline std::string Concat(const std::vector<std::vector<std::uint8_t>>& frames) {
+  std::string all;
+  for (const auto& f : frames) all.append(f.begin(), f.end());
+  return all;
+}
+
+/// Calls `done` every 10 ms until it returns true (true) or `timeout` has passed
+/// (false). `done` is not called again after it returned true.
+template <typename Fn>
+bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (; std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    if (done()) return true;
+  }
+  return false;
+}
+
+class KissServer {
+ public:
+  /// Listens on 127.0.0.1 at `port`; 0 takes a free one.
+  explicit KissServer(std::uint16_t port = 0) { Listen(port); }
+  ~KissServer() { Stop(); }
+  KissServer(const KissServer&) = delete;
+  KissServer& operator=(const KissServer&) = delete;
+
+  /// A port that nothing listens on right now.
+  static std::uint16_t FreePort() {
+    KissServer probe;
+    return probe.port();
+  }
+
+  bool Listen(std::uint16_t port) {
+    Stop();
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listener_, 8) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+      Stop();
+      return false;
+    }
+    port_ = ntohs(a.sin_port);
+    return true;
+  }
+  std::uint16_t port() const { return port_; }
+
+  /// Waits up to `ms` for a client and takes it; true when one came.
+  bool Accept(int ms) {
+    pollfd p{listener_, POLLIN, 0};
+    if (listener_ < 0 || ::poll(&p, 1, ms) != 1) return false;
+    CloseClient();
+    client_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    return client_ >= 0;
+  }
+
+  /// Sends all bytes to the client.
+  bool Send(std::span<const std::uint8_t> bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::send(client_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  /// Sends all bytes in pieces of random size, now and then after a short pause, so
+  /// frames arrive cut anywhere.
+  bool SendSplit(std::span<const std::uint8_t> bytes, std::mt19937& rng) {
+    for (std::size_t pos = 0, n = 0; pos < bytes.size(); pos += n) {
+      n = std::min<std::size_t>(1 + rng() % 700, bytes.size() - pos);
+      if (!Send(bytes.subspan(pos, n))) return false;
+      if (rng() % 8 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+  /// How many bytes the client has sent so far, without waiting.
+  std::size_t BytesFromClient() {
+    std::uint8_t buffer[256];
+    for (ssize_t n; client_ >= 0 && (n = ::recv(client_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+      from_client_ += static_cast<std::size_t>(n);
+    return from_client_;
+  }
+
+  void CloseClient() {
+    if (client_ >= 0) ::close(client_);
+    client_ = -1;
+  }
+  /// Closes the client and the listener: the port refuses connections.
+  void Stop() {
+    CloseClient();
+    if (listener_ >= 0) ::close(listener_);
+    listener_ = -1;
+  }
+
+ private:
+  int listener_ = -1;
+  int client_ = -1;
+  std::uint16_t port_ = 0;
+  std::size_t from_client_ = 0;
+};
+
+}  // namespace zevrin::testing

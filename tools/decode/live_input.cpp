@@ -1,0 +1,151 @@
+#include "decode/live_input.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "link/kiss_tcp_client.h"
+#include "link/serial_device.h"
+#include "link/tcp_link.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// A stop signal writes a byte here; every wait of the live sources watches the
+// read end, so a signal ends any wait at once and nothing is lost in between.
+int stop_pipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(stop_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+bool InstallStopHandlers() {
+  if (stop_pipe[0] < 0 && ::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+void Tell(std::string_view text) {
+  std::fprintf(stderr, "zevrinkiss-decode: %.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE".
+std::optional<std::string> OptionValue(int argc, char** argv, int& i, std::string_view name,
+                                       std::string& error) {
+  const std::string_view arg = argv[i];
+  if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+    return std::string(arg.substr(name.size() + 1));
+  }
+  if (arg != name) return std::nullopt;
+  if (i + 1 >= argc) {
+    error = std::string(name) + " needs a value";
+    return std::string();
+  }
+  return std::string(argv[++i]);
+}
+
+}  // namespace
+
+LiveInput::LiveInput() = default;
+LiveInput::~LiveInput() = default;
+
+bool LiveInput::TakeOption(int argc, char** argv, int& i) {
+  constexpr std::string_view kNames[] = {"--connect", "--serial", "--speed", "--raw-log"};
+  for (const std::string_view name : kNames) {
+    std::optional<std::string> value = OptionValue(argc, argv, i, name, error_);
+    if (!value) continue;
+    if (!error_.empty()) return true;
+    if (value->empty()) {
+      error_ = std::string(name) + " needs a value";
+    } else if (name == "--connect") {
+      connect_ = *value;
+    } else if (name == "--serial") {
+      serial_ = *value;
+    } else if (name == "--raw-log") {
+      raw_log_path_ = *value;
+    } else {
+      char* end = nullptr;
+      const long speed = std::strtol(value->c_str(), &end, 10);
+      if (*end != '\0' || !TermiosSpeed(speed)) {
+        error_ = "unsupported speed '" + *value + "'";
+      } else {
+        speed_ = speed;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::string> LiveInput::Start(DecodeTool& tool) {
+  tool_ = &tool;
+  if (!connect_.empty() && !serial_.empty()) return "--connect and --serial exclude each other";
+  if (speed_ && serial_.empty()) return "--speed needs --serial";
+  if (!raw_log_path_.empty()) {
+    if (!raw_log_.Open(raw_log_path_)) {
+      return "cannot write the raw log " + raw_log_path_ + ": " + raw_log_.error();
+    }
+    tool.SetRawLog(&raw_log_);
+  }
+  if (!connect_.empty()) {
+    const std::optional<TcpAddress> address = ParseTcpAddress(connect_);
+    if (!address) return "'" + connect_ + "' is no HOST:PORT (a port from 1 to 65535)";
+    source_ = std::make_unique<KissTcpClient>(*address, static_cast<LiveSourceEvents&>(*this));
+  } else if (!serial_.empty()) {
+    auto device = std::make_unique<SerialDevice>(static_cast<LiveSourceEvents&>(*this));
+    if (const std::optional<std::string> error =
+            device->Open(serial_, speed_.value_or(kDefaultSerialSpeed))) {
+      return "cannot open " + serial_ + ": " + *error;
+    }
+    source_ = std::move(device);
+  }
+  if (source_ && !InstallStopHandlers()) return "cannot set up the stop signals";
+  return std::nullopt;
+}
+
+int LiveInput::Run(DecodeTool& tool) {
+  if (!source_) return 1;
+  std::vector<std::uint8_t> buffer(kReadChunk);
+  int status = 0;
+  for (;;) {
+    tool.Flush();  // everything decoded so far is out before the wait
+    const long n = source_->Read(buffer, stop_pipe[0]);
+    if (n == LiveSource::kStopped) break;
+    if (n == LiveSource::kFailed) {
+      status = 1;
+      break;
+    }
+    tool.Feed(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
+  }
+  tool.Flush();
+  return status;
+}
+
+void LiveInput::LinkMessage(std::string_view text) { Tell(text); }
+
+void LiveInput::StreamBroken() {
+  if (tool_ != nullptr) tool_->AbandonFrame();
+}
+
+// Told when the raw log starts failing and when it is written again; the frames
+// it misses meanwhile are not told one by one.
+void LiveInput::LogNoticeChanged(const LogNotice& notice) {
+  if (notice.complete_now == raw_log_complete_) return;
+  raw_log_complete_ = notice.complete_now;
+  Tell(LogNoticeText(notice));
+}
+
+}  // namespace zevrin
