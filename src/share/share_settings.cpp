@@ -124,6 +124,10 @@ std::optional<std::string> WriteShareSettings(const std::string& path,
     text << "server=" << server.url << '\n';
     if (!server.token.empty()) text << "token=" << server.token << '\n';
   }
+  // The folder of the settings may not be there yet (a user's configuration folder).
+  std::error_code dir_error;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (!folder.empty()) std::filesystem::create_directories(folder, dir_error);
   const std::string temporary = path + ".new";
   const std::string content = text.str();
   // Only the owner may read the file: it may hold API tokens.

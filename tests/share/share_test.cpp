@@ -234,6 +234,8 @@ TEST(ShareSettingsFile, DefaultsRoundTripAndReasons) {
   EXPECT_EQ(read->servers, settings.servers);
   EXPECT_EQ(SharingOffReason(*read), std::nullopt);
   EXPECT_EQ(ShareSettingsPathBeside("/a/b/zevrinkiss.ini"), "/a/b/zevrinkiss-share.ini");
+  EXPECT_EQ(WriteShareSettings((dir / "new" / "folder.ini").string(), settings), std::nullopt)
+      << "a missing folder is made";
 
   settings.station.callsign = "DL1\nenabled=0";
   EXPECT_NE(WriteShareSettings(path, settings), std::nullopt);

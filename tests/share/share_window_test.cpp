@@ -85,8 +85,11 @@ TEST(ShareDialogTest, SaysWhyNothingIsSharedAndWritesTheFile) {
 }
 
 TEST(ShareDialogTest, AFileThatCannotBeWrittenKeepsTheDialogOpen) {
+  testing::TempDir dir("share-dialog-fail");
+  dir.Write("plain-file", "");  // a folder cannot be made in its place
+  const std::string path = (dir / "plain-file" / "zevrinkiss-share.ini").string();
   const ShareSettings defaults;
-  auto* dialog = new ShareDialog(defaults, "/nonexistent-dir/zevrinkiss-share.ini");
+  auto* dialog = new ShareDialog(defaults, path);
   QPointer<ShareDialog> alive(dialog);
   QSignalSpy saved(dialog, &ShareDialog::Saved);
   dialog->show();
@@ -96,7 +99,7 @@ TEST(ShareDialogTest, AFileThatCannotBeWrittenKeepsTheDialogOpen) {
   EXPECT_TRUE(dialog->isVisible());
   auto* box = dialog->findChild<QMessageBox*>();
   ASSERT_NE(box, nullptr);
-  EXPECT_THAT(box->text().toStdString(), HasSubstr("/nonexistent-dir/zevrinkiss-share.ini"));
+  EXPECT_THAT(box->text().toStdString(), HasSubstr(path));
   EXPECT_EQ(box->textFormat(), Qt::PlainText);
   dialog->close();
 }
