@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev zlib1g-dev
   qt6-base-dev qt6-serialport-dev libgl-dev qt6-charts-dev
+  libcurl4-openssl-dev
   xvfb xauth socat
   librsvg2-bin desktop-file-utils appstream man-db file dpkg-dev lintian
   libsqlite3-dev sqlite3 influxdb

@@ -187,6 +187,9 @@ class Station {
   /// The recorder must outlive this station or be unset first.
   void SetRecorder(FrameRecorder* recorder);
   const ArchiveWriter& archive() const { return archive_; }
+  /// Keeps `extension`'s tables in the archive, written with its frames; call
+  /// before Form_Load. `extension` must outlive this object.
+  void AddArchiveExtension(ArchiveExtension* extension) { archive_.AddExtension(extension); }
 
   /// The values the setup dialog opens with.
   SetupValues CurrentSetup() const;

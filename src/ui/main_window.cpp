@@ -179,6 +179,11 @@ MainWindow::MainWindow(ProgramState& program, QWidget* parent)
   status_label_->setObjectName(QStringLiteral("StatusText"));
   status_label_->setTextFormat(Qt::PlainText);
   statusBar()->addWidget(status_label_, 1);
+  // The sharing state stays at the right while messages come and go at the left.
+  share_label_ = new QLabel(this);
+  share_label_->setObjectName(QStringLiteral("ShareStatus"));
+  share_label_->setTextFormat(Qt::PlainText);
+  statusBar()->addPermanentWidget(share_label_);
   resize(1280, 800);
 
   program_.fields.SetObserver(this);
@@ -188,11 +193,20 @@ MainWindow::~MainWindow() {
   if (program_.fields.observer() == this) program_.fields.SetObserver(nullptr);
 }
 
+void MainWindow::SetShareStatus(const QString& line, const QString& details) {
+  share_label_->setText(line);
+  share_label_->setToolTip(
+      details.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+}
+
 void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   QAction* setup = file->addAction(QStringLiteral("TNC Setup"));
   setup->setObjectName(QStringLiteral("MnuSetup"));
   connect(setup, &QAction::triggered, this, &MainWindow::SetupRequested);
+  QAction* share = file->addAction(QStringLiteral("Share Telemetry..."));
+  share->setObjectName(QStringLiteral("MnuShare"));
+  connect(share, &QAction::triggered, this, &MainWindow::ShareRequested);
   QAction* log_folder = file->addAction(QStringLiteral("Open &Log Folder"));
   log_folder->setObjectName(QStringLiteral("MnuOpenLogFolder"));
   connect(log_folder, &QAction::triggered, this, [this] {

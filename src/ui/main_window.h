@@ -107,6 +107,11 @@ class MainWindow final : public QMainWindow,
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   void ShowPortOpen(bool open);
   void SetTerminalText(const QString& text) { terminal_->setText(text); }
+  /// The sharing state in one line at the right of the status bar; `details`, one
+  /// line per server, as its tooltip (plain text).
+  void SetShareStatus(const QString& line, const QString& details);
+  QLabel* share_status() const { return share_label_; }
+
   /// Enables or disables the KISS-mode button and the terminal line; `why` is
   /// their tooltip while disabled.
   void SetTncControlsEnabled(bool enabled, const QString& why);
@@ -133,6 +138,7 @@ class MainWindow final : public QMainWindow,
   /// The status bar shows a new message.
   void StatusTextChanged(const QString& text);
   void SetupRequested();              // MnuSetup
+  void ShareRequested();              // MnuShare
   void ExitRequested();               // MnuExit
   void Cleared();                     // MnuClear, after the clear
   void HexdumpToggled(bool checked);  // Mnu_ASCII_Hexdump
@@ -183,6 +189,7 @@ class MainWindow final : public QMainWindow,
   QCheckBox* analyze_frame_ = nullptr;
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
+  QLabel* share_label_ = nullptr;
   QString log_folder_;
   std::bitset<kDisplayFieldCount> history_fields_;
   QPoint drag_start_;

@@ -57,6 +57,7 @@ StationWindow::StationWindow(ProgramState& program, ClockSetter& setter, Station
       program_(program),
       setter_(setter),
       config_(std::move(config)),
+      sharing_(std::make_unique<DesktopSharing>(config_.paths.settings_file)),
       history_windows_(program.clock, [&program] {
         const UtcInstant now = program.clock.Now();
         return now.seconds * kMillisPerSecond + now.milliseconds;
@@ -82,12 +83,16 @@ void StationWindow::BuildSession() {
   Station* station = &s->station;
   w->SetLogFolder(QDir(QString::fromStdString(config_.paths.log_directory)).absolutePath());
 
-  connect(&s->port, &QtSerialPort::CommEvent, w,
-          [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
+  // The station commits a notification's frames to the archive at its end; then the
+  // sender may look at the frames queued with them.
+  const auto on_comm = [this, station](int code) {
+    station->OnComm(static_cast<std::int16_t>(code));
+    sharing_->sharer().Flush();
+  };
+  connect(&s->port, &QtSerialPort::CommEvent, w, on_comm);
   connect(&s->port, &QtSerialPort::PortLost, w,
           [station](const QString& reason) { station->PortLost(reason.toStdString()); });
-  connect(&s->tcp, &QtTcpLink::CommEvent, w,
-          [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); });
+  connect(&s->tcp, &QtTcpLink::CommEvent, w, on_comm);
   connect(&s->tcp, &QtTcpLink::Connected, w, [station] { station->TcpConnected(); });
   connect(&s->tcp, &QtTcpLink::Disconnected, w,
           [station](const QString& message) { station->TcpDisconnected(message.toStdString()); });
@@ -102,6 +107,8 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::TerminalKeyPressed, w,
           [station](int code) { station->Text2_KeyPress(code); });
   connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
+  connect(w, &MainWindow::ShareRequested, this, [this, w] { sharing_->OpenDialog(w); });
+  s->station.AddArchiveExtension(&sharing_->sharer());
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
   connect(w, &MainWindow::HistoryRequested, this,
@@ -131,7 +138,7 @@ void StationWindow::Start() {
   if (session_ || ended_) return;
   BuildSession();
   session_->window->show();
-  session_->station.Form_Load();
+  LoadStation();
   FollowArchive();
   session_->tick.start();
 }
@@ -149,10 +156,21 @@ void StationWindow::Restart() {
   // The message stays until the program writes the status bar again.
   session_->window->SetStatusText(status.toStdString());
   session_->window->show();
-  session_->station.Form_Load();
+  LoadStation();
   FollowArchive();
   session_->tick.start();
   Q_EMIT Restarted();
+}
+
+void StationWindow::LoadStation() {
+  Session& s = *session_;
+  s.station.Form_Load();
+  // After the archive, so that a frame the archive commits at once is sent at once.
+  // A path that could not be opened yet is tried again by the sender at the next
+  // frame.
+  s.recorder.AddSink(&sharing_->sharer());
+  if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
+  sharing_->SetWindow(s.window.get());
 }
 
 void StationWindow::Shutdown() {

@@ -20,6 +20,7 @@
 #include "link/setup_dialog.h"
 #include "link/station.h"
 #include "platform/clock_setter.h"
+#include "share/desktop_sharing_qt.h"
 #include "ui/history_window.h"
 #include "ui/main_window.h"
 
@@ -70,6 +71,7 @@ class StationWindow final : public QObject,
   /// The parts of the running set; null before Start().
   MainWindow* window() const;
   QtSerialPort* port() const;
+  DesktopSharing& sharing() { return *sharing_; }
   QtTcpLink* tcp_link() const;
   /// The open port setup dialog, or null.
   SetupDialog* setup_dialog() const { return setup_dialog_; }
@@ -88,6 +90,8 @@ class StationWindow final : public QObject,
   struct Session;
 
   void BuildSession();
+  /// Start-up of the new session's station, then sharing from its archive.
+  void LoadStation();
   /// Puts the latest texts into the open log notices.
   void RefreshLogNotices();
 
@@ -117,6 +121,8 @@ class StationWindow final : public QObject,
   ClockSetter& setter_;
   StationWindowConfig config_;
   std::unique_ptr<Session> session_;
+  // Sharing outlives the windows: its sender keeps working across restarts.
+  std::unique_ptr<DesktopSharing> sharing_;
   QPointer<SetupDialog> setup_dialog_;
   // One notice per log file, by path; it outlives a restart of the main window.
   struct LogNoticeBox {

@@ -8,12 +8,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "decode/decode_tool.h"
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
+#include "decode/share_run.h"
 #include "link/version.h"
 
 namespace {
@@ -38,6 +40,8 @@ constexpr const char* kUsage =
 
 // Where frames get their reception times and where they are archived.
 zevrin::ReplayOptions replay;
+// The sharing settings file of --share; empty: nothing is shared.
+std::string share_file;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -91,7 +95,8 @@ int main(int argc, char** argv) try {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string error;
-    if (!only_files && zevrin::TakeReplayOption(argc, argv, i, replay, error)) {
+    if (!only_files && (zevrin::TakeReplayOption(argc, argv, i, replay, error) ||
+                        zevrin::TakeShareOption(argc, argv, i, share_file, error))) {
       if (!error.empty()) return Fail(error);
     } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
       files.push_back(arg);
@@ -101,6 +106,7 @@ int main(int argc, char** argv) try {
       std::fputs(kUsage, stdout);
       std::fputs(zevrin::LiveInput::kUsage, stdout);
       std::fputs(zevrin::kReplayUsage, stdout);
+      std::fputs(zevrin::kShareUsage, stdout);
       return 0;
     } else if (arg == "--version") {
       std::fputs(zevrin::VersionText("zevrinkiss-decode").c_str(), stdout);
@@ -151,12 +157,18 @@ int main(int argc, char** argv) try {
   // Filling an archive prints nothing unless a format is asked for.
   if (!replay.archive.empty() && !format_given) options.format = zevrin::OutputFormat::kNone;
   zevrin::ReplayRun run(replay, options.format, stdout, stderr);
+  std::unique_ptr<zevrin::ShareRun> share;
+  std::string share_error;
+  if (!share_file.empty() &&
+      !(share = zevrin::ShareRun::Create(share_file, replay, run, stderr, share_error)))
+    return Fail(share_error);
   if (std::string error; !run.Start(error)) return Fail(error);
+  if (share) share->Start();
   run.SetInputs(files, fds);
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(options, stdout, clock);
-  if (run.active()) tool.SetFrameSink(&run);
+  if (run.active()) tool.SetFrameSink(share ? static_cast<zevrin::FrameSink*>(share.get()) : &run);
   if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
   if (live.live()) {
     // A live link's frames are archived at the times they are decoded.
@@ -164,6 +176,7 @@ int main(int argc, char** argv) try {
     const int status = live.Run(tool);
     tool.Flush();
     const bool archived = run.Finish();
+    if (share) share->Finish();
     FlushStandardOutput();
     return archived ? status : 1;
   }
@@ -176,6 +189,7 @@ int main(int argc, char** argv) try {
   }
   tool.Flush();
   const bool archived = run.Finish();
+  if (share) share->Finish();
   FlushStandardOutput();
   return archived ? 0 : 1;
 } catch (const zevrin::OutputError& e) {

@@ -47,6 +47,10 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   ReplayRun(const ReplayOptions& options, OutputFormat format, std::FILE* out, std::FILE* messages);
   ~ReplayRun() override;
 
+  /// Keeps `extension`'s tables in the archive; call before Start().
+  void AddArchiveExtension(ArchiveExtension* extension) {
+    if (archive_ != nullptr) archive_->AddExtension(extension);
+  }
   /// Opens the archive; false with `error` set when it cannot be used.
   bool Start(std::string& error);
   /// True when frames need to go anywhere beside the tool's own output.

@@ -1,0 +1,54 @@
+#pragma once
+// --share for zevrinkiss-decode: the satellite's frames that go into the archive
+// are queued there and sent to the telemetry servers of a sharing settings file.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "archive/frame_sink.h"
+#include "decode/replay_run.h"
+#include "share/frame_sharer.h"
+#include "share/share_sender.h"
+
+namespace zevrin {
+
+/// The --help lines of --share.
+extern const char* const kShareUsage;
+
+/// Takes --share FILE (or --share=FILE) at argv[i], moving i past the value.
+/// Returns false when argv[i] is something else; `error` is set for a bad value.
+bool TakeShareOption(int argc, char** argv, int& i, std::string& settings_path, std::string& error);
+
+/// Sits in front of the replay run as the tool's frame sink: the run archives each
+/// frame (queueing the satellite's frames in the same transaction), then the sender
+/// is told.
+class ShareRun final : public FrameSink {
+ public:
+  /// Reads the settings, warns on `messages` what is going to be shared and how,
+  /// and joins the run's archive. Null with `error` set when the settings cannot
+  /// be read or there is no archive to keep the queue in.
+  static std::unique_ptr<ShareRun> Create(const std::string& settings_path,
+                                          const ReplayOptions& replay, ReplayRun& run,
+                                          std::FILE* messages, std::string& error);
+
+  /// Starts sending; call after the run has opened the archive.
+  void Start();
+  void FrameDecoded(const DecodedFrame& frame) override;
+  void Flush() override;
+  /// Waits until everything that can be sent now has been tried, and says on
+  /// `messages` what was sent and what waits for a later run.
+  void Finish();
+
+ private:
+  ShareRun(ShareSettings settings, std::string archive, ReplayRun& run, std::FILE* messages);
+
+  ShareSettings settings_;
+  std::string archive_;
+  ReplayRun& run_;
+  std::FILE* messages_;
+  FrameSharer sharer_;
+  std::unique_ptr<ShareSender> sender_;
+};
+
+}  // namespace zevrin
