@@ -5,11 +5,9 @@
 // connect to nothing but 127.0.0.1.
 
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +23,7 @@
 #include "share/share_queue.h"
 #include "share/share_settings.h"
 #include "support/http_recorder.h"
+#include "support/program_child.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
@@ -44,37 +43,47 @@ bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
   return done();
 }
 
-// A TIME server on 127.0.0.1:37 that accepts and never answers, when the port is
-// free; the program's time client then reaches nothing but it.
+// A TIME server that accepts and never answers, on the TIME port of a loopback
+// address it can have to itself (the program's time client always asks port 37).
+// The program is pointed at that address, so it reaches no time server but this.
 class SilentTimeServer {
  public:
-  SilentTimeServer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    const int yes = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(37);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd_, 4) != 0) {
-      ::close(fd_);
-      fd_ = -1;
+  SilentTimeServer() {
+    for (std::uint32_t host = 1; host < 32 && fd_ < 0; ++host) {
+      fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK + host - 1);  // 127.0.0.1, .2, ...
+      address.sin_port = htons(37);
+      if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+          ::listen(fd_, 4) == 0) {
+        address_ = "127.0.0." + std::to_string(host);
+      } else {
+        ::close(fd_);
+        fd_ = -1;
+      }
     }
   }
   ~SilentTimeServer() {
     if (fd_ >= 0) ::close(fd_);
   }
+  /// The address it listens on; empty when every one was taken.
+  const std::string& address() const { return address_; }
 
  private:
-  int fd_;
+  int fd_ = -1;
+  std::string address_;
 };
 
 class ShareAppTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (time_server_.address().empty()) {
+      GTEST_SKIP() << "another program holds the TIME port on every loopback address";
+    }
     ASSERT_TRUE(pty_.ok());
     fs::create_symlink(pty_.slave_path(), dir_ / "com1");
-    dir_.Write("zevrinkiss.ini", "01,9600,N,8,1\r\n127.0.0.1\r\nShr\r\n");
+    dir_.Write("zevrinkiss.ini", "01,9600,N,8,1\r\n" + time_server_.address() + "\r\nShr\r\n");
     ShareSettings settings;
     settings.enabled = true;
     settings.station = {"DL1ABC", 49.73145, 8.95564, 99999};
@@ -89,7 +98,7 @@ class ShareAppTest : public ::testing::Test {
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
       // The program must never set this machine's clock.
-      if (::prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0) != 0) ::_exit(125);
+      if (!testing::DropClockRights()) ::_exit(125);
       if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
       ::setenv(kLoopbackOnlyVariable, "1", 1);
