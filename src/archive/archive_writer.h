@@ -108,6 +108,9 @@ class ArchiveWriter final : public FrameSink {
   bool Begin();
   bool Commit();
   void Rollback();
+  /// True when `received_ms` is later than every frame in the archive; false
+  /// when not, or when the archive could not be asked.
+  bool IsAfterLatest(std::int64_t received_ms);
   bool AddFrame(const DecodedFrame& frame);
   bool Exec(const char* sql);
   void Failed();
@@ -122,6 +125,10 @@ class ArchiveWriter final : public FrameSink {
   std::vector<ArchiveExtension*> extensions_;
   bool in_transaction_ = false;
   int batch_count_ = 0;
+  // The latest reception time in `frames`, as far as this transaction knows;
+  // read again at the start of each transaction.
+  bool latest_known_ = false;
+  std::int64_t latest_ms_ = 0;
   std::chrono::steady_clock::time_point next_open_attempt_{};
   // What the listener is shown, kept up to date like a log's notice.
   LogNotice notice_;

@@ -234,8 +234,18 @@ TEST_F(ArchiveTest, TheSameFramesAtTheSameTimesAreKeptOnce) {
     ReceivePass(200, writer);
     EXPECT_EQ(writer.added(), std::stoull(before));
   }
+  {
+    // A recording given twice in one run, both copies in one transaction: the
+    // second copy is found among the frames not committed yet.
+    ArchiveWriter writer(nullptr, {.batch_frames = 1000, .vfs = {}});
+    ASSERT_TRUE(writer.Open(Path()));
+    ReceivePass(200, writer, kStartMs + 7200000, true);
+    ReceivePass(200, writer, kStartMs + 7200000, true);
+    EXPECT_EQ(writer.added(), std::stoull(before));
+    EXPECT_EQ(writer.duplicates(), std::stoull(before));
+  }
   Db db(Path());
-  EXPECT_EQ(db.One("SELECT count(*) FROM frames"), std::to_string(3 * std::stoull(before)));
+  EXPECT_EQ(db.One("SELECT count(*) FROM frames"), std::to_string(4 * std::stoull(before)));
   EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
 }
 
