@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <cstdio>
+
 #include "archive/archive_reader.h"
 #include "archive/line_protocol.h"
 #include "archive/replay_times.h"
@@ -90,6 +94,38 @@ TEST(ArchiveNamesTest, FileNamesTimesAndLineRate) {
   for (int k = 0; k < 4; ++k) got.push_back(fast.Next(4));
   got.push_back(fast.Next(1152));  // 100 ms
   EXPECT_EQ(got, (std::vector<std::int64_t>{0, 1, 2, 3, 101}));
+}
+
+// A real column holds exactly the double from_chars reads from the window's text,
+// and nothing when from_chars would not read the whole text.
+TEST(ArchiveColumnsTest, RealsAreTheNumbersFromCharsReads) {
+  const ArchiveColumn* volts = NumericColumnOfField(18);
+  ASSERT_NE(volts, nullptr);
+  ASSERT_EQ(volts->kind, ValueKind::kReal);
+  std::vector<std::string> texts = {"3.49",  "-56",  "25.0", "-0.0", "0",    "007.50",
+                                    "1e3",   "3.",   ".5",   "-",    "",     "+1.5",
+                                    "1.2.3", "12ab", "nan",  "-.25", " 1.5", "1234567890.12345",
+                                    "123456789012345.6", "0.1000000000000001"};
+  // Every text of three decimals from -100 to 100, in steps that hit many roundings.
+  for (int k = -100000; k <= 100000; k += 37) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.3f", k / 1000.0);
+    texts.emplace_back(text);
+  }
+  DisplayFields store;
+  for (const std::string& text : texts) {
+    store.BeginFrame();
+    store.WriteField(18, text);
+    const ColumnValue v = ReadColumn(*volts, store, FrameWriteSet(store.Writes()));
+    double expected = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), expected);
+    const bool whole = !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
+    EXPECT_EQ(v.present, whole) << text;
+    if (whole && v.present) {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(v.real), std::bit_cast<std::uint64_t>(expected))
+          << text;
+    }
+  }
 }
 
 class ArchiveTest : public ::testing::Test {
