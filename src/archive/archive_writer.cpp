@@ -60,6 +60,11 @@ std::string ArchiveFileName(std::string_view directory, std::string_view station
   return name;
 }
 
+void TuneSqliteForArchiving() {
+  // Refused with SQLITE_MISUSE once SQLite is initialised; harmless then.
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 struct ArchiveWriter::Statements {
   Statement find_frame;
   Statement latest_frame;

@@ -36,6 +36,11 @@ inline constexpr int kArchiveSchemaVersion = 1;
 /// leading '.' too, so any label gives a plain file name inside `directory`.
 std::string ArchiveFileName(std::string_view directory, std::string_view station_label);
 
+/// For a program that does little but fill an archive: turns off SQLite's
+/// memory statistics, which take a process-wide lock on every allocation. Call
+/// it before any SQLite database is opened; later it does nothing.
+void TuneSqliteForArchiving();
+
 /// Something kept in the archive beside the frames, written in the same
 /// transaction as the frame it belongs to (a queue of frames to pass on, say).
 class ArchiveExtension {
