@@ -102,10 +102,26 @@ TEST(ArchiveColumnsTest, RealsAreTheNumbersFromCharsReads) {
   const ArchiveColumn* volts = NumericColumnOfField(18);
   ASSERT_NE(volts, nullptr);
   ASSERT_EQ(volts->kind, ValueKind::kReal);
-  std::vector<std::string> texts = {"3.49",  "-56",  "25.0", "-0.0", "0",    "007.50",
-                                    "1e3",   "3.",   ".5",   "-",    "",     "+1.5",
-                                    "1.2.3", "12ab", "nan",  "-.25", " 1.5", "1234567890.12345",
-                                    "123456789012345.6", "0.1000000000000001"};
+  std::vector<std::string> texts = {"3.49",
+                                    "-56",
+                                    "25.0",
+                                    "-0.0",
+                                    "0",
+                                    "007.50",
+                                    "1e3",
+                                    "3.",
+                                    ".5",
+                                    "-",
+                                    "",
+                                    "+1.5",
+                                    "1.2.3",
+                                    "12ab",
+                                    "nan",
+                                    "-.25",
+                                    " 1.5",
+                                    "1234567890.12345",
+                                    "123456789012345.6",
+                                    "0.1000000000000001"};
   // Every text of three decimals from -100 to 100, in steps that hit many roundings.
   for (int k = -100000; k <= 100000; k += 37) {
     char text[16];
@@ -197,6 +213,15 @@ TEST_F(ArchiveTest, APassLeavesEveryFrameAndTheValuesTheWindowShowed) {
     EXPECT_EQ(frames[k][3], std::string(logged[k].begin(), logged[k].end())) << k;
   }
   EXPECT_EQ(frames[0][4].substr(0, 17), "2010-03-03 14:07:");
+  // In every table `received` is the time as SQLite's strftime writes it, to the
+  // millisecond; the clock's 7 ms steps give milliseconds with leading zeros.
+  for (const std::string table : {"frames", "power_housekeeping", "system_housekeeping"}) {
+    EXPECT_EQ(db.One("SELECT count(*) FROM " + table +
+                     " WHERE received IS NOT strftime('%Y-%m-%d %H:%M:%f', "
+                     "received_ms / 1000.0, 'unixepoch')"),
+              "0")
+        << table;
+  }
 
   int records = 0;
   for (std::size_t k = 0; k < seen_.frames.size(); ++k) {
