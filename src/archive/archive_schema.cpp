@@ -10,10 +10,14 @@ namespace zevrin {
 namespace {
 
 // The time as text for people, computed from the stored milliseconds and not
-// stored itself: SQLite's own format, so its date functions take it.
+// stored itself: SQLite's own format, so its date functions take it. SQLite
+// works the expression out on every INSERT too, so it is the cheap form of
+// strftime('%Y-%m-%d %H:%M:%f', received_ms / 1000.0, 'unixepoch') (archives
+// made before hold that form; both give the same text for every time after 1970).
 constexpr const char* kReceivedColumn =
     "received TEXT GENERATED ALWAYS AS "
-    "(strftime('%Y-%m-%d %H:%M:%f', received_ms / 1000.0, 'unixepoch')) VIRTUAL";
+    "(datetime(received_ms / 1000, 'unixepoch') || '.' || substr(received_ms % 1000 + 1000, 2)) "
+    "VIRTUAL";
 
 std::string CreateSql() {
   std::string sql =

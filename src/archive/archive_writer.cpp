@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <limits>
 #include <utility>
 
 #include "archive/archive_columns.h"
@@ -59,8 +60,14 @@ std::string ArchiveFileName(std::string_view directory, std::string_view station
   return name;
 }
 
+void TuneSqliteForArchiving() {
+  // Refused with SQLITE_MISUSE once SQLite is initialised; harmless then.
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 struct ArchiveWriter::Statements {
   Statement find_frame;
+  Statement latest_frame;
   Statement add_frame;
   std::array<Statement, 2> add_record;  // power, system
 };
@@ -144,6 +151,7 @@ bool ArchiveWriter::Prepare() {
   bool ok = s.find_frame.Prepare(db_,
                                  "SELECT 1 FROM frames WHERE received_ms = ?1 AND bytes = ?2 "
                                  "LIMIT 1") &&
+            s.latest_frame.Prepare(db_, "SELECT max(received_ms) FROM frames") &&
             s.add_frame.Prepare(db_,
                                 "INSERT INTO frames (received_ms, station, link, bytes) "
                                 "VALUES (?1, ?2, ?3, ?4)");
@@ -169,7 +177,26 @@ bool ArchiveWriter::Begin() {
   if (!Exec("BEGIN IMMEDIATE")) return false;
   in_transaction_ = true;
   batch_count_ = 0;
+  // Another program may have added frames since the last transaction.
+  latest_known_ = false;
   return true;
+}
+
+bool ArchiveWriter::IsAfterLatest(std::int64_t received_ms) {
+  if (!latest_known_) {
+    sqlite3_stmt* latest = statements_->latest_frame.get();
+    if (sqlite3_step(latest) != SQLITE_ROW) {
+      sqlite3_reset(latest);
+      return false;
+    }
+    // An empty archive gives NULL: every time is later.
+    latest_ms_ = sqlite3_column_type(latest, 0) == SQLITE_NULL
+                     ? std::numeric_limits<std::int64_t>::min()
+                     : sqlite3_column_int64(latest, 0);
+    sqlite3_reset(latest);
+    latest_known_ = true;
+  }
+  return received_ms > latest_ms_;
 }
 
 bool ArchiveWriter::Commit() {
@@ -224,7 +251,9 @@ bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
   Statements& s = *statements_;
   const std::int64_t received_ms = frame.received_ms;
   const auto size = static_cast<int>(frame.bytes.size());
-  if (frame.replayed) {
+  // A frame later than every frame of the archive cannot be there already: the
+  // look-up is needed only for a recording added again (or out of order).
+  if (frame.replayed && !IsAfterLatest(received_ms)) {
     sqlite3_stmt* find = s.find_frame.get();
     sqlite3_bind_int64(find, 1, received_ms);
     sqlite3_bind_blob(find, 2, frame.bytes.data(), size, SQLITE_STATIC);
@@ -243,6 +272,7 @@ bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
   sqlite3_bind_blob(add, 4, frame.bytes.data(), size, SQLITE_STATIC);
   if (s.add_frame.StepOnce() != SQLITE_DONE) return false;
   const std::int64_t frame_id = sqlite3_last_insert_rowid(db_);
+  if (latest_known_ && received_ms > latest_ms_) latest_ms_ = received_ms;
 
   if (frame.record != RecordKind::kNone && frame.fields != nullptr) {
     Statement& record = s.add_record[frame.record == RecordKind::kPower ? 0 : 1];

@@ -36,6 +36,11 @@ inline constexpr int kArchiveSchemaVersion = 1;
 /// leading '.' too, so any label gives a plain file name inside `directory`.
 std::string ArchiveFileName(std::string_view directory, std::string_view station_label);
 
+/// For a program that does little but fill an archive: turns off SQLite's
+/// memory statistics, which take a process-wide lock on every allocation. Call
+/// it before any SQLite database is opened; later it does nothing.
+void TuneSqliteForArchiving();
+
 /// Something kept in the archive beside the frames, written in the same
 /// transaction as the frame it belongs to (a queue of frames to pass on, say).
 class ArchiveExtension {
@@ -108,6 +113,9 @@ class ArchiveWriter final : public FrameSink {
   bool Begin();
   bool Commit();
   void Rollback();
+  /// True when `received_ms` is later than every frame in the archive; false
+  /// when not, or when the archive could not be asked.
+  bool IsAfterLatest(std::int64_t received_ms);
   bool AddFrame(const DecodedFrame& frame);
   bool Exec(const char* sql);
   void Failed();
@@ -122,6 +130,10 @@ class ArchiveWriter final : public FrameSink {
   std::vector<ArchiveExtension*> extensions_;
   bool in_transaction_ = false;
   int batch_count_ = 0;
+  // The latest reception time in `frames`, as far as this transaction knows;
+  // read again at the start of each transaction.
+  bool latest_known_ = false;
+  std::int64_t latest_ms_ = 0;
   std::chrono::steady_clock::time_point next_open_attempt_{};
   // What the listener is shown, kept up to date like a log's notice.
   LogNotice notice_;

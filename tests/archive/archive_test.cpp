@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <cstdio>
+
 #include "archive/archive_reader.h"
 #include "archive/line_protocol.h"
 #include "archive/replay_times.h"
@@ -92,6 +96,54 @@ TEST(ArchiveNamesTest, FileNamesTimesAndLineRate) {
   EXPECT_EQ(got, (std::vector<std::int64_t>{0, 1, 2, 3, 101}));
 }
 
+// A real column holds exactly the double from_chars reads from the window's text,
+// and nothing when from_chars would not read the whole text.
+TEST(ArchiveColumnsTest, RealsAreTheNumbersFromCharsReads) {
+  const ArchiveColumn* volts = NumericColumnOfField(18);
+  ASSERT_NE(volts, nullptr);
+  ASSERT_EQ(volts->kind, ValueKind::kReal);
+  std::vector<std::string> texts = {"3.49",
+                                    "-56",
+                                    "25.0",
+                                    "-0.0",
+                                    "0",
+                                    "007.50",
+                                    "1e3",
+                                    "3.",
+                                    ".5",
+                                    "-",
+                                    "",
+                                    "+1.5",
+                                    "1.2.3",
+                                    "12ab",
+                                    "nan",
+                                    "-.25",
+                                    " 1.5",
+                                    "1234567890.12345",
+                                    "123456789012345.6",
+                                    "0.1000000000000001"};
+  // Every text of three decimals from -100 to 100, in steps that hit many roundings.
+  for (int k = -100000; k <= 100000; k += 37) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.3f", k / 1000.0);
+    texts.emplace_back(text);
+  }
+  DisplayFields store;
+  for (const std::string& text : texts) {
+    store.BeginFrame();
+    store.WriteField(18, text);
+    const ColumnValue v = ReadColumn(*volts, store, FrameWriteSet(store.Writes()));
+    double expected = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), expected);
+    const bool whole = !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
+    EXPECT_EQ(v.present, whole) << text;
+    if (whole && v.present) {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(v.real), std::bit_cast<std::uint64_t>(expected))
+          << text;
+    }
+  }
+}
+
 class ArchiveTest : public ::testing::Test {
  protected:
   std::string Path() const { return (dir_ / "Lab_archive.sqlite").string(); }
@@ -136,6 +188,15 @@ TEST_F(ArchiveTest, APassLeavesEveryFrameAndTheValuesTheWindowShowed) {
     EXPECT_EQ(frames[k][3], std::string(logged[k].begin(), logged[k].end())) << k;
   }
   EXPECT_EQ(frames[0][4].substr(0, 17), "2010-03-03 14:07:");
+  // In every table `received` is the time as SQLite's strftime writes it, to the
+  // millisecond; the clock's 7 ms steps give milliseconds with leading zeros.
+  for (const std::string table : {"frames", "power_housekeeping", "system_housekeeping"}) {
+    EXPECT_EQ(db.One("SELECT count(*) FROM " + table +
+                     " WHERE received IS NOT strftime('%Y-%m-%d %H:%M:%f', "
+                     "received_ms / 1000.0, 'unixepoch')"),
+              "0")
+        << table;
+  }
 
   const auto records = std::ranges::count_if(
       seen_.frames, [](const SeenFrame& f) { return f.record != RecordKind::kNone; });
@@ -180,6 +241,19 @@ TEST_F(ArchiveTest, OnlyReplayedFramesAreCheckedForDuplicates) {
   EXPECT_EQ(Db(Path()).One("SELECT quote(station) || quote(link) FROM frames WHERE id = 4"),
             "''''");
   EXPECT_EQ(rows, expected);
+
+  // The same frame twice in one transaction, later than all the archive held: the
+  // second copy is found among the frames not committed yet.
+  ArchiveWriter batch(nullptr, {.batch_frames = 1000, .vfs = {}});
+  ASSERT_TRUE(batch.Open(Path()));
+  const Bytes fourth = {0xC0, 0x00, 0x44, 0xC0};
+  replayed.bytes = fourth;
+  replayed.received_ms = kStartMs + 5;
+  batch.FrameDecoded(replayed);
+  batch.FrameDecoded(replayed);
+  batch.Close();
+  EXPECT_EQ(batch.added(), 1u);
+  EXPECT_EQ(batch.duplicates(), 1u);
 }
 
 TEST_F(ArchiveTest, TheReaderGivesOneValuesSeriesOverATimeRange) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_writer.h"
 #include "decode/decode_tool.h"
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
@@ -87,6 +88,7 @@ bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
 
 // A failed write of the output (OutputError) ends the program with status 1.
 int main(int argc, char** argv) try {
+  zevrin::TuneSqliteForArchiving();
   zevrin::LiveInput live;
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
