@@ -12,15 +12,38 @@ namespace zevrin {
 
 AppendFile::~AppendFile() { Close(false); }
 
-bool AppendFile::Open(const std::string& path) {
+bool AppendFile::Open(const std::string& path) { return OpenWith(path, O_WRONLY); }
+
+bool AppendFile::OpenWith(const std::string& path, int access) {
   Close(false);
   path_ = path;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), access | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     error_ = std::strerror(errno);
     return false;
   }
   error_.clear();
+  return true;
+}
+
+bool AppendFile::OpenDelimited(const std::string& path, std::uint8_t delimiter) {
+  if (!OpenWith(path, O_RDWR)) return false;  // read too, to look at the tail
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || st.st_size == 0) return true;
+  // Look back from the end for the last delimiter; a frame is at most a few hundred
+  // bytes, so the tail to search is short.
+  constexpr off_t kLongestTail = 4096;
+  const off_t start = st.st_size > kLongestTail ? st.st_size - kLongestTail : 0;
+  std::uint8_t tail[kLongestTail];
+  const ssize_t n = ::pread(fd_, tail, static_cast<std::size_t>(st.st_size - start), start);
+  if (n <= 0 || tail[n - 1] == delimiter) return true;  // ends whole (or cannot tell)
+  for (ssize_t i = n - 1; i >= 0; --i) {
+    if (tail[i] == delimiter) {
+      // The cut piece began with this delimiter.
+      [[maybe_unused]] const int ignored = ::ftruncate(fd_, start + i);
+      return true;
+    }
+  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 // pieces.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zevrin {
@@ -22,6 +23,12 @@ class AppendFile {
   /// Opens (creating when needed) the file. Returns false and keeps the reason in
   /// error() when it cannot.
   bool Open(const std::string& path);
+  /// Opens as above a file of pieces that each begin and end with `delimiter` (a
+  /// KISS stream). A process killed while it wrote can leave a piece cut short at
+  /// the end (the system checks for a kill between the pages of one write): such a
+  /// tail, from its last delimiter on, is cut off, so what is appended next follows
+  /// whole pieces.
+  bool OpenDelimited(const std::string& path, std::uint8_t delimiter);
   bool IsOpen() const { return fd_ >= 0; }
   /// Closes the file; with `delete_if_empty` a file that holds no bytes is removed.
   /// Returns false and keeps the reason in error() when a step fails.
@@ -37,6 +44,8 @@ class AppendFile {
   const std::string& error() const { return error_; }
 
  private:
+  bool OpenWith(const std::string& path, int access);
+
   int fd_ = -1;
   std::string path_;
   std::string error_;

@@ -121,16 +121,23 @@ bool CheckedLogFile::Open(const std::string& path) {
   notice_.kind = kind;
   notice_.path = path;
   written_since_failure_ = 0;
-  if (!file_.Open(path)) {
+  if (!OpenFile(path)) {
     Failed(false);
     return false;
   }
   return true;
 }
 
+// A raw log is a KISS stream: a frame cut short by a kill is cut off before more
+// frames follow it.
+bool CheckedLogFile::OpenFile(const std::string& path) {
+  if (notice_.kind == LogKind::kRaw) return file_.OpenDelimited(path, kFend);
+  return file_.Open(path);
+}
+
 bool CheckedLogFile::Append(const void* data, std::size_t size) {
   if (!active_) return false;
-  if (!file_.IsOpen() && !file_.Open(notice_.path)) {
+  if (!file_.IsOpen() && !OpenFile(notice_.path)) {
     Failed(true);
     return false;
   }

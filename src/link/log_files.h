@@ -99,6 +99,7 @@ class CheckedLogFile {
   const LogNotice& notice() const { return notice_; }
 
  private:
+  bool OpenFile(const std::string& path);
   void Failed(bool piece_missed);
   void Succeeded(std::size_t size);
   void Tell();

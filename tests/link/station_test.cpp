@@ -289,6 +289,14 @@ TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
   EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
   // One small frame that still fits says nothing about the log being written again.
   EXPECT_THAT(view_.events, ElementsAre(StartsWith("log-problem:")));
+
+  // A run killed in the middle of a write leaves the start of a frame at the end;
+  // the next run of the same minute cuts it off before its own frames follow.
+  dir_.Write(kLog + ".kss", std::string("\xC0\x00\x01\xC0\xC0\x00\x02\x03", 8));
+  LogFiles again(dir_.string(), &view_, clock_);
+  again.OpenRawLog("Lab", kTen);
+  again.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x09, 0xC0});
+  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\xC0\xC0\x00\x09\xC0", 8));
 }
 
 // A disk that is full but for the end of its last block: big frames fail, small ones

@@ -19,14 +19,26 @@
 namespace zevrin::testing {
 
 /// How many of `frames` the log holds, whole and in order from the first; -1 when it
-/// holds anything else, such as a frame cut off or a byte after the last whole frame.
+/// holds anything else, such as a frame cut off within the log or a stray byte. After
+/// a kill the log may end in the start of the next frame: the system checks for a
+/// kill between the pages of one write, so that last write may be cut short (the
+/// next opening of the log cuts it off). That tail is not counted.
 inline long WholeFramesIn(const std::string& log,
                           const std::vector<std::vector<std::uint8_t>>& frames) {
-  std::string prefix;
+  std::size_t at = 0;
   long n = 0;
-  for (auto f = frames.begin(); f != frames.end() && prefix.size() < log.size(); ++f, ++n)
-    prefix.append(f->begin(), f->end());
-  return prefix == log ? n : -1;
+  for (const auto& f : frames) {
+    if (at + f.size() > log.size()) {
+      const std::size_t rest = log.size() - at;
+      return rest < f.size() && log.compare(at, rest, std::string(f.begin(), f.begin() + rest)) == 0
+                 ? n
+                 : -1;
+    }
+    if (log.compare(at, f.size(), std::string(f.begin(), f.end())) != 0) return -1;
+    at += f.size();
+    ++n;
+  }
+  return at == log.size() ? n : -1;
 }
 
 /// The frames one after the other, as the raw log should hold them.
