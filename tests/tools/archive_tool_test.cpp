@@ -137,9 +137,10 @@ TEST_F(ArchiveToolTest, TheArchiveOfAPassHoldsEveryFrameAndExactlyTheJsonValues)
     if (!power && !system) continue;
     ++records;
     const RecordKind kind = power ? RecordKind::kPower : RecordKind::kSystem;
-    for (const auto& [field, text] : frames[k]["fields"].items()) {  // each value has a column
+    for (const auto& item : frames[k]["fields"].items()) {  // each value has a column
+      const int field = std::stoi(item.key());
       EXPECT_TRUE(std::ranges::any_of(ArchiveColumns(), [&](const ArchiveColumn& c) {
-        return c.record == kind && c.source == ValueSource::kField && c.index == std::stoi(field);
+        return c.record == kind && c.source == ValueSource::kField && c.index == field;
       })) << field;
     }
     std::string sql = "SELECT ";
