@@ -4,7 +4,8 @@
 //   zevrinkiss-screenshot --windows DIR
 //
 // writes into DIR: main.png (the main window after the generated sample pass),
-// about.png, setup.png, and for each status window status-<field>-00000000.png and
+// about.png, setup.png, share.png (the sharing dialog, as it opens for a new
+// station), and for each status window status-<field>-00000000.png and
 // status-<field>-11111111.png, showing that value after one tick.
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include "link/setup_dialog.h"
 #include "platform/time_of_day.h"
 #include "sample/sample_pass.h"
+#include "share/share_dialog_qt.h"
 #include "status/status_windows.h"
 #include "ui/about_window.h"
 #include "ui/main_window.h"
@@ -127,6 +129,13 @@ int main(int argc, char** argv) {
   setup.show();
   if (!Save(setup, dir, QStringLiteral("setup.png"))) return 1;
   setup.hide();
+
+  // Written nowhere: the dialog is only shown.
+  const zevrin::ShareSettings new_station;
+  zevrin::ShareDialog share(new_station, "/nonexistent/zevrinkiss-share.ini");
+  share.show();
+  if (!Save(share, dir, QStringLiteral("share.png"))) return 1;
+  share.hide();
 
   return SaveStatusWindows(program, dir) ? 0 : 1;
 }
