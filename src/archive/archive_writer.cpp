@@ -3,7 +3,10 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "archive/archive_columns.h"
@@ -17,6 +20,12 @@ namespace {
 constexpr std::chrono::seconds kReopenInterval{5};
 // How long a write waits for another program holding the archive.
 constexpr int kBusyTimeoutMs = 2000;
+// Pages in the write-ahead log from which it is copied into the database: the
+// size at which SQLite does so itself.
+constexpr int kCheckpointPages = 1000;
+// Pages from which the writer waits for a copy to finish, so that the log starts
+// afresh: a writer faster than the copying would otherwise grow it without end.
+constexpr int kMostLogPages = 16 * kCheckpointPages;
 
 class Statement {
  public:
@@ -32,11 +41,11 @@ class Statement {
            SQLITE_OK;
   }
   sqlite3_stmt* get() const { return stmt_; }
-  /// Steps once and resets; returns the step's result code.
+  /// Steps once and resets; returns the step's result code. Every use binds
+  /// all parameters, so the bindings are left as they are.
   int StepOnce() {
     const int rc = sqlite3_step(stmt_);
     sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
     return rc;
   }
 
@@ -65,6 +74,80 @@ void TuneSqliteForArchiving() {
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 }
 
+// Copies the write-ahead log into the database file through a connection of its
+// own, on a thread of its own, while the writer goes on adding frames. Copies
+// are passive: they never hold up the writer or a reader.
+class ArchiveWriter::Checkpointer {
+ public:
+  ~Checkpointer() { Stop(); }
+
+  bool Start(const std::string& path, const std::string& vfs) {
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, vfs.empty() ? nullptr : vfs.c_str()) !=
+            SQLITE_OK ||
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_close_v2(db_);
+      db_ = nullptr;
+      return false;
+    }
+    thread_ = std::thread([this] { Run(); });
+    return true;
+  }
+
+  void Stop() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  /// Called by the writer after each commit, with the pages now in the log.
+  static int LogGrew(void* self, sqlite3* /*db*/, const char* /*schema*/, int pages) {
+    static_cast<Checkpointer*>(self)->Request(pages);
+    return SQLITE_OK;
+  }
+
+ private:
+  void Request(int pages) {
+    if (pages < kCheckpointPages) return;
+    std::unique_lock lock(mutex_);
+    const std::uint64_t wanted = ++requested_;
+    wake_.notify_all();
+    if (pages < kMostLogPages) return;
+    // A copy that begins after this request copies the whole log, as the writer
+    // waits here; its next transaction then starts the log from the beginning.
+    done_.wait(lock, [&] { return finished_ >= wanted || stop_; });
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stop_ || requested_ > begun_; });
+      if (stop_) return;
+      begun_ = requested_;
+      lock.unlock();
+      sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+      lock.lock();
+      finished_ = begun_;
+      done_.notify_all();
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  bool stop_ = false;
+  std::uint64_t requested_ = 0;  // copies asked for
+  std::uint64_t begun_ = 0;      // the request the running or last copy answers
+  std::uint64_t finished_ = 0;
+};
+
 struct ArchiveWriter::Statements {
   Statement find_frame;
   Statement latest_frame;
@@ -77,7 +160,11 @@ ArchiveWriter::ArchiveWriter(LogProblemListener* listener, ArchiveWriterOptions 
   if (options_.batch_frames < 1) options_.batch_frames = 1;
 }
 
-ArchiveWriter::~ArchiveWriter() { Close(); }
+ArchiveWriter::~ArchiveWriter() {
+  // The listener may be on its way out too: the last frames are written, untold.
+  listener_ = nullptr;
+  Close();
+}
 
 bool ArchiveWriter::Open(const std::string& path) {
   Close();
@@ -91,9 +178,8 @@ bool ArchiveWriter::Open(const std::string& path) {
 }
 
 void ArchiveWriter::Close() {
-  if (db_ == nullptr) return;
   Flush();
-  CloseDatabase();
+  if (db_ != nullptr) CloseDatabase();
 }
 
 bool ArchiveWriter::Exec(const char* sql) {
@@ -141,6 +227,14 @@ bool ArchiveWriter::OpenDatabase() {
     CloseDatabase();
     return false;
   }
+  if (options_.background_checkpoints) {
+    // Without the thread, SQLite copies the log itself, as the writer commits.
+    auto checkpointer = std::make_unique<Checkpointer>();
+    if (checkpointer->Start(path_, options_.vfs)) {
+      checkpointer_ = std::move(checkpointer);
+      sqlite3_wal_hook(db_, &Checkpointer::LogGrew, checkpointer_.get());
+    }
+  }
   error_.clear();
   return true;
 }
@@ -166,6 +260,9 @@ void ArchiveWriter::CloseDatabase() {
   if (db_ != nullptr) {
     for (ArchiveExtension* e : extensions_) e->Closing();
   }
+  // Closed first, so that the writer's connection is the last one and copies
+  // what is left of the log as it closes.
+  checkpointer_.reset();
   sqlite3_close_v2(db_);
   db_ = nullptr;
   in_transaction_ = false;
@@ -222,34 +319,51 @@ void ArchiveWriter::Rollback() {
 }
 
 void ArchiveWriter::FrameDecoded(const DecodedFrame& frame) {
-  last_frame_ms_ = frame.received_ms;
+  pending_.Add(frame);
+  if (pending_.size() >= static_cast<std::size_t>(options_.batch_frames)) Flush();
+}
+
+void ArchiveWriter::Flush() {
+  if (pending_.empty()) return;
+  WriteBatch(pending_);
+  pending_.Clear();
+}
+
+void ArchiveWriter::WriteBatch(const ArchiveBatch& batch) {
+  if (batch.empty()) return;
   if (db_ == nullptr) {
+    last_frame_ms_ = batch.LastTime();
     const bool retry = !path_.empty() && std::chrono::steady_clock::now() >= next_open_attempt_;
     if (!retry || !OpenDatabase()) {
       if (retry) Failed();
-      Missed(1);
+      Missed(batch.size());
       return;
     }
   }
-  if (!Begin() || !AddFrame(frame)) {
-    error_ = sqlite3_errmsg(db_);
+  // A frame that cannot be added takes the frames of its transaction with it;
+  // the frames after it are tried in a new one.
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    if (!Begin() || !AddFrame(batch, i)) {
+      error_ = sqlite3_errmsg(db_);
+      Failed();
+      Missed(1);
+      Rollback();
+    }
+  }
+  if (!in_transaction_) return;
+  if (!Commit()) {
     Failed();
-    Missed(1);
-    Rollback();
     return;
   }
-  if (batch_count_ >= options_.batch_frames) {
-    if (!Commit()) {
-      Failed();
-      return;
-    }
-    Succeeded(frame.received_ms);
-  }
+  Succeeded(last_frame_ms_);
+  for (ArchiveExtension* e : extensions_) e->Committed();
 }
 
-bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
+bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
   Statements& s = *statements_;
+  const DecodedFrame frame = batch.Frame(index);
   const std::int64_t received_ms = frame.received_ms;
+  last_frame_ms_ = received_ms;
   const auto size = static_cast<int>(frame.bytes.size());
   // A frame later than every frame of the archive cannot be there already: the
   // look-up is needed only for a recording added again (or out of order).
@@ -274,24 +388,27 @@ bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
   const std::int64_t frame_id = sqlite3_last_insert_rowid(db_);
   if (latest_known_ && received_ms > latest_ms_) latest_ms_ = received_ms;
 
-  if (frame.record != RecordKind::kNone && frame.fields != nullptr) {
+  const std::span<const StoredValue> values = batch.Values(index);
+  if (!values.empty()) {
     Statement& record = s.add_record[frame.record == RecordKind::kPower ? 0 : 1];
     sqlite3_stmt* r = record.get();
     sqlite3_bind_int64(r, 1, frame_id);
     sqlite3_bind_int64(r, 2, received_ms);
-    const FrameWriteSet written(frame.fields->Writes());
     int param = 3;
-    for (const ArchiveColumn& column : ArchiveColumns()) {
-      if (column.record != frame.record) continue;
-      const ColumnValue v = ReadColumn(column, *frame.fields, written);
-      if (!v.present) {
-        sqlite3_bind_null(r, param);
-      } else if (column.kind == ValueKind::kText) {
-        BindText(r, param, v.text);
-      } else if (v.is_integer) {
-        sqlite3_bind_int64(r, param, v.integer);
-      } else {
-        sqlite3_bind_double(r, param, v.real);
+    for (const StoredValue& v : values) {
+      switch (v.type) {
+        case StoredValue::Type::kNull:
+          sqlite3_bind_null(r, param);
+          break;
+        case StoredValue::Type::kInteger:
+          sqlite3_bind_int64(r, param, v.integer);
+          break;
+        case StoredValue::Type::kReal:
+          sqlite3_bind_double(r, param, v.real);
+          break;
+        case StoredValue::Type::kText:
+          BindText(r, param, batch.Text(v));
+          break;
       }
       ++param;
     }
@@ -303,15 +420,6 @@ bool ArchiveWriter::AddFrame(const DecodedFrame& frame) {
   ++added_;
   ++batch_count_;
   return true;
-}
-
-void ArchiveWriter::Flush() {
-  if (db_ == nullptr || !in_transaction_) return;
-  if (Commit()) {
-    Succeeded(last_frame_ms_);
-  } else {
-    Failed();
-  }
 }
 
 // The archive's notice follows the same rules as a log's: told when it starts

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/archive_batch.h"
 #include "archive/frame_sink.h"
 #include "link/log_files.h"
 
@@ -50,8 +51,11 @@ class ArchiveExtension {
   /// each time the archive is opened. Returns false on failure.
   virtual bool CreateTables(sqlite3* db) = 0;
   /// Adds what it keeps for a frame just added as row `frame_id` of `frames`.
-  /// Returns false on failure: the whole batch is then rolled back.
+  /// The frame comes without header and display-field store. Returns false on
+  /// failure: the whole batch is then rolled back.
   virtual bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) = 0;
+  /// The frames added since the last call are committed: others can see them now.
+  virtual void Committed() {}
   /// The connection is about to close: finalise prepared statements.
   virtual void Closing() {}
 };
@@ -62,6 +66,10 @@ struct ArchiveWriterOptions {
   int batch_frames = 1;
   /// The SQLite VFS to use; empty for the default one.
   std::string vfs;
+  /// Copy the write-ahead log into the database on a thread of its own, so that
+  /// adding frames does not wait for it: for a program that fills the archive
+  /// as fast as it can.
+  bool background_checkpoints = false;
 };
 
 /// Adds decoded frames to an archive. A file that cannot be opened or written is
@@ -93,9 +101,13 @@ class ArchiveWriter final : public FrameSink {
   /// Must be called before Open.
   void AddExtension(ArchiveExtension* extension) { extensions_.push_back(extension); }
 
+  /// Takes the frame into the open batch, which is written when it is full.
   void FrameDecoded(const DecodedFrame& frame) override;
-  /// Commits the open batch.
+  /// Writes and commits the open batch.
   void Flush() override;
+  /// Writes the frames of `batch` in one transaction (or more, when one of them
+  /// fails). For a caller that gathers its batches itself, on any one thread.
+  void WriteBatch(const ArchiveBatch& batch);
 
   /// Frames added, frames found already there, frames that could not be written.
   std::uint64_t added() const { return added_; }
@@ -106,6 +118,7 @@ class ArchiveWriter final : public FrameSink {
 
  private:
   struct Statements;
+  class Checkpointer;
 
   bool OpenDatabase();
   bool Prepare();
@@ -116,7 +129,7 @@ class ArchiveWriter final : public FrameSink {
   /// True when `received_ms` is later than every frame in the archive; false
   /// when not, or when the archive could not be asked.
   bool IsAfterLatest(std::int64_t received_ms);
-  bool AddFrame(const DecodedFrame& frame);
+  bool AddFrame(const ArchiveBatch& batch, std::size_t index);
   bool Exec(const char* sql);
   void Failed();
   void Missed(std::uint64_t frames);
@@ -127,6 +140,8 @@ class ArchiveWriter final : public FrameSink {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unique_ptr<Statements> statements_;
+  std::unique_ptr<Checkpointer> checkpointer_;
+  ArchiveBatch pending_;
   std::vector<ArchiveExtension*> extensions_;
   bool in_transaction_ = false;
   int batch_count_ = 0;

@@ -63,10 +63,8 @@ void FrameSharer::Closing() {
   db_ = nullptr;
 }
 
-void FrameSharer::WakeSender() {
-  // While the archive's transaction is open, the sender could not see the frames.
-  if (!pending_ || sender_ == nullptr || (db_ != nullptr && sqlite3_get_autocommit(db_) == 0))
-    return;
+void FrameSharer::Committed() {
+  if (!pending_ || sender_ == nullptr) return;
   pending_ = false;
   sender_->Wake();
 }

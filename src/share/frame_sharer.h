@@ -7,18 +7,16 @@
 #include <string>
 
 #include "archive/archive_writer.h"
-#include "archive/frame_sink.h"
 #include "share/share_queue.h"
 #include "share/share_sender.h"
 #include "share/share_settings.h"
 
 namespace zevrin {
 
-/// Add it to the archive writer as an extension (before the writer opens the
-/// archive), and as a frame sink after the writer; call Flush() after anything
-/// that commits the archive. The sender is woken once the frames queued are
-/// committed: a sender woken earlier would not see them yet.
-class FrameSharer final : public ArchiveExtension, public FrameSink {
+/// Add it to the archive writer as an extension, before the writer opens the
+/// archive. The sender is woken once the frames queued are committed: a sender
+/// woken earlier would not see them yet.
+class FrameSharer final : public ArchiveExtension {
  public:
   /// `sender` may be null (set later) and must outlive this object otherwise.
   explicit FrameSharer(ShareSender* sender = nullptr) : sender_(sender) {}
@@ -33,14 +31,10 @@ class FrameSharer final : public ArchiveExtension, public FrameSink {
   // ArchiveExtension.
   bool CreateTables(sqlite3* db) override;
   bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) override;
+  void Committed() override;
   void Closing() override;
-  // FrameSink.
-  void FrameDecoded(const DecodedFrame&) override { WakeSender(); }
-  void Flush() override { WakeSender(); }
 
  private:
-  void WakeSender();
-
   ShareSender* sender_;
   ShareSettings settings_;
   std::unique_ptr<ShareQueue> queue_;

@@ -83,12 +83,9 @@ void StationWindow::BuildSession() {
   Station* station = &s->station;
   w->SetLogFolder(QDir(QString::fromStdString(config_.paths.log_directory)).absolutePath());
 
-  // The station commits a notification's frames to the archive at its end; then the
-  // sender may look at the frames queued with them.
-  const auto on_comm = [this, station](int code) {
-    station->OnComm(static_cast<std::int16_t>(code));
-    sharing_->sharer().Flush();
-  };
+  // The station commits a notification's frames to the archive at its end, and the
+  // sharer then tells the sender of the frames queued with them.
+  const auto on_comm = [station](int code) { station->OnComm(static_cast<std::int16_t>(code)); };
   connect(&s->port, &QtSerialPort::CommEvent, w, on_comm);
   connect(&s->port, &QtSerialPort::PortLost, w,
           [station](const QString& reason) { station->PortLost(reason.toStdString()); });
@@ -165,10 +162,8 @@ void StationWindow::Restart() {
 void StationWindow::LoadStation() {
   Session& s = *session_;
   s.station.Form_Load();
-  // After the archive, so that a frame the archive commits at once is sent at once.
   // A path that could not be opened yet is tried again by the sender at the next
   // frame.
-  s.recorder.AddSink(&sharing_->sharer());
   if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
   sharing_->SetWindow(s.window.get());
 }

@@ -107,7 +107,6 @@ class Sharing {
     EXPECT_TRUE(queue_) << error;
     analysis_.SetSatelliteDecoder(&telemetry_);
     recorder_.AddSink(&archive_);
-    recorder_.AddSink(&sharer_);
     path_.SetFrameHandler(&recorder_);
   }
   ~Sharing() { sender_.reset(); }
@@ -116,7 +115,6 @@ class Sharing {
   void Feed(const Bytes& stream) {
     path_.Assemble(stream);
     archive_.Flush();
-    sharer_.Flush();
   }
   bool Settle() { return sender_->WaitUntilSettled(10s); }
   ShareSender& sender() { return *sender_; }

@@ -128,7 +128,6 @@ TEST(ShareWindowTest, StatusLineAndMenuEntry) {
   sharing.ArchiveOpened(archive_path);
   FrameRecorder recorder(window.pipeline().analysis(), program.decoder, program.fields, clock);
   recorder.AddSink(&archive);
-  recorder.AddSink(&sharing.sharer());
   window.pipeline().path().SetFrameHandler(&recorder);
 
   QSignalSpy share_requested(&window, &MainWindow::ShareRequested);

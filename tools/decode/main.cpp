@@ -170,7 +170,7 @@ int main(int argc, char** argv) try {
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(options, stdout, clock);
-  if (run.active()) tool.SetFrameSink(share ? static_cast<zevrin::FrameSink*>(share.get()) : &run);
+  if (run.active()) tool.SetFrameSink(&run);
   if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
   if (live.live()) {
     // A live link's frames are archived at the times they are decoded.

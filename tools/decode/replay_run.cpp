@@ -9,8 +9,8 @@ namespace zevrin {
 
 namespace {
 
-// Frames per archive transaction when reading files; a read of standard input
-// commits at its end anyway.
+// Frames per archive transaction when reading files; the end of each read of a
+// live link or standard input ends a batch too.
 constexpr int kReplayBatchFrames = 1000;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kProgressWidth = 30;
@@ -83,7 +83,8 @@ ReplayRun::ReplayRun(const ReplayOptions& options, OutputFormat format, std::FIL
   if (!options_.archive.empty()) {
     ArchiveWriterOptions archive_options;
     archive_options.batch_frames = kReplayBatchFrames;
-    archive_ = std::make_unique<ArchiveWriter>(this, archive_options);
+    archive_options.background_checkpoints = true;
+    archive_ = std::make_unique<ArchiveThread>(this, archive_options);
   }
   if (format == OutputFormat::kInflux) lines_ = std::make_unique<LineProtocolWriter>(out);
 }
@@ -96,7 +97,7 @@ bool ReplayRun::Start(std::string& error) {
     archive_open_ = true;
     return true;
   }
-  error = "cannot use the archive " + options_.archive + ": " + archive_->error();
+  error = "cannot use the archive " + options_.archive + ": " + archive_->open_error();
   return false;
 }
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "archive/archive_writer.h"
+#include "archive/archive_thread.h"
 #include "archive/frame_sink.h"
 #include "archive/line_protocol.h"
 #include "archive/replay_times.h"
@@ -81,7 +81,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
 
   ReplayOptions options_;
   std::FILE* messages_;
-  std::unique_ptr<ArchiveWriter> archive_;
+  std::unique_ptr<ArchiveThread> archive_;
   std::unique_ptr<LineProtocolWriter> lines_;
   bool archive_open_ = false;
   bool archive_complete_ = true;  // as last told

@@ -57,14 +57,13 @@ std::unique_ptr<ShareRun> ShareRun::Create(const std::string& settings_path,
                  "replayed recording goes out as if received at those times\n",
                  settings->servers.size(), settings->station.callsign.c_str());
   }
-  std::unique_ptr<ShareRun> share(
-      new ShareRun(std::move(*settings), replay.archive, run, messages));
+  std::unique_ptr<ShareRun> share(new ShareRun(std::move(*settings), replay.archive, messages));
   run.AddArchiveExtension(&share->sharer_);
   return share;
 }
 
-ShareRun::ShareRun(ShareSettings settings, std::string archive, ReplayRun& run, std::FILE* messages)
-    : settings_(std::move(settings)), archive_(std::move(archive)), run_(run), messages_(messages) {
+ShareRun::ShareRun(ShareSettings settings, std::string archive, std::FILE* messages)
+    : settings_(std::move(settings)), archive_(std::move(archive)), messages_(messages) {
   sharer_.Configure(settings_);
 }
 
@@ -72,16 +71,6 @@ void ShareRun::Start() {
   sender_ = std::make_unique<ShareSender>(archive_);
   sender_->Configure(settings_);
   sharer_.SetSender(sender_.get());
-}
-
-void ShareRun::FrameDecoded(const DecodedFrame& frame) {
-  run_.FrameDecoded(frame);
-  sharer_.FrameDecoded(frame);
-}
-
-void ShareRun::Flush() {
-  run_.Flush();
-  sharer_.Flush();
 }
 
 void ShareRun::Finish() {

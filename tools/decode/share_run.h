@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "archive/frame_sink.h"
 #include "decode/replay_run.h"
 #include "share/frame_sharer.h"
 #include "share/share_sender.h"
@@ -20,10 +19,10 @@ extern const char* const kShareUsage;
 /// Returns false when argv[i] is something else; `error` is set for a bad value.
 bool TakeShareOption(int argc, char** argv, int& i, std::string& settings_path, std::string& error);
 
-/// Sits in front of the replay run as the tool's frame sink: the run archives each
-/// frame (queueing the satellite's frames in the same transaction), then the sender
-/// is told.
-class ShareRun final : public FrameSink {
+/// Sharing beside a replay run: the run archives each frame, queueing the
+/// satellite's frames in the same transaction, and the sender is told of them
+/// once they are committed.
+class ShareRun {
  public:
   /// Reads the settings, warns on `messages` what is going to be shared and how,
   /// and joins the run's archive. Null with `error` set when the settings cannot
@@ -34,18 +33,15 @@ class ShareRun final : public FrameSink {
 
   /// Starts sending; call after the run has opened the archive.
   void Start();
-  void FrameDecoded(const DecodedFrame& frame) override;
-  void Flush() override;
   /// Waits until everything that can be sent now has been tried, and says on
   /// `messages` what was sent and what waits for a later run.
   void Finish();
 
  private:
-  ShareRun(ShareSettings settings, std::string archive, ReplayRun& run, std::FILE* messages);
+  ShareRun(ShareSettings settings, std::string archive, std::FILE* messages);
 
   ShareSettings settings_;
   std::string archive_;
-  ReplayRun& run_;
   std::FILE* messages_;
   FrameSharer sharer_;
   std::unique_ptr<ShareSender> sender_;
