@@ -49,6 +49,7 @@ class ArchiveBatch {
   std::string_view Text(const StoredValue& value) const {
     return std::string_view(texts_).substr(value.text_begin, value.text_size);
   }
+  std::int64_t Time(std::size_t i) const { return frames_[i].received_ms; }
   /// The reception time of the last frame; 0 when empty.
   std::int64_t LastTime() const { return frames_.empty() ? 0 : frames_.back().received_ms; }
 

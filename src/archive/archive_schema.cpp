@@ -121,16 +121,31 @@ bool PrepareSchema(sqlite3* db, std::string& error) {
   return CheckSchemaVersion(db, error);
 }
 
-std::string RecordInsertSql(RecordKind record) {
+std::string RecordInsertSql(RecordKind record, int rows) {
   std::string sql = "INSERT INTO " + std::string(RecordTable(record)) + " (frame_id, received_ms";
-  std::string values = "?, ?";
+  std::string values = "(?, ?";
   for (const ArchiveColumn& c : ArchiveColumns()) {
     if (c.record != record) continue;
     sql += ", ";
     sql += c.name;
     values += ", ?";
   }
-  return sql + ") VALUES (" + values + ")";
+  values += ')';
+  sql += ") VALUES ";
+  for (int row = 0; row < rows; ++row) {
+    if (row > 0) sql += ", ";
+    sql += values;
+  }
+  return sql;
+}
+
+std::string FrameInsertSql(int rows) {
+  std::string sql = "INSERT INTO frames (id, received_ms, station, link, bytes) VALUES ";
+  for (int row = 0; row < rows; ++row) {
+    if (row > 0) sql += ", ";
+    sql += "(?, ?, ?, ?, ?)";
+  }
+  return sql;
 }
 
 }  // namespace zevrin

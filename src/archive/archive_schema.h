@@ -21,8 +21,11 @@ bool IsEmptyOrArchive(sqlite3* db, std::string& error);
 /// Checks that `db` is an archive of a version this program can read.
 bool CheckSchemaVersion(sqlite3* db, std::string& error);
 
-/// INSERT of one row into the record's table: frame_id, received_ms, then every
-/// column of the record in the order of ArchiveColumns().
-std::string RecordInsertSql(RecordKind record);
+/// INSERT of `rows` rows into the record's table, each row: frame_id,
+/// received_ms, then every column of the record in the order of ArchiveColumns().
+std::string RecordInsertSql(RecordKind record, int rows = 1);
+/// INSERT of `rows` rows into `frames`, each row: id, received_ms, station, link,
+/// bytes.
+std::string FrameInsertSql(int rows = 1);
 
 }  // namespace zevrin

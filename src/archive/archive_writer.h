@@ -15,6 +15,7 @@
 // by default), so killing the program loses at most the batch in flight and
 // never leaves a damaged file.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -116,6 +117,12 @@ class ArchiveWriter final : public FrameSink {
   /// The last SQLite error, for messages.
   const std::string& error() const { return error_; }
 
+  /// A frame of the batch being written, waiting for its INSERT.
+  struct StagedRow {
+    std::size_t index;  ///< in the batch
+    std::int64_t id;    ///< its row in `frames`
+  };
+
  private:
   struct Statements;
   class Checkpointer;
@@ -128,7 +135,9 @@ class ArchiveWriter final : public FrameSink {
   void Rollback();
   /// True when `received_ms` is later than every frame in the archive; false
   /// when not, or when the archive could not be asked.
-  bool IsAfterLatest(std::int64_t received_ms);
+  bool IsAfterLatest(const ArchiveBatch& batch, std::int64_t received_ms);
+  /// Inserts the staged rows: with `all` every one, else the whole groups.
+  bool InsertStaged(const ArchiveBatch& batch, bool all);
   bool AddFrame(const ArchiveBatch& batch, std::size_t index);
   bool Exec(const char* sql);
   void Failed();
@@ -145,6 +154,9 @@ class ArchiveWriter final : public FrameSink {
   std::vector<ArchiveExtension*> extensions_;
   bool in_transaction_ = false;
   int batch_count_ = 0;
+  std::int64_t next_id_ = 1;
+  std::vector<StagedRow> staged_frames_;
+  std::array<std::vector<StagedRow>, 2> staged_records_;  // power, system
   // The latest reception time in `frames`, as far as this transaction knows;
   // read again at the start of each transaction.
   bool latest_known_ = false;

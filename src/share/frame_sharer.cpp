@@ -8,20 +8,6 @@ namespace zevrin {
 
 namespace {
 
-// The reception time the archive gave the frame: it may have moved it on by a
-// millisecond or two so that no two frames share one.
-std::int64_t ArchivedTime(sqlite3* db, std::int64_t frame_id, std::int64_t fallback) {
-  sqlite3_stmt* stmt = nullptr;
-  std::int64_t ms = fallback;
-  if (sqlite3_prepare_v2(db, "SELECT received_ms FROM frames WHERE id = ?", -1, &stmt, nullptr) ==
-      SQLITE_OK) {
-    sqlite3_bind_int64(stmt, 1, frame_id);
-    if (sqlite3_step(stmt) == SQLITE_ROW) ms = sqlite3_column_int64(stmt, 0);
-  }
-  sqlite3_finalize(stmt);
-  return ms;
-}
-
 UtcInstant FromMilliseconds(std::int64_t ms) {
   std::int64_t seconds = ms / 1000;
   std::int64_t rest = ms % 1000;
@@ -50,7 +36,7 @@ bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_
   db_ = db;
   std::vector<std::string> urls;
   for (const ShareServer& server : settings_.servers) urls.push_back(server.url);
-  const UtcInstant received = FromMilliseconds(ArchivedTime(db, frame_id, frame.received_ms));
+  const UtcInstant received = FromMilliseconds(frame.received_ms);
   const std::string form = SidsForm(settings_.station, received, SidsFrameHex(unescaped));
   if (!queue_->Enqueue(SidsTimestamp(received), form, urls, frame_id)) return false;
   pending_ = true;
