@@ -12,7 +12,8 @@ namespace zevrin {
 
 /// Within a transaction: creates the tables in an empty file and sets its schema
 /// version, or checks that an existing file is an archive this program can
-/// write. Returns false with `error` set otherwise.
+/// write and brings an older one to the current version. Returns false with
+/// `error` set otherwise.
 bool PrepareSchema(sqlite3* db, std::string& error);
 
 /// True when `db` is empty or an archive this program can write; reads only.
@@ -21,11 +22,11 @@ bool IsEmptyOrArchive(sqlite3* db, std::string& error);
 /// Checks that `db` is an archive of a version this program can read.
 bool CheckSchemaVersion(sqlite3* db, std::string& error);
 
-/// INSERT of `rows` rows into the record's table, each row: frame_id,
+/// INSERT of `rows` rows into the table that stores the record's rows, each row: frame_id,
 /// received_ms, then every column of the record in the order of ArchiveColumns().
 std::string RecordInsertSql(RecordKind record, int rows = 1);
-/// INSERT of `rows` rows into `frames`, each row: id, received_ms, station, link,
-/// bytes.
+/// INSERT of `rows` rows into the table that stores the frames, each row: id, received_ms, station,
+/// link, bytes.
 std::string FrameInsertSql(int rows = 1);
 
 }  // namespace zevrin

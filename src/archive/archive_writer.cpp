@@ -312,13 +312,14 @@ bool ArchiveWriter::OpenDatabase() {
 bool ArchiveWriter::Prepare() {
   statements_ = std::make_unique<Statements>();
   Statements& s = *statements_;
-  bool ok = s.find_frame.Prepare(db_,
-                                 "SELECT 1 FROM frames WHERE received_ms = ?1 AND bytes = ?2 "
-                                 "LIMIT 1") &&
-            s.latest_frame.Prepare(db_, "SELECT max(received_ms) FROM frames") &&
-            s.next_id.Prepare(db_, "SELECT coalesce(max(id), 0) + 1 FROM frames") &&
-            s.add_frames.Prepare(db_, FrameInsertSql(static_cast<int>(kRowsPerInsert))) &&
-            s.add_frame.Prepare(db_, FrameInsertSql());
+  bool ok =
+      s.find_frame.Prepare(db_,
+                           "SELECT 1 FROM stored_frames WHERE received_ms = ?1 AND bytes = ?2 "
+                           "LIMIT 1") &&
+      s.latest_frame.Prepare(db_, "SELECT max(received_ms) FROM stored_frames") &&
+      s.next_id.Prepare(db_, "SELECT coalesce(max(id), 0) + 1 FROM stored_frames") &&
+      s.add_frames.Prepare(db_, FrameInsertSql(static_cast<int>(kRowsPerInsert))) &&
+      s.add_frame.Prepare(db_, FrameInsertSql());
   for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
     const std::size_t slot = record == RecordKind::kPower ? 0 : 1;
     ok =

@@ -2,14 +2,15 @@
 // The archive: one SQLite file per station label holding every frame received
 // and the values of every housekeeping record, for trends across passes.
 //
-// Schema (version kArchiveSchemaVersion, in PRAGMA user_version):
+// Schema (version kArchiveSchemaVersion, in PRAGMA user_version), as people query it:
 //   frames(id, received_ms, received, station, link, bytes)
 //   power_housekeeping(frame_id, received_ms, received, <ArchiveColumns() of the power record>)
 //   system_housekeeping(frame_id, received_ms, received, <ArchiveColumns() of the system record>)
 // `received_ms` is the reception time in milliseconds since 1970 (UTC);
-// `received` is the same time as text, "2026-12-06 13:12:00.123" (UTC), computed
-// by SQLite from received_ms and not stored. `frame_id` is the row of the frame in
-// `frames`. A value the record did not write is NULL.
+// `received` is the same time as text, "2026-12-06 13:12:00.123" (UTC). `frame_id`
+// is the row of the frame in `frames`. A value the record did not write is NULL.
+// These are views; the rows are in stored_frames, stored_power_housekeeping and
+// stored_system_housekeeping, the same without `received`.
 //
 // The file is written in WAL mode, one transaction per batch of frames (one frame
 // by default), so killing the program loses at most the batch in flight and
@@ -31,7 +32,7 @@ struct sqlite3;
 
 namespace zevrin {
 
-inline constexpr int kArchiveSchemaVersion = 1;
+inline constexpr int kArchiveSchemaVersion = 2;
 
 /// The archive of a station in `directory`: "dir/<label>_archive.sqlite". Characters
 /// of the label other than letters, digits, '-', '_' and '.' become '_', and a

@@ -256,6 +256,88 @@ TEST_F(ArchiveTest, OnlyReplayedFramesAreCheckedForDuplicates) {
   EXPECT_EQ(batch.duplicates(), 1u);
 }
 
+// An archive as the first release left it: the rows in tables named like today's
+// views, the time as text in a generated column, one frame with a power record.
+void WriteFirstVersionArchive(const std::string& path, std::int64_t ms, const Bytes& frame) {
+  std::string sql =
+      "PRAGMA journal_mode=WAL;"
+      "CREATE TABLE frames (id INTEGER PRIMARY KEY, received_ms INTEGER NOT NULL,"
+      " received TEXT GENERATED ALWAYS AS (strftime('%Y-%m-%d %H:%M:%f',"
+      " received_ms / 1000.0, 'unixepoch')) VIRTUAL, station TEXT NOT NULL,"
+      " link TEXT NOT NULL, bytes BLOB NOT NULL);"
+      "CREATE INDEX frames_by_time ON frames (received_ms);";
+  for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
+    const std::string table(RecordTable(record));
+    sql += "CREATE TABLE " + table +
+           " (frame_id INTEGER PRIMARY KEY REFERENCES frames (id),"
+           " received_ms INTEGER NOT NULL, received TEXT GENERATED ALWAYS AS"
+           " (strftime('%Y-%m-%d %H:%M:%f', received_ms / 1000.0, 'unixepoch')) VIRTUAL";
+    for (const ArchiveColumn& c : ArchiveColumns()) {
+      if (c.record == record) sql += ", " + std::string(c.name);
+    }
+    sql += "); CREATE INDEX " + table + "_by_time ON " + table + " (received_ms);";
+  }
+  const std::string time = std::to_string(ms);
+  std::string hex;
+  for (const std::uint8_t b : frame) {
+    hex += "0123456789ABCDEF"[b >> 4];
+    hex += "0123456789ABCDEF"[b & 15];
+  }
+  sql += "INSERT INTO frames (received_ms, station, link, bytes) VALUES (" + time +
+         ", 'Lab', 'COM1', x'" + hex + "');" +
+         "INSERT INTO power_housekeeping (frame_id, received_ms, battery_volts) VALUES (1, " +
+         time + ", 3.96); PRAGMA user_version = 1;";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << error;
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+TEST_F(ArchiveTest, AnArchiveOfTheFirstReleaseIsReadAndBroughtUpToDate) {
+  const Bytes frame = {0xC0, 0x00, 0x41, 0xC0};
+  WriteFirstVersionArchive(Path(), kStartMs + 125, frame);
+  const ArchiveColumn* volts = NumericColumnOfField(18);
+  ASSERT_NE(volts, nullptr);
+  {
+    ArchiveReader reader;
+    ASSERT_TRUE(reader.Open(Path())) << reader.error();
+    ASSERT_EQ(reader.Series(*volts).size(), 1u);
+  }
+
+  ArchiveWriter writer(nullptr);
+  ASSERT_TRUE(writer.Open(Path())) << writer.error();
+  DecodedFrame again;
+  again.bytes = frame;
+  again.received_ms = kStartMs + 125;
+  again.station = "Lab";
+  again.link = "Lab_03032010_1407.kss";
+  again.replayed = true;
+  writer.FrameDecoded(again);  // the frame of the old archive: found there
+  again.received_ms += 1000;
+  writer.FrameDecoded(again);
+  writer.Close();
+  EXPECT_EQ(writer.added(), 1u);
+  EXPECT_EQ(writer.duplicates(), 1u);
+
+  const Db db(Path());
+  EXPECT_EQ(db.One("PRAGMA user_version"), std::to_string(kArchiveSchemaVersion));
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(db.One("SELECT group_concat(type) FROM sqlite_schema WHERE name IN "
+                   "('frames', 'power_housekeeping', 'system_housekeeping')"),
+            "view,view,view");
+  const std::vector<std::vector<std::string>> frames = {
+      {"1", "2010-03-03 14:07:00.125", "COM1"},
+      {"2", "2010-03-03 14:07:01.125", std::string(again.link)}};
+  EXPECT_EQ(db.Rows("SELECT id, received, link FROM frames ORDER BY id"), frames);
+  EXPECT_EQ(db.One("SELECT received || ' ' || battery_volts FROM power_housekeeping"),
+            "2010-03-03 14:07:00.125 3.96");
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(Path())) << reader.error();
+  EXPECT_EQ(reader.Series(*volts).size(), 1u);
+}
+
 TEST_F(ArchiveTest, TheReaderGivesOneValuesSeriesOverATimeRange) {
   ArchiveWriter writer(nullptr);
   ASSERT_TRUE(writer.Open(Path()));
