@@ -1,5 +1,7 @@
 #include "archive/archive_thread.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -27,7 +29,11 @@ bool ArchiveThread::Open(const std::string& path) {
   const bool opened = writer_.Open(path);
   open_error_ = opened ? std::string() : writer_.error();
   stop_ = false;
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    // Named for top -H and debuggers.
+    pthread_setname_np(pthread_self(), "zevrin-archive");
+    Run();
+  });
   return opened;
 }
 
