@@ -62,6 +62,15 @@ void ArchiveThread::Flush() {
   Deliver();
 }
 
+void ArchiveThread::Drain() {
+  HandOver();
+  {
+    std::unique_lock lock(mutex_);
+    space_.wait(lock, [&] { return waiting_.empty() && !writing_; });
+  }
+  Deliver();
+}
+
 void ArchiveThread::HandOver() {
   if (current_.empty()) return;
   if (!thread_.joinable()) {
@@ -91,12 +100,14 @@ void ArchiveThread::Run() {
     if (waiting_.empty()) return;  // stopped, and everything written
     ArchiveBatch batch = std::move(waiting_.front());
     waiting_.pop_front();
+    writing_ = true;
     lock.unlock();
     writer_.WriteBatch(batch);
     batch.Clear();
     lock.lock();
+    writing_ = false;
     spare_.push_back(std::move(batch));
-    space_.notify_one();
+    space_.notify_all();
   }
 }
 

@@ -42,8 +42,11 @@ class ArchiveThread final : public FrameSink {
   void FrameDecoded(const DecodedFrame& frame) override;
   /// Hands the batch begun over to the archive's thread.
   void Flush() override;
+  /// Hands the batch begun over and waits until every frame handed over is
+  /// written (or counted as lost).
+  void Drain();
 
-  /// Valid after Close().
+  /// Valid after Drain() or Close().
   std::uint64_t added() const { return writer_.added(); }
   std::uint64_t duplicates() const { return writer_.duplicates(); }
   std::uint64_t lost() const { return writer_.lost(); }
@@ -73,10 +76,11 @@ class ArchiveThread final : public FrameSink {
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable work_;   // a batch is waiting, or stop_
-  std::condition_variable space_;  // a batch was written
+  std::condition_variable space_;  // a batch was written or taken
   std::deque<ArchiveBatch> waiting_;
   std::vector<ArchiveBatch> spare_;  // written batches, storage kept for reuse
   bool stop_ = false;
+  bool writing_ = false;  // the thread is writing a batch it took
   // Notices not passed on yet: consecutive ones of the same state are merged,
   // as each holds the counts so far.
   std::vector<LogNotice> notices_;

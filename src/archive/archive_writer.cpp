@@ -448,13 +448,17 @@ void ArchiveWriter::WriteBatch(const ArchiveBatch& batch) {
     }
   }
   // A frame that cannot be added takes the frames of its transaction with it;
-  // the frames after it are tried in a new one.
+  // the frames after it are tried in a new one. When no transaction can begin
+  // (another program holding the archive past the busy timeout, say), the rest
+  // of the batch is lost rather than each frame waiting in turn.
   for (std::size_t i = 0; i < batch.size(); ++i) {
     if (!Begin()) {
       Failed();
-      last_frame_ms_ = batch.Time(i);
-      Missed(1);
-    } else if (!AddFrame(batch, i)) {
+      last_frame_ms_ = batch.LastTime();
+      Missed(batch.size() - i);
+      return;
+    }
+    if (!AddFrame(batch, i)) {
       error_ = sqlite3_errmsg(db_);
       Failed();
       Rollback();

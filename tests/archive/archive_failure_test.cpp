@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <random>
+#include <thread>
 
+#include "archive/archive_thread.h"
 #include "archive_support.h"
 #include "faulty_vfs.h"
 #include "sample/sample_pass.h"
@@ -30,7 +32,7 @@ class ArchiveFailureTest : public ::testing::Test {
     return (dir_ / name).string();
   }
   // Receives `frames` frames of a pass; every one reaches the sink `seen_`.
-  void Receive(ArchiveWriter& writer, int frames, std::uint32_t seed = 1) {
+  void Receive(FrameSink& writer, int frames, std::uint32_t seed = 1) {
     testing::Receiver receiver(clock_);
     receiver.recorder.AddSink(&writer);
     receiver.recorder.AddSink(&seen_);
@@ -111,6 +113,52 @@ TEST_F(ArchiveFailureTest, AFullDiskIsToldOnceAndWritingResumesWhenThereIsRoom) 
   EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), writer.added());
   EXPECT_EQ(writer.added() + lost, seen_.frames.size());
   // The frames after the disk had room again are all there.
+  EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"), std::to_string(seen_.frames.back().ms));
+}
+
+// The same on the archive's own thread, as the decode tool writes: batches of 64
+// and the log copied on a thread of its own; the notices reach the listener on
+// the receiving thread.
+TEST_F(ArchiveFailureTest, AFullDiskSeenThroughTheArchiveThread) {
+  testing::FaultyVfs::Register();
+  struct OnThisThread final : LogProblemListener {
+    explicit OnThisThread(LogProblemListener& next) : next(next) {}
+    void LogNoticeChanged(const LogNotice& notice) override {
+      if (std::this_thread::get_id() != receiving) ++elsewhere;
+      next.LogNoticeChanged(notice);
+    }
+    LogProblemListener& next;
+    std::thread::id receiving = std::this_thread::get_id();
+    int elsewhere = 0;
+  } listener(listener_);
+  ArchiveThread archive(
+      &listener,
+      {.batch_frames = 64, .vfs = testing::FaultyVfs::kName, .background_checkpoints = true});
+  ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
+  Receive(archive, 300, 1);
+  archive.Drain();
+  const std::uint64_t first = seen_.frames.size();
+  EXPECT_EQ(archive.added(), first);
+
+  testing::FaultyVfs::SetFull(true);
+  Receive(archive, 300, 2);
+  archive.Drain();
+  ASSERT_THAT(listener_.problems, SizeIs(1));
+  EXPECT_THAT(listener_.problems[0], HasSubstr("full"));
+  const std::uint64_t lost = archive.lost();
+  EXPECT_EQ(lost, seen_.frames.size() - first);
+
+  testing::FaultyVfs::SetFull(false);
+  Receive(archive, 300, 3);
+  archive.Close();
+  EXPECT_THAT(listener_.problems, SizeIs(1));
+  EXPECT_THAT(listener_.recovered, SizeIs(1));
+  EXPECT_EQ(listener.elsewhere, 0);
+
+  Db db(Path());
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), archive.added());
+  EXPECT_EQ(archive.added() + lost, seen_.frames.size());
   EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"), std::to_string(seen_.frames.back().ms));
 }
 
