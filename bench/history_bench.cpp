@@ -93,7 +93,7 @@ void BM_RedrawAfterZoom(benchmark::State& state) {
 BENCHMARK(BM_RedrawAfterZoom)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // An archive made by the program, then a million power records put straight into
-// its table (the frames themselves do not matter to the plot).
+// the table that stores them (the frames themselves do not matter to the plot).
 bool FillArchive(const std::string& path) {
   {
     ArchiveWriter writer(nullptr);
@@ -103,20 +103,20 @@ bool FillArchive(const std::string& path) {
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
   sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db,
-                     "INSERT INTO power_housekeeping (frame_id, received_ms, battery_volts, "
-                     "powersafe_threshold_volts, emergency_threshold_volts) VALUES (?, ?, ?, 3.49, "
-                     "3.33)",
-                     -1, &insert, nullptr);
-  for (std::int64_t i = 0; i < kPoints; ++i) {
+  bool ok = sqlite3_prepare_v2(db,
+                               "INSERT INTO stored_power_housekeeping (frame_id, received_ms, "
+                               "battery_volts, powersafe_threshold_volts, "
+                               "emergency_threshold_volts) VALUES (?, ?, ?, 3.49, 3.33)",
+                               -1, &insert, nullptr) == SQLITE_OK;
+  for (std::int64_t i = 0; ok && i < kPoints; ++i) {
     sqlite3_bind_int64(insert, 1, i + 1);
     sqlite3_bind_int64(insert, 2, kStart + i * kStepMs);
     sqlite3_bind_double(insert, 3, Volts(i));
-    sqlite3_step(insert);
+    ok = sqlite3_step(insert) == SQLITE_DONE;
     sqlite3_reset(insert);
   }
   sqlite3_finalize(insert);
-  const bool ok = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  ok = sqlite3_exec(db, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK && ok;
   sqlite3_close(db);
   return ok;
 }
