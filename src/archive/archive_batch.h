@@ -16,15 +16,19 @@
 
 namespace zevrin {
 
-/// One value of a housekeeping record as the archive stores it.
+/// One value of a housekeeping record as the archive stores it; 16 bytes, as a
+/// batch holds some fifty of them for every record.
 struct StoredValue {
   enum class Type : std::uint8_t { kNull, kInteger, kReal, kText };
   Type type = Type::kNull;
-  std::int64_t integer = 0;
-  double real = 0;
-  std::uint32_t text_begin = 0;  ///< kText: where the text lies in the batch
-  std::uint32_t text_size = 0;
+  std::uint32_t text_size = 0;  ///< kText: its length
+  union {
+    std::int64_t integer = 0;
+    double real;
+    std::uint32_t text_begin;  ///< kText: where the text lies in the batch
+  };
 };
+static_assert(sizeof(StoredValue) == 16);
 
 /// The columns of a record kind's table, in table order (ArchiveColumns() order).
 std::span<const ArchiveColumn* const> RecordColumns(RecordKind record);
