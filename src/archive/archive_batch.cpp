@@ -8,35 +8,7 @@ namespace {
 
 constexpr std::size_t kNamesKept = 16;
 
-struct ColumnsOfRecords {
-  std::vector<const ArchiveColumn*> power;
-  std::vector<const ArchiveColumn*> system;
-  ColumnsOfRecords() {
-    for (const ArchiveColumn& c : ArchiveColumns()) {
-      if (c.record == RecordKind::kPower) power.push_back(&c);
-      if (c.record == RecordKind::kSystem) system.push_back(&c);
-    }
-  }
-};
-
-const ColumnsOfRecords& Columns() {
-  static const ColumnsOfRecords columns;
-  return columns;
-}
-
 }  // namespace
-
-std::span<const ArchiveColumn* const> RecordColumns(RecordKind record) {
-  switch (record) {
-    case RecordKind::kPower:
-      return Columns().power;
-    case RecordKind::kSystem:
-      return Columns().system;
-    case RecordKind::kNone:
-      break;
-  }
-  return {};
-}
 
 std::uint32_t ArchiveBatch::NameIndex(std::string_view name) {
   for (std::size_t i = names_.size(); i-- > 0;) {

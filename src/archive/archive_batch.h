@@ -30,9 +30,6 @@ struct StoredValue {
 };
 static_assert(sizeof(StoredValue) == 16);
 
-/// The columns of a record kind's table, in table order (ArchiveColumns() order).
-std::span<const ArchiveColumn* const> RecordColumns(RecordKind record);
-
 class ArchiveBatch {
  public:
   /// Copies the frame's bytes, time, station, link, and the value of every

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <type_traits>
+#include <vector>
 
 namespace zevrin {
 
@@ -162,6 +163,22 @@ bool ParseReal(std::string_view text, double& value) {
   return true;
 }
 
+struct ColumnsOfRecords {
+  std::vector<const ArchiveColumn*> power;
+  std::vector<const ArchiveColumn*> system;
+  ColumnsOfRecords() {
+    for (const ArchiveColumn& c : ArchiveColumns()) {
+      if (c.record == RecordKind::kPower) power.push_back(&c);
+      if (c.record == RecordKind::kSystem) system.push_back(&c);
+    }
+  }
+};
+
+const ColumnsOfRecords& Columns() {
+  static const ColumnsOfRecords columns;
+  return columns;
+}
+
 }  // namespace
 
 std::string_view RecordTable(RecordKind record) {
@@ -177,6 +194,18 @@ std::string_view RecordTable(RecordKind record) {
 }
 
 std::span<const ArchiveColumn> ArchiveColumns() { return kColumns; }
+
+std::span<const ArchiveColumn* const> RecordColumns(RecordKind record) {
+  switch (record) {
+    case RecordKind::kPower:
+      return Columns().power;
+    case RecordKind::kSystem:
+      return Columns().system;
+    case RecordKind::kNone:
+      break;
+  }
+  return {};
+}
 
 const ArchiveColumn* NumericColumnOfField(int field) {
   for (const ArchiveColumn& c : kColumns) {

@@ -57,6 +57,9 @@ struct ArchiveColumn {
 /// Every column of both tables, power record first, each table in window order.
 std::span<const ArchiveColumn> ArchiveColumns();
 
+/// The columns of a record kind's table, in table order; empty for kNone.
+std::span<const ArchiveColumn* const> RecordColumns(RecordKind record);
+
 /// The numeric column of a display field (for example 18, battery_volts), or null
 /// when the field holds no number in the archive.
 const ArchiveColumn* NumericColumnOfField(int field);

@@ -43,10 +43,9 @@ std::string ViewsSql() {
     sql += "CREATE VIEW " + table + " AS SELECT frame_id, received_ms, ";
     sql += kReceivedExpression;
     sql += " AS received";
-    for (const ArchiveColumn& c : ArchiveColumns()) {
-      if (c.record != record) continue;
+    for (const ArchiveColumn* c : RecordColumns(record)) {
       sql += ", ";
-      sql += c.name;
+      sql += c->name;
     }
     sql += " FROM " + StoredTable(table) + ";\n";
   }
@@ -73,12 +72,11 @@ std::string CreateSql() {
            " (\n"
            "  frame_id INTEGER PRIMARY KEY REFERENCES stored_frames (id),\n"
            "  received_ms INTEGER NOT NULL";
-    for (const ArchiveColumn& c : ArchiveColumns()) {
-      if (c.record != record) continue;
+    for (const ArchiveColumn* c : RecordColumns(record)) {
       sql += ",\n  ";
-      sql += c.name;
+      sql += c->name;
       sql += ' ';
-      sql += ColumnType(c.kind);
+      sql += ColumnType(c->kind);
     }
     sql +=
         "\n);\nCREATE INDEX " + table + "_by_time ON " + StoredTable(table) + " (received_ms);\n";
@@ -98,14 +96,6 @@ std::string MigrateFromVersion1Sql() {
   return sql + ViewsSql() + VersionSql();
 }
 
-bool Exec(sqlite3* db, const std::string& sql, std::string& error) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
-  error = message != nullptr ? message : sqlite3_errmsg(db);
-  sqlite3_free(message);
-  return false;
-}
-
 // One integer from a query, or -1.
 std::int64_t QueryInteger(sqlite3* db, const char* sql) {
   sqlite3_stmt* stmt = nullptr;
@@ -119,6 +109,14 @@ std::int64_t QueryInteger(sqlite3* db, const char* sql) {
 }
 
 }  // namespace
+
+bool ExecSql(sqlite3* db, const std::string& sql, std::string& error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  error = message != nullptr ? message : sqlite3_errmsg(db);
+  sqlite3_free(message);
+  return false;
+}
 
 bool CheckSchemaVersion(sqlite3* db, std::string& error) {
   const std::int64_t version = QueryInteger(db, "PRAGMA user_version");
@@ -154,19 +152,18 @@ bool PrepareSchema(sqlite3* db, std::string& error) {
     error = sqlite3_errmsg(db);
     return false;
   }
-  if (version == 0 && tables == 0) return Exec(db, CreateSql(), error);
+  if (version == 0 && tables == 0) return ExecSql(db, CreateSql(), error);
   if (!CheckSchemaVersion(db, error)) return false;
-  if (version == 1) return Exec(db, MigrateFromVersion1Sql(), error);
+  if (version == 1) return ExecSql(db, MigrateFromVersion1Sql(), error);
   return true;
 }
 
 std::string RecordInsertSql(RecordKind record, int rows) {
   std::string sql = "INSERT INTO " + StoredTable(RecordTable(record)) + " (frame_id, received_ms";
   std::string values = "(?, ?";
-  for (const ArchiveColumn& c : ArchiveColumns()) {
-    if (c.record != record) continue;
+  for (const ArchiveColumn* c : RecordColumns(record)) {
     sql += ", ";
-    sql += c.name;
+    sql += c->name;
     values += ", ?";
   }
   values += ')';

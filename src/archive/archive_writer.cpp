@@ -260,13 +260,7 @@ void ArchiveWriter::Close() {
   if (db_ != nullptr) CloseDatabase();
 }
 
-bool ArchiveWriter::Exec(const char* sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-  error_ = message != nullptr ? message : sqlite3_errmsg(db_);
-  sqlite3_free(message);
-  return false;
-}
+bool ArchiveWriter::Exec(const char* sql) { return ExecSql(db_, sql, error_); }
 
 bool ArchiveWriter::OpenDatabase() {
   next_open_attempt_ = std::chrono::steady_clock::now() + kReopenInterval;

@@ -29,13 +29,13 @@ std::string LineProtocolRecord(const DecodedFrame& frame) {
   }
   const FrameWriteSet written(frame.fields->Writes());
   char separator = ' ';
-  for (const ArchiveColumn& column : ArchiveColumns()) {
-    if (column.record != frame.record || !column.numeric()) continue;
-    const ColumnValue v = ReadColumn(column, *frame.fields, written);
+  for (const ArchiveColumn* column : RecordColumns(frame.record)) {
+    if (!column->numeric()) continue;
+    const ColumnValue v = ReadColumn(*column, *frame.fields, written);
     if (!v.present) continue;
     line += separator;
     separator = ',';
-    line += column.name;
+    line += column->name;
     line += '=';
     if (v.is_integer) {
       line += std::to_string(v.integer);
