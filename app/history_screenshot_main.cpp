@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "archive/archive_writer.h"
-#include "archive/frame_recorder.h"
-#include "history/archive_history_source.h"
-#include "link/receive_path.h"
+#include "history/history_window.h"
+#include "kiss/receive_path.h"
+#include "outputs/archive/archive_writer.h"
+#include "outputs/frame_recorder.h"
 #include "sample/sample_pass.h"
-#include "ui/history_window.h"
+#include "views/archive_history_source.h"
 
 namespace {
 

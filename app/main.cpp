@@ -11,12 +11,12 @@
 #include <cstring>
 #include <memory>
 
-#include "link/version.h"
-#include "platform/clock_setter.h"
-#include "platform/places.h"
-#include "platform/time_of_day.h"
-#include "ui/main_window.h"
-#include "ui/station_window.h"
+#include "base/clock_setter.h"
+#include "base/time_of_day.h"
+#include "base/version.h"
+#include "config/places.h"
+#include "session/station_window.h"
+#include "windows/main_window.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   // Program-wide state: it outlives every main window.
   zevrin::SystemClock clock;
   zevrin::SystemClockSetter clock_setter;
-  zevrin::ProgramState program(clock);
+  zevrin::DesktopProgram program(clock);
 
   // An installed program cannot write beside itself and usually starts in the home
   // directory: then the logs and the settings go to the user's own folders.

@@ -16,14 +16,14 @@
 #include <span>
 #include <string>
 
-#include "link/setup_dialog.h"
-#include "platform/time_of_day.h"
+#include "base/time_of_day.h"
+#include "dialogs/setup_dialog.h"
+#include "dialogs/share_dialog.h"
 #include "sample/sample_pass.h"
-#include "share/share_dialog_qt.h"
-#include "status/status_windows.h"
-#include "ui/about_window.h"
-#include "ui/main_window.h"
-#include "ui/status_window.h"
+#include "views/status_windows.h"
+#include "windows/about_window.h"
+#include "windows/main_window.h"
+#include "windows/status_window.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ bool Save(QWidget& widget, const QDir& dir, const QString& name) {
   return true;
 }
 
-bool SaveMainWindow(zevrin::ProgramState& program, const QDir& dir) {
+bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir) {
   zevrin::MainWindow window(program);
   window.SetTitle(
       QStringLiteral("ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]"));
@@ -75,7 +75,7 @@ bool SaveMainWindow(zevrin::ProgramState& program, const QDir& dir) {
   return Save(window, dir, QStringLiteral("main.png"));
 }
 
-bool SaveStatusWindows(zevrin::ProgramState& program, const QDir& dir) {
+bool SaveStatusWindows(zevrin::DesktopProgram& program, const QDir& dir) {
   constexpr zevrin::StatusWindow kKinds[] = {zevrin::StatusWindow::kSystem,
                                              zevrin::StatusWindow::kResource,
                                              zevrin::StatusWindow::kGps,
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   }
 
   PassClock clock(1245506709);  // 2009-06-20 14:05:09 UTC
-  zevrin::ProgramState program(clock);
+  zevrin::DesktopProgram program(clock);
   if (!SaveMainWindow(program, dir)) return 1;
 
   // The folder an installed program run by a user would log to.

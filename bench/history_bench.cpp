@@ -21,9 +21,9 @@
 #include <memory>
 #include <string>
 
-#include "archive/archive_writer.h"
-#include "history/archive_history_source.h"
-#include "ui/history_window.h"
+#include "history/history_window.h"
+#include "outputs/archive/archive_writer.h"
+#include "views/archive_history_source.h"
 
 namespace zevrin {
 namespace {

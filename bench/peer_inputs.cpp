@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "frames/frame_header.h"
-#include "link/receive_path.h"
+#include "kiss/receive_path.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ class FrameBodies final : public zevrin::FrameHandler, public zevrin::ReceiveVie
  public:
   void HandOver(std::span<const std::uint8_t> frame, zevrin::ReceiveState&) override {
     zevrin::DecodeFrameHeader(frame, unescaped_, header_);
-    const auto length = static_cast<std::size_t>(unescaped_.UnescapedLength);
+    const auto length = static_cast<std::size_t>(unescaped_.unescaped_length);
     // Position 1 is the opening FEND; the last byte is the closing one.
     if (length >= 3)
       bodies.emplace_back(unescaped_.bytes.begin() + 1,

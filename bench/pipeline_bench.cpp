@@ -7,10 +7,10 @@
 #include <random>
 
 #include "frames/frame_analysis.h"
-#include "link/receive_path.h"
+#include "kiss/receive_path.h"
 #include "sample/sample_pass.h"
+#include "telemetry/display_fields.h"
 #include "telemetry/telemetry_decoder.h"
-#include "ui/display_fields.h"
 
 namespace zevrin {
 namespace {

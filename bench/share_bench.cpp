@@ -6,10 +6,10 @@
 
 #include <chrono>
 
-#include "share/http_post.h"
-#include "share/share_queue.h"
-#include "share/share_sender.h"
-#include "share/sids.h"
+#include "outputs/share/http_post.h"
+#include "outputs/share/share_queue.h"
+#include "outputs/share/share_sender.h"
+#include "outputs/share/sids.h"
 #include "support/http_recorder.h"
 #include "support/temp_dir.h"
 

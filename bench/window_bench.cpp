@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "sample/sample_pass.h"
-#include "ui/main_window.h"
+#include "windows/main_window.h"
 
 namespace zevrin {
 namespace {
@@ -23,7 +23,7 @@ constexpr std::size_t kChunk = 384;  // about 33 ms of a 115,200-baud line
 
 struct Window {
   SystemClock clock;
-  ProgramState program{clock};
+  DesktopProgram program{clock};
   MainWindow window{program};
   Window() {
     window.resize(1280, 800);

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "link/version.h"
+#include "base/version.h"
 #include "sample/sample_pass.h"
 
 namespace {

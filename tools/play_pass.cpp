@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/version.h"
+#include "base/version.h"
 
 namespace {
 

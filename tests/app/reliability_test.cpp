@@ -19,8 +19,8 @@
 #include <thread>
 
 #include "link/pty.h"
-#include "link/station.h"
 #include "sample/sample_pass.h"
+#include "station/station.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
 #include "support/kiss_server.h"

@@ -18,10 +18,10 @@
 #include <thread>
 
 #include "link/pty.h"
+#include "outputs/share/http_post.h"
+#include "outputs/share/share_queue.h"
+#include "outputs/share/share_settings.h"
 #include "sample/sample_pass.h"
-#include "share/http_post.h"
-#include "share/share_queue.h"
-#include "share/share_settings.h"
 #include "support/http_recorder.h"
 #include "support/program_child.h"
 #include "support/temp_dir.h"

@@ -10,9 +10,9 @@
 #include <random>
 #include <thread>
 
-#include "archive/archive_thread.h"
 #include "archive_support.h"
 #include "faulty_vfs.h"
+#include "outputs/archive/archive_thread.h"
 #include "sample/sample_pass.h"
 #include "support/temp_dir.h"
 

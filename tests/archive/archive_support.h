@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_writer.h"
-#include "archive/frame_recorder.h"
+#include "outputs/archive/archive_writer.h"
+#include "outputs/frame_recorder.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
 #include "support/station_view.h"

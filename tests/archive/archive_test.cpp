@@ -7,10 +7,10 @@
 #include <charconv>
 #include <cstdio>
 
-#include "archive/archive_reader.h"
-#include "archive/line_protocol.h"
-#include "archive/replay_times.h"
 #include "archive_support.h"
+#include "input/replay_times.h"
+#include "outputs/archive/archive_reader.h"
+#include "outputs/export/line_protocol.h"
 #include "sample/sample_pass.h"
 #include "support/temp_dir.h"
 

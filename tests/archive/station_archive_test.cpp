@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include "archive_support.h"
-#include "link/station.h"
 #include "sample/sample_pass.h"
+#include "station/station.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
@@ -25,11 +25,11 @@ class StationArchiveTest : public ::testing::Test {
     Station station(program_, port_, view_, view_, clock_, paths_);
     program_.analysis.SetSatelliteDecoder(&decoder_);
     station.SetRecorder(&recorder);
-    station.Form_Load();
+    station.Start();
     port_.waiting = sample::MakePass({.frames = frames, .seed = seed});
     received_ += testing::LoggedFrames(port_.waiting).size();
-    station.OnComm(2);
-    station.Form_Unload();
+    station.PortEvent(2);
+    station.Stop();
   }
 
   testing::TempDir dir_{"station-archive"};

@@ -1,4 +1,4 @@
-#include "clock/time_client.h"
+#include "adapters/time_client.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

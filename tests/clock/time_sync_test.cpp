@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/time_of_day.h"
+#include "base/time_of_day.h"
 
 namespace zevrin {
 namespace {

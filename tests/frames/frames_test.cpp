@@ -52,28 +52,28 @@ TEST(FrameHeaderTest, SsidsPaddedCallsignsAndDigipeaters) {
     f.destination = {"AB", 15 - ssid, false};
     f.digipeaters = {{"RLY", ssid, true}};
     const std::string s = suffix(ssid);
-    EXPECT_EQ(Decode(sample::KissFrame(f)).header.HeaderText,
+    EXPECT_EQ(Decode(sample::KissFrame(f)).header.header_text,
               "from QQ1" + s + " to AB" + suffix(15 - ssid) + " via RLY" + s + "*: ");
   }
 
   Ax25Frame f = Ui();
   Decoded d = Decode(sample::KissFrame(f));
-  EXPECT_EQ(d.header.HeaderText, "from QQ0SAT to QQ0GND: ");
-  EXPECT_EQ(d.At(19, d.frame.UnescapedLength), (Bytes{'h', 'i', 0xC0}));
+  EXPECT_EQ(d.header.header_text, "from QQ0SAT to QQ0GND: ");
+  EXPECT_EQ(d.At(19, d.frame.unescaped_length), (Bytes{'h', 'i', 0xC0}));
   f.digipeaters = {{"QQ9RLY", 1, true}, {"WIDE2", 2, false}};
   d = Decode(sample::KissFrame(f));
-  EXPECT_EQ(d.header.HeaderText, "from QQ0SAT to QQ0GND via QQ9RLY-1*,WIDE2-2: ");
-  EXPECT_TRUE(d.header.Digipeaters[2].empty());
-  EXPECT_EQ(d.header.PayloadStart, 33);
+  EXPECT_EQ(d.header.header_text, "from QQ0SAT to QQ0GND via QQ9RLY-1*,WIDE2-2: ");
+  EXPECT_TRUE(d.header.digipeaters[2].empty());
+  EXPECT_EQ(d.header.payload_start, 33);
   f.digipeaters = {{"RLY", 0, false}};
   d = Decode(sample::KissFrame(f));
-  EXPECT_EQ(d.header.ControlByte, 0x03);  // at position 24
-  EXPECT_EQ(d.header.PayloadStart, 26);
+  EXPECT_EQ(d.header.control_byte, 0x03);  // at position 24
+  EXPECT_EQ(d.header.payload_start, 26);
   // More than nine digipeaters claimed: the control byte is taken at position 80.
   f.digipeaters.assign(11, Address{"R", 0, false});
   d = Decode(sample::KissFrame(f));
-  EXPECT_EQ(d.header.Digipeaters[8], "R");
-  EXPECT_EQ(d.header.ControlByte, d.frame.At(80));
+  EXPECT_EQ(d.header.digipeaters[8], "R");
+  EXPECT_EQ(d.header.control_byte, d.frame.At(80));
 }
 
 TEST(FrameHeaderTest, ControlFieldNamesMarksAndPid) {
@@ -88,16 +88,16 @@ TEST(FrameHeaderTest, ControlFieldNamesMarksAndPid) {
   Ax25Frame f = Ui();
   f.control = 0x20;  // an I frame carries a PID
   Decoded d = Decode(sample::KissFrame(f));
-  EXPECT_TRUE(d.header.HasPid);
-  EXPECT_EQ(d.header.PidByte, 0xF0);
-  EXPECT_EQ(d.header.PayloadStart, 19);
+  EXPECT_TRUE(d.header.has_pid);
+  EXPECT_EQ(d.header.pid_byte, 0xF0);
+  EXPECT_EQ(d.header.payload_start, 19);
   f.control = 0x31;  // RR: no PID, the byte after the control is payload
   f.pid = -1;
-  d.header.PidByte = 0x42;
+  d.header.pid_byte = 0x42;
   DecodeFrameHeader(sample::KissFrame(f), d.frame, d.header);
-  EXPECT_FALSE(d.header.HasPid);
-  EXPECT_EQ(d.header.PidByte, 0x42);  // an older PID is kept, but marked as not this frame's
-  EXPECT_EQ(d.header.PayloadStart, 18);
+  EXPECT_FALSE(d.header.has_pid);
+  EXPECT_EQ(d.header.pid_byte, 0x42);  // an older PID is kept, but marked as not this frame's
+  EXPECT_EQ(d.header.payload_start, 18);
 }
 
 TEST(FrameHeaderTest, EscapesAreUndoneAsTheTncMeantThem) {
@@ -109,19 +109,19 @@ TEST(FrameHeaderTest, EscapesAreUndoneAsTheTncMeantThem) {
   };
   for (const auto& [kiss, unescaped] : cases) {
     const Decoded d = Decode(kiss);
-    EXPECT_EQ(d.At(3, d.frame.UnescapedLength), unescaped);
+    EXPECT_EQ(d.At(3, d.frame.unescaped_length), unescaped);
   }
 }
 
 TEST(FrameHeaderTest, ShortFrameNeverShowsAnEarlierFrame) {
   Decoded d = Decode(sample::KissFrame(Ui(Bytes(200, 0x55))));
   DecodeFrameHeader(Bytes{0xC0, 0x00, 0xC0}, d.frame, d.header);
-  EXPECT_EQ(d.frame.UnescapedLength, 3);
-  EXPECT_EQ(d.header.HeaderText, "from  to `: ");  // the closing FEND, shifted
+  EXPECT_EQ(d.frame.unescaped_length, 3);
+  EXPECT_EQ(d.header.header_text, "from  to `: ");  // the closing FEND, shifted
   EXPECT_EQ(d.At(4, kUnescapedSize), Bytes(kUnescapedSize - 3, 0));
   // No extension bit anywhere: nine empty digipeaters, control byte at position 80.
-  EXPECT_EQ(d.header.PayloadStart, 82);
-  EXPECT_EQ(d.header.ControlName, "I00^");
+  EXPECT_EQ(d.header.payload_start, 82);
+  EXPECT_EQ(d.header.control_name, "I00^");
 }
 
 class ShowFrameTest : public ::testing::Test {
@@ -206,7 +206,7 @@ TEST_F(ShowFrameTest, FrameTooShortForItsHeaderHasNoDumpLine) {
 // Lines longer than the room a line gets on the stack, and positions wider than
 // four digits, come out whole.
 TEST_F(ShowFrameTest, LongLinesAndWidePositionsAreNeverCut) {
-  header_.ControlName = std::string(600, 'N');
+  header_.control_name = std::string(600, 'N');
   EXPECT_EQ(ControlLine(header_, unescaped_),
             "ctrl: 0   PID: - {" + std::string(600, 'N') + "}   0 Payload Bytes");
   std::vector<std::string> lines;

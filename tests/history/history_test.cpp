@@ -11,12 +11,12 @@
 #include <sstream>
 
 #include "archive/archive_support.h"
-#include "history/archive_history_source.h"
-#include "history/decimation.h"
-#include "history/history_csv.h"
-#include "history/history_view.h"
 #include "sample/sample_pass.h"
 #include "support/temp_dir.h"
+#include "views/archive_history_source.h"
+#include "views/decimation.h"
+#include "views/history_csv.h"
+#include "views/history_view.h"
 
 namespace zevrin {
 namespace {

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "adapters/qt_serial_port.h"
+#include "dialogs/setup_dialog.h"
 #include "link/pty.h"
-#include "link/serial_port_qt.h"
-#include "link/setup_dialog.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
@@ -159,8 +159,8 @@ TEST_F(SetupDialogTest, ChoosingTcpWritesTheTcpFormOrRefusesABadAddress) {
   EXPECT_EQ(port->findText("8001"), 0);
   ASSERT_EQ(port->findText("8100"), 1);
 
-  const std::pair<const char*, const char*> bad[] = {{"two words", "8001"}, {"", "8001"},
-                                                      {"localhost", "0"}, {"localhost", "70000"}};
+  const std::pair<const char*, const char*> bad[] = {
+      {"two words", "8001"}, {"", "8001"}, {"localhost", "0"}, {"localhost", "70000"}};
   for (const auto& [h, p] : bad) {
     host->setText(QString::fromLatin1(h));
     port->setEditText(QString::fromLatin1(p));

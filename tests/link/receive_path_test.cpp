@@ -1,4 +1,4 @@
-#include "link/receive_path.h"
+#include "kiss/receive_path.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,8 +49,8 @@ TEST(ReceivePathTest, FramesAreCutAtFendsLoggedAndHandedOverAsReceived) {
     for (const Bytes& chunk : c.chunks) r.path.Receive(chunk);
     EXPECT_EQ(r.handler.frames, c.frames) << ::testing::PrintToString(c.chunks);
     EXPECT_EQ(r.log.frames, r.handler.frames);
-    EXPECT_EQ(r.state.FrameCount, c.closings);
-    EXPECT_EQ(r.state.LastFrameTime, c.closings > 0 ? 5000 : 0);
+    EXPECT_EQ(r.state.frame_count, c.closings);
+    EXPECT_EQ(r.state.last_frame_time, c.closings > 0 ? 5000 : 0);
   }
 }
 
@@ -65,7 +65,7 @@ TEST(ReceivePathTest, AnySplitOfAStreamGivesTheSameFrames) {
   EXPECT_EQ(r.handler.frames.size(), 200u);
   EXPECT_EQ(r.handler.frames, testing::LoggedFrames(stream));  // as if received in one piece
   EXPECT_EQ(r.log.frames, r.handler.frames);
-  EXPECT_EQ(r.state.ByteCount, static_cast<std::int32_t>(stream.size()));
+  EXPECT_EQ(r.state.byte_count, static_cast<std::int32_t>(stream.size()));
 }
 
 TEST(ReceivePathTest, FrameOfFullBufferSizeIsKeptAndLongerOnesAreDroppedWhole) {
@@ -82,35 +82,35 @@ TEST(ReceivePathTest, FrameOfFullBufferSizeIsKeptAndLongerOnesAreDroppedWhole) {
   r.path.Receive(runaway);
   EXPECT_THAT(r.handler.frames, ElementsAre(frame(512), Bytes{0xC0, 0x00, 0x77, 0xC0}));
   EXPECT_EQ(r.log.frames, r.handler.frames);
-  EXPECT_EQ(r.state.FrameCount, 4);  // a dropped frame's FEND still counts as a closing
+  EXPECT_EQ(r.state.frame_count, 4);  // a dropped frame's FEND still counts as a closing
 }
 
 TEST(ReceivePathTest, ClearCountersWrapAndLineConditionsLeaveTheFrameInProgressAlone) {
   Rig r;
   r.path.Receive(Bytes{0xC0, 0x00, 0x41});
   r.path.ClearCounters();
-  EXPECT_EQ(r.state.ByteCount + r.state.FrameCount, 0);
+  EXPECT_EQ(r.state.byte_count + r.state.frame_count, 0);
   // Every code of the serial component's table shows its text; other codes show nothing.
   for (const std::int16_t code :
        {1, 3, 4, 5, 6, 1001, 1002, 1003, 1004, 1006, 1007, 1008, 1009, 1010, 1011}) {
-    r.path.OnComm(code, r.port);
+    r.path.PortEvent(code, r.port);
     ASSERT_NE(CommEventText(code), nullptr) << code;
     EXPECT_EQ(r.view.status.back(), CommEventText(code));
   }
   EXPECT_STREQ(CommEventText(1004), "Framing Error");
   const std::size_t shown = r.view.status.size();
-  for (const std::int16_t ignored : {0, 7, 1005, 1012, -1}) r.path.OnComm(ignored, r.port);
+  for (const std::int16_t ignored : {0, 7, 1005, 1012, -1}) r.path.PortEvent(ignored, r.port);
   EXPECT_EQ(r.view.status.size(), shown);
 
   // Counters wrap to 0 instead of going negative.
-  r.state.ByteCount = std::numeric_limits<std::int32_t>::max() - 1;
-  r.state.FrameCount = std::numeric_limits<std::int16_t>::max();
+  r.state.byte_count = std::numeric_limits<std::int32_t>::max() - 1;
+  r.state.frame_count = std::numeric_limits<std::int16_t>::max();
   r.port.waiting = {0x42, 0xC0};
-  r.path.OnComm(kCommEventReceive, r.port);
+  r.path.PortEvent(kCommEventReceive, r.port);
   EXPECT_EQ(r.view.status.back(), "");
   EXPECT_THAT(r.handler.frames, ElementsAre(Bytes{0xC0, 0x00, 0x41, 0x42, 0xC0}));
-  EXPECT_EQ(r.state.ByteCount, 0);
-  EXPECT_EQ(r.state.FrameCount, 0);
+  EXPECT_EQ(r.state.byte_count, 0);
+  EXPECT_EQ(r.state.frame_count, 0);
   EXPECT_EQ(r.view.counter.back(), "0 Bytes received (32768 Frames)");  // shown before assembly
 }
 

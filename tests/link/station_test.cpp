@@ -1,7 +1,7 @@
 // The station's settings file, its log files, and the program logic behind the main
 // window, with a recording view and a fake serial port.
 
-#include "link/station.h"
+#include "station/station.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "clock/time_sync.h"
-#include "link/log_files.h"
-#include "link/settings_file.h"
+#include "config/settings_file.h"
+#include "outputs/logs/log_files.h"
 #include "support/fakes.h"
 #include "support/station_view.h"
 #include "support/temp_dir.h"
@@ -39,12 +39,12 @@ class StationTest : public ::testing::Test {
   void WriteSettings(std::string_view text) { dir_.Write("zevrinkiss.ini", text); }
   std::unique_ptr<Station> Start() {
     auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
-    station->Form_Load();
+    station->Start();
     return station;
   }
   void Receive(Station& station, Bytes bytes) {
     port_.waiting = std::move(bytes);
-    station.OnComm(2);
+    station.PortEvent(2);
   }
 
   testing::TempDir dir_{"station"};
@@ -65,11 +65,11 @@ TEST_F(StationTest, StartUpAndRestartFromTheSettingsFile) {
                           "sync:time.nist.gov", "port-label:COM3 19200,N,8,1 initialized "));
   EXPECT_TRUE(port_.IsOpen() && port_.binary);
   EXPECT_THAT(dir_.Files(".kss"), ElementsAre(kLog + ".kss"));
-  station->Mnu_ASCII_Hexdump_Click();
+  station->ToggleHexdump();
   Receive(*station, {0xC0, 0x00, 0x41});  // a frame in progress
   clock_.Set({kTen + 5, 0});
-  station->Timer1_Timer();
-  station->Form_Unload();
+  station->Tick();
+  station->Stop();
 
   WriteSettings("06,9600,n,8,1\r\n");
   view_.events.clear();
@@ -77,10 +77,10 @@ TEST_F(StationTest, StartUpAndRestartFromTheSettingsFile) {
   EXPECT_THAT(view_.events, ElementsAre(HasSubstr("[Lab]"), "sync:time.nist.gov",
                                         "port-label:COM6 9600,N,8,1 initialized "));
   EXPECT_FALSE(station->hexdump());
-  EXPECT_EQ(program_.receive.FrameLength, 0);  // the port was opened anew
-  EXPECT_EQ(program_.receive.ByteCount, 3);
-  EXPECT_EQ(program_.last_packet.LastShownSeconds, 5);
-  station->Form_Unload();
+  EXPECT_EQ(program_.receive.frame_length, 0);  // the port was opened anew
+  EXPECT_EQ(program_.receive.byte_count, 3);
+  EXPECT_EQ(program_.last_packet.last_shown_seconds, 5);
+  station->Stop();
 
   fs::remove(dir_ / "zevrinkiss.ini");  // missing: port 1 at 9600 baud, then the dialog
   view_.events.clear();
@@ -96,7 +96,7 @@ TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
   for (int t = 1; t <= 73; ++t) {
     clock_.Set({kTen + t, 0});
     if (t == 30 || t == 72) Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
-    station->Timer1_Timer();
+    station->Tick();
     shown[t] = view_.clock + " " + view_.last_packet;
   }
   EXPECT_EQ(shown[29], "10:00:29 29 sec since last packet [0]");
@@ -116,35 +116,35 @@ TEST_F(StationTest, BusyPassReplacesTheLabelCaptionAtTheFirstTick) {
     clock_.Set({kTen + ms / 1000, ms % 1000});
     Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
     if (ms % 1000 == 400) {
-      station->Timer1_Timer();
+      station->Tick();
       shown.push_back(view_.last_packet);
     }
   }
   EXPECT_THAT(shown, ::testing::Each("0 sec since last packet [0]"));
   EXPECT_EQ(shown.size(), 5u);
   // A new window starts from its caption again, and leaves it at its first tick.
-  station->Form_Unload();
+  station->Stop();
   view_.last_packet.clear();
   station = Start();
-  station->Timer1_Timer();
+  station->Tick();
   EXPECT_EQ(view_.last_packet, "0 sec since last packet [0]");
 }
 
 TEST_F(StationTest, KissButtonAndKeysOfTheEightBitSetGoOutOnlyWhileThePortIsOpen) {
   auto station = Start();
-  station->Command4_Click();
-  for (const int key : {int{'K'}, 13, 27, 8, 0xE9, 0x20AC, -1}) station->Text2_KeyPress(key);
+  station->SendKissModeCommand();
+  for (const int key : {int{'K'}, 13, 27, 8, 0xE9, 0x20AC, -1}) station->TerminalKey(key);
   EXPECT_THAT(port_.written, ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 'K', 0x0D, 0x1B, 0x08, 0xE9));
-  station->Form_Unload();
+  station->Stop();
 
   port_.written.clear();
   port_.openable = false;
   station = Start();
-  station->Timer1_Timer();
+  station->Tick();
   EXPECT_FALSE(view_.port_open);
   view_.events.clear();
-  station->Command4_Click();
-  station->Text2_KeyPress(27);
+  station->SendKissModeCommand();
+  station->TerminalKey(27);
   EXPECT_THAT(port_.written, IsEmpty());
   EXPECT_THAT(view_.events, ElementsAre("status:set TNC in KISS mode", "terminal:[ESC]"));
 }
@@ -156,12 +156,12 @@ TEST_F(StationTest, HexdumpCheckedAfterStartUpOpensTheDumpLogForTheNextFrame) {
   Receive(*station, {0xC0, 0x00, 0x01, 0xC0});
   EXPECT_THAT(dir_.Files(".dmp"), IsEmpty());
   clock_.Set({kTen + 180, 0});
-  station->Mnu_ASCII_Hexdump_Click();
+  station->ToggleHexdump();
   EXPECT_THAT(dir_.Files(".hex"), ElementsAre("_20062009_1003.hex"));
   Receive(*station, {0xC0, 0x00, 0x02, 0xC0});
-  station->Mnu_ASCII_Hexdump_Click();  // unchecked again: no more lines
+  station->ToggleHexdump();  // unchecked again: no more lines
   Receive(*station, {0xC0, 0x00, 0x03, 0xC0});
-  station->Form_Unload();
+  station->Stop();
 
   const std::string dump = dir_.Contents("_20062009_1003.dmp");
   EXPECT_THAT(dump, HasSubstr("UTC: [4 Bytes KISS Frame (without CRC)]\r\n"));
@@ -174,7 +174,7 @@ TEST_F(StationTest, ShutdownFailuresGoToTheStatusBar) {
   auto other = Start();
   fs::remove(dir_ / "_20062009_1000.kss");  // an empty log gone before shutdown
   view_.events.clear();
-  other->Form_Unload();
+  other->Stop();
   EXPECT_THAT(view_.events, ElementsAre(HasSubstr("No such file or directory")));
   EXPECT_FALSE(port_.IsOpen());
 }
@@ -370,23 +370,23 @@ TEST_F(StationTest, TcpLineReceivesOverTheTcpLinkAndDropsTheFrameCutByALoss) {
   FakeTcpLink tcp;
   auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
   station->SetTcpLink(&tcp);
-  station->Form_Load();
+  station->Start();
   EXPECT_EQ(port_.opens, 0);
   EXPECT_EQ(tcp.connects, 1);
   EXPECT_EQ(tcp.address, (TcpAddress{"localhost", 8001}));
   EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
   EXPECT_FALSE(view_.tnc_controls);
   EXPECT_THAT(view_.tnc_why, HasSubstr("TCP"));
-  station->Timer1_Timer();
+  station->Tick();
   EXPECT_FALSE(view_.port_open);
 
   tcp.up = true;
   station->TcpConnected();
-  station->Timer1_Timer();
+  station->Tick();
   EXPECT_TRUE(view_.port_open);
   EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 connected");
   tcp.waiting = {0xC0, 0x00, 0x41, 0xC0, 0x00, 0x42, 0x43};  // the second frame is cut off
-  station->OnComm(2);
+  station->PortEvent(2);
   tcp.up = false;
   station->TcpDisconnected("KISS over TCP localhost:8001 lost (closed by the server)");
   EXPECT_THAT(view_.events, ::testing::Contains("status:KISS over TCP localhost:8001 lost (closed "
@@ -396,14 +396,14 @@ TEST_F(StationTest, TcpLineReceivesOverTheTcpLinkAndDropsTheFrameCutByALoss) {
   tcp.up = true;
   station->TcpConnected();
   tcp.waiting = {0x44, 0xC0, 0x00, 0x45, 0xC0};  // the new stream begins inside a frame
-  station->OnComm(2);
+  station->PortEvent(2);
 
-  station->Command4_Click();
-  for (const int key : {75, 13, 27}) station->Text2_KeyPress(key);
+  station->SendKissModeCommand();
+  for (const int key : {75, 13, 27}) station->TerminalKey(key);
   EXPECT_THAT(tcp.written, IsEmpty());
   EXPECT_THAT(port_.written, IsEmpty());
   EXPECT_EQ(station->CurrentSetup().tcp, (TcpAddress{"localhost", 8001}));
-  station->Form_Unload();
+  station->Stop();
   EXPECT_TRUE(tcp.closed);
   EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x41\xC0\xC0\x00\x45\xC0", 8));
 }
@@ -429,7 +429,7 @@ TEST_F(StationTest, LineOnePicksTheLink) {
     view_.events.clear();
     auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
     station->SetTcpLink(&tcp);
-    station->Form_Load();
+    station->Start();
     EXPECT_THAT(view_.events, ::testing::Contains(std::string("port-label:") + c.label));
     EXPECT_EQ(tcp.connects, c.address ? 1 : 0);
     if (c.address) {
@@ -441,7 +441,7 @@ TEST_F(StationTest, LineOnePicksTheLink) {
     if (!serial && !c.address) {
       EXPECT_THAT(view_.events, ::testing::Contains(HasSubstr("no KISS over TCP address")));
     }
-    station->Form_Unload();
+    station->Stop();
   }
 }
 

@@ -1,6 +1,6 @@
 // KISS-over-TCP addresses in line 1 of the settings file, and the reconnection rule.
 
-#include "link/tcp_link.h"
+#include "input/tcp_link.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,7 +10,7 @@
 
 #include <optional>
 
-#include "link/settings_file.h"
+#include "config/settings_file.h"
 
 namespace zevrin {
 namespace {

@@ -1,7 +1,7 @@
 // Where the logs and the settings go: beside the program and in the working
 // directory as before, or in the user's XDG folders when the program is installed.
 
-#include "platform/places.h"
+#include "config/places.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "link/settings_file.h"
-#include "link/station.h"
+#include "config/settings_file.h"
+#include "station/station.h"
 #include "support/fakes.h"
 #include "support/station_view.h"
 #include "support/temp_dir.h"
@@ -168,7 +168,7 @@ class SettingsPlaceTest : public ::testing::Test {
   std::unique_ptr<Station> Start(const SettingsPlace& place) {
     auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_,
                                              StationPaths{place.settings_file, dir_.string()});
-    station->Form_Load();
+    station->Start();
     return station;
   }
 
@@ -198,14 +198,14 @@ TEST_F(SettingsPlaceTest, WithoutSettingsInTheWorkingDirectoryTheUsersFileIsRead
   EXPECT_EQ(setup.settings_file, place.settings_file);
   EXPECT_EQ(WriteSettingsFile(setup.settings_file, {"12,115200,E,7,2", "127.0.0.1", "Lab"}),
             std::nullopt);
-  station->Form_Unload();
+  station->Stop();
 
   // The restart and every later start read it back; the working directory stays clean.
   station = Start(FindSettings(work_.string(), env_));
   EXPECT_EQ(Dialogs(), 1);
   EXPECT_THAT(view_.events, Contains("port-label:COM12 115200,E,7,2 initialized "));
   EXPECT_EQ(program_.settings.station_label, "Lab");
-  station->Form_Unload();
+  station->Stop();
   EXPECT_THAT(Entries(work_), IsEmpty());
   EXPECT_EQ(fs::status(config_).permissions(), fs::perms::owner_all);
 }

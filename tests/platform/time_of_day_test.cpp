@@ -1,4 +1,4 @@
-#include "platform/time_of_day.h"
+#include "base/time_of_day.h"
 
 #include <gtest/gtest.h>
 

@@ -8,14 +8,14 @@
 #include <chrono>
 #include <thread>
 
-#include "archive/archive_writer.h"
-#include "archive/frame_recorder.h"
+#include "base/version.h"
 #include "frames/frame_analysis.h"
-#include "link/version.h"
+#include "outputs/archive/archive_writer.h"
+#include "outputs/frame_recorder.h"
+#include "outputs/share/frame_sharer.h"
+#include "outputs/share/share_sender.h"
+#include "outputs/share/sids.h"
 #include "sample/sample_pass.h"
-#include "share/frame_sharer.h"
-#include "share/share_sender.h"
-#include "share/sids.h"
 #include "support/fakes.h"
 #include "support/http_recorder.h"
 #include "support/temp_dir.h"

@@ -16,16 +16,16 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 
-#include "archive/archive_writer.h"
-#include "archive/frame_recorder.h"
+#include "outputs/archive/archive_writer.h"
+#include "outputs/frame_recorder.h"
+#include "outputs/share/http_post.h"
 #include "sample/sample_pass.h"
-#include "share/desktop_sharing_qt.h"
-#include "share/http_post.h"
+#include "session/desktop_sharing.h"
 #include "support/fakes.h"
 #include "support/http_recorder.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
-#include "ui/main_window.h"
+#include "windows/main_window.h"
 
 namespace zevrin {
 namespace {
@@ -117,7 +117,7 @@ TEST(ShareWindowTest, StatusLineAndMenuEntry) {
   ASSERT_EQ(WriteShareSettings((dir / "zevrinkiss-share.ini").string(), settings), std::nullopt);
 
   testing::FixedClock clock;
-  ProgramState program(clock);
+  DesktopProgram program(clock);
   MainWindow window(program);
   DesktopSharing sharing((dir / "zevrinkiss.ini").string(), RetryTimings{100ms, 200ms});
   sharing.SetWindow(&window);

@@ -1,4 +1,4 @@
-#include "status/status_windows.h"
+#include "views/status_windows.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/clock_setter.h"
+#include "base/time_of_day.h"
 #include "frames/monitor.h"
-#include "link/receive_path.h"
-#include "platform/clock_setter.h"
-#include "platform/time_of_day.h"
+#include "kiss/receive_path.h"
 
 namespace zevrin::testing {
 

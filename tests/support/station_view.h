@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/station.h"
+#include "station/station.h"
 
 namespace zevrin::testing {
 

@@ -15,8 +15,8 @@
 
 #include "sample/sample_pass.h"
 #include "telemetry/conversions.h"
+#include "telemetry/display_fields.h"
 #include "telemetry/telemetry_decoder.h"
-#include "ui/display_fields.h"
 
 namespace zevrin {
 namespace {

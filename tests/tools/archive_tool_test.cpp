@@ -17,8 +17,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "archive/archive_columns.h"
-#include "archive/archive_writer.h"
+#include "outputs/archive/archive_columns.h"
+#include "outputs/archive/archive_writer.h"
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"

@@ -10,9 +10,9 @@
 #include <chrono>
 #include <thread>
 
+#include "outputs/share/http_post.h"
+#include "outputs/share/share_settings.h"
 #include "sample/sample_pass.h"
-#include "share/http_post.h"
-#include "share/share_settings.h"
 #include "support/http_recorder.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "ui/display_fields.h"
+#include "telemetry/display_fields.h"
 
 #include <gtest/gtest.h>
 

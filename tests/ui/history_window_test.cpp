@@ -3,7 +3,7 @@
 // opened from the main window's fields on a station's archive. Thinning, spans and
 // the table's form are checked in the core tests; here that the window uses them.
 
-#include "ui/history_window.h"
+#include "history/history_window.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,14 +26,14 @@
 #include <memory>
 
 #include "archive/archive_support.h"
+#include "base/colours.h"
 #include "link/pty.h"
 #include "sample/sample_pass.h"
+#include "session/station_window.h"
 #include "support/fakes.h"
 #include "support/qt_wait.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
-#include "ui/colours.h"
-#include "ui/station_window.h"
 
 namespace zevrin {
 namespace {
@@ -279,7 +279,7 @@ TEST(HistoryInTheProgram, FieldsOpenTheirTrendFromTheStationsArchive) {
   writer.Flush();
 
   testing::FixedClock clock({kNow / 1000, 0});
-  ProgramState program(clock);
+  DesktopProgram program(clock);
   program.station.settings.time_server_host = "127.0.0.1";
   testing::NoClockSetter setter;
   QTcpServer time_server;  // the test's own TIME server: listens, never answers

@@ -14,13 +14,13 @@
 #include <memory>
 #include <vector>
 
+#include "adapters/qt_serial_port.h"
 #include "link/pty.h"
-#include "link/serial_port_qt.h"
+#include "session/station_window.h"
 #include "support/fakes.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
-#include "ui/about_window.h"
-#include "ui/station_window.h"
+#include "windows/about_window.h"
 
 namespace zevrin {
 
@@ -52,7 +52,7 @@ TEST(LogFolderTest, TheUsersFoldersAreUsedAndTheLogFolderIsShownAndOpened) {
                                      work.string(),
                                      time_server.serverPort()};
   testing::FixedClock clock({FromCivil({2009, 6, 20, 10, 0, 0}), 0});
-  ProgramState program(clock);
+  DesktopProgram program(clock);
   testing::NoClockSetter setter;
   StationWindow station(program, setter, settings);
   station.Start();

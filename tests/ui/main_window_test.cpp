@@ -4,7 +4,7 @@
 // terminal, a port that goes away). Entry texts, field values, threshold rules and the
 // station's texts are checked in the core tests; here only that the windows show them.
 
-#include "ui/main_window.h"
+#include "windows/main_window.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,17 +24,17 @@
 #include <filesystem>
 #include <memory>
 
+#include "adapters/qt_serial_port.h"
+#include "base/colours.h"
 #include "link/pty.h"
-#include "link/serial_port_qt.h"
 #include "sample/sample_pass.h"
+#include "session/station_window.h"
 #include "support/fakes.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
-#include "ui/about_window.h"
-#include "ui/colours.h"
-#include "ui/station_window.h"
-#include "ui/status_window.h"
-#include "ui/text_fit.h"
+#include "widgets/text_fit.h"
+#include "windows/about_window.h"
+#include "windows/status_window.h"
 
 namespace zevrin {
 namespace {
@@ -61,7 +61,7 @@ class MainWindowTest : public ::testing::Test {
   MonitorPane& Pane() const { return window_->monitor(); }
 
   testing::FixedClock clock_;
-  ProgramState program_;
+  DesktopProgram program_;
   std::unique_ptr<MainWindow> window_;
 };
 
@@ -121,7 +121,7 @@ TEST_F(MainWindowTest, MonitorKeepsTheNewestLinesAndClearEmptiesItAndTheCounters
   Child<QAction>("MnuClear")->trigger();
   EXPECT_EQ(Pane().LineCount(), 0);
   EXPECT_EQ(counter->text(), "");
-  EXPECT_EQ(program_.station.receive.ByteCount, 0);
+  EXPECT_EQ(program_.station.receive.byte_count, 0);
 
   // Texts join up to a carriage return.
   Pane().AppendMonitorText("from ", ColourRole::kSummary);
@@ -360,7 +360,7 @@ class StationWindowTest : public ::testing::Test {
   QString Label(const char* name) const { return Child<QLabel>(name)->text(); }
   // Writes into the port and waits until the window has received every byte.
   void Send(testing::Pty& pty, const std::string& bytes) {
-    const std::int32_t& count = program_.station.receive.ByteCount;
+    const std::int32_t& count = program_.station.receive.byte_count;
     const std::int32_t before = count;
     ASSERT_TRUE(pty.Write({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
     ASSERT_TRUE(WaitFor([&] { return count - before == std::ssize(bytes); }));
@@ -397,7 +397,7 @@ class StationWindowTest : public ::testing::Test {
   testing::TempDir dir_{"station-window"};
   StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
-  ProgramState program_{clock_};
+  DesktopProgram program_{clock_};
   testing::NoClockSetter setter_;
   testing::Pty pty_;
   QTcpServer time_server_;

@@ -13,13 +13,13 @@
 #include <QTcpSocket>
 #include <random>
 
-#include "link/tcp_link_qt.h"
+#include "adapters/qt_tcp_link.h"
 #include "sample/sample_pass.h"
+#include "session/station_window.h"
 #include "support/fakes.h"
 #include "support/kiss_server.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
-#include "ui/station_window.h"
 
 namespace zevrin {
 namespace {
@@ -60,7 +60,7 @@ class TcpStationTest : public ::testing::Test {
   }
   // Writes `bytes` in pieces of random size and waits until the program has them all.
   void Send(QTcpSocket& tnc, const Bytes& bytes) {
-    const std::int32_t& count = program_.station.receive.ByteCount;
+    const std::int32_t& count = program_.station.receive.byte_count;
     const std::int32_t before = count;
     for (std::size_t pos = 0, n = 0; pos < bytes.size(); pos += n) {
       n = std::min<std::size_t>(1 + rng_() % 600, bytes.size() - pos);
@@ -78,7 +78,7 @@ class TcpStationTest : public ::testing::Test {
   testing::TempDir dir_{"tcp-station"};
   StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
   mutable testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
-  ProgramState program_{clock_};
+  DesktopProgram program_{clock_};
   testing::NoClockSetter setter_;
   std::unique_ptr<StationWindow> station_;
   std::string address_;

@@ -217,7 +217,7 @@ void DecodeTool::PassToSink(std::span<const std::uint8_t> frame) {
   const UtcInstant now = clock_.Now();
   DecodedFrame decoded;
   decoded.bytes = frame;
-  decoded.received_ms = now.seconds * 1000 + now.milliseconds;
+  decoded.received_ms = ToUtcMillis(now);
   decoded.header = &analysis_.header();
   decoded.record = telemetry_.last_record();
   decoded.fields = &fields_;
@@ -233,33 +233,33 @@ void DecodeTool::WriteJson(std::span<const std::uint8_t> frame) {
   o.Append(",\"type\":");
   json::AppendLatin1String(o, FrameTypeText(frame.size() >= 2 ? frame[1] : 0));
   o.Append(",\"destination\":");
-  json::AppendLatin1String(o, h.DestinationCall);
+  json::AppendLatin1String(o, h.destination_call);
   o.Append(",\"source\":");
-  json::AppendLatin1String(o, h.SourceCall);
+  json::AppendLatin1String(o, h.source_call);
   o.Append(",\"digipeaters\":[");
   bool first = true;
-  for (const std::string& d : h.Digipeaters) {
+  for (const std::string& d : h.digipeaters) {
     if (d.empty()) continue;
     if (!first) o.Append(',');
     json::AppendLatin1String(o, d);
     first = false;
   }
   o.Append("],\"control\":");
-  o.AppendNumber(h.ControlByte);
+  o.AppendNumber(h.control_byte);
   o.Append(",\"control_name\":");
-  json::AppendLatin1String(o, h.ControlName);
+  json::AppendLatin1String(o, h.control_name);
   o.Append(",\"pid\":");
-  if (h.HasPid) {
-    o.AppendNumber(h.PidByte);
+  if (h.has_pid) {
+    o.AppendNumber(h.pid_byte);
   } else {
     o.Append("null");
   }
   o.Append(",\"payload_start\":");
-  o.AppendNumber(h.PayloadStart);
+  o.AppendNumber(h.payload_start);
   o.Append(",\"payload_count\":");
-  o.AppendNumber(u.UnescapedLength - h.PayloadStart);
+  o.AppendNumber(u.unescaped_length - h.payload_start);
   o.Append(",\"header_text\":");
-  json::AppendLatin1String(o, h.HeaderText);
+  json::AppendLatin1String(o, h.header_text);
   o.Append(",\"control_line\":");
   TextBuilder& line = scratch_;  // its room is kept for the next frame
   line.clear();

@@ -8,13 +8,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "archive/frame_sink.h"
+#include "base/text_builder.h"
+#include "base/time_of_day.h"
 #include "frames/frame_analysis.h"
-#include "frames/text_builder.h"
-#include "link/receive_path.h"
-#include "platform/time_of_day.h"
+#include "kiss/receive_path.h"
+#include "outputs/frame_sink.h"
+#include "telemetry/display_fields.h"
 #include "telemetry/telemetry_decoder.h"
-#include "ui/display_fields.h"
 
 namespace zevrin {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "frames/text_builder.h"
+#include "base/text_builder.h"
 
 namespace zevrin::json {
 

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "link/kiss_tcp_client.h"
-#include "link/serial_device.h"
-#include "link/tcp_link.h"
+#include "input/kiss_tcp_client.h"
+#include "input/serial_device.h"
+#include "input/tcp_link.h"
 
 namespace zevrin {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "decode/decode_tool.h"
-#include "link/live_source.h"
-#include "link/log_files.h"
+#include "input/live_source.h"
+#include "outputs/logs/log_files.h"
 
 namespace zevrin {
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_writer.h"
+#include "base/version.h"
 #include "decode/decode_tool.h"
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
 #include "decode/share_run.h"
-#include "link/version.h"
+#include "outputs/archive/archive_writer.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "archive/archive_thread.h"
-#include "archive/frame_sink.h"
-#include "archive/line_protocol.h"
-#include "archive/replay_times.h"
 #include "decode/decode_tool.h"
+#include "input/replay_times.h"
+#include "outputs/archive/archive_thread.h"
+#include "outputs/export/line_protocol.h"
+#include "outputs/frame_sink.h"
 
 namespace zevrin {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "decode/replay_run.h"
-#include "share/frame_sharer.h"
-#include "share/share_sender.h"
+#include "outputs/share/frame_sharer.h"
+#include "outputs/share/share_sender.h"
 
 namespace zevrin {
 

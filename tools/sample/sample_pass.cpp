@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-#include "platform/time_of_day.h"
+#include "base/time_of_day.h"
 
 namespace zevrin::sample {
 

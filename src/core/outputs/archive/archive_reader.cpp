@@ -1,0 +1,94 @@
+#include "outputs/archive/archive_reader.h"
+
+#include <sqlite3.h>
+
+#include "outputs/archive/archive_schema.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 2000;
+
+// The query of one column; column names come from the fixed table only.
+std::string SeriesSql(const ArchiveColumn& column, const char* tail) {
+  std::string sql = "SELECT received_ms, ";
+  sql += column.name;
+  sql += " FROM ";
+  sql += RecordTable(column.record);
+  sql += " WHERE ";
+  sql += column.name;
+  sql += " IS NOT NULL";
+  sql += tail;
+  return sql;
+}
+
+}  // namespace
+
+ArchiveReader::~ArchiveReader() { Close(); }
+
+bool ArchiveReader::Open(const std::string& path) {
+  Close();
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    error_ = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    Close();
+    return false;
+  }
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  if (!CheckSchemaVersion(db_, error_)) {
+    Close();
+    return false;
+  }
+  error_.clear();
+  return true;
+}
+
+void ArchiveReader::Close() {
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+std::vector<SeriesPoint> ArchiveReader::Series(const ArchiveColumn& column, std::int64_t from_ms,
+                                               std::int64_t to_ms) {
+  std::vector<SeriesPoint> points;
+  if (db_ == nullptr || !column.numeric()) return points;
+  sqlite3_stmt* stmt = nullptr;
+  const std::string sql =
+      SeriesSql(column, " AND received_ms BETWEEN ?1 AND ?2 ORDER BY received_ms, frame_id");
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    error_ = sqlite3_errmsg(db_);
+    return points;
+  }
+  sqlite3_bind_int64(stmt, 1, from_ms);
+  sqlite3_bind_int64(stmt, 2, to_ms);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    points.push_back({sqlite3_column_int64(stmt, 0), sqlite3_column_double(stmt, 1)});
+  }
+  if (rc != SQLITE_DONE) {
+    error_ = sqlite3_errmsg(db_);
+    points.clear();
+  }
+  sqlite3_finalize(stmt);
+  return points;
+}
+
+std::optional<SeriesPoint> ArchiveReader::Last(const ArchiveColumn& column) {
+  if (db_ == nullptr || !column.numeric()) return std::nullopt;
+  sqlite3_stmt* stmt = nullptr;
+  const std::string sql = SeriesSql(column, " ORDER BY received_ms DESC, frame_id DESC LIMIT 1");
+  std::optional<SeriesPoint> last;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    error_ = sqlite3_errmsg(db_);
+    return last;
+  }
+  if (sqlite3_step(stmt) == SQLITE_ROW) {
+    last = SeriesPoint{sqlite3_column_int64(stmt, 0), sqlite3_column_double(stmt, 1)};
+  }
+  sqlite3_finalize(stmt);
+  return last;
+}
+
+}  // namespace zevrin

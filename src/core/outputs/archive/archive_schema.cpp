@@ -1,0 +1,187 @@
+#include "outputs/archive/archive_schema.h"
+
+#include <sqlite3.h>
+
+#include <string_view>
+
+#include "outputs/archive/archive_columns.h"
+#include "outputs/archive/archive_writer.h"
+
+namespace zevrin {
+
+namespace {
+
+// The time as text for people: SQLite's own format, so that its date functions
+// take it. It is worked out from received_ms in the views, when read: as a
+// generated column of the tables SQLite would work it out on every INSERT too,
+// which costs a sixth of the time of a replay.
+constexpr const char* kReceivedExpression =
+    "datetime(received_ms / 1000, 'unixepoch') || '.' || substr(received_ms % 1000 + 1000, 2)";
+
+std::string StoredTable(std::string_view table) { return "stored_" + std::string(table); }
+
+std::string ColumnType(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kReal:
+      return "REAL";
+    case ValueKind::kText:
+      return "TEXT";
+    default:
+      return "INTEGER";
+  }
+}
+
+// The views that show the stored rows under the names people query, with the
+// time as text beside received_ms; their columns are in the order of version 1's
+// tables.
+std::string ViewsSql() {
+  std::string sql = "CREATE VIEW frames AS SELECT id, received_ms, ";
+  sql += kReceivedExpression;
+  sql += " AS received, station, link, bytes FROM stored_frames;\n";
+  for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
+    const std::string table(RecordTable(record));
+    sql += "CREATE VIEW " + table + " AS SELECT frame_id, received_ms, ";
+    sql += kReceivedExpression;
+    sql += " AS received";
+    for (const ArchiveColumn* c : RecordColumns(record)) {
+      sql += ", ";
+      sql += c->name;
+    }
+    sql += " FROM " + StoredTable(table) + ";\n";
+  }
+  return sql;
+}
+
+std::string VersionSql() {
+  return "PRAGMA user_version = " + std::to_string(kArchiveSchemaVersion) + ";\n";
+}
+
+std::string CreateSql() {
+  std::string sql =
+      "CREATE TABLE stored_frames (\n"
+      "  id INTEGER PRIMARY KEY,\n"
+      "  received_ms INTEGER NOT NULL,\n"
+      "  station TEXT NOT NULL,\n"
+      "  link TEXT NOT NULL,\n"
+      "  bytes BLOB NOT NULL\n"
+      ");\n"
+      "CREATE INDEX frames_by_time ON stored_frames (received_ms);\n";
+  for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
+    const std::string table(RecordTable(record));
+    sql += "CREATE TABLE " + StoredTable(table) +
+           " (\n"
+           "  frame_id INTEGER PRIMARY KEY REFERENCES stored_frames (id),\n"
+           "  received_ms INTEGER NOT NULL";
+    for (const ArchiveColumn* c : RecordColumns(record)) {
+      sql += ",\n  ";
+      sql += c->name;
+      sql += ' ';
+      sql += ColumnType(c->kind);
+    }
+    sql +=
+        "\n);\nCREATE INDEX " + table + "_by_time ON " + StoredTable(table) + " (received_ms);\n";
+  }
+  return sql + ViewsSql() + VersionSql();
+}
+
+// Version 1 kept the rows in tables named like today's views, with the time as
+// text in a generated column. The tables are renamed (SQLite follows the
+// renaming in the references to them), lose that column, and the views join.
+std::string MigrateFromVersion1Sql() {
+  std::string sql;
+  for (const std::string_view table : {std::string_view("frames"), kPowerTable, kSystemTable}) {
+    sql += "ALTER TABLE " + std::string(table) + " RENAME TO " + StoredTable(table) + ";\n";
+    sql += "ALTER TABLE " + StoredTable(table) + " DROP COLUMN received;\n";
+  }
+  return sql + ViewsSql() + VersionSql();
+}
+
+// One integer from a query, or -1.
+std::int64_t QueryInteger(sqlite3* db, const char* sql) {
+  sqlite3_stmt* stmt = nullptr;
+  std::int64_t value = -1;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW) {
+    value = sqlite3_column_int64(stmt, 0);
+  }
+  sqlite3_finalize(stmt);
+  return value;
+}
+
+}  // namespace
+
+bool ExecSql(sqlite3* db, const std::string& sql, std::string& error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  error = message != nullptr ? message : sqlite3_errmsg(db);
+  sqlite3_free(message);
+  return false;
+}
+
+bool CheckSchemaVersion(sqlite3* db, std::string& error) {
+  const std::int64_t version = QueryInteger(db, "PRAGMA user_version");
+  if (version < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (version > kArchiveSchemaVersion) {
+    error = "made by a newer version of the program (schema " + std::to_string(version) + ")";
+    return false;
+  }
+  if (version < 1) {
+    error = "not an archive of this program";
+    return false;
+  }
+  return true;
+}
+
+bool IsEmptyOrArchive(sqlite3* db, std::string& error) {
+  const std::int64_t version = QueryInteger(db, "PRAGMA user_version");
+  const std::int64_t tables = QueryInteger(db, "SELECT count(*) FROM sqlite_schema");
+  if (version < 0 || tables < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  return (version == 0 && tables == 0) || CheckSchemaVersion(db, error);
+}
+
+bool PrepareSchema(sqlite3* db, std::string& error) {
+  const std::int64_t version = QueryInteger(db, "PRAGMA user_version");
+  const std::int64_t tables = QueryInteger(db, "SELECT count(*) FROM sqlite_schema");
+  if (version < 0 || tables < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (version == 0 && tables == 0) return ExecSql(db, CreateSql(), error);
+  if (!CheckSchemaVersion(db, error)) return false;
+  if (version == 1) return ExecSql(db, MigrateFromVersion1Sql(), error);
+  return true;
+}
+
+std::string RecordInsertSql(RecordKind record, int rows) {
+  std::string sql = "INSERT INTO " + StoredTable(RecordTable(record)) + " (frame_id, received_ms";
+  std::string values = "(?, ?";
+  for (const ArchiveColumn* c : RecordColumns(record)) {
+    sql += ", ";
+    sql += c->name;
+    values += ", ?";
+  }
+  values += ')';
+  sql += ") VALUES ";
+  for (int row = 0; row < rows; ++row) {
+    if (row > 0) sql += ", ";
+    sql += values;
+  }
+  return sql;
+}
+
+std::string FrameInsertSql(int rows) {
+  std::string sql = "INSERT INTO stored_frames (id, received_ms, station, link, bytes) VALUES ";
+  for (int row = 0; row < rows; ++row) {
+    if (row > 0) sql += ", ";
+    sql += "(?, ?, ?, ?, ?)";
+  }
+  return sql;
+}
+
+}  // namespace zevrin

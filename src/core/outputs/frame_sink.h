@@ -1,0 +1,49 @@
+#pragma once
+// What a receiver does with each frame after decoding it: the archive, the
+// line-protocol export and any later consumer are sinks behind the receive path.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "frames/frame_header.h"
+#include "telemetry/display_fields.h"
+#include "telemetry/telemetry_decoder.h"
+
+namespace zevrin {
+
+/// One frame after its decoding, as the sinks see it. Every view points into the
+/// caller's storage and is valid only during the call.
+struct DecodedFrame {
+  /// The frame as received, from its opening to its closing FEND, escapes included.
+  std::span<const std::uint8_t> bytes;
+  /// Reception time: milliseconds since 1970-01-01 00:00:00 UTC.
+  std::int64_t received_ms = 0;
+  /// The receiving station's label.
+  std::string_view station;
+  /// The link the frame came from ("COM1", a file name, "stdin").
+  std::string_view link;
+  /// The decoded header; null when the caller has none.
+  const FrameHeader* header = nullptr;
+  /// True when the time was worked out from a recording rather than read from a
+  /// clock at reception: the same recording read again gives the same times.
+  bool replayed = false;
+  /// The housekeeping record the frame carried, if any.
+  RecordKind record = RecordKind::kNone;
+  /// The display-field store after the frame; its journal (`Writes()`) holds
+  /// exactly what this frame wrote. Null when the caller has none.
+  const DisplayFields* fields = nullptr;
+};
+
+/// Receives every decoded frame, in reception order.
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  virtual void FrameDecoded(const DecodedFrame& frame) = 0;
+  /// The source has handed over everything it has for now (the end of a read, of
+  /// a file or of the program): a sink that gathers frames into batches ends its
+  /// batch here.
+  virtual void Flush() {}
+};
+
+}  // namespace zevrin

@@ -1,0 +1,58 @@
+#include "outputs/share/frame_sharer.h"
+
+#include <sqlite3.h>
+
+#include "frames/frame_header.h"
+
+namespace zevrin {
+
+namespace {
+
+UtcInstant FromMilliseconds(std::int64_t ms) {
+  std::int64_t seconds = ms / 1000;
+  std::int64_t rest = ms % 1000;
+  if (rest < 0) {
+    rest += 1000;
+    --seconds;
+  }
+  return {seconds, static_cast<int>(rest)};
+}
+
+}  // namespace
+
+bool FrameSharer::CreateTables(sqlite3* db) {
+  db_ = db;
+  queue_ = std::make_unique<ShareQueue>(db);
+  return queue_->ok();
+}
+
+bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) {
+  if (SharingOffReason(settings_)) return true;
+  UnescapedFrame unescaped;
+  FrameHeader header;
+  DecodeFrameHeader(frame.bytes, unescaped, header);
+  if (!IsSharedFrame(unescaped, header)) return true;
+  if (!queue_ || db != db_) queue_ = std::make_unique<ShareQueue>(db);
+  db_ = db;
+  std::vector<std::string> urls;
+  for (const ShareServer& server : settings_.servers) urls.push_back(server.url);
+  const UtcInstant received = FromMilliseconds(frame.received_ms);
+  const std::string form = SidsForm(settings_.station, received, SidsFrameHex(unescaped));
+  if (!queue_->Enqueue(SidsTimestamp(received), form, urls, frame_id)) return false;
+  pending_ = true;
+  ++queued_;
+  return true;
+}
+
+void FrameSharer::Closing() {
+  queue_.reset();
+  db_ = nullptr;
+}
+
+void FrameSharer::Committed() {
+  if (!pending_ || sender_ == nullptr) return;
+  pending_ = false;
+  sender_->Wake();
+}
+
+}  // namespace zevrin

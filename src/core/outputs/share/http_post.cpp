@@ -1,0 +1,110 @@
+#include "outputs/share/http_post.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "base/version.h"
+
+namespace zevrin {
+
+namespace {
+
+// Enough of a refusal's answer to tell the user why.
+constexpr std::size_t kMaxAnswerBytes = 400;
+
+std::size_t CollectAnswer(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* body = static_cast<std::string*>(user);
+  const std::size_t bytes = size * count;
+  if (body->size() < kMaxAnswerBytes)
+    body->append(data, std::min(bytes, kMaxAnswerBytes - body->size()));
+  return bytes;
+}
+
+bool IsLoopback(const curl_sockaddr* address) {
+  if (address->family == AF_INET) {
+    sockaddr_in in{};
+    std::memcpy(&in, &address->addr, sizeof in);
+    return ntohl(in.sin_addr.s_addr) == INADDR_LOOPBACK;
+  }
+  if (address->family == AF_INET6) {
+    sockaddr_in6 in6{};
+    std::memcpy(&in6, &address->addr, sizeof in6);
+    return IN6_IS_ADDR_LOOPBACK(&in6.sin6_addr);
+  }
+  return false;
+}
+
+curl_socket_t OpenLoopbackOnly(void*, curlsocktype, curl_sockaddr* address) {
+  if (!IsLoopback(address)) return CURL_SOCKET_BAD;
+  return ::socket(address->family, address->socktype, address->protocol);
+}
+
+int CheckAbort(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
+}  // namespace
+
+CurlPoster::CurlPoster(std::chrono::milliseconds timeout)
+    : curl_(nullptr), timeout_(timeout), loopback_only_(std::getenv(kLoopbackOnlyVariable)) {
+  static std::once_flag global_init;
+  std::call_once(global_init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  curl_ = curl_easy_init();
+}
+
+CurlPoster::~CurlPoster() { curl_easy_cleanup(static_cast<CURL*>(curl_)); }
+
+HttpAnswer CurlPoster::Post(const std::string& url, std::string_view form, std::string_view token) {
+  HttpAnswer answer;
+  auto* curl = static_cast<CURL*>(curl_);
+  if (curl == nullptr) {
+    answer.problem = "libcurl could not be started";
+    return answer;
+  }
+  curl_easy_reset(curl);
+  const std::string user_agent = "zevrinkiss/" + std::string(kVersion);
+  curl_slist* headers =
+      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
+  // No "Expect: 100-continue" round trip before the small body.
+  headers = curl_slist_append(headers, "Expect:");
+  if (!token.empty()) {
+    const std::string authorization = "Authorization: Token " + std::string(token);
+    headers = curl_slist_append(headers, authorization.c_str());
+  }
+  char error[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_POST, 1L);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, form.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(form.size()));
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, user_agent.c_str());
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_.count()));
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // several threads, no SIGALRM
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectAnswer);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+  if (abort_ != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckAbort);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(abort_));
+  }
+  if (loopback_only_) curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenLoopbackOnly);
+
+  const CURLcode code = curl_easy_perform(curl);
+  if (code == CURLE_OK) {
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+  } else {
+    answer.problem = error[0] != '\0' ? error : curl_easy_strerror(code);
+  }
+  curl_slist_free_all(headers);
+  return answer;
+}
+
+}  // namespace zevrin

@@ -1,0 +1,123 @@
+#include "views/history_view.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "base/time_of_day.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr std::int64_t kMinute = 60 * kMillisPerSecond;
+constexpr std::int64_t kHour = 60 * kMinute;
+// Room after the newest moment of a preset range, as a share of its length.
+constexpr double kTrailingRoom = 0.02;
+
+// Floor division for times before 1970 too.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+CivilTime Civil(std::int64_t utc_ms) { return ToCivil(FloorDiv(utc_ms, kMillisPerSecond)); }
+
+TimeSpan AtLeastShortest(TimeSpan span) {
+  if (span.length() >= kShortestSpanMs) return span;
+  const std::int64_t middle = span.from_ms + span.length() / 2;
+  return {middle - kShortestSpanMs / 2, middle - kShortestSpanMs / 2 + kShortestSpanMs};
+}
+
+}  // namespace
+
+TimeSpan PresetSpan(HistoryRange range, std::int64_t run_start_ms, std::int64_t now_ms,
+                    std::optional<TimeSpan> data) {
+  TimeSpan span{now_ms - kMillisPerDay, now_ms};
+  if (range == HistoryRange::kThisRun) span.from_ms = std::min(run_start_ms, now_ms);
+  if (range == HistoryRange::kAll && data) span = *data;
+  span.to_ms += static_cast<std::int64_t>(static_cast<double>(span.length()) * kTrailingRoom) + 1;
+  return AtLeastShortest(span);
+}
+
+TimeSpan ZoomSpan(TimeSpan span, double factor, double anchor) {
+  anchor = std::clamp(anchor, 0.0, 1.0);
+  const double length = static_cast<double>(span.length());
+  const double at = static_cast<double>(span.from_ms) + anchor * length;
+  const double scaled = std::max(length * factor, static_cast<double>(kShortestSpanMs));
+  const auto from = static_cast<std::int64_t>(std::llround(at - anchor * scaled));
+  return {from, from + static_cast<std::int64_t>(std::llround(scaled))};
+}
+
+TimeSpan PanSpan(TimeSpan span, double fraction) {
+  const auto shift =
+      static_cast<std::int64_t>(std::llround(static_cast<double>(span.length()) * fraction));
+  return {span.from_ms + shift, span.to_ms + shift};
+}
+
+std::vector<TimeTick> TimeTicks(TimeSpan span, int max_ticks) {
+  std::vector<TimeTick> ticks;
+  if (span.length() <= 0 || max_ticks < 1) return ticks;
+  static constexpr std::array<std::int64_t, 21> kSteps = {kMillisPerSecond,
+                                                          2 * kMillisPerSecond,
+                                                          5 * kMillisPerSecond,
+                                                          10 * kMillisPerSecond,
+                                                          15 * kMillisPerSecond,
+                                                          30 * kMillisPerSecond,
+                                                          kMinute,
+                                                          2 * kMinute,
+                                                          5 * kMinute,
+                                                          10 * kMinute,
+                                                          15 * kMinute,
+                                                          30 * kMinute,
+                                                          kHour,
+                                                          2 * kHour,
+                                                          3 * kHour,
+                                                          6 * kHour,
+                                                          12 * kHour,
+                                                          kMillisPerDay,
+                                                          2 * kMillisPerDay,
+                                                          7 * kMillisPerDay,
+                                                          30 * kMillisPerDay};
+  std::int64_t step = kSteps.back();
+  for (const std::int64_t s : kSteps) {
+    if (span.length() / s < max_ticks) {
+      step = s;
+      break;
+    }
+  }
+  // Beyond the largest step, whole multiples of it.
+  while (span.length() / step >= max_ticks) step *= 2;
+
+  const bool days = step >= kMillisPerDay;
+  const bool seconds = step < kMinute;
+  const bool dated = span.length() > kMillisPerDay;
+  for (std::int64_t t = FloorDiv(span.from_ms + step - 1, step) * step; t < span.to_ms; t += step) {
+    const CivilTime c = Civil(t);
+    char text[40];
+    if (days) {
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d", c.year, c.month, c.day);
+    } else if (dated) {
+      std::snprintf(text, sizeof text, "%02d-%02d %02d:%02d", c.month, c.day, c.hour, c.minute);
+    } else if (seconds) {
+      std::snprintf(text, sizeof text, "%02d:%02d:%02d", c.hour, c.minute, c.second);
+    } else {
+      std::snprintf(text, sizeof text, "%02d:%02d", c.hour, c.minute);
+    }
+    ticks.push_back({t, text});
+  }
+  if (ticks.empty()) ticks.push_back({span.from_ms, UtcText(span.from_ms).substr(11, 8)});
+  return ticks;
+}
+
+std::string UtcText(std::int64_t utc_ms) {
+  const CivilTime c = Civil(utc_ms);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", c.year, c.month, c.day,
+                c.hour, c.minute, c.second,
+                static_cast<int>(utc_ms - FloorDiv(utc_ms, kMillisPerSecond) * kMillisPerSecond));
+  return text;
+}
+
+}  // namespace zevrin

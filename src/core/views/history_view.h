@@ -1,0 +1,54 @@
+#pragma once
+// The time span a history plot shows: the preset ranges, zooming and panning,
+// and the tick marks of its time axis in UTC.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/time_of_day.h"
+#include "views/history_source.h"
+
+namespace zevrin {
+
+/// The preset ranges of the history window.
+enum class HistoryRange { kThisRun, kLast24Hours, kAll };
+
+inline constexpr std::int64_t kMillisPerDay = 24 * 3600 * kMillisPerSecond;
+/// No view is narrower than this: a zoom stops there.
+inline constexpr std::int64_t kShortestSpanMs = 2 * kMillisPerSecond;
+
+/// The span of a preset range at `now_ms`. "This run" runs from `run_start_ms`,
+/// "last 24 hours" from a day ago, both to now; "all" covers `data` (the times of
+/// the oldest and newest point), or the last 24 hours when there is no data. Each
+/// is at least kShortestSpanMs long and ends a little after its last moment, so
+/// the newest point does not sit on the plot's edge.
+TimeSpan PresetSpan(HistoryRange range, std::int64_t run_start_ms, std::int64_t now_ms,
+                    std::optional<TimeSpan> data);
+
+/// `span` scaled by `factor` (below 1 zooms in) around the moment at `anchor`, a
+/// fraction 0 to 1 of the way across it, which stays where it is. Never shorter
+/// than kShortestSpanMs.
+TimeSpan ZoomSpan(TimeSpan span, double factor, double anchor);
+
+/// `span` moved by `fraction` of its length (positive: later).
+TimeSpan PanSpan(TimeSpan span, double fraction);
+
+/// One mark on the time axis.
+struct TimeTick {
+  std::int64_t utc_ms = 0;
+  std::string label;
+};
+
+/// Marks at round UTC times (whole seconds, minutes, hours or days) across `span`,
+/// at most `max_ticks` of them and at least one when the span is not empty. Labels
+/// are unique within the span: "HH:MM:SS" below a minute's step, "HH:MM" for
+/// spans within a day, "MM-DD HH:MM" for longer spans, "YYYY-MM-DD" for steps of
+/// days.
+std::vector<TimeTick> TimeTicks(TimeSpan span, int max_ticks);
+
+/// "YYYY-MM-DD HH:MM:SS.mmm" of a UTC time in milliseconds.
+std::string UtcText(std::int64_t utc_ms);
+
+}  // namespace zevrin

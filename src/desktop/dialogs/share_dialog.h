@@ -1,0 +1,49 @@
+#pragma once
+// "Share Telemetry...": the sharing settings (on or off, callsign, position, NORAD
+// number, servers with their API tokens). The line under the fields says why
+// nothing would be shared, as the fields stand. "OK" writes the settings file and
+// reports the new settings; a file that cannot be written is named with the reason
+// and the dialog stays open.
+
+#include <QDialog>
+#include <string>
+
+#include "outputs/share/share_settings.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+
+namespace zevrin {
+
+class ShareDialog final : public QDialog {
+  Q_OBJECT
+
+ public:
+  /// Non-modal; deletes itself when closed.
+  ShareDialog(const ShareSettings& settings, std::string path, QWidget* parent = nullptr);
+
+  /// The settings as the fields stand.
+  ShareSettings Chosen() const;
+
+ Q_SIGNALS:
+  /// The file has been written; the settings are in force from now on.
+  void Saved(const zevrin::ShareSettings& settings);
+
+ private:
+  void AddServer(const QString& url, const QString& token);
+  void UpdateReason();
+  void Accept();
+
+  std::string path_;
+  QCheckBox* enabled_ = nullptr;
+  QLineEdit* callsign_ = nullptr;
+  QLineEdit* latitude_ = nullptr;
+  QLineEdit* longitude_ = nullptr;
+  QLineEdit* norad_ = nullptr;
+  QTableWidget* servers_ = nullptr;
+  QLabel* reason_ = nullptr;
+};
+
+}  // namespace zevrin

@@ -1,0 +1,194 @@
+// The source tree keeps its shape: every #include "…" runs down the layers, and
+// no file or function grows past what a reader takes in at once. The failures
+// name the file and line, so a wrong include is found where it was written.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSource = ZEVRIN_SOURCE_DIR;
+
+// A folder's place in the order; a folder may include folders of a lower rank
+// in its own layer, and every folder of the layers below.
+struct Folder {
+  std::string_view name;
+  int rank;
+};
+
+// src/core, along the data flow. Sub-folders of outputs rank among themselves.
+constexpr Folder kCore[] = {
+    {"base", 0},   {"config", 1}, {"clock", 1},     {"input", 2},
+    {"kiss", 3},   {"frames", 4}, {"telemetry", 5}, {"outputs", 6},
+    {"outputs/logs", 7},   {"outputs/archive", 8}, {"outputs/export", 9},
+    {"outputs/share", 9},  {"station", 10},        {"views", 10},
+};
+// src/desktop, above the whole core.
+constexpr Folder kDesktop[] = {
+    {"adapters", 20}, {"widgets", 20}, {"dialogs", 21},
+    {"history", 21},  {"windows", 22}, {"session", 23},
+};
+// The programs: the tools see the core only, the desktop executables everything.
+constexpr int kToolsRank = 15;
+constexpr int kAppRank = 30;
+
+std::optional<int> RankOf(std::string_view folder) {
+  for (const auto* table : {std::begin(kCore), std::begin(kDesktop)}) {
+    const auto* end = table == std::begin(kCore) ? std::end(kCore) : std::end(kDesktop);
+    for (const auto* f = table; f != end; ++f) {
+      if (f->name == folder) return f->rank;
+    }
+  }
+  return std::nullopt;
+}
+
+bool IsDesktop(int rank) { return rank >= 20 && rank < kAppRank; }
+
+struct Source {
+  fs::path path;         // as found
+  std::string folder;    // its folder below src/core or src/desktop, or "tools"/"app"
+  int rank = 0;
+};
+
+std::vector<Source> Sources() {
+  std::vector<Source> out;
+  const auto add_tree = [&](const fs::path& root, bool layered, std::string_view program,
+                            int program_rank) {
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      const auto ext = entry.path().extension();
+      if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
+      Source s{entry.path(), std::string(program), program_rank};
+      if (layered) {
+        s.folder = entry.path().parent_path().lexically_relative(root).generic_string();
+        s.rank = RankOf(s.folder).value_or(-1);
+      }
+      out.push_back(std::move(s));
+    }
+  };
+  add_tree(kSource / "src/core", true, "", 0);
+  add_tree(kSource / "src/desktop", true, "", 0);
+  add_tree(kSource / "tools", false, "tools", kToolsRank);
+  add_tree(kSource / "app", false, "app", kAppRank);
+  std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.path < b.path; });
+  return out;
+}
+
+std::vector<std::string> Lines(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Where(const Source& s, std::size_t line) {
+  return s.path.lexically_relative(kSource).generic_string() + ":" + std::to_string(line + 1);
+}
+
+// The folder an include names, when it names a header of the core or the desktop.
+std::optional<std::string> IncludedFolder(const std::string& header) {
+  for (const char* root : {"src/core", "src/desktop"}) {
+    if (fs::exists(kSource / root / header)) {
+      return fs::path(header).parent_path().generic_string();
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> IncludesAgainstTheOrder() {
+  static const std::regex include(R"(^\s*#\s*include\s*"([^"]+)\")");
+  std::vector<std::string> wrong;
+  for (const Source& s : Sources()) {
+    if (s.rank < 0) {
+      wrong.push_back(s.path.generic_string() + ": a folder without a place in the order");
+      continue;
+    }
+    const auto lines = Lines(s.path);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::smatch m;
+      if (!std::regex_search(lines[i], m, include)) continue;
+      const auto target = IncludedFolder(m[1]);
+      if (!target || *target == s.folder) continue;
+      const int to = RankOf(*target).value_or(-1);
+      const bool desktop_from_tools = s.folder == "tools" && IsDesktop(to);
+      if (to < 0 || to >= s.rank || desktop_from_tools) {
+        wrong.push_back(Where(s, i) + ": " + (s.folder.empty() ? "file" : s.folder) +
+                        " includes " + *target + " (\"" + m[1].str() + "\")");
+      }
+    }
+  }
+  return wrong;
+}
+
+// Files that are mostly tables of data may be longer than the rule.
+const std::set<std::string> kDataTables = {};
+constexpr std::size_t kMostFileLines = 400;
+constexpr std::size_t kMostFunctionLines = 60;
+
+// Function bodies in Google style: a definition starts at column 0, its "{" ends
+// that line or one of the indented lines that continue it, and its body ends at
+// the next "}" in column 0. Namespaces, classes and tables are not functions.
+bool StartsDefinition(const std::string& line) {
+  if (line.empty() || line[0] == ' ' || line[0] == '/' || line[0] == '#' || line[0] == '}') {
+    return false;
+  }
+  for (const char* word : {"namespace", "class ", "struct ", "enum ", "union ", "template"}) {
+    if (line.rfind(word, 0) == 0) return false;
+  }
+  return line.find('(') != std::string::npos && line.find('=') == std::string::npos &&
+         line.back() != ';';
+}
+
+std::vector<std::string> FunctionsTooLong(const Source& s, const std::vector<std::string>& lines) {
+  std::vector<std::string> found;
+  std::optional<std::size_t> head;   // the first line of a definition being read
+  std::optional<std::size_t> start;  // the line of its opening brace
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (!start) {
+      if (StartsDefinition(line)) head = i;
+      if (head && !line.empty() && line.back() == ';') head.reset();
+      if (head && !line.empty() && line.back() == '{') start = i;
+      continue;
+    }
+    if (line.empty() || line[0] != '}') continue;
+    const std::size_t body = i - *start - 1;
+    if (body > kMostFunctionLines) {
+      found.push_back(Where(s, *head) + ": a function of " + std::to_string(body) + " lines");
+    }
+    head.reset();
+    start.reset();
+  }
+  return found;
+}
+
+TEST(LayoutTest, IncludesRunDownTheLayersOnly) {
+  const auto wrong = IncludesAgainstTheOrder();
+  for (const auto& w : wrong) ADD_FAILURE() << w;
+  EXPECT_TRUE(wrong.empty());
+}
+
+TEST(LayoutTest, FilesAndFunctionsStayShort) {
+  for (const Source& s : Sources()) {
+    const auto lines = Lines(s.path);
+    const auto name = s.path.lexically_relative(kSource).generic_string();
+    if (!kDataTables.contains(name)) {
+      EXPECT_LE(lines.size(), kMostFileLines) << name << " has grown past the rule";
+    }
+    if (s.path.extension() == ".cpp") {
+      for (const auto& f : FunctionsTooLong(s, lines)) ADD_FAILURE() << f;
+    }
+  }
+}
+
+}  // namespace
