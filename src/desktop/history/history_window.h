@@ -2,10 +2,10 @@
 // The history window: the trend of one or more recorded values over time, drawn
 // with Qt Charts. The decimation, the shown span and the exported table are core
 // rules; this window only draws them and takes the user's zooming and panning.
+// Including this header brings the registry of open windows (HistoryWindows) too.
 
 #include <QComboBox>
 #include <QListWidget>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/time_of_day.h"
+#include "history/history_windows.h"
 #include "views/decimation.h"
 #include "views/history_source.h"
 #include "views/history_view.h"
@@ -138,33 +139,6 @@ class HistoryWindow final : public QWidget {
   HistoryRange range_ = HistoryRange::kLast24Hours;
   TimeSpan span_;
   bool following_ = true;
-};
-
-/// The open history windows of the program.
-class HistoryWindows final {
- public:
-  HistoryWindows(const Clock& clock, std::int64_t run_start_ms)
-      : clock_(clock), run_start_ms_(run_start_ms) {}
-  ~HistoryWindows() { CloseAll(); }
-  HistoryWindows(const HistoryWindows&) = delete;
-  HistoryWindows& operator=(const HistoryWindows&) = delete;
-
-  /// The archive to read from; open windows switch to it. Null closes them and
-  /// lets Open do nothing. It must outlive its use here.
-  void SetSource(const HistorySource* source);
-  const HistorySource* source() const { return source_; }
-  /// Opens a window with the trend of `field`, or brings forward an open one that
-  /// shows it alone. Null when there is no source or the field has no history.
-  HistoryWindow* Open(int field);
-  void CloseAll();
-  /// The open windows, oldest first.
-  std::vector<HistoryWindow*> windows();
-
- private:
-  const Clock& clock_;
-  std::int64_t run_start_ms_;
-  const HistorySource* source_ = nullptr;
-  std::vector<QPointer<HistoryWindow>> windows_;
 };
 
 }  // namespace zevrin
