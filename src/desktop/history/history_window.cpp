@@ -7,25 +7,22 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QPushButton>
-#include <QRubberBand>
 #include <QSaveFile>
 #include <QVBoxLayout>
 #include <QValueAxis>
-#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <sstream>
 
 #include "base/colours.h"
+#include "history/chart_view.h"
 #include "views/history_csv.h"
 #include "widgets/qt_text.h"
 
@@ -39,10 +36,7 @@ constexpr int kRefreshMs = 1000;
 constexpr int kGapColumns = 8;
 constexpr std::int64_t kGapMs = 5 * 60 * kMillisPerSecond;
 constexpr int kPixelsPerTick = 90;
-constexpr double kWheelZoom = 0.8;  // per notch towards the user: zoom in
-constexpr double kKeyPan = 0.1;
 constexpr double kValuePadding = 0.05;
-constexpr int kSmallestBox = 6;  // pixels: a shorter drag is a click
 constexpr int kListWidth = 230;
 
 QString ValueName(const HistoryValueInfo& info) {
@@ -75,113 +69,6 @@ struct HistoryWindow::UnitAxis {
   QValueAxis* axis = nullptr;
   // Set by a box zoom; otherwise the axis fits the shown data.
   std::optional<std::pair<double, double>> fixed;
-};
-
-// The plot: wheel zoom, box zoom, panning by dragging (with Shift or the middle
-// button) and by keys.
-class HistoryChartView final : public QChartView {
- public:
-  HistoryChartView(QChart* chart, HistoryWindow& window) : QChartView(chart), window_(window) {
-    setRenderHint(QPainter::Antialiasing, false);
-    setFocusPolicy(Qt::StrongFocus);
-    setAcceptDrops(false);  // the window takes dropped fields
-    setMouseTracking(false);
-  }
-
- protected:
-  void wheelEvent(QWheelEvent* event) override {
-    const double notches = event->angleDelta().y() / 120.0;
-    if (notches == 0) return;
-    window_.ZoomAround(std::pow(kWheelZoom, notches), FractionX(event->position()));
-    event->accept();
-  }
-
-  void mousePressEvent(QMouseEvent* event) override {
-    press_ = event->position().toPoint();
-    panning_ = event->button() == Qt::MiddleButton ||
-               (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier));
-    boxing_ = !panning_ && event->button() == Qt::LeftButton;
-    pan_start_ = window_.span();
-    if (boxing_) {
-      if (band_ == nullptr) band_ = new QRubberBand(QRubberBand::Rectangle, viewport());
-      band_->setGeometry(QRect(press_, QSize()));
-      band_->show();
-    }
-    event->accept();
-  }
-
-  void mouseMoveEvent(QMouseEvent* event) override {
-    const QPoint at = event->position().toPoint();
-    if (boxing_) band_->setGeometry(QRect(press_, at).normalized());
-    if (panning_) {
-      const double width = PlotRect().width();
-      if (width > 0) {
-        const double shift = -(at.x() - press_.x()) / width;
-        window_.SetSpan(PanSpan(pan_start_, shift));
-      }
-    }
-    event->accept();
-  }
-
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    if (boxing_) {
-      band_->hide();
-      const QRect box = QRect(press_, event->position().toPoint()).normalized();
-      if (box.width() >= kSmallestBox && box.height() >= kSmallestBox) {
-        window_.ZoomToBox(FractionX(box.topLeft()), FractionX(box.bottomRight()),
-                          FractionY(box.topLeft()), FractionY(box.bottomRight()));
-      }
-    }
-    boxing_ = panning_ = false;
-    event->accept();
-  }
-
-  void keyPressEvent(QKeyEvent* event) override {
-    switch (event->key()) {
-      case Qt::Key_Left:
-        window_.Pan(-kKeyPan);
-        break;
-      case Qt::Key_Right:
-        window_.Pan(kKeyPan);
-        break;
-      case Qt::Key_Plus:
-      case Qt::Key_Equal:
-      case Qt::Key_Up:
-        window_.ZoomAround(kWheelZoom, 0.5);
-        break;
-      case Qt::Key_Minus:
-      case Qt::Key_Down:
-        window_.ZoomAround(1 / kWheelZoom, 0.5);
-        break;
-      case Qt::Key_Home:
-      case Qt::Key_Escape:
-        window_.ResetView();
-        break;
-      default:
-        QChartView::keyPressEvent(event);
-        return;
-    }
-    event->accept();
-  }
-
- private:
-  // The plot area in viewport coordinates.
-  QRectF PlotRect() const { return mapFromScene(chart()->plotArea()).boundingRect(); }
-  double FractionX(QPointF at) const {
-    const QRectF plot = PlotRect();
-    return plot.width() > 0 ? std::clamp((at.x() - plot.left()) / plot.width(), 0.0, 1.0) : 0.5;
-  }
-  double FractionY(QPointF at) const {
-    const QRectF plot = PlotRect();
-    return plot.height() > 0 ? std::clamp((at.y() - plot.top()) / plot.height(), 0.0, 1.0) : 0.5;
-  }
-
-  HistoryWindow& window_;
-  QRubberBand* band_ = nullptr;
-  QPoint press_;
-  TimeSpan pan_start_;
-  bool boxing_ = false;
-  bool panning_ = false;
 };
 
 HistoryWindow::HistoryWindow(const HistorySource& source, const Clock& clock,
