@@ -10,23 +10,20 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/time_of_day.h"
 #include "history/history_windows.h"
-#include "views/decimation.h"
+#include "history/plot.h"
 #include "views/history_source.h"
 #include "views/history_view.h"
 
 QT_BEGIN_NAMESPACE
-class QChart;
 class QChartView;
-class QLineSeries;
-class QValueAxis;
-class QCategoryAxis;
+class QHBoxLayout;
+class QLabel;
+class QVBoxLayout;
 QT_END_NAMESPACE
 
 namespace zevrin {
@@ -34,13 +31,9 @@ namespace zevrin {
 /// The drag-and-drop type of a display field: its number as decimal text.
 inline constexpr char kDisplayFieldMimeType[] = "application/x-zevrin-display-field";
 
-/// The battery voltage and the two battery thresholds drawn beside it.
-inline constexpr int kBatteryVoltsField = 18;
-inline constexpr int kPowersafeThresholdField = 43;
-inline constexpr int kEmergencyThresholdField = 44;
-
 class HistoryChartView;
 
+/// A window of its own with the value list, the plot and its range and saving.
 class HistoryWindow final : public QWidget {
   Q_OBJECT
 
@@ -91,24 +84,16 @@ class HistoryWindow final : public QWidget {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  struct Trace;
-  struct UnitAxis;
   friend class HistoryChartView;
 
-  void LoadTrace(Trace& trace);
-  void ReadNewPoints(Trace& trace);
+  QHBoxLayout* MakeTopRow();
+  QVBoxLayout* MakeValueList();
+  QLabel* MakeHint();
+  void WatchPlotWidth();
   void Redraw();
-  void DrawTrace(Trace& trace, int columns);
-  void DrawThresholds();
-  void FitValueAxes();
-  void DrawTimeAxis();
-  UnitAxis& AxisFor(const std::string& unit);
-  void DropUnusedAxes();
-  std::optional<TimeSpan> DataExtent() const;
   std::int64_t NowMs() const;
   void UpdateListChecks();
   void UpdateTitle();
-  void SaveWithDialog(bool picture);
 
   // From the chart view: zoom to a rectangle of the plot area, given as fractions
   // of its width and height (0,0 top left), and pan by a fraction of the span.
@@ -121,20 +106,11 @@ class HistoryWindow final : public QWidget {
   std::int64_t run_start_ms_;
   std::vector<HistoryValueInfo> values_;
 
-  QChart* chart_ = nullptr;
+  HistoryPlot plot_;
   HistoryChartView* view_ = nullptr;
-  QCategoryAxis* time_axis_ = nullptr;
   QComboBox* range_box_ = nullptr;
   QListWidget* value_list_ = nullptr;
-  std::vector<std::unique_ptr<Trace>> traces_;
-  std::vector<std::unique_ptr<UnitAxis>> axes_;
-  QLineSeries* powersafe_line_ = nullptr;
-  QLineSeries* emergency_line_ = nullptr;
-  std::optional<double> powersafe_level_;
-  std::optional<double> emergency_level_;
   QTimer refresh_timer_;
-  int next_colour_ = 0;
-  int drawn_columns_ = 0;
 
   HistoryRange range_ = HistoryRange::kLast24Hours;
   TimeSpan span_;
