@@ -2,30 +2,28 @@
 // The history window: the trend of one or more recorded values over time, drawn
 // with Qt Charts. The decimation, the shown span and the exported table are core
 // rules; this window only draws them and takes the user's zooming and panning.
+// Including this header brings the registry of open windows (HistoryWindows) too.
 
 #include <QComboBox>
 #include <QListWidget>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/time_of_day.h"
-#include "views/decimation.h"
+#include "history/history_windows.h"
+#include "history/plot.h"
 #include "views/history_source.h"
 #include "views/history_view.h"
 
 QT_BEGIN_NAMESPACE
-class QChart;
 class QChartView;
-class QLineSeries;
-class QValueAxis;
-class QCategoryAxis;
+class QHBoxLayout;
+class QLabel;
+class QVBoxLayout;
 QT_END_NAMESPACE
 
 namespace zevrin {
@@ -33,13 +31,9 @@ namespace zevrin {
 /// The drag-and-drop type of a display field: its number as decimal text.
 inline constexpr char kDisplayFieldMimeType[] = "application/x-zevrin-display-field";
 
-/// The battery voltage and the two battery thresholds drawn beside it.
-inline constexpr int kBatteryVoltsField = 18;
-inline constexpr int kPowersafeThresholdField = 43;
-inline constexpr int kEmergencyThresholdField = 44;
-
 class HistoryChartView;
 
+/// A window of its own with the value list, the plot and its range and saving.
 class HistoryWindow final : public QWidget {
   Q_OBJECT
 
@@ -90,24 +84,16 @@ class HistoryWindow final : public QWidget {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  struct Trace;
-  struct UnitAxis;
   friend class HistoryChartView;
 
-  void LoadTrace(Trace& trace);
-  void ReadNewPoints(Trace& trace);
+  QHBoxLayout* MakeTopRow();
+  QVBoxLayout* MakeValueList();
+  QLabel* MakeHint();
+  void WatchPlotWidth();
   void Redraw();
-  void DrawTrace(Trace& trace, int columns);
-  void DrawThresholds();
-  void FitValueAxes();
-  void DrawTimeAxis();
-  UnitAxis& AxisFor(const std::string& unit);
-  void DropUnusedAxes();
-  std::optional<TimeSpan> DataExtent() const;
   std::int64_t NowMs() const;
   void UpdateListChecks();
   void UpdateTitle();
-  void SaveWithDialog(bool picture);
 
   // From the chart view: zoom to a rectangle of the plot area, given as fractions
   // of its width and height (0,0 top left), and pan by a fraction of the span.
@@ -120,51 +106,15 @@ class HistoryWindow final : public QWidget {
   std::int64_t run_start_ms_;
   std::vector<HistoryValueInfo> values_;
 
-  QChart* chart_ = nullptr;
+  HistoryPlot plot_;
   HistoryChartView* view_ = nullptr;
-  QCategoryAxis* time_axis_ = nullptr;
   QComboBox* range_box_ = nullptr;
   QListWidget* value_list_ = nullptr;
-  std::vector<std::unique_ptr<Trace>> traces_;
-  std::vector<std::unique_ptr<UnitAxis>> axes_;
-  QLineSeries* powersafe_line_ = nullptr;
-  QLineSeries* emergency_line_ = nullptr;
-  std::optional<double> powersafe_level_;
-  std::optional<double> emergency_level_;
   QTimer refresh_timer_;
-  int next_colour_ = 0;
-  int drawn_columns_ = 0;
 
   HistoryRange range_ = HistoryRange::kLast24Hours;
   TimeSpan span_;
   bool following_ = true;
-};
-
-/// The open history windows of the program.
-class HistoryWindows final {
- public:
-  HistoryWindows(const Clock& clock, std::int64_t run_start_ms)
-      : clock_(clock), run_start_ms_(run_start_ms) {}
-  ~HistoryWindows() { CloseAll(); }
-  HistoryWindows(const HistoryWindows&) = delete;
-  HistoryWindows& operator=(const HistoryWindows&) = delete;
-
-  /// The archive to read from; open windows switch to it. Null closes them and
-  /// lets Open do nothing. It must outlive its use here.
-  void SetSource(const HistorySource* source);
-  const HistorySource* source() const { return source_; }
-  /// Opens a window with the trend of `field`, or brings forward an open one that
-  /// shows it alone. Null when there is no source or the field has no history.
-  HistoryWindow* Open(int field);
-  void CloseAll();
-  /// The open windows, oldest first.
-  std::vector<HistoryWindow*> windows();
-
- private:
-  const Clock& clock_;
-  std::int64_t run_start_ms_;
-  const HistorySource* source_ = nullptr;
-  std::vector<QPointer<HistoryWindow>> windows_;
 };
 
 }  // namespace zevrin
