@@ -29,10 +29,10 @@ struct Folder {
 
 // src/core, along the data flow. Sub-folders of outputs rank among themselves.
 constexpr Folder kCore[] = {
-    {"base", 0},   {"config", 1}, {"clock", 1},     {"input", 2},
-    {"kiss", 3},   {"frames", 4}, {"telemetry", 5}, {"outputs", 6},
-    {"outputs/logs", 7},   {"outputs/archive", 8}, {"outputs/export", 9},
-    {"outputs/share", 9},  {"station", 10},        {"views", 10},
+    {"base", 0},         {"config", 1},          {"clock", 1},          {"input", 2},
+    {"kiss", 3},         {"frames", 4},          {"telemetry", 5},      {"outputs", 6},
+    {"outputs/logs", 7}, {"outputs/archive", 8}, {"outputs/export", 9}, {"outputs/share", 9},
+    {"station", 10},     {"views", 10},
 };
 // src/desktop, above the whole core.
 constexpr Folder kDesktop[] = {
@@ -56,8 +56,8 @@ std::optional<int> RankOf(std::string_view folder) {
 bool IsDesktop(int rank) { return rank >= 20 && rank < kAppRank; }
 
 struct Source {
-  fs::path path;         // as found
-  std::string folder;    // its folder below src/core or src/desktop, or "tools"/"app"
+  fs::path path;       // as found
+  std::string folder;  // its folder below src/core or src/desktop, or "tools"/"app"
   int rank = 0;
 };
 
@@ -122,8 +122,8 @@ std::vector<std::string> IncludesAgainstTheOrder() {
       const int to = RankOf(*target).value_or(-1);
       const bool desktop_from_tools = s.folder == "tools" && IsDesktop(to);
       if (to < 0 || to >= s.rank || desktop_from_tools) {
-        wrong.push_back(Where(s, i) + ": " + (s.folder.empty() ? "file" : s.folder) +
-                        " includes " + *target + " (\"" + m[1].str() + "\")");
+        wrong.push_back(Where(s, i) + ": " + (s.folder.empty() ? "file" : s.folder) + " includes " +
+                        *target + " (\"" + m[1].str() + "\")");
       }
     }
   }
@@ -150,24 +150,24 @@ bool StartsDefinition(const std::string& line) {
 }
 
 std::vector<std::string> FunctionsTooLong(const Source& s, const std::vector<std::string>& lines) {
+  constexpr std::size_t kNone = std::string::npos;
   std::vector<std::string> found;
-  std::optional<std::size_t> head;   // the first line of a definition being read
-  std::optional<std::size_t> start;  // the line of its opening brace
+  std::size_t head = kNone;   // the first line of a definition being read
+  std::size_t start = kNone;  // the line of its opening brace
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
-    if (!start) {
+    if (start == kNone) {
       if (StartsDefinition(line)) head = i;
-      if (head && !line.empty() && line.back() == ';') head.reset();
-      if (head && !line.empty() && line.back() == '{') start = i;
+      if (head != kNone && !line.empty() && line.back() == ';') head = kNone;
+      if (head != kNone && !line.empty() && line.back() == '{') start = i;
       continue;
     }
     if (line.empty() || line[0] != '}') continue;
-    const std::size_t body = i - *start - 1;
+    const std::size_t body = i - start - 1;
     if (body > kMostFunctionLines) {
-      found.push_back(Where(s, *head) + ": a function of " + std::to_string(body) + " lines");
+      found.push_back(Where(s, head) + ": a function of " + std::to_string(body) + " lines");
     }
-    head.reset();
-    start.reset();
+    head = start = kNone;
   }
   return found;
 }
