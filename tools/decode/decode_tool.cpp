@@ -29,6 +29,8 @@ DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const C
       recorder_(program_.station.analysis, program_.decoder, program_.fields, program_.clock) {
   // Only the monitor format shows frames; the others decode the header alone.
   if (monitor_) pipeline_.analysis().options().analyze_frame = !options.raw_view;
+  // The recorder between the receive path and the analysis gives each decoded
+  // frame to the format's writers.
   pipeline_.path().SetFrameHandler(&recorder_);
   SetFrameSink(nullptr);
 }
@@ -36,6 +38,8 @@ DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const C
 // The output buffer writes out what is left.
 DecodeTool::~DecodeTool() = default;
 
+// The caller's sink is told of a frame before the format's writers, which are
+// therefore put back behind it.
 void DecodeTool::SetFrameSink(FrameSink* sink) {
   if (sink_ != nullptr) recorder_.RemoveSink(sink_);
   if (monitor_) recorder_.RemoveSink(monitor_.get());

@@ -1,5 +1,7 @@
 #include "outputs/export/json_writer.h"
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
