@@ -18,7 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
-#include "decode/json.h"
+#include "outputs/export/json.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/run_tool.h"

@@ -1,20 +1,20 @@
 #pragma once
 // The decoder behind zevrinkiss-decode: a KISS byte stream in, one entry per frame
-// out, through the same receive path and decoders as the desktop program.
+// out, through the desktop program's frame pipeline and decoders.
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
-#include <stdexcept>
-#include <string>
+#include <string_view>
 
-#include "base/text_builder.h"
 #include "base/time_of_day.h"
-#include "frames/frame_analysis.h"
 #include "kiss/receive_path.h"
+#include "outputs/export/monitor_writer.h"
+#include "outputs/export/output_buffer.h"
+#include "outputs/frame_recorder.h"
 #include "outputs/frame_sink.h"
-#include "telemetry/display_fields.h"
-#include "telemetry/telemetry_decoder.h"
+#include "station/program.h"
 
 namespace zevrin {
 
@@ -27,18 +27,10 @@ struct DecodeToolOptions {
   bool raw_view = false;  // monitor format: raw view instead of the decoded view
 };
 
-/// The output could not be written (a full disk, a reader that has gone); what()
-/// names the reason.
-class OutputError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-class DecodeTool final : private FrameHandler, private MonitorSink, private ReceiveView {
+class DecodeTool final : private ReceiveView {
  public:
   /// Writes to `out` in large blocks; Flush writes out the rest.
   DecodeTool(const DecodeToolOptions& options, std::FILE* out, const Clock& clock);
-  /// Writes out what is left, as Flush does, but keeps quiet about a failure.
   ~DecodeTool() override;
   DecodeTool(const DecodeTool&) = delete;
   DecodeTool& operator=(const DecodeTool&) = delete;
@@ -51,46 +43,29 @@ class DecodeTool final : private FrameHandler, private MonitorSink, private Rece
   /// waits for a live source (a pipe, terminal, socket or serial line) that may
   /// pause, so each frame shows as soon as it is complete, and at the end.
   /// Throws OutputError when the output cannot be written.
-  void Flush();
+  void Flush() { out_.Flush(); }
 
   /// Told about every frame after its decoding (reception time from the tool's
-  /// clock, no station or link), and flushed after every fed chunk; null for none.
-  void SetFrameSink(FrameSink* sink) { sink_ = sink; }
+  /// clock, no station or link), before the output format, and flushed after
+  /// every fed chunk; null for none.
+  void SetFrameSink(FrameSink* sink);
   /// Appends every complete frame to `log` before it is decoded; null for none.
-  void SetRawLog(RawLog* log) { receive_.SetRawLog(log); }
+  void SetRawLog(RawLog* log) { pipeline_.path().SetRawLog(log); }
   /// The stream broke off (a connection ended): a frame begun before is dropped.
-  void AbandonFrame() { receive_.AbandonFrame(); }
-
-  /// Number of frames handed over so far.
-  std::uint64_t frames() const { return frames_; }
+  void AbandonFrame() { pipeline_.path().AbandonFrame(); }
 
  private:
-  void HandOver(std::span<const std::uint8_t> frame, ReceiveState& state) override;
-  void AppendMonitorText(std::string_view text, ColourRole role) override;
   void SetStatusText(std::string_view) override {}
   void SetReceiveCounterText(std::string_view) override {}
 
-  void WriteOut();
-  void ThrowIfFailed() const;
-  void PassToSink(std::span<const std::uint8_t> frame);
-  void WriteJson(std::span<const std::uint8_t> frame);
-  void WriteDecodedValues();
-  void WriteCsvHeader();
-  void WriteCsvRow();
-
-  DecodeToolOptions options_;
-  std::FILE* out_;
-  int out_fd_;           // the descriptor behind out_, written directly; -1 for none
-  int write_error_ = 0;  // errno of the first failed write; 0 while all is well
-  TextBuilder text_;     // decoded output not yet written
-  TextBuilder scratch_;  // one text of a JSON object, before it is escaped
-  const Clock& clock_;
-  ReceiveState state_;
-  ReceivePath receive_;
-  FrameAnalysis analysis_;
-  DisplayFields fields_;
-  TelemetryDecoder telemetry_{fields_};
-  std::uint64_t frames_ = 0;
+  // Declared in the order they are built: the output first, so that what the
+  // caller put into the stream goes out before the CSV heading.
+  OutputBuffer out_;
+  std::unique_ptr<MonitorTextWriter> monitor_;  // the monitor format; null for the others
+  std::unique_ptr<FrameSink> writer_;           // the other printed formats; null for none
+  ProgramState program_;
+  FramePipeline pipeline_;
+  FrameRecorder recorder_;
   FrameSink* sink_ = nullptr;
 };
 

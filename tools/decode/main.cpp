@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,16 +85,50 @@ bool Pump(int fd, zevrin::DecodeTool& tool, std::string& error) {
   }
 }
 
-}  // namespace
-
-// A failed write of the output (OutputError) ends the program with status 1.
-int main(int argc, char** argv) try {
-  zevrin::TuneSqliteForArchiving();
-  zevrin::LiveInput live;
+// What the command line asks for beside the replay, share and live options.
+struct Arguments {
   zevrin::DecodeToolOptions options;
   std::vector<std::string> files;
-  bool only_files = false;
   bool format_given = false;
+};
+
+// Takes --format VALUE or --format=VALUE at argv[i]; the exit status when it is bad.
+std::optional<int> TakeFormat(int argc, char** argv, int& i, Arguments& args) {
+  const std::string arg = argv[i];
+  args.format_given = true;
+  std::string value;
+  if (arg == "--format") {
+    if (i + 1 >= argc) return Fail("--format needs a value: monitor, json or csv");
+    value = argv[++i];
+  } else {
+    value = arg.substr(std::strlen("--format="));
+  }
+  if (value == "monitor") {
+    args.options.format = zevrin::OutputFormat::kMonitor;
+  } else if (value == "json") {
+    args.options.format = zevrin::OutputFormat::kJson;
+  } else if (value == "csv") {
+    args.options.format = zevrin::OutputFormat::kCsv;
+  } else if (value == "influx") {
+    args.options.format = zevrin::OutputFormat::kInflux;
+  } else {
+    return Fail("unknown format '" + value + "' (use monitor, json, csv or influx)");
+  }
+  return std::nullopt;
+}
+
+void PrintUsage() {
+  std::fputs(kUsage, stdout);
+  std::fputs(zevrin::LiveInput::kUsage, stdout);
+  std::fputs(zevrin::kReplayUsage, stdout);
+  std::fputs(zevrin::kShareUsage, stdout);
+}
+
+// Reads the command line into `args`, `live` and the replay and share options.
+// Returns the exit status when the program ends here: --help, --version or a bad
+// argument.
+std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live, Arguments& args) {
+  bool only_files = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string error;
@@ -101,51 +136,32 @@ int main(int argc, char** argv) try {
                         zevrin::TakeShareOption(argc, argv, i, share_file, error))) {
       if (!error.empty()) return Fail(error);
     } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
-      files.push_back(arg);
+      args.files.push_back(arg);
     } else if (arg == "--") {
       only_files = true;
     } else if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::fputs(zevrin::LiveInput::kUsage, stdout);
-      std::fputs(zevrin::kReplayUsage, stdout);
-      std::fputs(zevrin::kShareUsage, stdout);
+      PrintUsage();
       return 0;
     } else if (arg == "--version") {
       std::fputs(zevrin::VersionText("zevrinkiss-decode").c_str(), stdout);
       return 0;
     } else if (arg == "--raw-view") {
-      options.raw_view = true;
-    } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
-      format_given = true;
-      std::string value;
-      if (arg == "--format") {
-        if (i + 1 >= argc) return Fail("--format needs a value: monitor, json or csv");
-        value = argv[++i];
-      } else {
-        value = arg.substr(9);
-      }
-      if (value == "monitor") {
-        options.format = zevrin::OutputFormat::kMonitor;
-      } else if (value == "json") {
-        options.format = zevrin::OutputFormat::kJson;
-      } else if (value == "csv") {
-        options.format = zevrin::OutputFormat::kCsv;
-      } else if (value == "influx") {
-        options.format = zevrin::OutputFormat::kInflux;
-      } else {
-        return Fail("unknown format '" + value + "' (use monitor, json, csv or influx)");
-      }
+      args.options.raw_view = true;
+    } else if (arg == "--format" || arg.starts_with("--format=")) {
+      if (const std::optional<int> status = TakeFormat(argc, argv, i, args)) return status;
     } else if (live.TakeOption(argc, argv, i)) {
       if (!live.error().empty()) return Fail(live.error());
     } else {
       return Fail("unknown option '" + arg + "' (see --help)");
     }
   }
-  if (live.live() && !files.empty()) return Fail("a live input reads no files");
-  if (files.empty() && !live.live()) files.push_back("-");
+  if (live.live() && !args.files.empty()) return Fail("a live input reads no files");
+  if (args.files.empty() && !live.live()) args.files.push_back("-");
+  return std::nullopt;
+}
 
-  // Open every file first, so a typo in the last name fails before any output.
-  std::vector<int> fds;
+// Opens every file first, so a typo in the last name fails before any output.
+std::optional<int> OpenInputs(const std::vector<std::string>& files, std::vector<int>& fds) {
   for (const std::string& name : files) {
     if (name == "-") {
       fds.push_back(STDIN_FILENO);
@@ -155,10 +171,35 @@ int main(int argc, char** argv) try {
     if (fd < 0) return Fail("cannot read " + name + ": " + std::strerror(errno));
     fds.push_back(fd);
   }
+  return std::nullopt;
+}
 
-  // Filling an archive prints nothing unless a format is asked for.
-  if (!replay.archive.empty() && !format_given) options.format = zevrin::OutputFormat::kNone;
-  zevrin::ReplayRun run(replay, options.format, stdout, stderr);
+// The end of every run that read its input: all output written, the archive
+// closed, the sharing told. `status` unless frames could not be archived.
+int Finish(zevrin::DecodeTool& tool, zevrin::ReplayRun& run, zevrin::ShareRun* share, int status) {
+  tool.Flush();
+  const bool archived = run.Finish();
+  if (share != nullptr) share->Finish();
+  FlushStandardOutput();
+  return archived ? status : 1;
+}
+
+// Reads the files, in order, as one stream.
+int ReadFiles(const Arguments& args, const std::vector<int>& fds, zevrin::DecodeTool& tool,
+              zevrin::ReplayRun& run, zevrin::ShareRun* share) {
+  for (std::size_t i = 0; i < fds.size(); ++i) {
+    std::string error;
+    run.BeginInput(i);
+    const bool ok = Pump(fds[i], tool, error);
+    if (fds[i] != STDIN_FILENO) ::close(fds[i]);
+    if (!ok) return Fail("cannot read " + args.files[i] + ": " + error);
+  }
+  return Finish(tool, run, share, 0);
+}
+
+// Decodes the input into the output format, the archive and the sharing.
+int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput& live) {
+  zevrin::ReplayRun run(replay, args.options.format, stdout, stderr);
   std::unique_ptr<zevrin::ShareRun> share;
   std::string share_error;
   if (!share_file.empty() &&
@@ -166,34 +207,34 @@ int main(int argc, char** argv) try {
     return Fail(share_error);
   if (std::string error; !run.Start(error)) return Fail(error);
   if (share) share->Start();
-  run.SetInputs(files, fds);
+  run.SetInputs(args.files, fds);
 
   const zevrin::SystemClock clock;
-  zevrin::DecodeTool tool(options, stdout, clock);
+  zevrin::DecodeTool tool(args.options, stdout, clock);
   if (run.active()) tool.SetFrameSink(&run);
   if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
-  if (live.live()) {
-    // A live link's frames are archived at the times they are decoded.
-    run.SetLiveInput(live.link_name());
-    const int status = live.Run(tool);
-    tool.Flush();
-    const bool archived = run.Finish();
-    if (share) share->Finish();
-    FlushStandardOutput();
-    return archived ? status : 1;
+  if (!live.live()) return ReadFiles(args, fds, tool, run, share.get());
+  // A live link's frames are archived at the times they are decoded.
+  run.SetLiveInput(live.link_name());
+  const int status = live.Run(tool);
+  return Finish(tool, run, share.get(), status);
+}
+
+}  // namespace
+
+// A failed write of the output (OutputError) ends the program with status 1.
+int main(int argc, char** argv) try {
+  zevrin::TuneSqliteForArchiving();
+  zevrin::LiveInput live;
+  Arguments args;
+  if (const std::optional<int> status = ParseArguments(argc, argv, live, args)) return *status;
+  std::vector<int> fds;
+  if (const std::optional<int> status = OpenInputs(args.files, fds)) return *status;
+  // Filling an archive prints nothing unless a format is asked for.
+  if (!replay.archive.empty() && !args.format_given) {
+    args.options.format = zevrin::OutputFormat::kNone;
   }
-  for (std::size_t i = 0; i < fds.size(); ++i) {
-    std::string error;
-    run.BeginInput(i);
-    const bool ok = Pump(fds[i], tool, error);
-    if (fds[i] != STDIN_FILENO) ::close(fds[i]);
-    if (!ok) return Fail("cannot read " + files[i] + ": " + error);
-  }
-  tool.Flush();
-  const bool archived = run.Finish();
-  if (share) share->Finish();
-  FlushStandardOutput();
-  return archived ? 0 : 1;
+  return Decode(args, fds, live);
 } catch (const zevrin::OutputError& e) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", e.what());
   return 1;

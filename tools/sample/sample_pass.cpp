@@ -197,6 +197,31 @@ Ax25Frame SatelliteFrame(Bytes payload) {
   return f;
 }
 
+namespace {
+
+// The `i`th frame of the pass when it comes from other stations: a beacon for
+// kinds 75 to 89, a frame of a connected-mode exchange for 90 to 94.
+Bytes OtherStationFrame(int kind, int i) {
+  Ax25Frame f;
+  if (kind < 90) {
+    f.destination = {"QQ0BCN", 0, false};
+    f.source = {"QQ2XYZ", 7, false};
+    if (kind % 2 == 0) f.digipeaters = {{"QQ9RLY", 1, true}, {"WIDE2", 1, false}};
+    const std::string text = "=4807.38N/01131.00E-ground station beacon #" + std::to_string(i);
+    f.payload.assign(text.begin(), text.end());
+    return KissFrame(f);
+  }
+  f.destination = {"QQ3ABC", 0, false};
+  f.source = {"QQ4DEF", 2, false};
+  const std::uint8_t controls[] = {0x3F, 0x73, 0x20, 0x31, 0x53, 0x0F};
+  f.control = controls[i % 6];
+  f.pid = (f.control & 1) == 0 ? 0xF0 : -1;
+  if (f.pid >= 0) f.payload = {'h', 'e', 'l', 'l', 'o', 0xC0, 0xDB, '\r'};
+  return KissFrame(f);
+}
+
+}  // namespace
+
 Bytes MakePass(const PassOptions& options) {
   std::mt19937 rng(options.seed);
   std::uniform_int_distribution<int> byte(0, 255);
@@ -228,24 +253,8 @@ Bytes MakePass(const PassOptions& options) {
       Bytes p = SatellitePayload(s.frame_number, "GAM"[i % 3], s.counter, 0, 64);
       for (std::size_t k = 6; k < p.size(); ++k) p[k] = static_cast<std::uint8_t>(byte(rng));
       frame = KissFrame(SatelliteFrame(p));
-    } else if (kind < 90) {
-      Ax25Frame f;
-      f.destination = {"QQ0BCN", 0, false};
-      f.source = {"QQ2XYZ", 7, false};
-      if (kind % 2 == 0) f.digipeaters = {{"QQ9RLY", 1, true}, {"WIDE2", 1, false}};
-      const std::string text = "=4807.38N/01131.00E-ground station beacon #" + std::to_string(i);
-      f.payload.assign(text.begin(), text.end());
-      frame = KissFrame(f);
     } else if (kind < 95) {
-      // A connected-mode exchange between two other stations.
-      Ax25Frame f;
-      f.destination = {"QQ3ABC", 0, false};
-      f.source = {"QQ4DEF", 2, false};
-      const std::uint8_t controls[] = {0x3F, 0x73, 0x20, 0x31, 0x53, 0x0F};
-      f.control = controls[i % 6];
-      f.pid = (f.control & 1) == 0 ? 0xF0 : -1;
-      if (f.pid >= 0) f.payload = {'h', 'e', 'l', 'l', 'o', 0xC0, 0xDB, '\r'};
-      frame = KissFrame(f);
+      frame = OtherStationFrame(kind, i);
     } else {
       // The satellite's frame as a SMACK frame, its two CRC bytes included.
       Ax25Frame f = SatelliteFrame(SatellitePayload(s.frame_number, 'S', s.counter, 0x0100, 20));

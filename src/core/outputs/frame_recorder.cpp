@@ -13,6 +13,8 @@ void FrameRecorder::HandOver(std::span<const std::uint8_t> frame, ReceiveState& 
   decoded.station = station_;
   decoded.link = link_;
   decoded.header = &analysis_.header();
+  decoded.unescaped = &analysis_.unescaped();
+  decoded.from_satellite = decoder_.last_was_satellite();
   decoded.record = decoder_.last_record();
   decoded.fields = &fields_;
   for (FrameSink* sink : sinks_) sink->FrameDecoded(decoded);

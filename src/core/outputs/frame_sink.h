@@ -25,9 +25,14 @@ struct DecodedFrame {
   std::string_view link;
   /// The decoded header; null when the caller has none.
   const FrameHeader* header = nullptr;
+  /// The frame without its escapes, as the header was decoded from; null when
+  /// the caller has none.
+  const UnescapedFrame* unescaped = nullptr;
   /// True when the time was worked out from a recording rather than read from a
   /// clock at reception: the same recording read again gives the same times.
   bool replayed = false;
+  /// True when the frame came from the satellite to the ground station.
+  bool from_satellite = false;
   /// The housekeeping record the frame carried, if any.
   RecordKind record = RecordKind::kNone;
   /// The display-field store after the frame; its journal (`Writes()`) holds

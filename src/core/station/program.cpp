@@ -2,11 +2,11 @@
 
 namespace zevrin {
 
-FramePipeline::FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink& monitor)
-    : program_(program), monitor_(&monitor), path_(program.station.receive, program.clock, view) {
+FramePipeline::FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink* monitor)
+    : program_(program), monitor_(monitor), path_(program.station.receive, program.clock, view) {
   FrameAnalysis& analysis = program.station.analysis;
   path_.SetFrameHandler(&analysis);
-  analysis.SetMonitor(&monitor);
+  analysis.SetMonitor(monitor);
   analysis.SetSatelliteDecoder(&program.decoder);
 }
 

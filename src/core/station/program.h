@@ -36,7 +36,10 @@ struct ProgramState {
 /// to its telemetry decoder. The monitor is attached for the pipeline's lifetime.
 class FramePipeline {
  public:
-  FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink& monitor);
+  FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink& monitor)
+      : FramePipeline(program, view, &monitor) {}
+  /// Without a monitor (null) nothing is shown and the header is decoded alone.
+  FramePipeline(ProgramState& program, ReceiveView& view, MonitorSink* monitor);
   ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;

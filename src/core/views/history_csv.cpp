@@ -5,21 +5,12 @@
 #include <cmath>
 #include <vector>
 
+#include "base/csv.h"
 #include "views/history_view.h"
 
 namespace zevrin {
 
 namespace {
-
-std::string Quoted(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + '"';
-}
 
 void WriteNumber(std::ostream& out, double value) {
   if (!std::isfinite(value)) return;
@@ -38,7 +29,7 @@ std::string HistoryHeading(const HistoryValueInfo& info) {
 
 void WriteHistoryCsv(std::ostream& out, std::span<const HistoryColumn> columns) {
   out << "time_utc";
-  for (const HistoryColumn& column : columns) out << ',' << Quoted(HistoryHeading(*column.info));
+  for (const HistoryColumn& column : columns) out << ',' << CsvField(HistoryHeading(*column.info));
   out << "\r\n";
 
   // A merge of the columns by time: each row takes the next point of every column

@@ -1,4 +1,4 @@
-#include "decode/json.h"
+#include "outputs/export/json.h"
 
 #include <array>
 #include <cstdint>
