@@ -281,6 +281,21 @@ TEST_F(MainWindowTest, PicturesAndTheAboutEntryOpenTheirWindowOnce) {
   EXPECT_EQ(CurrentAboutWindow(), nullptr);
 }
 
+// The terminal line reports each key that brings a character before taking it as any
+// line does; keys without one (the arrows) move the cursor and are not reported.
+TEST_F(MainWindowTest, TerminalLineReportsTypedKeysAndStillTakesThem) {
+  auto* terminal = Child<QLineEdit>("Text2");
+  QSignalSpy keys(window_.get(), &MainWindow::TerminalKeyPressed);
+  QTest::keyClicks(terminal, QStringLiteral("ab"));
+  QTest::keyClick(terminal, Qt::Key_Left);
+  QTest::keyClicks(terminal, QStringLiteral("X"));
+  ASSERT_EQ(keys.size(), 3);
+  EXPECT_EQ(keys[0][0].toInt(), 'a');
+  EXPECT_EQ(keys[1][0].toInt(), 'b');
+  EXPECT_EQ(keys[2][0].toInt(), 'X');
+  EXPECT_EQ(terminal->text(), QStringLiteral("aXb"));
+}
+
 // Status lines follow a housekeeping frame at the next tick, keep their texts across
 // a restart of the main window, and start from their resting captions when reopened.
 // The window's own timer ticks every second.

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "config/settings_file.h"
+#include "widgets/qt_text.h"
 
 namespace zevrin {
 
@@ -28,6 +29,7 @@ constexpr const char* kParityEntries[] = {"N", "E", "O"};
 constexpr const char* kStopEntries[] = {"1", "2"};
 // Offered for KISS over TCP when the serial port is in force.
 constexpr const char* kDefaultTcpHost = "localhost";
+constexpr int kHighestTcpPort = 65535;
 
 QComboBox* MakeList(QWidget* parent, const char* object_name, const auto& entries) {
   auto* list = new QComboBox(parent);
@@ -39,8 +41,7 @@ QComboBox* MakeList(QWidget* parent, const char* object_name, const auto& entrie
 // Selects `value`, adding it to the list first when it is not there; an empty
 // value selects `fallback`.
 void Select(QComboBox* list, const std::string& value, const char* fallback) {
-  const QString text =
-      value.empty() ? QString::fromLatin1(fallback) : QString::fromStdString(value);
+  const QString text = value.empty() ? QString::fromLatin1(fallback) : FromUtf8(value);
   int index = list->findText(text);
   if (index < 0) {
     list->addItem(text);
@@ -57,7 +58,14 @@ SetupDialog::SetupDialog(SetupValues values, QWidget* parent)
   setWindowTitle(QStringLiteral(" Setup COM - TNC"));
   setModal(false);
   setAttribute(Qt::WA_DeleteOnClose);
+  MakeControls();
+  LayOut();
+  ShowSettingsInForce();
+  connect(serial_choice_, &QRadioButton::toggled, this, &SetupDialog::FollowChoice);
+  FollowChoice();
+}
 
+void SetupDialog::MakeControls() {
   port_list_ = MakeList(this, "PortList", kPortEntries);
   speed_list_ = MakeList(this, "SpeedList", kSpeedEntries);
   data_list_ = MakeList(this, "DataList", kDataEntries);
@@ -77,9 +85,13 @@ SetupDialog::SetupDialog(SetupValues values, QWidget* parent)
   tcp_port_list_ = new QComboBox(this);
   tcp_port_list_->setObjectName(QStringLiteral("TcpPort"));
   tcp_port_list_->setEditable(true);
-  tcp_port_list_->setValidator(new QIntValidator(1, 65535, tcp_port_list_));
+  tcp_port_list_->setValidator(new QIntValidator(1, kHighestTcpPort, tcp_port_list_));
   for (const std::uint16_t port : kCommonKissPorts) tcp_port_list_->addItem(QString::number(port));
+}
 
+// The serial choice over its five lists with their captions, the TCP choice over
+// host and port, and "ok" and "Cancel" at the bottom right.
+void SetupDialog::LayOut() {
   auto* layout = new QGridLayout(this);
   layout->addWidget(serial_choice_, 0, 0, 1, 5);
   const std::pair<const char*, QComboBox*> columns[] = {{"Port:", port_list_},
@@ -107,8 +119,10 @@ SetupDialog::SetupDialog(SetupValues values, QWidget* parent)
   layout->addWidget(cancel, 6, 4);
   connect(ok, &QPushButton::clicked, this, &SetupDialog::Accept);
   connect(cancel, &QPushButton::clicked, this, &SetupDialog::Cancel);
+}
 
-  // The settings in force, so that "ok" without changes keeps them.
+// The settings in force, so that "ok" without changes keeps them.
+void SetupDialog::ShowSettingsInForce() {
   const LineSettings in_force = SplitLineSettings(values_.line_settings);
   Select(port_list_, PortEntryText(values_.port_number), "COM01");
   Select(speed_list_, in_force.speed, "9600");
@@ -116,11 +130,9 @@ SetupDialog::SetupDialog(SetupValues values, QWidget* parent)
   Select(parity_list_, in_force.parity, "N");
   Select(stop_list_, in_force.stop_bits, "1");
   const TcpAddress tcp = values_.tcp.value_or(TcpAddress{kDefaultTcpHost, kCommonKissPorts[0]});
-  host_edit_->setText(QString::fromStdString(tcp.host));
+  host_edit_->setText(FromUtf8(tcp.host));
   Select(tcp_port_list_, std::to_string(tcp.port), "");
   (values_.tcp ? tcp_choice_ : serial_choice_)->setChecked(true);
-  connect(serial_choice_, &QRadioButton::toggled, this, &SetupDialog::FollowChoice);
-  FollowChoice();
 }
 
 void SetupDialog::FollowChoice() {
@@ -140,7 +152,7 @@ std::optional<TcpAddress> SetupDialog::ChosenTcpAddress() const {
   }
   bool number = false;
   const uint port = tcp_port_list_->currentText().trimmed().toUInt(&number);
-  if (!number || port == 0 || port > 65535) return std::nullopt;
+  if (!number || port == 0 || port > kHighestTcpPort) return std::nullopt;
   // Checked as the settings file will be read back.
   return ParseTcpAddress(
       TcpAddressText(TcpAddress{host.toStdString(), static_cast<std::uint16_t>(port)}));
@@ -179,8 +191,7 @@ void SetupDialog::Accept() {
   const SettingsLines lines{line, values_.time_server_host, values_.station_label};
   if (const std::optional<std::string> error = WriteSettingsFile(values_.settings_file, lines)) {
     ShowProblem("SettingsWriteError", QStringLiteral("The settings file %1 cannot be written: %2")
-                                          .arg(QString::fromStdString(values_.settings_file),
-                                               QString::fromStdString(*error)));
+                                          .arg(FromUtf8(values_.settings_file), FromUtf8(*error)));
     return;
   }
   close();

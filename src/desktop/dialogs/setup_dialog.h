@@ -41,6 +41,11 @@ class SetupDialog final : public QDialog {
   void RestartRequested();
 
  private:
+  // The five lists, the two kinds of link and the TCP host and port.
+  void MakeControls();
+  // Places the controls under their captions, with "ok" and "Cancel".
+  void LayOut();
+  void ShowSettingsInForce();
   void Accept();  // "ok"
   void Cancel();  // "Cancel"
   void ShowProblem(const char* name, const QString& message);

@@ -14,20 +14,60 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "widgets/qt_text.h"
+
 namespace zevrin {
 
 namespace {
 
 constexpr int kUrlColumn = 0;
 constexpr int kTokenColumn = 1;
+constexpr int kTokenColumnWidth = 180;
+constexpr int kServersLeastWidth = 560;
+constexpr int kServersLeastHeight = 110;
 constexpr int kDegreeDecimals = 6;
-
-QString Text(const std::string& text) { return QString::fromStdString(text); }
+// Digits the degree fields accept.
+constexpr int kDegreeInputDecimals = 8;
+constexpr double kMostLatitude = 90.0;
+constexpr double kMostLongitude = 180.0;
+constexpr char kCallsignPattern[] = "[A-Za-z0-9/-]{0,16}";
+constexpr char kNoradPattern[] = "[0-9]{0,9}";
 
 double ReadDegrees(const QLineEdit* edit) {
   bool ok = false;
   const double value = edit->text().trimmed().toDouble(&ok);
   return ok ? value : 0.0;
+}
+
+// A line that accepts only what matches `pattern`.
+QLineEdit* PatternEdit(QWidget* parent, const char* name, const QString& text,
+                       const char* pattern) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(pattern)), edit));
+  return edit;
+}
+
+// A line for decimal degrees from -`most` to `most`, with a point as the decimal
+// separator whatever the locale.
+QLineEdit* DegreeEdit(QWidget* parent, const char* name, double degrees, double most) {
+  auto* edit = new QLineEdit(QString::number(degrees, 'f', kDegreeDecimals), parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  auto* check = new QDoubleValidator(-most, most, kDegreeInputDecimals, edit);
+  check->setLocale(QLocale::c());
+  edit->setValidator(check);
+  return edit;
+}
+
+QLabel* IntroLabel(QWidget* parent) {
+  auto* intro = new QLabel(
+      QStringLiteral("Frames of the satellite received here are sent to telemetry servers "
+                     "(Simple Downlink Share Convention), with your callsign and position."),
+      parent);
+  intro->setTextFormat(Qt::PlainText);
+  intro->setWordWrap(true);
+  return intro;
 }
 
 }  // namespace
@@ -39,83 +79,15 @@ ShareDialog::ShareDialog(const ShareSettings& settings, std::string path, QWidge
   setAttribute(Qt::WA_DeleteOnClose);
 
   auto* layout = new QVBoxLayout(this);
-  auto* intro = new QLabel(
-      QStringLiteral("Frames of the satellite received here are sent to telemetry servers "
-                     "(Simple Downlink Share Convention), with your callsign and position."),
-      this);
-  intro->setTextFormat(Qt::PlainText);
-  intro->setWordWrap(true);
-  layout->addWidget(intro);
-
+  layout->addWidget(IntroLabel(this));
   enabled_ = new QCheckBox(QStringLiteral("Share the satellite's frames"), this);
   enabled_->setObjectName(QStringLiteral("ShareEnabled"));
   enabled_->setChecked(settings.enabled);
   layout->addWidget(enabled_);
-
-  auto* form = new QFormLayout;
-  const ShareStation& station = settings.station;
-  callsign_ = new QLineEdit(Text(station.callsign), this);
-  callsign_->setObjectName(QStringLiteral("ShareCallsign"));
-  callsign_->setValidator(new QRegularExpressionValidator(
-      QRegularExpression(QStringLiteral("[A-Za-z0-9/-]{0,16}")), callsign_));
-  latitude_ = new QLineEdit(QString::number(station.latitude, 'f', kDegreeDecimals), this);
-  latitude_->setObjectName(QStringLiteral("ShareLatitude"));
-  auto* lat_check = new QDoubleValidator(-90.0, 90.0, 8, latitude_);
-  lat_check->setLocale(QLocale::c());
-  latitude_->setValidator(lat_check);
-  longitude_ = new QLineEdit(QString::number(station.longitude, 'f', kDegreeDecimals), this);
-  longitude_->setObjectName(QStringLiteral("ShareLongitude"));
-  auto* lon_check = new QDoubleValidator(-180.0, 180.0, 8, longitude_);
-  lon_check->setLocale(QLocale::c());
-  longitude_->setValidator(lon_check);
-  norad_ =
-      new QLineEdit(station.norad_id == 0 ? QString() : QString::number(station.norad_id), this);
-  norad_->setObjectName(QStringLiteral("ShareNorad"));
-  norad_->setValidator(
-      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), norad_));
-  form->addRow(QStringLiteral("Callsign:"), callsign_);
-  form->addRow(QStringLiteral("Latitude (decimal degrees, north +):"), latitude_);
-  form->addRow(QStringLiteral("Longitude (decimal degrees, east +):"), longitude_);
-  form->addRow(QStringLiteral("Satellite's NORAD number:"), norad_);
-  layout->addLayout(form);
-
-  auto* servers_label = new QLabel(QStringLiteral("Servers:"), this);
-  layout->addWidget(servers_label);
-  servers_ = new QTableWidget(0, 2, this);
-  servers_->setObjectName(QStringLiteral("ShareServers"));
-  servers_->setHorizontalHeaderLabels({QStringLiteral("Address"), QStringLiteral("API token")});
-  servers_->horizontalHeader()->setSectionResizeMode(kUrlColumn, QHeaderView::Stretch);
-  servers_->horizontalHeader()->setSectionResizeMode(kTokenColumn, QHeaderView::Interactive);
-  servers_->setColumnWidth(kTokenColumn, 180);
-  servers_->verticalHeader()->setVisible(false);
-  servers_->setMinimumWidth(560);
-  servers_->setMinimumHeight(110);
-  for (const ShareServer& server : settings.servers)
-    AddServer(Text(server.url), Text(server.token));
-  layout->addWidget(servers_);
-
-  auto* buttons_row = new QHBoxLayout;
-  auto* add_preset = new QPushButton(QStringLiteral("Add SatNOGS DB"), this);
-  auto* add_other = new QPushButton(QStringLiteral("Add server"), this);
-  auto* remove = new QPushButton(QStringLiteral("Remove"), this);
-  add_preset->setObjectName(QStringLiteral("ShareAddPreset"));
-  add_other->setObjectName(QStringLiteral("ShareAddServer"));
-  remove->setObjectName(QStringLiteral("ShareRemoveServer"));
-  buttons_row->addWidget(add_preset);
-  buttons_row->addWidget(add_other);
-  buttons_row->addWidget(remove);
-  buttons_row->addStretch(1);
-  layout->addLayout(buttons_row);
-  connect(add_preset, &QPushButton::clicked, this,
-          [this] { AddServer(Text(std::string(kSatnogsDbUrl)), QString()); });
-  connect(add_other, &QPushButton::clicked, this, [this] {
-    AddServer(QStringLiteral("https://"), QString());
-    servers_->editItem(servers_->item(servers_->rowCount() - 1, kUrlColumn));
-  });
-  connect(remove, &QPushButton::clicked, this, [this] {
-    if (servers_->currentRow() >= 0) servers_->removeRow(servers_->currentRow());
-    UpdateReason();
-  });
+  layout->addLayout(BuildStationForm(settings.station));
+  layout->addWidget(new QLabel(QStringLiteral("Servers:"), this));
+  layout->addWidget(BuildServerTable(settings.servers));
+  layout->addLayout(BuildServerButtons());
 
   reason_ = new QLabel(this);
   reason_->setObjectName(QStringLiteral("ShareReason"));
@@ -133,6 +105,60 @@ ShareDialog::ShareDialog(const ShareSettings& settings, std::string path, QWidge
     connect(edit, &QLineEdit::textChanged, this, &ShareDialog::UpdateReason);
   connect(servers_, &QTableWidget::itemChanged, this, &ShareDialog::UpdateReason);
   UpdateReason();
+}
+
+QFormLayout* ShareDialog::BuildStationForm(const ShareStation& station) {
+  auto* form = new QFormLayout;
+  callsign_ = PatternEdit(this, "ShareCallsign", FromUtf8(station.callsign), kCallsignPattern);
+  latitude_ = DegreeEdit(this, "ShareLatitude", station.latitude, kMostLatitude);
+  longitude_ = DegreeEdit(this, "ShareLongitude", station.longitude, kMostLongitude);
+  norad_ = PatternEdit(this, "ShareNorad",
+                       station.norad_id == 0 ? QString() : QString::number(station.norad_id),
+                       kNoradPattern);
+  form->addRow(QStringLiteral("Callsign:"), callsign_);
+  form->addRow(QStringLiteral("Latitude (decimal degrees, north +):"), latitude_);
+  form->addRow(QStringLiteral("Longitude (decimal degrees, east +):"), longitude_);
+  form->addRow(QStringLiteral("Satellite's NORAD number:"), norad_);
+  return form;
+}
+
+QTableWidget* ShareDialog::BuildServerTable(const std::vector<ShareServer>& servers) {
+  servers_ = new QTableWidget(0, 2, this);
+  servers_->setObjectName(QStringLiteral("ShareServers"));
+  servers_->setHorizontalHeaderLabels({QStringLiteral("Address"), QStringLiteral("API token")});
+  servers_->horizontalHeader()->setSectionResizeMode(kUrlColumn, QHeaderView::Stretch);
+  servers_->horizontalHeader()->setSectionResizeMode(kTokenColumn, QHeaderView::Interactive);
+  servers_->setColumnWidth(kTokenColumn, kTokenColumnWidth);
+  servers_->verticalHeader()->setVisible(false);
+  servers_->setMinimumWidth(kServersLeastWidth);
+  servers_->setMinimumHeight(kServersLeastHeight);
+  for (const ShareServer& server : servers) AddServer(FromUtf8(server.url), FromUtf8(server.token));
+  return servers_;
+}
+
+QHBoxLayout* ShareDialog::BuildServerButtons() {
+  auto* buttons_row = new QHBoxLayout;
+  auto* add_preset = new QPushButton(QStringLiteral("Add SatNOGS DB"), this);
+  auto* add_other = new QPushButton(QStringLiteral("Add server"), this);
+  auto* remove = new QPushButton(QStringLiteral("Remove"), this);
+  add_preset->setObjectName(QStringLiteral("ShareAddPreset"));
+  add_other->setObjectName(QStringLiteral("ShareAddServer"));
+  remove->setObjectName(QStringLiteral("ShareRemoveServer"));
+  buttons_row->addWidget(add_preset);
+  buttons_row->addWidget(add_other);
+  buttons_row->addWidget(remove);
+  buttons_row->addStretch(1);
+  connect(add_preset, &QPushButton::clicked, this,
+          [this] { AddServer(FromUtf8(kSatnogsDbUrl), QString()); });
+  connect(add_other, &QPushButton::clicked, this, [this] {
+    AddServer(QStringLiteral("https://"), QString());
+    servers_->editItem(servers_->item(servers_->rowCount() - 1, kUrlColumn));
+  });
+  connect(remove, &QPushButton::clicked, this, [this] {
+    if (servers_->currentRow() >= 0) servers_->removeRow(servers_->currentRow());
+    UpdateReason();
+  });
+  return buttons_row;
 }
 
 void ShareDialog::AddServer(const QString& url, const QString& token) {
@@ -165,7 +191,7 @@ ShareSettings ShareDialog::Chosen() const {
 void ShareDialog::UpdateReason() {
   if (reason_ == nullptr) return;
   const std::optional<std::string> reason = SharingOffReason(Chosen());
-  reason_->setText(reason ? QStringLiteral("Nothing is shared: ") + Text(*reason)
+  reason_->setText(reason ? QStringLiteral("Nothing is shared: ") + FromUtf8(*reason)
                           : QStringLiteral("The satellite's frames are shared."));
 }
 
@@ -174,7 +200,7 @@ void ShareDialog::Accept() {
   if (const std::optional<std::string> failure = WriteShareSettings(path_, settings)) {
     auto* box = new QMessageBox(
         QMessageBox::Warning, windowTitle(),
-        QStringLiteral("The sharing settings could not be written:\n") + Text(*failure),
+        QStringLiteral("The sharing settings could not be written:\n") + FromUtf8(*failure),
         QMessageBox::Ok, this);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);

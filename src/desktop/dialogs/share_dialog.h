@@ -7,10 +7,13 @@
 
 #include <QDialog>
 #include <string>
+#include <vector>
 
 #include "outputs/share/share_settings.h"
 
 class QCheckBox;
+class QFormLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QTableWidget;
@@ -32,6 +35,11 @@ class ShareDialog final : public QDialog {
   void Saved(const zevrin::ShareSettings& settings);
 
  private:
+  // Callsign, position and NORAD number, each under its caption.
+  QFormLayout* BuildStationForm(const ShareStation& station);
+  QTableWidget* BuildServerTable(const std::vector<ShareServer>& servers);
+  // "Add SatNOGS DB", "Add server" and "Remove" below the table.
+  QHBoxLayout* BuildServerButtons();
   void AddServer(const QString& url, const QString& token);
   void UpdateReason();
   void Accept();

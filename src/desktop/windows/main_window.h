@@ -25,6 +25,10 @@
 #include "widgets/monitor_pane.h"
 #include "windows/status_window.h"
 
+class QGridLayout;
+class QGroupBox;
+class QHBoxLayout;
+
 namespace zevrin {
 
 /// Layout caption of the clock label until the first tick.
@@ -130,14 +134,30 @@ class MainWindow final : public QMainWindow,
   void BoxWritten(Box box) override;
   void GaugeWritten(Gauge gauge) override;
 
+  // The menus, the frame monitor and the status bar (main_window.cpp).
   void BuildMenus();
+  QWidget* BuildMonitor(QWidget* central);
+  void BuildStatusBar();
+  // The rows and columns of fields (main_window_layout.cpp).
   QWidget* BuildTopRow();
   QWidget* BuildHousekeeping();
+  void AddHousekeepingFields(QGridLayout& grid, QWidget* box);
+  /// Widens the unit column of each field column to the gauges placed in it.
+  void AddGauges(QGridLayout& grid, QWidget* box, std::span<int> unit_widths);
+  void AddStatusPictures(QGridLayout& grid, QWidget* box);
+  QHBoxLayout* BuildBottomRow(QWidget* box);
   QWidget* BuildSideColumn();
+  void AddSideFields(QGridLayout& thresholds, QGridLayout& com);
+  QGroupBox* BuildOptions(QWidget* column);
+  QGroupBox* BuildTerminal(QWidget* column);
   /// A read-only field wide enough for each of `widest`: fixed at that width, or,
   /// with a least width of 0, at least that wide and stretching.
   QLineEdit* MakeField(const QString& name, int least_width, const QStringList& widest);
   void ShowFieldColour(int index);
+  // The history offers of the fields (main_window_history.cpp).
+  /// The number of the field `watched` when it offers its history, else -1.
+  int HistoryFieldOf(const QObject* watched) const;
+  void ShowHistoryMenu(int field, const QPoint& where);
 
   DesktopProgram& program_;
   // Built before the widgets: it reports to this window, which forwards to them.

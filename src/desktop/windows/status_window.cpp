@@ -18,6 +18,13 @@ constexpr int kMargin = 8;
 constexpr int kPictureSize = 64;
 constexpr int kLineHeight = 16;    // one text row
 constexpr int kFirstLineTop = 74;  // below the picture
+constexpr int kTitleLeastHeight = 24;
+constexpr int kTitleGap = 4;  // between the title and the digits
+constexpr int kDigitsLeastWidth = 150;
+constexpr int kDigitsLeastHeight = 30;
+constexpr int kDigitsGap = 6;  // between the digits and the first line
+constexpr int kTitlePointSize = 12;
+constexpr qreal kLinePointSize = 8.25;
 
 QFont DigitFont() {
   QFont font(QStringLiteral("Courier New"));
@@ -42,6 +49,32 @@ QStringList LineTexts(const StatusWindowInfo& info) {
   return texts;
 }
 
+// The window's title in a bold sans serif, in the title blue.
+QLabel* TitleLabel(const QString& text, QWidget* parent) {
+  QLabel* title = PlainLabel(text, parent);
+  title->setObjectName(QStringLiteral("Title"));
+  QFont title_font(QStringLiteral("Sans Serif"));
+  title_font.setStyleHint(QFont::SansSerif);
+  title_font.setPointSize(kTitlePointSize);
+  title_font.setBold(true);
+  title->setFont(title_font);
+  QPalette blue = title->palette();
+  blue.setColor(QPalette::WindowText, ToQColor(kTitleBlue));
+  title->setPalette(blue);
+  return title;
+}
+
+// The status byte's eight binary digits: shown, never edited or focused.
+QLineEdit* DigitField(QWidget* parent) {
+  auto* digits = new QLineEdit(parent);
+  digits->setObjectName(QStringLiteral("Digits"));
+  digits->setReadOnly(true);
+  digits->setFrame(false);
+  digits->setFocusPolicy(Qt::NoFocus);
+  digits->setFont(DigitFont());
+  return digits;
+}
+
 }  // namespace
 
 StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* fields,
@@ -58,66 +91,54 @@ StatusWindowWidget::StatusWindowWidget(StatusWindow kind, const DisplayFields* f
   setPalette(grey);
   setAutoFillBackground(true);
 
-  QLabel* title = PlainLabel(FromUtf8(info.title), this);
-  title->setObjectName(QStringLiteral("Title"));
-  QFont title_font(QStringLiteral("Sans Serif"));
-  title_font.setStyleHint(QFont::SansSerif);
-  title_font.setPointSize(12);
-  title_font.setBold(true);
-  title->setFont(title_font);
-  QPalette blue = title->palette();
-  blue.setColor(QPalette::WindowText, ToQColor(kTitleBlue));
-  title->setPalette(blue);
-
-  digits_ = new QLineEdit(this);
-  digits_->setObjectName(QStringLiteral("Digits"));
-  digits_->setReadOnly(true);
-  digits_->setFrame(false);
-  digits_->setFocusPolicy(Qt::NoFocus);
-  digits_->setFont(DigitFont());
-
+  QLabel* title = TitleLabel(FromUtf8(info.title), this);
+  digits_ = DigitField(this);
   QLabel* picture = PlainLabel(QString(), this);
   picture->setObjectName(QStringLiteral("Picture"));
   picture->setPixmap(SatellitePicture(kPictureSize));
-
   QFont line_font = font();
-  line_font.setPointSizeF(8.25);
+  line_font.setPointSizeF(kLinePointSize);
   for (int k = 0; k < info.line_count; ++k) {
     QLabel* line = PlainLabel(QString(), this);
     line->setObjectName(QStringLiteral("Line%1").arg(k));
     line->setFont(line_font);
     lines_.push_back(line);
   }
-
-  // The client area of the table is the least size; the window grows so that the
-  // title, the eight digits and every line text show whole in the fonts at hand.
-  const QFontMetrics line_metrics(line_font);
-  const int line_height = std::max(kLineHeight, line_metrics.height());
-  const int line_width = LabelWidthFor(*lines_.front(), LineTexts(info));
-  const int title_width = LabelWidthFor(*title, {title->text()});
-  const int title_height = std::max(24, title->sizeHint().height());
-  const int digits_width = LineEditWidthFor(*digits_, {QStringLiteral("00000000")}, 150);
-  const int digits_height = std::max(30, digits_->sizeHint().height());
-  const int top_rows_width = std::max(title_width, digits_width) + 3 * kMargin + kPictureSize;
-  const int first_line_top =
-      std::max(kFirstLineTop, kMargin + title_height + 4 + digits_height + 6);
-  const int width = std::max({info.client_width, top_rows_width, line_width + 2 * kMargin});
-  const int height =
-      std::max(info.client_height, first_line_top + info.line_count * line_height + kMargin);
-  setFixedSize(width, height);
-
-  title->setGeometry(kMargin, kMargin, width - 3 * kMargin - kPictureSize, title_height);
-  digits_->setGeometry(kMargin, kMargin + title_height + 4, digits_width, digits_height);
-  picture->setGeometry(width - kMargin - kPictureSize, kMargin / 2, kPictureSize, kPictureSize);
-  for (int k = 0; k < info.line_count; ++k) {
-    lines_[static_cast<std::size_t>(k)]->setGeometry(kMargin, first_line_top + k * line_height,
-                                                     width - 2 * kMargin, line_height);
-  }
+  Place(*title, *picture, line_font);
   Show(view_);
 
   timer_.setInterval(kStatusTickMs);
   connect(&timer_, &QTimer::timeout, this, &StatusWindowWidget::Tick);
   timer_.start();
+}
+
+// The client area of the table is the least size; the window grows so that the
+// title, the eight digits and every line text show whole in the fonts at hand.
+void StatusWindowWidget::Place(QLabel& title, QLabel& picture, const QFont& line_font) {
+  const StatusWindowInfo& info = StatusWindowData(kind_);
+  const QFontMetrics line_metrics(line_font);
+  const int line_height = std::max(kLineHeight, line_metrics.height());
+  const int line_width = LabelWidthFor(*lines_.front(), LineTexts(info));
+  const int title_width = LabelWidthFor(title, {title.text()});
+  const int title_height = std::max(kTitleLeastHeight, title.sizeHint().height());
+  const int digits_width =
+      LineEditWidthFor(*digits_, {QStringLiteral("00000000")}, kDigitsLeastWidth);
+  const int digits_height = std::max(kDigitsLeastHeight, digits_->sizeHint().height());
+  const int top_rows_width = std::max(title_width, digits_width) + 3 * kMargin + kPictureSize;
+  const int first_line_top =
+      std::max(kFirstLineTop, kMargin + title_height + kTitleGap + digits_height + kDigitsGap);
+  const int width = std::max({info.client_width, top_rows_width, line_width + 2 * kMargin});
+  const int height =
+      std::max(info.client_height, first_line_top + info.line_count * line_height + kMargin);
+  setFixedSize(width, height);
+
+  title.setGeometry(kMargin, kMargin, width - 3 * kMargin - kPictureSize, title_height);
+  digits_->setGeometry(kMargin, kMargin + title_height + kTitleGap, digits_width, digits_height);
+  picture.setGeometry(width - kMargin - kPictureSize, kMargin / 2, kPictureSize, kPictureSize);
+  for (int k = 0; k < info.line_count; ++k) {
+    lines_[static_cast<std::size_t>(k)]->setGeometry(kMargin, first_line_top + k * line_height,
+                                                     width - 2 * kMargin, line_height);
+  }
 }
 
 void StatusWindowWidget::Tick() {
@@ -135,10 +156,10 @@ QString StatusWindowWidget::TextBuilder(int line) const {
 }
 
 void StatusWindowWidget::Show(const StatusView& view) {
-  const QString digits = QString::fromStdString(view.digits);
+  const QString digits = FromUtf8(view.digits);
   if (digits_->text() != digits) digits_->setText(digits);
   for (std::size_t k = 0; k < lines_.size() && k < view.lines.size(); ++k) {
-    const QString line = QString::fromStdString(view.lines[k]);
+    const QString line = FromUtf8(view.lines[k]);
     if (lines_[k]->text() != line) lines_[k]->setText(line);
   }
 }

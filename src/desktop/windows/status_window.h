@@ -37,6 +37,8 @@ class StatusWindowWidget final : public QWidget {
   int LineCount() const { return static_cast<int>(lines_.size()); }
 
  private:
+  // Sizes the window to its texts and places the widgets in it.
+  void Place(QLabel& title, QLabel& picture, const QFont& line_font);
   void Show(const StatusView& view);
 
   StatusWindow kind_;
