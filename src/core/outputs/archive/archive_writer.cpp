@@ -234,22 +234,20 @@ bool InsertRows(std::vector<ArchiveWriter::StagedRow>& rows, bool all, Statement
 }  // namespace
 
 ArchiveWriter::ArchiveWriter(LogProblemListener* listener, ArchiveWriterOptions options)
-    : listener_(listener), options_(std::move(options)) {
+    : options_(std::move(options)), notices_(LogKind::kArchive, listener) {
   if (options_.batch_frames < 1) options_.batch_frames = 1;
 }
 
 ArchiveWriter::~ArchiveWriter() {
   // The listener may be on its way out too: the last frames are written, untold.
-  listener_ = nullptr;
+  notices_.Silence();
   Close();
 }
 
 bool ArchiveWriter::Open(const std::string& path) {
   Close();
   path_ = path;
-  notice_ = LogNotice{};
-  notice_.kind = LogKind::kArchive;
-  notice_.path = path_;
+  notices_.Restart(path_);
   if (OpenDatabase()) return true;
   Failed();
   return false;
@@ -514,28 +512,13 @@ bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
 
 // The archive's notice follows the same rules as a log's: told when it starts
 // failing, again for every frame missed meanwhile, and when a commit succeeds again.
-void ArchiveWriter::Failed() {
-  if (!notice_.complete_now && notice_.error == error_) return;
-  notice_.complete_now = false;
-  notice_.error = error_;
-  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
-}
+void ArchiveWriter::Failed() { notices_.Failed(error_); }
 
 void ArchiveWriter::Missed(std::uint64_t frames) {
-  if (frames == 0) return;
   lost_ += frames;
-  const std::int64_t when = last_frame_ms_ / 1000;
-  if (notice_.missed == 0) notice_.first_missed = when;
-  notice_.missed += frames;
-  notice_.last_missed = when;
-  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
+  notices_.Missed(frames, last_frame_ms_ / 1000);
 }
 
-void ArchiveWriter::Succeeded(std::int64_t when_ms) {
-  if (notice_.complete_now) return;
-  notice_.complete_now = true;
-  notice_.written_again = when_ms / 1000;
-  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
-}
+void ArchiveWriter::Succeeded(std::int64_t when_ms) { notices_.WrittenAgain(when_ms / 1000); }
 
 }  // namespace zevrin

@@ -145,7 +145,6 @@ class ArchiveWriter final : public FrameSink {
   void Missed(std::uint64_t frames);
   void Succeeded(std::int64_t when_ms);
 
-  LogProblemListener* listener_;
   ArchiveWriterOptions options_;
   std::string path_;
   sqlite3* db_ = nullptr;
@@ -164,7 +163,7 @@ class ArchiveWriter final : public FrameSink {
   std::int64_t latest_ms_ = 0;
   std::chrono::steady_clock::time_point next_open_attempt_{};
   // What the listener is shown, kept up to date like a log's notice.
-  LogNotice notice_;
+  LogNoticeKeeper notices_;
   std::int64_t last_frame_ms_ = 0;
   std::string error_;
   std::uint64_t added_ = 0;
