@@ -12,6 +12,7 @@
 
 #include "outputs/archive/archive_columns.h"
 #include "outputs/archive/archive_schema.h"
+#include "outputs/archive/sqlite_statement.h"
 
 namespace zevrin {
 
@@ -34,37 +35,7 @@ constexpr int kMostLogPages = 4 * kCheckpointPages;
 // the work SQLite does per statement.
 constexpr std::size_t kRowsPerInsert = 16;
 
-class Statement {
- public:
-  Statement() = default;
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool Prepare(sqlite3* db, const std::string& sql) {
-    sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-    return sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) ==
-           SQLITE_OK;
-  }
-  sqlite3_stmt* get() const { return stmt_; }
-  /// Steps once and resets; returns the step's result code. Every use binds
-  /// all parameters, so the bindings are left as they are.
-  int StepOnce() {
-    const int rc = sqlite3_step(stmt_);
-    sqlite3_reset(stmt_);
-    return rc;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Binds a text; an empty one as an empty text, never as NULL.
-void BindText(sqlite3_stmt* stmt, int param, std::string_view text) {
-  sqlite3_bind_text(stmt, param, text.empty() ? "" : text.data(), static_cast<int>(text.size()),
-                    SQLITE_STATIC);
-}
+constexpr auto kCached = SqliteStatement::Lifetime::kCached;
 
 }  // namespace
 
@@ -160,49 +131,48 @@ class ArchiveWriter::Checkpointer {
 };
 
 struct ArchiveWriter::Statements {
-  Statement find_frame;
-  Statement latest_frame;
-  Statement next_id;
-  Statement add_frame;
-  Statement add_frames;                  // kRowsPerInsert rows
-  std::array<Statement, 2> add_record;   // power, system
-  std::array<Statement, 2> add_records;  // kRowsPerInsert rows
+  SqliteStatement find_frame;
+  SqliteStatement latest_frame;
+  SqliteStatement next_id;
+  SqliteStatement add_frame;
+  SqliteStatement add_frames;                  // kRowsPerInsert rows
+  std::array<SqliteStatement, 2> add_record;   // power, system
+  std::array<SqliteStatement, 2> add_records;  // kRowsPerInsert rows
 };
 
 namespace {
 
 // Binds the `frames` row of a staged frame from parameter `param` on; returns
 // the next parameter.
-int BindFrame(sqlite3_stmt* stmt, int param, const ArchiveBatch& batch,
+int BindFrame(SqliteStatement& stmt, int param, const ArchiveBatch& batch,
               const ArchiveWriter::StagedRow& row) {
   const DecodedFrame frame = batch.Frame(row.index);
-  sqlite3_bind_int64(stmt, param, row.id);
-  sqlite3_bind_int64(stmt, param + 1, frame.received_ms);
-  BindText(stmt, param + 2, frame.station);
-  BindText(stmt, param + 3, frame.link);
-  sqlite3_bind_blob(stmt, param + 4, frame.bytes.data(), static_cast<int>(frame.bytes.size()),
-                    SQLITE_STATIC);
+  stmt.BindInt64(param, row.id);
+  stmt.BindInt64(param + 1, frame.received_ms);
+  stmt.BindText(param + 2, frame.station);
+  stmt.BindText(param + 3, frame.link);
+  stmt.BindBlob(param + 4, frame.bytes);
   return param + 5;
 }
 
 // Binds the housekeeping row of a staged frame, the same way.
-int BindRecord(sqlite3_stmt* stmt, int param, const ArchiveBatch& batch,
+int BindRecord(SqliteStatement& stmt, int param, const ArchiveBatch& batch,
                const ArchiveWriter::StagedRow& row) {
-  sqlite3_bind_int64(stmt, param++, row.id);
-  sqlite3_bind_int64(stmt, param++, batch.Time(row.index));
+  stmt.BindInt64(param++, row.id);
+  stmt.BindInt64(param++, batch.Time(row.index));
   for (const StoredValue& v : batch.Values(row.index)) {
     switch (v.type) {
       case StoredValue::Type::kNull:
-        sqlite3_bind_null(stmt, param);
+        stmt.BindNull(param);
         break;
       case StoredValue::Type::kInteger:
-        sqlite3_bind_int64(stmt, param, v.integer);
+        stmt.BindInt64(param, v.integer);
         break;
       case StoredValue::Type::kReal:
-        sqlite3_bind_double(stmt, param, v.real);
+        stmt.BindDouble(param, v.real);
         break;
       case StoredValue::Type::kText:
-        BindText(stmt, param, batch.Text(v));
+        stmt.BindText(param, batch.Text(v));
         break;
     }
     ++param;
@@ -213,18 +183,18 @@ int BindRecord(sqlite3_stmt* stmt, int param, const ArchiveBatch& batch,
 // Inserts the staged rows: whole groups through `many`, and with `all` the rest
 // one by one through `one`. Inserted rows leave `rows`.
 template <typename Bind>
-bool InsertRows(std::vector<ArchiveWriter::StagedRow>& rows, bool all, Statement& one,
-                Statement& many, const ArchiveBatch& batch, Bind bind) {
+bool InsertRows(std::vector<ArchiveWriter::StagedRow>& rows, bool all, SqliteStatement& one,
+                SqliteStatement& many, const ArchiveBatch& batch, Bind bind) {
   std::size_t done = 0;
   for (; rows.size() - done >= kRowsPerInsert; done += kRowsPerInsert) {
     int param = 1;
     for (std::size_t k = 0; k < kRowsPerInsert; ++k) {
-      param = bind(many.get(), param, batch, rows[done + k]);
+      param = bind(many, param, batch, rows[done + k]);
     }
     if (many.StepOnce() != SQLITE_DONE) return false;
   }
   for (; all && done < rows.size(); ++done) {
-    bind(one.get(), 1, batch, rows[done]);
+    bind(one, 1, batch, rows[done]);
     if (one.StepOnce() != SQLITE_DONE) return false;
   }
   rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(done));
@@ -315,16 +285,18 @@ bool ArchiveWriter::Prepare() {
   bool ok =
       s.find_frame.Prepare(db_,
                            "SELECT 1 FROM stored_frames WHERE received_ms = ?1 AND bytes = ?2 "
-                           "LIMIT 1") &&
-      s.latest_frame.Prepare(db_, "SELECT max(received_ms) FROM stored_frames") &&
-      s.next_id.Prepare(db_, "SELECT coalesce(max(id), 0) + 1 FROM stored_frames") &&
-      s.add_frames.Prepare(db_, FrameInsertSql(static_cast<int>(kRowsPerInsert))) &&
-      s.add_frame.Prepare(db_, FrameInsertSql());
+                           "LIMIT 1",
+                           kCached) &&
+      s.latest_frame.Prepare(db_, "SELECT max(received_ms) FROM stored_frames", kCached) &&
+      s.next_id.Prepare(db_, "SELECT coalesce(max(id), 0) + 1 FROM stored_frames", kCached) &&
+      s.add_frames.Prepare(db_, FrameInsertSql(static_cast<int>(kRowsPerInsert)).c_str(),
+                           kCached) &&
+      s.add_frame.Prepare(db_, FrameInsertSql().c_str(), kCached);
   for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
     const std::size_t slot = record == RecordKind::kPower ? 0 : 1;
-    ok =
-        ok && s.add_record[slot].Prepare(db_, RecordInsertSql(record)) &&
-        s.add_records[slot].Prepare(db_, RecordInsertSql(record, static_cast<int>(kRowsPerInsert)));
+    const std::string many = RecordInsertSql(record, static_cast<int>(kRowsPerInsert));
+    ok = ok && s.add_record[slot].Prepare(db_, RecordInsertSql(record).c_str(), kCached) &&
+         s.add_records[slot].Prepare(db_, many.c_str(), kCached);
   }
   if (!ok) error_ = sqlite3_errmsg(db_);
   return ok;
@@ -353,10 +325,10 @@ bool ArchiveWriter::Begin() {
   latest_known_ = false;
   // Frames get their ids here rather than from SQLite, so that many go in one
   // INSERT; the transaction holds the write lock, so nobody else takes one.
-  sqlite3_stmt* next = statements_->next_id.get();
-  const bool ok = sqlite3_step(next) == SQLITE_ROW;
-  next_id_ = sqlite3_column_int64(next, 0);
-  sqlite3_reset(next);
+  SqliteStatement& next = statements_->next_id;
+  const bool ok = next.Step() == SQLITE_ROW;
+  next_id_ = next.Int64(0);
+  next.Reset();
   if (!ok) {
     error_ = sqlite3_errmsg(db_);
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -378,16 +350,14 @@ bool ArchiveWriter::InsertStaged(const ArchiveBatch& batch, bool all) {
 bool ArchiveWriter::IsAfterLatest(const ArchiveBatch& batch, std::int64_t received_ms) {
   if (!latest_known_) {
     if (!InsertStaged(batch, true)) return false;
-    sqlite3_stmt* latest = statements_->latest_frame.get();
-    if (sqlite3_step(latest) != SQLITE_ROW) {
-      sqlite3_reset(latest);
+    SqliteStatement& latest = statements_->latest_frame;
+    if (latest.Step() != SQLITE_ROW) {
+      latest.Reset();
       return false;
     }
     // An empty archive gives NULL: every time is later.
-    latest_ms_ = sqlite3_column_type(latest, 0) == SQLITE_NULL
-                     ? std::numeric_limits<std::int64_t>::min()
-                     : sqlite3_column_int64(latest, 0);
-    sqlite3_reset(latest);
+    latest_ms_ = latest.IsNull(0) ? std::numeric_limits<std::int64_t>::min() : latest.Int64(0);
+    latest.Reset();
     latest_known_ = true;
   }
   return received_ms > latest_ms_;
@@ -484,10 +454,8 @@ bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
   if (frame.replayed && !IsAfterLatest(batch, received_ms)) {
     // The look-up must see the frames of this transaction too.
     if (!InsertStaged(batch, true)) return false;
-    sqlite3_stmt* find = s.find_frame.get();
-    sqlite3_bind_int64(find, 1, received_ms);
-    sqlite3_bind_blob(find, 2, frame.bytes.data(), static_cast<int>(frame.bytes.size()),
-                      SQLITE_STATIC);
+    s.find_frame.BindInt64(1, received_ms);
+    s.find_frame.BindBlob(2, frame.bytes);
     const int found = s.find_frame.StepOnce();
     if (found == SQLITE_ROW) {
       --added_;
