@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "outputs/archive/archive_schema.h"
+#include "outputs/archive/sqlite_statement.h"
 
 namespace zevrin {
 
@@ -54,41 +55,34 @@ std::vector<SeriesPoint> ArchiveReader::Series(const ArchiveColumn& column, std:
                                                std::int64_t to_ms) {
   std::vector<SeriesPoint> points;
   if (db_ == nullptr || !column.numeric()) return points;
-  sqlite3_stmt* stmt = nullptr;
   const std::string sql =
       SeriesSql(column, " AND received_ms BETWEEN ?1 AND ?2 ORDER BY received_ms, frame_id");
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+  SqliteStatement query(db_, sql.c_str());
+  if (!query.ok()) {
     error_ = sqlite3_errmsg(db_);
     return points;
   }
-  sqlite3_bind_int64(stmt, 1, from_ms);
-  sqlite3_bind_int64(stmt, 2, to_ms);
+  query.BindInt64(1, from_ms);
+  query.BindInt64(2, to_ms);
   int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    points.push_back({sqlite3_column_int64(stmt, 0), sqlite3_column_double(stmt, 1)});
-  }
+  while ((rc = query.Step()) == SQLITE_ROW) points.push_back({query.Int64(0), query.Double(1)});
   if (rc != SQLITE_DONE) {
     error_ = sqlite3_errmsg(db_);
     points.clear();
   }
-  sqlite3_finalize(stmt);
   return points;
 }
 
 std::optional<SeriesPoint> ArchiveReader::Last(const ArchiveColumn& column) {
   if (db_ == nullptr || !column.numeric()) return std::nullopt;
-  sqlite3_stmt* stmt = nullptr;
   const std::string sql = SeriesSql(column, " ORDER BY received_ms DESC, frame_id DESC LIMIT 1");
-  std::optional<SeriesPoint> last;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+  SqliteStatement query(db_, sql.c_str());
+  if (!query.ok()) {
     error_ = sqlite3_errmsg(db_);
-    return last;
+    return std::nullopt;
   }
-  if (sqlite3_step(stmt) == SQLITE_ROW) {
-    last = SeriesPoint{sqlite3_column_int64(stmt, 0), sqlite3_column_double(stmt, 1)};
-  }
-  sqlite3_finalize(stmt);
-  return last;
+  if (query.Step() != SQLITE_ROW) return std::nullopt;
+  return SeriesPoint{query.Int64(0), query.Double(1)};
 }
 
 }  // namespace zevrin

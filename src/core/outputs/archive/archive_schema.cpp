@@ -6,6 +6,7 @@
 
 #include "outputs/archive/archive_columns.h"
 #include "outputs/archive/archive_writer.h"
+#include "outputs/archive/sqlite_statement.h"
 
 namespace zevrin {
 
@@ -98,25 +99,11 @@ std::string MigrateFromVersion1Sql() {
 
 // One integer from a query, or -1.
 std::int64_t QueryInteger(sqlite3* db, const char* sql) {
-  sqlite3_stmt* stmt = nullptr;
-  std::int64_t value = -1;
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW) {
-    value = sqlite3_column_int64(stmt, 0);
-  }
-  sqlite3_finalize(stmt);
-  return value;
+  SqliteStatement query(db, sql);
+  return query.ok() && query.Step() == SQLITE_ROW ? query.Int64(0) : -1;
 }
 
 }  // namespace
-
-bool ExecSql(sqlite3* db, const std::string& sql, std::string& error) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
-  error = message != nullptr ? message : sqlite3_errmsg(db);
-  sqlite3_free(message);
-  return false;
-}
 
 bool CheckSchemaVersion(sqlite3* db, std::string& error) {
   const std::int64_t version = QueryInteger(db, "PRAGMA user_version");

@@ -19,9 +19,6 @@ bool PrepareSchema(sqlite3* db, std::string& error);
 /// True when `db` is empty or an archive this program can write; reads only.
 bool IsEmptyOrArchive(sqlite3* db, std::string& error);
 
-/// Runs `sql` (one statement or more); false with `error` set when it fails.
-bool ExecSql(sqlite3* db, const std::string& sql, std::string& error);
-
 /// Checks that `db` is an archive of a version this program can read.
 bool CheckSchemaVersion(sqlite3* db, std::string& error);
 

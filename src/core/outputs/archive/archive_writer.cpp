@@ -1,17 +1,14 @@
 #include "outputs/archive/archive_writer.h"
 
-#include <pthread.h>
 #include <sqlite3.h>
 
-#include <array>
-#include <condition_variable>
 #include <limits>
-#include <mutex>
-#include <thread>
 #include <utility>
 
-#include "outputs/archive/archive_columns.h"
+#include "outputs/archive/archive_rows.h"
 #include "outputs/archive/archive_schema.h"
+#include "outputs/archive/checkpointer.h"
+#include "outputs/archive/sqlite_statement.h"
 
 namespace zevrin {
 
@@ -21,50 +18,7 @@ namespace {
 constexpr std::chrono::seconds kReopenInterval{5};
 // How long a write waits for another program holding the archive.
 constexpr int kBusyTimeoutMs = 2000;
-// Pages in the write-ahead log from which it is copied into the database: the
-// size at which SQLite does so itself.
-constexpr int kCheckpointPages = 1000;
-// Pages from which the writer waits for a copy to finish. A log copied while the
-// writer goes on is never copied to its end, so it would grow for as long as the
-// writer writes; once a copy has caught up, the next transaction starts the log
-// at the beginning of its file again, and rewriting pages the file already has
-// costs the system far less than growing it.
-constexpr int kMostLogPages = 4 * kCheckpointPages;
-// Rows given to SQLite in one INSERT: a statement for many rows saves most of
-// the work SQLite does per statement.
-constexpr std::size_t kRowsPerInsert = 16;
-
-class Statement {
- public:
-  Statement() = default;
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool Prepare(sqlite3* db, const std::string& sql) {
-    sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-    return sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) ==
-           SQLITE_OK;
-  }
-  sqlite3_stmt* get() const { return stmt_; }
-  /// Steps once and resets; returns the step's result code. Every use binds
-  /// all parameters, so the bindings are left as they are.
-  int StepOnce() {
-    const int rc = sqlite3_step(stmt_);
-    sqlite3_reset(stmt_);
-    return rc;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Binds a text; an empty one as an empty text, never as NULL.
-void BindText(sqlite3_stmt* stmt, int param, std::string_view text) {
-  sqlite3_bind_text(stmt, param, text.empty() ? "" : text.data(), static_cast<int>(text.size()),
-                    SQLITE_STATIC);
-}
+constexpr auto kCached = SqliteStatement::Lifetime::kCached;
 
 }  // namespace
 
@@ -81,175 +35,28 @@ void TuneSqliteForArchiving() {
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 }
 
-// Copies the write-ahead log into the database file through a connection of its
-// own, on a thread of its own, while the writer goes on adding frames. Copies
-// are passive: they never hold up the writer or a reader.
-class ArchiveWriter::Checkpointer {
- public:
-  ~Checkpointer() { Stop(); }
-
-  bool Start(const std::string& path, const std::string& vfs) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, vfs.empty() ? nullptr : vfs.c_str()) !=
-            SQLITE_OK ||
-        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      return false;
-    }
-    thread_ = std::thread([this] {
-      // Named for top -H and debuggers.
-      pthread_setname_np(pthread_self(), "zevrin-ckpt");
-      Run();
-    });
-    return true;
-  }
-
-  void Stop() {
-    {
-      const std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
-  }
-
-  /// Called by the writer after each commit, with the pages now in the log.
-  static int LogGrew(void* self, sqlite3* /*db*/, const char* /*schema*/, int pages) {
-    static_cast<Checkpointer*>(self)->Request(pages);
-    return SQLITE_OK;
-  }
-
- private:
-  void Request(int pages) {
-    if (pages < kCheckpointPages) return;
-    std::unique_lock lock(mutex_);
-    const std::uint64_t wanted = ++requested_;
-    wake_.notify_all();
-    if (pages < kMostLogPages) return;
-    // A copy that begins after this request copies the whole log, as the writer
-    // waits here; its next transaction then starts the log from the beginning.
-    done_.wait(lock, [&] { return finished_ >= wanted || stop_; });
-  }
-
-  void Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [&] { return stop_ || requested_ > begun_; });
-      if (stop_) return;
-      begun_ = requested_;
-      lock.unlock();
-      sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-      lock.lock();
-      finished_ = begun_;
-      done_.notify_all();
-    }
-  }
-
-  sqlite3* db_ = nullptr;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable done_;
-  bool stop_ = false;
-  std::uint64_t requested_ = 0;  // copies asked for
-  std::uint64_t begun_ = 0;      // the request the running or last copy answers
-  std::uint64_t finished_ = 0;
-};
-
 struct ArchiveWriter::Statements {
-  Statement find_frame;
-  Statement latest_frame;
-  Statement next_id;
-  Statement add_frame;
-  Statement add_frames;                  // kRowsPerInsert rows
-  std::array<Statement, 2> add_record;   // power, system
-  std::array<Statement, 2> add_records;  // kRowsPerInsert rows
+  SqliteStatement find_frame;
+  SqliteStatement latest_frame;
+  SqliteStatement next_id;
+  ArchiveRows rows;
 };
-
-namespace {
-
-// Binds the `frames` row of a staged frame from parameter `param` on; returns
-// the next parameter.
-int BindFrame(sqlite3_stmt* stmt, int param, const ArchiveBatch& batch,
-              const ArchiveWriter::StagedRow& row) {
-  const DecodedFrame frame = batch.Frame(row.index);
-  sqlite3_bind_int64(stmt, param, row.id);
-  sqlite3_bind_int64(stmt, param + 1, frame.received_ms);
-  BindText(stmt, param + 2, frame.station);
-  BindText(stmt, param + 3, frame.link);
-  sqlite3_bind_blob(stmt, param + 4, frame.bytes.data(), static_cast<int>(frame.bytes.size()),
-                    SQLITE_STATIC);
-  return param + 5;
-}
-
-// Binds the housekeeping row of a staged frame, the same way.
-int BindRecord(sqlite3_stmt* stmt, int param, const ArchiveBatch& batch,
-               const ArchiveWriter::StagedRow& row) {
-  sqlite3_bind_int64(stmt, param++, row.id);
-  sqlite3_bind_int64(stmt, param++, batch.Time(row.index));
-  for (const StoredValue& v : batch.Values(row.index)) {
-    switch (v.type) {
-      case StoredValue::Type::kNull:
-        sqlite3_bind_null(stmt, param);
-        break;
-      case StoredValue::Type::kInteger:
-        sqlite3_bind_int64(stmt, param, v.integer);
-        break;
-      case StoredValue::Type::kReal:
-        sqlite3_bind_double(stmt, param, v.real);
-        break;
-      case StoredValue::Type::kText:
-        BindText(stmt, param, batch.Text(v));
-        break;
-    }
-    ++param;
-  }
-  return param;
-}
-
-// Inserts the staged rows: whole groups through `many`, and with `all` the rest
-// one by one through `one`. Inserted rows leave `rows`.
-template <typename Bind>
-bool InsertRows(std::vector<ArchiveWriter::StagedRow>& rows, bool all, Statement& one,
-                Statement& many, const ArchiveBatch& batch, Bind bind) {
-  std::size_t done = 0;
-  for (; rows.size() - done >= kRowsPerInsert; done += kRowsPerInsert) {
-    int param = 1;
-    for (std::size_t k = 0; k < kRowsPerInsert; ++k) {
-      param = bind(many.get(), param, batch, rows[done + k]);
-    }
-    if (many.StepOnce() != SQLITE_DONE) return false;
-  }
-  for (; all && done < rows.size(); ++done) {
-    bind(one.get(), 1, batch, rows[done]);
-    if (one.StepOnce() != SQLITE_DONE) return false;
-  }
-  rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(done));
-  return true;
-}
-
-}  // namespace
 
 ArchiveWriter::ArchiveWriter(LogProblemListener* listener, ArchiveWriterOptions options)
-    : listener_(listener), options_(std::move(options)) {
+    : options_(std::move(options)), notices_(LogKind::kArchive, listener) {
   if (options_.batch_frames < 1) options_.batch_frames = 1;
 }
 
 ArchiveWriter::~ArchiveWriter() {
   // The listener may be on its way out too: the last frames are written, untold.
-  listener_ = nullptr;
+  notices_.Silence();
   Close();
 }
 
 bool ArchiveWriter::Open(const std::string& path) {
   Close();
   path_ = path;
-  notice_ = LogNotice{};
-  notice_.kind = LogKind::kArchive;
-  notice_.path = path_;
+  notices_.Restart(path_);
   if (OpenDatabase()) return true;
   Failed();
   return false;
@@ -301,10 +108,10 @@ bool ArchiveWriter::OpenDatabase() {
   }
   if (options_.background_checkpoints) {
     // Without the thread, SQLite copies the log itself, as the writer commits.
-    auto checkpointer = std::make_unique<Checkpointer>();
+    auto checkpointer = std::make_unique<ArchiveCheckpointer>();
     if (checkpointer->Start(path_, options_.vfs)) {
       checkpointer_ = std::move(checkpointer);
-      sqlite3_wal_hook(db_, &Checkpointer::LogGrew, checkpointer_.get());
+      checkpointer_->Watch(db_);
     }
   }
   error_.clear();
@@ -314,20 +121,14 @@ bool ArchiveWriter::OpenDatabase() {
 bool ArchiveWriter::Prepare() {
   statements_ = std::make_unique<Statements>();
   Statements& s = *statements_;
-  bool ok =
+  const bool ok =
       s.find_frame.Prepare(db_,
                            "SELECT 1 FROM stored_frames WHERE received_ms = ?1 AND bytes = ?2 "
-                           "LIMIT 1") &&
-      s.latest_frame.Prepare(db_, "SELECT max(received_ms) FROM stored_frames") &&
-      s.next_id.Prepare(db_, "SELECT coalesce(max(id), 0) + 1 FROM stored_frames") &&
-      s.add_frames.Prepare(db_, FrameInsertSql(static_cast<int>(kRowsPerInsert))) &&
-      s.add_frame.Prepare(db_, FrameInsertSql());
-  for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
-    const std::size_t slot = record == RecordKind::kPower ? 0 : 1;
-    ok =
-        ok && s.add_record[slot].Prepare(db_, RecordInsertSql(record)) &&
-        s.add_records[slot].Prepare(db_, RecordInsertSql(record, static_cast<int>(kRowsPerInsert)));
-  }
+                           "LIMIT 1",
+                           kCached) &&
+      s.latest_frame.Prepare(db_, "SELECT max(received_ms) FROM stored_frames", kCached) &&
+      s.next_id.Prepare(db_, "SELECT coalesce(max(id), 0) + 1 FROM stored_frames", kCached) &&
+      s.rows.Prepare(db_);
   if (!ok) error_ = sqlite3_errmsg(db_);
   return ok;
 }
@@ -355,10 +156,10 @@ bool ArchiveWriter::Begin() {
   latest_known_ = false;
   // Frames get their ids here rather than from SQLite, so that many go in one
   // INSERT; the transaction holds the write lock, so nobody else takes one.
-  sqlite3_stmt* next = statements_->next_id.get();
-  const bool ok = sqlite3_step(next) == SQLITE_ROW;
-  next_id_ = sqlite3_column_int64(next, 0);
-  sqlite3_reset(next);
+  SqliteStatement& next = statements_->next_id;
+  const bool ok = next.Step() == SQLITE_ROW;
+  next_id_ = next.Int64(0);
+  next.Reset();
   if (!ok) {
     error_ = sqlite3_errmsg(db_);
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -368,28 +169,20 @@ bool ArchiveWriter::Begin() {
 }
 
 bool ArchiveWriter::InsertStaged(const ArchiveBatch& batch, bool all) {
-  Statements& s = *statements_;
-  bool ok = InsertRows(staged_frames_, all, s.add_frame, s.add_frames, batch, BindFrame);
-  for (std::size_t slot = 0; slot < staged_records_.size(); ++slot) {
-    ok = ok && InsertRows(staged_records_[slot], all, s.add_record[slot], s.add_records[slot],
-                          batch, BindRecord);
-  }
-  return ok;
+  return statements_->rows.Insert(batch, all);
 }
 
 bool ArchiveWriter::IsAfterLatest(const ArchiveBatch& batch, std::int64_t received_ms) {
   if (!latest_known_) {
     if (!InsertStaged(batch, true)) return false;
-    sqlite3_stmt* latest = statements_->latest_frame.get();
-    if (sqlite3_step(latest) != SQLITE_ROW) {
-      sqlite3_reset(latest);
+    SqliteStatement& latest = statements_->latest_frame;
+    if (latest.Step() != SQLITE_ROW) {
+      latest.Reset();
       return false;
     }
     // An empty archive gives NULL: every time is later.
-    latest_ms_ = sqlite3_column_type(latest, 0) == SQLITE_NULL
-                     ? std::numeric_limits<std::int64_t>::min()
-                     : sqlite3_column_int64(latest, 0);
-    sqlite3_reset(latest);
+    latest_ms_ = latest.IsNull(0) ? std::numeric_limits<std::int64_t>::min() : latest.Int64(0);
+    latest.Reset();
     latest_known_ = true;
   }
   return received_ms > latest_ms_;
@@ -415,8 +208,7 @@ void ArchiveWriter::Rollback() {
   Missed(static_cast<std::uint64_t>(batch_count_));
   in_transaction_ = false;
   batch_count_ = 0;
-  staged_frames_.clear();
-  for (std::vector<StagedRow>& rows : staged_records_) rows.clear();
+  if (statements_) statements_->rows.Clear();
 }
 
 void ArchiveWriter::FrameDecoded(const DecodedFrame& frame) {
@@ -486,10 +278,8 @@ bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
   if (frame.replayed && !IsAfterLatest(batch, received_ms)) {
     // The look-up must see the frames of this transaction too.
     if (!InsertStaged(batch, true)) return false;
-    sqlite3_stmt* find = s.find_frame.get();
-    sqlite3_bind_int64(find, 1, received_ms);
-    sqlite3_bind_blob(find, 2, frame.bytes.data(), static_cast<int>(frame.bytes.size()),
-                      SQLITE_STATIC);
+    s.find_frame.BindInt64(1, received_ms);
+    s.find_frame.BindBlob(2, frame.bytes);
     const int found = s.find_frame.StepOnce();
     if (found == SQLITE_ROW) {
       --added_;
@@ -501,11 +291,8 @@ bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
   }
 
   const std::int64_t frame_id = next_id_++;
-  staged_frames_.push_back({index, frame_id});
+  s.rows.Stage(batch, index, frame_id, frame.record);
   if (latest_known_ && received_ms > latest_ms_) latest_ms_ = received_ms;
-  if (!batch.Values(index).empty()) {
-    staged_records_[frame.record == RecordKind::kPower ? 0 : 1].push_back({index, frame_id});
-  }
   for (ArchiveExtension* e : extensions_) {
     if (!e->FrameAdded(db_, frame, frame_id)) return false;
   }
@@ -514,28 +301,13 @@ bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
 
 // The archive's notice follows the same rules as a log's: told when it starts
 // failing, again for every frame missed meanwhile, and when a commit succeeds again.
-void ArchiveWriter::Failed() {
-  if (!notice_.complete_now && notice_.error == error_) return;
-  notice_.complete_now = false;
-  notice_.error = error_;
-  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
-}
+void ArchiveWriter::Failed() { notices_.Failed(error_); }
 
 void ArchiveWriter::Missed(std::uint64_t frames) {
-  if (frames == 0) return;
   lost_ += frames;
-  const std::int64_t when = last_frame_ms_ / 1000;
-  if (notice_.missed == 0) notice_.first_missed = when;
-  notice_.missed += frames;
-  notice_.last_missed = when;
-  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
+  notices_.Missed(frames, last_frame_ms_ / 1000);
 }
 
-void ArchiveWriter::Succeeded(std::int64_t when_ms) {
-  if (notice_.complete_now) return;
-  notice_.complete_now = true;
-  notice_.written_again = when_ms / 1000;
-  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
-}
+void ArchiveWriter::Succeeded(std::int64_t when_ms) { notices_.WrittenAgain(when_ms / 1000); }
 
 }  // namespace zevrin

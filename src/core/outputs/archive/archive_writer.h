@@ -16,7 +16,6 @@
 // by default), so killing the program loses at most the batch in flight and
 // never leaves a damaged file.
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -31,6 +30,8 @@
 struct sqlite3;
 
 namespace zevrin {
+
+class ArchiveCheckpointer;
 
 inline constexpr int kArchiveSchemaVersion = 2;
 
@@ -118,15 +119,8 @@ class ArchiveWriter final : public FrameSink {
   /// The last SQLite error, for messages.
   const std::string& error() const { return error_; }
 
-  /// A frame of the batch being written, waiting for its INSERT.
-  struct StagedRow {
-    std::size_t index;  ///< in the batch
-    std::int64_t id;    ///< its row in `frames`
-  };
-
  private:
   struct Statements;
-  class Checkpointer;
 
   bool OpenDatabase();
   bool Prepare();
@@ -145,26 +139,23 @@ class ArchiveWriter final : public FrameSink {
   void Missed(std::uint64_t frames);
   void Succeeded(std::int64_t when_ms);
 
-  LogProblemListener* listener_;
   ArchiveWriterOptions options_;
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unique_ptr<Statements> statements_;
-  std::unique_ptr<Checkpointer> checkpointer_;
+  std::unique_ptr<ArchiveCheckpointer> checkpointer_;
   ArchiveBatch pending_;
   std::vector<ArchiveExtension*> extensions_;
   bool in_transaction_ = false;
   int batch_count_ = 0;
   std::int64_t next_id_ = 1;
-  std::vector<StagedRow> staged_frames_;
-  std::array<std::vector<StagedRow>, 2> staged_records_;  // power, system
   // The latest reception time in `frames`, as far as this transaction knows;
   // read again at the start of each transaction.
   bool latest_known_ = false;
   std::int64_t latest_ms_ = 0;
   std::chrono::steady_clock::time_point next_open_attempt_{};
   // What the listener is shown, kept up to date like a log's notice.
-  LogNotice notice_;
+  LogNoticeKeeper notices_;
   std::int64_t last_frame_ms_ = 0;
   std::string error_;
   std::uint64_t added_ = 0;

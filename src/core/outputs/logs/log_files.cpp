@@ -60,66 +60,11 @@ std::string LogFileName(std::string_view directory, std::string_view station_lab
   return name;
 }
 
-// --- Notices -----------------------------------------------------------------
-
-namespace {
-
-struct LogWords {
-  std::string_view name;   // "raw log"
-  std::string_view piece;  // what it counts as missed, plural
-};
-
-constexpr LogWords kLogWords[] = {
-    {"raw log", "frames"},
-    {"dump log", "lines"},
-    {"hex log", "lines"},
-    {"archive", "frames"},
-};
-
-std::string UtcClockText(std::int64_t utc_seconds) {
-  const CivilTime t = ToCivil(utc_seconds);
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
-  return text;
-}
-
-}  // namespace
-
-std::string LogNoticeText(const LogNotice& notice) {
-  const LogWords& words = kLogWords[static_cast<std::size_t>(notice.kind)];
-  std::string text = "The ";
-  text += words.name;
-  text += ' ';
-  text += notice.path;
-  const std::string count = std::to_string(notice.missed) + " " + std::string(words.piece);
-  if (!notice.complete_now) {
-    text += " is incomplete: it cannot be written (" + notice.error + "). ";
-    if (notice.missed == 0) {
-      text += "Nothing has been missed yet; reception goes on.";
-    } else {
-      text += count + " missed since " + UtcClockText(notice.first_missed) +
-              " UTC; reception goes on without them.";
-    }
-    return text;
-  }
-  text += " is written again since " + UtcClockText(notice.written_again) + " UTC. ";
-  if (notice.missed == 0) {
-    text += "Nothing has been missed.";
-  } else {
-    text += "It misses " + count + ", received from " + UtcClockText(notice.first_missed) + " to " +
-            UtcClockText(notice.last_missed) + " UTC.";
-  }
-  return text;
-}
-
 // --- CheckedLogFile ----------------------------------------------------------
 
 bool CheckedLogFile::Open(const std::string& path) {
   active_ = true;
-  const LogKind kind = notice_.kind;
-  notice_ = LogNotice{};
-  notice_.kind = kind;
-  notice_.path = path;
+  notices_.Restart(path);
   written_since_failure_ = 0;
   if (!OpenFile(path)) {
     Failed(false);
@@ -131,13 +76,13 @@ bool CheckedLogFile::Open(const std::string& path) {
 // A raw log is a KISS stream: a frame cut short by a kill is cut off before more
 // frames follow it.
 bool CheckedLogFile::OpenFile(const std::string& path) {
-  if (notice_.kind == LogKind::kRaw) return file_.OpenDelimited(path, kFend);
+  if (notices_.notice().kind == LogKind::kRaw) return file_.OpenDelimited(path, kFend);
   return file_.Open(path);
 }
 
 bool CheckedLogFile::Append(const void* data, std::size_t size) {
   if (!active_) return false;
-  if (!file_.IsOpen() && !OpenFile(notice_.path)) {
+  if (!file_.IsOpen() && !OpenFile(notices_.notice().path)) {
     Failed(true);
     return false;
   }
@@ -156,31 +101,21 @@ bool CheckedLogFile::Close() {
 }
 
 void CheckedLogFile::Failed(bool piece_missed) {
-  notice_.complete_now = false;
-  notice_.error = file_.error();
   written_since_failure_ = 0;
   if (piece_missed) {
-    const std::int64_t now = clock_.Now().seconds;
-    if (notice_.missed == 0) notice_.first_missed = now;
-    notice_.last_missed = now;
-    ++notice_.missed;
+    notices_.FailedMissingOne(file_.error(), clock_.Now().seconds);
+  } else {
+    notices_.Failed(file_.error());
   }
-  Tell();
 }
 
 void CheckedLogFile::Succeeded(std::size_t size) {
-  if (notice_.complete_now) return;
+  if (notices_.complete_now()) return;
   // A few small pieces may still fit a full disk; only a run of bytes that needs
   // new room proves that the log is written again.
   written_since_failure_ += size;
   if (written_since_failure_ < kRecoveryBytes) return;
-  notice_.complete_now = true;
-  notice_.written_again = clock_.Now().seconds;
-  Tell();
-}
-
-void CheckedLogFile::Tell() {
-  if (listener_ != nullptr) listener_->LogNoticeChanged(notice_);
+  notices_.WrittenAgain(clock_.Now().seconds);
 }
 
 void CheckedDumpLog::WriteLine(std::string_view line) {

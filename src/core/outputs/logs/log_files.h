@@ -14,6 +14,7 @@
 #include "base/time_of_day.h"
 #include "frames/monitor.h"
 #include "kiss/receive_path.h"
+#include "outputs/log_notices.h"
 #include "outputs/logs/append_file.h"
 
 namespace zevrin {
@@ -34,44 +35,10 @@ std::string FileNameLabel(std::string_view station_label);
 std::string LogFileName(std::string_view directory, std::string_view station_label,
                         std::int64_t utc_seconds, std::string_view extension);
 
-/// The three logs and the archive, for the words of their notices.
-enum class LogKind { kRaw, kDump, kHex, kArchive };
-
-/// What the notice of one log shows: whether the log is complete now and what it
-/// has missed. The raw log counts frames, the text logs count lines.
-struct LogNotice {
-  LogKind kind = LogKind::kRaw;
-  std::string path;
-  /// False from a failure until the log is written again (kRecoveryBytes).
-  bool complete_now = true;
-  /// The description of the last failure.
-  std::string error;
-  /// Frames or lines not written since the log was opened.
-  std::uint64_t missed = 0;
-  /// UTC seconds of the first and the last piece missed (when `missed` > 0).
-  std::int64_t first_missed = 0;
-  std::int64_t last_missed = 0;
-  /// UTC seconds since when the log is written again (when `complete_now`).
-  std::int64_t written_again = 0;
-};
-
-/// The notice's text, for example "The raw log dir/Lab_20062009_1405.kss is
-/// incomplete: it cannot be written (No space left on device). 12600 frames missed
-/// since 14:05:09 UTC; reception goes on without them."
-std::string LogNoticeText(const LogNotice& notice);
-
 /// Bytes a log must take in one after another, after its last failure, to count
 /// as written again. A full disk still takes small pieces into the unused end of
 /// its last block, which proves nothing; this many bytes need a new block.
 inline constexpr std::size_t kRecoveryBytes = 4096;
-
-/// Told whenever the notice of a log changes: a failure, another piece missed, or
-/// the log written again. A log that never fails is never told.
-class LogProblemListener {
- public:
-  virtual ~LogProblemListener() = default;
-  virtual void LogNoticeChanged(const LogNotice& notice) = 0;
-};
 
 /// A log file that keeps its notice up to date. A file that could not be created is
 /// tried again at the next write, so logging resumes once the directory is
@@ -80,9 +47,7 @@ class CheckedLogFile {
  public:
   /// `listener` may be null; `clock` stamps the notice and must outlive this.
   CheckedLogFile(LogKind kind, LogProblemListener* listener, const Clock& clock)
-      : listener_(listener), clock_(clock) {
-    notice_.kind = kind;
-  }
+      : notices_(kind, listener), clock_(clock) {}
 
   /// Opens (creating when needed) for appending; a failure is told.
   bool Open(const std::string& path);
@@ -96,18 +61,16 @@ class CheckedLogFile {
   bool active() const { return active_; }
   const std::string& path() const { return file_.path(); }
   const std::string& error() const { return file_.error(); }
-  const LogNotice& notice() const { return notice_; }
+  const LogNotice& notice() const { return notices_.notice(); }
 
  private:
   bool OpenFile(const std::string& path);
   void Failed(bool piece_missed);
   void Succeeded(std::size_t size);
-  void Tell();
 
   AppendFile file_;
-  LogProblemListener* listener_;
+  LogNoticeKeeper notices_;
   const Clock& clock_;
-  LogNotice notice_;
   bool active_ = false;
   // Bytes written one after another since the last failure, while not complete.
   std::size_t written_since_failure_ = 0;

@@ -1,7 +1,5 @@
 #include "outputs/share/frame_sharer.h"
 
-#include <sqlite3.h>
-
 #include "frames/frame_header.h"
 
 namespace zevrin {

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "outputs/archive/sqlite_statement.h"
+
 namespace zevrin {
 
 namespace {
@@ -20,36 +22,6 @@ constexpr const char* kSchema =
     " tries INTEGER NOT NULL DEFAULT 0,"
     " answer TEXT,"
     " PRIMARY KEY(server, frame_id)) WITHOUT ROWID;";
-
-// A prepared statement that finalises itself.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool ok() const { return stmt_ != nullptr; }
-  void Bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-  void Bind(int index, std::string_view text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-  int Step() { return sqlite3_step(stmt_); }
-  void Reset() { sqlite3_reset(stmt_); }
-  int Parameters() const { return sqlite3_bind_parameter_count(stmt_); }
-  std::int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
-  std::string Text(int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    return text == nullptr
-               ? std::string()
-               : std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 }  // namespace
 
@@ -108,21 +80,21 @@ bool ShareQueue::Enqueue(std::string_view received, std::string_view form,
   if (own_transaction && !Exec("BEGIN IMMEDIATE")) return false;
   bool ok = false;
   {
-    Statement frame(db_, "INSERT INTO share_frames(received, form, id) VALUES(?, ?, ?)");
+    SqliteStatement frame(db_, "INSERT INTO share_frames(received, form, id) VALUES(?, ?, ?)");
     if (frame.ok()) {
-      frame.Bind(1, received);
-      frame.Bind(2, form);
-      if (frame_id) frame.Bind(3, *frame_id);
+      frame.BindTextCopy(1, received);
+      frame.BindTextCopy(2, form);
+      if (frame_id) frame.BindInt64(3, *frame_id);
       ok = frame.Step() == SQLITE_DONE;
     }
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
-    Statement row(db_, "INSERT OR IGNORE INTO share_queue(frame_id, server) VALUES(?, ?)");
+    SqliteStatement row(db_, "INSERT OR IGNORE INTO share_queue(frame_id, server) VALUES(?, ?)");
     ok = ok && row.ok();
     for (const std::string& server : servers) {
       if (!ok) break;
       row.Reset();
-      row.Bind(1, id);
-      row.Bind(2, server);
+      row.BindInt64(1, id);
+      row.BindTextCopy(2, server);
       ok = row.Step() == SQLITE_DONE;
     }
   }
@@ -137,30 +109,30 @@ bool ShareQueue::Enqueue(std::string_view received, std::string_view form,
 }
 
 std::optional<QueuedRequest> ShareQueue::Oldest(std::string_view server) {
-  Statement query(db_,
-                  "SELECT q.frame_id, f.form, q.tries FROM share_queue q"
-                  " JOIN share_frames f ON f.id = q.frame_id"
-                  " WHERE q.server = ? AND q.refused = 0 ORDER BY q.frame_id LIMIT 1");
+  SqliteStatement query(db_,
+                        "SELECT q.frame_id, f.form, q.tries FROM share_queue q"
+                        " JOIN share_frames f ON f.id = q.frame_id"
+                        " WHERE q.server = ? AND q.refused = 0 ORDER BY q.frame_id LIMIT 1");
   if (!query.ok()) {
     Fail("reading the queue");
     return std::nullopt;
   }
-  query.Bind(1, server);
+  query.BindTextCopy(1, server);
   const int rc = query.Step();
   if (rc != SQLITE_ROW) {
     if (rc != SQLITE_DONE) Fail("reading the queue");
     return std::nullopt;
   }
-  return QueuedRequest{query.Int(0), query.Text(1), static_cast<int>(query.Int(2))};
+  return QueuedRequest{query.Int64(0), query.Text(1), static_cast<int>(query.Int64(2))};
 }
 
 bool ShareQueue::Step(const char* sql, std::int64_t frame_id, std::string_view server,
                       std::string_view text) {
-  Statement statement(db_, sql);
+  SqliteStatement statement(db_, sql);
   if (!statement.ok()) return Fail("updating the queue");
-  statement.Bind(1, frame_id);
-  statement.Bind(2, server);
-  if (statement.Parameters() >= 3) statement.Bind(3, text);
+  statement.BindInt64(1, frame_id);
+  statement.BindTextCopy(2, server);
+  if (statement.Parameters() >= 3) statement.BindTextCopy(3, text);
   if (statement.Step() != SQLITE_DONE) return Fail("updating the queue");
   error_.clear();
   return true;
@@ -200,22 +172,23 @@ bool ShareQueue::MarkFailed(std::int64_t frame_id, std::string_view server,
 
 QueueCounts ShareQueue::Counts(std::string_view server) {
   QueueCounts counts;
-  Statement query(db_, "SELECT refused, count(*) FROM share_queue WHERE server = ? GROUP BY 1");
+  SqliteStatement query(db_,
+                        "SELECT refused, count(*) FROM share_queue WHERE server = ? GROUP BY 1");
   if (!query.ok()) return counts;
-  query.Bind(1, server);
+  query.BindTextCopy(1, server);
   while (query.Step() == SQLITE_ROW) {
-    (query.Int(0) != 0 ? counts.refused : counts.waiting) = query.Int(1);
+    (query.Int64(0) != 0 ? counts.refused : counts.waiting) = query.Int64(1);
   }
   return counts;
 }
 
 std::vector<std::string> ShareQueue::RefusedAnswers(std::string_view server) {
   std::vector<std::string> answers;
-  Statement query(db_,
-                  "SELECT answer FROM share_queue WHERE server = ? AND refused = 1"
-                  " ORDER BY frame_id");
+  SqliteStatement query(db_,
+                        "SELECT answer FROM share_queue WHERE server = ? AND refused = 1"
+                        " ORDER BY frame_id");
   if (!query.ok()) return answers;
-  query.Bind(1, server);
+  query.BindTextCopy(1, server);
   while (query.Step() == SQLITE_ROW) answers.push_back(query.Text(0));
   return answers;
 }
