@@ -30,19 +30,12 @@ constexpr int kHousekeepingRows = 17;
 constexpr int kPortPictureSize = 22;
 constexpr int kStatusPictureSize = 18;
 
-// The status picture beside each status field, and the window it opens.
-struct StatusPictureInfo {
-  int field;
-  StatusWindow window;
+// The status windows in the order of their fields, for the pictures beside those
+// fields; each window names its own field.
+constexpr std::array<StatusWindow, kStatusWindowCount> kStatusPictureOrder = {
+    StatusWindow::kSystem,          StatusWindow::kResource,        StatusWindow::kMagnetometer,
+    StatusWindow::kSunSensorStatus, StatusWindow::kSunSensorConfig, StatusWindow::kGps,
 };
-constexpr std::array<StatusPictureInfo, kStatusWindowCount> kStatusPictures = {{
-    {69, StatusWindow::kSystem},
-    {70, StatusWindow::kResource},
-    {71, StatusWindow::kMagnetometer},
-    {72, StatusWindow::kSunSensorStatus},
-    {73, StatusWindow::kSunSensorConfig},
-    {74, StatusWindow::kGps},
-}};
 
 // The widest texts the decoder writes into a field, by column: numbers everywhere,
 // words (mode, power level, heater, attitude-control mode) in the first column,
@@ -243,18 +236,19 @@ void MainWindow::AddGauges(QGridLayout& grid, QWidget* box, std::span<int> unit_
 
 void MainWindow::AddStatusPictures(QGridLayout& grid, QWidget* box) {
   const auto& table = DisplayFieldTable();
-  for (const StatusPictureInfo& picture : kStatusPictures) {
-    const FieldInfo& beside = table[static_cast<std::size_t>(picture.field)];
+  for (const StatusWindow window : kStatusPictureOrder) {
+    const StatusWindowInfo& info = StatusWindowData(window);
+    const auto field = static_cast<std::size_t>(info.field);
+    const FieldInfo& beside = table[field];
     auto* button = new QToolButton(box);
-    button->setObjectName(QStringLiteral("StatusPicture_%1").arg(picture.field));
+    button->setObjectName(QStringLiteral("StatusPicture_%1").arg(info.field));
     button->setIcon(StatusButtonPicture(kStatusPictureSize));
     button->setIconSize(QSize(kStatusPictureSize, kStatusPictureSize));
     button->setAutoRaise(true);
     // No taller than a field, so the rows keep one pitch.
-    const int side = fields_[static_cast<std::size_t>(picture.field)]->sizeHint().height();
+    const int side = fields_[field]->sizeHint().height();
     button->setFixedSize(side, side);
-    button->setToolTip(FromUtf8(StatusWindowData(picture.window).caption));
-    const StatusWindow window = picture.window;
+    button->setToolTip(FromUtf8(info.caption));
     connect(button, &QToolButton::clicked, this,
             [this, window] { program_.status_windows.Open(window); });
     grid.addWidget(button, beside.row - 1, GridColumn(beside.column, kUnitCell), Qt::AlignLeft);
