@@ -1,7 +1,8 @@
 // The whole program around the main window, its port "COM1" a pseudo-terminal the test
-// opens: start-up from the settings file, logs, restart through the setup dialog, the
-// TNC button and terminal, a port that goes away, log notices and the log folder. The
-// clock synchronisation asks the test's own TIME server, and the clock is never set.
+// opens or a software TNC on 127.0.0.1 played by a QTcpServer: start-up from the
+// settings file, logs, restart through the setup dialog, the TNC button and terminal,
+// a port that goes away, reconnection, log notices and the log folder. The clock
+// synchronisation asks the test's own TIME server, and the clock is never set.
 
 #include "session/station_window.h"
 
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -20,10 +22,14 @@
 #include <QUrl>
 #include <filesystem>
 #include <memory>
+#include <random>
 
 #include "adapters/qt_serial_port.h"
+#include "adapters/qt_tcp_link.h"
 #include "link/pty.h"
+#include "sample/sample_pass.h"
 #include "support/fakes.h"
+#include "support/kiss_server.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
 #include "windows/about_window.h"
@@ -76,9 +82,9 @@ class StationWindowTest : public ::testing::Test {
     delete CurrentAboutWindow();
   }
 
-  // Writes `settings` and starts the program.
-  void Start(const char* settings = "01,9600,N,8,1\r\n127.0.0.1\r\nLab\r\n") {
-    dir_.Write("zevrinkiss.ini", settings);
+  // Writes line 1 of the settings and starts the program.
+  void Start(const std::string& line1 = "01,9600,N,8,1") {
+    dir_.Write("zevrinkiss.ini", line1 + "\r\n127.0.0.1\r\nLab\r\n");
     station_ = std::make_unique<StationWindow>(program_, setter_, config_);
     station_->Start();
   }
@@ -88,11 +94,33 @@ class StationWindowTest : public ::testing::Test {
     return Window().findChild<T*>(QString::fromLatin1(name));
   }
   // Writes into the port and waits until the window has received every byte.
-  void Send(testing::Pty& pty, const std::string& bytes) {
+  void Send(testing::Pty& pty, std::string_view bytes) {
+    Send(bytes, [&](std::string_view b) {
+      return pty.Write({reinterpret_cast<const std::uint8_t*>(b.data()), b.size()});
+    });
+  }
+  template <typename Write>
+  void Send(std::string_view bytes, Write write) {
     const std::int32_t& count = program_.station.receive.byte_count;
     const std::int32_t before = count;
-    ASSERT_TRUE(pty.Write({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
+    ASSERT_TRUE(write(bytes));
     ASSERT_TRUE(WaitFor([&] { return count - before == std::ssize(bytes); }));
+  }
+  // Writes to the TNC's socket in pieces of random size.
+  void Send(QTcpSocket& tnc, std::string_view bytes) {
+    Send(bytes, [&](std::string_view b) {
+      for (std::size_t pos = 0, n = 0; pos < b.size(); pos += n) {
+        n = std::min<std::size_t>(1 + rng_() % 600, b.size() - pos);
+        tnc.write(b.data() + pos, static_cast<qint64>(n));
+        if (rng_() % 4 == 0) QTest::qWait(1);
+      }
+      return true;
+    });
+  }
+  QString PortLabel() const { return Child<QLabel>("PortLabel")->text(); }
+  QTcpSocket* Accept(QTcpServer& server, int ms = 20000) {
+    if (!WaitFor([&] { return server.hasPendingConnections(); }, ms)) return nullptr;
+    return server.nextPendingConnection();
   }
   // Lets the tick run until the clock label shows the injected time.
   void TickAt(int second) {
@@ -131,6 +159,7 @@ class StationWindowTest : public ::testing::Test {
   testing::Pty pty_;
   QTcpServer time_server_;
   std::unique_ptr<StationWindow> station_;
+  std::mt19937 rng_{3};
 };
 
 // Closing the main window runs shutdown at once, which deletes the empty logs; the
@@ -191,7 +220,7 @@ TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndKeepsWindowsAndTheStatusMe
   ASSERT_TRUE(WaitFor([&] { return restarted.count() == 1; }));
 
   EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "12,115200,E,7,2\r\n127.0.0.1\r\nLab\r\n");
-  EXPECT_EQ(Child<QLabel>("PortLabel")->text(), "COM12 115200,E,7,2 initialized ");
+  EXPECT_EQ(PortLabel(), "COM12 115200,E,7,2 initialized ");
   ASSERT_EQ(program_.status_windows.Window(StatusWindow::kGps), status);
   ASSERT_EQ(CurrentAboutWindow(), about);
   EXPECT_TRUE(status->isVisible() && about->isVisible());
@@ -208,7 +237,7 @@ TEST_F(StationWindowTest, SetupRestartsOnTheNewPortAndKeepsWindowsAndTheStatusMe
 TEST_F(StationWindowTest, StartsOnThePortOfTheSettingsFileAndSurvivesItsHangUp) {
   testing::Pty com3;
   fs::create_symlink(com3.slave_path(), dir_ / "com3");
-  Start("03,19200,n,8,1\r\n127.0.0.1\r\nLab\r\n");
+  Start("03,19200,n,8,1");
   TickAt(3);
   EXPECT_FALSE(Child<QLabel>("PortOpenPicture")->isHidden());
   Child<QPushButton>("Command4")->click();
@@ -296,6 +325,75 @@ TEST_F(StationWindowTest, PortBesideTheSettingsAndLogsInTheirFolderWhichIsShownA
   EXPECT_TRUE(shown->text().startsWith(QStringLiteral("/")));
   EXPECT_TRUE(shown->text().endsWith(QStringLiteral("data")));
   EXPECT_LE(shown->fontMetrics().horizontalAdvance(shown->text()), shown->width());
+}
+
+// The real link wired to the station: frames cut at random arrive byte for byte; the
+// TNC stops and starts again on the same port and is connected again within 4 s, the
+// frame cut by the drop is never logged, the loss is told once, nothing is ever sent,
+// and the KISS-mode button and the terminal are off.
+TEST_F(StationWindowTest, TcpTncIsReadAndReconnectedAndNothingIsSent) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+  const quint16 port = server.serverPort();
+  const QString address = QStringLiteral("TCP 127.0.0.1:%1 ").arg(port);
+  Start("tcp:127.0.0.1:" + std::to_string(port));
+  QTcpSocket* tnc = Accept(server);
+  ASSERT_NE(tnc, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return PortLabel() == address + "connected"; }));
+  TickAt(1);
+  EXPECT_FALSE(Child<QLabel>("PortOpenPicture")->isHidden());
+  EXPECT_FALSE(Child<QWidget>("Command4")->isEnabled());
+  EXPECT_FALSE(Child<QWidget>("Text2")->isEnabled());
+
+  const std::vector<Bytes> frames = testing::LoggedFrames(sample::MakePass({.frames = 60}));
+  const Bytes& split = frames[30];  // cut by the drop after 20 bytes
+  const std::string first =
+      testing::Concat(std::vector<Bytes>(frames.begin(), frames.begin() + 30));
+  const std::string second = testing::Concat(std::vector<Bytes>(frames.begin() + 30, frames.end()));
+  Send(*tnc, first + std::string(split.begin(), split.begin() + 20));
+  EXPECT_TRUE(dir_.Contents(kLog) == first);
+
+  QStringList messages;
+  QObject::connect(station_->window(), &MainWindow::StatusTextChanged,
+                   [&](const QString& text) { messages.append(text); });
+  tnc->abort();
+  server.close();
+  ASSERT_TRUE(WaitFor([&] { return PortLabel() == address + "not connected"; }));
+  TickAt(2);
+  EXPECT_TRUE(Child<QLabel>("PortOpenPicture")->isHidden());
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
+  QElapsedTimer restarted;
+  restarted.start();
+  tnc = Accept(server, 6000);
+  ASSERT_NE(tnc, nullptr);
+  EXPECT_LE(restarted.elapsed(), 4000);
+  ASSERT_TRUE(WaitFor([&] { return PortLabel() == address + "connected"; }));
+  // The new stream begins inside a frame: those bytes are dropped, not joined.
+  Send(*tnc, std::string(split.begin() + 20, split.end()) + second);
+  EXPECT_TRUE(dir_.Contents(kLog) == first + second);
+  EXPECT_EQ(messages.filter(QStringLiteral(" lost (")).size(), 1)
+      << messages.join('|').toStdString();
+  EXPECT_EQ(tnc->bytesAvailable(), 0);  // nothing was sent on connecting
+}
+
+// Refused: told once, tried again every 3 s, and the processor stays idle meanwhile.
+TEST_F(StationWindowTest, RefusedTcpConnectionIsTriedEvery3sWithoutBusyLoop) {
+  Start("tcp:127.0.0.1:" + std::to_string(testing::KissServer::FreePort()));
+  QElapsedTimer clock;
+  clock.start();
+  std::vector<std::pair<qint64, QString>> failures;
+  QObject::connect(station_->tcp_link(), &QtTcpLink::Disconnected, [&](const QString& message) {
+    failures.emplace_back(clock.elapsed(), message);
+  });
+  EXPECT_LT(testing::CpuMicrosWhileWaiting(6500), 325000);  // under 5 % of one core
+  ASSERT_GE(failures.size(), 2u);
+  EXPECT_LE(failures.size(), 3u);
+  EXPECT_TRUE(failures[0].second.contains(QStringLiteral("cannot connect")));
+  for (std::size_t i = 1; i < failures.size(); ++i) {
+    EXPECT_TRUE(failures[i].second.isEmpty());
+    EXPECT_NEAR(failures[i].first - failures[i - 1].first, 3000, 500);
+  }
+  EXPECT_TRUE(PortLabel().endsWith(" not connected"));
 }
 
 }  // namespace
