@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTest>
 #include <QValueAxis>
@@ -247,8 +248,9 @@ TEST_F(HistoryWindowTest, SavesThePictureAndTheShownData) {
 }
 
 // The whole program: a station whose archive already holds half a pass. Double-click
-// on the battery voltage opens its trend (once), a field that holds no number offers
-// none, and the rest of the pass received meanwhile reaches the window.
+// on the battery voltage opens its trend (once), as does a temperature's context menu;
+// a field that holds no number offers none, and the rest of the pass received meanwhile
+// reaches the window.
 TEST(HistoryInTheProgram, FieldsOpenTheirTrendFromTheStationsArchive) {
   const testing::TempDir dir("history-station");
   testing::Pty pty;
@@ -298,6 +300,16 @@ TEST(HistoryInTheProgram, FieldsOpenTheirTrendFromTheStationsArchive) {
   volts->SetSpan({recorded().front().utc_ms, recorded().back().utc_ms + 1});
   EXPECT_EQ(volts->DrawnPoints(18), recorded());
   EXPECT_TRUE(volts->ThresholdLevel(43));
+  // A temperature's context menu offers its history too.
+  QLineEdit* temperature = station.window()->findChild<QLineEdit*>("Text1_26");
+  QContextMenuEvent event(QContextMenuEvent::Mouse, {5, 5}, temperature->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(temperature, &event);
+  ASSERT_TRUE(WaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+  const QPointer<QWidget> menu = QApplication::activePopupWidget();
+  menu->findChild<QAction*>("HistoryAction")->trigger();
+  if (menu) menu->close();
+  ASSERT_EQ(station.history_windows().windows().size(), 2u);
+  EXPECT_THAT(station.history_windows().windows()[1]->ShownFields(), ElementsAre(26));
 
   volts->ResetView();
   const std::span<const std::uint8_t> rest = std::span(pass).subspan(pass.size() / 2);
