@@ -57,8 +57,10 @@ TEST(FrameHeaderTest, ControlAndPayloadFollowTheLastAddress) {
     EXPECT_EQ(d.header.payload_start, c.payload_start) << c.digipeaters;
     EXPECT_EQ(d.header.control_byte, c.digipeaters > 9 ? d.frame.At(80) : 0x03) << c.digipeaters;
   }
-  const Decoded d = Decode(Ui());
+  Decoded d = Decode(Ui());
   EXPECT_EQ(d.At(19, d.frame.unescaped_length), (Bytes{'h', 'i', 0xC0}));
+  d = Decode(Ui({{"QQ9RLY", 1, true}, {"WIDE2", 2, false}}));
+  EXPECT_EQ(d.header.header_text, "from QQ0SAT to QQ0GND via QQ9RLY-1*,WIDE2-2: ");
 }
 
 TEST(FrameHeaderTest, ControlFieldNamesPollFinalMarksAndPid) {

@@ -119,6 +119,8 @@ TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
   EXPECT_EQ(shown[31], "10:00:31 1 sec since last packet [29]");
   EXPECT_EQ(shown[71], "10:01:11 41 sec since last packet [29]");
   EXPECT_EQ(shown[73], "10:01:13 1 sec since last packet [41]");
+  station->Clear();
+  EXPECT_EQ(view_.events.back(), "counter:");  // the counters shown empty, not stale
 }
 
 // Frames five times a second from start-up on: every tick finds a frame within its
@@ -242,11 +244,11 @@ TEST_F(StationTest, LabelIsMadeSafeForLogNamesAndShownWithoutControlCharacters) 
   for (const auto& [label, name] : names) EXPECT_EQ(FileNameLabel(label), name) << label;
 
   using namespace std::string_literals;
-  WriteSettings("01,9600,N,8,1\r\n\r\n../../La\0b\x1B\xC2\x85!\r\n"s);
+  WriteSettings("01,9600,N,8,1\r\n\r\n../../La\0b\x1B\x7F\xC2\x85!\r\n"s);
   auto station = Start();
   EXPECT_EQ(view_.events.front(),
             "title:ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [../../Lab!]");
-  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("_._.._La_b____20062009_1000.kss"));
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("_._.._La_b_____20062009_1000.kss"));
 }
 
 // Each form of line 1 picks its link; a malformed "tcp:" line connects nowhere and
