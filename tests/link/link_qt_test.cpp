@@ -26,53 +26,37 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(QtSerialPortTest, PortsMapToComLinksOrToTtySAndOnlyGoodOnesOpen) {
-  testing::TempDir dir{"serial"};
-  testing::Pty pty;
-  ASSERT_TRUE(pty.ok());
-  fs::create_symlink(pty.slave_path(), dir / "com1");
-  EXPECT_EQ(SerialDevicePath(1, dir.string()), (dir / "com1").string());
-  EXPECT_EQ(SerialDevicePath(3, dir.string()), "/dev/ttyS2");
-  EXPECT_EQ(CharacterDevicePath((dir / "com1").string()), pty.slave_path());
-
-  dir.Write("com2", "not a device");
-  fs::create_symlink(dir / "nowhere", dir / "com3");
-  QtSerialPort port{dir.string()};
-  // The last one exists, but its settings are unknown.
-  const std::pair<int, const char*> cannot_open[] = {
-      {0, "9600,N,8,1"}, {2, "9600,N,8,1"}, {3, "9600,N,8,1"}, {1, "9600,Q,8,1"}};
-  for (const auto& [number, settings] : cannot_open) {
-    port.SetPortNumber(static_cast<std::int16_t>(number));
-    port.SetSettings(settings);
-    port.Open();
-    EXPECT_FALSE(port.IsOpen()) << number;
-  }
-  EXPECT_TRUE(port.ReadAll().empty());
-}
-
-// Links beside the settings file in use come first, then those of the working directory.
-TEST(QtSerialPortTest, ComLinksAreLookedUpInTheirFoldersInOrder) {
-  testing::TempDir config{"serial-config"};
-  testing::TempDir work{"serial-work"};
+// Links beside the settings file in use come first, then those of the working
+// directory, then /dev/ttyS(N-1); a link to no device or odd line settings do not open.
+TEST(QtSerialPortTest, ComLinksAreFoundInTheirFoldersInOrderAndOnlyGoodPortsOpen) {
+  testing::TempDir config{"serial-config"}, work{"serial-work"};
   testing::Pty pty;
   ASSERT_TRUE(pty.ok());
   fs::create_symlink(pty.slave_path(), config / "com1");
   fs::create_symlink("/dev/null", work / "com1");
   fs::create_symlink("/dev/null", work / "com2");
+  work.Write("com3", "not a device");
+  fs::create_symlink(work / "nowhere", work / "com4");
   const std::vector<std::string> folders = {config.string(), work.string()};
-  const std::pair<int, std::string> cases[] = {
-      {1, (config / "com1").string()}, {2, (work / "com2").string()}, {4, "/dev/ttyS3"}};
-  for (const auto& [number, path] : cases) EXPECT_EQ(SerialDevicePath(number, folders), path);
+  EXPECT_EQ(SerialDevicePath(1, folders), (config / "com1").string());
+  EXPECT_EQ(SerialDevicePath(2, folders), (work / "com2").string());
+  EXPECT_EQ(SerialDevicePath(6, folders), "/dev/ttyS5");
+  EXPECT_EQ(SerialDevicePath(1, work.string()), (work / "com1").string());
+  EXPECT_EQ(CharacterDevicePath((config / "com1").string()), pty.slave_path());
 
   QtSerialPort port{folders};
-  port.SetPortNumber(1);
-  port.SetSettings("9600,N,8,1");
-  port.Open();
-  EXPECT_TRUE(port.IsOpen());
+  const std::pair<int, const char*> cases[] = {{0, "9600,N,8,1"},
+                                               {3, "9600,N,8,1"},
+                                               {4, "9600,N,8,1"},
+                                               {1, "9600,Q,8,1"},
+                                               {1, "9600,N,8,1"}};
+  for (const auto& [number, settings] : cases) {
+    port.SetPortNumber(static_cast<std::int16_t>(number));
+    port.SetSettings(settings);
+    port.Open();
+    EXPECT_EQ(port.IsOpen(), settings[5] == 'N' && number == 1) << number << " " << settings;
+  }
   EXPECT_EQ(port.device(), pty.slave_path());
-}
-
-TEST(QtSerialPortTest, BadLineSettingsAreRejected) {
   for (const char* bad : {"9600,N,8", "9600,N,8,1,1", "9600,X,8,1", "9600,N,9,1", "0,N,8,1",
                           "96OO,N,8,1", "9600,N,8,3"}) {
     EXPECT_FALSE(ParseQtLineSettings(bad).has_value()) << bad;
@@ -82,15 +66,21 @@ TEST(QtSerialPortTest, BadLineSettingsAreRejected) {
 
 class SetupDialogTest : public ::testing::Test {
  protected:
-  // Opens the dialog and clicks `button` ("Command1" is ok, "Command2" cancel). The
-  // dialog deletes itself when it closes; the returned pointer notices.
-  QPointer<SetupDialog> Click(const char* button) {
+  // Opens the dialog; it deletes itself when it closes, and the pointer notices.
+  QPointer<SetupDialog> Open() {
     QPointer<SetupDialog> dialog = new SetupDialog(values_);
     dialog->show();
     QObject::connect(dialog.data(), &SetupDialog::RestartRequested, [this] { ++restarts_; });
+    return dialog;
+  }
+  // Clicks "Command1" (ok) or "Command2" (cancel).
+  static void Click(SetupDialog* dialog, const char* button) {
     QTest::mouseClick(dialog->findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
     QTest::qWait(10);
-    return dialog;
+  }
+  template <typename T>
+  static T* Child(SetupDialog* dialog, const char* name) {
+    return dialog->findChild<T*>(QString::fromLatin1(name));
   }
 
   testing::TempDir dir_{"setup"};
@@ -100,26 +90,26 @@ class SetupDialogTest : public ::testing::Test {
 };
 
 // Settings missing from the lists are added and selected, so "ok" keeps them.
-TEST_F(SetupDialogTest, OkWithoutChangesWritesTheSettingsInForce) {
-  Click("Command1");
+TEST_F(SetupDialogTest, CancelLeavesTheFileByteForByteAndOkWritesTheSettingsInForce) {
+  const std::string original("03,19200,n,8,1\n\nLab \xE9\r", 22);
+  dir_.Write("zevrinkiss.ini", original);
+  QPointer<SetupDialog> dialog = Open();
+  Click(dialog, "Command2");
+  EXPECT_TRUE(dialog.isNull());
+  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), original);
+  EXPECT_EQ(restarts_, 0);
+  Click(Open(), "Command1");
   EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "17,14400,M,5,1.5\r\ntime.example\r\nLab\r\n");
   EXPECT_EQ(restarts_, 1);
 }
 
-TEST_F(SetupDialogTest, CancelLeavesTheFileByteForByte) {
-  const std::string original("03,19200,n,8,1\n\nLab \xE9\r", 22);
-  dir_.Write("zevrinkiss.ini", original);
-  EXPECT_TRUE(Click("Command2").isNull());  // closed
-  EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), original);
-  EXPECT_EQ(restarts_, 0);
-}
-
 TEST_F(SetupDialogTest, AFileThatCannotBeWrittenIsReportedAndTheDialogStays) {
   values_.settings_file = (dir_ / "no-such-dir" / "zevrinkiss.ini").string();
-  QPointer<SetupDialog> dialog = Click("Command1");
+  QPointer<SetupDialog> dialog = Open();
+  Click(dialog, "Command1");
   EXPECT_EQ(restarts_, 0);
   ASSERT_TRUE(!dialog.isNull() && dialog->isVisible());  // for another try
-  auto* box = dialog->findChild<QMessageBox*>("SettingsWriteError");
+  auto* box = Child<QMessageBox>(dialog, "SettingsWriteError");
   ASSERT_TRUE(box != nullptr && box->isVisible());
   EXPECT_TRUE(box->text().contains(QString::fromStdString(values_.settings_file)));
   EXPECT_TRUE(box->text().contains("No such file or directory"));
@@ -130,15 +120,13 @@ TEST_F(SetupDialogTest, AFileThatCannotBeWrittenIsReportedAndTheDialogStays) {
 // writes it back in the same form (an IPv6 address in brackets).
 TEST_F(SetupDialogTest, TcpInForceIsShownAndWrittenBack) {
   values_.tcp = TcpAddress{"::1", 8100};
-  auto* dialog = new SetupDialog(values_);
-  dialog->show();
-  EXPECT_TRUE(dialog->findChild<QRadioButton*>("TcpChoice")->isChecked());
-  EXPECT_EQ(dialog->findChild<QLineEdit*>("TcpHost")->text(), "::1");
-  EXPECT_EQ(dialog->findChild<QComboBox*>("TcpPort")->currentText(), "8100");
-  EXPECT_FALSE(dialog->findChild<QComboBox*>("PortList")->isEnabled());
-  EXPECT_TRUE(dialog->findChild<QLineEdit*>("TcpHost")->isEnabled());
-  delete dialog;
-  Click("Command1");
+  QPointer<SetupDialog> dialog = Open();
+  EXPECT_TRUE(Child<QRadioButton>(dialog, "TcpChoice")->isChecked());
+  EXPECT_EQ(Child<QLineEdit>(dialog, "TcpHost")->text(), "::1");
+  EXPECT_EQ(Child<QComboBox>(dialog, "TcpPort")->currentText(), "8100");
+  EXPECT_FALSE(Child<QComboBox>(dialog, "PortList")->isEnabled());
+  EXPECT_TRUE(Child<QLineEdit>(dialog, "TcpHost")->isEnabled());
+  Click(dialog, "Command1");
   EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "tcp:[::1]:8100\r\ntime.example\r\nLab\r\n");
   EXPECT_EQ(restarts_, 1);
 }
@@ -146,15 +134,13 @@ TEST_F(SetupDialogTest, TcpInForceIsShownAndWrittenBack) {
 // From the serial port to a software TNC on one of the two common ports; a host or
 // port that make no address is refused with a message and nothing is written.
 TEST_F(SetupDialogTest, ChoosingTcpWritesTheTcpFormOrRefusesABadAddress) {
-  QPointer<SetupDialog> dialog = new SetupDialog(values_);
-  dialog->show();
-  QObject::connect(dialog.data(), &SetupDialog::RestartRequested, [this] { ++restarts_; });
-  auto* host = dialog->findChild<QLineEdit*>("TcpHost");
-  auto* port = dialog->findChild<QComboBox*>("TcpPort");
+  QPointer<SetupDialog> dialog = Open();
+  auto* host = Child<QLineEdit>(dialog, "TcpHost");
+  auto* port = Child<QComboBox>(dialog, "TcpPort");
   EXPECT_FALSE(host->isEnabled());
-  dialog->findChild<QRadioButton*>("TcpChoice")->click();
+  Child<QRadioButton>(dialog, "TcpChoice")->click();
   EXPECT_TRUE(host->isEnabled());
-  EXPECT_FALSE(dialog->findChild<QComboBox*>("SpeedList")->isEnabled());
+  EXPECT_FALSE(Child<QComboBox>(dialog, "SpeedList")->isEnabled());
   EXPECT_EQ(host->text(), "localhost");
   EXPECT_EQ(port->findText("8001"), 0);
   ASSERT_EQ(port->findText("8100"), 1);
@@ -165,19 +151,18 @@ TEST_F(SetupDialogTest, ChoosingTcpWritesTheTcpFormOrRefusesABadAddress) {
     host->setText(QString::fromLatin1(h));
     port->setEditText(QString::fromLatin1(p));
     EXPECT_EQ(dialog->ChosenSettingsLine(), "") << h << " " << p;
-    dialog->findChild<QPushButton*>("Command1")->click();
+    Child<QPushButton>(dialog, "Command1")->click();
     EXPECT_EQ(dialog->findChildren<QMessageBox*>("TcpAddressError").size(), 1u);
     qDeleteAll(dialog->findChildren<QMessageBox*>("TcpAddressError"));
   }
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "zevrinkiss.ini"));
+  EXPECT_FALSE(fs::exists(dir_ / "zevrinkiss.ini"));
   EXPECT_EQ(restarts_, 0);
 
   host->setText(" [fe80::1] ");
   port->setCurrentIndex(1);
   EXPECT_EQ(dialog->ChosenSettingsLine(), "tcp:[fe80::1]:8100");
   host->setText("tnc.local");
-  dialog->findChild<QPushButton*>("Command1")->click();
-  QTest::qWait(10);
+  Click(dialog, "Command1");
   EXPECT_TRUE(dialog.isNull());
   EXPECT_EQ(dir_.Contents("zevrinkiss.ini"), "tcp:tnc.local:8100\r\ntime.example\r\nLab\r\n");
   EXPECT_EQ(restarts_, 1);

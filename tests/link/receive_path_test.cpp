@@ -30,7 +30,7 @@ struct Rig {
   ReceivePath path{state, clock, view};
 };
 
-TEST(ReceivePathTest, FramesAreCutAtFendsLoggedAndHandedOverAsReceived) {
+TEST(ReceivePathTest, FramesAreCutAtFendsAndBytesOutsideAFrameAreDropped) {
   struct Case {
     std::vector<Bytes> chunks, frames;
     int closings;
@@ -47,14 +47,15 @@ TEST(ReceivePathTest, FramesAreCutAtFendsLoggedAndHandedOverAsReceived) {
   for (const Case& c : cases) {
     Rig r;
     for (const Bytes& chunk : c.chunks) r.path.Receive(chunk);
-    EXPECT_EQ(r.handler.frames, c.frames) << ::testing::PrintToString(c.chunks);
+    SCOPED_TRACE(::testing::PrintToString(c.chunks));
+    EXPECT_EQ(r.handler.frames, c.frames);
     EXPECT_EQ(r.log.frames, r.handler.frames);
     EXPECT_EQ(r.state.frame_count, c.closings);
     EXPECT_EQ(r.state.last_frame_time, c.closings > 0 ? 5000 : 0);
   }
 }
 
-TEST(ReceivePathTest, AnySplitOfAStreamGivesTheSameFrames) {
+TEST(ReceivePathTest, FrameSplitAcrossReadsIsJoinedWhole) {
   const Bytes stream = sample::MakePass({.frames = 200});  // with noise between frames
   Rig r;
   std::mt19937 rng(7);
@@ -68,7 +69,7 @@ TEST(ReceivePathTest, AnySplitOfAStreamGivesTheSameFrames) {
   EXPECT_EQ(r.state.byte_count, static_cast<std::int32_t>(stream.size()));
 }
 
-TEST(ReceivePathTest, FrameOfFullBufferSizeIsKeptAndLongerOnesAreDroppedWhole) {
+TEST(ReceivePathTest, OverlongFrameIsDroppedWholeAndNeverOverrunsTheBuffer) {
   Rig r;
   auto frame = [](std::size_t size) {
     Bytes f(size, 0x5A);
@@ -85,36 +86,35 @@ TEST(ReceivePathTest, FrameOfFullBufferSizeIsKeptAndLongerOnesAreDroppedWhole) {
   EXPECT_EQ(r.state.frame_count, 4);  // a dropped frame's FEND still counts as a closing
 }
 
-TEST(ReceivePathTest, ClearCountersWrapAndLineConditionsLeaveTheFrameInProgressAlone) {
+// Clearing the counters and line conditions leave the frame in progress alone; the
+// counters wrap to 0 instead of going negative, and are shown before the frame is cut.
+TEST(ReceivePathTest, CountersWrapAndNeitherClearingNorLineConditionsCutAFrame) {
   Rig r;
-  r.path.Receive(Bytes{0xC0, 0x00, 0x41});
+  r.path.Receive(Bytes{0xC0, 0x00, 0xC0, 0xC0, 0x00, 0x41});  // one frame, one in progress
   r.path.ClearCounters();
   EXPECT_EQ(r.state.byte_count + r.state.frame_count, 0);
-  // Every code of the serial component's table shows its text; other codes show nothing.
-  for (const std::int16_t code :
-       {1, 3, 4, 5, 6, 1001, 1002, 1003, 1004, 1006, 1007, 1008, 1009, 1010, 1011}) {
+  for (const std::int16_t code : {1, 3, 4, 5, 6, 1001, 1002, 1003, 1006, 1007, 1008, 1009, 1010,
+                                  1011, 1004}) {  // the serial component's line conditions
     r.path.PortEvent(code, r.port);
-    ASSERT_NE(CommEventText(code), nullptr) << code;
-    EXPECT_EQ(r.view.status.back(), CommEventText(code));
+    EXPECT_NE(r.view.status.back(), "") << code;
   }
-  EXPECT_STREQ(CommEventText(1004), "Framing Error");
+  EXPECT_EQ(r.view.status.back(), "Framing Error");
   const std::size_t shown = r.view.status.size();
   for (const std::int16_t ignored : {0, 7, 1005, 1012, -1}) r.path.PortEvent(ignored, r.port);
-  EXPECT_EQ(r.view.status.size(), shown);
+  EXPECT_EQ(r.view.status.size(), shown);  // codes without a text show nothing
 
-  // Counters wrap to 0 instead of going negative.
   r.state.byte_count = std::numeric_limits<std::int32_t>::max() - 1;
   r.state.frame_count = std::numeric_limits<std::int16_t>::max();
   r.port.waiting = {0x42, 0xC0};
   r.path.PortEvent(kCommEventReceive, r.port);
   EXPECT_EQ(r.view.status.back(), "");
-  EXPECT_THAT(r.handler.frames, ElementsAre(Bytes{0xC0, 0x00, 0x41, 0x42, 0xC0}));
+  EXPECT_EQ(r.handler.frames.back(), (Bytes{0xC0, 0x00, 0x41, 0x42, 0xC0}));
   EXPECT_EQ(r.state.byte_count, 0);
   EXPECT_EQ(r.state.frame_count, 0);
-  EXPECT_EQ(r.view.counter.back(), "0 Bytes received (32768 Frames)");  // shown before assembly
+  EXPECT_EQ(r.view.counter.back(), "0 Bytes received (32768 Frames)");
 }
 
-TEST(ReceivePathTest, OpenPortConfiguresTheLineOnceAndAbandonsTheFrameInProgress) {
+TEST(ReceivePathTest, OpeningThePortAbandonsTheFrameInProgressButNeverReopens) {
   Rig r;
   r.path.Receive(Bytes{0xC0, 0x00, 0x41});
   r.path.OpenPort(r.port, 3, "19200,N,8,1");

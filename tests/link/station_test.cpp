@@ -1,5 +1,5 @@
 // The station's settings file, its log files, and the program logic behind the main
-// window, with a recording view and a fake serial port.
+// window, with a recording view and fake links.
 
 #include "station/station.h"
 
@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "clock/time_sync.h"
 #include "config/settings_file.h"
 #include "outputs/logs/log_files.h"
 #include "support/fakes.h"
@@ -26,25 +25,40 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
 const std::string kLog = "Lab_20062009_1000";  // the logs' name at 10:00 for station "Lab"
+const Bytes kFrame{0xC0, 0x00, 0x41, 0xC0};
+
+// A KISS-over-TCP link that the test connects, feeds and drops.
+struct FakeTcpLink final : TcpLink {
+  void Connect(const TcpAddress& to) override { address = to, ++connects; }
+  void Close() override { closed = true, up = false; }
+  bool IsOpen() const override { return up; }
+  std::vector<std::uint8_t> ReadAll() override { return std::exchange(waiting, {}); }
+  void WriteByte(std::uint8_t byte) override { written.push_back(byte); }
+  TcpAddress address;
+  int connects = 0;
+  bool up = false, closed = false;
+  Bytes waiting, written;
+};
 
 class StationTest : public ::testing::Test {
  protected:
   void WriteSettings(std::string_view text) { dir_.Write("zevrinkiss.ini", text); }
   std::unique_ptr<Station> Start() {
     auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
+    station->SetTcpLink(&tcp_);
     station->Start();
     return station;
   }
   void Receive(Station& station, Bytes bytes) {
     port_.waiting = std::move(bytes);
-    station.PortEvent(2);
+    station.PortEvent(kCommEventReceive);
   }
 
   testing::TempDir dir_{"station"};
@@ -53,11 +67,12 @@ class StationTest : public ::testing::Test {
   StationProgram program_{clock_};
   testing::RecordingStationView view_;
   testing::FakePort port_;
+  FakeTcpLink tcp_;
 };
 
 // A restart (after the setup dialog) keeps the program's state and starts the window's
 // state afresh; settings lines the file lacks keep the values held in memory.
-TEST_F(StationTest, StartUpAndRestartFromTheSettingsFile) {
+TEST_F(StationTest, RestartKeepsProgramStateAndMissingSettingsLinesKeepTheirValues) {
   WriteSettings("03,19200,n,8,1\r\n\r\nLab\r\n");  // an empty line 2: the default server
   auto station = Start();
   EXPECT_THAT(view_.events,
@@ -95,7 +110,7 @@ TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
   std::map<int, std::string> shown;  // by seconds after 10:00:00
   for (int t = 1; t <= 73; ++t) {
     clock_.Set({kTen + t, 0});
-    if (t == 30 || t == 72) Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
+    if (t == 30 || t == 72) Receive(*station, kFrame);
     station->Tick();
     shown[t] = view_.clock + " " + view_.last_packet;
   }
@@ -104,30 +119,25 @@ TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
   EXPECT_EQ(shown[31], "10:00:31 1 sec since last packet [29]");
   EXPECT_EQ(shown[71], "10:01:11 41 sec since last packet [29]");
   EXPECT_EQ(shown[73], "10:01:13 1 sec since last packet [41]");
-  EXPECT_TRUE(view_.port_open);
+  station->Clear();
+  EXPECT_EQ(view_.events.back(), "counter:");  // the counters shown empty, not stale
 }
 
 // Frames five times a second from start-up on: every tick finds a frame within its
-// second, and the label leaves its layout caption at the first tick all the same.
+// second, and the label leaves its layout caption at the first tick all the same,
+// in a restarted window too.
 TEST_F(StationTest, BusyPassReplacesTheLabelCaptionAtTheFirstTick) {
-  auto station = Start();  // 10:00:00.000
-  std::vector<std::string> shown;
-  for (int ms = 200; ms <= 5000; ms += 200) {
-    clock_.Set({kTen + ms / 1000, ms % 1000});
-    Receive(*station, {0xC0, 0x00, 0x41, 0xC0});
-    if (ms % 1000 == 400) {
-      station->Tick();
-      shown.push_back(view_.last_packet);
+  for (int run = 0; run < 2; ++run) {
+    auto station = Start();
+    view_.last_packet.clear();
+    for (int ms = 200; ms <= 1400; ms += 200) {
+      clock_.Set({kTen + run * 10 + ms / 1000, ms % 1000});
+      Receive(*station, kFrame);
+      if (ms == 400) station->Tick();
     }
+    EXPECT_EQ(view_.last_packet, "0 sec since last packet [0]") << run;
+    station->Stop();
   }
-  EXPECT_THAT(shown, ::testing::Each("0 sec since last packet [0]"));
-  EXPECT_EQ(shown.size(), 5u);
-  // A new window starts from its caption again, and leaves it at its first tick.
-  station->Stop();
-  view_.last_packet.clear();
-  station = Start();
-  station->Tick();
-  EXPECT_EQ(view_.last_packet, "0 sec since last packet [0]");
 }
 
 TEST_F(StationTest, KissButtonAndKeysOfTheEightBitSetGoOutOnlyWhileThePortIsOpen) {
@@ -167,14 +177,14 @@ TEST_F(StationTest, HexdumpCheckedAfterStartUpOpensTheDumpLogForTheNextFrame) {
   EXPECT_THAT(dump, HasSubstr("UTC: [4 Bytes KISS Frame (without CRC)]\r\n"));
   EXPECT_EQ(dump.find("UTC: ["), dump.rfind("UTC: ["));  // one frame only
   EXPECT_EQ(dump.substr(dump.size() - 4), "\r\n\r\n");
-  EXPECT_THAT(dir_.Files(".hex"), IsEmpty());
+  EXPECT_THAT(dir_.Files(".hex"), IsEmpty());  // empty, so deleted at shutdown
 }
 
 TEST_F(StationTest, ShutdownFailuresGoToTheStatusBar) {
-  auto other = Start();
+  auto station = Start();
   fs::remove(dir_ / "_20062009_1000.kss");  // an empty log gone before shutdown
   view_.events.clear();
-  other->Stop();
+  station->Stop();
   EXPECT_THAT(view_.events, ElementsAre(HasSubstr("No such file or directory")));
   EXPECT_FALSE(port_.IsOpen());
 }
@@ -184,9 +194,8 @@ TEST_F(StationTest, ShutdownFailuresGoToTheStatusBar) {
 // lines behind it count as missing when they start past the head of the file.
 TEST_F(StationTest, SettingsFileLinesAreReadInPartAndMissingOnesKeepEarlierValues) {
   const std::string path = (dir_ / kSettingsFileName).string();
-  const SettingsLines before{"05,4800,N,8,1", "host", "Lab"};
   const auto read = [&](SettingsReadResult expected) {
-    SettingsLines lines = before;
+    SettingsLines lines{"05,4800,N,8,1", "host", "Lab"};
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ReadSettingsFile(path, lines), expected);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
@@ -210,12 +219,10 @@ TEST_F(StationTest, SettingsFileLinesAreReadInPartAndMissingOnesKeepEarlierValue
     dir_.Write(kSettingsFileName, text);
     EXPECT_EQ(read(SettingsReadResult::kRead), lines) << text.substr(0, 40);
   }
-  std::filesystem::remove(path);
-  std::filesystem::create_directory(path);  // there, but not readable as a file
+  fs::remove(path);
+  fs::create_directory(path);  // there, but not readable as a file
   EXPECT_EQ(read(SettingsReadResult::kFailed), "05,4800,N,8,1|host|Lab");
-}
 
-TEST_F(StationTest, SettingsWriterReplacesTheFileOrReturnsTheReason) {
   dir_.Write("a.ini", "a longer file than the one written next\r\nx\r\ny\r\nz\r\n");
   EXPECT_EQ(WriteSettingsFile((dir_ / "a.ini").string(), {"12,115200,E,7,2", "time.example", ""}),
             std::nullopt);
@@ -233,216 +240,80 @@ TEST_F(StationTest, LabelIsMadeSafeForLogNamesAndShownWithoutControlCharacters) 
       {".hidden", "_hidden"},
       {"Lab \xC3\xA9t\xE9", "Lab__t_"},  // a UTF-8 character and a stray byte
       {"ok-_.9Z", "ok-_.9Z"},
-      {"", ""},
   };
   for (const auto& [label, name] : names) EXPECT_EQ(FileNameLabel(label), name) << label;
 
   using namespace std::string_literals;
-  WriteSettings("01,9600,N,8,1\r\n\r\n../../La\0b\x1B\xC2\x85!\r\n"s);
+  WriteSettings("01,9600,N,8,1\r\n\r\n../../La\0b\x1B\x7F\xC2\x85!\r\n"s);
   auto station = Start();
   EXPECT_EQ(view_.events.front(),
             "title:ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [../../Lab!]");
-  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("_._.._La_b____20062009_1000.kss"));
-}
-
-TEST(SettingsLineTest, PortIsTheLeadingDigitsOfTheFirstTwoCharacters) {
-  for (const auto& [line, port] : {std::pair{"03,19200,n,8,1", 3},
-                                   {"7,9600,N,8,1", 7},
-                                   {"123,9600", 12},
-                                   {"x1,9600,N,8,1", 0},
-                                   {"", 0}})
-    EXPECT_EQ(SettingsPortNumber(line), port) << line;
-  EXPECT_EQ(SettingsLineSettings("01,"), "");
-}
-
-// A file size limit stands in for a full disk while it lives (bytes; none when 0).
-class FileSizeLimit {
- public:
-  FileSizeLimit() {
-    std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-  }
-  ~FileSizeLimit() {
-    Set(0);
-    std::signal(SIGXFSZ, SIG_DFL);
-  }
-  void Set(rlim_t bytes) {
-    rlimit limit = old_;
-    if (bytes > 0) limit.rlim_cur = bytes;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  }
-
- private:
-  rlimit old_{};
-};
-
-TEST_F(StationTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
-  FileSizeLimit disk;
-  LogFiles logs(dir_.string(), &view_, clock_);
-  logs.OpenRawLog("Lab", kTen);
-  disk.Set(10);  // the second frame fits only in part
-  const bool first = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x01, 0x02, 0xC0});
-  const bool second = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x03, 0x04, 0x05, 0x06, 0xC0});
-  const bool third = logs.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x07, 0xC0});
-  disk.Set(0);
-  EXPECT_TRUE(first && !second && third);
-  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
-  // One small frame that still fits says nothing about the log being written again.
-  EXPECT_THAT(view_.events, ElementsAre(StartsWith("log-problem:")));
-
-  // A run killed in the middle of a write leaves the start of a frame at the end;
-  // the next run of the same minute cuts it off before its own frames follow.
-  dir_.Write(kLog + ".kss", std::string("\xC0\x00\x01\xC0\xC0\x00\x02\x03", 8));
-  LogFiles again(dir_.string(), &view_, clock_);
-  again.OpenRawLog("Lab", kTen);
-  again.raw_log().AppendFrame(Bytes{0xC0, 0x00, 0x09, 0xC0});
-  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x01\xC0\xC0\x00\x09\xC0", 8));
-}
-
-// A disk that is full but for the end of its last block: big frames fail, small ones
-// still fit. The notice counts what is missed and says "written again" only once the
-// log takes a run of bytes that needs new room, and counts on when it fails again.
-TEST_F(StationTest, LogNoticeCountsMissedFramesAndTellsARealRecoveryOnly) {
-  FileSizeLimit disk;
-  LogFiles logs(dir_.string(), &view_, clock_);
-  logs.OpenRawLog("Lab", kTen);
-  const Bytes big(40, 0x41), small(5, 0x42), block(1000, 0x43);
-  const auto append = [&](int second, const Bytes& frame) {
-    clock_.Set({kTen + second, 0});
-    return logs.raw_log().AppendFrame(frame);
-  };
-  disk.Set(100);
-  std::vector<bool> written;
-  for (int second = 1; second <= 6; ++second) {
-    written.push_back(append(second, big));
-    written.push_back(append(second, small));
-  }
-  disk.Set(0);
-  EXPECT_THAT(written, ElementsAre(true, true, true, true, false, true, false, true, false, false,
-                                   false, false));
-  ASSERT_EQ(view_.notices.size(), 6u);  // one change for each frame missed
-  for (const LogNotice& notice : view_.notices) EXPECT_FALSE(notice.complete_now);
-  const std::string path = (dir_ / (kLog + ".kss")).string();
-  EXPECT_EQ(LogNoticeText(view_.notices.back()),
-            "The raw log " + path +
-                " is incomplete: it cannot be written (File too large). 6 frames missed since "
-                "10:00:03 UTC; reception goes on without them.");
-
-  for (int i = 0; i < 5; ++i) append(10 + i, block);  // room again
-  ASSERT_EQ(view_.notices.size(), 7u);
-  EXPECT_EQ(LogNoticeText(view_.notices.back()),
-            "The raw log " + path +
-                " is written again since 10:00:14 UTC. It misses 6 frames, received from "
-                "10:00:03 to 10:00:06 UTC.");
-  for (int i = 0; i < 10; ++i) append(20, small);
-  EXPECT_EQ(view_.notices.size(), 7u);  // nothing to tell while it works
-
-  disk.Set(100);
-  append(30, big);
-  disk.Set(0);
-  ASSERT_EQ(view_.notices.size(), 8u);
-  EXPECT_FALSE(view_.notices.back().complete_now);
-  EXPECT_EQ(view_.notices.back().missed, 7u);
-  EXPECT_EQ(view_.notices.back().last_missed, kTen + 30);
-}
-
-// A KISS-over-TCP link that the test connects, feeds and drops.
-struct FakeTcpLink final : TcpLink {
-  void Connect(const TcpAddress& to) override {
-    address = to;
-    ++connects;
-  }
-  void Close() override { closed = true, up = false; }
-  bool IsOpen() const override { return up; }
-  std::vector<std::uint8_t> ReadAll() override { return std::exchange(waiting, {}); }
-  void WriteByte(std::uint8_t byte) override { written.push_back(byte); }
-  TcpAddress address;
-  int connects = 0;
-  bool up = false, closed = false;
-  Bytes waiting, written;
-};
-
-// A "tcp:" line connects the TCP link instead of the serial port; its bytes take the
-// receive path, a frame cut by a drop is never logged nor joined to the next
-// connection's bytes, and nothing is ever sent.
-TEST_F(StationTest, TcpLineReceivesOverTheTcpLinkAndDropsTheFrameCutByALoss) {
-  WriteSettings("tcp:localhost:8001\r\n127.0.0.1\r\nLab\r\n");
-  FakeTcpLink tcp;
-  auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
-  station->SetTcpLink(&tcp);
-  station->Start();
-  EXPECT_EQ(port_.opens, 0);
-  EXPECT_EQ(tcp.connects, 1);
-  EXPECT_EQ(tcp.address, (TcpAddress{"localhost", 8001}));
-  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
-  EXPECT_FALSE(view_.tnc_controls);
-  EXPECT_THAT(view_.tnc_why, HasSubstr("TCP"));
-  station->Tick();
-  EXPECT_FALSE(view_.port_open);
-
-  tcp.up = true;
-  station->TcpConnected();
-  station->Tick();
-  EXPECT_TRUE(view_.port_open);
-  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 connected");
-  tcp.waiting = {0xC0, 0x00, 0x41, 0xC0, 0x00, 0x42, 0x43};  // the second frame is cut off
-  station->PortEvent(2);
-  tcp.up = false;
-  station->TcpDisconnected("KISS over TCP localhost:8001 lost (closed by the server)");
-  EXPECT_THAT(view_.events, ::testing::Contains("status:KISS over TCP localhost:8001 lost (closed "
-                                                "by the server)"));
-  station->TcpDisconnected("");  // further failed attempts are not told
-  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
-  tcp.up = true;
-  station->TcpConnected();
-  tcp.waiting = {0x44, 0xC0, 0x00, 0x45, 0xC0};  // the new stream begins inside a frame
-  station->PortEvent(2);
-
-  station->SendKissModeCommand();
-  for (const int key : {75, 13, 27}) station->TerminalKey(key);
-  EXPECT_THAT(tcp.written, IsEmpty());
-  EXPECT_THAT(port_.written, IsEmpty());
-  EXPECT_EQ(station->CurrentSetup().tcp, (TcpAddress{"localhost", 8001}));
-  station->Stop();
-  EXPECT_TRUE(tcp.closed);
-  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x41\xC0\xC0\x00\x45\xC0", 8));
+  EXPECT_THAT(dir_.Files(".kss"), ElementsAre("_._.._La_b_____20062009_1000.kss"));
 }
 
 // Each form of line 1 picks its link; a malformed "tcp:" line connects nowhere and
-// says why, and a serial line works as before.
+// says why. Over TCP the TNC controls are off.
 TEST_F(StationTest, LineOnePicksTheLink) {
-  struct Case {
+  const struct {
     const char* line;
     std::optional<TcpAddress> address;
     const char* label;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"tcp:[::1]:8100", TcpAddress{"::1", 8100}, "TCP [::1]:8100 not connected"},
       {"TCP:192.0.2.7:8001", TcpAddress{"192.0.2.7", 8001}, "TCP 192.0.2.7:8001 not connected"},
       {"tcp:localhost", std::nullopt, "TCP address invalid"},
       {"02,4800,e,7,2", std::nullopt, "COM2 4800,E,7,2 initialized "},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     WriteSettings(std::string(c.line) + "\r\n127.0.0.1\r\nLab\r\n");
-    FakeTcpLink tcp;
+    tcp_.connects = 0;
     view_.events.clear();
-    auto station = std::make_unique<Station>(program_, port_, view_, view_, clock_, paths_);
-    station->SetTcpLink(&tcp);
-    station->Start();
-    EXPECT_THAT(view_.events, ::testing::Contains(std::string("port-label:") + c.label));
-    EXPECT_EQ(tcp.connects, c.address ? 1 : 0);
-    if (c.address) {
-      EXPECT_EQ(tcp.address, *c.address);
-    }
+    auto station = Start();
+    EXPECT_THAT(view_.events, Contains(std::string("port-label:") + c.label));
+    EXPECT_EQ(tcp_.connects, c.address ? 1 : 0);
+    EXPECT_TRUE(!c.address || tcp_.address == *c.address);
     const bool serial = c.line[0] == '0';
     EXPECT_EQ(view_.tnc_controls, serial);
     EXPECT_EQ(port_.IsOpen(), serial);
     if (!serial && !c.address) {
-      EXPECT_THAT(view_.events, ::testing::Contains(HasSubstr("no KISS over TCP address")));
+      EXPECT_THAT(view_.events, Contains(HasSubstr("no KISS over TCP address")));
     }
     station->Stop();
   }
+}
+
+// Bytes over TCP take the receive path; a frame cut by a drop is never logged nor
+// joined to the next connection's bytes; a loss is told once; nothing is ever sent.
+TEST_F(StationTest, TcpDropDiscardsTheCutFrameAndNothingIsSent) {
+  WriteSettings("tcp:localhost:8001\r\n127.0.0.1\r\nLab\r\n");
+  auto station = Start();
+  EXPECT_EQ(port_.opens, 0);
+  tcp_.up = true;
+  station->TcpConnected();
+  station->Tick();
+  EXPECT_TRUE(view_.port_open);
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 connected");
+  tcp_.waiting = {0xC0, 0x00, 0x41, 0xC0, 0x00, 0x42, 0x43};  // the second frame is cut off
+  station->PortEvent(kCommEventReceive);
+  tcp_.up = false;
+  station->TcpDisconnected("lost (closed by the server)");
+  station->TcpDisconnected("");  // further failed attempts are not told
+  EXPECT_EQ(std::ranges::count(view_.events, "status:lost (closed by the server)"), 1);
+  EXPECT_EQ(view_.events.back(), "port-label:TCP localhost:8001 not connected");
+  tcp_.up = true;
+  station->TcpConnected();
+  tcp_.waiting = {0x44, 0xC0, 0x00, 0x45, 0xC0};  // the new stream begins inside a frame
+  station->PortEvent(kCommEventReceive);
+
+  station->SendKissModeCommand();
+  for (const int key : {75, 13, 27}) station->TerminalKey(key);
+  EXPECT_THAT(tcp_.written, IsEmpty());
+  EXPECT_THAT(port_.written, IsEmpty());
+  EXPECT_EQ(station->CurrentSetup().tcp, (TcpAddress{"localhost", 8001}));
+  station->Stop();
+  EXPECT_TRUE(tcp_.closed);
+  EXPECT_EQ(dir_.Contents(kLog + ".kss"), std::string("\xC0\x00\x41\xC0\xC0\x00\x45\xC0", 8));
 }
 
 }  // namespace

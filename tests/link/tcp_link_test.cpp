@@ -9,59 +9,55 @@
 #include <unistd.h>
 
 #include <optional>
+#include <tuple>
 
 #include "config/settings_file.h"
 
 namespace zevrin {
 namespace {
 
-TEST(TcpAddressTest, GoodAndBadAddresses) {
-  const std::pair<const char*, std::optional<TcpAddress>> cases[] = {
-      {"localhost:8001", TcpAddress{"localhost", 8001}},
-      {"192.0.2.7:8100", TcpAddress{"192.0.2.7", 8100}},
-      {"[::1]:8001", TcpAddress{"::1", 8001}},
-      {" tnc.example:65535\t", TcpAddress{"tnc.example", 65535}},
-      {"localhost", std::nullopt},
-      {"localhost:", std::nullopt},
-      {":8001", std::nullopt},
-      {"localhost:0", std::nullopt},
-      {"localhost:65536", std::nullopt},
-      {"localhost:+801", std::nullopt},
-      {"localhost:80 01", std::nullopt},
-      {"::1:8001", std::nullopt},  // ambiguous without brackets
-      {"[::1]8001", std::nullopt},
-      {"[::1:8001", std::nullopt},
-      {"[]:8001", std::nullopt},
-      {"two words:8001", std::nullopt},
-      {"bad\x01host:8001", std::nullopt},
-      {"h\xC3\xA9:8001", std::nullopt},
-  };
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(ParseTcpAddress(text), expected) << text;
+TEST(TcpAddressTest, GoodAddressesReadBackAndMalformedOnesAreRefused) {
+  const std::pair<const char*, TcpAddress> good[] = {
+      {"localhost:8001", {"localhost", 8001}},
+      {"192.0.2.7:8100", {"192.0.2.7", 8100}},
+      {"[::1]:8001", {"::1", 8001}},
+      {" tnc.example:65535\t", {"tnc.example", 65535}}};
+  for (const auto& [text, address] : good) {
+    EXPECT_EQ(ParseTcpAddress(text), address) << text;
     // What is shown and written reads back as the same address.
-    if (expected) {
-      EXPECT_EQ(ParseTcpAddress(TcpAddressText(*expected)), expected) << text;
-    }
+    EXPECT_EQ(ParseTcpAddress(TcpAddressText(address)), address) << text;
+  }
+  // "::1:8001" is ambiguous without brackets.
+  for (const char* bad : {"localhost", "localhost:", ":8001", "localhost:0", "localhost:65536",
+                          "localhost:+801", "localhost:80 01", "::1:8001", "[::1]8001", "[::1:8001",
+                          "[]:8001", "two words:8001", "bad\x01host:8001", "h\xC3\xA9:8001"}) {
+    EXPECT_EQ(ParseTcpAddress(bad), std::nullopt) << bad;
   }
 }
 
-// Every serial line keeps its meaning; "tcp:" in either case names a TCP link.
-TEST(TcpAddressTest, SettingsLineForms) {
-  for (const char* serial : {"01,9600,N,8,1", "16,115200,e,7,2", "", "tc", "9600,tcp:x:1"}) {
-    EXPECT_FALSE(IsTcpSettingsLine(serial)) << serial;
+// Line 1 names a serial port by its first two characters, or a TCP link after "tcp:"
+// in either case; every serial line keeps its meaning.
+TEST(TcpAddressTest, LineOneIsASerialPortOrATcpLink) {
+  // clang-format off
+  const std::tuple<const char*, int, bool> cases[] = {
+      {"03,19200,n,8,1", 3, false}, {"7,9600,N,8,1", 7, false}, {"123,9600", 12, false},
+      {"x1,9600,N,8,1", 0, false}, {"", 0, false}, {"tc", 0, false},
+      {"9600,tcp:x:1", 96, false}, {"TCP:localhost:8001", -1, true}};
+  // clang-format on
+  for (const auto& [line, port, tcp] : cases) {
+    EXPECT_EQ(IsTcpSettingsLine(line), tcp) << line;
+    EXPECT_TRUE(tcp || SettingsPortNumber(line) == port) << line;
   }
-  EXPECT_EQ(SettingsPortNumber("01,9600,N,8,1"), 1);
-  EXPECT_TRUE(IsTcpSettingsLine("TCP:localhost:8001"));
+  EXPECT_EQ(SettingsLineSettings("01,"), "");
   EXPECT_EQ(TcpSettingsAddress("tcp:[::1]:8001"), (TcpAddress{"::1", 8001}));
   EXPECT_EQ(TcpSettingsAddress("tcp:localhost"), std::nullopt);
   EXPECT_EQ(TcpSettingsLine({"::1", 8001}), "tcp:[::1]:8001");
   EXPECT_EQ(TcpSettingsLine({"localhost", 8100}), "tcp:localhost:8100");
-  EXPECT_EQ(TcpPortLabelText({"localhost", 8001}, true), "TCP localhost:8001 connected");
 }
 
 // Attempts at least 3 s apart; one message per outage, however many attempts or
 // short-lived connections it takes; "connected" once a connection has lasted.
-TEST(ReconnectScheduleTest, AttemptsAndMessages) {
+TEST(ReconnectScheduleTest, AttemptsStay3sApartAndEachOutageIsToldOnce) {
   ReconnectSchedule s({"localhost", 8001});
   EXPECT_EQ(s.DelayMs(0), 0);
   s.AttemptStarted(1000);
