@@ -10,6 +10,7 @@
 #include "archive_support.h"
 #include "input/replay_times.h"
 #include "outputs/archive/archive_reader.h"
+#include "outputs/archive/sqlite_statement.h"
 #include "outputs/export/line_protocol.h"
 #include "sample/sample_pass.h"
 #include "support/temp_dir.h"
@@ -113,6 +114,20 @@ TEST(ArchiveColumnsTest, RealsAreTheNumbersFromCharsReads) {
           << text;
     }
   }
+}
+
+// An empty view may have no data at all; bound as it is, SQLite would store NULL
+// and a NOT NULL column (station, link) would refuse the frame.
+TEST(SqliteStatementTest, AnEmptyTextWithoutDataIsBoundAsTextNotNull) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  {
+    SqliteStatement query(db, "SELECT typeof(?1)");
+    query.BindText(1, std::string_view());
+    ASSERT_EQ(query.Step(), SQLITE_ROW);
+    EXPECT_EQ(query.Text(0), "text");
+  }
+  sqlite3_close(db);
 }
 
 class ArchiveTest : public ::testing::Test {
