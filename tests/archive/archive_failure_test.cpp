@@ -24,14 +24,27 @@ using testing::Db;
 using ::testing::HasSubstr;
 using ::testing::SizeIs;
 
-constexpr std::int64_t kStartMs = 1267625220000;
+// Passes every notice on, counting those told on another thread than the one
+// that made it, and keeps the last.
+struct OnThisThread final : LogProblemListener {
+  explicit OnThisThread(LogProblemListener& next) : next(next) {}
+  void LogNoticeChanged(const LogNotice& notice) override {
+    if (std::this_thread::get_id() != receiving) ++elsewhere;
+    last = notice;
+    next.LogNoticeChanged(notice);
+  }
+  LogProblemListener& next;
+  std::thread::id receiving = std::this_thread::get_id();
+  int elsewhere = 0;
+  LogNotice last;
+};
 
 class ArchiveFailureTest : public ::testing::Test {
  protected:
   std::string Path(std::string_view name = "Lab_archive.sqlite") const {
     return (dir_ / name).string();
   }
-  // Receives `frames` frames of a pass; every one reaches the sink `seen_`.
+  // Receives a pass of `frames` frames; every one reaches the sink `seen_`.
   void Receive(FrameSink& writer, int frames, std::uint32_t seed = 1) {
     testing::Receiver receiver(clock_);
     receiver.recorder.AddSink(&writer);
@@ -39,130 +52,104 @@ class ArchiveFailureTest : public ::testing::Test {
     receiver.Receive(sample::MakePass({.frames = frames, .seed = seed}));
   }
 
+  // Three passes: with room, on a full disk, with room again.
+  template <typename Archive>
+  void FillThroughAFullDisk(Archive& archive) {
+    const auto drain = [&] {
+      if constexpr (requires { archive.Drain(); }) archive.Drain();
+    };
+    Receive(archive, 300, 1);
+    drain();
+    const std::uint64_t first = seen_.frames.size();
+    EXPECT_EQ(archive.added(), first);
+
+    testing::FaultyVfs::SetFull(true);
+    Receive(archive, 300, 2);
+    drain();
+    EXPECT_GT(testing::FaultyVfs::refused(), 0);
+    ASSERT_THAT(listener_.problems, SizeIs(1));
+    EXPECT_THAT(listener_.problems[0], HasSubstr("full"));
+    EXPECT_THAT(listener_.recovered, SizeIs(0));
+    const std::uint64_t lost = archive.lost();
+    EXPECT_EQ(lost, seen_.frames.size() - first);
+    EXPECT_EQ(notices_.last.missed, lost);
+
+    testing::FaultyVfs::SetFull(false);
+    Receive(archive, 300, 3);
+    archive.Close();
+    EXPECT_THAT(listener_.problems, SizeIs(1));
+    EXPECT_THAT(listener_.recovered, SizeIs(1));
+    EXPECT_EQ(notices_.elsewhere, 0);
+
+    Db db(Path());
+    EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), archive.added());
+    EXPECT_EQ(archive.added() + lost, seen_.frames.size());
+    // The frames after the disk had room again are all there.
+    EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"),
+              std::to_string(seen_.frames.back().ms));
+  }
+
   testing::TempDir dir_{"archive-failure"};
-  testing::SteppingClock clock_{kStartMs, 5};
+  testing::SteppingClock clock_{1267625220000, 5};
   testing::CountingListener listener_;
+  OnThisThread notices_{listener_};
   testing::SeeingSink seen_;
 };
 
-TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeOpenedIsToldOnceAndReceptionGoesOn) {
+TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeOpenedIsToldOnceAndLeftAlone) {
   dir_.Write("garbage_archive.sqlite", std::string(4096, 'x'));
-  {
-    // A database of a later release, or someone else's.
+  for (const auto& [name, sql] :  // a later release's archive, and someone else's database
+       {std::pair{"newer_archive.sqlite", "CREATE TABLE t (x); PRAGMA user_version = 99;"},
+        {"other.sqlite", "CREATE TABLE notes (x)"}}) {
     sqlite3* db = nullptr;
-    sqlite3_open(Path("newer_archive.sqlite").c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE t (x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    sqlite3_open(Path("other.sqlite").c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE notes (x)", nullptr, nullptr, nullptr);
+    sqlite3_open(Path(name).c_str(), &db);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  const struct {
-    std::string path;
-    std::string_view why;
-  } cases[] = {
-      {Path("missing/Lab_archive.sqlite"), "unable to open"},
-      {Path("garbage_archive.sqlite"), "not a database"},
-      {Path("newer_archive.sqlite"), "newer version"},
-      {Path("other.sqlite"), "not an archive"},
+  const std::pair<std::string, std::string_view> cases[] = {
+      {"missing/Lab_archive.sqlite", "unable to open"},
+      {"garbage_archive.sqlite", "not a database"},
+      {"newer_archive.sqlite", "newer version"},
+      {"other.sqlite", "not an archive"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, why] : cases) {
     listener_.problems.clear();
     seen_.frames.clear();
-    const std::string before = dir_.Contents(c.path.substr(dir_.string().size() + 1));
+    const std::string before = dir_.Contents(name);
     ArchiveWriter writer(&listener_);
-    EXPECT_FALSE(writer.Open(c.path));
+    EXPECT_FALSE(writer.Open(Path(name)));
     Receive(writer, 100);
     writer.Close();
-    EXPECT_THAT(seen_.frames, SizeIs(100)) << c.path;
-    ASSERT_THAT(listener_.problems, SizeIs(1)) << c.path;
-    EXPECT_THAT(listener_.problems[0], HasSubstr(c.path));
-    EXPECT_THAT(listener_.problems[0], HasSubstr(c.why));
-    EXPECT_EQ(writer.added(), 0u);
-    EXPECT_EQ(writer.lost(), 100u);
-    // A file that is not ours is left exactly as it was.
-    EXPECT_EQ(dir_.Contents(c.path.substr(dir_.string().size() + 1)), before) << c.path;
+    EXPECT_THAT(seen_.frames, SizeIs(100)) << name;  // reception goes on
+    ASSERT_THAT(listener_.problems, SizeIs(1)) << name;
+    EXPECT_THAT(listener_.problems[0], HasSubstr(Path(name)));
+    EXPECT_THAT(listener_.problems[0], HasSubstr(why));
+    EXPECT_EQ(std::pair(writer.added(), writer.lost()), std::pair(0ul, 100ul)) << name;
+    EXPECT_EQ(dir_.Contents(name), before) << name;
   }
 }
 
+// The desktop program's writer: one frame a transaction.
 TEST_F(ArchiveFailureTest, AFullDiskIsToldOnceAndWritingResumesWhenThereIsRoom) {
   testing::FaultyVfs::Register();
-  ArchiveWriter writer(&listener_, {.batch_frames = 1, .vfs = testing::FaultyVfs::kName});
+  ArchiveWriter writer(&notices_, {.batch_frames = 1, .vfs = testing::FaultyVfs::kName});
   ASSERT_TRUE(writer.Open(Path())) << writer.error();
-  Receive(writer, 100, 1);
-  const std::uint64_t first = writer.added();
-
-  testing::FaultyVfs::SetFull(true);
-  Receive(writer, 100, 2);
-  EXPECT_GT(testing::FaultyVfs::refused(), 0);
-  ASSERT_THAT(listener_.problems, SizeIs(1));
-  EXPECT_THAT(listener_.problems[0], HasSubstr("full"));
-  EXPECT_THAT(listener_.recovered, SizeIs(0));
-  const std::uint64_t lost = writer.lost();
-  EXPECT_GT(lost, 90u);
-
-  testing::FaultyVfs::SetFull(false);
-  Receive(writer, 100, 3);
-  EXPECT_THAT(listener_.problems, SizeIs(1));
-  EXPECT_THAT(listener_.recovered, SizeIs(1));
-  writer.Close();
-  EXPECT_THAT(seen_.frames, SizeIs(3 * first));  // reception never stopped
-
-  Db db(Path());
-  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
-  EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), writer.added());
-  EXPECT_EQ(writer.added() + lost, seen_.frames.size());
-  // The frames after the disk had room again are all there.
-  EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"), std::to_string(seen_.frames.back().ms));
+  FillThroughAFullDisk(writer);
 }
 
-// The same on the archive's own thread, as the decode tool writes: batches of 64
-// and the log copied on a thread of its own; the notices reach the listener on
-// the receiving thread.
-TEST_F(ArchiveFailureTest, AFullDiskSeenThroughTheArchiveThread) {
+// The decode tool's: batches of 64 on the archive's own thread, checkpoints on
+// another; the notices still reach the listener on the receiving thread.
+TEST_F(ArchiveFailureTest, AFullDiskSeenThroughTheArchiveThreadIsToldOnTheReceivingThread) {
   testing::FaultyVfs::Register();
-  struct OnThisThread final : LogProblemListener {
-    explicit OnThisThread(LogProblemListener& next) : next(next) {}
-    void LogNoticeChanged(const LogNotice& notice) override {
-      if (std::this_thread::get_id() != receiving) ++elsewhere;
-      next.LogNoticeChanged(notice);
-    }
-    LogProblemListener& next;
-    std::thread::id receiving = std::this_thread::get_id();
-    int elsewhere = 0;
-  } listener(listener_);
   ArchiveThread archive(
-      &listener,
+      &notices_,
       {.batch_frames = 64, .vfs = testing::FaultyVfs::kName, .background_checkpoints = true});
   ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
-  Receive(archive, 300, 1);
-  archive.Drain();
-  const std::uint64_t first = seen_.frames.size();
-  EXPECT_EQ(archive.added(), first);
-
-  testing::FaultyVfs::SetFull(true);
-  Receive(archive, 300, 2);
-  archive.Drain();
-  ASSERT_THAT(listener_.problems, SizeIs(1));
-  EXPECT_THAT(listener_.problems[0], HasSubstr("full"));
-  const std::uint64_t lost = archive.lost();
-  EXPECT_EQ(lost, seen_.frames.size() - first);
-
-  testing::FaultyVfs::SetFull(false);
-  Receive(archive, 300, 3);
-  archive.Close();
-  EXPECT_THAT(listener_.problems, SizeIs(1));
-  EXPECT_THAT(listener_.recovered, SizeIs(1));
-  EXPECT_EQ(listener.elsewhere, 0);
-
-  Db db(Path());
-  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
-  EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), archive.added());
-  EXPECT_EQ(archive.added() + lost, seen_.frames.size());
-  EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"), std::to_string(seen_.frames.back().ms));
+  FillThroughAFullDisk(archive);
 }
 
-TEST_F(ArchiveFailureTest, KillingTheProgramMidStreamLeavesAWholeArchive) {
+TEST_F(ArchiveFailureTest, KillingTheProgramMidStreamLeavesWholeFramesInOrder) {
   const Bytes stream = sample::MakePass({.frames = 20000});
   const std::vector<Bytes> frames = testing::LoggedFrames(stream);
   int report[2];
@@ -209,8 +196,7 @@ TEST_F(ArchiveFailureTest, KillingTheProgramMidStreamLeavesAWholeArchive) {
     ASSERT_EQ(rows[k][0], std::to_string(k + 1));
     ASSERT_EQ(rows[k][1], std::string(frames[k].begin(), frames[k].end())) << k;
   }
-  // And the archive takes the rest of the stream afterwards.
-  ArchiveWriter writer(&listener_);
+  ArchiveWriter writer(&listener_);  // and it takes the rest of the stream afterwards
   EXPECT_TRUE(writer.Open(Path())) << writer.error();
   EXPECT_THAT(listener_.problems, SizeIs(0));
 }

@@ -34,10 +34,7 @@ struct SeenFrame {
   Bytes bytes;
   std::int64_t ms = 0;
   RecordKind record = RecordKind::kNone;
-  std::map<int, std::string> fields;   // written fields and their texts
-  std::map<int, FieldColour> colours;  // coloured fields
-  std::map<Box, std::string> boxes;
-  std::map<Gauge, std::string> gauges;
+  std::map<int, std::string> fields;  // written fields and their texts
 };
 
 struct SeeingSink final : FrameSink {
@@ -48,9 +45,6 @@ struct SeeingSink final : FrameSink {
     s.record = f.record;
     const FrameWrites& w = f.fields->Writes();
     for (const int i : w.fields) s.fields[i] = f.fields->Field(i);
-    for (const int i : w.coloured) s.colours[i] = f.fields->Colour(i);
-    for (const Box b : w.boxes) s.boxes[b] = f.fields->BoxText(b);
-    for (const Gauge g : w.gauges) s.gauges[g] = f.fields->GaugeText(g);
     frames.push_back(std::move(s));
   }
   std::vector<SeenFrame> frames;

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "archive_support.h"
 #include "sample/sample_pass.h"
@@ -53,7 +52,6 @@ TEST_F(StationArchiveTest, EveryRunAddsToTheArchiveOfItsStationLabel) {
   EXPECT_EQ(db.One("SELECT count(*) FROM frames"), std::to_string(received_));
   EXPECT_EQ(db.Rows("SELECT DISTINCT station, link FROM frames"),
             (std::vector<std::vector<std::string>>{{"Lab", "COM3"}}));
-  EXPECT_GT(std::stoi(db.One("SELECT count(*) FROM power_housekeeping")), 20);
   EXPECT_THAT(view_.counted.problems, SizeIs(0));
 
   // Another label starts its own archive.
@@ -66,9 +64,11 @@ TEST_F(StationArchiveTest, AnArchiveThatCannotBeCreatedIsToldOnceAndFramesStillA
   // The log directory does not exist: neither logs nor archive can be written.
   dir_.Write("zevrinkiss.ini", "01,9600,N,8,1\r\n\r\nLab\r\n");
   RunOnce(100, 1);
-  const auto archive_problems = std::ranges::count_if(
-      view_.counted.problems, [](const std::string& p) { return p.starts_with("The archive "); });
-  EXPECT_EQ(archive_problems, 1) << ::testing::PrintToString(view_.counted.problems);
+  EXPECT_EQ(
+      std::ranges::count_if(view_.counted.problems,
+                            [](const std::string& p) { return p.starts_with("The archive "); }),
+      1)
+      << ::testing::PrintToString(view_.counted.problems);
   EXPECT_THAT(fields_.Field(18), ::testing::Not(::testing::IsEmpty()));  // decoding went on
 }
 

@@ -42,7 +42,7 @@ T* Child(QWidget* parent, const char* name) {
   return parent->findChild<T*>(QString::fromLatin1(name));
 }
 
-TEST(ShareDialogTest, SaysWhyNothingIsSharedAndWritesTheFile) {
+TEST(ShareDialogTest, SaysWhyNothingIsSharedUntilCompleteAndWritesAPrivateFile) {
   testing::TempDir dir("share-dialog");
   const std::string path = (dir / "zevrinkiss-share.ini").string();
   const ShareSettings defaults;
@@ -51,8 +51,6 @@ TEST(ShareDialogTest, SaysWhyNothingIsSharedAndWritesTheFile) {
   dialog->show();
   QLabel* reason = Child<QLabel>(dialog, "ShareReason");
   EXPECT_EQ(reason->text(), "Nothing is shared: not turned on");
-  EXPECT_EQ(Child<QTableWidget>(dialog, "ShareServers")->item(0, 0)->text(),
-            QString::fromLatin1(kSatnogsDbUrl.data()));
 
   Child<QCheckBox>(dialog, "ShareEnabled")->setChecked(true);
   EXPECT_EQ(reason->text(), "Nothing is shared: no callsign");
@@ -73,12 +71,11 @@ TEST(ShareDialogTest, SaysWhyNothingIsSharedAndWritesTheFile) {
   ASSERT_EQ(saved.count(), 1);
   const std::optional<ShareSettings> written = ReadShareSettings(path);
   ASSERT_TRUE(written);
-  EXPECT_TRUE(written->enabled);
-  EXPECT_EQ(written->station.callsign, "DL1ABC");
+  EXPECT_EQ(SharingOffReason(*written), std::nullopt);
+  EXPECT_EQ(written->station.callsign, "DL1ABC");  // upper case, as servers expect
   EXPECT_DOUBLE_EQ(written->station.longitude, -8.95564);
-  EXPECT_EQ(written->station.norad_id, 99999u);
   ASSERT_EQ(written->servers.size(), 2u);
-  EXPECT_EQ(written->servers[1].token, "t0ken");
+  EXPECT_EQ(written->servers[1], (ShareServer{"https://telemetry.example.org/sids", "t0ken"}));
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file may hold API tokens";
@@ -106,7 +103,7 @@ TEST(ShareDialogTest, AFileThatCannotBeWrittenKeepsTheDialogOpen) {
 
 // The main window's status line follows what the sender does with the frames that the
 // window's receive path archives.
-TEST(ShareWindowTest, StatusLineAndMenuEntry) {
+TEST(ShareWindowTest, TheMenuAsksForTheDialogAndTheStatusLineFollowsTheSender) {
   testing::TempDir dir("share-window");
   HttpRecorder server;
   server.Script({{503, "busy", false}});
