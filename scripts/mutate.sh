@@ -44,7 +44,7 @@ CHECK_ONLY=
 SLOW='^(ReliabilityTest|LiveToolTest|TcpStationTest|ShareAppTest|DecodeShareTest)\.'
 
 usage() {
-  sed -n '2,28s/^# \{0,1\}//p' "$0"
+  awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
   exit "${1:-2}"
 }
 
