@@ -20,66 +20,59 @@ namespace fs = std::filesystem;
 
 const fs::path kSource = ZEVRIN_SOURCE_DIR;
 
-// A folder's place in the order; a folder may include folders of a lower rank
-// in its own layer, and every folder of the layers below.
+// Each folder's place in the order: a folder includes only folders of a lower
+// rank. src/core runs along the data flow (the sub-folders of outputs rank among
+// themselves); src/desktop (ranks 20 and up) sits above the whole core; the
+// tools see the core only, the desktop executables everything.
 struct Folder {
   std::string_view name;
   int rank;
 };
-
-// src/core, along the data flow. Sub-folders of outputs rank among themselves.
-constexpr Folder kCore[] = {
-    {"base", 0},         {"config", 1},          {"clock", 1},          {"input", 2},
-    {"kiss", 3},         {"frames", 4},          {"telemetry", 5},      {"outputs", 6},
-    {"outputs/logs", 7}, {"outputs/archive", 8}, {"outputs/export", 9}, {"outputs/share", 9},
-    {"station", 10},     {"views", 10},
+constexpr Folder kFolders[] = {
+    {"base", 0},           {"config", 1},
+    {"clock", 1},          {"input", 2},
+    {"kiss", 3},           {"frames", 4},
+    {"telemetry", 5},      {"outputs", 6},
+    {"outputs/logs", 7},   {"outputs/archive", 8},
+    {"outputs/export", 9}, {"outputs/share", 9},
+    {"station", 10},       {"views", 10},
+    {"tools", 15},         {"adapters", 20},
+    {"widgets", 20},       {"dialogs", 21},
+    {"history", 21},       {"windows", 22},
+    {"session", 23},       {"app", 30},
 };
-// src/desktop, above the whole core.
-constexpr Folder kDesktop[] = {
-    {"adapters", 20}, {"widgets", 20}, {"dialogs", 21},
-    {"history", 21},  {"windows", 22}, {"session", 23},
-};
-// The programs: the tools see the core only, the desktop executables everything.
-constexpr int kToolsRank = 15;
-constexpr int kAppRank = 30;
 
-std::optional<int> RankOf(std::string_view folder) {
-  for (const auto* table : {std::begin(kCore), std::begin(kDesktop)}) {
-    const auto* end = table == std::begin(kCore) ? std::end(kCore) : std::end(kDesktop);
-    for (const auto* f = table; f != end; ++f) {
-      if (f->name == folder) return f->rank;
-    }
+int RankOf(std::string_view folder) {
+  for (const Folder& f : kFolders) {
+    if (f.name == folder) return f.rank;
   }
-  return std::nullopt;
+  return -1;
 }
-
-bool IsDesktop(int rank) { return rank >= 20 && rank < kAppRank; }
 
 struct Source {
   fs::path path;       // as found
   std::string folder;  // its folder below src/core or src/desktop, or "tools"/"app"
-  int rank = 0;
+  int rank = -1;
 };
 
 std::vector<Source> Sources() {
   std::vector<Source> out;
-  const auto add_tree = [&](const fs::path& root, bool layered, std::string_view program,
-                            int program_rank) {
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+  // A layered tree names each file's folder below its root; a program tree is one folder.
+  const auto add_tree = [&](const char* root, const char* program) {
+    for (const auto& entry : fs::recursive_directory_iterator(kSource / root)) {
       const auto ext = entry.path().extension();
       if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
-      Source s{entry.path(), std::string(program), program_rank};
-      if (layered) {
-        s.folder = entry.path().parent_path().lexically_relative(root).generic_string();
-        s.rank = RankOf(s.folder).value_or(-1);
-      }
-      out.push_back(std::move(s));
+      const std::string folder =
+          program != nullptr
+              ? program
+              : entry.path().parent_path().lexically_relative(kSource / root).generic_string();
+      out.push_back({entry.path(), folder, RankOf(folder)});
     }
   };
-  add_tree(kSource / "src/core", true, "", 0);
-  add_tree(kSource / "src/desktop", true, "", 0);
-  add_tree(kSource / "tools", false, "tools", kToolsRank);
-  add_tree(kSource / "app", false, "app", kAppRank);
+  add_tree("src/core", nullptr);
+  add_tree("src/desktop", nullptr);
+  add_tree("tools", "tools");
+  add_tree("app", "app");
   std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.path < b.path; });
   return out;
 }
@@ -119,11 +112,10 @@ std::vector<std::string> IncludesAgainstTheOrder() {
       if (!std::regex_search(lines[i], m, include)) continue;
       const auto target = IncludedFolder(m[1]);
       if (!target || *target == s.folder) continue;
-      const int to = RankOf(*target).value_or(-1);
-      const bool desktop_from_tools = s.folder == "tools" && IsDesktop(to);
-      if (to < 0 || to >= s.rank || desktop_from_tools) {
-        wrong.push_back(Where(s, i) + ": " + (s.folder.empty() ? "file" : s.folder) + " includes " +
-                        *target + " (\"" + m[1].str() + "\")");
+      const int to = RankOf(*target);
+      if (to < 0 || to >= s.rank) {
+        wrong.push_back(Where(s, i) + ": " + s.folder + " includes " + *target + " (\"" +
+                        m[1].str() + "\")");
       }
     }
   }
