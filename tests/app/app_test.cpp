@@ -5,6 +5,7 @@
 // may connect to nothing but 127.0.0.1.
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -65,6 +67,22 @@ class ProgramTest : public ::testing::Test {
       ::execl("./zevrinkiss", "zevrinkiss", static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    // Once it runs the program, it holds no right to set the clock in any of its
+    // capability sets, and when alone has a network of its own.
+    const std::string proc = "/proc/" + std::to_string(pid_) + "/";
+    std::error_code ignored;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return fs::read_symlink(proc + "exe", ignored) == dir_ / "zevrinkiss"; }, 10s));
+    std::ifstream in(proc + "status");
+    const std::string status{std::istreambuf_iterator<char>(in), {}};
+    for (const char* set : {"CapInh:", "CapPrm:", "CapEff:", "CapBnd:", "CapAmb:"}) {
+      const std::size_t at = status.find(set);
+      ASSERT_NE(at, std::string::npos) << set;
+      EXPECT_EQ(std::stoull(status.substr(at + 8, 16), nullptr, 16) & (1ull << CAP_SYS_TIME), 0u)
+          << set;
+    }
+    EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos);
+    EXPECT_EQ(fs::read_symlink(proc + "ns/net") != fs::read_symlink("/proc/self/ns/net"), alone);
     ASSERT_TRUE(WaitUntil([&] { return !dir_.Files(".kss").empty(); }, 10s));
   }
   // The wait status after `signal`, or -1 when the program has not ended within 10 s.
@@ -152,42 +170,24 @@ TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
 
 using ShareAppTest = ProgramTest;
 
-// A TIME server that accepts and never answers, on the TIME port of a loopback
-// address it can have to itself (the program's time client always asks port 37).
-class SilentTimeServer {
- public:
-  SilentTimeServer() {
-    for (std::uint32_t host = 1; host < 32 && address_.empty(); ++host) {
-      fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + host - 1);  // 127.0.0.1, .2, ...
-      a.sin_port = htons(37);
-      if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0) {
-        address_ = "127.0.0." + std::to_string(host);
-      } else {
-        ::close(fd_);
-      }
-    }
+// Listens on the TIME port of a loopback address it can have to itself (the
+// program's time client always asks port 37), accepting and never answering.
+// Returns that address, or nothing when every one is taken.
+std::string SilentTimeServer(testing::KissServer& server) {
+  for (std::uint32_t host = 1; host < 32; ++host) {
+    if (server.Listen(37, INADDR_LOOPBACK + host - 1)) return "127.0.0." + std::to_string(host);
   }
-  ~SilentTimeServer() {
-    if (!address_.empty()) ::close(fd_);
-  }
-  /// The address it listens on; empty when every one was taken.
-  const std::string& address() const { return address_; }
-
- private:
-  int fd_ = -1;
-  std::string address_;
-};
+  return "";
+}
 
 // Frames the program had queued for sharing when it was killed go out after its
 // next start, each once but the one in flight; other stations' frames never do.
 TEST_F(ShareAppTest, FramesQueuedForSharingWhenKilledAreSentAfterTheNextStart) {
-  const SilentTimeServer time_server;
-  if (time_server.address().empty()) GTEST_SKIP() << "every loopback TIME port is taken";
+  testing::KissServer time_server;
+  const std::string time_address = SilentTimeServer(time_server);
+  if (time_address.empty()) GTEST_SKIP() << "every loopback TIME port is taken";
   testing::HttpRecorder server;
-  Install("01,9600,N,8,1\r\n" + time_server.address() + "\r\nShr\r\n");
+  Install("01,9600,N,8,1\r\n" + time_address + "\r\nShr\r\n");
   ShareSettings settings;
   settings.enabled = true;
   settings.station = {"DL1ABC", 49.73145, 8.95564, 99999};
@@ -226,44 +226,6 @@ TEST_F(ShareAppTest, FramesQueuedForSharingWhenKilledAreSentAfterTheNextStart) {
   for (const std::string& frame : frames) {
     EXPECT_EQ(frame.substr(14, 14), "A2A260A682A861") << "from QQ0SAT only";
   }
-}
-
-// What the program is started with: a program run from such a child holds no right
-// to set the clock in any of its capability sets, and cannot reach a server that
-// listens on this machine's 127.0.0.1.
-TEST(ProgramChildTest, ChildCannotSetTheClockNorReachTheMachine) {
-  testing::KissServer listener;
-  int out[2];
-  ASSERT_EQ(::pipe(out), 0);
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (!testing::LeaveTheNetwork() || !testing::DropClockRights()) ::_exit(125);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(listener.port());
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) ::_exit(124);
-    ::dup2(out[1], STDOUT_FILENO);
-    ::execl("/bin/cat", "cat", "/proc/self/status", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string status;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) status.append(buffer, n);
-  ::close(out[0]);
-  int wait_status = 0;
-  ASSERT_EQ(::waitpid(pid, &wait_status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) << wait_status;
-  for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapBnd", "CapAmb"}) {
-    const std::size_t at = status.find(std::string(set) + ":");
-    ASSERT_NE(at, std::string::npos) << set;
-    const unsigned long long bits = std::stoull(status.substr(at + 8, 16), nullptr, 16);
-    EXPECT_EQ(bits & (1ull << 25), 0u) << set;  // CAP_SYS_TIME
-  }
-  EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos);
 }
 
 }  // namespace
