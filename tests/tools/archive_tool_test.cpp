@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -237,57 +236,43 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   EXPECT_NE(RunTool("--share " + ini + " " + in).status, 0) << "the queue needs an archive";
 }
 
-// --- A real InfluxDB --------------------------------------------------------------
+// Frames the archive cannot take (here past a file size limit) end the run with
+// status 1 and the count of frames not written.
+TEST_F(ArchiveToolTest, FramesTheArchiveCannotTakeEndTheRunWithStatusOne) {
+  const std::string in = Write("in.kss", sample::MakePass({}));
+  std::string status;
+  testing::RunShell("trap '' XFSZ; ulimit -f 128; " + std::string(ZEVRIN_DECODE_BINARY) +
+                        " --archive " + Archive() + " " + in + " 2>" + (dir_ / "err").string() +
+                        "; echo $?",
+                    status);
+  EXPECT_EQ(status, "1\n");
+  EXPECT_THAT(dir_.Contents("err"), HasSubstr(" could not be written"));
+}
 
-constexpr const char* kInfluxd = "/usr/bin/influxd";
+// Starts influxd on free local ports ($2, $3) with its files in $1 and stops it at
+// the end; prints the status of the write of $1/lines.txt and the answers to two
+// queries, one a line.
+constexpr const char* kInfluxScript = R"sh(d=$1 url=http://127.0.0.1:$2
+export INFLUXDB_REPORTING_DISABLED=true INFLUXDB_HTTP_BIND_ADDRESS=127.0.0.1:$2 \
+  INFLUXDB_BIND_ADDRESS=127.0.0.1:$3 INFLUXDB_META_DIR=$d/meta INFLUXDB_DATA_DIR=$d/data \
+  INFLUXDB_DATA_WAL_DIR=$d/wal
+/usr/bin/influxd run >$d/influxd.log 2>&1 & pid=$!
+trap 'kill $pid; wait $pid' EXIT
+c() { curl -s --noproxy '*' --max-time 20 "$@"; }
+for i in $(seq 300); do
+  [ "$(c -o /dev/null -w '%{http_code}' $url/ping)" = 204 ] && break; sleep 0.2
+done
+c -XPOST $url/query --data-urlencode 'q=CREATE DATABASE z' >/dev/null
+c -w '%{http_code}\n' $url/write?db=z --data-binary @$d/lines.txt
+c -G $url/query?db=z --data-urlencode \
+  "q=SELECT battery_volts FROM power_housekeeping WHERE station='Lab'"
+c -G $url/query?db=z --data-urlencode 'q=SELECT count(rtc_temp_c) FROM system_housekeeping'
+)sh";
 
-// An InfluxDB server on free local ports with everything in `dir`, stopped at the end.
-class InfluxServer {
- public:
-  explicit InfluxServer(const testing::TempDir& dir)
-      : url_("http://127.0.0.1:" + std::to_string(testing::KissServer::FreePort())) {
-    const std::string d = dir.string();
-    std::ofstream(dir / "influxdb.conf")
-        << "reporting-disabled = true\nbind-address = \"127.0.0.1:"
-        << testing::KissServer::FreePort() << "\"\n[meta]\n  dir = \"" << d
-        << "/meta\"\n[data]\n  dir = \"" << d << "/data\"\n  wal-dir = \"" << d
-        << "/wal\"\n  query-log-enabled = false\n[http]\n  bind-address = \"" << url_.substr(7)
-        << "\"\n  log-enabled = false\n[monitor]\n  store-enabled = false\n";
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const std::string log = d + "/influxd.log", conf = d + "/influxdb.conf";
-      if (std::freopen(log.c_str(), "w", stdout) && std::freopen(log.c_str(), "a", stderr))
-        ::execl(kInfluxd, kInfluxd, "run", "-config", conf.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ready_ = testing::WaitUntil([&] { return Curl("-o /dev/null " + url_ + "/ping") == "204"; },
-                                std::chrono::seconds(60));
-  }
-  ~InfluxServer() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  bool ready() const { return ready_; }
-  // curl with `args` ('{}' stands for the server's address); its HTTP status, or
-  // with -G the body of the answer.
-  std::string Curl(std::string args) const {
-    if (const std::size_t at = args.find("{}"); at != std::string::npos) args.replace(at, 2, url_);
-    std::string out;
-    testing::RunShell("curl -s --noproxy '*' --max-time 20 " +
-                          (args.starts_with("-G") ? args : "-w '%{http_code}' " + args),
-                      out);
-    return out;
-  }
-
- private:
-  std::string url_;
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
-
-// What line protocol puts into a real server reads back as the JSON output's values.
+// What line protocol puts into a real InfluxDB server reads back as the JSON
+// output's values.
 TEST_F(ArchiveToolTest, LineProtocolOfThePassReadsBackFromInfluxDbAsTheJsonValues) {
-  if (::access(kInfluxd, X_OK) != 0) GTEST_SKIP() << kInfluxd << " is not installed";
+  if (::access("/usr/bin/influxd", X_OK) != 0) GTEST_SKIP() << "influxd is not installed";
   const std::string pass = ZEVRIN_SAMPLE_PASS;
   const ToolRun lines = RunTool("--format influx --station Lab " + pass);
   ASSERT_EQ(lines.status, 0) << lines.err;
@@ -300,25 +285,22 @@ TEST_F(ArchiveToolTest, LineProtocolOfThePassReadsBackFromInfluxDbAsTheJsonValue
     records += fields.contains("0") || fields.contains("54");
   }
   ASSERT_GT(volts.size(), 100u);
-  testing::TempDir server_dir("influxdb");
-  const InfluxServer server(server_dir);
-  ASSERT_TRUE(server.ready()) << server_dir.Contents("influxd.log");
-  ASSERT_EQ(server.Curl("-o /dev/null -XPOST '{}/query' --data-urlencode 'q=CREATE DATABASE z'"),
-            "200");
-  ASSERT_EQ(
-      server.Curl("-o /dev/null '{}/write?db=z' --data-binary @" + dir_.string() + "/lines.txt"),
-      "204");
-  const auto query = [&](const std::string& q) {
-    const std::string reply = server.Curl("-G '{}/query?db=z' --data-urlencode \"q=" + q + "\"");
+  dir_.Write("influx.sh", kInfluxScript);
+  std::string out;
+  testing::RunShell("sh " + dir_.string() + "/influx.sh " + dir_.string() + " " +
+                        std::to_string(testing::KissServer::FreePort()) + " " +
+                        std::to_string(testing::KissServer::FreePort()),
+                    out);
+  const std::vector<std::string> replies = Lines(out);
+  ASSERT_EQ(replies.size(), 3u) << out << dir_.Contents("influxd.log");
+  ASSERT_EQ(replies[0], "204") << "the write";
+  const auto values = [](const std::string& reply) {
     return Json::parse(reply)["results"][0]["series"][0]["values"];
   };
   std::vector<double> influx_volts;
-  for (const Json& point :
-       query("SELECT battery_volts FROM power_housekeeping WHERE station='Lab'"))
-    influx_volts.push_back(point[1].get<double>());
+  for (const Json& point : values(replies[1])) influx_volts.push_back(point[1].get<double>());
   EXPECT_EQ(influx_volts, volts);
-  const Json system = query("SELECT count(rtc_temp_c) FROM system_housekeeping");
-  EXPECT_EQ(influx_volts.size() + system[0][1].get<std::size_t>(), records);
+  EXPECT_EQ(influx_volts.size() + values(replies[2])[0][1].get<std::size_t>(), records);
 }
 
 }  // namespace
