@@ -143,19 +143,18 @@ TEST_P(LiveSourceTest, EachFrameShowsAtOnceAndTheWholeIsLikeAFile) {
                     "csv");
     EXPECT_TRUE(WaitUntil([&] { return Out() == want; }, 10s)) << "frame " << k;
   }
-  std::mt19937 rng(11);
+  std::mt19937 rng(11);  // the rest in pieces of random size
+  for (std::size_t at = framed, n = 0; at < stream.size(); at += n) {
+    n = std::min<std::size_t>(1 + rng() % 700, stream.size() - at);
+    ASSERT_TRUE(send(std::span(stream).subspan(at, n)));
+  }
   if (tcp) {
     const std::string logged = Concat(testing::LoggedFrames(stream));
-    ASSERT_TRUE(server.SendSplit(std::span(stream).subspan(framed), rng));
     ASSERT_TRUE(WaitUntil([&] { return RawLog().size() == logged.size(); }, 20s));
     EXPECT_TRUE(ExitedWith(Stop(SIGTERM), 0));
     EXPECT_TRUE(RawLog() == logged);
     EXPECT_EQ(server.BytesFromClient(), 0u);  // a quiet client
   } else {
-    for (std::size_t at = framed, n = 0; at < stream.size(); at += n) {
-      n = std::min<std::size_t>(1 + rng() % 700, stream.size() - at);
-      ASSERT_TRUE(send(std::span(stream).subspan(at, n)));
-    }
     ::close(std::exchange(pipe_fds[1], -1));
     EXPECT_TRUE(ExitedWith(Exit(), 0));
   }
