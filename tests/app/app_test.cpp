@@ -9,7 +9,6 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -5,15 +5,11 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "outputs/archive/archive_columns.h"
 #include "outputs/share/http_post.h"
