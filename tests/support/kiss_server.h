@@ -74,7 +74,9 @@ class KissServer {
     return probe.port();
   }
 
-  bool Listen(std::uint16_t port) {
+  /// Listens at `port` (0: a free one) of `host` (127.0.0.1 unless another loopback
+  /// address); false when it is taken.
+  bool Listen(std::uint16_t port, std::uint32_t host = INADDR_LOOPBACK) {
     Stop();
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
@@ -82,7 +84,7 @@ class KissServer {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = htonl(host);
     socklen_t size = sizeof a;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::listen(listener_, 8) != 0 ||

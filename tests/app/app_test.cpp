@@ -1,0 +1,231 @@
+// The real desktop program: a copy of zevrinkiss runs in a temporary directory (its
+// logs go next to the executable) on a pseudo-terminal. It runs without the right
+// to set the clock, either in a network of its own, where no time server can
+// answer, or pointed at a TIME server of the test that never answers; its sharing
+// may connect to nothing but 127.0.0.1.
+
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+
+#include "link/pty.h"
+#include "outputs/share/http_post.h"
+#include "outputs/share/share_queue.h"
+#include "outputs/share/share_settings.h"
+#include "sample/sample_pass.h"
+#include "station/station.h"
+#include "support/archive_db.h"
+#include "support/fakes.h"
+#include "support/http_recorder.h"
+#include "support/kiss_server.h"
+#include "support/program_child.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using sample::Bytes;
+using testing::WaitUntil;
+using testing::WholeFramesIn;
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void TearDown() override { Stop(SIGKILL); }
+
+  // Puts the program into the directory with `ini` as its settings and com1 as the
+  // pseudo-terminal.
+  void Install(const std::string& ini) {
+    ASSERT_TRUE(pty_.ok());
+    fs::create_symlink(pty_.slave_path(), dir_ / "com1");
+    dir_.Write("zevrinkiss.ini", ini);
+    fs::copy_file(ZEVRINKISS_EXECUTABLE, dir_ / "zevrinkiss");  // with its permissions
+  }
+  // Starts it, in a network of its own when `alone`, and waits for its raw log,
+  // which it creates once the port is open.
+  void Start(bool alone) {
+    pid_ = ::fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      if ((alone && !testing::LeaveTheNetwork()) || !testing::DropClockRights()) ::_exit(125);
+      if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      ::setenv(kLoopbackOnlyVariable, "1", 1);
+      if (std::freopen("program.out", "a", stderr) == nullptr) ::_exit(126);
+      ::execl("./zevrinkiss", "zevrinkiss", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Once it runs the program, it holds no right to set the clock in any of its
+    // capability sets, and when alone has a network of its own.
+    const std::string proc = "/proc/" + std::to_string(pid_) + "/";
+    std::error_code ignored;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return fs::read_symlink(proc + "exe", ignored) == dir_ / "zevrinkiss"; }, 10s));
+    std::ifstream in(proc + "status");
+    const std::string status{std::istreambuf_iterator<char>(in), {}};
+    for (const char* set : {"CapInh:", "CapPrm:", "CapEff:", "CapBnd:", "CapAmb:"}) {
+      const std::size_t at = status.find(set);
+      ASSERT_NE(at, std::string::npos) << set;
+      EXPECT_EQ(std::stoull(status.substr(at + 8, 16), nullptr, 16) & (1ull << CAP_SYS_TIME), 0u)
+          << set;
+    }
+    EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos);
+    EXPECT_EQ(fs::read_symlink(proc + "ns/net") != fs::read_symlink("/proc/self/ns/net"), alone);
+    ASSERT_TRUE(WaitUntil([&] { return !dir_.Files(".kss").empty(); }, 10s));
+  }
+  // The wait status after `signal`, or -1 when the program has not ended within 10 s.
+  int Stop(int signal) {
+    int status = -1;
+    if (pid_ <= 0) return status;
+    ::kill(pid_, signal);
+    if (!WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10s)) return -1;
+    pid_ = -1;
+    return status;
+  }
+
+  testing::TempDir dir_{"zevrinkiss-app"};
+  testing::Pty pty_;
+  pid_t pid_ = -1;
+};
+
+class ReliabilityTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    // About five minutes of a 115,200-baud line: noise and a frame whose start was
+    // missed, the sample pass over and over, and a frame still open at the end.
+    const Bytes pass = sample::MakePass({});
+    stream_ = {'A', 'B', 0xC0, 0x00};
+    while (stream_.size() < 3'500'000) stream_.insert(stream_.end(), pass.begin(), pass.end());
+    stream_.insert(stream_.end(), {0xC0, 0x00, 0x43});
+    expected_ = testing::LoggedFrames(stream_);
+    // Nothing can answer on 127.0.0.1 in the program's own network.
+    Install("01,115200,N,8,1\r\n127.0.0.1\r\nRel\r\n");
+    Start(true);
+    log_ = dir_.Files(".kss").front();
+  }
+  std::uintmax_t LogSize() const { return fs::file_size(dir_ / log_); }
+  // How many of the expected frames the archive holds, in order from the first; -1
+  // when it holds anything else. `check` gets its integrity check.
+  long FramesArchived(std::string& check) const {
+    const testing::Db db((dir_ / "Rel_archive.sqlite").string());
+    check = db.One("PRAGMA integrity_check");
+    const auto rows = db.Rows("SELECT bytes FROM frames ORDER BY id");
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      if (k >= expected_.size() ||
+          rows[k][0] != std::string(expected_[k].begin(), expected_[k].end()))
+        return -1;
+    }
+    return static_cast<long>(rows.size());
+  }
+
+  Bytes stream_;
+  std::vector<Bytes> expected_;
+  std::string log_;
+};
+
+TEST_F(ReliabilityTest, LongStreamArrivesCompleteInTheRawLogAndTheArchive) {
+  std::mt19937 rng(7);  // pieces of random size, each written as soon as the line takes it
+  for (std::size_t pos = 0, n = 0; pos < stream_.size(); pos += n) {
+    n = std::min<std::size_t>(1 + rng() % 4096, stream_.size() - pos);
+    ASSERT_TRUE(pty_.Write(std::span(stream_).subspan(pos, n)));
+  }
+  const std::size_t size = testing::Concat(expected_).size();
+  EXPECT_TRUE(WaitUntil([&] { return LogSize() >= size; }, 60s));
+  const int status = Stop(SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(WholeFramesIn(dir_.Contents(log_), expected_), static_cast<long>(expected_.size()));
+  std::string check;
+  EXPECT_EQ(FramesArchived(check), static_cast<long>(expected_.size()));
+  EXPECT_EQ(check, "ok");
+}
+
+TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
+  // Writes until the program has logged a good part, then kills it while it reads.
+  std::size_t written = 0;
+  for (std::size_t n = 0; written < stream_.size() && LogSize() < 300'000; written += n) {
+    n = std::min<std::size_t>(4096, stream_.size() - written);
+    ASSERT_TRUE(pty_.Write(std::span(stream_).subspan(written, n)));
+  }
+  ASSERT_LT(written, stream_.size());
+  ASSERT_NE(Stop(SIGKILL), -1);
+  const long logged = WholeFramesIn(dir_.Contents(log_), expected_);
+  EXPECT_GT(logged, 100);
+  // The archive opens whole and holds every frame up to the batch in flight.
+  std::string check;
+  EXPECT_GE(FramesArchived(check), logged - kArchiveBatchFrames);
+  EXPECT_EQ(check, "ok");
+}
+
+using ShareAppTest = ProgramTest;
+
+// Listens on the TIME port of a loopback address it can have to itself (the
+// program's time client always asks port 37), accepting and never answering.
+// Returns that address, or nothing when every one is taken.
+std::string SilentTimeServer(testing::KissServer& server) {
+  for (std::uint32_t host = 1; host < 32; ++host) {
+    if (server.Listen(37, INADDR_LOOPBACK + host - 1)) return "127.0.0." + std::to_string(host);
+  }
+  return "";
+}
+
+// Frames the program had queued for sharing when it was killed go out after its
+// next start, each once but the one in flight; other stations' frames never do.
+TEST_F(ShareAppTest, FramesQueuedForSharingWhenKilledAreSentAfterTheNextStart) {
+  testing::KissServer time_server;
+  const std::string time_address = SilentTimeServer(time_server);
+  if (time_address.empty()) GTEST_SKIP() << "every loopback TIME port is taken";
+  testing::HttpRecorder server;
+  Install("01,9600,N,8,1\r\n" + time_address + "\r\nShr\r\n");
+  ShareSettings settings;
+  settings.enabled = true;
+  settings.station = {"DL1ABC", 49.73145, 8.95564, 99999};
+  settings.servers = {{server.url(), ""}};
+  ASSERT_EQ(WriteShareSettings((dir_ / "zevrinkiss-share.ini").string(), settings), std::nullopt);
+  const auto waiting = [&] {
+    std::string error;
+    auto queue = ShareQueue::Open((dir_ / "Shr_archive.sqlite").string(), error, false);
+    return queue ? queue->Counts(server.url()).waiting : -1;
+  };
+  // The first request is taken and never answered: the rest wait in the queue.
+  server.Script({{0, "", true}});
+  Start(false);
+  sample::Ax25Frame other = sample::SatelliteFrame({1, 2, 3, 4, 5, 6, 7});
+  other.source = {"QQ2XYZ", 0, false};
+  for (int n = 0; n < 10; ++n) {
+    ASSERT_TRUE(pty_.Write(
+        sample::KissFrame(sample::SatelliteFrame(sample::SatellitePayload(n, 'S', n, 0, 40)))));
+    ASSERT_TRUE(pty_.Write(sample::KissFrame(other)));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return waiting() == 10; }, 20s)) << waiting();
+  ASSERT_TRUE(server.WaitFor(1, 10s));
+  Stop(SIGKILL);
+  EXPECT_EQ(server.count(), 1u);
+
+  server.Script({});
+  Start(false);
+  ASSERT_TRUE(server.WaitFor(11, 30s)) << server.count();
+  ASSERT_TRUE(WaitUntil([&] { return waiting() == 0; }, 10s));
+  Stop(SIGTERM);
+  const auto requests = server.requests();
+  EXPECT_EQ(requests.size(), 11u) << "the unanswered frame twice, the others once";
+  std::set<std::string> frames;
+  for (const auto& r : requests) frames.insert(testing::FormFields(r.body).at("frame"));
+  EXPECT_EQ(frames.size(), 10u);
+  for (const std::string& frame : frames) {
+    EXPECT_EQ(frame.substr(14, 14), "A2A260A682A861") << "from QQ0SAT only";
+  }
+}
+
+}  // namespace
+}  // namespace zevrin
