@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev zlib1g-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   qt6-base-dev qt6-serialport-dev libgl-dev qt6-charts-dev
   libcurl4-openssl-dev
   xvfb xauth socat
