@@ -7,7 +7,6 @@
 #include <QTest>
 #include <cerrno>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -60,36 +59,30 @@ class TimeClientTest : public ::testing::Test {
 };
 
 // A silent server keeps the client connected; a new attempt drops that connection
-// without a word. A reply that the server ends sets the clock.
-TEST_F(TimeClientTest, SilentServerWaitsAndAServerEndedReplySetsTheClock) {
+// without a word. A flood ends with its first arrival: the client, not the server,
+// closes the connection instead of reading for as long as it lasts. A reply that the
+// server ends sets the clock.
+TEST_F(TimeClientTest, SilentServerWaitsAFloodIsCutAndAServerEndedReplySetsTheClock) {
   QTcpSocket* silent = Connect();
   ASSERT_NE(silent, nullptr);
   QTest::qWait(200);
   EXPECT_EQ(client->state(), TimeSync::State::kConnected);
+  QTcpSocket* flood = Connect();
+  ASSERT_NE(flood, nullptr);
+  EXPECT_TRUE(WaitFor([&] { return silent->state() == QAbstractSocket::UnconnectedState; }));
+  flood->write(QByteArray(10 * 1024 * 1024, 'Z'));
+  ASSERT_TRUE(Finished());
+  EXPECT_TRUE(WaitFor([&] { return flood->state() == QAbstractSocket::UnconnectedState; }));
+  EXPECT_EQ(rec.texts.size(), 6u);
+  EXPECT_EQ(rec.texts.back(), "Time passed not valid. Clock not synchronised");
+
   QTcpSocket* peer = Connect();
   ASSERT_NE(peer, nullptr);
-  EXPECT_TRUE(WaitFor([&] { return silent->state() == QAbstractSocket::UnconnectedState; }));
   peer->write(QByteArray::fromHex("CDE74DC0"));
   peer->disconnectFromHost();
   ASSERT_TRUE(Finished());
   EXPECT_THAT(rec.records, ElementsAre(ClockRecord{2009, 6, 0, 20, 12, 0, 0, 0}));
   EXPECT_EQ(rec.texts.back(), "clock synchronised succesfully with NTP server 127.0.0.1");
-}
-
-// A flood ends with its first arrival: the client, not the server, closes the
-// connection instead of reading for as long as it lasts.
-TEST_F(TimeClientTest, FloodIsClosedByTheClientAtItsFirstArrival) {
-  QTcpSocket* peer = Connect();
-  ASSERT_NE(peer, nullptr);
-  peer->write(QByteArray(10 * 1024 * 1024, 'Z'));
-  ASSERT_TRUE(Finished());
-  EXPECT_TRUE(WaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
-  ASSERT_EQ(rec.texts.size(), 6u);
-  EXPECT_TRUE(
-      std::regex_match(rec.texts[2], std::regex(R"(data received: (5A )+(\.\.\. )?\(\d+ bytes\))")))
-      << rec.texts[2];
-  EXPECT_EQ(rec.texts.back(), "Time passed not valid. Clock not synchronised");
-  EXPECT_THAT(rec.records, IsEmpty());
 }
 
 // A refused connection and an unknown host: the error's description, then its number.
