@@ -17,8 +17,6 @@ namespace {
 using ::testing::ElementsAre;
 using testing::WaitFor;
 
-const std::string kConnected = "   winsock connection made";
-
 struct Recorder : StatusSink, ClockSetter {
   void SetStatusText(std::string_view text) override { texts.emplace_back(text); }
   bool SetSystemTime(const ClockRecord& r) override { return records.push_back(r), true; }
@@ -26,40 +24,32 @@ struct Recorder : StatusSink, ClockSetter {
   std::vector<ClockRecord> records;
 };
 
-// The client against a TIME server on 127.0.0.1 whose connections the test feeds. The
-// texts and the rules of a reply are the core's; here the socket's part in them.
-class TimeClientTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    QObject::connect(&server, &QTcpServer::newConnection, [this] {
-      while (QTcpSocket* s = server.nextPendingConnection()) peers.push_back(s);
-    });
-    client = std::make_unique<TimeClient>(rec, rec, server.serverPort());
-  }
-  bool Finished() {
-    return WaitFor([&] { return client->state() == TimeSync::State::kFinished; });
-  }
-  // Starts an attempt and waits until the server has its connection.
-  QTcpSocket* Connect() {
-    rec = Recorder{};
-    const std::size_t n = peers.size();
-    client->Begin("127.0.0.1");
-    if (!WaitFor([&] { return peers.size() == n + 1 && rec.texts.size() == 2; })) return nullptr;
-    return rec.texts[1] == kConnected ? peers.back() : nullptr;
-  }
-
-  QTcpServer server;
-  std::vector<QTcpSocket*> peers;
-  Recorder rec;
-  std::unique_ptr<TimeClient> client;
-};
-
 // A silent server keeps the client connected; a new attempt drops that connection
 // without a word. A flood ends with its first arrival: the client, not the server,
 // closes the connection instead of reading for as long as it lasts. A reply that the
 // server ends sets the clock.
-TEST_F(TimeClientTest, SilentServerWaitsAFloodIsCutAndAServerEndedReplySetsTheClock) {
+// The client runs against a TIME server on 127.0.0.1 whose connections the test
+// feeds. The texts and the rules of a reply are the core's; here the socket's part.
+TEST(TimeClientTest, SilentServerWaitsAFloodIsCutAndAServerEndedReplySetsTheClock) {
+  QTcpServer server;
+  std::vector<QTcpSocket*> peers;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  QObject::connect(&server, &QTcpServer::newConnection, [&] {
+    while (QTcpSocket* s = server.nextPendingConnection()) peers.push_back(s);
+  });
+  Recorder rec;
+  auto client = std::make_unique<TimeClient>(rec, rec, server.serverPort());
+  const auto Finished = [&] {
+    return WaitFor([&] { return client->state() == TimeSync::State::kFinished; });
+  };
+  // Starts an attempt and waits until the server has its connection.
+  const auto Connect = [&]() -> QTcpSocket* {
+    rec = Recorder{};
+    const std::size_t n = peers.size();
+    client->Begin("127.0.0.1");
+    if (!WaitFor([&] { return peers.size() == n + 1 && rec.texts.size() == 2; })) return nullptr;
+    return rec.texts[1] == "   winsock connection made" ? peers.back() : nullptr;
+  };
   QTcpSocket* silent = Connect();
   ASSERT_NE(silent, nullptr);
   QTest::qWait(200);

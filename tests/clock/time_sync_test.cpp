@@ -27,13 +27,14 @@ TEST(ClockRecordTest, ConvertsAcrossTheSigned32BitRangeAndRejectsImpossibleTimes
   ASSERT_TRUE(ts.has_value());
   EXPECT_EQ(ts->tv_sec, FromCivil({2009, 6, 20, 12, 0, 0}));
   EXPECT_EQ(ts->tv_nsec, 250000000);
-  for (const ClockRecord& bad : {ClockRecord{2009, 13, 0, 1},
-                                 {2009, 4, 0, 31},
-                                 {2009, 2, 0, 29},
-                                 {2009, 6, 0, 20, 24},
-                                 {2009, 6, 0, 20, 0, 60},
-                                 {2009, 6, 0, 20, 0, 0, 60},
-                                 {2009, 6, 0, 20, 0, 0, 0, 1000}}) {
+  const ClockRecord impossible[] = {{2009, 13, 0, 1},
+                                    {2009, 4, 0, 31},
+                                    {2009, 2, 0, 29},
+                                    {2009, 6, 0, 20, 24},
+                                    {2009, 6, 0, 20, 0, 60},
+                                    {2009, 6, 0, 20, 0, 0, 60},
+                                    {2009, 6, 0, 20, 0, 0, 0, 1000}};
+  for (const ClockRecord& bad : impossible) {
     EXPECT_EQ(ClockRecordToTimespec(bad), std::nullopt) << bad.month << "/" << bad.day;
   }
 }

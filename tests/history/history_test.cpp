@@ -153,8 +153,7 @@ TEST(Decimation, GapsWiderThanTheLimitStartNewSegments) {
 }
 
 TEST(HistoryView, PresetRangesZoomAndPan) {
-  const std::int64_t now = 1800000000000;
-  const std::int64_t run = now - 3600000;
+  const std::int64_t now = 1800000000000, run = now - 3600000;
   const TimeSpan data{now - 10 * kMillisPerDay, now - kMillisPerDay};
   // Each ends 2 % of its length after its last moment.
   const struct {

@@ -13,22 +13,6 @@ StatusView Tick(W w, std::string_view text, std::string_view mode = "SAFE") {
   return TickView(w, text, mode, RestingView(w));
 }
 
-TEST(StatusWindows, EveryLineExplainsItsOwnBit) {
-  for (const W w : {W::kSystem, W::kResource, W::kGps, W::kMagnetometer, W::kSunSensorConfig,
-                    W::kSunSensorStatus}) {
-    const int untested = w == W::kSunSensorConfig ? 3 : 0;  // fixed lines, always [0]
-    for (const char value : {'0', '1'}) {
-      const StatusView view = Tick(w, std::string(8, value));
-      EXPECT_EQ(view.digits, std::string(8, value));
-      for (int k = 0; k < (w == W::kMagnetometer ? 4 : 8); ++k) {
-        const std::string head =
-            "bit " + std::to_string(7 - k) + " [" + (k < untested ? '0' : value) + "]: ";
-        EXPECT_TRUE(view.lines[k].starts_with(head)) << static_cast<int>(w) << " line " << k;
-      }
-    }
-  }
-}
-
 TEST(StatusWindows, LinesFollowTheExamples) {
   const struct {
     W window;

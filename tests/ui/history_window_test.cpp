@@ -19,7 +19,6 @@
 #include <QWheelEvent>
 #include <memory>
 
-#include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/qt_wait.h"
 #include "support/run_tool.h"
