@@ -1,5 +1,6 @@
-// The rules behind the history window: thinning of long series, the shown span and
-// its time axis, the exported table, and reading the values back from an archive.
+// The rules behind the history window: thinning of long series, the shown span
+// and its time axis, the exported table, and reading the values back from an
+// archive.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,128 +27,100 @@ using ::testing::IsEmpty;
 
 constexpr int kBatteryField = 18;
 
-// A random walk with irregular steps of 1 to `max_step` ms, starting at `start`.
-std::vector<HistoryPoint> Walk(std::size_t n, std::int64_t start, int max_step, unsigned seed) {
-  std::mt19937 random(seed);
+// A random walk with irregular steps of 1 to `max_step` ms, starting at 0.
+std::vector<HistoryPoint> Walk(std::size_t n, int max_step) {
+  std::mt19937 random(7);
   std::uniform_int_distribution<int> step(1, max_step);
   std::normal_distribution<double> change(0, 1);
   std::vector<HistoryPoint> points;
-  double value = 0;
-  std::int64_t t = start;
-  for (std::size_t i = 0; i < n; ++i) {
-    points.push_back({t, value});
-    t += step(random);
-    value += change(random);
+  for (std::int64_t t = 0; points.size() < n; t += step(random)) {
+    points.push_back({t, points.empty() ? 0 : points.back().value + change(random)});
   }
   return points;
 }
 
-// Index of each output point in the input; -1 when it is not an input point.
-std::vector<long> Indices(const std::vector<HistoryPoint>& input,
-                          const std::vector<HistoryPoint>& output) {
-  std::vector<long> indices;
-  for (const HistoryPoint& p : output) {
-    const auto it = std::find(input.begin(), input.end(), p);
-    indices.push_back(it == input.end() ? -1 : it - input.begin());
-  }
-  return indices;
-}
-
 // For every column of the plot: its lowest and highest value and first and last
 // point are drawn, no column gives more than four points, and every drawn point
-// is a recorded one, in time order, each once. Spans are whole multiples of the
-// column count, so a column's bounds are exact.
+// is a recorded one, in time order, each once; beyond the span only the nearest
+// point on each side. Spans are whole multiples of the column count, so a
+// column's bounds are exact.
 TEST(Decimation, KeepsEveryColumnsExtremesAndEndsWithinFourPointsPerColumn) {
-  struct Case {
+  const struct {
     std::size_t points;
     int max_step;
     TimeSpan visible;
     int columns;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {100000, 20, {0, 1000000}, 500},      // many points per column, all visible
       {100000, 20, {250000, 450000}, 400},  // zoomed in: points on both sides
       {300, 2000, {0, 600000}, 1000},       // fewer points than columns
       {5000, 7, {-5000, 20000}, 125},       // the series starts inside the span
   };
-  for (const Case& c : cases) {
+  const auto by_value = [](const HistoryPoint& a, const HistoryPoint& b) {
+    return a.value < b.value;
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.points);
-    const std::vector<HistoryPoint> input = Walk(c.points, 0, c.max_step, 7);
+    const std::vector<HistoryPoint> input = Walk(c.points, c.max_step);
     DecimatedSeries out;
     Decimate(input, c.visible, c.columns, kEndOfTime, out);
-    const std::vector<long> indices = Indices(input, out.points);
-    ASSERT_TRUE(std::is_sorted(indices.begin(), indices.end()));
-    ASSERT_EQ(std::adjacent_find(indices.begin(), indices.end()), indices.end());
-    ASSERT_EQ(std::count(indices.begin(), indices.end(), -1), 0);
     EXPECT_THAT(out.segment_starts, ElementsAre(0u));
-
-    const std::int64_t width = c.visible.length() / c.columns;
-    std::vector<std::vector<HistoryPoint>> in_column(c.columns), drawn(c.columns);
-    for (const HistoryPoint& p : input) {
-      if (p.utc_ms >= c.visible.from_ms && p.utc_ms < c.visible.to_ms) {
-        in_column[(p.utc_ms - c.visible.from_ms) / width].push_back(p);
+    // Points by column; the last "column" holds those outside the span.
+    const auto columns = [&](const std::vector<HistoryPoint>& points) {
+      std::vector<std::vector<HistoryPoint>> by_column(c.columns + 1);
+      for (const HistoryPoint& p : points) {
+        const bool inside = p.utc_ms >= c.visible.from_ms && p.utc_ms < c.visible.to_ms;
+        by_column[inside ? (p.utc_ms - c.visible.from_ms) * c.columns / c.visible.length()
+                         : c.columns]
+            .push_back(p);
       }
-    }
-    int outside = 0;
+      return by_column;
+    };
+    const auto all = columns(input), drawn = columns(out.points);
+    long previous = -1;  // index in the input of the point drawn before
     for (const HistoryPoint& p : out.points) {
-      if (p.utc_ms >= c.visible.from_ms && p.utc_ms < c.visible.to_ms) {
-        drawn[(p.utc_ms - c.visible.from_ms) / width].push_back(p);
-      } else {
-        ++outside;
-      }
+      const auto it = std::ranges::lower_bound(input, p.utc_ms, {}, &HistoryPoint::utc_ms);
+      ASSERT_TRUE(it != input.end() && *it == p && it - input.begin() > previous);
+      previous = it - input.begin();
     }
-    // The nearest point beyond each edge, where there is one.
     const auto inside = PointsWithin(input, c.visible);
-    const int beyond = (inside.data() > input.data()) +
-                       (inside.data() + inside.size() < input.data() + input.size());
-    EXPECT_EQ(outside, beyond);
+    EXPECT_EQ(drawn.back().size(), (inside.data() > input.data()) + (inside.data() + inside.size() <
+                                                                     input.data() + input.size()));
     for (int col = 0; col < c.columns; ++col) {
-      const auto& all = in_column[col];
-      const auto& shown = drawn[col];
-      ASSERT_EQ(all.empty(), shown.empty()) << col;
-      if (all.empty()) continue;
-      EXPECT_LE(shown.size(), static_cast<std::size_t>(kPointsPerColumn)) << col;
-      EXPECT_EQ(shown.front(), all.front()) << col;
-      EXPECT_EQ(shown.back(), all.back()) << col;
-      const auto by_value = [](const HistoryPoint& a, const HistoryPoint& b) {
-        return a.value < b.value;
-      };
-      EXPECT_EQ(std::min_element(shown.begin(), shown.end(), by_value)->value,
-                std::min_element(all.begin(), all.end(), by_value)->value);
-      EXPECT_EQ(std::max_element(shown.begin(), shown.end(), by_value)->value,
-                std::max_element(all.begin(), all.end(), by_value)->value);
+      ASSERT_EQ(all[col].empty(), drawn[col].empty()) << col;
+      if (all[col].empty()) continue;
+      EXPECT_LE(drawn[col].size(), static_cast<std::size_t>(kPointsPerColumn)) << col;
+      EXPECT_EQ(drawn[col].front(), all[col].front()) << col;
+      EXPECT_EQ(drawn[col].back(), all[col].back()) << col;
+      EXPECT_EQ(std::ranges::min(drawn[col], by_value), std::ranges::min(all[col], by_value));
+      EXPECT_EQ(std::ranges::max(drawn[col], by_value), std::ranges::max(all[col], by_value));
     }
   }
 }
 
 TEST(Decimation, EmptyAndSinglePointRangesAndValuesThatAreNoNumber) {
-  const std::vector<HistoryPoint> one = {{5000, 3.9}};
-  struct Case {
+  const std::vector<HistoryPoint> one = {{5000, 3.9}}, two = {{0, 1}, {10000, 2}};
+  const struct {
     const char* what;
     std::vector<HistoryPoint> series;
     TimeSpan visible;
     int columns;
     std::vector<HistoryPoint> expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"no points", {}, {0, 10000}, 100, {}},
       {"empty span", one, {5000, 5000}, 100, {}},
       {"no columns", one, {0, 10000}, 0, {}},
       {"one point inside", one, {0, 10000}, 100, one},
       {"one point left of the span: the line's way in", one, {6000, 9000}, 100, one},
       {"one point right of the span", one, {0, 4000}, 100, one},
-      {"span between two points: both, so the line crosses the plot",
-       {{0, 1}, {10000, 2}},
-       {4000, 6000},
-       50,
-       {{0, 1}, {10000, 2}}},
+      {"span between two points: both, so the line crosses the plot", two, {4000, 6000}, 50, two},
       {"no number left out",
        {{0, 1}, {1000, std::nan("")}, {2000, 2}},
        {0, 3000},
        3,
        {{0, 1}, {2000, 2}}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     DecimatedSeries out;
     out.points = {{1, 1}};  // left from an earlier use
     Decimate(c.series, c.visible, c.columns, kEndOfTime, out);
@@ -168,15 +141,11 @@ TEST(Decimation, GapsWiderThanTheLimitStartNewSegments) {
   DecimatedSeries out;
   Decimate(series, {0, 11400000}, 1000, 60000, out);
   ASSERT_EQ(out.segment_starts.size(), 3u);
-  EXPECT_EQ(out.points[out.segment_starts[0]].utc_ms, 0);
   EXPECT_EQ(out.points[out.segment_starts[1]].utc_ms, 5400000);
   EXPECT_EQ(out.points[out.segment_starts[2]].utc_ms, 10800000);
-  EXPECT_EQ(out.points[out.segment_starts[1] - 1].utc_ms, 595000);
-
   Decimate(series, {0, 11400000}, 1000, 6000000, out);
   EXPECT_THAT(out.segment_starts, ElementsAre(0u));
 
-  // One column, a gap inside it: two groups, each with its own ends.
   const std::vector<HistoryPoint> split = {{0, 1}, {10, 5}, {20, 2}, {900, 3}, {910, 0}};
   Decimate(split, {0, 1000}, 1, 100, out);
   EXPECT_EQ(out.points, split);
@@ -184,30 +153,28 @@ TEST(Decimation, GapsWiderThanTheLimitStartNewSegments) {
 }
 
 TEST(HistoryView, PresetRangesZoomAndPan) {
-  const std::int64_t now = 1800000000000;
-  const std::int64_t run = now - 3600000;
+  const std::int64_t now = 1800000000000, run = now - 3600000;
   const TimeSpan data{now - 10 * kMillisPerDay, now - kMillisPerDay};
   // Each ends 2 % of its length after its last moment.
-  struct Case {
+  const struct {
     HistoryRange range;
     std::optional<TimeSpan> data;
     TimeSpan expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {HistoryRange::kThisRun, data, {run, now + 72001}},
       {HistoryRange::kLast24Hours, data, {now - kMillisPerDay, now + 1728001}},
       {HistoryRange::kAll, data, {data.from_ms, data.to_ms + 15552001}},
       {HistoryRange::kAll, std::nullopt, {now - kMillisPerDay, now + 1728001}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(PresetSpan(c.range, run, now, c.data), c.expected) << static_cast<int>(c.range);
   }
-  // A run that started a moment ago still shows a few seconds; a run start in the
-  // future (the clock was set back) is taken as now.
-  EXPECT_EQ(PresetSpan(HistoryRange::kThisRun, now, now, std::nullopt).length(), kShortestSpanMs);
-  EXPECT_EQ(PresetSpan(HistoryRange::kThisRun, now + 5000, now, std::nullopt).length(),
-            kShortestSpanMs);
-
+  // A run that started a moment ago still shows a few seconds; a run start in
+  // the future (the clock was set back) is taken as now.
+  for (const std::int64_t start : {now, now + 5000}) {
+    EXPECT_EQ(PresetSpan(HistoryRange::kThisRun, start, now, std::nullopt).length(),
+              kShortestSpanMs);
+  }
   const TimeSpan span{1000000, 2000000};
   EXPECT_EQ(ZoomSpan(span, 0.5, 0.5), (TimeSpan{1250000, 1750000}));
   EXPECT_EQ(ZoomSpan(span, 0.5, 0.0), (TimeSpan{1000000, 1500000}));
@@ -217,37 +184,34 @@ TEST(HistoryView, PresetRangesZoomAndPan) {
   EXPECT_EQ(PanSpan(span, -1), (TimeSpan{0, 1000000}));
 }
 
-// Marks sit on round times, never more than asked for, with unique labels whose
-// form fits the span.
+// Marks sit on round times, one step apart, never more than asked for, with
+// unique labels whose form fits the span.
 TEST(HistoryView, TimeTicksAreRoundUniqueAndFitTheSpan) {
   const std::int64_t t0 = FromCivil({2026, 12, 6, 13, 7, 23}) * kMillisPerSecond + 456;
-  struct Case {
+  const struct {
     std::int64_t length;
     int max_ticks;
     std::int64_t step;
     const char* first_label;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {20 * kMillisPerSecond, 10, 5 * kMillisPerSecond, "13:07:25"},
       {30 * 60 * kMillisPerSecond, 8, 5 * 60 * kMillisPerSecond, "13:10"},
       {20 * 3600 * kMillisPerSecond, 8, 3 * 3600 * kMillisPerSecond, "15:00"},
       {3 * kMillisPerDay, 8, 12 * 3600 * kMillisPerSecond, "12-07 00:00"},
       {40 * kMillisPerDay, 8, 7 * kMillisPerDay, "2026-12-10"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.first_label);
     const std::vector<TimeTick> ticks = TimeTicks({t0, t0 + c.length}, c.max_ticks);
     ASSERT_FALSE(ticks.empty());
     EXPECT_LE(ticks.size(), static_cast<std::size_t>(c.max_ticks));
     EXPECT_EQ(ticks.front().label, c.first_label);
-    std::set<std::string> labels;
-    for (std::size_t i = 0; i < ticks.size(); ++i) {
-      EXPECT_EQ(ticks[i].utc_ms % c.step, 0);
-      EXPECT_GE(ticks[i].utc_ms, t0);
-      EXPECT_LT(ticks[i].utc_ms, t0 + c.length);
-      if (i > 0) {
-        EXPECT_EQ(ticks[i].utc_ms - ticks[i - 1].utc_ms, c.step);
-      }
+    EXPECT_EQ(ticks.front().utc_ms % c.step, 0);
+    EXPECT_GE(ticks.front().utc_ms, t0);
+    EXPECT_LT(ticks.back().utc_ms, t0 + c.length);
+    std::set<std::string> labels = {ticks[0].label};
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+      EXPECT_EQ(ticks[i].utc_ms - ticks[i - 1].utc_ms, c.step);
       labels.insert(ticks[i].label);
     }
     EXPECT_EQ(labels.size(), ticks.size());
@@ -255,7 +219,6 @@ TEST(HistoryView, TimeTicksAreRoundUniqueAndFitTheSpan) {
   // A span shorter than any whole second still gets a mark; an empty one none.
   EXPECT_EQ(TimeTicks({t0, t0 + 300}, 5).size(), 1u);
   EXPECT_THAT(TimeTicks({t0, t0}, 5), IsEmpty());
-  EXPECT_EQ(UtcText(t0), "2026-12-06 13:07:23.456");
   EXPECT_EQ(UtcText(-1), "1969-12-31 23:59:59.999");
 }
 
@@ -283,7 +246,8 @@ TEST(HistoryCsv, RowsMergeTheValuesByTime) {
 
 // The values of a pass read back from its archive: the battery voltage of every
 // power record as the window showed it, at its reception time. A source made
-// before the archive exists fills once the archive is written.
+// before the archive exists fills once the archive is written. Status bits and
+// hidden fields are no values to plot.
 TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
   const testing::TempDir dir("history");
   const std::string path = (dir / "Lab_archive.sqlite").string();
@@ -292,15 +256,10 @@ TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
   source.ReadSeries(kBatteryField, {kBeginningOfTime, kEndOfTime}, read);
   EXPECT_THAT(read, IsEmpty());
   EXPECT_FALSE(source.Latest(kBatteryField));
-
-  const auto values = source.Values();
-  EXPECT_NE(std::find(values.begin(), values.end(), HistoryValueInfo{18, "Battery Volts", "V"}),
-            values.end());
-  for (const HistoryValueInfo& v : values) {
-    EXPECT_FALSE(v.caption.empty()) << v.field;
-    EXPECT_NE(v.field, 69) << "status bits are no number";
-    EXPECT_NE(v.field, 54) << "hidden: not the frame number its caption says";
-  }
+  std::set<int> fields;
+  for (const HistoryValueInfo& v : source.Values()) fields.insert(v.caption.empty() ? -1 : v.field);
+  EXPECT_TRUE(fields.contains(kBatteryField) && !fields.contains(69) && !fields.contains(54));
+  EXPECT_FALSE(fields.contains(-1)) << "every value has a caption";
 
   testing::SteppingClock clock(1800000000000, 250);
   testing::Receiver receiver(clock);
@@ -311,7 +270,6 @@ TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
   receiver.recorder.AddSink(&seen);
   receiver.Receive(sample::MakePass({.frames = 200}));
   writer.Flush();
-
   std::vector<HistoryPoint> expected;
   for (const testing::SeenFrame& f : seen.frames) {
     const auto it = f.fields.find(kBatteryField);
@@ -321,10 +279,11 @@ TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
   source.ReadSeries(kBatteryField, {kBeginningOfTime, kEndOfTime}, read);
   EXPECT_EQ(read, expected);
   EXPECT_EQ(source.Latest(kBatteryField), expected.back());
-  // Half-open spans: a point's own moment up to the next one holds that point alone.
-  std::vector<HistoryPoint> one;
-  source.ReadSeries(kBatteryField, {expected[3].utc_ms, expected[4].utc_ms}, one);
-  EXPECT_THAT(one, ElementsAre(expected[3]));
+  // Half-open spans: a point's own moment up to the next one holds that point
+  // alone.
+  read.clear();
+  source.ReadSeries(kBatteryField, {expected[3].utc_ms, expected[4].utc_ms}, read);
+  EXPECT_THAT(read, ElementsAre(expected[3]));
 }
 
 }  // namespace

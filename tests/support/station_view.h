@@ -42,10 +42,7 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   void SetTerminalText(std::string_view t) override { Add("terminal", t); }
   void ClearMonitor() override { Add("clear-monitor", ""); }
   void OpenSetupDialog() override { Add("setup-dialog", ""); }
-  void EnableTncControls(bool enabled, std::string_view why) override {
-    tnc_controls = enabled;
-    tnc_why = why;
-  }
+  void EnableTncControls(bool enabled, std::string_view) override { tnc_controls = enabled; }
   void BeginClockSync(std::string_view host) override { Add("sync", host); }
   void Add(const char* what, std::string_view text) {
     events.push_back(std::string(what) + ":" + std::string(text));
@@ -56,7 +53,6 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   std::string last_packet, clock;
   bool port_open = false;
   bool tnc_controls = false;
-  std::string tnc_why;
 };
 
 }  // namespace zevrin::testing
