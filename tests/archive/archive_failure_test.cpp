@@ -17,6 +17,7 @@ namespace {
 
 using ::testing::AllOf;
 using testing::Db;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::SizeIs;
 
@@ -63,8 +64,7 @@ class ArchiveFailureTest : public ::testing::Test {
     Receive(archive, 300, 2);
     drain();
     EXPECT_GT(testing::FaultyVfs::refused(), 0);
-    ASSERT_THAT(listener_.problems, SizeIs(1));
-    EXPECT_THAT(listener_.problems[0], HasSubstr("full"));
+    EXPECT_THAT(listener_.problems, ElementsAre(HasSubstr("full")));
     EXPECT_THAT(listener_.recovered, SizeIs(0));
     const std::uint64_t lost = archive.lost();
     EXPECT_EQ(lost, seen_.frames.size() - first);
@@ -110,9 +110,8 @@ TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeUsedIsToldOnceAndLeftAlone) {
     EXPECT_FALSE(writer.Open(Path(name)));
     Receive(writer, 100);
     writer.Close();
-    ASSERT_THAT(listener_.problems, SizeIs(1)) << name;
-    EXPECT_THAT(listener_.problems[0], AllOf(HasSubstr(Path(name)), HasSubstr(why)));
-    EXPECT_EQ(std::pair(writer.added(), writer.lost()), std::pair(0ul, 100ul)) << name;
+    EXPECT_THAT(listener_.problems, ElementsAre(AllOf(HasSubstr(Path(name)), HasSubstr(why))));
+    EXPECT_EQ(writer.lost(), 100u) << name;
     EXPECT_EQ(dir_.Contents(name), before) << name;
   }
 }

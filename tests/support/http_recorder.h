@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -113,17 +114,13 @@ class HttpRecorder {
       return;
     const std::size_t body_at = text.find("\r\n\r\n") + 4;
     HttpRequest request;
-    std::istringstream head(text.substr(0, body_at - 2));
-    std::string line;
-    std::getline(head, line);
-    std::istringstream(line) >> request.method >> request.target;
-    while (std::getline(head, line)) {
-      const std::size_t colon = line.find(':');
-      if (colon == std::string::npos) continue;
-      std::string name = line.substr(0, colon);
+    std::istringstream(text) >> request.method >> request.target;
+    static const std::regex kHeader("\r\n([^:\r\n]+): *([^\r\n]*)");
+    for (std::sregex_iterator h(text.cbegin(), text.cbegin() + body_at, kHeader), end; h != end;
+         ++h) {
+      std::string name = (*h)[1];
       for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      std::string value = line.substr(colon + 1, line.find_last_not_of('\r') - colon);
-      request.headers[name] = value.erase(0, value.find_first_not_of(' '));
+      request.headers[name] = (*h)[2];
     }
     const std::size_t length = request.headers.contains("content-length")
                                    ? std::stoul(request.headers["content-length"])
@@ -144,8 +141,8 @@ class HttpRecorder {
                         "\r\nConnection: close\r\n\r\n" + answer.body;
     if (answer.silent) {
       ReadUntil(client, reply, [] { return false; });  // until the sender gives up
-    } else {
-      [[maybe_unused]] const ssize_t n = ::write(client, reply.data(), reply.size());
+    } else if (::write(client, reply.data(), reply.size()) < 0) {
+      return;  // the sender is gone
     }
   }
 
