@@ -1,38 +1,26 @@
-// Sharing in the desktop program, offscreen: the "Share Telemetry..." dialog and the
-// sharing state on the main window, against a web server the test runs on 127.0.0.1.
+// The desktop program's "Share Telemetry..." dialog, offscreen. The program's sharing
+// as a whole is ShareAppTest's; the status line's text is the core's.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTest>
 
-#include "outputs/archive/archive_writer.h"
-#include "outputs/frame_recorder.h"
-#include "outputs/share/http_post.h"
-#include "sample/sample_pass.h"
-#include "session/desktop_sharing.h"
-#include "support/fakes.h"
-#include "support/http_recorder.h"
-#include "support/qt_wait.h"
+#include "dialogs/share_dialog.h"
 #include "support/temp_dir.h"
-#include "windows/main_window.h"
 
 namespace zevrin {
 namespace {
 
-using namespace std::chrono_literals;
 using ::testing::HasSubstr;
-
-[[maybe_unused]] const int kLoopbackOnly = ::setenv(kLoopbackOnlyVariable, "1", 1);
 
 template <typename T>
 T* Child(QWidget* parent, const char* name) {
@@ -74,49 +62,6 @@ TEST(ShareDialogTest, SaysWhyNothingIsSharedUntilCompleteAndWritesAPrivateFile) 
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file may hold API tokens";
-}
-
-// The main window's status line follows what the sender does with the frames that the
-// window's receive path archives.
-TEST(ShareWindowTest, TheMenuAsksForTheDialogAndTheStatusLineFollowsTheSender) {
-  testing::TempDir dir("share-window");
-  testing::HttpRecorder server;
-  server.Script({{503, "busy", false}});
-  const ShareSettings settings{.enabled = true,
-                               .station = {"DL1ABC", 49.73145, 8.95564, 99999},
-                               .servers = {{server.url(), ""}}};
-  ASSERT_EQ(WriteShareSettings((dir / "zevrinkiss-share.ini").string(), settings), std::nullopt);
-
-  testing::FixedClock clock;
-  DesktopProgram program(clock);
-  MainWindow window(program);
-  DesktopSharing sharing((dir / "zevrinkiss.ini").string(), RetryTimings{100ms, 200ms});
-  sharing.SetWindow(&window);
-  ArchiveWriter archive(nullptr);
-  archive.AddExtension(&sharing.sharer());
-  const std::string archive_path = (dir / "Lab_archive.sqlite").string();
-  ASSERT_TRUE(archive.Open(archive_path));
-  sharing.ArchiveOpened(archive_path);
-  FrameRecorder recorder(window.pipeline().analysis(), program.decoder, program.fields, clock);
-  recorder.AddSink(&archive);
-  window.pipeline().path().SetFrameHandler(&recorder);
-
-  QSignalSpy share_requested(&window, &MainWindow::ShareRequested);
-  window.findChild<QAction*>(QStringLiteral("MnuShare"))->trigger();
-  EXPECT_EQ(share_requested.count(), 1);
-
-  for (int n = 0; n < 3; ++n) {
-    clock.Set({1245506709 + n, 0});
-    window.Receive(
-        sample::KissFrame(sample::SatelliteFrame(sample::SatellitePayload(n, 'S', n, 0, 30))));
-  }
-  QLabel* line = window.share_status();
-  ASSERT_TRUE(testing::WaitFor([&] {
-    return line->text().startsWith("Sharing: 3 sent, 0 waiting");
-  })) << line->text().toStdString();
-  EXPECT_EQ(server.count(), 4u) << "the first try was answered 503";
-  EXPECT_THAT(line->toolTip().toStdString(),
-              AllOf(HasSubstr(server.url()), HasSubstr("3 sent, 0 waiting, 0 refused")));
 }
 
 }  // namespace
