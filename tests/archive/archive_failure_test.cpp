@@ -1,13 +1,9 @@
-// The archive when things go wrong: a file that cannot be opened, a full disk,
-// a program killed in the middle of a stream.
+// The archive when things go wrong: a file that cannot be used, a full disk. A
+// program killed in the middle of a stream is ReliabilityTest's.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <random>
 #include <thread>
 
 #include "archive_support.h"
@@ -19,8 +15,9 @@
 namespace zevrin {
 namespace {
 
-using testing::Bytes;
+using ::testing::AllOf;
 using testing::Db;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::SizeIs;
 
@@ -67,8 +64,7 @@ class ArchiveFailureTest : public ::testing::Test {
     Receive(archive, 300, 2);
     drain();
     EXPECT_GT(testing::FaultyVfs::refused(), 0);
-    ASSERT_THAT(listener_.problems, SizeIs(1));
-    EXPECT_THAT(listener_.problems[0], HasSubstr("full"));
+    EXPECT_THAT(listener_.problems, ElementsAre(HasSubstr("full")));
     EXPECT_THAT(listener_.recovered, SizeIs(0));
     const std::uint64_t lost = archive.lost();
     EXPECT_EQ(lost, seen_.frames.size() - first);
@@ -97,35 +93,25 @@ class ArchiveFailureTest : public ::testing::Test {
   testing::SeeingSink seen_;
 };
 
-TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeOpenedIsToldOnceAndLeftAlone) {
-  dir_.Write("garbage_archive.sqlite", std::string(4096, 'x'));
-  for (const auto& [name, sql] :  // a later release's archive, and someone else's database
-       {std::pair{"newer_archive.sqlite", "CREATE TABLE t (x); PRAGMA user_version = 99;"},
-        {"other.sqlite", "CREATE TABLE notes (x)"}}) {
+// A later release's archive and someone else's database; a file that is no database
+// and a missing folder are the decode tool's and the station's tests'.
+TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeUsedIsToldOnceAndLeftAlone) {
+  for (const auto& [name, sql, why] :
+       {std::tuple{"newer_archive.sqlite", "CREATE TABLE t (x); PRAGMA user_version = 99;",
+                   "newer version"},
+        {"other.sqlite", "CREATE TABLE notes (x)", "not an archive"}}) {
     sqlite3* db = nullptr;
     sqlite3_open(Path(name).c_str(), &db);
     sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
     sqlite3_close(db);
-  }
-  const std::pair<std::string, std::string_view> cases[] = {
-      {"missing/Lab_archive.sqlite", "unable to open"},
-      {"garbage_archive.sqlite", "not a database"},
-      {"newer_archive.sqlite", "newer version"},
-      {"other.sqlite", "not an archive"},
-  };
-  for (const auto& [name, why] : cases) {
     listener_.problems.clear();
-    seen_.frames.clear();
     const std::string before = dir_.Contents(name);
     ArchiveWriter writer(&listener_);
     EXPECT_FALSE(writer.Open(Path(name)));
     Receive(writer, 100);
     writer.Close();
-    EXPECT_THAT(seen_.frames, SizeIs(100)) << name;  // reception goes on
-    ASSERT_THAT(listener_.problems, SizeIs(1)) << name;
-    EXPECT_THAT(listener_.problems[0], HasSubstr(Path(name)));
-    EXPECT_THAT(listener_.problems[0], HasSubstr(why));
-    EXPECT_EQ(std::pair(writer.added(), writer.lost()), std::pair(0ul, 100ul)) << name;
+    EXPECT_THAT(listener_.problems, ElementsAre(AllOf(HasSubstr(Path(name)), HasSubstr(why))));
+    EXPECT_EQ(writer.lost(), 100u) << name;
     EXPECT_EQ(dir_.Contents(name), before) << name;
   }
 }
@@ -147,58 +133,6 @@ TEST_F(ArchiveFailureTest, AFullDiskSeenThroughTheArchiveThreadIsToldOnTheReceiv
       {.batch_frames = 64, .vfs = testing::FaultyVfs::kName, .background_checkpoints = true});
   ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
   FillThroughAFullDisk(archive);
-}
-
-TEST_F(ArchiveFailureTest, KillingTheProgramMidStreamLeavesWholeFramesInOrder) {
-  const Bytes stream = sample::MakePass({.frames = 20000});
-  const std::vector<Bytes> frames = testing::LoggedFrames(stream);
-  int report[2];
-  ASSERT_EQ(::pipe(report), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // The station: receives the stream in pieces of random size and reports
-    // after each piece how many frames it has handed over (all committed).
-    ::close(report[0]);
-    ArchiveWriter writer(nullptr);
-    if (!writer.Open(Path())) ::_exit(3);
-    testing::Receiver receiver(clock_);
-    testing::SeeingSink seen;
-    receiver.recorder.AddSink(&writer);
-    receiver.recorder.AddSink(&seen);
-    std::mt19937 rng(7);
-    for (std::size_t at = 0; at < stream.size();) {
-      const std::size_t n = std::min<std::size_t>(stream.size() - at, 1 + rng() % 700);
-      receiver.Receive(std::span(stream).subspan(at, n));
-      at += n;
-      const auto count = static_cast<std::uint32_t>(seen.frames.size());
-      if (::write(report[1], &count, sizeof count) != sizeof count) ::_exit(4);
-    }
-    ::_exit(0);
-  }
-  ::close(report[1]);
-  std::uint32_t confirmed = 0;
-  while (confirmed < 1500 && ::read(report[0], &confirmed, sizeof confirmed) == sizeof confirmed) {
-  }
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ::close(report[0]);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the station ended before it was killed";
-  ASSERT_GE(confirmed, 1500u);
-
-  Db db(Path());
-  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
-  const auto rows = db.Rows("SELECT id, bytes FROM frames ORDER BY id");
-  ASSERT_GE(rows.size(), confirmed);
-  ASSERT_LT(rows.size(), frames.size());
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    ASSERT_EQ(rows[k][0], std::to_string(k + 1));
-    ASSERT_EQ(rows[k][1], std::string(frames[k].begin(), frames[k].end())) << k;
-  }
-  ArchiveWriter writer(&listener_);  // and it takes the rest of the stream afterwards
-  EXPECT_TRUE(writer.Open(Path())) << writer.error();
-  EXPECT_THAT(listener_.problems, SizeIs(0));
 }
 
 }  // namespace

@@ -28,10 +28,9 @@ class SteppingClock final : public Clock {
   int step_;
 };
 
-/// What one frame was and what the store showed for it, kept independently of
-/// the archive's own column table.
+/// When a frame came and what the store showed for it, kept independently of the
+/// archive's own column table.
 struct SeenFrame {
-  Bytes bytes;
   std::int64_t ms = 0;
   RecordKind record = RecordKind::kNone;
   std::map<int, std::string> fields;  // written fields and their texts
@@ -39,13 +38,8 @@ struct SeenFrame {
 
 struct SeeingSink final : FrameSink {
   void FrameDecoded(const DecodedFrame& f) override {
-    SeenFrame s;
-    s.bytes.assign(f.bytes.begin(), f.bytes.end());
-    s.ms = f.received_ms;
-    s.record = f.record;
-    const FrameWrites& w = f.fields->Writes();
-    for (const int i : w.fields) s.fields[i] = f.fields->Field(i);
-    frames.push_back(std::move(s));
+    SeenFrame& s = frames.emplace_back(SeenFrame{f.received_ms, f.record, {}});
+    for (const int i : f.fields->Writes().fields) s.fields[i] = f.fields->Field(i);
   }
   std::vector<SeenFrame> frames;
 };
@@ -53,17 +47,13 @@ struct SeeingSink final : FrameSink {
 /// The station side: bytes in, every frame to the recorder's sinks.
 struct Receiver {
   explicit Receiver(const Clock& clock)
-      : clock_(clock),
-        path(state, clock, view),
-        analysis(clock),
-        recorder(analysis, decoder, fields, clock) {
+      : path(state, clock, view), analysis(clock), recorder(analysis, decoder, fields, clock) {
     path.SetFrameHandler(&recorder);
     analysis.SetSatelliteDecoder(&decoder);
     recorder.SetSource("Lab", "COM1");
   }
   void Receive(std::span<const std::uint8_t> bytes) { path.Receive(bytes); }
 
-  const Clock& clock_;
   RecordingView view;
   ReceiveState state;
   ReceivePath path;

@@ -28,17 +28,13 @@ class Db {
       return rows;
     }
     while (sqlite3_step(s) == SQLITE_ROW) {
-      std::vector<std::string> row;
+      std::vector<std::string>& row = rows.emplace_back();
       for (int c = 0; c < sqlite3_column_count(s); ++c) {
-        if (sqlite3_column_type(s, c) == SQLITE_BLOB) {
-          const auto* b = static_cast<const char*>(sqlite3_column_blob(s, c));
-          row.emplace_back(b, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
-        } else {
-          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-          row.emplace_back(text != nullptr ? text : "NULL");
-        }
+        const bool null = sqlite3_column_type(s, c) == SQLITE_NULL;  // before any conversion
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(s, c));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(s, c));
+        row.push_back(null ? "NULL" : data == nullptr ? "" : std::string(data, size));
       }
-      rows.push_back(std::move(row));
     }
     sqlite3_finalize(s);
     return rows;
@@ -47,7 +43,6 @@ class Db {
     const auto rows = Rows(sql);
     return rows.empty() || rows[0].empty() ? "" : rows[0][0];
   }
-  sqlite3* get() const { return db_; }
 
  private:
   sqlite3* db_ = nullptr;

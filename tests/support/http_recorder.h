@@ -3,22 +3,21 @@
 // and answers each as the test's script says. It can be taken down (connections are
 // refused) and brought up again on the same port.
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zevrin::testing {
@@ -61,40 +60,39 @@ class HttpRecorder {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port_);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    sockaddr_in address{.sin_family = AF_INET,
+                        .sin_port = htons(port_),
+                        .sin_addr = {htonl(INADDR_LOOPBACK)},
+                        .sin_zero = {}};
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listener_, 16) != 0) {
-      ::close(listener_);
-      listener_ = -1;
+      ::close(std::exchange(listener_, -1));
       return;
     }
-    socklen_t length = sizeof address;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
-    stop_ = false;
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this] {
+      for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        Handle(client);
+        ::close(client);
+      }
+    });
   }
 
   /// Stops listening: connections are refused until Up().
   void Down() {
     if (listener_ < 0) return;
-    stop_ = true;
+    ::shutdown(listener_, SHUT_RDWR);  // ends the accept
     thread_.join();
-    ::close(listener_);
-    listener_ = -1;
+    ::close(std::exchange(listener_, -1));
   }
 
   std::vector<HttpRequest> requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
   }
-  std::size_t count() const {
-    std::lock_guard lock(mutex_);
-    return requests_.size();
-  }
+  std::size_t count() const { return requests().size(); }
   /// Waits until at least `n` requests have come.
   bool WaitFor(std::size_t n, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
@@ -102,28 +100,11 @@ class HttpRecorder {
   }
 
  private:
-  void Serve() {
-    while (!stop_) {
-      pollfd p{listener_, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      Handle(client);
-      ::close(client);
-    }
-  }
-
-  // Reads until `done` says the text is complete, the peer closes, or we stop.
-  bool ReadUntil(int client, std::string& text, const std::function<bool()>& done) {
+  // Reads until `done` says the text is complete; false when the peer closes first.
+  static bool ReadUntil(int client, std::string& text, const std::function<bool()>& done) {
     char buffer[4096];
-    while (!done()) {
-      pollfd p{client, POLLIN, 0};
-      if (stop_) return false;
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const ssize_t n = ::read(client, buffer, sizeof buffer);
-      if (n <= 0) return false;
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
+    for (ssize_t n; !done(); text.append(buffer, static_cast<std::size_t>(n)))
+      if ((n = ::read(client, buffer, sizeof buffer)) <= 0) return false;
     return true;
   }
 
@@ -131,29 +112,21 @@ class HttpRecorder {
     std::string text;
     if (!ReadUntil(client, text, [&] { return text.find("\r\n\r\n") != std::string::npos; }))
       return;
-    const std::size_t head_end = text.find("\r\n\r\n");
+    const std::size_t body_at = text.find("\r\n\r\n") + 4;
     HttpRequest request;
-    std::size_t line_end = text.find("\r\n");
-    const std::string first = text.substr(0, line_end);
-    request.method = first.substr(0, first.find(' '));
-    request.target = first.substr(first.find(' ') + 1);
-    request.target = request.target.substr(0, request.target.find(' '));
-    while (line_end < head_end) {
-      const std::size_t start = line_end + 2;
-      line_end = text.find("\r\n", start);
-      const std::string line = text.substr(start, line_end - start);
-      const std::size_t colon = line.find(':');
-      if (colon == std::string::npos) continue;
-      std::string name = line.substr(0, colon);
+    std::istringstream(text) >> request.method >> request.target;
+    static const std::regex kHeader("\r\n([^:\r\n]+): *([^\r\n]*)");
+    for (std::sregex_iterator h(text.cbegin(), text.cbegin() + body_at, kHeader), end; h != end;
+         ++h) {
+      std::string name = (*h)[1];
       for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      std::size_t value = colon + 1;
-      while (value < line.size() && line[value] == ' ') ++value;
-      request.headers[name] = line.substr(value);
+      request.headers[name] = (*h)[2];
     }
-    const std::size_t length =
-        request.headers.count("content-length") ? std::stoul(request.headers["content-length"]) : 0;
-    if (!ReadUntil(client, text, [&] { return text.size() >= head_end + 4 + length; })) return;
-    request.body = text.substr(head_end + 4, length);
+    const std::size_t length = request.headers.contains("content-length")
+                                   ? std::stoul(request.headers["content-length"])
+                                   : 0;
+    if (!ReadUntil(client, text, [&] { return text.size() >= body_at + length; })) return;
+    request.body = text.substr(body_at, length);
 
     ScriptedAnswer answer;
     {
@@ -163,21 +136,18 @@ class HttpRecorder {
       requests_.push_back(request);
     }
     arrived_.notify_all();
+    std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
+                        " Scripted\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                        "\r\nConnection: close\r\n\r\n" + answer.body;
     if (answer.silent) {
-      std::string ignored;
-      ReadUntil(client, ignored, [] { return false; });
-      return;
+      ReadUntil(client, reply, [] { return false; });  // until the sender gives up
+    } else if (::write(client, reply.data(), reply.size()) < 0) {
+      return;  // the sender is gone
     }
-    const std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
-                              " Scripted\r\nContent-Type: text/plain\r\nContent-Length: " +
-                              std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n" +
-                              answer.body;
-    [[maybe_unused]] const ssize_t n = ::write(client, reply.data(), reply.size());
   }
 
   int listener_ = -1;
   std::uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
   std::thread thread_;
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
@@ -191,28 +161,21 @@ inline std::map<std::string, std::string> FormFields(const std::string& body) {
   const auto decode = [](const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '+') {
-        out += ' ';
-      } else if (text[i] == '%' && i + 2 < text.size()) {
+      if (text[i] == '%' && i + 2 < text.size()) {
         out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
         i += 2;
       } else {
-        out += text[i];
+        out += text[i] == '+' ? ' ' : text[i];
       }
     }
     return out;
   };
   std::map<std::string, std::string> fields;
-  std::size_t start = 0;
-  while (start <= body.size()) {
-    std::size_t end = body.find('&', start);
-    if (end == std::string::npos) end = body.size();
-    const std::string pair = body.substr(start, end - start);
+  std::istringstream in(body);
+  for (std::string pair; std::getline(in, pair, '&');) {
     const std::size_t eq = pair.find('=');
     if (!pair.empty())
-      fields[decode(pair.substr(0, eq))] =
-          eq == std::string::npos ? "" : decode(pair.substr(eq + 1));
-    start = end + 1;
+      fields[decode(pair.substr(0, eq))] = eq == pair.npos ? "" : decode(pair.substr(eq + 1));
   }
   return fields;
 }
