@@ -21,7 +21,6 @@ TEST(TimeOfDayTest, CalendarConversionRoundTripsAcrossCenturiesAndLeapDays) {
         << s;
     ASSERT_EQ(FromCivil(c), s);
   }
-  EXPECT_EQ(ToCivil(FromCivil({2000, 2, 29, 23, 59, 59})).day, 29);
 }
 
 }  // namespace
