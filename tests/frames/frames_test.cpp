@@ -26,11 +26,6 @@ using ::testing::HasSubstr;
 struct Decoded {
   UnescapedFrame frame;
   FrameHeader header;
-  Bytes At(int from, int to) const {  // unescaped positions `from` to `to`
-    Bytes out;
-    for (int pos = from; pos <= to; ++pos) out.push_back(frame.At(pos));
-    return out;
-  }
 };
 
 Decoded Decode(const Ax25Frame& f) {
@@ -48,22 +43,17 @@ Ax25Frame Ui(std::vector<Address> digipeaters = {}) {
 // The control byte follows the last address with its extension bit set; more than
 // nine digipeaters claimed put it at position 80 all the same.
 TEST(FrameHeaderTest, ControlAndPayloadFollowTheLastAddress) {
-  const struct {
-    std::size_t digipeaters;
-    int payload_start;
-  } cases[] = {{0, 19}, {1, 26}, {2, 33}, {9, 82}, {11, 82}};
-  for (const auto& c : cases) {
-    const Decoded d = Decode(Ui(std::vector<Address>(c.digipeaters, Address{"R", 0, false})));
-    EXPECT_EQ(d.header.payload_start, c.payload_start) << c.digipeaters;
-    EXPECT_EQ(d.header.control_byte, c.digipeaters > 9 ? d.frame.At(80) : 0x03) << c.digipeaters;
+  // Digipeaters claimed, and where the payload starts.
+  for (const auto& [digipeaters, start] : {std::pair{0u, 19}, {2u, 33}, {9u, 82}, {11u, 82}}) {
+    const Decoded d = Decode(Ui(std::vector<Address>(digipeaters, Address{"R", 0, false})));
+    EXPECT_EQ(d.header.payload_start, start) << digipeaters;
+    EXPECT_EQ(d.header.control_byte, digipeaters > 9 ? d.frame.At(80) : 0x03) << digipeaters;
   }
-  Decoded d = Decode(Ui());
-  EXPECT_EQ(d.At(19, d.frame.unescaped_length), (Bytes{'h', 'i', 0xC0}));
-  d = Decode(Ui({{"QQ9RLY", 1, true}, {"WIDE2", 2, false}}));
-  EXPECT_EQ(d.header.header_text, "from QQ0SAT to QQ0GND via QQ9RLY-1*,WIDE2-2: ");
+  EXPECT_EQ(Decode(Ui({{"QQ9RLY", 1, true}, {"WIDE2", 2, false}})).header.header_text,
+            "from QQ0SAT to QQ0GND via QQ9RLY-1*,WIDE2-2: ");
 }
 
-TEST(FrameHeaderTest, ControlFieldNamesPollFinalMarksAndPid) {
+TEST(FrameHeaderTest, ControlFieldNamesAndPollFinalMarks) {
   // Each kind of frame with and without the P/F bit, and an undefined U frame.
   const std::pair<std::uint8_t, const char*> cases[] = {
       {0x20, "I10^"},   {0xFE, "I77+"},   {0x31, "RR1-"},  {0x65, "RNR3v"}, {0x79, "REJ3-"},
@@ -71,20 +61,6 @@ TEST(FrameHeaderTest, ControlFieldNamesPollFinalMarksAndPid) {
       {0x03, "UI"},     {0x13, "UI!"},    {0xBF, "XID!"},  {0xE3, "TEST"},  {0x2B, "UNKNOWN U"},
   };
   for (const auto& [control, name] : cases) EXPECT_EQ(ControlName(control), name) << int{control};
-
-  Ax25Frame f = Ui();
-  f.control = 0x20;  // an I frame carries a PID
-  Decoded d = Decode(f);
-  EXPECT_TRUE(d.header.has_pid);
-  EXPECT_EQ(d.header.pid_byte, 0xF0);
-  EXPECT_EQ(d.header.payload_start, 19);
-  f.control = 0x31;  // RR: no PID, the byte after the control is payload
-  f.pid = -1;
-  d.header.pid_byte = 0x42;
-  DecodeFrameHeader(sample::KissFrame(f), d.frame, d.header);
-  EXPECT_FALSE(d.header.has_pid);
-  EXPECT_EQ(d.header.pid_byte, 0x42);  // an older PID is kept, but marked as not this frame's
-  EXPECT_EQ(d.header.payload_start, 18);
 }
 
 TEST(FrameHeaderTest, EscapesAreUndoneAsTheTncMeantThem) {
@@ -97,29 +73,19 @@ TEST(FrameHeaderTest, EscapesAreUndoneAsTheTncMeantThem) {
   for (const auto& [kiss, unescaped] : cases) {
     Decoded d;
     DecodeFrameHeader(kiss, d.frame, d.header);
-    EXPECT_EQ(d.At(3, d.frame.unescaped_length), unescaped);
+    Bytes got;  // unescaped positions 3 on
+    for (int pos = 3; pos <= d.frame.unescaped_length; ++pos) got.push_back(d.frame.At(pos));
+    EXPECT_EQ(got, unescaped);
   }
-}
-
-TEST(FrameHeaderTest, ShortFrameNeverShowsAnEarlierFrame) {
-  Decoded d = Decode(sample::SatelliteFrame(Bytes(200, 0x55)));
-  DecodeFrameHeader(Bytes{0xC0, 0x00, 0xC0}, d.frame, d.header);
-  EXPECT_EQ(d.frame.unescaped_length, 3);
-  EXPECT_EQ(d.header.header_text, "from  to `: ");  // the closing FEND, shifted
-  EXPECT_EQ(d.At(4, kUnescapedSize), Bytes(kUnescapedSize - 3, 0));
-  // No extension bit anywhere: nine empty digipeaters, control byte at position 80.
-  EXPECT_EQ(d.header.payload_start, 82);
-  EXPECT_EQ(d.header.control_name, "I00^");
 }
 
 class ShowFrameTest : public ::testing::Test {
  protected:
-  // Shows the frame (the dump log always attached) and returns the monitor texts.
-  std::vector<std::string> Show(const Bytes& frame, bool analyze, bool hexdump = false) {
+  // Shows the frame and returns the monitor texts.
+  std::vector<std::string> Show(const Bytes& frame, bool analyze) {
     monitor_.runs.clear();
-    dump_.lines.clear();
-    ShowFrame(frame, MonitorOptions{analyze, hexdump}, {1245506709, 437}, unescaped_, header_,
-              monitor_, &dump_);
+    ShowFrame(frame, MonitorOptions{analyze, false}, {1245506709, 437}, unescaped_, header_,
+              monitor_, nullptr);
     std::vector<std::string> texts;
     for (const auto& run : monitor_.runs) texts.push_back(run.first);
     return texts;
@@ -129,56 +95,21 @@ class ShowFrameTest : public ::testing::Test {
     for (const auto& run : monitor_.runs) roles.push_back(run.second);
     return roles;
   }
-  static Bytes Frame(Bytes payload, std::uint8_t command = 0x00) {
-    Ax25Frame f = sample::SatelliteFrame(std::move(payload));
-    f.command = command;
-    return sample::KissFrame(f);
-  }
 
   UnescapedFrame unescaped_;
   FrameHeader header_;
   testing::RecordingMonitor monitor_;
-  testing::RecordingDumpLog dump_;
 };
 
 // The raw view dumps escapes as received, the decoded view undoes them.
 TEST_F(ShowFrameTest, RawViewKeepsEscapesAndDecodedViewUndoesThemEachInItsColours) {
   using enum ColourRole;
-  const Bytes frame = Frame({0xC0, 0xDB});
+  const Bytes frame = sample::KissFrame(sample::SatelliteFrame({0xC0, 0xDB}));
   EXPECT_THAT(Show(frame, false), ElementsAre("\r", HasSubstr("[23 Bytes "),
                                               EndsWith("F0 DB DC \r"), " 21  > DB DD C0 \r"));
   EXPECT_THAT(Roles(), ElementsAre(kSeparator, kSummary, kDump, kDump));
   EXPECT_EQ(Show(frame, true).back(), " 1   > C0 DB \r");
   EXPECT_THAT(Roles(), ElementsAre(kSeparator, kSummary, kControl, kAddress, kDump));
-}
-
-// Lines longer than the room a line gets on the stack, positions wider than four
-// digits and years without four digits come out whole; milliseconds keep three.
-TEST_F(ShowFrameTest, LongLinesWidePositionsAndOddTimesAreNeverCut) {
-  header_.control_name = std::string(600, 'N');
-  EXPECT_EQ(ControlLine(header_, unescaped_),
-            "ctrl: 0   PID: - {" + std::string(600, 'N') + "}   0 Payload Bytes");
-  std::vector<std::string> lines;
-  ForEachDumpLine(Bytes(100001, 0xAB), [&](std::string_view line) { lines.emplace_back(line); });
-  ASSERT_EQ(lines.size(), 5001u);
-  std::string twenty;
-  for (int i = 0; i < 20; ++i) twenty += "AB ";
-  EXPECT_EQ(lines[500], " 10001 > " + twenty);
-  EXPECT_EQ(lines.back(), " 100001 > AB ");
-  EXPECT_EQ(FrameTimestamp({1245506709, 7}), "2009-06-20 14:05:09.007");
-  EXPECT_EQ(FrameTimestamp({-62198755200, 1000}), "-001-01-01 00:00:00.1000");
-}
-
-TEST_F(ShowFrameTest, DumpLogGetsSummaryDumpAsciiAndEmptyLineOnlyWhenChecked) {
-  const Bytes frame = Frame({0x41, 0x1F, 0x7F, 0xFF, 0x20});
-  Show(frame, true, true);
-  EXPECT_THAT(dump_.lines,
-              ElementsAre("2009-06-20 14:05:09.437 UTC: [24 Bytes KISS Frame (without CRC)]",
-                          " 1   > 41 1F 7F FF 20 ", std::string("A.\x7F\xFF "), ""));
-  Show(Frame({}), true, true);
-  EXPECT_THAT(dump_.lines, ElementsAre(HasSubstr("[19 Bytes "), "", ""));
-  Show(frame, true, false);
-  EXPECT_TRUE(dump_.lines.empty());
 }
 
 }  // namespace

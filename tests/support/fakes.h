@@ -52,11 +52,6 @@ struct RecordingMonitor final : MonitorSink {
   std::vector<std::pair<std::string, ColourRole>> runs;
 };
 
-struct RecordingDumpLog final : DumpLog {
-  void WriteLine(std::string_view line) override { lines.emplace_back(line); }
-  std::vector<std::string> lines;
-};
-
 /// The frames a receive path writes to its raw log for `stream`, in order, each whole.
 inline std::vector<Bytes> LoggedFrames(std::span<const std::uint8_t> stream) {
   FixedClock clock;
