@@ -98,6 +98,7 @@ std::optional<std::string> LiveInput::Start(DecodeTool& tool) {
     if (!raw_log_.Open(raw_log_path_)) {
       return "cannot write the raw log " + raw_log_path_ + ": " + raw_log_.error();
     }
+    raw_log_open_ = true;
     tool.SetRawLog(&raw_log_);
   }
   if (!connect_.empty()) {
@@ -141,9 +142,10 @@ void LiveInput::StreamBroken() {
 }
 
 // Told when the raw log starts failing and when it is written again; the frames
-// it misses meanwhile are not told one by one.
+// it misses meanwhile are not told one by one. A log that cannot be opened at all
+// ends the start with its reason instead, so its notice is not told first.
 void LiveInput::LogNoticeChanged(const LogNotice& notice) {
-  if (notice.complete_now == raw_log_complete_) return;
+  if (!raw_log_open_ || notice.complete_now == raw_log_complete_) return;
   raw_log_complete_ = notice.complete_now;
   Tell(LogNoticeText(notice));
 }

@@ -63,6 +63,7 @@ class LiveInput final : private LiveSourceEvents, private LogProblemListener {
   SystemClock clock_;
   CheckedRawLog raw_log_{this, clock_};
   bool raw_log_complete_ = true;  // as last told
+  bool raw_log_open_ = false;     // a log that never opened is refused, not told
   std::unique_ptr<LiveSource> source_;
   DecodeTool* tool_ = nullptr;
 };
