@@ -220,7 +220,7 @@ TEST_F(ShareAppTest, FramesQueuedForSharingWhenKilledAreSentAfterTheNextStart) {
   const auto requests = server.requests();
   EXPECT_EQ(requests.size(), 11u) << "the unanswered frame twice, the others once";
   std::set<std::string> frames;
-  for (const auto& r : requests) frames.insert(testing::FormFields(r.body).at("frame"));
+  for (const auto& r : requests) frames.insert(testing::FormField(r.body, "frame"));
   EXPECT_EQ(frames.size(), 10u);
   for (const std::string& frame : frames) {
     EXPECT_EQ(frame.substr(14, 14), "A2A260A682A861") << "from QQ0SAT only";

@@ -28,25 +28,19 @@ struct Folder {
   std::string_view name;
   int rank;
 };
+// clang-format off
 constexpr Folder kFolders[] = {
-    {"base", 0},           {"config", 1},
-    {"clock", 1},          {"input", 2},
-    {"kiss", 3},           {"frames", 4},
-    {"telemetry", 5},      {"outputs", 6},
-    {"outputs/logs", 7},   {"outputs/archive", 8},
-    {"outputs/export", 9}, {"outputs/share", 9},
-    {"station", 10},       {"views", 10},
-    {"tools", 15},         {"adapters", 20},
-    {"widgets", 20},       {"dialogs", 21},
-    {"history", 21},       {"windows", 22},
-    {"session", 23},       {"app", 30},
+    {"base", 0},  {"config", 1}, {"clock", 1}, {"input", 2}, {"kiss", 3}, {"frames", 4},
+    {"telemetry", 5}, {"outputs", 6}, {"outputs/logs", 7}, {"outputs/archive", 8},
+    {"outputs/export", 9}, {"outputs/share", 9}, {"station", 10}, {"views", 10}, {"tools", 15},
+    {"adapters", 20}, {"widgets", 20}, {"dialogs", 21}, {"history", 21}, {"windows", 22},
+    {"session", 23}, {"app", 30},
 };
+// clang-format on
 
 int RankOf(std::string_view folder) {
-  for (const Folder& f : kFolders) {
-    if (f.name == folder) return f.rank;
-  }
-  return -1;
+  const auto* f = std::ranges::find(kFolders, folder, &Folder::name);
+  return f != std::end(kFolders) ? f->rank : -1;
 }
 
 struct Source {

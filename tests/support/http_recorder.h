@@ -156,28 +156,15 @@ class HttpRecorder {
   std::vector<HttpRequest> requests_;
 };
 
-/// The fields of a form body, decoded.
-inline std::map<std::string, std::string> FormFields(const std::string& body) {
-  const auto decode = [](const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '%' && i + 2 < text.size()) {
-        out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-        i += 2;
-      } else {
-        out += text[i] == '+' ? ' ' : text[i];
-      }
-    }
-    return out;
-  };
-  std::map<std::string, std::string> fields;
-  std::istringstream in(body);
-  for (std::string pair; std::getline(in, pair, '&');) {
-    const std::size_t eq = pair.find('=');
-    if (!pair.empty())
-      fields[decode(pair.substr(0, eq))] = eq == pair.npos ? "" : decode(pair.substr(eq + 1));
-  }
-  return fields;
+/// The value of field `name` in a form body, its %XX escapes undone; empty when
+/// the body has no such field.
+inline std::string FormField(const std::string& body, const std::string& name) {
+  const std::size_t at = ("&" + body).find("&" + name + "=");
+  if (at == std::string::npos) return "";
+  std::string value = body.substr(at + name.size() + 1, body.find('&', at) - at - name.size() - 1);
+  for (std::size_t i = value.find('%'); i != std::string::npos; i = value.find('%', i + 1))
+    value.replace(i, 3, 1, static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16)));
+  return value;
 }
 
 }  // namespace zevrin::testing

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -112,16 +111,6 @@ class KissServer {
       const ssize_t n = ::send(client_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  /// Sends all bytes in pieces of random size, now and then after a short pause, so
-  /// frames arrive cut anywhere.
-  bool SendSplit(std::span<const std::uint8_t> bytes, std::mt19937& rng) {
-    for (std::size_t pos = 0, n = 0; pos < bytes.size(); pos += n) {
-      n = std::min<std::size_t>(1 + rng() % 700, bytes.size() - pos);
-      if (!Send(bytes.subspan(pos, n))) return false;
-      if (rng() % 8 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
   }
