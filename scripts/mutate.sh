@@ -41,7 +41,7 @@ JOBS=2
 TIMEOUT=120
 REPORT=
 CHECK_ONLY=
-SLOW='^(ReliabilityTest|LiveToolTest|TcpStationTest|ShareAppTest|DecodeShareTest)\.'
+SLOW='^(ReliabilityTest|LiveToolTest|StationWindowTest|ShareAppTest|DecodeShareTest|PipeAndTcp/)'
 
 usage() {
   awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
