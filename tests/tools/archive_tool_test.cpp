@@ -89,8 +89,7 @@ TEST_F(ArchiveToolTest, ArchiveHoldsEveryFrameAndExactlyTheJsonValues) {
   const std::vector<Bytes> logged = testing::LoggedFrames(stream);
   const testing::Db db(Archive());
   const auto rows = db.Rows("SELECT bytes, station, link FROM frames ORDER BY id");
-  ASSERT_EQ(rows.size(), logged.size());
-  ASSERT_EQ(frames.size(), logged.size());
+  ASSERT_TRUE(rows.size() == logged.size() && frames.size() == logged.size()) << rows.size();
   int records = 0;
   for (std::size_t k = 0; k < rows.size(); ++k) {
     const std::vector<std::string> want = {std::string(logged[k].begin(), logged[k].end()), "Lab",
