@@ -58,6 +58,15 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
   const std::string server =
       "--connect 127.0.0.1:" + std::to_string(testing::KissServer::FreePort());
   const std::string frame_read = "\"payload_count\":3";
+  // Sharing settings that can never share end the run before the archive is made.
+  const std::string station = "enabled=0\ncallsign=DL1ABC\nlatitude=49\nlongitude=8\nnorad=9\n";
+  const std::string share = "--archive " + Path("h.sqlite") + " --share " + Path("");
+  for (const auto& [name, server] : {std::pair{"cr", "http://h/\ntoken=a\rb"},
+                                     {"file", "file:///etc/passwd"},
+                                     {"gopher", "gopher://h/"},
+                                     {"ftp", "ftp://h/"},
+                                     {"ctl", "http://h/\ntoken=a\x7f"}})
+    dir_.Write(std::string(name) + ".ini", station + "server=" + server + "\n");
   const struct {
     std::string args;
     int status;
@@ -87,6 +96,12 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
       {server + " --serial /dev/null", 2, "exclude each other"},
       {server + " " + in, 2, "reads no files"},
       {server + " --raw-log " + Path("no/x.kss"), 2, "cannot write the raw log"},
+      {share + "cr.ini " + in, 2, "API token with a line break"},
+      {share + "file.ini " + in, 2, "not an http(s) address: file:///etc/passwd"},
+      {share + "gopher.ini " + in, 2, "not an http(s) address: gopher://h/"},
+      {share + "ftp.ini " + in, 2, "not an http(s) address: ftp://h/"},
+      {share + "ctl.ini " + in, 2, "API token with a control character"},
+      {share + " " + in, 2, "cannot read the sharing settings"},
   };
   for (const auto& c : cases) {
     std::string out;
@@ -96,6 +111,7 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
         << c.args << ": " << dir_.Contents("err");
   }
   EXPECT_EQ(dir_.Contents("notes.txt"), notes);
+  EXPECT_FALSE(std::filesystem::exists(Path("h.sqlite")));
 }
 
 // Every byte, at every place within and across the eight-byte words that are

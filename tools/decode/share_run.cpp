@@ -1,5 +1,7 @@
 #include "decode/share_run.h"
 
+#include <vector>
+
 namespace zevrin {
 
 namespace {
@@ -43,11 +45,21 @@ std::unique_ptr<ShareRun> ShareRun::Create(const std::string& settings_path,
     error = "--share needs --archive FILE: frames wait there until a server has them";
     return nullptr;
   }
-  std::optional<ShareSettings> settings = ReadShareSettings(settings_path);
+  std::vector<std::string> cut;
+  std::optional<ShareSettings> settings = ReadShareSettings(settings_path, &cut);
   if (!settings) {
     error = "cannot read the sharing settings " + settings_path;
     return nullptr;
   }
+  // Frames archived now are never queued later: settings that can never share end
+  // the run before anything is archived, so the mended file finds them still to do.
+  if (const std::optional<std::string> reason = UnusableServerReason(*settings)) {
+    error = "unusable sharing settings " + settings_path + ": " + *reason;
+    return nullptr;
+  }
+  for (const std::string& what : cut)
+    std::fprintf(messages, "zevrinkiss-decode: --share: %s: %s\n", settings_path.c_str(),
+                 what.c_str());
   if (const std::optional<std::string> reason = SharingOffReason(*settings)) {
     std::fprintf(messages, "zevrinkiss-decode: --share: nothing is shared (%s)\n", reason->c_str());
   } else {

@@ -25,8 +25,9 @@ bool TakeShareOption(int argc, char** argv, int& i, std::string& settings_path, 
 class ShareRun {
  public:
   /// Reads the settings, warns on `messages` what is going to be shared and how,
-  /// and joins the run's archive. Null with `error` set when the settings cannot
-  /// be read or there is no archive to keep the queue in.
+  /// and what the settings reader left out, and joins the run's archive. Null with
+  /// `error` set when there is no archive to keep the queue in or the settings
+  /// cannot be read or name a server that can never be posted to.
   static std::unique_ptr<ShareRun> Create(const std::string& settings_path,
                                           const ReplayOptions& replay, ReplayRun& run,
                                           std::FILE* messages, std::string& error);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -36,6 +37,72 @@ bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// A control character has no place in an address or an HTTP header value.
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
+// The settings file, read line by line, and what the limits leave out of it.
+struct SettingsReading {
+  ShareSettings settings;
+  std::vector<std::string> cut;
+  std::size_t servers_left_out = 0;
+  bool server_left_out = false;  // the tokens after it are left out with it
+
+  // `whole` is false for the line the byte limit falls in.
+  void Take(std::string_view line, std::size_t number, bool whole) {
+    const std::string_view text = Trim(line);
+    const std::size_t eq = text.find('=');
+    if (text.empty() || text.front() == '#' || (whole && eq == std::string_view::npos)) return;
+    const std::string_view key = Trim(text.substr(0, eq));  // a cut line may end in its key
+    if (!whole || line.size() > kShareSettingsLineMax) {
+      std::string why = "line " + std::to_string(number) +
+                        (whole ? " is longer than " + std::to_string(kShareSettingsLineMax) +
+                                     " bytes and is left out"
+                               : " is cut by the byte limit and is left out");
+      // A server without the token given for it would refuse every frame for good.
+      const bool token = key == "token";
+      if (token && !server_left_out && !settings.servers.empty()) {
+        why += ", with the server " + settings.servers.back().url + " it belongs to";
+        settings.servers.pop_back();
+      }
+      server_left_out = server_left_out || key == "server" || token;
+      cut.push_back(std::move(why));
+      return;
+    }
+    TakeValue(key, Trim(text.substr(eq + 1)));
+  }
+
+  void TakeValue(std::string_view key, std::string_view value) {
+    ShareStation& station = settings.station;
+    if (key == "enabled") {
+      settings.enabled = value == "1" || value == "yes" || value == "true";
+    } else if (key == "callsign") {
+      station.callsign = value;
+    } else if (key == "latitude") {
+      ParseDouble(value, station.latitude);
+    } else if (key == "longitude") {
+      ParseDouble(value, station.longitude);
+    } else if (key == "norad") {
+      std::uint32_t id = 0;
+      const auto [end, err] = std::from_chars(value.data(), value.data() + value.size(), id);
+      if (err == std::errc() && end == value.data() + value.size()) station.norad_id = id;
+    } else if (key == "server") {
+      server_left_out = settings.servers.size() >= kShareServersMax;
+      if (server_left_out) {
+        ++servers_left_out;
+      } else {
+        settings.servers.push_back({std::string(value), ""});
+      }
+    } else if (key == "token" && !server_left_out && !settings.servers.empty()) {
+      settings.servers.back().token = value;
+    }
+  }
+};
+
 // The shortest text that reads back as the same number.
 std::string NumberText(double value) {
   char text[32];
@@ -49,11 +116,20 @@ bool IsServerUrl(std::string_view url) {
   for (const std::string_view scheme : {"http://", "https://"}) {
     if (url.substr(0, scheme.size()) == scheme) {
       const std::string_view rest = url.substr(scheme.size());
-      return !rest.empty() && rest.front() != '/' &&
-             rest.find_first_of(" \t\r\n") == std::string_view::npos;
+      return !rest.empty() && rest.front() != '/' && rest.find(' ') == std::string_view::npos &&
+             !HasControlCharacter(rest);
     }
   }
   return false;
+}
+
+std::optional<std::string> UnusableServerReason(const ShareSettings& settings) {
+  for (const ShareServer& server : settings.servers) {
+    if (!IsServerUrl(server.url)) return "not an http(s) address: " + server.url;
+    if (HasLineBreak(server.token)) return "API token with a line break";
+    if (HasControlCharacter(server.token)) return "API token with a control character";
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
@@ -65,47 +141,47 @@ std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
     return "position out of range";
   if (s.norad_id == 0) return "no NORAD catalogue number";
   if (settings.servers.empty()) return "no server";
-  for (const ShareServer& server : settings.servers) {
-    if (!IsServerUrl(server.url)) return "not an http(s) address: " + server.url;
-    if (HasLineBreak(server.token)) return "API token with a line break";
-  }
-  return std::nullopt;
+  return UnusableServerReason(settings);
 }
 
-std::optional<ShareSettings> ReadShareSettings(const std::string& path) {
-  ShareSettings settings;
+std::optional<ShareSettings> ReadShareSettings(const std::string& path,
+                                               std::vector<std::string>* cut) {
+  SettingsReading reading;
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec) && !ec) return settings;
+  if (!std::filesystem::exists(path, ec) && !ec) return reading.settings;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  settings.servers.clear();
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::string_view text = Trim(line);
-    const std::size_t eq = text.find('=');
-    if (text.empty() || text.front() == '#' || eq == std::string_view::npos) continue;
-    const std::string_view key = Trim(text.substr(0, eq));
-    const std::string_view value = Trim(text.substr(eq + 1));
-    if (key == "enabled") {
-      settings.enabled = value == "1" || value == "yes" || value == "true";
-    } else if (key == "callsign") {
-      settings.station.callsign = value;
-    } else if (key == "latitude") {
-      ParseDouble(value, settings.station.latitude);
-    } else if (key == "longitude") {
-      ParseDouble(value, settings.station.longitude);
-    } else if (key == "norad") {
-      std::uint32_t id = 0;
-      const auto [end, err] = std::from_chars(value.data(), value.data() + value.size(), id);
-      if (err == std::errc() && end == value.data() + value.size()) settings.station.norad_id = id;
-    } else if (key == "server") {
-      settings.servers.push_back({std::string(value), ""});
-    } else if (key == "token" && !settings.servers.empty()) {
-      settings.servers.back().token = value;
-    }
-  }
+  if (!in || std::filesystem::is_directory(path, ec)) return std::nullopt;
+  // One byte more than is taken tells whether the file is longer.
+  std::string content(kShareSettingsBytesMax + 1, '\0');
+  in.read(content.data(), static_cast<std::streamsize>(content.size()));
   if (in.bad()) return std::nullopt;
-  return settings;
+  content.resize(static_cast<std::size_t>(in.gcount()));
+  const bool cut_short = content.size() > kShareSettingsBytesMax;
+  if (cut_short) {
+    content.resize(kShareSettingsBytesMax);
+    reading.cut.push_back("only the first " + std::to_string(kShareSettingsBytesMax) +
+                          " bytes of the file are read");
+  }
+  reading.settings.servers.clear();
+  std::string_view rest = content;
+  for (std::size_t number = 1; !rest.empty(); ++number) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    // The line the byte limit falls in is not whole (unless it ends right there).
+    reading.Take(rest.substr(0, end), number, !cut_short || end < rest.size());
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  std::vector<ShareServer>& servers = reading.settings.servers;
+  if (cut_short && !reading.server_left_out && !servers.empty() && servers.back().token.empty()) {
+    // Its token may lie in what was not read, and without it every frame is refused.
+    reading.cut.push_back("the server " + servers.back().url +
+                          " is left out: its token may come after the byte limit");
+    servers.pop_back();
+  }
+  if (reading.servers_left_out > 0)
+    reading.cut.push_back(std::to_string(reading.servers_left_out) + " server(s) after the first " +
+                          std::to_string(kShareServersMax) + " left out");
+  if (cut != nullptr) cut->insert(cut->end(), reading.cut.begin(), reading.cut.end());
+  return std::move(reading.settings);
 }
 
 std::optional<std::string> WriteShareSettings(const std::string& path,

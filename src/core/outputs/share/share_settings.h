@@ -11,9 +11,11 @@
 //   token=0123abcd            (the API token of the server above it; optional)
 //   server=https://telemetry.example.org/sids
 //
-// "server" may appear any number of times; each "token" belongs to the server
-// line before it.
+// "server" may appear up to kShareServersMax times; each "token" belongs to the
+// server line before it. The reader takes at most kShareSettingsBytesMax bytes and
+// lines of at most kShareSettingsLineMax bytes, and says what it left out.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +29,12 @@ namespace zevrin {
 inline constexpr std::string_view kShareSettingsFileName = "zevrinkiss-share.ini";
 /// The preset server: the community's telemetry database.
 inline constexpr std::string_view kSatnogsDbUrl = "https://db.satnogs.org/api/telemetry/";
+/// The most of the file that is read; the rest is left out.
+inline constexpr std::size_t kShareSettingsBytesMax = 64 * 1024;
+/// The longest line that is taken (without its line break); longer ones are left out.
+inline constexpr std::size_t kShareSettingsLineMax = 1024;
+/// The most servers that are taken; those after them are left out.
+inline constexpr std::size_t kShareServersMax = 16;
 
 struct ShareServer {
   std::string url;
@@ -45,13 +53,23 @@ struct ShareSettings {
 /// server, or a server address that is not http(s).
 std::optional<std::string> SharingOffReason(const ShareSettings& settings);
 
-/// True for an address libcurl is allowed to post to: http:// or https:// and a host.
+/// True for an address libcurl is allowed to post to: http:// or https:// and a host,
+/// without spaces or control characters.
 bool IsServerUrl(std::string_view url);
+
+/// Why a server of these settings can never be posted to, whether sharing is on or
+/// not: an address that is not http(s), an API token with a line break or another
+/// control character. Nullopt when every server can be used.
+std::optional<std::string> UnusableServerReason(const ShareSettings& settings);
 
 /// Reads the file at `path`. A missing file gives the defaults (sharing off, the
 /// preset server); a file that cannot be read gives nullopt. Unknown keys and
-/// malformed numbers are ignored, leaving the default.
-std::optional<ShareSettings> ReadShareSettings(const std::string& path);
+/// malformed numbers are ignored, leaving the default. What the limits above leave
+/// out is added to `cut` (when given) as sentences to show: the bytes after the
+/// first kShareSettingsBytesMax, overlong lines (with the server of an overlong
+/// token, which would be refused without it), the servers after kShareServersMax.
+std::optional<ShareSettings> ReadShareSettings(const std::string& path,
+                                               std::vector<std::string>* cut = nullptr);
 
 /// Writes the settings anew (through a temporary file renamed over the old one, so a
 /// failure never leaves half a file). Returns the reason of a failure, or nullopt.
