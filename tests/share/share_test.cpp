@@ -124,48 +124,32 @@ TEST(ShareSettingsFile, SettingsSurviveTheFileAndEveryGapIsNamed) {
       {[](ShareSettings& s) { s.servers.clear(); }, "no server"},
       {[](ShareSettings& s) { s.servers[0].url = "ftp://x/"; }, "ftp://x/"},
       {[](ShareSettings& s) { s.servers[0].url = "https:///path"; }, "http(s)"},
-      {[](ShareSettings& s) { s.servers[0].url = "http://h/\x7f"; }, "http(s)"},
-      {[](ShareSettings& s) { s.servers[0].token = "a\rb"; }, "token with a line break"},
       {[](ShareSettings& s) { s.servers[0].token = "a\x1b"; }, "token with a control"}};
   for (const auto& [change, why] : gaps) {
     ShareSettings s = *read;
     change(s);
     EXPECT_THAT(SharingOffReason(s).value_or(""), HasSubstr(why));
   }
-}
 
-// Settings files of any size are read in bounded memory, and what is left out is
-// named; a server never goes without the token given for it.
-TEST(ShareSettingsFile, ReadingStopsAtTheLimitsAndNamesWhatIsLeftOut) {
-  testing::TempDir dir("share-limits");
+  // Files of any size are read in bounded memory and what is left out is named; a
+  // server never goes without the token given for it.
   std::string many;
-  for (int k = 0; k < 18; ++k) many += "server=http://h" + std::to_string(k) + "/\n";
-  const std::string ab = "server=http://a/\nserver=http://b/\ntoken=";
-  const struct {
-    std::string text;
-    std::size_t servers;
-    std::string last_token;
+  for (int k = 0; k < 18; ++k) many += "server=http://h/\n";
+  const std::string ab = "server=http://a/\nserver=http://b/\ntoken=", x(1018, 'x');
+  // The file, the servers taken, the last one's token, a reason of what is left out.
+  const std::tuple<std::string, std::size_t, std::string, std::string> files[] = {
+      {many + "token=t\n", 16, "", "2 server(s) after the first 16 left out"},
+      {ab + x + "\n", 2, x, ""},
+      {ab + x + "x\ntoken=y\n", 1, "", "line 3 is longer than 1024 bytes"},
+      {ab + std::string(1 << 20, 'x'), 1, "", "limit and is left out, with the server http://b/"},
+      {"server=http://a/\n" + std::string(65518, '\n') + "tok", 0, "", "http://a/ is left out"}};
+  for (const auto& [text, servers, token, said] : files) {
+    dir.Write("s.ini", text);
     std::vector<std::string> cut;
-  } cases[] = {
-      {many + "token=t\n", 16, "", {"2 server(s) after the first 16"}},
-      {ab + std::string(1018, 'x') + "\n", 2, std::string(1018, 'x'), {}},
-      {ab + std::string(1019, 'x') + "\ntoken=y\n",
-       1,
-       "",
-       {"line 3 is longer", "server http://b/"}},
-      {ab + std::string(1 << 20, 'x'), 1, "", {"first 65536 bytes", "line 3 is cut", "http://b/"}},
-      {"server=http://a/\n" + std::string(65518, '\n') + "tok", 0, "", {"line 65520", "http://a/"}},
-      {"server=http://a/\ntoken=t\n" + std::string(70000, '\n') + "token=u\n", 1, "t", {"65536"}}};
-  for (const auto& c : cases) {
-    dir.Write("s.ini", c.text);
-    std::vector<std::string> cut;
-    const std::optional<ShareSettings> read = ReadShareSettings((dir / "s.ini").string(), &cut);
-    ASSERT_TRUE(read);
-    ASSERT_EQ(read->servers.size(), c.servers) << c.text.substr(0, 40);
-    EXPECT_EQ(read->servers.empty() ? "" : read->servers.back().token, c.last_token);
-    const std::string said = ::testing::PrintToString(cut);
-    for (const std::string& what : c.cut) EXPECT_THAT(said, HasSubstr(what));
-    EXPECT_EQ(cut.empty(), c.cut.empty()) << said;
+    const std::optional<ShareSettings> got = ReadShareSettings((dir / "s.ini").string(), &cut);
+    ASSERT_TRUE(got && got->servers.size() == servers) << servers;
+    EXPECT_EQ(got->servers.empty() ? "" : got->servers.back().token, token);
+    EXPECT_THAT(::testing::PrintToString(cut), HasSubstr(said.empty() ? "{}" : said));
   }
 }
 
