@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <array>
 #include <chrono>
 #include <thread>
 
@@ -136,6 +137,10 @@ TEST(ShareRetry, PausesDoubleUpToTenMinutesAndOnlyClientErrorsAreFinal) {
   for (const int failures : {1, 2, 3, 7, 8, 9, 1000000})
     seconds.push_back(std::chrono::ceil<std::chrono::seconds>(RetryPause(failures, {})).count());
   EXPECT_THAT(seconds, ElementsAre(5, 10, 20, 320, 600, 600, 600));
+  // A server's Retry-After: waited for, but no shorter than the own pause nor longer
+  // than the longest.
+  EXPECT_THAT((std::array{RetryPause(1, {}, 120s), RetryPause(3, {}, 1s), RetryPause(2, {}, 1h)}),
+              ElementsAre(120s, 20s, 10min));
 
   using enum ShareOutcome;
   const std::pair<int, ShareOutcome> outcomes[] = {
@@ -203,12 +208,22 @@ class ShareSend : public ::testing::Test {
 };
 
 TEST_F(ShareSend, AFailedPostIsSentAgainAfterAPauseThenNeverAgain) {
-  const testing::ScriptedAnswer firsts[] = {{500, "oops", false}, {0, "", true}};  // no answer
+  // The answer to the first try, and the least pause before the second: a
+  // Retry-After, in seconds or as a date, outlasts the 50 ms of the first pause
+  // (up to the longest pause, 400 ms).
+  const std::pair<testing::ScriptedAnswer, std::chrono::milliseconds> firsts[] = {
+      {{500, "oops", false}, 0ms},
+      {{0, "", true}, 0ms},  // no answer
+      {{503, "", false, "Retry-After: 1\r\n"}, 350ms},
+      {{429, "", false, "Retry-After: Fri, 31 Dec 2100 23:59:59 GMT\r\n"}, 350ms}};
   for (std::size_t k = 0; k < std::size(firsts); ++k) {
-    server_.Script({firsts[k], {201, "", false}});
+    server_.Script({firsts[k].first, {201, "", false}});
     Sharing sharing(Archive(static_cast<int>(k)), Settings(), 300ms);
     sharing.FeedFrames(7, 8);
+    ASSERT_TRUE(server_.WaitFor(2 * k + 1, 10s)) << k;
+    const auto first_try = std::chrono::steady_clock::now();
     ASSERT_TRUE(server_.WaitFor(2 * (k + 1), 10s)) << k;
+    EXPECT_GE(std::chrono::steady_clock::now() - first_try, firsts[k].second) << k;
     ASSERT_TRUE(sharing.Settle(500ms));
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 2 * (k + 1)) << k;

@@ -30,9 +30,17 @@ struct HttpRequest {
 };
 
 struct ScriptedAnswer {
+  // A constructor rather than an aggregate: scripts may leave out the later fields.
+  ScriptedAnswer(int status_code = 201, std::string body_text = {}, bool no_answer = false,
+                 std::string header_lines = {})
+      : status(status_code),
+        body(std::move(body_text)),
+        silent(no_answer),
+        headers(std::move(header_lines)) {}
   int status = 201;
   std::string body;
   bool silent = false;  // answer nothing and hold the connection until it is closed
+  std::string headers;  // further header lines of the answer, each ending in "\r\n"
 };
 
 class HttpRecorder {
@@ -138,7 +146,7 @@ class HttpRecorder {
     arrived_.notify_all();
     std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
                         " Scripted\r\nContent-Length: " + std::to_string(answer.body.size()) +
-                        "\r\nConnection: close\r\n\r\n" + answer.body;
+                        "\r\nConnection: close\r\n" + answer.headers + "\r\n" + answer.body;
     if (answer.silent) {
       ReadUntil(client, reply, [] { return false; });  // until the sender gives up
     } else if (::write(client, reply.data(), reply.size()) < 0) {

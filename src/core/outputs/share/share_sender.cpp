@@ -29,10 +29,11 @@ std::string HostOf(const std::string& url) {
 
 }  // namespace
 
-std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings) {
+std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings,
+                                     std::chrono::seconds asked) {
   std::chrono::milliseconds pause = timings.first;
   for (int i = 1; i < failures && pause < timings.longest; ++i) pause *= 2;
-  return std::min(pause, timings.longest);
+  return std::min(std::max<std::chrono::milliseconds>(pause, asked), timings.longest);
 }
 
 ShareOutcome ClassifyAnswer(const HttpAnswer& answer) {
@@ -229,7 +230,7 @@ bool ShareSender::SendOne(ShareQueue& queue, const ShareServer& server) {
   }
   if (outcome == ShareOutcome::kRetry) {
     ++state.failures;
-    state.paused_until = Steady::now() + RetryPause(state.failures, timings_);
+    state.paused_until = Steady::now() + RetryPause(state.failures, timings_, answer.retry_after);
   }
   return stored;
 }

@@ -29,8 +29,10 @@ struct RetryTimings {
   std::chrono::milliseconds longest = std::chrono::minutes(10);
 };
 
-/// The pause after `failures` failures in a row (1 or more).
-std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings);
+/// The pause after `failures` failures in a row (1 or more); at least what the
+/// server asked for with Retry-After (`asked`), but never more than `timings.longest`.
+std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings,
+                                     std::chrono::seconds asked = {});
 
 enum class ShareOutcome {
   kSent,     // 2xx: the server took the frame
