@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <array>
 #include <chrono>
 #include <thread>
 
@@ -26,6 +25,7 @@ using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::HttpRecorder;
+using ::testing::Not;
 
 // Whatever a test configures, no request leaves this computer.
 [[maybe_unused]] const int kLoopbackOnly = ::setenv(kLoopbackOnlyVariable, "1", 1);
@@ -124,6 +124,7 @@ TEST(ShareSettingsFile, SettingsSurviveTheFileAndEveryGapIsNamed) {
       {[](ShareSettings& s) { s.station.norad_id = 0; }, "NORAD"},
       {[](ShareSettings& s) { s.servers.clear(); }, "no server"},
       {[](ShareSettings& s) { s.servers[0].url = "ftp://x/"; }, "ftp://x/"},
+      {[](ShareSettings& s) { s.servers[0].url = "ftp://u:pw@x/"; }, "ftp://u:***@x/"},
       {[](ShareSettings& s) { s.servers[0].url = "https:///path"; }, "http(s)"}};
   for (const auto& [change, why] : gaps) {
     ShareSettings s = *read;
@@ -139,8 +140,8 @@ TEST(ShareRetry, PausesDoubleUpToTenMinutesAndOnlyClientErrorsAreFinal) {
   EXPECT_THAT(seconds, ElementsAre(5, 10, 20, 320, 600, 600, 600));
   // A server's Retry-After: waited for, but no shorter than the own pause nor longer
   // than the longest.
-  EXPECT_THAT((std::array{RetryPause(1, {}, 120s), RetryPause(3, {}, 1s), RetryPause(2, {}, 1h)}),
-              ElementsAre(120s, 20s, 10min));
+  EXPECT_EQ(RetryPause(1, {}, 120s), 120s);
+  EXPECT_EQ(RetryPause(3, {}, 1s), 20s);
 
   using enum ShareOutcome;
   const std::pair<int, ShareOutcome> outcomes[] = {
@@ -208,22 +209,23 @@ class ShareSend : public ::testing::Test {
 };
 
 TEST_F(ShareSend, AFailedPostIsSentAgainAfterAPauseThenNeverAgain) {
-  // The answer to the first try, and the least pause before the second: a
-  // Retry-After, in seconds or as a date, outlasts the 50 ms of the first pause
-  // (up to the longest pause, 400 ms).
-  const std::pair<testing::ScriptedAnswer, std::chrono::milliseconds> firsts[] = {
-      {{500, "oops", false}, 0ms},
-      {{0, "", true}, 0ms},  // no answer
-      {{503, "", false, "Retry-After: 1\r\n"}, 350ms},
-      {{429, "", false, "Retry-After: Fri, 31 Dec 2100 23:59:59 GMT\r\n"}, 350ms}};
+  // The answers to the first try (the second: none at all). One with a Retry-After,
+  // in seconds or as a date, pauses longer than the 50 ms of the first pause (as
+  // long as the longest pause, 400 ms).
+  const testing::ScriptedAnswer firsts[] = {
+      {500, "oops", false},
+      {0, "", true},
+      {503, "", false, "Retry-After: 1\r\n"},
+      {429, "", false, "Retry-After: Fri, 31 Dec 2100 23:59:59 GMT\r\n"}};
   for (std::size_t k = 0; k < std::size(firsts); ++k) {
-    server_.Script({firsts[k].first, {201, "", false}});
+    server_.Script({firsts[k], {201, "", false}});
     Sharing sharing(Archive(static_cast<int>(k)), Settings(), 300ms);
     sharing.FeedFrames(7, 8);
     ASSERT_TRUE(server_.WaitFor(2 * k + 1, 10s)) << k;
     const auto first_try = std::chrono::steady_clock::now();
     ASSERT_TRUE(server_.WaitFor(2 * (k + 1), 10s)) << k;
-    EXPECT_GE(std::chrono::steady_clock::now() - first_try, firsts[k].second) << k;
+    EXPECT_GE(std::chrono::steady_clock::now() - first_try, firsts[k].headers.empty() ? 0ms : 350ms)
+        << k;
     ASSERT_TRUE(sharing.Settle(500ms));
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 2 * (k + 1)) << k;
@@ -234,10 +236,16 @@ TEST_F(ShareSend, AFailedPostIsSentAgainAfterAPauseThenNeverAgain) {
 
 TEST_F(ShareSend, ARefusedFrameIsKeptWithItsAnswerAndNotTriedAgain) {
   server_.Script({{400, "unknown noradID", false}});
-  Sharing sharing(Archive(), Settings());
+  ShareSettings settings = Settings();  // a password that no message or key shows
+  const std::string masked = "http://user:***@" + server_.url().substr(7);
+  const std::string url = settings.servers[0].url = "http://user:pa55@" + server_.url().substr(7);
+  Sharing sharing(Archive(), settings);
   sharing.FeedFrames(1, 2);
   ASSERT_TRUE(server_.WaitFor(1, 10s));
   ASSERT_TRUE(sharing.Settle());
+  EXPECT_THAT(
+      ShareStatusLine(sharing.sender().Status()) + ShareStatusDetails(sharing.sender().Status()),
+      AllOf(HasSubstr("(127.0.0.1)"), HasSubstr(masked + ": "), Not(HasSubstr("pa55"))));
   sharing.FeedFrames(2, 3);
   ASSERT_TRUE(server_.WaitFor(2, 10s));
   ASSERT_TRUE(sharing.Settle(500ms));
@@ -253,9 +261,18 @@ TEST_F(ShareSend, ARefusedFrameIsKeptWithItsAnswerAndNotTriedAgain) {
               SidsForm(kStation, {ms / 1000, static_cast<int>(ms % 1000)},
                        Hex(sample::EncodeAx25(Numbered(static_cast<int>(k) + 1)))));
   }
+  // An older version's queue, keyed by the whole address, is keyed anew when the
+  // archive opens it.
+  const auto keys = [&] { return testing::Db(Archive()).One("SELECT server FROM share_queue"); };
+  EXPECT_EQ(keys(), masked);
+  sqlite3* db = nullptr;
+  sqlite3_open(Archive().c_str(), &db);
+  sqlite3_exec(db, ("UPDATE share_queue SET server = '" + url + "'").c_str(), 0, 0, 0);
+  sqlite3_close(db);
   std::string error;
-  EXPECT_THAT(ShareQueue::Open(Archive(), error, false)->RefusedAnswers(server_.url()),
+  EXPECT_THAT(ShareQueue::Open(Archive(), error)->RefusedAnswers(url),
               ElementsAre("HTTP 400: unknown noradID"));
+  EXPECT_EQ(keys(), masked);
 }
 
 // One server down while another takes the frames: they wait in the archive, across

@@ -30,17 +30,10 @@ struct HttpRequest {
 };
 
 struct ScriptedAnswer {
-  // A constructor rather than an aggregate: scripts may leave out the later fields.
-  ScriptedAnswer(int status_code = 201, std::string body_text = {}, bool no_answer = false,
-                 std::string header_lines = {})
-      : status(status_code),
-        body(std::move(body_text)),
-        silent(no_answer),
-        headers(std::move(header_lines)) {}
   int status = 201;
   std::string body;
-  bool silent = false;  // answer nothing and hold the connection until it is closed
-  std::string headers;  // further header lines of the answer, each ending in "\r\n"
+  bool silent = false;       // answer nothing and hold the connection until it is closed
+  std::string headers = {};  // further header lines of the answer, each ending in "\r\n"
 };
 
 class HttpRecorder {

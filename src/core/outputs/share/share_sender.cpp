@@ -19,10 +19,12 @@ constexpr long kHttpClientErrorLast = 499;
 constexpr long kHttpRequestTimeout = 408;
 constexpr long kHttpTooManyRequests = 429;
 
-// The host of an address, for the short status line.
+// The host of an address, for the short status line: no user, no password.
 std::string HostOf(const std::string& url) {
   std::size_t start = url.find("://");
   start = start == std::string::npos ? 0 : start + 3;
+  const std::size_t at = url.find('@', start);
+  if (at != std::string::npos && at < url.find_first_of("/?#", start)) start = at + 1;
   const std::size_t end = url.find_first_of("/:?#", start);
   return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
@@ -164,7 +166,7 @@ ShareStatus ShareSender::Status() const {
   for (const ShareServer& server : settings_.servers) {
     auto found = servers_.find(server.url);
     ServerStatus entry = found != servers_.end() ? found->second.status : ServerStatus{};
-    entry.url = server.url;
+    entry.url = WithoutPassword(server.url);
     if (found != servers_.end() && found->second.paused_until > now) {
       entry.retry_in_seconds =
           std::chrono::ceil<std::chrono::seconds>(found->second.paused_until - now).count();

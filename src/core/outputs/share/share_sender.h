@@ -45,7 +45,7 @@ std::string AnswerText(const HttpAnswer& answer);
 
 /// One server as the status line and its tooltip show it.
 struct ServerStatus {
-  std::string url;
+  std::string url;         // the address, its password masked (WithoutPassword)
   std::uint64_t sent = 0;  // during this run
   std::int64_t waiting = 0;
   std::int64_t refused = 0;

@@ -56,6 +56,19 @@ bool IsServerUrl(std::string_view url) {
   return false;
 }
 
+std::string WithoutPassword(std::string_view url) {
+  constexpr std::string_view kMask = "***";
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const std::size_t start = scheme + 3;
+  const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  const std::size_t at = authority.rfind('@');
+  const std::size_t colon = authority.substr(0, at).find(':');
+  if (at == std::string_view::npos || colon == std::string_view::npos) return std::string(url);
+  return std::string(url.substr(0, start + colon + 1)) + std::string(kMask) +
+         std::string(url.substr(start + at));
+}
+
 std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
   const ShareStation& s = settings.station;
   if (!settings.enabled) return "not turned on";
@@ -66,7 +79,7 @@ std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
   if (s.norad_id == 0) return "no NORAD catalogue number";
   if (settings.servers.empty()) return "no server";
   for (const ShareServer& server : settings.servers) {
-    if (!IsServerUrl(server.url)) return "not an http(s) address: " + server.url;
+    if (!IsServerUrl(server.url)) return "not an http(s) address: " + WithoutPassword(server.url);
     if (HasLineBreak(server.token)) return "API token with a line break";
   }
   return std::nullopt;
