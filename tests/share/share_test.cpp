@@ -25,6 +25,7 @@ using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::HttpRecorder;
+using ::testing::Not;
 
 // Whatever a test configures, no request leaves this computer.
 [[maybe_unused]] const int kLoopbackOnly = ::setenv(kLoopbackOnlyVariable, "1", 1);
@@ -123,8 +124,13 @@ TEST(ShareSettingsFile, SettingsSurviveTheFileAndEveryGapIsNamed) {
       {[](ShareSettings& s) { s.station.norad_id = 0; }, "NORAD"},
       {[](ShareSettings& s) { s.servers.clear(); }, "no server"},
       {[](ShareSettings& s) { s.servers[0].url = "ftp://x/"; }, "ftp://x/"},
+<<<<<<< HEAD
       {[](ShareSettings& s) { s.servers[0].url = "https:///path"; }, "http(s)"},
       {[](ShareSettings& s) { s.servers[0].token = "a\x1b"; }, "token with a control"}};
+=======
+      {[](ShareSettings& s) { s.servers[0].url = "ftp://u:pw@x/"; }, "ftp://u:***@x/"},
+      {[](ShareSettings& s) { s.servers[0].url = "https:///path"; }, "http(s)"}};
+>>>>>>> wt-i22-retry
   for (const auto& [change, why] : gaps) {
     ShareSettings s = *read;
     change(s);
@@ -158,6 +164,10 @@ TEST(ShareRetry, PausesDoubleUpToTenMinutesAndOnlyClientErrorsAreFinal) {
   for (const int failures : {1, 2, 3, 7, 8, 9, 1000000})
     seconds.push_back(std::chrono::ceil<std::chrono::seconds>(RetryPause(failures, {})).count());
   EXPECT_THAT(seconds, ElementsAre(5, 10, 20, 320, 600, 600, 600));
+  // A server's Retry-After: waited for, but no shorter than the own pause nor longer
+  // than the longest.
+  EXPECT_EQ(RetryPause(1, {}, 120s), 120s);
+  EXPECT_EQ(RetryPause(3, {}, 1s), 20s);
 
   using enum ShareOutcome;
   const std::pair<int, ShareOutcome> outcomes[] = {
@@ -225,12 +235,23 @@ class ShareSend : public ::testing::Test {
 };
 
 TEST_F(ShareSend, AFailedPostIsSentAgainAfterAPauseThenNeverAgain) {
-  const testing::ScriptedAnswer firsts[] = {{500, "oops", false}, {0, "", true}};  // no answer
+  // The answers to the first try (the second: none at all). One with a Retry-After,
+  // in seconds or as a date, pauses longer than the 50 ms of the first pause (as
+  // long as the longest pause, 400 ms).
+  const testing::ScriptedAnswer firsts[] = {
+      {500, "oops", false},
+      {0, "", true},
+      {503, "", false, "Retry-After: 1\r\n"},
+      {429, "", false, "Retry-After: Fri, 31 Dec 2100 23:59:59 GMT\r\n"}};
   for (std::size_t k = 0; k < std::size(firsts); ++k) {
     server_.Script({firsts[k], {201, "", false}});
     Sharing sharing(Archive(static_cast<int>(k)), Settings(), 300ms);
     sharing.FeedFrames(7, 8);
+    ASSERT_TRUE(server_.WaitFor(2 * k + 1, 10s)) << k;
+    const auto first_try = std::chrono::steady_clock::now();
     ASSERT_TRUE(server_.WaitFor(2 * (k + 1), 10s)) << k;
+    EXPECT_GE(std::chrono::steady_clock::now() - first_try, firsts[k].headers.empty() ? 0ms : 350ms)
+        << k;
     ASSERT_TRUE(sharing.Settle(500ms));
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 2 * (k + 1)) << k;
@@ -241,10 +262,16 @@ TEST_F(ShareSend, AFailedPostIsSentAgainAfterAPauseThenNeverAgain) {
 
 TEST_F(ShareSend, ARefusedFrameIsKeptWithItsAnswerAndNotTriedAgain) {
   server_.Script({{400, "unknown noradID", false}});
-  Sharing sharing(Archive(), Settings());
+  ShareSettings settings = Settings();  // a password that no message or key shows
+  const std::string masked = "http://user:***@" + server_.url().substr(7);
+  const std::string url = settings.servers[0].url = "http://user:pa55@" + server_.url().substr(7);
+  Sharing sharing(Archive(), settings);
   sharing.FeedFrames(1, 2);
   ASSERT_TRUE(server_.WaitFor(1, 10s));
   ASSERT_TRUE(sharing.Settle());
+  EXPECT_THAT(
+      ShareStatusLine(sharing.sender().Status()) + ShareStatusDetails(sharing.sender().Status()),
+      AllOf(HasSubstr("(127.0.0.1)"), HasSubstr(masked + ": "), Not(HasSubstr("pa55"))));
   sharing.FeedFrames(2, 3);
   ASSERT_TRUE(server_.WaitFor(2, 10s));
   ASSERT_TRUE(sharing.Settle(500ms));
@@ -260,9 +287,18 @@ TEST_F(ShareSend, ARefusedFrameIsKeptWithItsAnswerAndNotTriedAgain) {
               SidsForm(kStation, {ms / 1000, static_cast<int>(ms % 1000)},
                        Hex(sample::EncodeAx25(Numbered(static_cast<int>(k) + 1)))));
   }
+  // An older version's queue, keyed by the whole address, is keyed anew when the
+  // archive opens it.
+  const auto keys = [&] { return testing::Db(Archive()).One("SELECT server FROM share_queue"); };
+  EXPECT_EQ(keys(), masked);
+  sqlite3* db = nullptr;
+  sqlite3_open(Archive().c_str(), &db);
+  sqlite3_exec(db, ("UPDATE share_queue SET server = '" + url + "'").c_str(), 0, 0, 0);
+  sqlite3_close(db);
   std::string error;
-  EXPECT_THAT(ShareQueue::Open(Archive(), error, false)->RefusedAnswers(server_.url()),
+  EXPECT_THAT(ShareQueue::Open(Archive(), error)->RefusedAnswers(url),
               ElementsAre("HTTP 400: unknown noradID"));
+  EXPECT_EQ(keys(), masked);
 }
 
 // One server down while another takes the frames: they wait in the archive, across

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTest>
 
@@ -50,6 +51,10 @@ TEST(ShareDialogTest, SaysWhyNothingIsSharedUntilCompleteAndWritesAPrivateFile) 
   auto* servers = Child<QTableWidget>(dialog, "ShareServers");
   servers->item(1, 0)->setText("https://telemetry.example.org/sids");
   servers->item(1, 1)->setText("t0ken");
+  const QModelIndex token = servers->model()->index(1, 1);  // shown as bullets only
+  EXPECT_EQ(static_cast<QStyledItemDelegate*>(servers->itemDelegateForIndex(token))
+                ->displayText(token.data(), {}),
+            QString(5, QChar(0x2022)));
   dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
 
   ASSERT_EQ(saved.count(), 1);

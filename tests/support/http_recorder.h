@@ -32,7 +32,8 @@ struct HttpRequest {
 struct ScriptedAnswer {
   int status = 201;
   std::string body;
-  bool silent = false;  // answer nothing and hold the connection until it is closed
+  bool silent = false;       // answer nothing and hold the connection until it is closed
+  std::string headers = {};  // further header lines of the answer, each ending in "\r\n"
 };
 
 class HttpRecorder {
@@ -138,7 +139,7 @@ class HttpRecorder {
     arrived_.notify_all();
     std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
                         " Scripted\r\nContent-Length: " + std::to_string(answer.body.size()) +
-                        "\r\nConnection: close\r\n\r\n" + answer.body;
+                        "\r\nConnection: close\r\n" + answer.headers + "\r\n" + answer.body;
     if (answer.silent) {
       ReadUntil(client, reply, [] { return false; });  // until the sender gives up
     } else if (::write(client, reply.data(), reply.size()) < 0) {

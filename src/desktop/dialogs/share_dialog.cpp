@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -59,6 +60,35 @@ QLineEdit* DegreeEdit(QWidget* parent, const char* name, double degrees, double 
   edit->setValidator(check);
   return edit;
 }
+
+QString Bullets(const QString& token) {
+  static constexpr QChar kBullet = QChar(0x2022);
+  return QString(token.size(), kBullet);
+}
+
+QString AddressShown(const QString& url) { return FromUtf8(WithoutPassword(url.toStdString())); }
+
+// A column that shows its texts masked (an API token as bullets, an address without
+// its password) while its items keep them whole for the settings file. A token is
+// typed unseen too.
+class MaskingDelegate final : public QStyledItemDelegate {
+ public:
+  MaskingDelegate(QString (*shown)(const QString&), QLineEdit::EchoMode echo, QObject* parent)
+      : QStyledItemDelegate(parent), shown_(shown), echo_(echo) {}
+  QString displayText(const QVariant& value, const QLocale&) const override {
+    return shown_(value.toString());
+  }
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) line->setEchoMode(echo_);
+    return editor;
+  }
+
+ private:
+  QString (*shown_)(const QString&);
+  QLineEdit::EchoMode echo_;
+};
 
 QLabel* IntroLabel(QWidget* parent) {
   auto* intro = new QLabel(
@@ -129,6 +159,10 @@ QTableWidget* ShareDialog::BuildServerTable(const std::vector<ShareServer>& serv
   servers_->horizontalHeader()->setSectionResizeMode(kUrlColumn, QHeaderView::Stretch);
   servers_->horizontalHeader()->setSectionResizeMode(kTokenColumn, QHeaderView::Interactive);
   servers_->setColumnWidth(kTokenColumn, kTokenColumnWidth);
+  servers_->setItemDelegateForColumn(
+      kUrlColumn, new MaskingDelegate(AddressShown, QLineEdit::Normal, servers_));
+  servers_->setItemDelegateForColumn(kTokenColumn,
+                                     new MaskingDelegate(Bullets, QLineEdit::Password, servers_));
   servers_->verticalHeader()->setVisible(false);
   servers_->setMinimumWidth(kServersLeastWidth);
   servers_->setMinimumHeight(kServersLeastHeight);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -17,6 +18,9 @@ namespace {
 
 // Enough of a refusal's answer to tell the user why.
 constexpr std::size_t kMaxAnswerBytes = 400;
+// A Retry-After beyond this is taken as this: longer than any pause the sender
+// makes, and short enough to count in milliseconds without overflow.
+constexpr curl_off_t kLongestRetryAfterSeconds = 24 * 60 * 60;
 
 std::size_t CollectAnswer(char* data, std::size_t size, std::size_t count, void* user) {
   auto* body = static_cast<std::string*>(user);
@@ -100,6 +104,10 @@ HttpAnswer CurlPoster::Post(const std::string& url, std::string_view form, std::
   const CURLcode code = curl_easy_perform(curl);
   if (code == CURLE_OK) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+    // libcurl reads both forms of the header; a date gives the seconds until then.
+    curl_off_t retry_after = 0;
+    if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK && retry_after > 0)
+      answer.retry_after = std::chrono::seconds(std::min(retry_after, kLongestRetryAfterSeconds));
   } else {
     answer.problem = error[0] != '\0' ? error : curl_easy_strerror(code);
   }

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "outputs/archive/sqlite_statement.h"
+#include "outputs/share/share_settings.h"
 
 namespace zevrin {
 
@@ -51,10 +52,35 @@ ShareQueue::ShareQueue(sqlite3* db) : ShareQueue(db, false, true) {}
 
 ShareQueue::ShareQueue(sqlite3* db, bool owned, bool create) : db_(db), owned_(owned) {
   if (create) {
-    Exec(kSchema);
+    if (Exec(kSchema)) ForgetPasswords();
   } else {
     Exec("SELECT 1 FROM share_queue LIMIT 0");  // fails while the table is missing
   }
+}
+
+bool ShareQueue::ForgetPasswords() {
+  std::vector<std::string> keys;
+  {
+    SqliteStatement query(db_,
+                          "SELECT DISTINCT server FROM share_queue WHERE server GLOB '*://*:*@*'");
+    if (!query.ok()) return Fail("reading the queue");
+    while (query.Step() == SQLITE_ROW) {
+      std::string key = query.Text(0);
+      if (WithoutPassword(key) != key) keys.push_back(std::move(key));
+    }
+  }
+  SqliteStatement move(db_, "UPDATE OR IGNORE share_queue SET server = ?2 WHERE server = ?1");
+  SqliteStatement drop(db_, "DELETE FROM share_queue WHERE server = ?1");
+  if (!move.ok() || !drop.ok()) return Fail("updating the queue");
+  for (const std::string& key : keys) {
+    move.Reset();
+    move.BindTextCopy(1, key);
+    move.BindTextCopy(2, WithoutPassword(key));
+    drop.Reset();
+    drop.BindTextCopy(1, key);
+    if (move.Step() != SQLITE_DONE || drop.Step() != SQLITE_DONE) return Fail("updating the queue");
+  }
+  return true;
 }
 
 ShareQueue::~ShareQueue() {
@@ -94,7 +120,7 @@ bool ShareQueue::Enqueue(std::string_view received, std::string_view form,
       if (!ok) break;
       row.Reset();
       row.BindInt64(1, id);
-      row.BindTextCopy(2, server);
+      row.BindTextCopy(2, WithoutPassword(server));
       ok = row.Step() == SQLITE_DONE;
     }
   }
@@ -117,7 +143,7 @@ std::optional<QueuedRequest> ShareQueue::Oldest(std::string_view server) {
     Fail("reading the queue");
     return std::nullopt;
   }
-  query.BindTextCopy(1, server);
+  query.BindTextCopy(1, WithoutPassword(server));
   const int rc = query.Step();
   if (rc != SQLITE_ROW) {
     if (rc != SQLITE_DONE) Fail("reading the queue");
@@ -131,7 +157,7 @@ bool ShareQueue::Step(const char* sql, std::int64_t frame_id, std::string_view s
   SqliteStatement statement(db_, sql);
   if (!statement.ok()) return Fail("updating the queue");
   statement.BindInt64(1, frame_id);
-  statement.BindTextCopy(2, server);
+  statement.BindTextCopy(2, WithoutPassword(server));
   if (statement.Parameters() >= 3) statement.BindTextCopy(3, text);
   if (statement.Step() != SQLITE_DONE) return Fail("updating the queue");
   error_.clear();
@@ -175,7 +201,7 @@ QueueCounts ShareQueue::Counts(std::string_view server) {
   SqliteStatement query(db_,
                         "SELECT refused, count(*) FROM share_queue WHERE server = ? GROUP BY 1");
   if (!query.ok()) return counts;
-  query.BindTextCopy(1, server);
+  query.BindTextCopy(1, WithoutPassword(server));
   while (query.Step() == SQLITE_ROW) {
     (query.Int64(0) != 0 ? counts.refused : counts.waiting) = query.Int64(1);
   }
@@ -188,7 +214,7 @@ std::vector<std::string> ShareQueue::RefusedAnswers(std::string_view server) {
                         "SELECT answer FROM share_queue WHERE server = ? AND refused = 1"
                         " ORDER BY frame_id");
   if (!query.ok()) return answers;
-  query.BindTextCopy(1, server);
+  query.BindTextCopy(1, WithoutPassword(server));
   while (query.Step() == SQLITE_ROW) answers.push_back(query.Text(0));
   return answers;
 }

@@ -2,7 +2,9 @@
 // The queue of frames waiting to be shared, kept in an SQLite file so that nothing
 // waiting is lost when the network is down, the program ends or is killed. One row
 // per frame and server; a row goes when that server has taken the frame, and stays
-// marked as refused when the server refused it.
+// marked as refused when the server refused it. A server's rows are keyed by its
+// address without its password (WithoutPassword); every function here takes the
+// address as the settings give it.
 
 #include <cstdint>
 #include <memory>
@@ -69,6 +71,9 @@ class ShareQueue {
 
  private:
   ShareQueue(sqlite3* db, bool owned, bool create);
+  // Older versions keyed rows by the whole address, password and all: such rows
+  // move to the key without it (a frame the new key has already is dropped).
+  bool ForgetPasswords();
   bool Exec(const char* sql);
   bool Step(const char* sql, std::int64_t frame_id, std::string_view server,
             std::string_view text = {});

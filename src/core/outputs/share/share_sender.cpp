@@ -19,20 +19,23 @@ constexpr long kHttpClientErrorLast = 499;
 constexpr long kHttpRequestTimeout = 408;
 constexpr long kHttpTooManyRequests = 429;
 
-// The host of an address, for the short status line.
+// The host of an address, for the short status line: no user, no password.
 std::string HostOf(const std::string& url) {
   std::size_t start = url.find("://");
   start = start == std::string::npos ? 0 : start + 3;
+  const std::size_t at = url.find('@', start);
+  if (at != std::string::npos && at < url.find_first_of("/?#", start)) start = at + 1;
   const std::size_t end = url.find_first_of("/:?#", start);
   return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 }  // namespace
 
-std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings) {
+std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings,
+                                     std::chrono::seconds asked) {
   std::chrono::milliseconds pause = timings.first;
   for (int i = 1; i < failures && pause < timings.longest; ++i) pause *= 2;
-  return std::min(pause, timings.longest);
+  return std::min(std::max<std::chrono::milliseconds>(pause, asked), timings.longest);
 }
 
 ShareOutcome ClassifyAnswer(const HttpAnswer& answer) {
@@ -163,7 +166,7 @@ ShareStatus ShareSender::Status() const {
   for (const ShareServer& server : settings_.servers) {
     auto found = servers_.find(server.url);
     ServerStatus entry = found != servers_.end() ? found->second.status : ServerStatus{};
-    entry.url = server.url;
+    entry.url = WithoutPassword(server.url);
     if (found != servers_.end() && found->second.paused_until > now) {
       entry.retry_in_seconds =
           std::chrono::ceil<std::chrono::seconds>(found->second.paused_until - now).count();
@@ -229,7 +232,7 @@ bool ShareSender::SendOne(ShareQueue& queue, const ShareServer& server) {
   }
   if (outcome == ShareOutcome::kRetry) {
     ++state.failures;
-    state.paused_until = Steady::now() + RetryPause(state.failures, timings_);
+    state.paused_until = Steady::now() + RetryPause(state.failures, timings_, answer.retry_after);
   }
   return stored;
 }

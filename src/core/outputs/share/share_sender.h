@@ -29,8 +29,10 @@ struct RetryTimings {
   std::chrono::milliseconds longest = std::chrono::minutes(10);
 };
 
-/// The pause after `failures` failures in a row (1 or more).
-std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings);
+/// The pause after `failures` failures in a row (1 or more); at least what the
+/// server asked for with Retry-After (`asked`), but never more than `timings.longest`.
+std::chrono::milliseconds RetryPause(int failures, const RetryTimings& timings,
+                                     std::chrono::seconds asked = {});
 
 enum class ShareOutcome {
   kSent,     // 2xx: the server took the frame
@@ -43,7 +45,7 @@ std::string AnswerText(const HttpAnswer& answer);
 
 /// One server as the status line and its tooltip show it.
 struct ServerStatus {
-  std::string url;
+  std::string url;         // the address, its password masked (WithoutPassword)
   std::uint64_t sent = 0;  // during this run
   std::int64_t waiting = 0;
   std::int64_t refused = 0;

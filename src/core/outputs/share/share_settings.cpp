@@ -123,9 +123,22 @@ bool IsServerUrl(std::string_view url) {
   return false;
 }
 
+std::string WithoutPassword(std::string_view url) {
+  constexpr std::string_view kMask = "***";
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const std::size_t start = scheme + 3;
+  const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  const std::size_t at = authority.rfind('@');
+  const std::size_t colon = authority.substr(0, at).find(':');
+  if (at == std::string_view::npos || colon == std::string_view::npos) return std::string(url);
+  return std::string(url.substr(0, start + colon + 1)) + std::string(kMask) +
+         std::string(url.substr(start + at));
+}
+
 std::optional<std::string> UnusableServerReason(const ShareSettings& settings) {
   for (const ShareServer& server : settings.servers) {
-    if (!IsServerUrl(server.url)) return "not an http(s) address: " + server.url;
+    if (!IsServerUrl(server.url)) return "not an http(s) address: " + WithoutPassword(server.url);
     if (HasLineBreak(server.token)) return "API token with a line break";
     if (HasControlCharacter(server.token)) return "API token with a control character";
   }
@@ -173,7 +186,7 @@ std::optional<ShareSettings> ReadShareSettings(const std::string& path,
   std::vector<ShareServer>& servers = reading.settings.servers;
   if (cut_short && !reading.server_left_out && !servers.empty() && servers.back().token.empty()) {
     // Its token may lie in what was not read, and without it every frame is refused.
-    reading.cut.push_back("the server " + servers.back().url +
+    reading.cut.push_back("the server " + WithoutPassword(servers.back().url) +
                           " is left out: its token may come after the byte limit");
     servers.pop_back();
   }

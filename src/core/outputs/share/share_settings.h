@@ -62,6 +62,11 @@ bool IsServerUrl(std::string_view url);
 /// control character. Nullopt when every server can be used.
 std::optional<std::string> UnusableServerReason(const ShareSettings& settings);
 
+/// The address with the password of its user part ("user:password@") replaced by
+/// "***": what messages and the status show, and what the queue is keyed by, so that
+/// no password leaves the settings file. Other addresses come back unchanged.
+std::string WithoutPassword(std::string_view url);
+
 /// Reads the file at `path`. A missing file gives the defaults (sharing off, the
 /// preset server); a file that cannot be read gives nullopt. Unknown keys and
 /// malformed numbers are ignored, leaving the default. What the limits above leave
