@@ -36,20 +36,42 @@ TEST(PlacesTest, UserFoldersFollowTheXdgRulesAndIgnoreRelativeBases) {
   }
 }
 
-// A writable program folder keeps the logs; one the program cannot write (here: gone)
-// sends them to the user's data folder, made private with its parents; with no such
-// folder known they stay.
-TEST(PlacesTest, LogsGoToTheDataFolderOnlyWhenTheProgramFolderCannotBeWritten) {
+// A writable program folder keeps the logs unless the program is installed; one the
+// program cannot write (here: gone) sends them to the user's data folder, made
+// private with its parents; with no such folder known they stay.
+TEST(PlacesTest, LogsGoToTheDataFolderWhenInstalledOrTheProgramFolderCannotBeWritten) {
   testing::TempDir dir("places-logs");
   const fs::path program = dir / "bin", home = dir / "home";
   fs::create_directories(home);
   const PlaceEnvironment env{home.string(), "", ""};
-  EXPECT_EQ(LogDirectory(dir.string(), env), dir.string());
+  EXPECT_EQ(LogDirectory(dir.string(), false, env), dir.string());
   EXPECT_TRUE(fs::is_empty(home));  // no data folder made for nothing
   const fs::path data = home / ".local" / "share" / "zevrinkiss";
-  EXPECT_EQ(LogDirectory(program.string(), env), data.string());
+  EXPECT_EQ(LogDirectory(dir.string(), true, env), data.string());
+  EXPECT_EQ(LogDirectory(program.string(), false, env), data.string());
   EXPECT_EQ(fs::status(data).permissions(), fs::perms::owner_all);
-  EXPECT_EQ(LogDirectory(program.string(), {}), program.string());
+  EXPECT_EQ(LogDirectory(program.string(), false, {}), program.string());
+}
+
+// Installed: the folder the programs install to (also through a link), or the
+// desktop entry where an install into any prefix puts it.
+TEST(PlacesTest, InstalledProgramsAreKnownByTheirFolderOrTheFilesInstalledWithThem) {
+  testing::TempDir dir("places-installed");
+  fs::create_directories(dir / "bin");
+  fs::create_directories(dir / "share" / "applications");
+  dir.Write("share/applications/k.desktop", "");
+  fs::create_directory_symlink(dir / "bin", dir / "link");
+  const std::string bin = (dir / "bin").string(), entry = "../share/applications/k.desktop";
+  const struct {
+    InstallLayout layout;
+    bool installed;
+  } cases[] = {
+      {{"", ""}, false},           {{bin, ""}, true},   {{(dir / "link").string(), ""}, true},
+      {{dir.string(), ""}, false}, {{"", entry}, true}, {{"/nonexistent", "k.desktop"}, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.layout.program_directory + "|" + c.layout.installed_file);
+    EXPECT_EQ(IsInstalledProgram(bin, c.layout), c.installed);
+  }
 }
 
 // The working directory's file wins; else the user's file, whose folder is made for
