@@ -206,6 +206,28 @@ TEST_F(StationTest, LabelIsMadeSafeForLogNamesAndShownWithoutControlCharacters) 
   EXPECT_THAT(dir_.Files(".kss"), ElementsAre("_._.._La_b_____20062009_1000.kss"));
 }
 
+// The port label stays as it was; its tooltip says why the port is closed.
+TEST_F(StationTest, PortThatCannotBeOpenedSaysWhyInTheTooltip) {
+  const struct {
+    std::optional<PortOpenFailure> failure;
+    const char* tip;
+  } cases[] = {
+      {std::nullopt, ""},
+      {PortOpenFailure{"/dev/nonexistent_tty", "No such file or directory"},
+       "cannot open /dev/nonexistent_tty: No such file or directory"},
+      {PortOpenFailure{"/dev/ttyS0", "Permission denied", true},
+       "cannot open /dev/ttyS0: Permission denied: add your user to the dialout group"},
+  };
+  port_.openable = false;
+  for (const auto& c : cases) {
+    port_.failure = c.failure;
+    auto station = Start();
+    EXPECT_EQ(view_.port_tip, c.tip);
+    EXPECT_EQ(view_.events[2], "port-label:COM1 9600,N,8,1 initialized ");
+    station->Stop();
+  }
+}
+
 // A "tcp:" line connects to its address with the TNC controls off; a malformed one
 // connects nowhere and says why.
 TEST_F(StationTest, TcpLineConnectsOrSaysWhyNot) {
