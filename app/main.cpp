@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "base/clock_setter.h"
 #include "base/time_of_day.h"
@@ -46,8 +47,8 @@ constexpr char kUsage[] =
     "TNC's serial port, logs them and shows the satellite's housekeeping values.\n"
     "It takes no other options. Its settings are zevrinkiss.ini in the working\n"
     "directory when there is one, otherwise ~/.config/zevrinkiss/zevrinkiss.ini;\n"
-    "the logs go beside the program when its folder is writable, otherwise to\n"
-    "~/.local/share/zevrinkiss/. See zevrinkiss(1).\n"
+    "the logs of an installed program go to ~/.local/share/zevrinkiss/, those of\n"
+    "one in a writable folder of its own beside it. See zevrinkiss(1).\n"
     "\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
@@ -93,13 +94,15 @@ int main(int argc, char** argv) {
   zevrin::SystemClockSetter clock_setter;
   zevrin::DesktopProgram program(clock);
 
-  // An installed program cannot write beside itself and usually starts in the home
+  // An installed program never writes beside itself and usually starts in the home
   // directory: then the logs and the settings go to the user's own folders.
   const zevrin::PlaceEnvironment env = zevrin::PlaceEnvironment::FromProcess();
   zevrin::SettingsPlace settings = zevrin::FindSettings(".", env);
   zevrin::StationWindowConfig config;
-  config.paths.log_directory =
-      zevrin::LogDirectory(QCoreApplication::applicationDirPath().toStdString(), env);
+  const std::string program_directory = QCoreApplication::applicationDirPath().toStdString();
+  const bool installed = zevrin::IsInstalledProgram(
+      program_directory, {ZEVRIN_INSTALL_BIN_DIR, ZEVRIN_INSTALLED_FILE});
+  config.paths.log_directory = zevrin::LogDirectory(program_directory, installed, env);
   config.paths.settings_file = std::move(settings.settings_file);
   zevrin::StationWindow station(program, clock_setter, config);
   QObject::connect(&station, &zevrin::StationWindow::Ended, &app, &QCoreApplication::quit,

@@ -206,6 +206,18 @@ TEST_F(StationTest, LabelIsMadeSafeForLogNamesAndShownWithoutControlCharacters) 
   EXPECT_THAT(dir_.Files(".kss"), ElementsAre("_._.._La_b_____20062009_1000.kss"));
 }
 
+// The port label stays as it was; its tooltip says why the port is closed.
+TEST_F(StationTest, PortThatCannotBeOpenedSaysWhyInTheTooltip) {
+  port_.openable = false;
+  port_.failure = PortOpenFailure{"/dev/ttyS0", "Permission denied", true};
+  auto station = Start();
+  EXPECT_EQ(view_.port_tip,
+            "cannot open /dev/ttyS0: Permission denied: add your user to the dialout group");
+  EXPECT_EQ(view_.events[2], "port-label:COM1 9600,N,8,1 initialized ");
+  EXPECT_EQ(PortToolTipText(PortOpenFailure{"/dev/x", "No such file or directory"}),
+            "cannot open /dev/x: No such file or directory");
+}
+
 // A "tcp:" line connects to its address with the TNC controls off; a malformed one
 // connects nowhere and says why.
 TEST_F(StationTest, TcpLineConnectsOrSaysWhyNot) {

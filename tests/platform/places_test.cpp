@@ -36,20 +36,31 @@ TEST(PlacesTest, UserFoldersFollowTheXdgRulesAndIgnoreRelativeBases) {
   }
 }
 
-// A writable program folder keeps the logs; one the program cannot write (here: gone)
-// sends them to the user's data folder, made private with its parents; with no such
-// folder known they stay.
-TEST(PlacesTest, LogsGoToTheDataFolderOnlyWhenTheProgramFolderCannotBeWritten) {
+// A writable program folder keeps the logs unless the program is installed; one the
+// program cannot write (here: gone) sends them to the user's data folder, made
+// private with its parents; with no such folder known they stay.
+TEST(PlacesTest, LogsGoToTheDataFolderWhenInstalledOrTheProgramFolderCannotBeWritten) {
   testing::TempDir dir("places-logs");
   const fs::path program = dir / "bin", home = dir / "home";
   fs::create_directories(home);
   const PlaceEnvironment env{home.string(), "", ""};
-  EXPECT_EQ(LogDirectory(dir.string(), env), dir.string());
+  EXPECT_EQ(LogDirectory(dir.string(), false, env), dir.string());
   EXPECT_TRUE(fs::is_empty(home));  // no data folder made for nothing
   const fs::path data = home / ".local" / "share" / "zevrinkiss";
-  EXPECT_EQ(LogDirectory(program.string(), env), data.string());
+  EXPECT_EQ(LogDirectory(dir.string(), true, env), data.string());
+  EXPECT_EQ(LogDirectory(program.string(), false, env), data.string());
   EXPECT_EQ(fs::status(data).permissions(), fs::perms::owner_all);
-  EXPECT_EQ(LogDirectory(program.string(), {}), program.string());
+  EXPECT_EQ(LogDirectory(program.string(), false, {}), program.string());
+}
+
+// Installed: the folder the programs install to, or the desktop entry beside it.
+TEST(PlacesTest, InstalledProgramsAreKnownByTheirFolderOrTheFilesInstalledWithThem) {
+  testing::TempDir dir("places-installed");
+  fs::create_directories(dir / "bin");
+  const std::string bin = (dir / "bin").string();
+  EXPECT_TRUE(IsInstalledProgram(bin, {bin, ""}));
+  EXPECT_TRUE(IsInstalledProgram(bin, {"", "../bin"}));
+  EXPECT_FALSE(IsInstalledProgram(bin, {dir.string(), "../share"}));
 }
 
 // The working directory's file wins; else the user's file, whose folder is made for

@@ -2,6 +2,7 @@
 // Recording stand-ins for the interfaces the core reports through.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -81,6 +82,9 @@ class FakePort final : public SerialPort {
     ++opens;
     open_ = openable;
   }
+  std::optional<PortOpenFailure> OpenFailure() const override {
+    return open_ ? std::nullopt : failure;
+  }
   void Close() override { open_ = false; }
   bool IsOpen() const override { return open_; }
   std::vector<std::uint8_t> ReadAll() override { return std::exchange(waiting, {}); }
@@ -90,6 +94,7 @@ class FakePort final : public SerialPort {
   Bytes written;
   bool binary = false;
   bool openable = true;
+  std::optional<PortOpenFailure> failure;  ///< reported while not open
   int opens = 0;
 
  private:

@@ -39,6 +39,7 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   void SetLastPacketText(std::string_view t) override { last_packet = t; }
   void SetClockText(std::string_view t) override { clock = t; }
   void ShowPortOpen(bool open) override { port_open = open; }
+  void SetPortToolTip(std::string_view t) override { port_tip = t; }
   void SetTerminalText(std::string_view t) override { Add("terminal", t); }
   void ClearMonitor() override { Add("clear-monitor", ""); }
   void OpenSetupDialog() override { Add("setup-dialog", ""); }
@@ -50,7 +51,7 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   std::vector<std::string> events;
   std::vector<LogNotice> notices;
   CountingListener counted;
-  std::string last_packet, clock;
+  std::string last_packet, clock, port_tip;
   bool port_open = false;
   bool tnc_controls = false;
 };

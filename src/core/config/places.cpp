@@ -88,8 +88,23 @@ std::optional<std::string> MakeDirectories(const std::string& directory) {
   return std::nullopt;
 }
 
-std::string LogDirectory(const std::string& program_directory, const PlaceEnvironment& env) {
-  if (IsWritableDirectory(program_directory)) return program_directory;
+bool IsInstalledProgram(const std::string& program_directory, const InstallLayout& layout) {
+  // Compared as files, so a link to the folder (/bin -> /usr/bin) counts as it.
+  struct stat here {};
+  struct stat installed {};
+  if (::stat(program_directory.c_str(), &here) != 0) return false;
+  if (!layout.program_directory.empty() &&
+      ::stat(layout.program_directory.c_str(), &installed) == 0 &&
+      here.st_dev == installed.st_dev && here.st_ino == installed.st_ino) {
+    return true;
+  }
+  return !layout.installed_file.empty() &&
+         ::access(Join(program_directory, layout.installed_file).c_str(), F_OK) == 0;
+}
+
+std::string LogDirectory(const std::string& program_directory, bool installed,
+                         const PlaceEnvironment& env) {
+  if (!installed && IsWritableDirectory(program_directory)) return program_directory;
   const std::string folder = UserDataFolder(env);
   if (folder.empty()) return program_directory;
   // A failure shows when the first log is opened, in the window.

@@ -1,9 +1,10 @@
 #pragma once
 // Where the programs keep their files. A program in a folder of its own (the build
 // tree, a copy in a writable folder) keeps its logs beside itself and its settings
-// in the working directory, as it always has. An installed program cannot write
-// beside itself and is started from the desktop menu in the home directory, so it
-// falls back to the user's data and configuration folders (XDG base directories).
+// in the working directory, as it always has. An installed program never writes
+// beside itself, whoever runs it (root may write to /usr/bin), and is started from
+// the desktop menu in the home directory, so it uses the user's data and
+// configuration folders (XDG base directories).
 
 #include <optional>
 #include <string>
@@ -40,11 +41,27 @@ bool IsWritableDirectory(const std::string& directory);
 /// only (mode 0700). Returns the reason on failure, nullopt when it exists afterwards.
 std::optional<std::string> MakeDirectories(const std::string& directory);
 
+/// How an installed program is recognised.
+struct InstallLayout {
+  /// The absolute folder the programs are installed to by default (known when
+  /// they are built), e.g. /usr/bin for the package.
+  std::string program_directory;
+  /// A file installed with the programs, relative to their folder, e.g.
+  /// "../share/applications/<id>.desktop": found wherever the tree was installed.
+  std::string installed_file;
+};
+
+/// True when the program in `program_directory` is an installed one: that folder
+/// is the layout's program folder, or the layout's installed file is beside it.
+bool IsInstalledProgram(const std::string& program_directory, const InstallLayout& layout);
+
 /// The folder of the logs and of everything else a run records: the program's
-/// folder when it is writable, otherwise the user's data folder, created when
-/// missing. When no such folder is known, the program's folder all the same, and
-/// the logs report that they cannot be written.
-std::string LogDirectory(const std::string& program_directory, const PlaceEnvironment& env);
+/// folder when the program is not `installed` and its folder is writable,
+/// otherwise the user's data folder, created when missing. When no such folder is
+/// known, the program's folder all the same, and the logs report that they cannot
+/// be written.
+std::string LogDirectory(const std::string& program_directory, bool installed,
+                         const PlaceEnvironment& env);
 
 /// Where the settings are read and written, and where "comN" links are looked for.
 struct SettingsPlace {

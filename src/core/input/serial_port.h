@@ -3,6 +3,7 @@
 // port to this; tests and the command-line decoder supply their own.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,13 @@ inline constexpr std::string_view kDeviceWentAway = "the device went away";
 /// The same for a pseudo-terminal or a network link: the program at the other end
 /// closed it.
 inline constexpr std::string_view kOtherEndWentAway = "the other end went away";
+
+/// Why an Open() left the port closed.
+struct PortOpenFailure {
+  std::string device;              ///< the device tried, links followed as far as they lead
+  std::string reason;              ///< the system's message, e.g. "No such file or directory"
+  bool permission_denied = false;  ///< this user may not use the device
+};
 
 /// A serial port to the TNC. Settings take effect at the next Open().
 class SerialPort : public Link {
@@ -35,6 +43,8 @@ class SerialPort : public Link {
 
   /// Opening a port that does not exist or is in use leaves it closed.
   virtual void Open() = 0;
+  /// Why the last Open() failed; nullopt after one that opened the port.
+  virtual std::optional<PortOpenFailure> OpenFailure() const = 0;
 };
 
 }  // namespace zevrin

@@ -16,6 +16,8 @@ namespace {
 constexpr std::string_view kTitleStart = "ZEVRIN TARVELO Housekeeping Data Decoder V. ";
 constexpr std::string_view kTitleLabelStart = "          [";
 constexpr std::string_view kKissModeStatus = "set TNC in KISS mode";
+// Serial devices belong to the dialout group on the usual Linux systems.
+constexpr std::string_view kPermissionRemedy = ": add your user to the dialout group";
 constexpr int kEscapeKey = 27;
 constexpr int kEnterKey = 13;
 
@@ -46,6 +48,13 @@ std::string WindowTitle(std::string_view station_label) {
   title += WithoutControlCharacters(station_label);
   title += ']';
   return title;
+}
+
+std::string PortToolTipText(const std::optional<PortOpenFailure>& failure) {
+  if (!failure) return {};
+  std::string text = "cannot open " + failure->device + ": " + failure->reason;
+  if (failure->permission_denied) text += kPermissionRemedy;
+  return text;
 }
 
 std::string PortLabelText(std::int16_t port_number, std::string_view line_settings) {
@@ -141,6 +150,7 @@ void Station::Start() {
                              SettingsLineSettings(settings.settings_line));
     }
     view_.SetPortLabel(PortLabelText(port_.PortNumber(), port_.Settings()));
+    view_.SetPortToolTip(PortToolTipText(port_.OpenFailure()));
   }
   view_.EnableTncControls(!using_tcp_, using_tcp_ ? kTncControlsOffOverTcp : "");
 

@@ -52,6 +52,8 @@ class StationView : public ReceiveView, public LogProblemListener {
   virtual void SetClockText(std::string_view text) = 0;
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   virtual void ShowPortOpen(bool open) = 0;
+  /// Sets the tooltip of the port label and of both port pictures.
+  virtual void SetPortToolTip(std::string_view text) = 0;
   /// Replaces the terminal line's text; the key being handled is still added
   /// by the line itself afterwards (Enter and Escape add nothing).
   virtual void SetTerminalText(std::string_view text) = 0;
@@ -95,6 +97,10 @@ std::string WindowTitle(std::string_view station_label);
 
 /// "COM3 19200,N,8,1 initialized ", upper-cased.
 std::string PortLabelText(std::int16_t port_number, std::string_view line_settings);
+
+/// The tooltip of the port label and pictures: empty without a failure, otherwise
+/// "cannot open DEVICE: REASON", with what to do when the user lacks the right.
+std::string PortToolTipText(const std::optional<PortOpenFailure>& failure);
 
 /// "hh:mm:ss" of a UTC time.
 std::string ClockText(std::int64_t utc_seconds);

@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "config/settings_file.h"
@@ -137,15 +139,20 @@ void QtSerialPort::Open() {
   if (port_.isOpen()) return;
   losing_ = false;
   ready_read_pending_ = false;
+  failure_.reset();
   const std::optional<QtLineSettings> settings = ParseQtLineSettings(settings_);
   device_ = SerialDevicePath(port_number_, directories_);
-  if (!settings || device_.empty()) return;
-  const std::optional<std::string> device = CharacterDevicePath(device_);
-  if (!device) return;
+  if (device_.empty()) return Fail("no such port");
+  if (!settings) return Fail("unknown line settings " + settings_);
+  std::string error;
+  const std::optional<std::string> device = CharacterDevicePath(device_, &error);
+  if (!device) return Fail(error, error == std::strerror(EACCES));
   device_ = *device;
 
   port_.setPortName(QString::fromStdString(device_));
-  if (!port_.open(QIODevice::ReadWrite)) return;
+  if (!port_.open(QIODevice::ReadWrite)) {
+    return Fail(port_.errorString().toStdString(), port_.error() == QSerialPort::PermissionError);
+  }
   // Each setting is tried, so one the device refuses leaves the others in force.
   bool applied = port_.setFlowControl(QSerialPort::NoFlowControl);
   applied = port_.setBaudRate(settings->speed) && applied;
@@ -154,7 +161,17 @@ void QtSerialPort::Open() {
   applied = port_.setStopBits(settings->stop_bits) && applied;
   // A pseudo-terminal (a bridge to a software TNC) has no line: it takes no parity
   // and always 8 data bits, which matters to nobody there, so it stays open.
-  if (!applied && device_.rfind(kPseudoTerminalPrefix, 0) != 0) port_.close();
+  if (!applied && device_.rfind(kPseudoTerminalPrefix, 0) != 0) {
+    port_.close();
+    Fail("the device refuses line settings " + settings_);
+  }
+}
+
+void QtSerialPort::Fail(std::string reason, bool permission_denied) {
+  std::error_code ignored;
+  std::string device = std::filesystem::weakly_canonical(device_, ignored).string();
+  if (device.empty()) device = device_.empty() ? "COM" + std::to_string(port_number_) : device_;
+  failure_ = PortOpenFailure{std::move(device), std::move(reason), permission_denied};
 }
 
 void QtSerialPort::Close() {

@@ -64,6 +64,7 @@ class QtSerialPort final : public QObject, public SerialPort {
   /// leave the port closed.
   void Open() override;
   void Close() override;
+  std::optional<PortOpenFailure> OpenFailure() const override { return failure_; }
   bool IsOpen() const override { return port_.isOpen(); }
   std::vector<std::uint8_t> ReadAll() override;
   void WriteByte(std::uint8_t byte) override;
@@ -82,12 +83,15 @@ class QtSerialPort final : public QObject, public SerialPort {
   void OnReadyRead();
   void OnError(QSerialPort::SerialPortError error);
   void Lose();
+  // Records why Open() leaves the port closed, naming the device a link leads to.
+  void Fail(std::string reason, bool permission_denied = false);
 
   QSerialPort port_;
   std::vector<std::string> directories_;
   std::int16_t port_number_ = 1;
   std::string settings_ = "9600,N,8,1";
   std::string device_;
+  std::optional<PortOpenFailure> failure_;
   // Set by readyRead, cleared by ReadAll: a notification that finds nothing to
   // read means the device has gone.
   bool ready_read_pending_ = false;

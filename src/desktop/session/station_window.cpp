@@ -270,6 +270,10 @@ void StationWindow::ShowPortOpen(bool open) {
   if (session_) session_->window->ShowPortOpen(open);
 }
 
+void StationWindow::SetPortToolTip(std::string_view text) {
+  if (session_) session_->window->SetPortToolTip(FromUtf8(text));
+}
+
 void StationWindow::SetTerminalText(std::string_view text) {
   if (session_) session_->window->SetTerminalText(FromUtf8(text));
 }

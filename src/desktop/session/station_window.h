@@ -104,6 +104,7 @@ class StationWindow final : public QObject,
   void SetLastPacketText(std::string_view text) override;
   void SetClockText(std::string_view text) override;
   void ShowPortOpen(bool open) override;
+  void SetPortToolTip(std::string_view text) override;
   void SetTerminalText(std::string_view text) override;
   void ClearMonitor() override;
   void OpenSetupDialog() override;

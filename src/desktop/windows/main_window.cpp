@@ -167,6 +167,12 @@ void MainWindow::ShowPortOpen(bool open) {
   port_closed_picture_->setVisible(!open);
 }
 
+void MainWindow::SetPortToolTip(const QString& text) {
+  for (QLabel* label : {port_label_, port_open_picture_, port_closed_picture_}) {
+    label->setToolTip(text);
+  }
+}
+
 void MainWindow::ClearMonitor() {
   monitor_->Clear();
   pipeline_.path().ClearCounters();

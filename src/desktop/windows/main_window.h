@@ -79,6 +79,8 @@ class MainWindow final : public QMainWindow,
   void SetClockLabel(const QString& text) { clock_label_->setText(text); }
   /// Shows the open-port picture and hides the closed-port one, or the reverse.
   void ShowPortOpen(bool open);
+  /// The tooltip of the port label and both port pictures (why the port is closed).
+  void SetPortToolTip(const QString& text);
   void SetTerminalText(const QString& text) { terminal_->setText(text); }
   /// The sharing state in one line at the right of the status bar; `details`, one
   /// line per server, as its tooltip (plain text).
