@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -43,11 +44,20 @@ std::string NumberText(double value) {
   return ec == std::errc() ? std::string(text, end) : "0";
 }
 
+// A URL's scheme is case-insensitive: "HTTP://" names the same as "http://".
+bool StartsWithIgnoringCase(std::string_view text, std::string_view lower_prefix) {
+  if (text.size() < lower_prefix.size()) return false;
+  for (std::size_t i = 0; i < lower_prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != lower_prefix[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsServerUrl(std::string_view url) {
   for (const std::string_view scheme : {"http://", "https://"}) {
-    if (url.substr(0, scheme.size()) == scheme) {
+    if (StartsWithIgnoringCase(url, scheme)) {
       const std::string_view rest = url.substr(scheme.size());
       return !rest.empty() && rest.front() != '/' &&
              rest.find_first_of(" \t\r\n") == std::string_view::npos;

@@ -45,7 +45,8 @@ struct ShareSettings {
 /// server, or a server address that is not http(s).
 std::optional<std::string> SharingOffReason(const ShareSettings& settings);
 
-/// True for an address libcurl is allowed to post to: http:// or https:// and a host.
+/// True for an address libcurl is allowed to post to: http:// or https:// (in any
+/// case) and a host.
 bool IsServerUrl(std::string_view url);
 
 /// Reads the file at `path`. A missing file gives the defaults (sharing off, the
