@@ -45,7 +45,8 @@ for p in "${programs[@]}"; do
   out=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
     man --warnings -E UTF-8 -l -Tutf8 -Z "$prefix/share/man/man1/$p.1.gz" 2>&1 >/dev/null)
   [ -z "$out" ] || fail "man --warnings $p.1: $out"
-  # The whole page is read (no grep -q): pipefail would count zcat's broken pipe.
+  # grep reads the whole page: with -q it could stop early and, under pipefail,
+  # fail the pipeline through a SIGPIPE of sed on a longer page.
   zcat "$prefix/share/man/man1/$p.1.gz" | sed 's/\\-/-/g' | grep "^\.TH ${p^^} 1 " >/dev/null ||
     fail "$p.1: no title line"
 done

@@ -51,6 +51,9 @@ TEST(FrameHeaderTest, ControlAndPayloadFollowTheLastAddress) {
   }
   EXPECT_EQ(Decode(Ui({{"QQ9RLY", 1, true}, {"WIDE2", 2, false}})).header.header_text,
             "from QQ0SAT to QQ0GND via QQ9RLY-1*,WIDE2-2: ");
+  Decoded five_bytes;  // too short for its header: no payload, not a negative count
+  DecodeFrameHeader(Bytes{0xC0, 0x00, 0x41, 0x42, 0xC0}, five_bytes.frame, five_bytes.header);
+  EXPECT_THAT(ControlLine(five_bytes.header, five_bytes.frame), EndsWith("}   0 Payload Bytes"));
 }
 
 TEST(FrameHeaderTest, ControlFieldNamesAndPollFinalMarks) {

@@ -108,13 +108,14 @@ TEST(ShareSettingsFile, SettingsSurviveTheFileAndEveryGapIsNamed) {
 
   // A settings file that a write refuses is left alone; what a file holds reaches
   // the programs of the decode tool's and the desktop program's sharing tests.
-  ShareSettings settings{.enabled = true, .station = kStation, .servers = {{"http://h/", "t"}}};
+  ShareSettings settings{.enabled = true, .station = kStation, .servers = {{"HTTP://h/", "t"}}};
   ASSERT_EQ(WriteShareSettings(path, settings), std::nullopt);
   settings.station.callsign = "DL1\nenabled=0";
   EXPECT_NE(WriteShareSettings(path, settings), std::nullopt);
   const std::optional<ShareSettings> read = ReadShareSettings(path);
   ASSERT_TRUE(read);
   EXPECT_EQ(SharingOffReason(*read), std::nullopt) << "the first write, whole";
+  EXPECT_EQ(read->servers.at(0).url, "HTTP://h/");  // the scheme in any case, kept as written
   EXPECT_EQ(ShareSettingsPathBeside("/a/b/zevrinkiss.ini"), "/a/b/zevrinkiss-share.ini");
 
   const std::pair<void (*)(ShareSettings&), const char*> gaps[] = {

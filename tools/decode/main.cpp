@@ -24,7 +24,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view] [--raw-log FILE]\n"
-    "                         [--archive FILE] [--start-time T] [--baud N] [--station LABEL]\n"
+    "                         [--archive FILE [--share FILE]] [--start-time T] [--baud N]\n"
+    "                         [--station LABEL]\n"
     "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"

@@ -155,7 +155,7 @@ void AppendControlLine(TextBuilder& line, const FrameHeader& header, const Unesc
   line.Append(" {");
   line.Append(header.control_name);
   line.Append("}   ");
-  line.AppendNumber(frame.unescaped_length - header.payload_start);
+  line.AppendNumber(PayloadCount(header, frame));
   line.Append(" Payload Bytes");
 }
 
@@ -165,6 +165,10 @@ std::span<const std::uint8_t> PayloadBytes(const FrameHeader& header, const Unes
   if (first < 1 || last < first) return {};
   return std::span<const std::uint8_t>(frame.bytes)
       .subspan(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(last - first + 1));
+}
+
+int PayloadCount(const FrameHeader& header, const UnescapedFrame& frame) {
+  return static_cast<int>(PayloadBytes(header, frame).size());
 }
 
 void ShowFrame(std::span<const std::uint8_t> frame, const MonitorOptions& options,

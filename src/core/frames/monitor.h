@@ -101,6 +101,9 @@ void AppendAsciiText(TextBuilder& line, std::span<const std::uint8_t> bytes);
 /// The decoded view's dumped bytes: positions payload_start to unescaped_length - 1.
 std::span<const std::uint8_t> PayloadBytes(const FrameHeader& header, const UnescapedFrame& frame);
 
+/// How many bytes PayloadBytes holds: 0 for a frame too short for its header.
+int PayloadCount(const FrameHeader& header, const UnescapedFrame& frame);
+
 /// Writes the frame's entry to the monitor (and, with the hexdump option, to the
 /// dump log). In the decoded view it decodes the header into `unescaped` and
 /// `header` first. `frame` is frame_buffer positions 1 to frame_length.

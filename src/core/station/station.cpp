@@ -72,17 +72,14 @@ std::string ClockText(std::int64_t utc_seconds) {
   return text;
 }
 
-std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
-                                              std::int64_t now, bool label_at_caption) {
+std::string NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
+                               std::int64_t now) {
   // Clamped rather than wrapped, so a clock set far off still shows a sensible sign.
   constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
   constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
   state.seconds_since_frame =
       static_cast<std::int32_t>(std::clamp(now - last_frame_time, kMin, kMax));
-  if (state.seconds_since_frame == 0) {
-    state.previous_gap = state.last_shown_seconds;
-    if (!label_at_caption) return std::nullopt;
-  }
+  if (state.seconds_since_frame == 0) state.previous_gap = state.last_shown_seconds;
   std::string text = std::to_string(state.seconds_since_frame);
   text += " sec since last packet [";
   text += std::to_string(state.previous_gap);
@@ -213,11 +210,8 @@ void Station::Tick() {
   view_.ShowPortOpen(link().IsOpen());
   const std::int64_t now = clock_.Now().seconds;
   view_.SetClockText(ClockText(now));
-  if (const std::optional<std::string> text = NextLastPacketText(
-          program_.last_packet, program_.receive.last_frame_time, now, !last_packet_written_)) {
-    view_.SetLastPacketText(*text);
-    last_packet_written_ = true;
-  }
+  view_.SetLastPacketText(
+      NextLastPacketText(program_.last_packet, program_.receive.last_frame_time, now));
 }
 
 void Station::Clear() {

@@ -105,13 +105,12 @@ std::string PortToolTipText(const std::optional<PortOpenFailure>& failure);
 /// "hh:mm:ss" of a UTC time.
 std::string ClockText(std::int64_t utc_seconds);
 
-/// The tick's last-packet step: updates `state` and returns the label's new text,
-/// or nullopt when a frame closed within the current second and the label keeps
-/// its text. `label_at_caption` says the label still shows its layout caption:
-/// then a frame within the current second gives "0 sec since last packet [gap]",
-/// so a busy pass, with a frame in every second, never leaves the caption shown.
-std::optional<std::string> NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
-                                              std::int64_t now, bool label_at_caption);
+/// The tick's last-packet step: updates `state` and returns the label's new text.
+/// A frame closed within the current second gives "0 sec since last packet [gap]",
+/// the gap being the last silence shown, so under continuous reception the label
+/// never goes on claiming seconds of silence.
+std::string NextLastPacketText(LastPacketState& state, std::int64_t last_frame_time,
+                               std::int64_t now);
 
 /// Why the KISS-mode button and the terminal line are off over TCP.
 inline constexpr std::string_view kTncControlsOffOverTcp =
@@ -227,8 +226,6 @@ class Station {
   std::optional<TcpAddress> tcp_address_;
   bool using_tcp_ = false;  // line 1 names a TCP link; true even for a malformed one
   bool loaded_ = false;
-  // False while the last-packet label still shows its layout caption.
-  bool last_packet_written_ = false;
 };
 
 }  // namespace zevrin

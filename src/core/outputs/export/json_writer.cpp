@@ -96,7 +96,7 @@ void JsonWriter::AppendFrame(const DecodedFrame& frame) {
   o.Append(",\"payload_start\":");
   o.AppendNumber(h.payload_start);
   o.Append(",\"payload_count\":");
-  o.AppendNumber(u.unescaped_length - h.payload_start);
+  o.AppendNumber(PayloadCount(h, u));
   AppendMonitorTexts(h, u);
   AppendWrites(o, *frame.fields);
   o.Append("}\n");

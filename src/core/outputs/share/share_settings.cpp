@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -110,11 +111,20 @@ std::string NumberText(double value) {
   return ec == std::errc() ? std::string(text, end) : "0";
 }
 
+// A URL's scheme is case-insensitive: "HTTP://" names the same as "http://".
+bool StartsWithIgnoringCase(std::string_view text, std::string_view lower_prefix) {
+  if (text.size() < lower_prefix.size()) return false;
+  for (std::size_t i = 0; i < lower_prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != lower_prefix[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsServerUrl(std::string_view url) {
   for (const std::string_view scheme : {"http://", "https://"}) {
-    if (url.substr(0, scheme.size()) == scheme) {
+    if (StartsWithIgnoringCase(url, scheme)) {
       const std::string_view rest = url.substr(scheme.size());
       return !rest.empty() && rest.front() != '/' && rest.find(' ') == std::string_view::npos &&
              !HasControlCharacter(rest);

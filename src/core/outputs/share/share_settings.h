@@ -53,8 +53,8 @@ struct ShareSettings {
 /// server, or a server address that is not http(s).
 std::optional<std::string> SharingOffReason(const ShareSettings& settings);
 
-/// True for an address libcurl is allowed to post to: http:// or https:// and a host,
-/// without spaces or control characters.
+/// True for an address libcurl is allowed to post to: http:// or https:// (in any
+/// case) and a host, without spaces or control characters.
 bool IsServerUrl(std::string_view url);
 
 /// Why a server of these settings can never be posted to, whether sharing is on or
