@@ -51,16 +51,12 @@ TEST(PlacesTest, LogsGoToTheDataFolderWhenInstalledOrTheProgramFolderCannotBeWri
   EXPECT_EQ(LogDirectory(program.string(), false, env), data.string());
   EXPECT_EQ(fs::status(data).permissions(), fs::perms::owner_all);
   EXPECT_EQ(LogDirectory(program.string(), false, {}), program.string());
-}
-
-// Installed: the folder the programs install to, or the desktop entry beside it.
-TEST(PlacesTest, InstalledProgramsAreKnownByTheirFolderOrTheFilesInstalledWithThem) {
-  testing::TempDir dir("places-installed");
-  fs::create_directories(dir / "bin");
-  const std::string bin = (dir / "bin").string();
-  EXPECT_TRUE(IsInstalledProgram(bin, {bin, ""}));
-  EXPECT_TRUE(IsInstalledProgram(bin, {"", "../bin"}));
-  EXPECT_FALSE(IsInstalledProgram(bin, {dir.string(), "../share"}));
+  // Installed: in the folder the programs install to, or with the desktop entry
+  // where an installation puts it.
+  fs::create_directories(program);
+  EXPECT_TRUE(IsInstalledProgram(program.string(), {program.string(), ""}));
+  EXPECT_TRUE(IsInstalledProgram(program.string(), {"", "../bin"}));
+  EXPECT_FALSE(IsInstalledProgram(program.string(), {dir.string(), "../share"}));
 }
 
 // The working directory's file wins; else the user's file, whose folder is made for
