@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "outputs/archive/archive_columns.h"
 #include "outputs/share/http_post.h"
@@ -216,14 +217,26 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
 // Frames the archive cannot take (here past a file size limit) end the run with
 // status 1 and the count of frames not written.
 TEST_F(ArchiveToolTest, FramesTheArchiveCannotTakeEndTheRunWithStatusOne) {
-  const std::string in = Write("in.kss", sample::MakePass({}));
+  const std::string in = Write("in.kss", sample::MakePass({.frames = 3000}));
   std::string status;
   testing::RunShell("trap '' XFSZ; ulimit -f 128; " + std::string(ZEVRIN_DECODE_BINARY) +
                         " --archive " + Archive() + " " + in + " 2>" + (dir_ / "err").string() +
                         "; echo $?",
                     status);
   EXPECT_EQ(status, "1\n");
-  EXPECT_THAT(dir_.Contents("err"), HasSubstr(" could not be written"));
+  // One count of the frames lost, the true one, in every notice and the summary.
+  const std::vector<std::string> lines = Lines(dir_.Contents("err"));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(lines.back(), m, std::regex(", (\\d+) could not be written")));
+  const std::string lost = m[1];
+  for (const std::string& line : lines) {
+    if (std::regex_search(line, m, std::regex("(\\d+) frames( missed|,)"))) {
+      EXPECT_EQ(m[1], lost) << line;
+    }
+  }
+  const std::size_t read = Lines(RunTool("--format json " + in).out).size();
+  const std::string kept = testing::Db(Archive()).One("SELECT count(*) FROM frames");
+  EXPECT_EQ(std::stoul(lost), read - std::stoul(kept));
 }
 
 // Starts influxd on free local ports ($2, $3) with its files in $1 and stops it at

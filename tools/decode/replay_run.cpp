@@ -203,6 +203,9 @@ bool ReplayRun::Finish() {
   if (archive_ == nullptr) return true;
   archive_->Close();
   if (progress_) DrawProgress(true);
+  if (!archive_complete_) {
+    std::fprintf(messages_, "zevrinkiss-decode: %s\n", LogNoticeText(last_notice_).c_str());
+  }
   std::fprintf(messages_, "zevrinkiss-decode: %llu frames added to %s, %llu already there",
                static_cast<unsigned long long>(archive_->added()), options_.archive.c_str(),
                static_cast<unsigned long long>(archive_->duplicates()));
@@ -214,15 +217,23 @@ bool ReplayRun::Finish() {
   return archive_->lost() == 0;
 }
 
-// Told when the archive starts failing and when it is written again; the frames
-// missed in between are counted in the summary rather than told one by one.
+// A failure is told at once without a count, which would be out of date before
+// the end; the count is told when the archive is written again, and at the end
+// when it is not, so every count shown is the one of the summary.
 void ReplayRun::LogNoticeChanged(const LogNotice& notice) {
   if (!archive_open_) return;  // Start() reports it as the reason to stop
+  last_notice_ = notice;
   if (notice.complete_now == archive_complete_) return;
   archive_complete_ = notice.complete_now;
   if (progress_) std::fputc('\n', messages_);
-  const std::string message = LogNoticeText(notice);
-  std::fprintf(messages_, "zevrinkiss-decode: %s\n", message.c_str());
+  if (notice.complete_now) {
+    std::fprintf(messages_, "zevrinkiss-decode: %s\n", LogNoticeText(notice).c_str());
+  } else {
+    std::fprintf(messages_,
+                 "zevrinkiss-decode: the archive %s cannot be written (%s); the frames it "
+                 "misses are counted at the end\n",
+                 notice.path.c_str(), notice.error.c_str());
+  }
 }
 
 }  // namespace zevrin

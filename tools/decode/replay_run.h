@@ -85,6 +85,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   std::unique_ptr<LineProtocolWriter> lines_;
   bool archive_open_ = false;
   bool archive_complete_ = true;  // as last told
+  LogNotice last_notice_;         // of the archive, with the frames missed so far
 
   struct Input {
     std::string name;

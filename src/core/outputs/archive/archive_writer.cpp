@@ -80,6 +80,13 @@ bool ArchiveWriter::OpenDatabase() {
     return false;
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // SQLite opens a file it may not write read-only, and fails only at the first
+  // write: refused here, before any frame is handed over.
+  if (sqlite3_db_readonly(db_, "main") == 1) {
+    error_ = sqlite3_errstr(SQLITE_READONLY);
+    CloseDatabase();
+    return false;
+  }
   // A file that is not an archive of ours is left exactly as it is: checked
   // before anything is written to it.
   if (!IsEmptyOrArchive(db_, error_)) {
