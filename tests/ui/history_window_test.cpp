@@ -28,7 +28,6 @@ namespace zevrin {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testing::WaitFor;
 
 constexpr std::int64_t kNow = 1800000000000;  // 2027-01-15 08:00:00 UTC
