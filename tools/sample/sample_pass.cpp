@@ -4,6 +4,7 @@
 #include <random>
 
 #include "base/time_of_day.h"
+#include "telemetry/conversions.h"
 
 namespace zevrin::sample {
 
@@ -14,6 +15,17 @@ constexpr std::uint8_t kFesc = 0xDB;
 constexpr std::uint8_t kTfend = 0xDC;
 constexpr std::uint8_t kTfesc = 0xDD;
 constexpr double kPi = 3.14159265358979323846;
+// A memory behind a gauge is 100 of its percents long. GPS fixes and extended
+// housekeeping are written to their memories in blocks of these sizes.
+constexpr auto kPercentBytes = static_cast<std::uint32_t>(kMemoryBytesPerPercent);
+constexpr std::uint32_t kMemorySize = 100 * kPercentBytes;
+constexpr std::uint32_t kGpsBlock = 3072;
+constexpr std::uint32_t kXhkBlock = 256;
+
+// The pointer `block` bytes on; at the memory's end it starts again at its start.
+std::uint32_t Advance(std::uint32_t pointer, std::uint32_t block, std::uint32_t base) {
+  return base + (pointer - base + block) % kMemorySize;
+}
 
 void PutAddress(Bytes& out, const Address& a, bool last, bool digipeater) {
   std::string call = a.callsign.substr(0, 6);
@@ -46,8 +58,8 @@ struct Satellite {
   int counter = 0;
   int packets_in = 120, packets_out = 3400, resend_act = 7, resend_stop = 1;
   int softstarts = 3, resets = 12;
-  std::uint32_t gps_pointer = 1455616 + 3072 * 12;
-  std::uint32_t xhk_pointer = 1769472 + 3072 * 40;
+  std::uint32_t gps_pointer = kGpsMemoryBase + kPercentBytes * 12;
+  std::uint32_t xhk_pointer = kXhkMemoryBase + kPercentBytes * 40;
   int image_counter = 17;
   int nofix = 2, mode_loop = 90;
 };
@@ -241,8 +253,8 @@ Bytes MakePass(const PassOptions& options) {
       frame = KissFrame(SatelliteFrame(PowerRecord(s, phase, rng)));
     } else if (kind < 50) {
       frame = KissFrame(SatelliteFrame(SystemRecord(s, now, phase, rng)));
-      s.gps_pointer += static_cast<std::uint32_t>(percent(rng) < 20 ? 3072 : 0);
-      s.xhk_pointer += 256;
+      if (percent(rng) < 20) s.gps_pointer = Advance(s.gps_pointer, kGpsBlock, kGpsMemoryBase);
+      s.xhk_pointer = Advance(s.xhk_pointer, kXhkBlock, kXhkMemoryBase);
       if (percent(rng) < 10) ++s.nofix;
       ++s.mode_loop;
     } else if (kind < 65) {
