@@ -126,8 +126,9 @@ inline constexpr int kArchiveBatchFrames = 16;
 /// Frames the archive keeps while it cannot take them (another program holding
 /// it, a full disk): some twenty minutes of a pass, at most about 20 MB.
 inline constexpr std::size_t kArchiveQueueFrames = 20000;
-/// Free space the archive leaves to the raw log on their file system.
-inline constexpr std::uint64_t kArchiveReserveBytes = 1 << 20;
+/// Free space the archive leaves to the raw log on their file system: more than
+/// the archive can take in one go, its write-ahead log being held to 1 MB.
+inline constexpr std::uint64_t kArchiveReserveBytes = 4 << 20;
 
 /// The KISS-mode command the button sends, one write per byte.
 inline constexpr std::uint8_t kKissModeCommand[] = {0x1B, 0x40, 0x6B, 0x0D};

@@ -18,6 +18,9 @@ namespace {
 constexpr std::chrono::seconds kReopenInterval{5};
 constexpr auto kCached = SqliteStatement::Lifetime::kCached;
 
+constexpr const char* kSmallLogPragmas =
+    "PRAGMA wal_autocheckpoint=256; PRAGMA journal_size_limit=1048576";
+
 bool IsLock(int code) { return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED; }
 // A failure that passes by itself: another program's lock, a full disk.
 bool Passes(int code) { return IsLock(code) || (code & 0xff) == SQLITE_FULL; }
@@ -111,8 +114,11 @@ bool ArchiveWriter::OpenDatabase() {
   }
   // WAL with NORMAL synchronisation: a killed program loses nothing committed, a
   // power cut at most the last transactions, and the file stays whole either way.
+  // A writer that leaves space to the logs keeps its log small too: copied into
+  // the database every megabyte and cut back to that size.
+  const bool small_log = options_.reserve_bytes > 0;
   if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
-      !Exec("BEGIN IMMEDIATE")) {
+      (small_log && !Exec(kSmallLogPragmas)) || !Exec("BEGIN IMMEDIATE")) {
     CloseDatabase();
     return false;
   }
