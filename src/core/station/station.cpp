@@ -162,7 +162,7 @@ void Station::Start() {
   program_.analysis.SetDumpLog(&logs_.dump_log());
   if (hexdump()) logs_.OpenDumpLogs(settings.station_label, clock_);
   if (recorder_ != nullptr) {
-    archive_.Open(ArchiveFileName(paths_.log_directory, settings.station_label));
+    archive_.Open(ArchiveFileName(paths_.log_directory, settings.station_label), true);
     // The link as line 1 names it: "COM1", or "tcp:localhost:8001".
     const std::string link_name =
         using_tcp_ ? (tcp_address_ ? TcpSettingsLine(*tcp_address_) : settings.settings_line)

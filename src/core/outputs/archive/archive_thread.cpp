@@ -33,11 +33,8 @@ ArchiveThread::~ArchiveThread() {
   Close();
 }
 
-bool ArchiveThread::Open(const std::string& path) {
+bool ArchiveThread::Open(const std::string& path, bool on_thread) {
   Close();
-  // A caller that never waits leaves even the opening to the thread: another
-  // program may hold the archive for a while.
-  const bool on_thread = queue_frames_ > 0;
   bool opened = true;
   if (on_thread) {
     writer_.Defer(path);

@@ -39,9 +39,10 @@ class ArchiveThread final : public FrameSink {
   void AddExtension(ArchiveExtension* extension) { writer_.AddExtension(extension); }
   /// Opens the archive at `path` and starts the thread. False (with
   /// open_error() set) when it cannot be opened; frames are then counted as
-  /// lost until a retry succeeds, as with ArchiveWriter. With `queue_frames`
-  /// the thread opens it, and a failure reaches the listener as a notice.
-  bool Open(const std::string& path);
+  /// lost until a retry succeeds, as with ArchiveWriter. With `on_thread` the
+  /// thread opens it, so that the caller never waits for another program
+  /// holding it; a failure then reaches the listener as a notice.
+  bool Open(const std::string& path, bool on_thread = false);
   const std::string& open_error() const { return open_error_; }
   /// Writes every frame handed over, stops the thread and closes the archive.
   void Close();
