@@ -181,18 +181,22 @@ TEST_F(ArchiveFailureTest, ABlockedArchiveKeepsFramesUpToItsLimitAndWritesThemLa
   }
 }
 
-// Held back (for the raw log), the archive writes nothing until it is let go.
+// Held back (for the raw log), the archive writes nothing until it is let go:
+// neither frames nor work posted to it.
 TEST_F(ArchiveFailureTest, AHeldArchiveWritesNothingUntilLetGo) {
   ArchiveThread archive(&notices_, {.batch_frames = 10, .vfs = {}, .queue_frames = 1000});
   ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
   archive.Hold(true);
   Receive(archive, 50);
-  archive.Flush();
+  archive.Post(
+      [](sqlite3* db) { return sqlite3_exec(db, "CREATE TABLE notes (x)", {}, {}, {}) == 0; });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string count = "SELECT count(*) FROM frames, (SELECT count(*) FROM notes)";
+  EXPECT_THAT(Db(Path()).One(count), HasSubstr("no such table"));
   EXPECT_EQ(Db(Path()).One("SELECT count(*) FROM frames"), "0");
   archive.Hold(false);
   archive.Drain();
-  EXPECT_EQ(Db(Path()).One("SELECT count(*) FROM frames"), "50");
+  EXPECT_EQ(Db(Path()).One(count), "50");
   EXPECT_THAT(listener_.problems, SizeIs(0));
 }
 

@@ -86,6 +86,19 @@ void ArchiveThread::Drain() {
   DeliverNotices();
 }
 
+void ArchiveThread::Post(ArchiveTask task) {
+  HandOver();
+  if (!thread_.joinable()) {
+    writer_.RunTask(task, false);
+    return;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    waiting_.push_back({ArchiveBatch{}, 0, std::move(task)});
+  }
+  work_.notify_one();
+}
+
 void ArchiveThread::Hold(bool held) {
   {
     const std::lock_guard lock(mutex_);
@@ -119,7 +132,7 @@ bool ArchiveThread::Enqueue() {
       return false;
     }
     waiting_frames_ += current_.size();
-    waiting_.push_back({std::exchange(current_, ArchiveBatch{}), 0});
+    waiting_.push_back({std::exchange(current_, ArchiveBatch{}), 0, {}});
     if (!spare_.empty()) {
       next = std::move(spare_.back());
       spare_.pop_back();
@@ -158,13 +171,17 @@ void ArchiveThread::WriteFirst(std::unique_lock<std::mutex>& lock) {
   const bool keep = queue_frames_ > 0 && !stop_;
   lock.unlock();
   const bool short_of_space = keep && ShortOfSpace();
-  const std::size_t done =
-      short_of_space ? item.from : writer_.WriteBatch(item.batch, item.from, keep);
+  bool done = false;
+  if (!short_of_space && item.task) {
+    done = writer_.RunTask(item.task, keep);
+  } else if (!short_of_space) {
+    item.from = writer_.WriteBatch(item.batch, item.from, keep);
+    done = item.from == item.batch.size();
+  }
   lock.lock();
   writing_ = false;
   short_of_space_ = short_of_space;
-  if (done < item.batch.size()) {
-    item.from = done;
+  if (!done) {
     waiting_.push_front(std::move(item));
     space_.notify_all();
     work_.wait_for(lock, kRetryInterval, [&] { return stop_ || dropped_ > 0; });

@@ -54,6 +54,10 @@ class ArchiveThread final : public FrameSink {
   /// written (or counted as lost).
   void Drain();
 
+  /// Runs `task` on the archive's thread after the frames handed over before it,
+  /// in a transaction of its own; kept and run again like frames while the
+  /// archive is locked or the disk full. Does not count against `queue_frames`.
+  void Post(ArchiveTask task);
   /// While `held`, nothing is written: frames are kept as while the archive is
   /// locked. For the raw log to have the disk first while it cannot be written.
   void Hold(bool held);
@@ -81,6 +85,7 @@ class ArchiveThread final : public FrameSink {
   struct Waiting {
     ArchiveBatch batch;
     std::size_t from = 0;
+    ArchiveTask task;  // instead of a batch
   };
 
   void Run();

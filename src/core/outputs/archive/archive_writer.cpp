@@ -310,6 +310,24 @@ std::size_t ArchiveWriter::WriteBatch(const ArchiveBatch& batch, std::size_t fro
   return batch.size();
 }
 
+bool ArchiveWriter::RunTask(const ArchiveTask& task, bool keep) {
+  if (db_ == nullptr && (path_.empty() || !OpenDatabase())) {
+    // As for frames: told, and the work is lost unless the failure passes.
+    if (keep && Passes(failure_code_)) return false;
+    if (!path_.empty()) Failed();
+    return true;
+  }
+  if (Begin() && task(db_) && Commit()) return true;
+  error_ = sqlite3_errmsg(db_);
+  if (keep && FailurePasses()) {
+    KeepFrom(0);
+    return false;
+  }
+  Failed();
+  Abandon();
+  return true;
+}
+
 bool ArchiveWriter::FailurePasses() const { return Passes(sqlite3_errcode(db_)); }
 
 std::size_t ArchiveWriter::KeepFrom(std::size_t index) {

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +45,11 @@ std::string ArchiveFileName(std::string_view directory, std::string_view station
 /// memory statistics, which take a process-wide lock on every allocation. Call
 /// it before any SQLite database is opened; later it does nothing.
 void TuneSqliteForArchiving();
+
+/// Work done in the archive inside a transaction of its own: returns false on a
+/// failure (SQLite's error is then the connection's), and the transaction is
+/// rolled back.
+using ArchiveTask = std::function<bool(sqlite3* db)>;
 
 /// Something kept in the archive beside the frames, written in the same
 /// transaction as the frame it belongs to (a queue of frames to pass on, say).
@@ -136,6 +142,10 @@ class ArchiveWriter final : public FrameSink {
   /// transaction, which are neither written nor missed, so that the caller can
   /// hand them over again; such a failure is told only when it is not a lock.
   std::size_t WriteBatch(const ArchiveBatch& batch, std::size_t from, bool keep);
+  /// Runs `task` in a transaction of its own. Returns false only when `keep` is
+  /// set and the task met a failure that passes: it is to be run again later.
+  /// Other failures are told like those of frames, and the task is dropped.
+  bool RunTask(const ArchiveTask& task, bool keep);
   /// `frames` frames, the last received at `last_ms`, could not even wait for
   /// the archive (`why`): missed, and told.
   void MissedWaiting(std::uint64_t frames, std::int64_t last_ms, std::string_view why);
