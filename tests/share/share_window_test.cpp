@@ -29,14 +29,16 @@ T* Child(QWidget* parent, const char* name) {
 }
 
 // Why nothing is shared follows the fields as they are typed; which gap is named
-// when is the settings' own test.
+// when is the settings' own test. What the file's reader left out is said first.
 TEST(ShareDialogTest, SaysWhyNothingIsSharedUntilCompleteAndWritesAPrivateFile) {
   testing::TempDir dir("share-dialog");
   const std::string path = (dir / "zevrinkiss-share.ini").string();
   const ShareSettings off;  // as a first start finds them
-  auto* dialog = new ShareDialog(off, path);
+  auto* dialog = new ShareDialog(off, path, nullptr, {"The 17th server was left out."});
   QSignalSpy saved(dialog, &ShareDialog::Saved);
   dialog->show();
+  EXPECT_THAT(Child<QLabel>(dialog, "ShareLeftOut")->text().toStdString(),
+              HasSubstr("read: The 17th server was left out. OK writes"));
   QLabel* reason = Child<QLabel>(dialog, "ShareReason");
   EXPECT_EQ(reason->text(), "Nothing is shared: not turned on");
   Child<QCheckBox>(dialog, "ShareEnabled")->setChecked(true);

@@ -100,9 +100,22 @@ QLabel* IntroLabel(QWidget* parent) {
   return intro;
 }
 
+// What the reader of the settings file left out, before "OK" drops it for good.
+QLabel* LeftOutLabel(const std::vector<std::string>& left_out, QWidget* parent) {
+  QString text = QStringLiteral("Not all of the settings file was read:");
+  for (const std::string& sentence : left_out) text += ' ' + QString::fromStdString(sentence);
+  text += QStringLiteral(" OK writes the settings as shown here.");
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QStringLiteral("ShareLeftOut"));
+  label->setTextFormat(Qt::PlainText);
+  label->setWordWrap(true);
+  return label;
+}
+
 }  // namespace
 
-ShareDialog::ShareDialog(const ShareSettings& settings, std::string path, QWidget* parent)
+ShareDialog::ShareDialog(const ShareSettings& settings, std::string path, QWidget* parent,
+                         const std::vector<std::string>& left_out)
     : QDialog(parent), path_(std::move(path)) {
   setObjectName(QStringLiteral("ShareDialog"));
   setWindowTitle(QStringLiteral("Share Telemetry"));
@@ -110,6 +123,7 @@ ShareDialog::ShareDialog(const ShareSettings& settings, std::string path, QWidge
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(IntroLabel(this));
+  if (!left_out.empty()) layout->addWidget(LeftOutLabel(left_out, this));
   enabled_ = new QCheckBox(QStringLiteral("Share the satellite's frames"), this);
   enabled_->setObjectName(QStringLiteral("ShareEnabled"));
   enabled_->setChecked(settings.enabled);

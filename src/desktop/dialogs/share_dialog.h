@@ -24,8 +24,11 @@ class ShareDialog final : public QDialog {
   Q_OBJECT
 
  public:
-  /// Non-modal; deletes itself when closed.
-  ShareDialog(const ShareSettings& settings, std::string path, QWidget* parent = nullptr);
+  /// Non-modal; deletes itself when closed. `left_out` names what the reader of
+  /// the settings file left out (too long, too many servers): shown above the
+  /// fields, as "OK" writes the settings without it.
+  ShareDialog(const ShareSettings& settings, std::string path, QWidget* parent = nullptr,
+              const std::vector<std::string>& left_out = {});
 
   /// The settings as the fields stand.
   ShareSettings Chosen() const;

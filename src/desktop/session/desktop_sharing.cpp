@@ -9,7 +9,7 @@ namespace zevrin {
 DesktopSharing::DesktopSharing(const std::string& settings_file, RetryTimings timings,
                                QObject* parent)
     : QObject(parent), settings_path_(ShareSettingsPathBeside(settings_file)), timings_(timings) {
-  if (std::optional<ShareSettings> read = ReadShareSettings(settings_path_)) {
+  if (std::optional<ShareSettings> read = ReadShareSettings(settings_path_, &left_out_)) {
     settings_ = std::move(*read);
   } else {
     // Unreadable settings share nothing; the status line says why.
@@ -65,7 +65,7 @@ void DesktopSharing::OpenDialog(QWidget* parent) {
     dialog_->activateWindow();
     return;
   }
-  dialog_ = new ShareDialog(settings_, settings_path_, parent);
+  dialog_ = new ShareDialog(settings_, settings_path_, parent, left_out_);
   connect(dialog_, &ShareDialog::Saved, this, &DesktopSharing::Apply);
   dialog_->show();
 }
@@ -73,6 +73,7 @@ void DesktopSharing::OpenDialog(QWidget* parent) {
 void DesktopSharing::Apply(const ShareSettings& settings) {
   settings_ = settings;
   read_problem_.clear();
+  left_out_.clear();  // the file now holds what the dialog showed
   sharer_.Configure(settings_);
   if (sender_) sender_->Configure(settings_);
   SetWindow(window_);

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dialogs/share_dialog.h"
 #include "outputs/share/frame_sharer.h"
@@ -48,6 +49,7 @@ class DesktopSharing final : public QObject {
   RetryTimings timings_;
   ShareSettings settings_;
   std::string read_problem_;
+  std::vector<std::string> left_out_;  // what the reader left out of the file
   std::string archive_path_;
   FrameSharer sharer_;
   std::unique_ptr<ShareSender> sender_;
