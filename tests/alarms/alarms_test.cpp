@@ -233,6 +233,10 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
         {1200, "f"},
         {1210, "ack 0"}},
        {"raised 0 at 1080 = 10", "acknowledged 0 at 1100", "cleared 0 at 1200 = 12"}},
+      // Without "while link up" the time counts with the link down too.
+      {"no satellite frame for 5 min : watch",
+       {{0, "down"}, {299, "down"}, {300, "down"}},
+       {"raised 0 at 300 = 5"}},
   };
   for (const auto& c : cases) {
     const AlarmRules rules = ParseAlarmRules(c.rules, "t.ini");

@@ -153,12 +153,12 @@ void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
 }
 
 void AlarmEvaluator::Tick(std::int64_t now_ms, bool link_up) {
+  if (!watch_start_ms_) watch_start_ms_ = now_ms;
   if (!link_up) {
     link_up_since_ms_.reset();
-    return;
+  } else if (!link_up_since_ms_) {
+    link_up_since_ms_ = now_ms;
   }
-  if (!watch_start_ms_) watch_start_ms_ = now_ms;
-  if (!link_up_since_ms_) link_up_since_ms_ = now_ms;
   CheckSilences(now_ms);
 }
 

@@ -57,7 +57,8 @@ class AlarmEvaluator final : public FrameSink {
   void FrameDecoded(const DecodedFrame& frame) override;
 
   /// The time now and whether the link to the receiver is up: raises the silences
-  /// that have run out. Only time with the link up counts for "while link up".
+  /// that have run out. Only time with the link up counts for "while link up";
+  /// other silences count from the first frame or tick, the link up or not.
   void Tick(std::int64_t now_ms, bool link_up);
 
   /// A person has seen the raised alarm of rule `rule`; false when it is not
