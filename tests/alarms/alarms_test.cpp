@@ -218,8 +218,8 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
       // Silence in a replay: raised when it ran out, seen at the next frame of
       // anyone, cleared by the satellite's next frame only.
       {"no satellite frame for 90 min : warning",
-       {{0, "f"}, {6000, "o"}, {7200, "f"}, {9000, "o"}},
-       {"raised 0 at 5400 = 90", "cleared 0 at 7200 = 120"}},
+       {{0, "f"}, {6000, "o"}, {7200, "f"}, {9000, "o"}, {13000, "o"}},
+       {"raised 0 at 5400 = 90", "cleared 0 at 7200 = 120", "raised 0 at 12600 = 90"}},
       // Live: only time with the link up counts; acknowledged once.
       {"no satellite frame for 10 min while link up : warning",
        {{0, "up"},
@@ -233,10 +233,11 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
         {1200, "f"},
         {1210, "ack 0"}},
        {"raised 0 at 1080 = 10", "acknowledged 0 at 1100", "cleared 0 at 1200 = 12"}},
-      // Without "while link up" the time counts with the link down too.
-      {"no satellite frame for 5 min : watch",
-       {{0, "down"}, {299, "down"}, {300, "down"}},
-       {"raised 0 at 300 = 5"}},
+      // Without "while link up" the time counts with the link down too; with it,
+      // from the moment the link comes up.
+      {"no satellite frame for 5 min : watch\nno satellite frame for 5 min while link up : watch",
+       {{0, "down"}, {299, "down"}, {300, "down"}, {360, "up"}, {659, "up"}, {660, "up"}},
+       {"raised 0 at 300 = 5", "raised 1 at 660 = 5"}},
   };
   for (const auto& c : cases) {
     const AlarmRules rules = ParseAlarmRules(c.rules, "t.ini");

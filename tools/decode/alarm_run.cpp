@@ -75,11 +75,17 @@ AlarmRun::AlarmRun(AlarmRules rules, std::FILE* messages)
 void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   const AlarmRule& rule = *event.rule;
   const std::string time = UtcText(event.time_ms);
-  std::fprintf(messages_, "zevrinkiss-decode: alarm %s at %s UTC: %s: %s",
-               ChangeName(event.change).data(), time.c_str(),
-               AlarmSeverityName(rule.severity).data(), rule.message.c_str());
-  if (event.has_value) std::fprintf(messages_, " (%s %.6g)", rule.subject.c_str(), event.value);
-  std::fputc('\n', messages_);
+  char value[64] = "";
+  // One write for the line, which keeps it whole among other programs' lines.
+  std::string line = "zevrinkiss-decode: alarm " + std::string(ChangeName(event.change)) + " at " +
+                     time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) + ": " +
+                     rule.message;
+  if (event.has_value) {
+    std::snprintf(value, sizeof value, "%.6g", event.value);
+    line += " (" + rule.subject + " " + value + ")";
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), messages_);
   if (json_ != nullptr) AppendJson(event, time);
 }
 

@@ -1,7 +1,7 @@
 #include "alarms/alarm_evaluator.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace zevrin {
@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::size_t kRecordKinds = 3;
 constexpr RecordKind kRecordsWithValues[] = {RecordKind::kPower, RecordKind::kSystem};
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 
 std::size_t At(RecordKind record) { return static_cast<std::size_t>(record); }
 
@@ -24,35 +25,79 @@ constexpr double kEqualWithin = 1e-9;
 
 // -1, 0 or 1 as `x` is below, at or above `limit`.
 int Compare(double x, double limit) {
-  if (std::fabs(x - limit) <= kEqualWithin * std::fmax(1.0, std::fabs(limit))) return 0;
-  return x < limit ? -1 : 1;
+  const double size = limit < 0 ? -limit : limit;
+  const double within = kEqualWithin * (size > 1 ? size : 1);
+  if (x < limit - within) return -1;
+  return x > limit + within ? 1 : 0;
 }
 
 }  // namespace
 
+// The first and the last bytes of the text, in two loads that overlap for a
+// text shorter than both: together they hold every byte of it.
+AlarmEvaluator::Slot::Words AlarmEvaluator::Slot::Packed(std::string_view t) {
+  const char* p = t.data();
+  const std::size_t n = t.size();
+  Words w{};
+  if (n >= 8 && n <= kTextKept) {
+    std::memcpy(&w[0], p, 8);
+    std::memcpy(&w[1], p + n - 8, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    w[0] = first;
+    w[1] = last;
+  } else if (n > 0 && n < 4) {
+    w[0] = static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[n / 2]) << 8 |
+           static_cast<unsigned char>(p[n - 1]) << 16;
+  }
+  return w;
+}
+
 AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
     : rules_(std::move(rules)), listener_(listener) {
   slots_.resize(rules_.values.size());
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    for (const RecordKind record : kRecordsWithValues) {
-      for (const ArchiveColumn* column : RecordColumns(record)) {
-        if (column->name != rules_.values[i]) continue;
-        slots_[i].columns[At(record)] = column;
-        slots_of_record_[At(record)].push_back(i);
+  readers_.resize(rules_.values.size());
+  for (const RecordKind record : kRecordsWithValues) {
+    for (const ArchiveColumn* column : RecordColumns(record)) {
+      const auto name = std::ranges::find(rules_.values, column->name);
+      if (name == rules_.values.end()) continue;
+      const auto slot = static_cast<std::size_t>(name - rules_.values.begin());
+      reads_[At(record)].push_back({slot, column});
+      for (const AlarmRule& rule : rules_.rules) {
+        const std::size_t index = static_cast<std::size_t>(&rule - rules_.rules.data());
+        if (rule.value == static_cast<int>(slot)) {
+          rules_of_record_[At(record)].push_back({index, slot, rule.kind});
+        }
       }
     }
   }
   states_.resize(rules_.rules.size());
   for (std::size_t i = 0; i < rules_.rules.size(); ++i) {
-    const bool silence = rules_.rules[i].kind == AlarmSubject::kSilence;
-    (silence ? silence_rules_ : value_rules_).push_back(i);
+    const AlarmRule& rule = rules_.rules[i];
+    if (rule.kind == AlarmSubject::kSilence) silence_rules_.push_back(i);
+    // A rule is told of a change of its value and of the values of its limits.
+    const auto reads = [&](int value) {
+      if (value < 0) return;
+      std::vector<std::size_t>& readers = readers_[static_cast<std::size_t>(value)];
+      if (std::ranges::find(readers, i) == readers.end()) readers.push_back(i);
+    };
+    reads(rule.value);
+    for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
+      if (c == nullptr) continue;
+      reads(c->low.value);
+      reads(c->high.value);
+    }
   }
 }
 
 void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
   const std::int64_t now = frame.received_ms;
-  if (!watch_start_ms_) watch_start_ms_ = now;
   // A frame shows the link is up, also where no tick says so (a replay).
+  if (!watch_start_ms_ || !link_up_since_ms_) RecheckSilences();
+  if (!watch_start_ms_) watch_start_ms_ = now;
   if (!link_up_since_ms_) link_up_since_ms_ = now;
   CheckSilences(now);
   if (frame.from_satellite) {
@@ -60,73 +105,135 @@ void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
       if (!states_[i].raised) continue;
       const double quiet = static_cast<double>(now - states_[i].quiet_since_ms);
       Change(AlarmChange::kCleared, i, quiet / rules_.rules[i].silence_unit_ms, now, &frame);
+      RecheckSilences();
     }
+    // A later frame only puts the silences off; an earlier one (a recording
+    // older than the last) may bring them forward.
+    if (last_satellite_ms_ && now < *last_satellite_ms_) RecheckSilences();
     last_satellite_ms_ = now;
   }
   const std::size_t record = At(frame.record);
-  if (record >= kRecordKinds || frame.fields == nullptr || slots_of_record_[record].empty()) {
+  if (record >= kRecordKinds || frame.fields == nullptr || reads_[record].empty()) {
     return;
   }
   ReadValues(frame);
-  for (const std::size_t i : value_rules_) {
-    if (slots_[static_cast<std::size_t>(rules_.rules[i].value)].fresh) Evaluate(i, frame);
+  EvaluateRules(frame);
+}
+
+void AlarmEvaluator::FindFields(const DisplayFields& store) {
+  store_ = &store;
+  for (std::vector<Read>& reads : reads_) {
+    for (Read& read : reads) {
+      const bool field = read.column->source == ValueSource::kField;
+      read.field = field ? &store.Field(read.column->index) : nullptr;
+    }
   }
-  for (const std::size_t s : slots_of_record_[record]) slots_[s].fresh = false;
 }
 
 void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
-  const FrameWriteSet written(frame.fields->Writes());
-  const std::size_t record = At(frame.record);
-  for (const std::size_t s : slots_of_record_[record]) {
-    Slot& slot = slots_[s];
-    const ColumnValue v = ReadColumn(*slot.columns[record], *frame.fields, written);
-    if (!v.present) continue;
+  const DisplayFields& store = *frame.fields;
+  if (&store != store_) FindFields(store);
+  ++records_;
+  const std::bitset<kDisplayFieldCount>& fields = store.FieldsWritten();
+  for (const Read& read : reads_[At(frame.record)]) {
+    std::string_view text;
+    if (read.field != nullptr) {
+      if (!fields[static_cast<std::size_t>(read.column->index)]) continue;
+      text = *read.field;
+    } else {
+      const std::optional<std::string_view> t =
+          WrittenColumnText(*read.column, store, FrameWriteSet(store));
+      if (!t) continue;
+      text = *t;
+    }
+    Slot& slot = slots_[read.slot];
+    double value = slot.value;
+    if (!slot.known || !slot.SameText(text)) {
+      const std::optional<double> parsed = NewValue(read.slot, text, *read.column);
+      if (!parsed) continue;
+      value = *parsed;
+    }
     slot.previous = slot.value;
     slot.previous_ms = slot.at_ms;
     slot.has_previous = slot.known;
-    slot.value = Number(v);
+    slot.value = value;
     slot.at_ms = frame.received_ms;
     slot.known = true;
-    slot.fresh = true;
+    slot.read_in = records_;
   }
 }
 
-std::optional<bool> AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
+std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_view text,
+                                               const ArchiveColumn& column) {
+  const ColumnValue v = ColumnValueOfText(column, text);
+  if (!v.present) return std::nullopt;
+  Slot& slot = slots_[index];
+  slot.KeepText(text);
+  const double value = Number(v);
+  if (!slot.known || value != slot.value) {
+    for (const std::size_t r : readers_[index]) states_[r].dirty = true;
+  }
+  return value;
+}
+
+void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
+  for (const RuleOfRecord& r : rules_of_record_[At(frame.record)]) {
+    if (slots_[r.slot].read_in != records_) continue;
+    // Nothing can happen when no value the rule reads has changed, unless a row
+    // of records is being counted: an alarm not raised was not met, and a raised
+    // one did not end. An increase that is raised ends with no change; a rate is
+    // a change in itself.
+    const RuleState& state = states_[r.rule];
+    const bool settled =
+        !state.dirty && state.streak == 0 &&
+        (r.kind == AlarmSubject::kValue || (r.kind == AlarmSubject::kIncrease && !state.raised));
+    if (!settled) Evaluate(r.rule, frame);
+  }
+}
+
+double AlarmEvaluator::LimitValue(const AlarmLimit& limit, bool& known) const {
+  if (limit.value < 0) return limit.number;
   // A limit taken from a value that no record has carried yet is unknown.
-  const auto limit = [this](const AlarmLimit& l) -> std::optional<double> {
-    if (l.value < 0) return l.number;
-    const Slot& slot = slots_[static_cast<std::size_t>(l.value)];
-    if (!slot.known) return std::nullopt;
-    return slot.value + l.number;
-  };
+  const Slot& slot = slots_[static_cast<std::size_t>(limit.value)];
+  known = known && slot.known;
+  return slot.value + limit.number;
+}
+
+int AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
   const double x = subject * c.scale;
-  const std::optional<double> low = limit(c.low);
-  if (!low) return std::nullopt;
-  const int to_low = Compare(x, *low);
+  bool known = true;
+  const int to_low = Compare(x, LimitValue(c.low, known));
+  bool met = false;
   switch (c.test) {
     case AlarmTest::kBelow:
-      return to_low < 0;
-    case AlarmTest::kAbove:
-      return to_low > 0;
-    case AlarmTest::kAtMost:
-      return to_low <= 0;
-    case AlarmTest::kAtLeast:
-      return to_low >= 0;
-    case AlarmTest::kOutside:
-    case AlarmTest::kInside:
+      met = to_low < 0;
       break;
+    case AlarmTest::kAbove:
+      met = to_low > 0;
+      break;
+    case AlarmTest::kAtMost:
+      met = to_low <= 0;
+      break;
+    case AlarmTest::kAtLeast:
+      met = to_low >= 0;
+      break;
+    case AlarmTest::kOutside:
+    case AlarmTest::kInside: {
+      const bool inside = to_low >= 0 && Compare(x, LimitValue(c.high, known)) <= 0;
+      met = inside == (c.test == AlarmTest::kInside);
+      break;
+    }
   }
-  const std::optional<double> high = limit(c.high);
-  if (!high) return std::nullopt;
-  const bool inside = to_low >= 0 && Compare(x, *high) <= 0;
-  return c.test == AlarmTest::kInside ? inside : !inside;
+  return known ? met : -1;
 }
 
 void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
   const AlarmRule& rule = rules_.rules[index];
+  RuleState& state = states_[index];
+  state.dirty = false;
   const Slot& slot = slots_[static_cast<std::size_t>(rule.value)];
   double subject = slot.value;
-  std::optional<bool> met;
+  int met = 0;
   if (rule.kind == AlarmSubject::kIncrease) {
     if (!slot.has_previous) return;
     met = slot.value > slot.previous;
@@ -137,22 +244,23 @@ void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
       subject = (slot.value - slot.previous) / static_cast<double>(slot.at_ms - slot.previous_ms);
     }
     met = Meets(rule.raise, subject);
-    if (!met) return;
+    if (met < 0) return;
   }
   // The value an event gives: a rate per the unit of the raise condition.
   const double value = subject * rule.raise.scale;
-  RuleState& state = states_[index];
   if (!state.raised) {
-    state.streak = *met ? state.streak + 1 : 0;
-    if (state.streak >= rule.records)
+    state.streak = met != 0 ? state.streak + 1 : 0;
+    if (state.streak >= rule.records) {
       Change(AlarmChange::kRaised, index, value, frame.received_ms, &frame);
+    }
     return;
   }
-  const bool ends = rule.clear ? Meets(*rule.clear, subject).value_or(false) : !*met;
+  const bool ends = rule.clear ? Meets(*rule.clear, subject) == 1 : met == 0;
   if (ends) Change(AlarmChange::kCleared, index, value, frame.received_ms, &frame);
 }
 
 void AlarmEvaluator::Tick(std::int64_t now_ms, bool link_up) {
+  if (!watch_start_ms_ || link_up != link_up_since_ms_.has_value()) RecheckSilences();
   if (!watch_start_ms_) watch_start_ms_ = now_ms;
   if (!link_up) {
     link_up_since_ms_.reset();
@@ -163,6 +271,8 @@ void AlarmEvaluator::Tick(std::int64_t now_ms, bool link_up) {
 }
 
 void AlarmEvaluator::CheckSilences(std::int64_t now_ms) {
+  if (now_ms < next_silence_ms_) return;
+  next_silence_ms_ = kNever;
   for (const std::size_t i : silence_rules_) {
     const AlarmRule& rule = rules_.rules[i];
     if (states_[i].raised) continue;
@@ -172,7 +282,10 @@ void AlarmEvaluator::CheckSilences(std::int64_t now_ms) {
       if (!link_up_since_ms_) continue;
       since = std::max(since, *link_up_since_ms_);
     }
-    if (now_ms - since < rule.silence_ms) continue;
+    if (now_ms - since < rule.silence_ms) {
+      next_silence_ms_ = std::min(next_silence_ms_, since + rule.silence_ms);
+      continue;
+    }
     states_[i].quiet_since_ms = since;
     // Raised when the limit ran out, which a replay only sees at the next frame;
     // no frame caused it.

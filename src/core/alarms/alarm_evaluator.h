@@ -6,8 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "alarms/alarm_rules.h"
@@ -71,36 +74,79 @@ class AlarmEvaluator final : public FrameSink {
  private:
   // A value the rules use, as the latest records carried it.
   struct Slot {
-    std::array<const ArchiveColumn*, 3> columns{};  // by RecordKind; null where it has none
+    // Most values repeat from record to record: the text a value was read from is
+    // kept, and the same text again is not parsed again. Texts are short; a
+    // longer one is not kept.
+    static constexpr std::size_t kTextKept = 16;
+    using Words = std::array<std::uint64_t, 2>;
+    // Two words that tell apart any two texts of one length up to kTextKept.
+    static Words Packed(std::string_view t);
+    bool SameText(std::string_view t) const { return t.size() == text_size && Packed(t) == text; }
+    void KeepText(std::string_view t) {
+      text_size = t.size() <= kTextKept ? t.size() : kTextKept + 1;  // too long: none kept
+      text = Packed(t);
+    }
+
+    Words text{};
+    std::size_t text_size = kTextKept + 1;
     double value = 0;
     double previous = 0;
     std::int64_t at_ms = 0;
     std::int64_t previous_ms = 0;
     bool known = false;
     bool has_previous = false;
-    bool fresh = false;  // the frame being evaluated carried it
+    std::uint32_t read_in = 0;  // the last record (a count) that carried it
+  };
+  // A value a record kind carries, and where.
+  struct Read {
+    std::size_t slot;
+    const ArchiveColumn* column;
+    // A display field's text in the store last seen, read without going through
+    // the column's source: nearly every value is one. Null for the others.
+    const std::string* field = nullptr;
+  };
+  // A rule whose value a record kind carries.
+  struct RuleOfRecord {
+    std::size_t rule;
+    std::size_t slot;  // its value
+    AlarmSubject kind;
   };
   struct RuleState {
     int streak = 0;  // records in a row that met the raise condition
     bool raised = false;
     bool acknowledged = false;
+    bool dirty = true;                // a value it reads has changed since it was evaluated
     std::int64_t quiet_since_ms = 0;  // a raised silence: the last sign of the satellite
   };
 
   void ReadValues(const DecodedFrame& frame);
+  // The value of a text that is not the slot's last one; none when it is no number.
+  std::optional<double> NewValue(std::size_t slot, std::string_view text,
+                                 const ArchiveColumn& column);
+  void FindFields(const DisplayFields& store);
+  void EvaluateRules(const DecodedFrame& frame);
   void Evaluate(std::size_t index, const DecodedFrame& frame);
-  std::optional<bool> Meets(const AlarmCondition& condition, double subject) const;
+  // 1 when `subject` meets the condition, 0 when not, -1 when a limit is unknown.
+  int Meets(const AlarmCondition& condition, double subject) const;
+  double LimitValue(const AlarmLimit& limit, bool& known) const;
   void CheckSilences(std::int64_t now_ms);
+  // The next check of the silences must look at every one of them.
+  void RecheckSilences() { next_silence_ms_ = std::numeric_limits<std::int64_t>::min(); }
   void Change(AlarmChange change, std::size_t index, double value, std::int64_t time_ms,
               const DecodedFrame* frame);
 
   AlarmRules rules_;
   AlarmListener& listener_;
   std::vector<Slot> slots_;
-  std::array<std::vector<std::size_t>, 3> slots_of_record_;  // by RecordKind
+  std::array<std::vector<Read>, 3> reads_;                    // by RecordKind
+  std::array<std::vector<RuleOfRecord>, 3> rules_of_record_;  // by RecordKind
+  std::vector<std::vector<std::size_t>> readers_;             // by slot: the rules that read it
   std::vector<RuleState> states_;
-  std::vector<std::size_t> value_rules_;    // every rule but the silences
-  std::vector<std::size_t> silence_rules_;  // the silences
+  std::vector<std::size_t> silence_rules_;
+  const DisplayFields* store_ = nullptr;  // the store the reads' fields point into
+  std::uint32_t records_ = 0;             // records read so far
+  // No silence can run out before this; the silences are only looked at from then on.
+  std::int64_t next_silence_ms_ = std::numeric_limits<std::int64_t>::min();
   std::optional<std::int64_t> last_satellite_ms_;
   std::optional<std::int64_t> watch_start_ms_;    // the first frame or tick
   std::optional<std::int64_t> link_up_since_ms_;  // none while the link is down
