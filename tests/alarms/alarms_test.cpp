@@ -88,6 +88,18 @@ TEST(AlarmRulesTest, TheReaderTakesAtMostItsLimits) {
                           "those after it are left out"));
   EXPECT_FALSE(ReadAlarmRules((dir / "none.ini").string()));
   EXPECT_FALSE(ReadAlarmRules(dir.string()));
+
+  // Found like the settings file: the working directory's, else the user's.
+  const PlaceEnvironment env{(dir / "home").string(), "", ""};
+  std::filesystem::create_directories(dir / "home/.config/zevrinkiss");
+  std::filesystem::create_directories(dir / "work");
+  EXPECT_EQ(FindAlarmRules((dir / "work").string(), env), "");
+  dir.Write("home/.config/zevrinkiss/zevrinkiss-alarms.ini", kGood);
+  EXPECT_EQ(FindAlarmRules((dir / "work").string(), env),
+            (dir / "home/.config/zevrinkiss/zevrinkiss-alarms.ini").string());
+  dir.Write("work/zevrinkiss-alarms.ini", kGood);
+  EXPECT_EQ(FindAlarmRules((dir / "work").string(), env),
+            (dir / "work/zevrinkiss-alarms.ini").string());
 }
 
 // ---------------------------------------------------------------------------

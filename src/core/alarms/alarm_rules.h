@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/places.h"
+
 namespace zevrin {
 
 inline constexpr std::string_view kAlarmRulesFileName = "zevrinkiss-alarms.ini";
@@ -98,6 +100,11 @@ AlarmRules ParseAlarmRules(std::string_view text, std::string_view file);
 
 /// Reads and parses the rules file at `path`; nullopt when it cannot be read.
 std::optional<AlarmRules> ReadAlarmRules(const std::string& path);
+
+/// The rules file of a program started in `working_directory`, found like the
+/// settings file: the one there, otherwise the one in the user's configuration
+/// folder; empty when neither is there (the default rules apply).
+std::string FindAlarmRules(const std::string& working_directory, const PlaceEnvironment& env);
 
 /// The rules that apply without a rules file: the battery against the satellite's
 /// own powersafe and emergency thresholds, a reset of the spacecraft, a day of

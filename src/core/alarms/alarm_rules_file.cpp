@@ -25,6 +25,16 @@ const std::string_view kDefaultAlarmRules =
 
 AlarmRules DefaultAlarmRules() { return ParseAlarmRules(kDefaultAlarmRules, "(default rules)"); }
 
+std::string FindAlarmRules(const std::string& working_directory, const PlaceEnvironment& env) {
+  const std::filesystem::path here(working_directory.empty() ? "." : working_directory);
+  std::error_code ec;
+  for (const std::filesystem::path& folder : {here, std::filesystem::path(UserConfigFolder(env))}) {
+    const std::filesystem::path file = folder / kAlarmRulesFileName;
+    if (!folder.empty() && std::filesystem::exists(file, ec)) return file.string();
+  }
+  return {};
+}
+
 std::optional<AlarmRules> ReadAlarmRules(const std::string& path) {
   std::error_code ec;
   std::ifstream in(path, std::ios::binary);
