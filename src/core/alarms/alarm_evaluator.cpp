@@ -85,11 +85,14 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
       if (std::ranges::find(readers, i) == readers.end()) readers.push_back(i);
     };
     reads(rule.value);
+    bool fixed = rule.kind == AlarmSubject::kValue;
     for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
       if (c == nullptr) continue;
       reads(c->low.value);
       reads(c->high.value);
+      fixed = fixed && c->low.value < 0 && c->high.value < 0;
     }
+    states_[i].fixed_limits = fixed;
   }
 }
 
@@ -171,7 +174,10 @@ std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_vi
   slot.KeepText(text);
   const double value = Number(v);
   if (!slot.known || value != slot.value) {
-    for (const std::size_t r : readers_[index]) states_[r].dirty = true;
+    for (const std::size_t r : readers_[index]) {
+      RuleState& state = states_[r];
+      if (!(value >= state.band_low && value <= state.band_high)) state.dirty = true;
+    }
   }
   return value;
 }
@@ -231,6 +237,8 @@ void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
   const AlarmRule& rule = rules_.rules[index];
   RuleState& state = states_[index];
   state.dirty = false;
+  state.band_low = 1;  // none until it is settled again
+  state.band_high = 0;
   const Slot& slot = slots_[static_cast<std::size_t>(rule.value)];
   double subject = slot.value;
   int met = 0;
@@ -253,10 +261,35 @@ void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
     if (state.streak >= rule.records) {
       Change(AlarmChange::kRaised, index, value, frame.received_ms, &frame);
     }
-    return;
+  } else if (rule.clear ? Meets(*rule.clear, subject) == 1 : met == 0) {
+    Change(AlarmChange::kCleared, index, value, frame.received_ms, &frame);
   }
-  const bool ends = rule.clear ? Meets(*rule.clear, subject) == 1 : met == 0;
-  if (ends) Change(AlarmChange::kCleared, index, value, frame.received_ms, &frame);
+  SetBand(index, subject);
+}
+
+// Between two neighbouring limits every test of the rule comes out the same, so
+// a settled rule stays settled while its value stays there. Each limit is kept
+// clear of by twice what a comparison takes as equal to it.
+void AlarmEvaluator::SetBand(std::size_t index, double value) {
+  RuleState& state = states_[index];
+  state.band_low = 1;
+  state.band_high = 0;
+  const AlarmRule& rule = rules_.rules[index];
+  if (!state.fixed_limits) return;
+  double low = -std::numeric_limits<double>::infinity();
+  double high = std::numeric_limits<double>::infinity();
+  for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
+    if (c == nullptr) continue;
+    const bool range = c->test == AlarmTest::kOutside || c->test == AlarmTest::kInside;
+    for (const double limit : {c->low.number, range ? c->high.number : c->low.number}) {
+      const double margin = 2 * kEqualWithin * std::max(1.0, limit < 0 ? -limit : limit);
+      if (value >= limit - margin && value <= limit + margin) return;  // at a limit
+      if (limit < value) low = std::max(low, limit + margin);
+      if (limit > value) high = std::min(high, limit - margin);
+    }
+  }
+  state.band_low = low;
+  state.band_high = high;
 }
 
 void AlarmEvaluator::Tick(std::int64_t now_ms, bool link_up) {

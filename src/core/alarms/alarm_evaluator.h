@@ -115,7 +115,12 @@ class AlarmEvaluator final : public FrameSink {
     int streak = 0;  // records in a row that met the raise condition
     bool raised = false;
     bool acknowledged = false;
-    bool dirty = true;                // a value it reads has changed since it was evaluated
+    bool dirty = true;  // a value it reads has changed since it was evaluated
+    // A rule on a value with fixed limits: the band of values around its last one
+    // in which nothing can happen to it; a change within it leaves it settled.
+    bool fixed_limits = false;
+    double band_low = 1;
+    double band_high = 0;             // none: above band_low
     std::int64_t quiet_since_ms = 0;  // a raised silence: the last sign of the satellite
   };
 
@@ -126,6 +131,7 @@ class AlarmEvaluator final : public FrameSink {
   void FindFields(const DisplayFields& store);
   void EvaluateRules(const DecodedFrame& frame);
   void Evaluate(std::size_t index, const DecodedFrame& frame);
+  void SetBand(std::size_t index, double value);
   // 1 when `subject` meets the condition, 0 when not, -1 when a limit is unknown.
   int Meets(const AlarmCondition& condition, double subject) const;
   double LimitValue(const AlarmLimit& limit, bool& known) const;
