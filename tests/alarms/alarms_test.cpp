@@ -193,7 +193,13 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
         {3, "p battery_volts=3.38 emergency_threshold_volts=3.33"},
         {4, "p battery_volts=3.38 emergency_threshold_volts=3.40"}},
        {"raised 0 at 1 = 3.3", "cleared 0 at 3 = 3.38", "raised 0 at 4 = 3.38"}},
-      // A value at a limit, and a limit from the other record that moves.
+      // Each record counts once, however many of the rule's values it changed.
+      {"battery_volts < emergency_threshold_volts for 2 records : watch",
+       {{1, "p battery_volts=3.30 emergency_threshold_volts=3.33"},
+        {2, "p battery_volts=3.31 emergency_threshold_volts=3.33"}},
+       {"raised 0 at 2 = 3.31"}},
+      // A value at a limit, and a limit from the other record that moves; a
+      // record without the value leaves the rule waiting for one with it.
       {"battery_volts <= 3.5 : watch",
        {{1, "p battery_volts=3.6"}, {2, "p battery_volts=3.5"}, {3, "p battery_volts=3.6"}},
        {"raised 0 at 2 = 3.5", "cleared 0 at 3 = 3.6"}},
@@ -201,6 +207,7 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
        {{1, "s rtc_temp_c=30"},
         {2, "p battery_temp_c=20"},
         {3, "s rtc_temp_c=10"},
+        {3.5, "p reset_count=1"},
         {4, "p battery_temp_c=20"}},
        {"raised 0 at 2 = 20", "cleared 0 at 4 = 20"}},
       // A limit that no record has carried yet raises nothing; one from the other

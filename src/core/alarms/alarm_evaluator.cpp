@@ -66,15 +66,10 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
       if (name == rules_.values.end()) continue;
       const auto slot = static_cast<std::size_t>(name - rules_.values.begin());
       reads_[At(record)].push_back({slot, column});
-      for (const AlarmRule& rule : rules_.rules) {
-        const std::size_t index = static_cast<std::size_t>(&rule - rules_.rules.data());
-        if (rule.value == static_cast<int>(slot)) {
-          rules_of_record_[At(record)].push_back({index, slot, rule.kind});
-        }
-      }
     }
   }
   states_.resize(rules_.rules.size());
+  due_.reserve(rules_.rules.size());
   for (std::size_t i = 0; i < rules_.rules.size(); ++i) {
     const AlarmRule& rule = rules_.rules[i];
     if (rule.kind == AlarmSubject::kSilence) silence_rules_.push_back(i);
@@ -93,6 +88,19 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
       fixed = fixed && c->low.value < 0 && c->high.value < 0;
     }
     states_[i].fixed_limits = fixed;
+    if (rule.kind == AlarmSubject::kSilence) continue;
+    for (const RecordKind record : kRecordsWithValues) {
+      const auto carries = [&](const Read& r) {
+        return r.slot == static_cast<std::size_t>(rule.value);
+      };
+      if (std::ranges::none_of(reads_[At(record)], carries)) continue;
+      if (rule.kind == AlarmSubject::kRate) {
+        rates_[At(record)].push_back(i);
+        continue;
+      }
+      states_[i].kinds |= static_cast<std::uint8_t>(1U << At(record));
+      queue_[At(record)].reserve(rules_.rules.size());
+    }
   }
 }
 
@@ -176,25 +184,43 @@ std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_vi
   if (!slot.known || value != slot.value) {
     for (const std::size_t r : readers_[index]) {
       RuleState& state = states_[r];
-      if (!(value >= state.band_low && value <= state.band_high)) state.dirty = true;
+      if (!(value >= state.band_low && value <= state.band_high)) Queue(r);
     }
   }
   return value;
 }
 
-void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
-  for (const RuleOfRecord& r : rules_of_record_[At(frame.record)]) {
-    if (slots_[r.slot].read_in != records_) continue;
-    // Nothing can happen when no value the rule reads has changed, unless a row
-    // of records is being counted: an alarm not raised was not met, and a raised
-    // one did not end. An increase that is raised ends with no change; a rate is
-    // a change in itself.
-    const RuleState& state = states_[r.rule];
-    const bool settled =
-        !state.dirty && state.streak == 0 &&
-        (r.kind == AlarmSubject::kValue || (r.kind == AlarmSubject::kIncrease && !state.raised));
-    if (!settled) Evaluate(r.rule, frame);
+void AlarmEvaluator::Queue(std::size_t index) {
+  RuleState& state = states_[index];
+  for (const RecordKind record : kRecordsWithValues) {
+    const auto bit = static_cast<std::uint8_t>(1U << At(record));
+    if ((state.kinds & bit) == 0 || (state.queued & bit) != 0) continue;
+    state.queued |= bit;
+    queue_[At(record)].push_back(index);
   }
+}
+
+// A rule not in the queue is settled: no value it reads has changed, an alarm
+// not raised was not met and a raised one did not end. A rate is a change in
+// itself.
+void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
+  const std::size_t record = At(frame.record);
+  const auto read = [&](std::size_t index) {
+    return slots_[static_cast<std::size_t>(rules_.rules[index].value)].read_in == records_;
+  };
+  for (const std::size_t i : rates_[record]) {
+    if (read(i)) Evaluate(i, frame);
+  }
+  due_.swap(queue_[record]);
+  for (const std::size_t i : due_) {
+    states_[i].queued &= static_cast<std::uint8_t>(~(1U << record));
+    if (read(i)) {
+      Evaluate(i, frame);
+    } else {
+      Queue(i);  // for a record that carries its value
+    }
+  }
+  due_.clear();
 }
 
 double AlarmEvaluator::LimitValue(const AlarmLimit& limit, bool& known) const {
@@ -236,7 +262,6 @@ int AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
 void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
   const AlarmRule& rule = rules_.rules[index];
   RuleState& state = states_[index];
-  state.dirty = false;
   state.band_low = 1;  // none until it is settled again
   state.band_high = 0;
   const Slot& slot = slots_[static_cast<std::size_t>(rule.value)];
@@ -265,6 +290,9 @@ void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
     Change(AlarmChange::kCleared, index, value, frame.received_ms, &frame);
   }
   SetBand(index, subject);
+  // A row being counted, and a raised increase, which ends without a change.
+  const bool increase = rule.kind == AlarmSubject::kIncrease;
+  if (state.streak > 0 || (increase && state.raised)) Queue(index);
 }
 
 // Between two neighbouring limits every test of the rule comes out the same, so

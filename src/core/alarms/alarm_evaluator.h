@@ -105,17 +105,14 @@ class AlarmEvaluator final : public FrameSink {
     // the column's source: nearly every value is one. Null for the others.
     const std::string* field = nullptr;
   };
-  // A rule whose value a record kind carries.
-  struct RuleOfRecord {
-    std::size_t rule;
-    std::size_t slot;  // its value
-    AlarmSubject kind;
-  };
   struct RuleState {
     int streak = 0;  // records in a row that met the raise condition
     bool raised = false;
     bool acknowledged = false;
-    bool dirty = true;  // a value it reads has changed since it was evaluated
+    // The record kinds (bits by RecordKind) at whose next record carrying its value
+    // it is evaluated: a value it reads has changed, or it counts a row.
+    std::uint8_t queued = 0;
+    std::uint8_t kinds = 0;  // the record kinds that carry its value; none for a rate
     // A rule on a value with fixed limits: the band of values around its last one
     // in which nothing can happen to it; a change within it leaves it settled.
     bool fixed_limits = false;
@@ -130,6 +127,7 @@ class AlarmEvaluator final : public FrameSink {
                                  const ArchiveColumn& column);
   void FindFields(const DisplayFields& store);
   void EvaluateRules(const DecodedFrame& frame);
+  void Queue(std::size_t index);
   void Evaluate(std::size_t index, const DecodedFrame& frame);
   void SetBand(std::size_t index, double value);
   // 1 when `subject` meets the condition, 0 when not, -1 when a limit is unknown.
@@ -144,9 +142,13 @@ class AlarmEvaluator final : public FrameSink {
   AlarmRules rules_;
   AlarmListener& listener_;
   std::vector<Slot> slots_;
-  std::array<std::vector<Read>, 3> reads_;                    // by RecordKind
-  std::array<std::vector<RuleOfRecord>, 3> rules_of_record_;  // by RecordKind
-  std::vector<std::vector<std::size_t>> readers_;             // by slot: the rules that read it
+  std::array<std::vector<Read>, 3> reads_;  // by RecordKind
+  // By RecordKind: the rates, evaluated at every record of their value, and the
+  // other rules due at the next record.
+  std::array<std::vector<std::size_t>, 3> rates_;
+  std::array<std::vector<std::size_t>, 3> queue_;
+  std::vector<std::size_t> due_;                   // the queue being worked off
+  std::vector<std::vector<std::size_t>> readers_;  // by slot: the rules that read it
   std::vector<RuleState> states_;
   std::vector<std::size_t> silence_rules_;
   const DisplayFields* store_ = nullptr;  // the store the reads' fields point into
