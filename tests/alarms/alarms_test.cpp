@@ -236,6 +236,9 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
         {150, "s panel_minus_z_temp_c=20"},
         {210, "s panel_minus_z_temp_c=21"}},
        {"raised 0 at 90 = 6", "cleared 0 at 210 = 1"}},
+      {"rate(rtc_temp_c) > 5 per min for 2 records : watch",
+       {{0, "s rtc_temp_c=10"}, {60, "s rtc_temp_c=16"}, {120, "s rtc_temp_c=22"}},
+       {"raised 0 at 120 = 6"}},
       // A counter that grows; the wrap of a byte is no increase.
       {"reset_count increases : warning \"Spacecraft reset\"",
        {{1, "p reset_count=12"},

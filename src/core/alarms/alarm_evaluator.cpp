@@ -33,6 +33,14 @@ int Compare(double x, double limit) {
 
 }  // namespace
 
+// The change per millisecond between the value's last two records; false when
+// there are not two at different times.
+bool AlarmEvaluator::RateOf(const Slot& slot, double& rate) {
+  if (!slot.has_previous || slot.at_ms <= slot.previous_ms) return false;
+  rate = (slot.value - slot.previous) / static_cast<double>(slot.at_ms - slot.previous_ms);
+  return true;
+}
+
 // The first and the last bytes of the text, in two loads that overlap for a
 // text shorter than both: together they hold every byte of it.
 AlarmEvaluator::Slot::Words AlarmEvaluator::Slot::Packed(std::string_view t) {
@@ -80,7 +88,7 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
       if (std::ranges::find(readers, i) == readers.end()) readers.push_back(i);
     };
     reads(rule.value);
-    bool fixed = rule.kind == AlarmSubject::kValue;
+    bool fixed = rule.kind == AlarmSubject::kValue || rule.kind == AlarmSubject::kRate;
     for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
       if (c == nullptr) continue;
       reads(c->low.value);
@@ -176,11 +184,17 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
 
 std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_view text,
                                                const ArchiveColumn& column) {
-  const ColumnValue v = ColumnValueOfText(column, text);
-  if (!v.present) return std::nullopt;
   Slot& slot = slots_[index];
-  slot.KeepText(text);
-  const double value = Number(v);
+  if (slot.known && slot.SameText(text, 1)) {
+    std::swap(slot.texts[0], slot.texts[1]);
+  } else {
+    const ColumnValue v = ColumnValueOfText(column, text);
+    if (!v.present) return std::nullopt;
+    slot.texts[1] = slot.texts[0];
+    const bool kept = text.size() <= Slot::kTextKept;
+    slot.texts[0] = {Slot::Packed(text), kept ? text.size() : Slot::kTextKept + 1, Number(v)};
+  }
+  const double value = slot.texts[0].value;
   if (!slot.known || value != slot.value) {
     for (const std::size_t r : readers_[index]) {
       RuleState& state = states_[r];
@@ -209,7 +223,12 @@ void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
     return slots_[static_cast<std::size_t>(rules_.rules[index].value)].read_in == records_;
   };
   for (const std::size_t i : rates_[record]) {
-    if (read(i)) Evaluate(i, frame);
+    const Slot& slot = slots_[static_cast<std::size_t>(rules_.rules[i].value)];
+    double rate = 0;
+    if (slot.read_in != records_ || !RateOf(slot, rate)) continue;
+    const RuleState& state = states_[i];
+    if (state.streak == 0 && rate >= state.band_low && rate <= state.band_high) continue;
+    Evaluate(i, frame);
   }
   due_.swap(queue_[record]);
   for (const std::size_t i : due_) {
@@ -271,11 +290,7 @@ void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
     if (!slot.has_previous) return;
     met = slot.value > slot.previous;
   } else {
-    if (rule.kind == AlarmSubject::kRate) {
-      // A rate needs two records at different times.
-      if (!slot.has_previous || slot.at_ms <= slot.previous_ms) return;
-      subject = (slot.value - slot.previous) / static_cast<double>(slot.at_ms - slot.previous_ms);
-    }
+    if (rule.kind == AlarmSubject::kRate && !RateOf(slot, subject)) return;
     met = Meets(rule.raise, subject);
     if (met < 0) return;
   }
@@ -309,8 +324,11 @@ void AlarmEvaluator::SetBand(std::size_t index, double value) {
   for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
     if (c == nullptr) continue;
     const bool range = c->test == AlarmTest::kOutside || c->test == AlarmTest::kInside;
-    for (const double limit : {c->low.number, range ? c->high.number : c->low.number}) {
-      const double margin = 2 * kEqualWithin * std::max(1.0, limit < 0 ? -limit : limit);
+    for (const double number : {c->low.number, range ? c->high.number : c->low.number}) {
+      // Where the subject meets the limit: a rate is tested per the test's unit.
+      const double limit = number / c->scale;
+      const double margin =
+          2 * kEqualWithin * std::max(1.0, number < 0 ? -number : number) / c->scale;
       if (value >= limit - margin && value <= limit + margin) return;  // at a limit
       if (limit < value) low = std::max(low, limit + margin);
       if (limit > value) high = std::min(high, limit - margin);

@@ -74,21 +74,24 @@ class AlarmEvaluator final : public FrameSink {
  private:
   // A value the rules use, as the latest records carried it.
   struct Slot {
-    // Most values repeat from record to record: the text a value was read from is
-    // kept, and the same text again is not parsed again. Texts are short; a
-    // longer one is not kept.
+    // Most values repeat from record to record, or go back to the one before, as
+    // noise does: the last two texts are kept with their values, and neither is
+    // parsed again. Texts are short; a longer one is not kept.
     static constexpr std::size_t kTextKept = 16;
     using Words = std::array<std::uint64_t, 2>;
+    struct Text {
+      Words words{};                     // Packed
+      std::size_t size = kTextKept + 1;  // none kept
+      double value = 0;
+    };
     // Two words that tell apart any two texts of one length up to kTextKept.
     static Words Packed(std::string_view t);
-    bool SameText(std::string_view t) const { return t.size() == text_size && Packed(t) == text; }
-    void KeepText(std::string_view t) {
-      text_size = t.size() <= kTextKept ? t.size() : kTextKept + 1;  // too long: none kept
-      text = Packed(t);
+    // The text kept at `k` (0: the last one) is `t`.
+    bool SameText(std::string_view t, std::size_t k = 0) const {
+      return t.size() == texts[k].size && Packed(t) == texts[k].words;
     }
 
-    Words text{};
-    std::size_t text_size = kTextKept + 1;
+    std::array<Text, 2> texts;
     double value = 0;
     double previous = 0;
     std::int64_t at_ms = 0;
@@ -113,14 +116,15 @@ class AlarmEvaluator final : public FrameSink {
     // it is evaluated: a value it reads has changed, or it counts a row.
     std::uint8_t queued = 0;
     std::uint8_t kinds = 0;  // the record kinds that carry its value; none for a rate
-    // A rule on a value with fixed limits: the band of values around its last one
-    // in which nothing can happen to it; a change within it leaves it settled.
+    // A rule on a value or a rate with fixed limits: the band around its last
+    // value or rate in which nothing can happen to it while it counts no row.
     bool fixed_limits = false;
     double band_low = 1;
     double band_high = 0;             // none: above band_low
     std::int64_t quiet_since_ms = 0;  // a raised silence: the last sign of the satellite
   };
 
+  static bool RateOf(const Slot& slot, double& rate);
   void ReadValues(const DecodedFrame& frame);
   // The value of a text that is not the slot's last one; none when it is no number.
   std::optional<double> NewValue(std::size_t slot, std::string_view text,
