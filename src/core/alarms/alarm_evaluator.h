@@ -137,6 +137,7 @@ class AlarmEvaluator final : public FrameSink {
   // 1 when `subject` meets the condition, 0 when not, -1 when a limit is unknown.
   int Meets(const AlarmCondition& condition, double subject) const;
   double LimitValue(const AlarmLimit& limit, bool& known) const;
+  void WatchSilences(const DecodedFrame& frame);
   void CheckSilences(std::int64_t now_ms);
   // The next check of the silences must look at every one of them.
   void RecheckSilences() { next_silence_ms_ = std::numeric_limits<std::int64_t>::min(); }
