@@ -76,7 +76,10 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
     }
   }
   states_.resize(rules_.rules.size());
+  // The queues trade their room as they are worked off; each holds every rule
+  // at most once, so none ever needs more.
   due_.reserve(rules_.rules.size());
+  for (std::vector<std::size_t>& queue : queue_) queue.reserve(rules_.rules.size());
   for (std::size_t i = 0; i < rules_.rules.size(); ++i) {
     const AlarmRule& rule = rules_.rules[i];
     if (rule.kind == AlarmSubject::kSilence) silence_rules_.push_back(i);
@@ -106,7 +109,6 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
         continue;
       }
       states_[i].kinds |= static_cast<std::uint8_t>(1U << At(record));
-      queue_[At(record)].reserve(rules_.rules.size());
     }
   }
 }
@@ -149,8 +151,9 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
     }
     Slot& slot = slots_[read.slot];
     double value = slot.value;
-    if (!slot.known || !slot.SameText(text)) {
-      const std::optional<double> parsed = NewValue(read.slot, text, *read.column);
+    const Slot::Words words = Slot::Packed(text);
+    if (!slot.Holds(0, text.size(), words)) {
+      const std::optional<double> parsed = NewValue(read.slot, text, words, *read.column);
       if (!parsed) continue;
       value = *parsed;
     }
@@ -165,16 +168,17 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
 }
 
 std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_view text,
+                                               const Slot::Words& words,
                                                const ArchiveColumn& column) {
   Slot& slot = slots_[index];
-  if (slot.known && slot.SameText(text, 1)) {
+  if (slot.Holds(1, text.size(), words)) {
     std::swap(slot.texts[0], slot.texts[1]);
   } else {
     const ColumnValue v = ColumnValueOfText(column, text);
     if (!v.present) return std::nullopt;
     slot.texts[1] = slot.texts[0];
     const bool kept = text.size() <= Slot::kTextKept;
-    slot.texts[0] = {Slot::Packed(text), kept ? text.size() : Slot::kTextKept + 1, Number(v)};
+    slot.texts[0] = {words, kept ? text.size() : Slot::kTextKept + 1, Number(v)};
   }
   const double value = slot.texts[0].value;
   if (!slot.known || value != slot.value) {

@@ -86,9 +86,10 @@ class AlarmEvaluator final : public FrameSink {
     };
     // Two words that tell apart any two texts of one length up to kTextKept.
     static Words Packed(std::string_view t);
-    // The text kept at `k` (0: the last one) is `t`.
-    bool SameText(std::string_view t, std::size_t k = 0) const {
-      return t.size() == texts[k].size && Packed(t) == texts[k].words;
+    // The text kept at `k` (0: the last one) is the one of `size` and `words`.
+    bool Holds(std::size_t k, std::size_t size, const Words& words) const {
+      return known && size == texts[k].size && words[0] == texts[k].words[0] &&
+             words[1] == texts[k].words[1];
     }
 
     std::array<Text, 2> texts;
@@ -127,7 +128,7 @@ class AlarmEvaluator final : public FrameSink {
   static bool RateOf(const Slot& slot, double& rate);
   void ReadValues(const DecodedFrame& frame);
   // The value of a text that is not the slot's last one; none when it is no number.
-  std::optional<double> NewValue(std::size_t slot, std::string_view text,
+  std::optional<double> NewValue(std::size_t slot, std::string_view text, const Slot::Words& words,
                                  const ArchiveColumn& column);
   void FindFields(const DisplayFields& store);
   void EvaluateRules(const DecodedFrame& frame);
