@@ -99,6 +99,8 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
     }
     states_[i].fixed_limits = fixed;
     if (rule.kind == AlarmSubject::kSilence) continue;
+    const bool previous = rule.kind == AlarmSubject::kRate || rule.kind == AlarmSubject::kIncrease;
+    slots_[static_cast<std::size_t>(rule.value)].keeps_previous |= previous;
     for (const RecordKind record : kRecordsWithValues) {
       const auto carries = [&](const Read& r) {
         return r.slot == static_cast<std::size_t>(rule.value);
@@ -129,6 +131,7 @@ void AlarmEvaluator::FindFields(const DisplayFields& store) {
     for (Read& read : reads) {
       const bool field = read.column->source == ValueSource::kField;
       read.field = field ? &store.Field(read.column->index) : nullptr;
+      read.field_index = static_cast<std::size_t>(read.column->index);
     }
   }
 }
@@ -141,7 +144,7 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
   for (const Read& read : reads_[At(frame.record)]) {
     std::string_view text;
     if (read.field != nullptr) {
-      if (!fields[static_cast<std::size_t>(read.column->index)]) continue;
+      if (!fields[read.field_index]) continue;
       text = *read.field;
     } else {
       const std::optional<std::string_view> t =
@@ -157,11 +160,13 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
       if (!parsed) continue;
       value = *parsed;
     }
-    slot.previous = slot.value;
-    slot.previous_ms = slot.at_ms;
-    slot.has_previous = slot.known;
+    if (slot.keeps_previous) {
+      slot.previous = slot.value;
+      slot.previous_ms = slot.at_ms;
+      slot.has_previous = slot.known;
+      slot.at_ms = frame.received_ms;
+    }
     slot.value = value;
-    slot.at_ms = frame.received_ms;
     slot.known = true;
     slot.read_in = records_;
   }

@@ -99,7 +99,8 @@ class AlarmEvaluator final : public FrameSink {
     std::int64_t previous_ms = 0;
     bool known = false;
     bool has_previous = false;
-    std::uint32_t read_in = 0;  // the last record (a count) that carried it
+    bool keeps_previous = false;  // a rate or an increase reads it: previous, at_ms
+    std::uint32_t read_in = 0;    // the last record (a count) that carried it
   };
   // A value a record kind carries, and where.
   struct Read {
@@ -108,6 +109,7 @@ class AlarmEvaluator final : public FrameSink {
     // A display field's text in the store last seen, read without going through
     // the column's source: nearly every value is one. Null for the others.
     const std::string* field = nullptr;
+    std::size_t field_index = 0;
   };
   struct RuleState {
     int streak = 0;  // records in a row that met the raise condition
