@@ -201,8 +201,12 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
       // A value at a limit, and a limit from the other record that moves; a
       // record without the value leaves the rule waiting for one with it.
       {"battery_volts <= 3.5 : watch",
-       {{1, "p battery_volts=3.6"}, {2, "p battery_volts=3.5"}, {3, "p battery_volts=3.6"}},
-       {"raised 0 at 2 = 3.5", "cleared 0 at 3 = 3.6"}},
+       {{1, "p battery_volts=3.6"},
+        {2, "p battery_volts=3.5"},
+        {3, "p battery_volts=3.6"},
+        {4, "p battery_volts=3.7"},
+        {5, "p battery_volts=3.5"}},
+       {"raised 0 at 2 = 3.5", "cleared 0 at 3 = 3.6", "raised 0 at 5 = 3.5"}},
       {"battery_temp_c inside 0 .. rtc_temp_c : watch",
        {{1, "s rtc_temp_c=30"},
         {2, "p battery_temp_c=20"},

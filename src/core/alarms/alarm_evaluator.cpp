@@ -176,12 +176,16 @@ std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_vi
                                                const Slot::Words& words,
                                                const ArchiveColumn& column) {
   Slot& slot = slots_[index];
-  if (slot.Holds(1, text.size(), words)) {
-    std::swap(slot.texts[0], slot.texts[1]);
+  std::size_t k = 1;
+  while (k < Slot::kTextsKept && !slot.Holds(k, text.size(), words)) ++k;
+  if (k < Slot::kTextsKept) {
+    std::swap(slot.texts[0], slot.texts[k]);
   } else {
     const ColumnValue v = ColumnValueOfText(column, text);
     if (!v.present) return std::nullopt;
-    slot.texts[1] = slot.texts[0];
+    // The last text takes the place of the oldest, in turn.
+    slot.texts[slot.next_out] = slot.texts[0];
+    slot.next_out = slot.next_out + 1 < Slot::kTextsKept ? slot.next_out + 1 : 1;
     const bool kept = text.size() <= Slot::kTextKept;
     slot.texts[0] = {words, kept ? text.size() : Slot::kTextKept + 1, Number(v)};
   }

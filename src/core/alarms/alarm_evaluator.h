@@ -74,10 +74,11 @@ class AlarmEvaluator final : public FrameSink {
  private:
   // A value the rules use, as the latest records carried it.
   struct Slot {
-    // Most values repeat from record to record, or go back to the one before, as
-    // noise does: the last two texts are kept with their values, and neither is
-    // parsed again. Texts are short; a longer one is not kept.
+    // Most values repeat from record to record, or go back to one of the few
+    // before, as noise does: the last texts are kept with their values, and none
+    // of them is parsed again. Texts are short; a longer one is not kept.
     static constexpr std::size_t kTextKept = 16;
+    static constexpr std::size_t kTextsKept = 4;
     using Words = std::array<std::uint64_t, 2>;
     struct Text {
       Words words{};                     // Packed
@@ -92,7 +93,8 @@ class AlarmEvaluator final : public FrameSink {
              words[1] == texts[k].words[1];
     }
 
-    std::array<Text, 2> texts;
+    std::array<Text, kTextsKept> texts;  // the last one first
+    std::size_t next_out = 1;            // the kept text the next new one replaces
     double value = 0;
     double previous = 0;
     std::int64_t at_ms = 0;
