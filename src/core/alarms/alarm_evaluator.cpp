@@ -1,6 +1,7 @@
 #include "alarms/alarm_evaluator.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -176,9 +177,12 @@ std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_vi
                                                const Slot::Words& words,
                                                const ArchiveColumn& column) {
   Slot& slot = slots_[index];
-  std::size_t k = 1;
-  while (k < Slot::kTextsKept && !slot.Holds(k, text.size(), words)) ++k;
-  if (k < Slot::kTextsKept) {
+  unsigned held = 0;  // bit k: the kept text k is this one
+  for (std::size_t k = 1; k < Slot::kTextsKept; ++k) {
+    held |= static_cast<unsigned>(slot.Holds(k, text.size(), words)) << k;
+  }
+  if (held != 0) {
+    const auto k = static_cast<std::size_t>(std::countr_zero(held));
     std::swap(slot.texts[0], slot.texts[k]);
   } else {
     const ColumnValue v = ColumnValueOfText(column, text);

@@ -88,9 +88,10 @@ class AlarmEvaluator final : public FrameSink {
     // Two words that tell apart any two texts of one length up to kTextKept.
     static Words Packed(std::string_view t);
     // The text kept at `k` (0: the last one) is the one of `size` and `words`.
+    // Without branches: which one it is, is as good as random.
     bool Holds(std::size_t k, std::size_t size, const Words& words) const {
-      return known && size == texts[k].size && words[0] == texts[k].words[0] &&
-             words[1] == texts[k].words[1];
+      const Text& t = texts[k];
+      return known & (size == t.size) & (words[0] == t.words[0]) & (words[1] == t.words[1]);
     }
 
     std::array<Text, kTextsKept> texts;  // the last one first
