@@ -91,7 +91,7 @@ class AlarmEvaluator final : public FrameSink {
     // Without branches: which one it is, is as good as random.
     bool Holds(std::size_t k, std::size_t size, const Words& words) const {
       const Text& t = texts[k];
-      return known & (size == t.size) & (words[0] == t.words[0]) & (words[1] == t.words[1]);
+      return known && ((size ^ t.size) | (words[0] ^ t.words[0]) | (words[1] ^ t.words[1])) == 0;
     }
 
     std::array<Text, kTextsKept> texts;  // the last one first
