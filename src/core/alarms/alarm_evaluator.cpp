@@ -81,36 +81,39 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
   // at most once, so none ever needs more.
   due_.reserve(rules_.rules.size());
   for (std::vector<std::size_t>& queue : queue_) queue.reserve(rules_.rules.size());
-  for (std::size_t i = 0; i < rules_.rules.size(); ++i) {
-    const AlarmRule& rule = rules_.rules[i];
-    if (rule.kind == AlarmSubject::kSilence) silence_rules_.push_back(i);
-    // A rule is told of a change of its value and of the values of its limits.
-    const auto reads = [&](int value) {
-      if (value < 0) return;
-      std::vector<std::size_t>& readers = readers_[static_cast<std::size_t>(value)];
-      if (std::ranges::find(readers, i) == readers.end()) readers.push_back(i);
-    };
-    reads(rule.value);
-    bool fixed = rule.kind == AlarmSubject::kValue || rule.kind == AlarmSubject::kRate;
-    for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
-      if (c == nullptr) continue;
-      reads(c->low.value);
-      reads(c->high.value);
-      fixed = fixed && c->low.value < 0 && c->high.value < 0;
-    }
-    states_[i].fixed_limits = fixed;
-    if (rule.kind == AlarmSubject::kSilence) continue;
-    const bool previous = rule.kind == AlarmSubject::kRate || rule.kind == AlarmSubject::kIncrease;
-    slots_[static_cast<std::size_t>(rule.value)].keeps_previous |= previous;
-    for (const RecordKind record : kRecordsWithValues) {
-      const auto carries = [&](const Read& r) {
-        return r.slot == static_cast<std::size_t>(rule.value);
-      };
-      if (std::ranges::none_of(reads_[At(record)], carries)) continue;
-      if (rule.kind == AlarmSubject::kRate) {
-        rates_[At(record)].push_back(i);
-        continue;
-      }
+  for (std::size_t i = 0; i < rules_.rules.size(); ++i) IndexRule(i);
+}
+
+void AlarmEvaluator::IndexRule(std::size_t i) {
+  const AlarmRule& rule = rules_.rules[i];
+  if (rule.kind == AlarmSubject::kSilence) {
+    silence_rules_.push_back(i);
+    return;
+  }
+  // A rule is told of a change of its value and of the values of its limits.
+  const auto reads = [&](int value) {
+    if (value < 0) return;
+    std::vector<std::size_t>& readers = readers_[static_cast<std::size_t>(value)];
+    if (std::ranges::find(readers, i) == readers.end()) readers.push_back(i);
+  };
+  reads(rule.value);
+  bool fixed = rule.kind == AlarmSubject::kValue || rule.kind == AlarmSubject::kRate;
+  for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
+    if (c == nullptr) continue;
+    reads(c->low.value);
+    reads(c->high.value);
+    fixed = fixed && c->low.value < 0 && c->high.value < 0;
+  }
+  states_[i].fixed_limits = fixed;
+  const auto value = static_cast<std::size_t>(rule.value);
+  const bool previous = rule.kind == AlarmSubject::kRate || rule.kind == AlarmSubject::kIncrease;
+  slots_[value].keeps_previous |= previous;
+  for (const RecordKind record : kRecordsWithValues) {
+    const auto carries = [&](const Read& r) { return r.slot == value; };
+    if (std::ranges::none_of(reads_[At(record)], carries)) continue;
+    if (rule.kind == AlarmSubject::kRate) {
+      rates_[At(record)].push_back(i);
+    } else {
       states_[i].kinds |= static_cast<std::uint8_t>(1U << At(record));
     }
   }

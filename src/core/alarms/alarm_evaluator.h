@@ -130,6 +130,8 @@ class AlarmEvaluator final : public FrameSink {
     std::int64_t quiet_since_ms = 0;  // a raised silence: the last sign of the satellite
   };
 
+  // The rule's place in the indexes: silences, readers, queues or rates.
+  void IndexRule(std::size_t index);
   static bool RateOf(const Slot& slot, double& rate);
   void ReadValues(const DecodedFrame& frame);
   // The value of a text that is not the slot's last one; none when it is no number.
