@@ -245,12 +245,15 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
        {"raised 0 at 120 = 6"}},
       // A counter that grows; the wrap of a byte is no increase.
       {"reset_count increases : warning \"Spacecraft reset\"",
-       {{1, "p reset_count=12"},
+       {{0, "p reset_count=10000000000000000"},  // texts too long to be kept
+        {0.5, "p reset_count=20000000000000000"},
+        {1, "p reset_count=12"},
         {2, "p reset_count=13"},
         {3, "p reset_count=13"},
         {4, "p reset_count=0"},
         {5, "p reset_count=1"}},
-       {"raised 0 at 2 = 13", "cleared 0 at 3 = 13", "raised 0 at 5 = 1"}},
+       {"raised 0 at 0.5 = 2e+16", "cleared 0 at 1 = 12", "raised 0 at 2 = 13",
+        "cleared 0 at 3 = 13", "raised 0 at 5 = 1"}},
       // Silence in a replay: raised when it ran out, seen at the next frame of
       // anyone, cleared by the satellite's next frame only.
       {"no satellite frame for 90 min : warning",

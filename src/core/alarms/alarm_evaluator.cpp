@@ -37,7 +37,7 @@ int Compare(double x, double limit) {
 // there are not two at different times.
 bool AlarmEvaluator::RateOf(const Slot& slot, double& rate) {
   if (!slot.has_previous || slot.at_ms <= slot.previous_ms) return false;
-  rate = (slot.value - slot.previous) / static_cast<double>(slot.at_ms - slot.previous_ms);
+  rate = (slot.value() - slot.previous) / static_cast<double>(slot.at_ms - slot.previous_ms);
   return true;
 }
 
@@ -157,53 +157,50 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
       text = *t;
     }
     Slot& slot = slots_[read.slot];
-    double value = slot.value;
+    const double before = slot.value();
     const Slot::Words words = Slot::Packed(text);
-    if (!slot.Holds(0, text.size(), words)) {
-      const std::optional<double> parsed = NewValue(read.slot, text, words, *read.column);
-      if (!parsed) continue;
-      value = *parsed;
+    if (!(slot.known && Slot::Same(slot.last, text.size(), words)) &&
+        !NewValue(read.slot, text, words, *read.column)) {
+      continue;  // no number
     }
     if (slot.keeps_previous) {
-      slot.previous = slot.value;
+      slot.previous = before;
       slot.previous_ms = slot.at_ms;
       slot.has_previous = slot.known;
       slot.at_ms = frame.received_ms;
     }
-    slot.value = value;
     slot.known = true;
     slot.read_in = records_;
   }
 }
 
-std::optional<double> AlarmEvaluator::NewValue(std::size_t index, std::string_view text,
-                                               const Slot::Words& words,
-                                               const ArchiveColumn& column) {
+bool AlarmEvaluator::NewValue(std::size_t index, std::string_view text, const Slot::Words& words,
+                              const ArchiveColumn& column) {
   Slot& slot = slots_[index];
-  unsigned held = 0;  // bit k: the kept text k is this one
-  for (std::size_t k = 1; k < Slot::kTextsKept; ++k) {
-    held |= static_cast<unsigned>(slot.Holds(k, text.size(), words)) << k;
+  const double before = slot.value();
+  unsigned held = 0;  // bit k: the older text k is this one
+  for (std::size_t k = 0; k < slot.older.size(); ++k) {
+    held |= static_cast<unsigned>(slot.known && Slot::Same(slot.older[k], text.size(), words)) << k;
   }
   if (held != 0) {
-    const auto k = static_cast<std::size_t>(std::countr_zero(held));
-    std::swap(slot.texts[0], slot.texts[k]);
+    std::swap(slot.last, slot.older[static_cast<std::size_t>(std::countr_zero(held))]);
   } else {
     const ColumnValue v = ColumnValueOfText(column, text);
-    if (!v.present) return std::nullopt;
+    if (!v.present) return false;
     // The last text takes the place of the oldest, in turn.
-    slot.texts[slot.next_out] = slot.texts[0];
-    slot.next_out = slot.next_out + 1 < Slot::kTextsKept ? slot.next_out + 1 : 1;
+    slot.older[slot.next_out] = slot.last;
+    slot.next_out = slot.next_out + 1 < slot.older.size() ? slot.next_out + 1 : 0;
     const bool kept = text.size() <= Slot::kTextKept;
-    slot.texts[0] = {words, kept ? text.size() : Slot::kTextKept + 1, Number(v)};
+    slot.last = {words, kept ? text.size() : Slot::kNoText, Number(v)};
   }
-  const double value = slot.texts[0].value;
-  if (!slot.known || value != slot.value) {
+  const double value = slot.value();
+  if (!slot.known || value != before) {
     for (const std::size_t r : readers_[index]) {
       RuleState& state = states_[r];
       if (!(value >= state.band_low && value <= state.band_high)) Queue(r);
     }
   }
-  return value;
+  return true;
 }
 
 void AlarmEvaluator::Queue(std::size_t index) {
@@ -249,7 +246,7 @@ double AlarmEvaluator::LimitValue(const AlarmLimit& limit, bool& known) const {
   // A limit taken from a value that no record has carried yet is unknown.
   const Slot& slot = slots_[static_cast<std::size_t>(limit.value)];
   known = known && slot.known;
-  return slot.value + limit.number;
+  return slot.value() + limit.number;
 }
 
 int AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
@@ -286,11 +283,11 @@ void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
   state.band_low = 1;  // none until it is settled again
   state.band_high = 0;
   const Slot& slot = slots_[static_cast<std::size_t>(rule.value)];
-  double subject = slot.value;
+  double subject = slot.value();
   int met = 0;
   if (rule.kind == AlarmSubject::kIncrease) {
     if (!slot.has_previous) return;
-    met = slot.value > slot.previous;
+    met = slot.value() > slot.previous;
   } else {
     if (rule.kind == AlarmSubject::kRate && !RateOf(slot, subject)) return;
     met = Meets(rule.raise, subject);

@@ -72,38 +72,40 @@ class AlarmEvaluator final : public FrameSink {
   const AlarmRules& rules() const { return rules_; }
 
  private:
-  // A value the rules use, as the latest records carried it.
-  struct Slot {
+  // A value the rules use, as the latest records carried it. What every record
+  // reads of it comes first, in one cache line.
+  struct alignas(64) Slot {
     // Most values repeat from record to record, or go back to one of the few
     // before, as noise does: the last texts are kept with their values, and none
     // of them is parsed again. Texts are short; a longer one is not kept.
     static constexpr std::size_t kTextKept = 16;
     static constexpr std::size_t kTextsKept = 4;
+    static constexpr std::size_t kNoText = std::numeric_limits<std::size_t>::max();
     using Words = std::array<std::uint64_t, 2>;
     struct Text {
-      Words words{};                     // Packed
-      std::size_t size = kTextKept + 1;  // none kept
+      Words words{};               // Packed
+      std::size_t size = kNoText;  // none kept (a longer text is not)
       double value = 0;
     };
     // Two words that tell apart any two texts of one length up to kTextKept.
     static Words Packed(std::string_view t);
-    // The text kept at `k` (0: the last one) is the one of `size` and `words`.
-    // Without branches: which one it is, is as good as random.
-    bool Holds(std::size_t k, std::size_t size, const Words& words) const {
-      const Text& t = texts[k];
-      return known && ((size ^ t.size) | (words[0] ^ t.words[0]) | (words[1] ^ t.words[1])) == 0;
+    // `t` is the text of `size` and `words`. Without branches: which of the
+    // kept texts it is, is as good as random.
+    static bool Same(const Text& t, std::size_t size, const Words& words) {
+      return ((size ^ t.size) | (words[0] ^ t.words[0]) | (words[1] ^ t.words[1])) == 0;
     }
+    double value() const { return last.value; }
 
-    std::array<Text, kTextsKept> texts;  // the last one first
-    std::size_t next_out = 1;            // the kept text the next new one replaces
-    double value = 0;
+    Text last;  // the last text and its value: the value
     double previous = 0;
     std::int64_t at_ms = 0;
     std::int64_t previous_ms = 0;
+    std::uint32_t read_in = 0;  // the last record (a count) that carried it
     bool known = false;
     bool has_previous = false;
     bool keeps_previous = false;  // a rate or an increase reads it: previous, at_ms
-    std::uint32_t read_in = 0;    // the last record (a count) that carried it
+    std::array<Text, kTextsKept - 1> older;
+    std::size_t next_out = 0;  // the older text the next new one replaces
   };
   // A value a record kind carries, and where.
   struct Read {
@@ -134,9 +136,9 @@ class AlarmEvaluator final : public FrameSink {
   void IndexRule(std::size_t index);
   static bool RateOf(const Slot& slot, double& rate);
   void ReadValues(const DecodedFrame& frame);
-  // The value of a text that is not the slot's last one; none when it is no number.
-  std::optional<double> NewValue(std::size_t slot, std::string_view text, const Slot::Words& words,
-                                 const ArchiveColumn& column);
+  // Takes a text that is not the slot's last one; false when it is no number.
+  bool NewValue(std::size_t slot, std::string_view text, const Slot::Words& words,
+                const ArchiveColumn& column);
   void FindFields(const DisplayFields& store);
   void EvaluateRules(const DecodedFrame& frame);
   void Queue(std::size_t index);
