@@ -106,6 +106,7 @@ void AlarmEvaluator::IndexRule(std::size_t i) {
   }
   states_[i].fixed_limits = fixed;
   const auto value = static_cast<std::size_t>(rule.value);
+  states_[i].value = value;
   const bool previous = rule.kind == AlarmSubject::kRate || rule.kind == AlarmSubject::kIncrease;
   slots_[value].keeps_previous |= previous;
   for (const RecordKind record : kRecordsWithValues) {
@@ -219,10 +220,10 @@ void AlarmEvaluator::Queue(std::size_t index) {
 void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
   const std::size_t record = At(frame.record);
   const auto read = [&](std::size_t index) {
-    return slots_[static_cast<std::size_t>(rules_.rules[index].value)].read_in == records_;
+    return slots_[states_[index].value].read_in == records_;
   };
   for (const std::size_t i : rates_[record]) {
-    const Slot& slot = slots_[static_cast<std::size_t>(rules_.rules[i].value)];
+    const Slot& slot = slots_[states_[i].value];
     double rate = 0;
     if (slot.read_in != records_ || !RateOf(slot, rate)) continue;
     const RuleState& state = states_[i];

@@ -117,7 +117,8 @@ class AlarmEvaluator final : public FrameSink {
     std::size_t field_index = 0;
   };
   struct RuleState {
-    int streak = 0;  // records in a row that met the raise condition
+    std::size_t value = 0;  // the rule's value (its slot), kept here beside its state
+    int streak = 0;         // records in a row that met the raise condition
     bool raised = false;
     bool acknowledged = false;
     // The record kinds (bits by RecordKind) at whose next record carrying its value
