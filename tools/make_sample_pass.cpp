@@ -1,5 +1,5 @@
 // Writes a generated satellite pass as a KISS byte stream.
-//   zevrinkiss-make-pass [--frames N] [--seed S] OUTPUT
+//   zevrinkiss-make-pass [--frames N] [--seed S] [--battery-dip] OUTPUT
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,12 +13,14 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: zevrinkiss-make-pass [--frames N] [--seed S] OUTPUT\n"
+    "usage: zevrinkiss-make-pass [--frames N] [--seed S] [--battery-dip] OUTPUT\n"
     "\n"
     "Writes a generated satellite pass to OUTPUT as a KISS byte stream.\n"
     "\n"
     "  --frames N  the number of frames (default 600)\n"
     "  --seed S    the seed of the generator; the same seed gives the same pass\n"
+    "  --battery-dip  the battery runs down below the powersafe and the emergency\n"
+    "              thresholds in the middle of the pass and recovers\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
         options.frames = static_cast<int>(value);
       else
         options.seed = static_cast<std::uint32_t>(value);
+    } else if (arg == "--battery-dip") {
+      options.battery_dip = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;

@@ -27,6 +27,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;  // keeps the key order of each line
 using sample::Bytes;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::Lines;
 using testing::RunShell;
@@ -94,6 +95,8 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
       {share + "1 " + in, 2, "not an http(s) address: file:///etc/passwd"},
       {share + "2 " + in, 2, "not an http(s) address: gopher://h"},
       {share + "3 " + in, 2, "not an http(s) address: ftp://h"},
+      {"--alarms " + Path("none") + " " + in, 2, "cannot read the alarm rules " + Path("none")},
+      {in + " --alarms=", 2, "--alarms needs a rules file or 'default'"},
   };
   for (const auto& c : cases) {
     std::string out;
@@ -104,6 +107,57 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
   }
   EXPECT_EQ(dir_.Contents("notes.txt"), notes);
   EXPECT_FALSE(std::filesystem::exists(Path("h.sqlite")));
+}
+
+// The default rules on a pass in which the battery runs down through both of the
+// satellite's thresholds and back: the warning at the third record below
+// powersafe, the critical alarm at the first below emergency, each cleared 0.05 V
+// above its threshold, at the recording's times. Each is told on standard error
+// and as a JSON line just before the frame that caused it. A rules file's bad line
+// is told with its place, and its other rules apply, named as written.
+TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
+  const Bytes pass = sample::MakePass({.battery_dip = true});
+  dir_.Write("dip.kss", std::string(pass.begin(), pass.end()));
+  const std::string args = " --format json --start-time 2026-12-06T13:12:00Z " + Path("dip.kss");
+  std::string out;
+  ASSERT_EQ(RunTool("--alarms default" + args + " 2>" + Path("err"), out), 0);
+  const std::string at = "zevrinkiss-decode: alarm ";
+  EXPECT_THAT(Lines(dir_.Contents("err")),
+              ElementsAre(at + "raised at 2026-12-06 13:12:26.381 UTC: warning: Battery below "
+                               "powersafe (battery_volts 3.45)",
+                          at + "raised at 2026-12-06 13:12:32.653 UTC: critical: Battery below "
+                               "emergency (battery_volts 3.24)",
+                          at + "cleared at 2026-12-06 13:12:45.015 UTC: critical: Battery below "
+                               "emergency (battery_volts 3.39)",
+                          at + "cleared at 2026-12-06 13:12:51.979 UTC: warning: Battery below "
+                               "powersafe (battery_volts 3.59)"));
+  std::vector<Json> alarms;
+  const std::vector<std::string> lines = Lines(out);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    Json line = Json::parse(lines[i]);
+    if (!line.contains("alarm")) continue;
+    ASSERT_LT(i + 1, lines.size());
+    EXPECT_EQ(Json::parse(lines[i + 1])["boxes"]["frame_type"], "Housekeeping Data");
+    alarms.push_back(std::move(line));
+  }
+  ASSERT_EQ(alarms.size(), 4u);
+  EXPECT_EQ(lines.size(), testing::LoggedFrames(pass).size() + 4);
+  EXPECT_EQ(alarms[1].dump(), R"({"alarm":"raised","severity":"critical","message":"Battery below )"
+                              R"(emergency","rule":"battery_volts < emergency_threshold_volts )"
+                              R"(clear >= emergency_threshold_volts + 0.05 : critical \"Battery )"
+                              R"(below emergency\"","subject":"battery_volts","value":3.24,"time":)"
+                              R"("2026-12-06 13:12:32.653","time_ms":1796562752653,)"
+                              R"("frame_received_ms":1796562752653})");
+
+  dir_.Write("rules.ini",
+             "battery_volts < 3.5 for 3 records : warning # low\nbattery_volts << 3 : critical\n");
+  ASSERT_EQ(RunTool("--alarms " + Path("rules.ini") + args + " 2>" + Path("err"), out), 0);
+  const std::vector<std::string> told = Lines(dir_.Contents("err"));
+  ASSERT_EQ(told.size(), 3u);
+  EXPECT_EQ(told[0], "zevrinkiss-decode: --alarms: " + Path("rules.ini") +
+                         ":2: expected a number after '<', not '<'");
+  EXPECT_THAT(told[1], HasSubstr(": warning: battery_volts < 3.5 for 3 records (battery_volts"));
+  EXPECT_THAT(out, HasSubstr(R"("rule":"battery_volts < 3.5 for 3 records : warning",)"));
 }
 
 // Every byte, at every place within and across the eight-byte words that are

@@ -171,6 +171,25 @@ double ChildrenCpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// With alarms a live link is watched while no byte comes: a silence counts only
+// while the link is up, is raised by the clock and cleared by the satellite's next
+// frame, each also as a JSON line.
+TEST_F(LiveToolTest, ASilenceCountsWhileTheLinkIsUpAndIsRaisedWithoutAFrame) {
+  dir_.Write("rules.ini", "no satellite frame for 1 s while link up : watch\n");
+  const std::uint16_t port = KissServer::FreePort();
+  Spawn({"--connect", "127.0.0.1:" + std::to_string(port), "--alarms",
+         (dir_ / "rules.ini").string(), "--format", "json"});
+  std::this_thread::sleep_for(3500ms);  // refused all along: the link is down
+  EXPECT_EQ(Err().find("alarm"), std::string::npos) << Err();
+  KissServer server(port);
+  ASSERT_TRUE(server.Accept(5000));
+  EXPECT_TRUE(WaitUntil([&] { return Count(Err(), "alarm raised") == 1; }, 5s)) << Err();
+  ASSERT_TRUE(server.Send(sample::KissFrame(sample::SatelliteFrame({1, 2, 3}))));
+  EXPECT_TRUE(WaitUntil([&] { return Count(Err(), "alarm cleared") == 1; }, 5s)) << Err();
+  EXPECT_TRUE(ExitedWith(Stop(SIGTERM), 0));
+  EXPECT_EQ(Count(Out(), "{\"alarm\":"), 2u) << Out();
+}
+
 // The TNC is not up yet, then drops the link twice: the tool tries again every 3 s
 // on an idle processor, tells each outage once (a connection too short to last
 // ends none) and its end once the link has lasted 3 s; the frame cut by a drop is

@@ -45,6 +45,10 @@ class DecodeTool final : private ReceiveView {
   /// Throws OutputError when the output cannot be written.
   void Flush() { out_.Flush(); }
 
+  /// The output the format is written to, for lines of other kinds among the
+  /// frames' (an alarm's JSON line).
+  OutputBuffer& output() { return out_; }
+
   /// Told about every frame after its decoding (reception time from the tool's
   /// clock, no station or link), before the output format, and flushed after
   /// every fed chunk; null for none.

@@ -1,7 +1,10 @@
 #include "decode/live_input.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +40,46 @@ bool InstallStopHandlers() {
   sigemptyset(&action.sa_mask);
   return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
+
+bool StopRequested() {
+  pollfd p{stop_pipe[0], POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+// What ends a live source's wait: a stop signal, and with ticks the next second
+// too. The sources wait on one descriptor, so both are watched through an epoll
+// set, which is readable when either is.
+class Waker {
+ public:
+  Waker() = default;
+  Waker(const Waker&) = delete;
+  Waker& operator=(const Waker&) = delete;
+  ~Waker() {
+    if (timer_ >= 0) ::close(timer_);
+    if (set_ >= 0) ::close(set_);
+  }
+  // False when the set cannot be made.
+  bool StartTicks() {
+    set_ = ::epoll_create1(EPOLL_CLOEXEC);
+    timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    const itimerspec second{{1, 0}, {1, 0}};
+    epoll_event stop{EPOLLIN, {}};
+    epoll_event tick{EPOLLIN, {}};
+    return set_ >= 0 && timer_ >= 0 && ::timerfd_settime(timer_, 0, &second, nullptr) == 0 &&
+           ::epoll_ctl(set_, EPOLL_CTL_ADD, stop_pipe[0], &stop) == 0 &&
+           ::epoll_ctl(set_, EPOLL_CTL_ADD, timer_, &tick) == 0;
+  }
+  int fd() const { return set_ >= 0 ? set_ : stop_pipe[0]; }
+  // The ticks that have passed are taken, so the set is quiet until the next one.
+  void TakeTicks() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(timer_, &count, sizeof count);
+  }
+
+ private:
+  int set_ = -1;
+  int timer_ = -1;
+};
 
 void Tell(std::string_view text) {
   std::fprintf(stderr, "zevrinkiss-decode: %.*s\n", static_cast<int>(text.size()), text.data());
@@ -120,10 +163,20 @@ std::optional<std::string> LiveInput::Start(DecodeTool& tool) {
 int LiveInput::Run(DecodeTool& tool) {
   if (!source_) return 1;
   std::vector<std::uint8_t> buffer(kReadChunk);
+  Waker waker;
+  if (ticker_ && !waker.StartTicks()) {
+    Tell("cannot set up the ticks of the alarms");
+    return 1;
+  }
   int status = 0;
   for (;;) {
     tool.Flush();  // everything decoded so far is out before the wait
-    const long n = source_->Read(buffer, stop_pipe[0]);
+    const long n = source_->Read(buffer, waker.fd());
+    if (n == LiveSource::kStopped && ticker_ && !StopRequested()) {
+      waker.TakeTicks();
+      ticker_(source_->up());
+      continue;
+    }
     if (n == LiveSource::kStopped) break;
     if (n == LiveSource::kFailed) {
       status = 1;

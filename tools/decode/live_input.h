@@ -4,6 +4,7 @@
 // of every complete frame (--raw-log), so an unattended station records as the
 // desktop program does.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,10 @@ class LiveInput final : private LiveSourceEvents, private LogProblemListener {
   /// source fails (1); everything decoded is written out before each wait.
   int Run(DecodeTool& tool);
 
+  /// Called about once a second while Run reads, also while no byte comes, with
+  /// whether the link is up. Set before Run; none by default.
+  void SetTicker(std::function<void(bool link_up)> ticker) { ticker_ = std::move(ticker); }
+
  private:
   void LinkMessage(std::string_view text) override;
   void StreamBroken() override;
@@ -66,6 +71,7 @@ class LiveInput final : private LiveSourceEvents, private LogProblemListener {
   bool raw_log_open_ = false;     // a log that never opened is refused, not told
   std::unique_ptr<LiveSource> source_;
   DecodeTool* tool_ = nullptr;
+  std::function<void(bool)> ticker_;
 };
 
 }  // namespace zevrin

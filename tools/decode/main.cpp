@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/version.h"
+#include "decode/alarm_run.h"
 #include "decode/decode_tool.h"
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
@@ -26,7 +27,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view] [--raw-log FILE]\n"
     "                         [--archive FILE [--share FILE]] [--start-time T] [--baud N]\n"
-    "                         [--station LABEL]\n"
+    "                         [--station LABEL] [--alarms FILE|default]\n"
     "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
@@ -46,6 +47,8 @@ constexpr const char* kUsage =
 zevrin::ReplayOptions replay;
 // The sharing settings file of --share; empty: nothing is shared.
 std::string share_file;
+// The alarm rules of --alarms ("default" for the default rules); empty: none.
+std::string alarms_file;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -124,6 +127,7 @@ void PrintUsage() {
   std::fputs(zevrin::LiveInput::kUsage, stdout);
   std::fputs(zevrin::kReplayUsage, stdout);
   std::fputs(zevrin::kShareUsage, stdout);
+  std::fputs(zevrin::kAlarmsUsage, stdout);
 }
 
 // Reads the command line into `args`, `live` and the replay and share options.
@@ -135,7 +139,8 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
     const std::string arg = argv[i];
     std::string error;
     if (!only_files && (zevrin::TakeReplayOption(argc, argv, i, replay, error) ||
-                        zevrin::TakeShareOption(argc, argv, i, share_file, error))) {
+                        zevrin::TakeShareOption(argc, argv, i, share_file, error) ||
+                        zevrin::TakeAlarmsOption(argc, argv, i, alarms_file, error))) {
       if (!error.empty()) return Fail(error);
     } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
       args.files.push_back(arg);
@@ -205,16 +210,24 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   replay.live = live.live() || (!replay.start_ms && std::ranges::count(args.files, "-") > 0);
   zevrin::ReplayRun run(replay, args.options.format, stdout, stderr);
   std::unique_ptr<zevrin::ShareRun> share;
-  std::string share_error;
+  std::unique_ptr<zevrin::AlarmRun> alarms;
+  std::string error;
   if (!share_file.empty() &&
-      !(share = zevrin::ShareRun::Create(share_file, replay, run, stderr, share_error)))
-    return Fail(share_error);
-  if (std::string error; !run.Start(error)) return Fail(error);
+      !(share = zevrin::ShareRun::Create(share_file, replay, run, stderr, error)))
+    return Fail(error);
+  if (!alarms_file.empty() && !(alarms = zevrin::AlarmRun::Create(alarms_file, stderr, error)))
+    return Fail(error);
+  if (!run.Start(error)) return Fail(error);
   if (share) share->Start();
   run.SetInputs(args.files, fds);
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(args.options, stdout, clock);
+  if (alarms) {
+    run.SetAlarms(&alarms->sink());
+    if (args.options.format == zevrin::OutputFormat::kJson) alarms->SetJsonOutput(&tool.output());
+    live.SetTicker([&alarms](bool link_up) { alarms->Tick(link_up); });
+  }
   if (run.active()) tool.SetFrameSink(&run);
   if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
   if (!live.live()) return ReadFiles(args, fds, tool, run, share.get());

@@ -176,6 +176,7 @@ void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
   }
   if (archive_ != nullptr) archive_->FrameDecoded(timed);
   if (lines_ != nullptr) lines_->FrameDecoded(timed);
+  if (alarms_ != nullptr) alarms_->FrameDecoded(timed);
   ++frames_;
   done_ += frame.bytes.size();
   if (progress_ && (frames_ & 63) == 0) DrawProgress(false);

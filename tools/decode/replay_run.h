@@ -54,8 +54,10 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   }
   /// Opens the archive; false with `error` set when it cannot be used.
   bool Start(std::string& error);
+  /// Gives every frame, with its time, to `alarms` after the archive; null for none.
+  void SetAlarms(FrameSink* alarms) { alarms_ = alarms; }
   /// True when frames need to go anywhere beside the tool's own output.
-  bool active() const { return archive_ != nullptr || lines_ != nullptr; }
+  bool active() const { return archive_ != nullptr || lines_ != nullptr || alarms_ != nullptr; }
 
   /// Declares the inputs before reading: their names ("-" is standard input)
   /// and open descriptors. Turns the progress bar on when they are all files,
@@ -84,6 +86,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   std::FILE* messages_;
   std::unique_ptr<ArchiveThread> archive_;
   std::unique_ptr<LineProtocolWriter> lines_;
+  FrameSink* alarms_ = nullptr;
   bool archive_open_ = false;
   bool archive_complete_ = true;  // as last told
   LogNotice last_notice_;         // of the archive, with the frames missed so far

@@ -21,6 +21,15 @@ constexpr auto kPercentBytes = static_cast<std::uint32_t>(kMemoryBytesPerPercent
 constexpr std::uint32_t kMemorySize = 100 * kPercentBytes;
 constexpr std::uint32_t kGpsBlock = 3072;
 constexpr std::uint32_t kXhkBlock = 256;
+// The battery and its thresholds as the power record carries them (5 V in 255).
+constexpr double kBatteryByte = 199;  // 3.90 V
+constexpr int kPowersafeByte = 178;   // 3.49 V
+constexpr int kEmergencyByte = 170;   // 3.33 V
+// How far the battery runs down at the bottom of a dip (to 3.12 V), and the part
+// of the pass on either side of the middle that the dip takes.
+constexpr double kDipDepth = 40;
+constexpr double kDipHalfWidth = 0.35;
+enum PowerLevel : std::uint8_t { kNominal = 0, kPowersafe = 1, kEmergency = 2 };
 
 // The pointer `block` bytes on; at the memory's end it starts again at its start.
 std::uint32_t Advance(std::uint32_t pointer, std::uint32_t block, std::uint32_t base) {
@@ -58,22 +67,32 @@ struct Satellite {
   int counter = 0;
   int packets_in = 120, packets_out = 3400, resend_act = 7, resend_stop = 1;
   int softstarts = 3, resets = 12;
+  int powersafes = 1, emergencies = 0;
+  std::uint8_t power_level = kNominal;
   std::uint32_t gps_pointer = kGpsMemoryBase + kPercentBytes * 12;
   std::uint32_t xhk_pointer = kXhkMemoryBase + kPercentBytes * 40;
   int image_counter = 17;
   int nofix = 2, mode_loop = 90;
 };
 
-Bytes PowerRecord(Satellite& s, double phase, std::mt19937& rng) {
+// The power level the battery's byte calls for, counting each entry into a
+// lower level as the satellite does.
+void FollowBattery(Satellite& s, std::uint8_t battery) {
+  const std::uint8_t level = battery < kEmergencyByte   ? kEmergency
+                             : battery < kPowersafeByte ? kPowersafe
+                                                        : kNominal;
+  if (level > s.power_level) (level == kEmergency ? s.emergencies : s.powersafes) += 1;
+  s.power_level = level;
+}
+
+// `drain`: how many of its bytes the battery has run down.
+Bytes PowerRecord(Satellite& s, double phase, double drain, std::mt19937& rng) {
   Bytes p = SatellitePayload(s.frame_number, 'S', s.counter, 0x0100, 100);
   std::normal_distribution<double> noise(0.0, 1.0);
   p[6] = 0x29;
   p[7] = 0;  // nominal
   p[8] = static_cast<std::uint8_t>(s.softstarts);
   p[9] = static_cast<std::uint8_t>(s.resets);
-  p[10] = 0;  // power level nominal
-  p[11] = 1;
-  p[12] = 0;
   const double sun = std::fmax(0.0, std::sin(phase));
   for (int side = 0; side < 5; ++side) {
     // A lit panel holds its voltage near 4.5 V; its current follows the angle to the sun.
@@ -82,7 +101,11 @@ Bytes PowerRecord(Satellite& s, double phase, std::mt19937& rng) {
     p[static_cast<std::size_t>(17 + 2 * side)] = Clamp(volts + noise(rng));
     p[static_cast<std::size_t>(18 + 2 * side)] = Clamp(1 + 70 * lit + noise(rng));
   }
-  p[27] = Clamp(199 + 4 * sun + noise(rng) * 0.3);  // battery about 3.9 V
+  p[27] = Clamp(kBatteryByte + 4 * sun - drain + noise(rng) * 0.3);
+  FollowBattery(s, p[27]);
+  p[10] = s.power_level;
+  p[11] = static_cast<std::uint8_t>(s.powersafes);
+  p[12] = static_cast<std::uint8_t>(s.emergencies);
   p[28] = Clamp(40 + 30 * sun + noise(rng));
   p[29] = Clamp(35 + noise(rng));
   p[30] = Clamp(22 + noise(rng));
@@ -96,10 +119,10 @@ Bytes PowerRecord(Satellite& s, double phase, std::mt19937& rng) {
     p[static_cast<std::size_t>(35 + t)] =
         static_cast<std::uint8_t>(static_cast<int>(std::lround(c)) & 0xFF);
   }
-  p[42] = 200;                              // heater on  -56
-  p[43] = 200;                              // heater off -56
-  p[44] = 178;                              // 3.49 V
-  p[45] = s.counter % 37 == 5 ? 171 : 170;  // now and then off its reference
+  p[42] = 200;  // heater on  -56
+  p[43] = 200;  // heater off -56
+  p[44] = kPowersafeByte;
+  p[45] = kEmergencyByte + (s.counter % 37 == 5 ? 1 : 0);  // now and then off its reference
   p[70] = 0x14;
   p[71] = 0;
   const int counters[] = {s.packets_in, s.packets_out, s.resend_act, s.resend_stop};
@@ -250,7 +273,10 @@ Bytes MakePass(const PassOptions& options) {
     const int kind = percent(rng);
     Bytes frame;
     if (kind < 25) {
-      frame = KissFrame(SatelliteFrame(PowerRecord(s, phase, rng)));
+      const double from_middle = std::fabs(static_cast<double>(i) / options.frames - 0.5);
+      const double drain =
+          options.battery_dip ? kDipDepth * std::fmax(0.0, 1 - from_middle / kDipHalfWidth) : 0;
+      frame = KissFrame(SatelliteFrame(PowerRecord(s, phase, drain, rng)));
     } else if (kind < 50) {
       frame = KissFrame(SatelliteFrame(SystemRecord(s, now, phase, rng)));
       if (percent(rng) < 20) s.gps_pointer = Advance(s.gps_pointer, kGpsBlock, kGpsMemoryBase);

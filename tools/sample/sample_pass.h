@@ -52,6 +52,9 @@ struct PassOptions {
   std::uint32_t seed = 20090620;
   /// Satellite clock at the first system record, seconds since 1970 (UTC).
   std::int64_t start_time = 1245506709;  // 2009-06-20 14:05:09
+  /// The battery runs down in the middle of the pass, below the powersafe and
+  /// then the emergency threshold, and recovers; the power level follows it.
+  bool battery_dip = false;
 };
 
 /// A whole pass as one KISS stream.

@@ -28,6 +28,7 @@ class KissTcpClient final : public LiveSource {
   long Read(std::span<std::uint8_t> buffer, int stop_fd) override;
 
   bool connected() const { return schedule_.connected(); }
+  bool up() const override { return connected(); }
 
  private:
   struct AddressListFree {

@@ -28,6 +28,9 @@ class LiveSource {
   /// Waits for bytes and puts them into `buffer`; returns their count, or kStopped
   /// or kFailed. The wait uses no CPU.
   virtual long Read(std::span<std::uint8_t> buffer, int stop_fd) = 0;
+
+  /// True while bytes can come: the device is open, the connection stands.
+  virtual bool up() const = 0;
 };
 
 }  // namespace zevrin

@@ -33,6 +33,7 @@ class SerialDevice final : public LiveSource {
 
   /// The next bytes; kFailed (told) when the device hung up or failed.
   long Read(std::span<std::uint8_t> buffer, int stop_fd) override;
+  bool up() const override { return fd_ >= 0; }
 
  private:
   LiveSourceEvents& events_;

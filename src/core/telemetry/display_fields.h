@@ -125,6 +125,11 @@ class DisplayFields {
   void BeginFrame();
   /// The journal since the last BeginFrame.
   const FrameWrites& Writes() const { return writes_; }
+  /// The same journal as sets of the targets written, for quick look-up.
+  const std::bitset<kDisplayFieldCount>& FieldsWritten() const { return field_logged_; }
+  const std::bitset<kDisplayFieldCount>& ColoursWritten() const { return colour_logged_; }
+  const std::bitset<kBoxCount>& BoxesWritten() const { return box_logged_; }
+  const std::bitset<kGaugeCount>& GaugesWritten() const { return gauge_logged_; }
 
  private:
   static bool FieldInRange(int index) { return index >= 0 && index < kDisplayFieldCount; }

@@ -242,28 +242,13 @@ FrameWriteSet::FrameWriteSet(const FrameWrites& writes) {
 
 ColumnValue ReadColumn(const ArchiveColumn& column, const DisplayFields& store,
                        const FrameWriteSet& written) {
+  const std::optional<std::string_view> text = WrittenColumnText(column, store, written);
+  return text ? ColumnValueOfText(column, *text) : ColumnValue{};
+}
+
+ColumnValue ColumnValueOfText(const ArchiveColumn& column, std::string_view text) {
   ColumnValue v;
-  const auto at = static_cast<std::size_t>(column.index);
-  switch (column.source) {
-    case ValueSource::kField:
-      if (!written.fields.test(at)) return v;
-      v.text = store.Field(column.index);
-      break;
-    case ValueSource::kColour:
-      if (!written.colours.test(at)) return v;
-      // Only green and red are ever set; a colour not set is no value.
-      if (store.Colour(column.index) == FieldColour::kNormal) return v;
-      v.text = FieldColourName(store.Colour(column.index));
-      break;
-    case ValueSource::kBox:
-      if (!written.boxes.test(at)) return v;
-      v.text = store.BoxText(static_cast<Box>(column.index));
-      break;
-    case ValueSource::kGauge:
-      if (!written.gauges.test(at)) return v;
-      v.text = store.GaugeText(static_cast<Gauge>(column.index));
-      break;
-  }
+  v.text = text;
   switch (column.kind) {
     case ValueKind::kText:
       v.present = !v.text.empty();

@@ -83,6 +83,13 @@ struct ColumnValue {
 /// The targets one frame wrote, for quick look-up.
 struct FrameWriteSet {
   explicit FrameWriteSet(const FrameWrites& writes);
+  /// The store's journal since its BeginFrame, copied from its sets: cheaper than
+  /// going through the journal.
+  explicit FrameWriteSet(const DisplayFields& store)
+      : fields(store.FieldsWritten()),
+        colours(store.ColoursWritten()),
+        boxes(store.BoxesWritten()),
+        gauges(store.GaugesWritten()) {}
   std::bitset<kDisplayFieldCount> fields;
   std::bitset<kDisplayFieldCount> colours;
   std::bitset<kBoxCount> boxes;
@@ -93,5 +100,31 @@ struct FrameWriteSet {
 /// journal of that frame.
 ColumnValue ReadColumn(const ArchiveColumn& column, const DisplayFields& store,
                        const FrameWriteSet& written);
+
+/// ReadColumn in two steps, for a reader that keeps the last text of a value and
+/// parses only a new one: the text the frame wrote for `column` (none when it
+/// wrote none, or a colour that is no value), then the value of that text.
+inline std::optional<std::string_view> WrittenColumnText(const ArchiveColumn& column,
+                                                         const DisplayFields& store,
+                                                         const FrameWriteSet& written) {
+  const auto at = static_cast<std::size_t>(column.index);
+  switch (column.source) {
+    case ValueSource::kField:
+      if (!written.fields.test(at)) break;
+      return store.Field(column.index);
+    case ValueSource::kColour:
+      // Only green and red are ever set; a colour not set is no value.
+      if (!written.colours.test(at) || store.Colour(column.index) == FieldColour::kNormal) break;
+      return FieldColourName(store.Colour(column.index));
+    case ValueSource::kBox:
+      if (!written.boxes.test(at)) break;
+      return store.BoxText(static_cast<Box>(column.index));
+    case ValueSource::kGauge:
+      if (!written.gauges.test(at)) break;
+      return store.GaugeText(static_cast<Gauge>(column.index));
+  }
+  return std::nullopt;
+}
+ColumnValue ColumnValueOfText(const ArchiveColumn& column, std::string_view text);
 
 }  // namespace zevrin

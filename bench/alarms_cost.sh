@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# What evaluating 20 alarm rules adds to zevrinkiss-decode --format json on the same
+# generated stream of 100,000 frames (about 12 MB): the rules below, of every kind,
+# over 18 values of both housekeeping records, or those of --rules FILE. Both runs
+# write to /dev/null and read
+# the stream as a recording (its frames at the line rate); they are run --repeat
+# times (15), interleaved, and the shortest elapsed time of each counts. Prints both
+# times and what the rules add, and ends with status 1 when that is 5 % or more.
+#
+#   bench/alarms_cost.sh [--frames N] [--repeat N] [--build DIR] [--rules FILE]
+#
+# Needs the programs of a Release build (scripts/build.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+frames=100000
+repeat=15
+build=build
+rules=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --frames) frames=$2; shift 2 ;;
+    --repeat) repeat=$2; shift 2 ;;
+    --build) build=$2; shift 2 ;;
+    --rules) rules=$2; shift 2 ;;
+    *)
+      echo "usage: bench/alarms_cost.sh [--frames N] [--repeat N] [--build DIR] [--rules FILE]" >&2
+      exit 2
+      ;;
+  esac
+done
+
+bin=$build/bin
+for program in zevrinkiss-decode zevrinkiss-make-pass; do
+  if [ ! -x "$bin/$program" ]; then
+    echo "alarms_cost: $bin/$program is missing; build first: scripts/build.sh" >&2
+    exit 2
+  fi
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$bin/zevrinkiss-make-pass" --frames "$frames" "$work/stream.kss"
+
+# Limits that a healthy satellite meets most of the time, as at a station: rates
+# are per second, since a recording's frames follow at the line rate.
+cat >"$work/rules.ini" <<'EOF'
+battery_volts < powersafe_threshold_volts for 3 records clear >= powersafe_threshold_volts + 0.05 : warning "Battery below powersafe"
+battery_volts < emergency_threshold_volts clear >= emergency_threshold_volts + 0.05 : critical "Battery below emergency"
+reset_count increases : warning "Spacecraft reset"
+softstart_count increases : watch
+no satellite frame for 24 h while link up : warning
+no satellite frame for 90 min : watch
+battery_temp_c outside -10 .. 45 clear inside -8 .. 43 : warning
+battery_current_ma > 150 for 5 records : watch
+heater_current_ma > 60 : watch
+temp_sensor_1_c > 40 : watch
+rate(battery_temp_c) > 50 per s : watch
+rate(panel_minus_z_temp_c) > 50 per s : watch
+rate(panel_plus_x_temp_c) outside -50 .. 50 per s : watch
+panel_plus_y_temp_c > 60 clear < 55 : warning
+adcs_temp_c outside -20 .. 50 : warning
+rtc_temp_c > 35 for 2 records : watch
+gps_mem_fill_percent > 90 : warning
+xhk_mem_fill_percent >= 95 : warning
+gps_nofix_count increases for 3 records : watch
+solar_side_2_volts < 1 for 10 records : watch
+EOF
+if [ -n "$rules" ]; then cp "$rules" "$work/rules.ini"; fi
+count=$(grep -cv '^[[:space:]]*\(#.*\)\?$' "$work/rules.ini" || true)
+
+run_plain() { "$bin/zevrinkiss-decode" --format json "$work/stream.kss"; }
+run_alarms() { "$bin/zevrinkiss-decode" --format json --alarms "$work/rules.ini" "$work/stream.kss"; }
+
+# Every rule is taken; the events are counted (not timed).
+run_alarms >/dev/null 2>"$work/events"
+if grep -q -- '--alarms:' "$work/events"; then
+  cat "$work/events" >&2
+  exit 1
+fi
+echo "stream: $frames frames, $(stat -c %s "$work/stream.kss") bytes; $count rules," \
+  "$(grep -c 'alarm ' "$work/events" || true) alarm events"
+
+declare -A best cpu
+TIMEFORMAT='%R %U %S'
+for ((round = 1; round <= repeat; round++)); do
+  for name in plain alarms; do
+    read -r elapsed user system < <({ time "run_$name" >/dev/null 2>&1; } 2>&1)
+    if [ -z "${best[$name]:-}" ] || awk -v a="$elapsed" -v b="${best[$name]}" 'BEGIN { exit !(a < b) }'; then
+      best[$name]=$elapsed
+      cpu[$name]=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.3f", u + s }')
+    fi
+  done
+done
+
+printf '\n%-48s %10s %8s\n' "shortest of $repeat runs" "elapsed s" "CPU s"
+printf '%-48s %10s %8s\n' "zevrinkiss-decode --format json" "${best[plain]}" "${cpu[plain]}"
+printf '%-48s %10s %8s\n' "zevrinkiss-decode --format json --alarms ($count)" "${best[alarms]}" \
+  "${cpu[alarms]}"
+added=$(awk -v a="${best[alarms]}" -v p="${best[plain]}" 'BEGIN { printf "%.1f", (a / p - 1) * 100 }')
+if awk -v v="$added" 'BEGIN { exit !(v >= 5) }'; then
+  echo "the rules add $added % (target: less than 5 %: MISSED)"
+  exit 1
+fi
+echo "the rules add $added % (target: less than 5 %: met)"

@@ -1,0 +1,61 @@
+// Reading the rules file within its limits, and the rules that apply without one.
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "alarms/alarm_rules.h"
+
+namespace zevrin {
+
+// The battery is judged against the thresholds the satellite itself reports, so
+// the rules follow it when its thresholds are changed from the ground. A clear
+// 0.05 V above the threshold keeps a battery that hovers at it from raising and
+// clearing with every record. A reset shows as its counter growing. Most
+// stations hear the satellite several times a day; a whole day without a frame
+// while the station listens means trouble on board or at the station.
+const std::string_view kDefaultAlarmRules =
+    "battery_volts < powersafe_threshold_volts for 3 records"
+    " clear >= powersafe_threshold_volts + 0.05 : warning \"Battery below powersafe\"\n"
+    "battery_volts < emergency_threshold_volts"
+    " clear >= emergency_threshold_volts + 0.05 : critical \"Battery below emergency\"\n"
+    "reset_count increases : warning \"Spacecraft reset\"\n"
+    "no satellite frame for 24 h while link up : warning \"No frame from the satellite for a "
+    "day\"\n";
+
+AlarmRules DefaultAlarmRules() { return ParseAlarmRules(kDefaultAlarmRules, "(default rules)"); }
+
+std::string FindAlarmRules(const std::string& working_directory, const PlaceEnvironment& env) {
+  const std::filesystem::path here(working_directory.empty() ? "." : working_directory);
+  std::error_code ec;
+  for (const std::filesystem::path& folder : {here, std::filesystem::path(UserConfigFolder(env))}) {
+    const std::filesystem::path file = folder / kAlarmRulesFileName;
+    if (!folder.empty() && std::filesystem::exists(file, ec)) return file.string();
+  }
+  return {};
+}
+
+std::optional<AlarmRules> ReadAlarmRules(const std::string& path) {
+  std::error_code ec;
+  std::ifstream in(path, std::ios::binary);
+  if (!in || std::filesystem::is_directory(path, ec)) return std::nullopt;
+  // One byte more than is taken tells whether the file is longer.
+  std::string content(kAlarmRulesBytesMax + 1, '\0');
+  in.read(content.data(), static_cast<std::streamsize>(content.size()));
+  if (in.bad()) return std::nullopt;
+  content.resize(static_cast<std::size_t>(in.gcount()));
+  if (content.size() <= kAlarmRulesBytesMax) return ParseAlarmRules(content, path);
+
+  // The line the limit falls in is not whole: it is left out with the rest.
+  content.resize(kAlarmRulesBytesMax);
+  const std::size_t last_break = content.rfind('\n');
+  content.resize(last_break == std::string::npos ? 0 : last_break + 1);
+  const auto whole_lines = std::count(content.begin(), content.end(), '\n');
+  AlarmRules rules = ParseAlarmRules(content, path);
+  rules.errors.push_back(path + ":" + std::to_string(whole_lines + 1) + ": only the first " +
+                         std::to_string(kAlarmRulesBytesMax) +
+                         " bytes are read; this line and those after it are left out");
+  return rules;
+}
+
+}  // namespace zevrin

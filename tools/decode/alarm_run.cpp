@@ -1,0 +1,124 @@
+#include "decode/alarm_run.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+#include "outputs/export/json.h"
+#include "views/history_view.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr std::array<std::string_view, 3> kChangeNames = {"raised", "cleared", "acknowledged"};
+
+std::string_view ChangeName(AlarmChange change) {
+  return kChangeNames[static_cast<std::size_t>(change)];
+}
+
+// The shortest text that reads back as the value; JSON has no infinities.
+void AppendNumber(TextBuilder& out, double value) {
+  if (!std::isfinite(value)) {
+    out.Append("null");
+    return;
+  }
+  constexpr std::size_t kRoom = 32;
+  char* at = out.Room(kRoom);
+  out.Commit(std::to_chars(at, at + kRoom, value).ptr);
+}
+
+}  // namespace
+
+const char* const kAlarmsUsage =
+    "  --alarms FILE     evaluate the alarm rules of FILE (as the desktop program's\n"
+    "                    zevrinkiss-alarms.ini), or the default rules with\n"
+    "                    --alarms default, on every frame: each alarm raised or\n"
+    "                    cleared is told on standard error and, with --format json,\n"
+    "                    as a JSON line of its own; recordings at their own times\n";
+
+bool TakeAlarmsOption(int argc, char** argv, int& i, std::string& rules, std::string& error) {
+  const std::string arg = argv[i];
+  if (arg == "--alarms") {
+    if (i + 1 >= argc) {
+      error = "--alarms needs a rules file or 'default'";
+      return true;
+    }
+    rules = argv[++i];
+  } else if (arg.starts_with("--alarms=")) {
+    rules = arg.substr(std::string_view("--alarms=").size());
+  } else {
+    return false;
+  }
+  if (rules.empty()) error = "--alarms needs a rules file or 'default'";
+  return true;
+}
+
+std::unique_ptr<AlarmRun> AlarmRun::Create(const std::string& rules, std::FILE* messages,
+                                           std::string& error) {
+  std::optional<AlarmRules> parsed =
+      rules == kDefaultAlarmsName ? DefaultAlarmRules() : ReadAlarmRules(rules);
+  if (!parsed) {
+    error = "cannot read the alarm rules " + rules;
+    return nullptr;
+  }
+  // A bad rule is left out; the others still apply.
+  for (const std::string& e : parsed->errors) {
+    std::fprintf(messages, "zevrinkiss-decode: --alarms: %s\n", e.c_str());
+  }
+  return std::unique_ptr<AlarmRun>(new AlarmRun(std::move(*parsed), messages));
+}
+
+AlarmRun::AlarmRun(AlarmRules rules, std::FILE* messages)
+    : messages_(messages), evaluator_(std::move(rules), *this) {}
+
+void AlarmRun::AlarmChanged(const AlarmEvent& event) {
+  const AlarmRule& rule = *event.rule;
+  const std::string time = UtcText(event.time_ms);
+  char value[64] = "";
+  // One write for the line, which keeps it whole among other programs' lines.
+  std::string line = "zevrinkiss-decode: alarm " + std::string(ChangeName(event.change)) + " at " +
+                     time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) + ": " +
+                     rule.message;
+  if (event.has_value) {
+    std::snprintf(value, sizeof value, "%.6g", event.value);
+    line += " (" + rule.subject + " " + value + ")";
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), messages_);
+  if (json_ != nullptr) AppendJson(event, time);
+}
+
+void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {
+  const AlarmRule& rule = *event.rule;
+  TextBuilder& o = json_->text();
+  o.Append("{\"alarm\":");
+  json::AppendLatin1String(o, ChangeName(event.change));
+  o.Append(",\"severity\":");
+  json::AppendLatin1String(o, AlarmSeverityName(rule.severity));
+  o.Append(",\"message\":");
+  json::AppendLatin1String(o, rule.message);
+  o.Append(",\"rule\":");
+  json::AppendLatin1String(o, rule.text);
+  o.Append(",\"subject\":");
+  json::AppendLatin1String(o, rule.subject);
+  o.Append(",\"value\":");
+  if (event.has_value) {
+    AppendNumber(o, event.value);
+  } else {
+    o.Append("null");
+  }
+  o.Append(",\"time\":");
+  json::AppendLatin1String(o, time);
+  o.Append(",\"time_ms\":");
+  o.AppendNumber(event.time_ms);
+  o.Append(",\"frame_received_ms\":");
+  if (event.frame_bytes.empty()) {
+    o.Append("null");
+  } else {
+    o.AppendNumber(event.frame_received_ms);
+  }
+  o.Append("}\n");
+}
+
+}  // namespace zevrin
