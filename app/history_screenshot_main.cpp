@@ -1,8 +1,14 @@
 // zevrinkiss-history-screenshot: decodes a few generated passes into an archive,
-// as the desktop program would have kept them, then opens the history window on it
-// and saves two pictures: several values over every pass, and one pass zoomed in.
+// as the desktop program would have kept them, then opens history windows on it
+// and saves their pictures into <dir>:
+//   all.png       several values over every pass
+//   zoomed.png    one pass zoomed in
+//   many.png      five values and the battery thresholds: the legend in rows
+//   whole.png     a count that stays 0, on whole marks
+//   empty.png     an archive without a record yet
+//   no-span.png   this run, which has no record yet, of an archive that has some
 //
-//   zevrinkiss-history-screenshot <all.png> <zoomed.png> [width height]
+//   zevrinkiss-history-screenshot <dir> [width height]
 
 #include <QApplication>
 #include <QDir>
@@ -69,47 +75,71 @@ bool WritePasses(const std::string& path, PassClock& clock) {
   return true;
 }
 
+// The window as it looks once laid out, saved as `name` in `dir`.
+bool Save(zevrin::HistoryWindow& window, const QString& dir, const char* name) {
+  QApplication::processEvents();
+  const QString path = QDir(dir).filePath(QString::fromLatin1(name));
+  if (window.grab().save(path)) return true;
+  std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+  return false;
+}
+
+// A window on `source` showing `fields` over `range`, this run starting at `run_start_ms`.
+bool Shoot(const zevrin::HistorySource& source, PassClock& clock, std::int64_t run_start_ms,
+           std::initializer_list<int> fields, zevrin::HistoryRange range, QSize size,
+           const QString& dir, const char* name) {
+  zevrin::HistoryWindow window(source, clock, run_start_ms);
+  window.resize(size);
+  window.show();
+  for (const int field : fields) window.AddValue(field);
+  window.SetRange(range);
+  return Save(window, dir, name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <all.png> <zoomed.png> [width height]\n", argv[0]);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s <dir> [width height]\n", argv[0]);
     return 2;
   }
-  const int width = argc >= 5 ? std::atoi(argv[3]) : 1000;
-  const int height = argc >= 5 ? std::atoi(argv[4]) : 620;
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  const QSize size(argc >= 4 ? std::atoi(argv[2]) : 1000, argc >= 4 ? std::atoi(argv[3]) : 620);
 
   QTemporaryDir dir;
   const std::string path =
       QDir(dir.path()).filePath(QStringLiteral("Lab_archive.sqlite")).toStdString();
   PassClock clock;
-  if (!dir.isValid() || !WritePasses(path, clock)) {
+  if (!dir.isValid() || !QDir().mkpath(out) || !WritePasses(path, clock)) {
     std::fprintf(stderr, "cannot write the archive in %s\n", qPrintable(dir.path()));
     return 1;
   }
 
   const zevrin::ArchiveHistorySource source(path);
-  clock.Set(kFirstPassMs + kPasses * kOrbitMs);
+  const std::int64_t now = kFirstPassMs + kPasses * kOrbitMs;
+  clock.Set(now);
   zevrin::HistoryWindow window(source, clock, kFirstPassMs);
-  window.resize(width, height);
+  window.resize(size);
   window.show();
   for (const int field : {18, 19, 29})
     window.AddValue(field);  // battery volts, current, temperature
   window.SetRange(zevrin::HistoryRange::kAll);
-  QApplication::processEvents();
-  if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
-    std::fprintf(stderr, "cannot write %s\n", argv[1]);
-    return 1;
-  }
-
+  if (!Save(window, out, "all.png")) return 1;
   // The third pass, as a box drawn around it would show it.
   const std::int64_t pass = kFirstPassMs + 2 * kOrbitMs;
   window.SetSpan({pass - 60 * 1000, pass + 5 * 60 * 1000});
-  QApplication::processEvents();
-  if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
-    std::fprintf(stderr, "cannot write %s\n", argv[2]);
-    return 1;
-  }
-  return 0;
+  if (!Save(window, out, "zoomed.png")) return 1;
+
+  using zevrin::HistoryRange;
+  const zevrin::ArchiveHistorySource none(
+      QDir(dir.path()).filePath(QStringLiteral("none.sqlite")).toStdString());
+  // Volts, currents and a temperature; the emergency count; volts again.
+  const bool shot =
+      Shoot(source, clock, kFirstPassMs, {18, 19, 29, 21, 22}, HistoryRange::kAll, size, out,
+            "many.png") &&
+      Shoot(source, clock, kFirstPassMs, {5}, HistoryRange::kAll, size, out, "whole.png") &&
+      Shoot(none, clock, kFirstPassMs, {18}, HistoryRange::kThisRun, size, out, "empty.png") &&
+      Shoot(source, clock, now, {18}, HistoryRange::kThisRun, size, out, "no-span.png");
+  return shot ? 0 : 1;
 }

@@ -21,10 +21,12 @@ cp "$shots/status-72-11111111.png" "$root/docs/status-window.png"
 echo "wrote the pictures of every window to $shots"
 echo "wrote $root/docs/main-window.png and $root/docs/status-window.png"
 
-# The history window over four generated passes (docs/history-window.png) and
-# one of them zoomed in (docs/history-window-zoomed.png), 1000x620.
+# The history window over four generated passes (docs/history-window.png), one of
+# them zoomed in (docs/history-window-zoomed.png), and its other cases, 1000x620.
 cmake --build "$build" -j2 --target zevrinkiss-history-screenshot
 xvfb-run -a -s "-screen 0 1600x1000x24" \
-  "$build/bin/zevrinkiss-history-screenshot" "$root/docs/history-window.png" \
-  "$root/docs/history-window-zoomed.png" 1000 620
+  "$build/bin/zevrinkiss-history-screenshot" "$shots/history" 1000 620
+cp "$shots/history/all.png" "$root/docs/history-window.png"
+cp "$shots/history/zoomed.png" "$root/docs/history-window-zoomed.png"
+echo "wrote the history pictures to $shots/history"
 echo "wrote $root/docs/history-window.png and $root/docs/history-window-zoomed.png"

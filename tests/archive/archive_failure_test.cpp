@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "archive_support.h"
@@ -133,6 +134,70 @@ TEST_F(ArchiveFailureTest, AFullDiskSeenThroughTheArchiveThreadIsToldOnTheReceiv
       {.batch_frames = 64, .vfs = testing::FaultyVfs::kName, .background_checkpoints = true});
   ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
   FillThroughAFullDisk(archive);
+}
+
+// The desktop program's archive while another program holds it or the disk is
+// full: the receiver hands its frames over at once, the archive keeps them up to
+// its limit and writes them when it can; only the frames beyond the limit are
+// missed, and told. A lock that costs nothing is no problem to tell; a full disk is.
+TEST_F(ArchiveFailureTest, ABlockedArchiveKeepsFramesUpToItsLimitAndWritesThemLater) {
+  testing::FaultyVfs::Register();
+  for (const auto& [frames, limit, full] :
+       {std::tuple<std::uint64_t, std::size_t, bool>{60, 1000, false},
+        {300, 100, false},
+        {300, 1000, true}}) {
+    std::filesystem::remove(Path());
+    listener_.problems.clear();
+    listener_.recovered.clear();
+    // The writer gives up waiting for the lock many times over, and keeps trying.
+    ArchiveThread archive(&notices_, {.batch_frames = 10,
+                                      .vfs = testing::FaultyVfs::kName,
+                                      .background_checkpoints = false,
+                                      .busy_timeout_ms = 10,
+                                      .queue_frames = limit});
+    ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
+    archive.Drain();
+    sqlite3* other = nullptr;
+    sqlite3_open(Path().c_str(), &other);
+    ASSERT_EQ(sqlite3_exec(other, full ? "" : "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    testing::FaultyVfs::SetFull(full);
+    Receive(archive, static_cast<int>(frames), 7);
+    archive.Flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    testing::FaultyVfs::SetFull(false);
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    archive.Drain();
+    const std::uint64_t kept = std::min<std::uint64_t>(frames, limit);
+    EXPECT_EQ(archive.added(), kept);
+    EXPECT_EQ(archive.lost(), frames - kept);
+    EXPECT_EQ(Db(Path()).One("SELECT count(*) FROM frames"), std::to_string(kept));
+    EXPECT_EQ(notices_.last.missed, frames - kept);
+    EXPECT_THAT(listener_.problems, SizeIs(full || kept < frames ? 1 : 0));
+    EXPECT_THAT(listener_.recovered, SizeIs(full || kept < frames ? 1 : 0));
+    archive.Close();
+    EXPECT_EQ(notices_.elsewhere, 0);
+  }
+}
+
+// Held back (for the raw log), the archive writes nothing until it is let go:
+// neither frames nor work posted to it.
+TEST_F(ArchiveFailureTest, AHeldArchiveWritesNothingUntilLetGo) {
+  ArchiveThread archive(&notices_, {.batch_frames = 10, .vfs = {}, .queue_frames = 1000});
+  ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
+  archive.Hold(true);
+  Receive(archive, 50);
+  archive.Post(
+      [](sqlite3* db) { return sqlite3_exec(db, "CREATE TABLE notes (x)", {}, {}, {}) == 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string count = "SELECT count(*) FROM frames, (SELECT count(*) FROM notes)";
+  EXPECT_THAT(Db(Path()).One(count), HasSubstr("no such table"));
+  EXPECT_EQ(Db(Path()).One("SELECT count(*) FROM frames"), "0");
+  archive.Hold(false);
+  archive.Drain();
+  EXPECT_EQ(Db(Path()).One(count), "50");
+  EXPECT_THAT(listener_.problems, SizeIs(0));
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <thread>
+
 #include "archive_support.h"
 #include "sample/sample_pass.h"
 #include "station/station.h"
@@ -15,7 +19,10 @@ class StationArchiveTest : public ::testing::Test {
  protected:
   // One run of the main window: start-up, `frames` frames of a pass in one
   // notification, shutdown. Returns the frames the archive shows right after it.
-  std::string RunOnce(const std::string& settings, int frames, std::uint32_t seed) {
+  // `meanwhile` runs after the frames are handed over, before the archive is read
+  // (after the archive has written them, with `drain`).
+  std::string RunOnce(const std::string& settings, int frames, std::uint32_t seed,
+                      const std::function<void()>& meanwhile = {}, bool drain = true) {
     dir_.Write("zevrinkiss.ini", settings);
     FrameRecorder recorder(program_.analysis, decoder_, fields_, clock_);  // outlives the station
     Station station(program_, port_, view_, view_, clock_, paths_);
@@ -25,6 +32,8 @@ class StationArchiveTest : public ::testing::Test {
     port_.waiting = sample::MakePass({.frames = frames, .seed = seed});
     received_ += testing::LoggedFrames(port_.waiting).size();
     station.PortEvent(2);
+    if (meanwhile) meanwhile();
+    if (drain) station.archive().Drain();
     const std::string committed = Archive().One("SELECT count(*) FROM frames");
     station.Stop();
     return committed;
@@ -65,6 +74,35 @@ TEST_F(StationArchiveTest, AnArchiveThatCannotBeCreatedIsToldOnceAndFramesStillA
       1)
       << ::testing::PrintToString(view_.counted.problems);
   EXPECT_FALSE(fields_.Field(18).empty());  // decoding went on
+}
+
+// Another program holds the archive while frames arrive: reception goes on at
+// once, and the frames reach the archive when the lock is gone.
+TEST_F(StationArchiveTest, FramesWaitForALockedArchiveWithoutHoldingUpReception) {
+  std::filesystem::create_directories(dir_ / "logs");
+  RunOnce("03,9600,N,8,1\r\n\r\nLab\r\n", 10, 1);  // makes the archive
+  sqlite3* other = nullptr;
+  sqlite3_open((dir_ / "logs" / "Lab_archive.sqlite").c_str(), &other);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const std::string during = RunOnce("03,9600,N,8,1\r\n\r\nLab\r\n", 100, 2, [&] {
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  sqlite3_close(other);
+  EXPECT_EQ(during, std::to_string(received_));
+  EXPECT_TRUE(view_.counted.problems.empty()) << ::testing::PrintToString(view_.counted.problems);
+}
+
+// The raw log finds no space: the archive leaves the disk to it and keeps its
+// frames, which it writes at the end of the run.
+TEST_F(StationArchiveTest, TheArchiveWaitsWhileTheRawLogFindsNoSpace) {
+  std::filesystem::create_directories(dir_ / "logs");
+  std::filesystem::create_symlink(
+      "/dev/full", LogFileName((dir_ / "logs").string(), "Lab", 1245506709, kRawLogExtension));
+  const std::string held = RunOnce(
+      "03,9600,N,8,1\r\n\r\nLab\r\n", 100, 1,
+      [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }, false);
+  EXPECT_EQ(held, "0");
+  EXPECT_EQ(Archive().One("SELECT count(*) FROM frames"), std::to_string(received_));
 }
 
 }  // namespace

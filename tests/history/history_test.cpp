@@ -127,6 +127,13 @@ TEST(Decimation, EmptyAndSinglePointRangesAndValuesThatAreNoNumber) {
     EXPECT_EQ(out.points, c.expected) << c.what;
     EXPECT_EQ(out.segment_starts.size(), c.expected.empty() ? 0u : 1u) << c.what;
   }
+  // A line joining the points on either side crosses the plot; two not joined show
+  // nothing there.
+  DecimatedSeries out;
+  Decimate(two, {4000, 6000}, 50, kEndOfTime, out);
+  EXPECT_EQ(ShownPoints(out, {4000, 6000}).size(), 2u);
+  Decimate(two, {4000, 6000}, 50, 5000, out);
+  EXPECT_THAT(ShownPoints(out, {4000, 6000}), IsEmpty());
 }
 
 // Passes hours apart are not joined by a line; points closer than the gap are,
@@ -222,6 +229,27 @@ TEST(HistoryView, TimeTicksAreRoundUniqueAndFitTheSpan) {
   EXPECT_EQ(UtcText(-1), "1969-12-31 23:59:59.999");
 }
 
+// Value axes end on round numbers a little beyond the values; a whole-number value
+// gets whole marks, one either side of a constant; nothing drawn gives no axis.
+TEST(HistoryView, ValueAxesEndOnRoundNumbersAndWholeValuesOnWholeMarks) {
+  const struct {
+    double low, high;
+    bool whole;
+    std::optional<ValueAxisRange> expected;
+  } cases[] = {
+      {20, 95, false, ValueAxisRange{0, 100, 6}},
+      {20, 20, false, ValueAxisRange{19, 21, 5}},
+      {0, 0, true, ValueAxisRange{-1, 1, 3}},
+      {5, 5, true, ValueAxisRange{4, 6, 3}},
+      {0, 1, true, ValueAxisRange{-1, 2, 4}},
+      {0, 65535, true, ValueAxisRange{-20000, 80000, 6}},
+      {INFINITY, -INFINITY, false, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ValueAxisFor(c.low, c.high, c.whole), c.expected) << c.low << ".." << c.high;
+  }
+}
+
 // Values of one record share a row; a moment that only one value has leaves the
 // other's cell empty; two points at one moment take a row each.
 TEST(HistoryCsv, RowsMergeTheValuesByTime) {
@@ -256,9 +284,13 @@ TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
   source.ReadSeries(kBatteryField, {kBeginningOfTime, kEndOfTime}, read);
   EXPECT_THAT(read, IsEmpty());
   EXPECT_FALSE(source.Latest(kBatteryField));
-  std::set<int> fields;
-  for (const HistoryValueInfo& v : source.Values()) fields.insert(v.caption.empty() ? -1 : v.field);
+  std::set<int> fields, whole;
+  for (const HistoryValueInfo& v : source.Values()) {
+    fields.insert(v.caption.empty() ? -1 : v.field);
+    if (v.whole) whole.insert(v.field);
+  }
   EXPECT_TRUE(fields.contains(kBatteryField) && !fields.contains(69) && !fields.contains(54));
+  EXPECT_TRUE(whole.contains(5) && whole.contains(82) && !whole.contains(kBatteryField));
   EXPECT_FALSE(fields.contains(-1)) << "every value has a caption";
 
   testing::SteppingClock clock(1800000000000, 250);

@@ -13,9 +13,11 @@
 #include <QChart>
 #include <QChartView>
 #include <QDropEvent>
+#include <QGraphicsTextItem>
 #include <QImage>
 #include <QMimeData>
 #include <QTest>
+#include <QValueAxis>
 #include <QWheelEvent>
 #include <memory>
 
@@ -28,6 +30,8 @@ namespace zevrin {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using testing::WaitFor;
 
 constexpr std::int64_t kNow = 1800000000000;  // 2027-01-15 08:00:00 UTC
@@ -69,14 +73,26 @@ class HistoryWindowTest : public ::testing::Test {
   QStringList AxisTitles() const {
     QStringList titles;
     for (const QAbstractAxis* axis : window_->chart_view()->chart()->axes(Qt::Vertical)) {
-      titles << axis->titleText();
+      if (axis->isVisible()) titles << axis->titleText();
     }
     return titles;
+  }
+  // A text the plot writes besides its axes ("HistoryLegend", "HistoryNotice") as
+  // shown, and where: empty when it shows none.
+  std::string ChartText(const char* name, QRectF* at = nullptr) const {
+    for (const QGraphicsItem* item : window_->chart_view()->chart()->childItems()) {
+      const auto* text = qgraphicsitem_cast<const QGraphicsTextItem*>(item);
+      if (text == nullptr || text->objectName() != name || !text->isVisible()) continue;
+      if (at != nullptr) *at = text->mapRectToParent(text->boundingRect());
+      return text->toPlainText().replace(QChar::Nbsp, QLatin1Char(' ')).toStdString();
+    }
+    return {};
   }
 
   testing::FixedClock clock_{{kNow / 1000, 0}};
   MemoryHistorySource source_{{{18, "Battery Volts", "V"},
                                {19, "Battery Curr", "mA"},
+                               {24, "Heater Counter", "", true},
                                {26, "Temp Sensor 1", "°C"},
                                {43, "Powersafe Threshold", "V"},
                                {44, "Emergency Threshold", "V"}}};
@@ -159,6 +175,36 @@ TEST_F(HistoryWindowTest, ZoomAndPanRedrawTheThinnedSeries) {
   QTest::keyClick(window_->chart_view(), Qt::Key_Home);
   EXPECT_EQ(window_->span(), all);
   EXPECT_TRUE(window_->following());
+}
+
+// A plot without values or data says so, and shows no value axis without data.
+// Many values: every legend entry whole under the plot, the thresholds with their
+// levels; a count that stays 0 on whole marks around it.
+TEST_F(HistoryWindowTest, NoticesWithoutDataAndAWholeLegend) {
+  EXPECT_EQ(ChartText("HistoryNotice"), "Check a value on the left to plot it");
+  window_->AddValue(26);  // never recorded
+  EXPECT_EQ(ChartText("HistoryNotice"), "No data yet");
+  EXPECT_THAT(AxisTitles(), IsEmpty());
+
+  for (std::int64_t t = kNow - 30 * kMinute; t < kNow; t += kMinute) source_.Add(24, {t, 0});
+  for (const int field : {18, 19, 24, 43, 44}) window_->AddValue(field);
+  QApplication::processEvents();
+  EXPECT_EQ(ChartText("HistoryNotice"), "");
+  QRectF at;
+  const std::string legend = ChartText("HistoryLegend", &at);
+  for (const char* entry : {"Battery Volts [V]", "Temp Sensor 1 [°C]", "Emergency Threshold [V]",
+                            "Powersafe 3.49 V", "Emergency 3.33 V"}) {
+    EXPECT_THAT(legend, HasSubstr(entry));
+  }
+  const QChart* chart = window_->chart_view()->chart();
+  EXPECT_TRUE(at.top() >= chart->plotArea().bottom() && at.bottom() <= chart->size().height());
+  const auto* count = qobject_cast<const QValueAxis*>(chart->axes(Qt::Vertical).back());
+  EXPECT_EQ(std::make_tuple(count->min(), count->max(), count->tickCount()),
+            std::make_tuple(-1.0, 1.0, 3));
+
+  window_->SetSpan({kNow - 10 * kMillisPerDay, kNow - 9 * kMillisPerDay});
+  EXPECT_EQ(ChartText("HistoryNotice"), "No data in this span");
+  EXPECT_THAT(AxisTitles(), ElementsAre("V")) << "the thresholds' axis alone";
 }
 
 // The picture is the plot's; the table holds the shown span's values in the core's

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -205,6 +206,8 @@ int ReadFiles(const Arguments& args, const std::vector<int>& fds, zevrin::Decode
 
 // Decodes the input into the output format, the archive and the sharing.
 int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput& live) {
+  // Standard input is read as it comes, unless given a start time.
+  replay.live = live.live() || (!replay.start_ms && std::ranges::count(args.files, "-") > 0);
   zevrin::ReplayRun run(replay, args.options.format, stdout, stderr);
   std::unique_ptr<zevrin::ShareRun> share;
   std::unique_ptr<zevrin::AlarmRun> alarms;

@@ -15,6 +15,8 @@ constexpr int kReplayBatchFrames = 1000;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kProgressWidth = 30;
 constexpr int kMaxBaud = 10000000;
+// Frames of a live link kept while the archive cannot take them.
+constexpr std::size_t kLiveQueueFrames = 20000;
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -84,6 +86,9 @@ ReplayRun::ReplayRun(const ReplayOptions& options, OutputFormat format, std::FIL
     ArchiveWriterOptions archive_options;
     archive_options.batch_frames = kReplayBatchFrames;
     archive_options.background_checkpoints = true;
+    // A live link's frames are stamped as they are read: they wait for the
+    // archive in memory, never the other way round.
+    if (options_.live) archive_options.queue_frames = kLiveQueueFrames;
     archive_ = std::make_unique<ArchiveThread>(this, archive_options);
   }
   if (format == OutputFormat::kInflux) lines_ = std::make_unique<LineProtocolWriter>(out);

@@ -25,6 +25,7 @@ struct ReplayOptions {
   std::optional<std::int64_t> start_ms;  ///< --start-time
   int baud = kDefaultReplayBaud;         ///< --baud
   std::optional<std::string> station;    ///< --station
+  bool live = false;                     ///< reading a live link: never wait for the archive
 };
 
 /// The --help lines of the options below.

@@ -109,7 +109,11 @@ Station::Station(StationProgram& program, std::unique_ptr<ReceivePath> own_path,
       own_path_(std::move(own_path)),
       receive_path_(own_path_ ? *own_path_ : *shared_path),
       logs_(paths_.log_directory, &view, clock),
-      archive_(&view, {.batch_frames = kArchiveBatchFrames, .vfs = {}}) {
+      archive_(&view, {.batch_frames = kArchiveBatchFrames,
+                       .vfs = {},
+                       .background_checkpoints = false,
+                       .queue_frames = kArchiveQueueFrames,
+                       .reserve_bytes = kArchiveReserveBytes}) {
   // The options belong to the window and start afresh with it.
   program_.analysis.options() = MonitorOptions{};
   receive_path_.SetFrameHandler(&program_.analysis);
@@ -158,7 +162,7 @@ void Station::Start() {
   program_.analysis.SetDumpLog(&logs_.dump_log());
   if (hexdump()) logs_.OpenDumpLogs(settings.station_label, clock_);
   if (recorder_ != nullptr) {
-    archive_.Open(ArchiveFileName(paths_.log_directory, settings.station_label));
+    archive_.Open(ArchiveFileName(paths_.log_directory, settings.station_label), true);
     // The link as line 1 names it: "COM1", or "tcp:localhost:8001".
     const std::string link_name =
         using_tcp_ ? (tcp_address_ ? TcpSettingsLine(*tcp_address_) : settings.settings_line)
@@ -212,6 +216,8 @@ void Station::Tick() {
   view_.SetClockText(ClockText(now));
   view_.SetLastPacketText(
       NextLastPacketText(program_.last_packet, program_.receive.last_frame_time, now));
+  // The archive writes on its own thread: what it has told arrives here.
+  archive_.DeliverNotices();
 }
 
 void Station::Clear() {
@@ -249,6 +255,9 @@ void Station::TerminalKey(int key) {
 
 void Station::PortEvent(std::int16_t code) {
   receive_path_.PortEvent(code, link());
+  // The raw log has the disk first: while it finds no space, the archive keeps
+  // its frames rather than take what space comes free.
+  archive_.Hold(logs_.raw().short_of_space());
   // The frames of one notification go to the archive in one transaction.
   archive_.Flush();
 }

@@ -15,7 +15,7 @@
 #include "input/serial_port.h"
 #include "input/tcp_link.h"
 #include "kiss/receive_path.h"
-#include "outputs/archive/archive_writer.h"
+#include "outputs/archive/archive_thread.h"
 #include "outputs/frame_recorder.h"
 #include "outputs/logs/log_files.h"
 
@@ -120,8 +120,15 @@ inline constexpr std::string_view kTncControlsOffOverTcp =
 /// The archive commits the frames of each notification at its end, and within a
 /// notification every this many frames: at a pass's pace that is one frame per
 /// transaction, and a flood of frames costs few commits, yet a killed program
-/// loses at most this many frames of the archive (never of the raw log).
+/// loses at most this many frames of the archive (never of the raw log), unless
+/// the archive was keeping frames it could not write.
 inline constexpr int kArchiveBatchFrames = 16;
+/// Frames the archive keeps while it cannot take them (another program holding
+/// it, a full disk): some twenty minutes of a pass, at most about 20 MB.
+inline constexpr std::size_t kArchiveQueueFrames = 20000;
+/// Free space the archive leaves to the raw log on their file system: more than
+/// the archive can take in one go, its write-ahead log being held to 1 MB.
+inline constexpr std::uint64_t kArchiveReserveBytes = 4 << 20;
 
 /// The KISS-mode command the button sends, one write per byte.
 inline constexpr std::uint8_t kKissModeCommand[] = {0x1B, 0x40, 0x6B, 0x0D};
@@ -156,7 +163,8 @@ class Station {
   /// Shutdown: closes the logs (deleting empty ones) and the port. Failures go to
   /// the status bar.
   void Stop();
-  /// The tick, every 1000 ms: port picture, clock label, last-packet label.
+  /// The tick, every 1000 ms: port picture, clock label, last-packet label, and
+  /// the archive's notices.
   void Tick();
   /// "&Clear": empties the monitor, the counters and the receive-counter label.
   void Clear();
@@ -191,7 +199,8 @@ class Station {
   /// problems told like those of the logs. Null: no recorder and no archive.
   /// The recorder must outlive this station or be unset first.
   void SetRecorder(FrameRecorder* recorder);
-  const ArchiveWriter& archive() const { return archive_; }
+  ArchiveThread& archive() { return archive_; }
+  const ArchiveThread& archive() const { return archive_; }
   /// Keeps `extension`'s tables in the archive, written with its frames; call
   /// before Start. `extension` must outlive this object.
   void AddArchiveExtension(ArchiveExtension* extension) { archive_.AddExtension(extension); }
@@ -220,7 +229,7 @@ class Station {
   std::unique_ptr<ReceivePath> own_path_;  // null when the window owns the path
   ReceivePath& receive_path_;
   LogFiles logs_;
-  ArchiveWriter archive_;
+  ArchiveThread archive_;
   FrameRecorder* recorder_ = nullptr;
   TcpLink* tcp_ = nullptr;
   std::optional<TcpAddress> tcp_address_;

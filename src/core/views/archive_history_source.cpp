@@ -13,8 +13,8 @@ std::vector<HistoryValueInfo> ArchiveHistorySource::Values() const {
     if (DisplayFieldTable()[static_cast<std::size_t>(field)].group == FieldGroup::kHidden) continue;
     const ArchiveColumn* column = NumericColumnOfField(field);
     if (column == nullptr) continue;
-    values.push_back(
-        {field, std::string(ColumnCaption(*column)), std::string(ColumnUnit(*column))});
+    values.push_back({field, std::string(ColumnCaption(*column)), std::string(ColumnUnit(*column)),
+                      column->kind != ValueKind::kReal});
   }
   return values;
 }

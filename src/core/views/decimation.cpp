@@ -66,6 +66,13 @@ std::span<const HistoryPoint> PointsWithin(std::span<const HistoryPoint> series,
   return {first, last};
 }
 
+std::span<const HistoryPoint> ShownPoints(const DecimatedSeries& drawn, TimeSpan visible) {
+  const std::span<const HistoryPoint> inside = PointsWithin(drawn.points, visible);
+  // Without a point inside, at most the nearest one on each side was kept.
+  const bool crossing = drawn.points.size() == 2 && drawn.segment_starts.size() == 1;
+  return inside.empty() && crossing ? std::span<const HistoryPoint>(drawn.points) : inside;
+}
+
 void Decimate(std::span<const HistoryPoint> series, TimeSpan visible, int columns,
               std::int64_t gap_ms, DecimatedSeries& out) {
   out.clear();

@@ -40,4 +40,9 @@ void Decimate(std::span<const HistoryPoint> series, TimeSpan visible, int column
 /// The points of `series` (oldest first) inside `visible`, as a view into it.
 std::span<const HistoryPoint> PointsWithin(std::span<const HistoryPoint> series, TimeSpan visible);
 
+/// The points of `drawn` (thinned for `visible`) whose line shows on the plot:
+/// those inside the span, or, with none inside, the two beyond its edges when a
+/// line joins them across it. Empty when no line shows.
+std::span<const HistoryPoint> ShownPoints(const DecimatedSeries& drawn, TimeSpan visible);
+
 }  // namespace zevrin

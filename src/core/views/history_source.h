@@ -34,7 +34,8 @@ inline constexpr std::int64_t kEndOfTime = std::numeric_limits<std::int64_t>::ma
 struct HistoryValueInfo {
   int field = 0;
   std::string caption;
-  std::string unit;  ///< empty for plain counts
+  std::string unit;    ///< empty for plain counts
+  bool whole = false;  ///< only ever a whole number: counts, pointers, percentages
   friend bool operator==(const HistoryValueInfo&, const HistoryValueInfo&) = default;
 };
 

@@ -15,6 +15,11 @@ constexpr std::int64_t kMinute = 60 * kMillisPerSecond;
 constexpr std::int64_t kHour = 60 * kMinute;
 // Room after the newest moment of a preset range, as a share of its length.
 constexpr double kTrailingRoom = 0.02;
+// Room above and below the drawn values, as a share of their range; a constant
+// value gets a share of itself, at least kConstantRoom, or one for whole numbers.
+constexpr double kValueRoom = 0.05;
+constexpr double kConstantRoom = 0.5;
+constexpr int kValueTicks = 5;
 
 // Floor division for times before 1970 too.
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
@@ -28,6 +33,15 @@ TimeSpan AtLeastShortest(TimeSpan span) {
   if (span.length() >= kShortestSpanMs) return span;
   const std::int64_t middle = span.from_ms + span.length() / 2;
   return {middle - kShortestSpanMs / 2, middle - kShortestSpanMs / 2 + kShortestSpanMs};
+}
+
+// A round number near `x` > 0: 1, 2, 5 or 10 times a power of ten; the next one
+// up with `up`, otherwise the nearest.
+double RoundNumber(double x, bool up) {
+  const double power = std::pow(10.0, std::floor(std::log10(x)));
+  const double f = x / power;
+  if (up) return power * (f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10);
+  return power * (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10);
 }
 
 }  // namespace
@@ -118,6 +132,25 @@ std::string UtcText(std::int64_t utc_ms) {
                 c.hour, c.minute, c.second,
                 static_cast<int>(utc_ms - FloorDiv(utc_ms, kMillisPerSecond) * kMillisPerSecond));
   return text;
+}
+
+std::optional<ValueAxisRange> ValueAxisFor(double low, double high, bool whole) {
+  if (!std::isfinite(low) || !std::isfinite(high) || low > high) return std::nullopt;
+  double room = (high - low) * kValueRoom;
+  if (room == 0) room = whole ? 1 : std::max(std::abs(high) * kValueRoom, kConstantRoom);
+  low -= room;
+  high += room;
+  double step = RoundNumber(RoundNumber(high - low, true) / (kValueTicks - 1), false);
+  if (whole) step = std::max(step, 1.0);
+  const double first = std::floor(low / step);
+  const double last = std::ceil(high / step);
+  return ValueAxisRange{first * step, last * step, static_cast<int>(last - first) + 1};
+}
+
+std::string_view PlotNotice(bool values_shown, bool any_recorded, bool any_drawn) {
+  if (!values_shown) return "Check a value on the left to plot it";
+  if (any_drawn) return {};
+  return any_recorded ? "No data in this span" : "No data yet";
 }
 
 }  // namespace zevrin

@@ -1,10 +1,12 @@
 #pragma once
 // The time span a history plot shows: the preset ranges, zooming and panning,
-// and the tick marks of its time axis in UTC.
+// and the tick marks of its time axis in UTC; the range of its value axes, and
+// what it says when it has no line to draw.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/time_of_day.h"
@@ -50,5 +52,25 @@ std::vector<TimeTick> TimeTicks(TimeSpan span, int max_ticks);
 
 /// "YYYY-MM-DD HH:MM:SS.mmm" of a UTC time in milliseconds.
 std::string UtcText(std::int64_t utc_ms);
+
+/// A value axis: its two ends and its marks, evenly spaced from end to end.
+struct ValueAxisRange {
+  double min = 0;
+  double max = 0;
+  int ticks = 0;  ///< marks, both ends included
+  friend bool operator==(const ValueAxisRange&, const ValueAxisRange&) = default;
+};
+
+/// The axis for values drawn from `low` to `high`: a little room above and below
+/// them, ends and marks on round numbers (1, 2 or 5 times a power of ten), about
+/// five marks. A constant value sits in the middle. A value that is only ever a
+/// whole number (`whole`) gets marks at whole numbers at least 1 apart. None when
+/// nothing is drawn (`low` above `high`) or a bound is no finite number.
+std::optional<ValueAxisRange> ValueAxisFor(double low, double high, bool whole);
+
+/// What a history plot says in place of its lines: nothing when a shown value
+/// draws a line in the span; otherwise whether there are no values shown, none
+/// recorded yet, or recorded ones only outside the span.
+std::string_view PlotNotice(bool values_shown, bool any_recorded, bool any_drawn);
 
 }  // namespace zevrin

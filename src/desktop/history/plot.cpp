@@ -2,14 +2,18 @@
 
 #include <QCategoryAxis>
 #include <QChart>
-#include <QLegendMarker>
+#include <QGraphicsTextItem>
+#include <QLegend>
 #include <QLineSeries>
+#include <QTextDocument>
+#include <QTextFrame>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <span>
 
+#include "views/decimation.h"
 #include "views/history_view.h"
 #include "widgets/qt_text.h"
 
@@ -22,8 +26,10 @@ namespace {
 constexpr int kGapColumns = 8;
 constexpr std::int64_t kGapMs = 5 * 60 * kMillisPerSecond;
 constexpr int kPixelsPerTick = 90;
-constexpr double kValuePadding = 0.05;
 constexpr int kChartMargin = 4;
+constexpr double kNoticeScale = 1.4;
+constexpr char kRealLabels[] = "%.4g";
+constexpr char kWholeLabels[] = "%.0f";
 constexpr double kLineWidth = 1.5;
 // "YYYY-MM-DD HH:MM:SS" of UtcText, without the milliseconds.
 constexpr std::size_t kTitleTimeChars = 19;
@@ -45,17 +51,29 @@ struct HistoryPlot::UnitAxis {
   std::optional<std::pair<double, double>> fixed;
 };
 
-HistoryPlot::HistoryPlot() : chart_(new QChart) {
+HistoryPlot::HistoryPlot() : chart_(new QChart), legend_(chart_, kChartMargin) {
   chart_->setObjectName(QStringLiteral("HistoryChart"));
-  chart_->legend()->setAlignment(Qt::AlignBottom);
-  chart_->legend()->setShowToolTips(true);
+  chart_->legend()->hide();  // it cuts long names short; legend_ wraps them instead
   chart_->setMargins(QMargins(kChartMargin, kChartMargin, kChartMargin, kChartMargin));
   time_axis_ = new QCategoryAxis;
   time_axis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
   chart_->addAxis(time_axis_, Qt::AlignBottom);
+  notice_ = new QGraphicsTextItem(chart_);
+  notice_->setObjectName(QStringLiteral("HistoryNotice"));
+  QFont font = chart_->legend()->font();
+  font.setPointSizeF(font.pointSizeF() * kNoticeScale);
+  notice_->setFont(font);
+  notice_->setDefaultTextColor(chart_->legend()->labelColor());
+  notice_->setZValue(chart_->legend()->zValue());  // above the grid and the lines
+  // A new size of the chart moves the plot area: wrap the legend anew, centre the notice.
+  resized_ = QObject::connect(chart_, &QChart::plotAreaChanged, chart_, [this] {
+    legend_.Place();
+    PlaceNotice();
+  });
 }
 
-HistoryPlot::~HistoryPlot() = default;
+// The chart belongs to its view and may outlive the plot.
+HistoryPlot::~HistoryPlot() { QObject::disconnect(resized_); }
 
 HistoryTrace& HistoryPlot::AddTrace(const HistoryValueInfo& info) {
   auto trace = std::make_unique<HistoryTrace>();
@@ -86,6 +104,7 @@ const HistoryTrace* HistoryPlot::Find(int field) const {
 
 void HistoryPlot::FixValueAxes(double top, double bottom) {
   for (auto& axis : axes_) {
+    if (!axis->axis->isVisible()) continue;  // no range shown to zoom into
     const double min = axis->axis->min();
     const double max = axis->axis->max();
     axis->fixed = std::make_pair(max - bottom * (max - min), max - top * (max - min));
@@ -104,7 +123,6 @@ HistoryPlot::UnitAxis& HistoryPlot::AxisFor(const std::string& unit) {
   axis->unit = unit;
   axis->axis = new QValueAxis;
   axis->axis->setTitleText(unit.empty() ? QStringLiteral("count") : FromUtf8(unit));
-  axis->axis->setLabelFormat(QStringLiteral("%.4g"));
   chart_->addAxis(axis->axis, axes_.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
   axes_.push_back(std::move(axis));
   return *axes_.back();
@@ -132,6 +150,7 @@ void HistoryPlot::Redraw(const HistorySource& source, TimeSpan span) {
   for (auto& trace : traces_) DrawTrace(*trace, span, columns);
   FitValueAxes(span);
   DrawTimeAxis(span);
+  ShowLegendAndNotice(span);
 }
 
 void HistoryPlot::DrawTrace(HistoryTrace& trace, TimeSpan span, int columns) {
@@ -153,9 +172,6 @@ void HistoryPlot::DrawTrace(HistoryTrace& trace, TimeSpan span, int columns) {
     chart_->addSeries(series);
     series->attachAxis(time_axis_);
     series->attachAxis(axis.axis);
-    // One legend entry per value: only its first segment shows one.
-    const bool first = trace.segments.empty();
-    for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(first);
     trace.segments.push_back(series);
   }
   while (trace.segments.size() > wanted) {
@@ -222,40 +238,38 @@ std::optional<double> HistoryPlot::ThresholdLevel(int field) const {
   return std::nullopt;
 }
 
+// Each axis spans what its values draw in the span and, beside the battery
+// voltage, the thresholds; an axis with nothing drawn is hidden rather than given
+// a range of no data. A box zoom keeps its band, on whole marks for whole values.
 void HistoryPlot::FitValueAxes(TimeSpan span) {
   for (auto& axis : axes_) {
-    if (axis->fixed) {
-      axis->axis->setRange(axis->fixed->first, axis->fixed->second);
-      continue;
-    }
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
+    bool whole = true;
     const auto take = [&](double v) {
       low = std::min(low, v);
       high = std::max(high, v);
     };
     for (const auto& trace : traces_) {
       if (trace->info.unit != axis->unit) continue;
-      const auto& points = trace->decimated.points;
-      // The points inside the span; the two beyond its edges only when there are none.
-      const std::span<const HistoryPoint> inside = PointsWithin(points, span);
-      for (const HistoryPoint& p :
-           inside.empty() ? std::span<const HistoryPoint>(points) : inside) {
-        take(p.value);
-      }
+      whole = whole && trace->info.whole;
+      for (const HistoryPoint& p : ShownPoints(trace->decimated, span)) take(p.value);
       if (trace->info.field == kBatteryVoltsField) {
         if (powersafe_level_) take(*powersafe_level_);
         if (emergency_level_) take(*emergency_level_);
       }
     }
-    if (!std::isfinite(low)) {
-      low = 0;
-      high = 1;
+    std::optional<ValueAxisRange> range = ValueAxisFor(low, high, whole);
+    if (axis->fixed) {
+      const auto [min, max] = *axis->fixed;
+      range =
+          whole ? ValueAxisFor(min, max, true) : ValueAxisRange{min, max, axis->axis->tickCount()};
     }
-    const double room =
-        high > low ? (high - low) * kValuePadding : std::max(std::abs(high) * kValuePadding, 0.5);
-    axis->axis->setRange(low - room, high + room);
-    axis->axis->applyNiceNumbers();
+    axis->axis->setVisible(range.has_value());
+    if (!range) continue;
+    axis->axis->setRange(range->min, range->max);
+    axis->axis->setTickCount(range->ticks);
+    axis->axis->setLabelFormat(QLatin1String(whole ? kWholeLabels : kRealLabels));
   }
 }
 
@@ -270,6 +284,35 @@ void HistoryPlot::DrawTimeAxis(TimeSpan span) {
   time_axis_->setTitleText(QStringLiteral("UTC   %1  to  %2")
                                .arg(FromUtf8(UtcText(span.from_ms).substr(0, kTitleTimeChars)),
                                     FromUtf8(UtcText(span.to_ms).substr(0, kTitleTimeChars))));
+}
+
+void HistoryPlot::ShowLegendAndNotice(TimeSpan span) {
+  std::vector<LegendEntry> entries;
+  bool recorded = false;
+  bool drawn = false;
+  for (const auto& trace : traces_) {
+    entries.push_back({trace->colour, ValueName(trace->info)});
+    recorded = recorded || !trace->points.empty();
+    drawn = drawn || !ShownPoints(trace->decimated, span).empty();
+  }
+  for (const QLineSeries* line : {powersafe_line_, emergency_line_}) {
+    if (line != nullptr) entries.push_back({line->pen().color(), line->name(), true});
+  }
+  legend_.Show(entries);
+  const std::string_view notice = PlotNotice(!traces_.empty(), recorded, drawn);
+  notice_->setPlainText(FromUtf8(notice));
+  // On the chart's background, so that no grid line runs through the text.
+  QTextFrameFormat frame = notice_->document()->rootFrame()->frameFormat();
+  frame.setBackground(chart_->backgroundBrush());
+  notice_->document()->rootFrame()->setFrameFormat(frame);
+  notice_->setVisible(!notice.empty());
+  PlaceNotice();
+}
+
+// In the middle of the plot area.
+void HistoryPlot::PlaceNotice() {
+  const QRectF text = notice_->boundingRect();
+  notice_->setPos(chart_->plotArea().center() - text.center());
 }
 
 std::vector<HistoryPoint> HistoryPlot::DrawnPoints(int field) const {

@@ -1,20 +1,24 @@
 #pragma once
 // The chart of the history window: a line per shown value over a time span,
 // thinned to the plot's pixel columns, a value axis per unit, a time axis with
-// ticks in UTC, and the battery thresholds drawn beside the battery voltage.
+// ticks in UTC, the battery thresholds drawn beside the battery voltage, the
+// legend, and a notice in place of the lines when there are none to draw.
 
+#include <QObject>
 #include <QString>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/colours.h"
+#include "history/legend.h"
 #include "history/trace.h"
 #include "views/history_source.h"
 
 QT_BEGIN_NAMESPACE
 class QCategoryAxis;
 class QChart;
+class QGraphicsTextItem;
 class QLineSeries;
 QT_END_NAMESPACE
 
@@ -50,8 +54,8 @@ class HistoryPlot final {
   void Redraw(const HistorySource& source, TimeSpan span);
   /// The width of the plot area, in pixel columns, at the last redraw.
   int drawn_columns() const { return drawn_columns_; }
-  /// Holds every value axis at a band of its current range, given as fractions
-  /// of the plot height from the top; used by a box zoom.
+  /// Holds every value axis shown at a band of its current range, given as
+  /// fractions of the plot height from the top; used by a box zoom.
   void FixValueAxes(double top, double bottom);
   /// Lets every value axis fit the shown data again.
   void FreeValueAxes();
@@ -72,9 +76,14 @@ class HistoryPlot final {
                          Rgb colour, TimeSpan span);
   void FitValueAxes(TimeSpan span);
   void DrawTimeAxis(TimeSpan span);
+  void ShowLegendAndNotice(TimeSpan span);
+  void PlaceNotice();
 
   QChart* chart_ = nullptr;
   QCategoryAxis* time_axis_ = nullptr;
+  HistoryLegend legend_;
+  QGraphicsTextItem* notice_ = nullptr;
+  QMetaObject::Connection resized_;
   HistoryTraces traces_;
   std::vector<std::unique_ptr<UnitAxis>> axes_;
   QLineSeries* powersafe_line_ = nullptr;

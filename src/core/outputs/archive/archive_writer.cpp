@@ -16,9 +16,14 @@ namespace {
 
 // How long an archive that could not be opened is left alone before the next try.
 constexpr std::chrono::seconds kReopenInterval{5};
-// How long a write waits for another program holding the archive.
-constexpr int kBusyTimeoutMs = 2000;
 constexpr auto kCached = SqliteStatement::Lifetime::kCached;
+
+constexpr const char* kSmallLogPragmas =
+    "PRAGMA wal_autocheckpoint=256; PRAGMA journal_size_limit=1048576";
+
+bool IsLock(int code) { return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED; }
+// A failure that passes by itself: another program's lock, a full disk.
+bool Passes(int code) { return IsLock(code) || (code & 0xff) == SQLITE_FULL; }
 
 }  // namespace
 
@@ -62,6 +67,20 @@ bool ArchiveWriter::Open(const std::string& path) {
   return false;
 }
 
+void ArchiveWriter::Defer(const std::string& path) {
+  Close();
+  path_ = path;
+  notices_.Restart(path_);
+  next_open_attempt_ = {};
+}
+
+bool ArchiveWriter::OpenDeferred() {
+  if (db_ != nullptr) return true;
+  if (OpenDatabase()) return true;
+  if (!IsLock(failure_code_)) Failed();
+  return false;
+}
+
 void ArchiveWriter::Close() {
   Flush();
   if (db_ != nullptr) CloseDatabase();
@@ -79,7 +98,7 @@ bool ArchiveWriter::OpenDatabase() {
     CloseDatabase();
     return false;
   }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  sqlite3_busy_timeout(db_, options_.busy_timeout_ms);
   // SQLite opens a file it may not write read-only, and fails only at the first
   // write: refused here, before any frame is handed over.
   if (sqlite3_db_readonly(db_, "main") == 1) {
@@ -95,8 +114,11 @@ bool ArchiveWriter::OpenDatabase() {
   }
   // WAL with NORMAL synchronisation: a killed program loses nothing committed, a
   // power cut at most the last transactions, and the file stays whole either way.
+  // A writer that leaves space to the logs keeps its log small too: copied into
+  // the database every megabyte and cut back to that size.
+  const bool small_log = options_.reserve_bytes > 0;
   if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
-      !Exec("BEGIN IMMEDIATE")) {
+      (small_log && !Exec(kSmallLogPragmas)) || !Exec("BEGIN IMMEDIATE")) {
     CloseDatabase();
     return false;
   }
@@ -141,6 +163,8 @@ bool ArchiveWriter::Prepare() {
 }
 
 void ArchiveWriter::CloseDatabase() {
+  // Kept for the caller of a failed open: whether the failure passes.
+  if (db_ != nullptr) failure_code_ = sqlite3_errcode(db_);
   statements_.reset();
   if (db_ != nullptr) {
     for (ArchiveExtension* e : extensions_) e->Closing();
@@ -159,6 +183,7 @@ bool ArchiveWriter::Begin() {
   if (!Exec("BEGIN IMMEDIATE")) return false;
   in_transaction_ = true;
   batch_count_ = 0;
+  transaction_duplicates_ = 0;
   // Another program may have added frames since the last transaction.
   latest_known_ = false;
   // Frames get their ids here rather than from SQLite, so that many go in one
@@ -197,24 +222,29 @@ bool ArchiveWriter::IsAfterLatest(const ArchiveBatch& batch, std::int64_t receiv
 
 bool ArchiveWriter::Commit() {
   if (!in_transaction_) return true;
-  if (!Exec("COMMIT")) {
-    Rollback();
-    return false;
-  }
+  if (!Exec("COMMIT")) return false;
   in_transaction_ = false;
   batch_count_ = 0;
+  transaction_duplicates_ = 0;
   return true;
 }
 
 void ArchiveWriter::Rollback() {
   // The frames of the batch are gone with it.
+  const auto count = static_cast<std::uint64_t>(batch_count_);
+  Abandon();
+  Missed(count);
+}
+
+void ArchiveWriter::Abandon() {
   if (in_transaction_ && sqlite3_get_autocommit(db_) == 0) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   added_ -= static_cast<std::uint64_t>(batch_count_);
-  Missed(static_cast<std::uint64_t>(batch_count_));
+  duplicates_ -= transaction_duplicates_;
   in_transaction_ = false;
   batch_count_ = 0;
+  transaction_duplicates_ = 0;
   if (statements_) statements_->rows.Clear();
 }
 
@@ -229,47 +259,91 @@ void ArchiveWriter::Flush() {
   pending_.Clear();
 }
 
-void ArchiveWriter::WriteBatch(const ArchiveBatch& batch) {
-  if (batch.empty()) return;
+std::size_t ArchiveWriter::WriteBatch(const ArchiveBatch& batch, std::size_t from, bool keep) {
+  if (from >= batch.size()) return batch.size();
   if (db_ == nullptr) {
     last_frame_ms_ = batch.LastTime();
-    const bool retry = !path_.empty() && std::chrono::steady_clock::now() >= next_open_attempt_;
+    // Kept frames try again at once after a lock or a full disk; the caller paces it.
+    const bool retry = !path_.empty() && (std::chrono::steady_clock::now() >= next_open_attempt_ ||
+                                          (keep && Passes(failure_code_)));
     if (!retry || !OpenDatabase()) {
+      if (keep && retry && Passes(failure_code_)) {
+        if (!IsLock(failure_code_)) Failed();
+        return from;
+      }
       if (retry) Failed();
-      Missed(batch.size());
-      return;
+      Missed(batch.size() - from);
+      return batch.size();
     }
   }
   // A frame that cannot be added takes the frames of its transaction with it;
   // the frames after it are tried in a new one. When no transaction can begin
   // (another program holding the archive past the busy timeout, say), the rest
-  // of the batch is lost rather than each frame waiting in turn.
-  for (std::size_t i = 0; i < batch.size(); ++i) {
+  // of the batch is lost rather than each frame waiting in turn; unless the
+  // caller keeps it for another try.
+  for (std::size_t i = from; i < batch.size(); ++i) {
+    if (!in_transaction_) transaction_first_ = i;
     if (!Begin()) {
+      if (keep && FailurePasses()) return KeepFrom(i);
       Failed();
       last_frame_ms_ = batch.LastTime();
       Missed(batch.size() - i);
-      return;
+      return batch.size();
     }
     if (!AddFrame(batch, i)) {
       error_ = sqlite3_errmsg(db_);
+      if (keep && FailurePasses()) return KeepFrom(transaction_first_);
       Failed();
       Rollback();
     }
   }
-  if (!in_transaction_) return;
-  if (!InsertStaged(batch, true)) {
+  if (!in_transaction_) return batch.size();
+  if (!InsertStaged(batch, true) || !Commit()) {
     error_ = sqlite3_errmsg(db_);
+    if (keep && FailurePasses()) return KeepFrom(transaction_first_);
     Failed();
     Rollback();
-    return;
-  }
-  if (!Commit()) {
-    Failed();
-    return;
+    return batch.size();
   }
   Succeeded(last_frame_ms_);
   for (ArchiveExtension* e : extensions_) e->Committed();
+  return batch.size();
+}
+
+bool ArchiveWriter::RunTask(const ArchiveTask& task, bool keep) {
+  if (db_ == nullptr && (path_.empty() || !OpenDatabase())) {
+    // As for frames: told, and the work is lost unless the failure passes.
+    if (keep && Passes(failure_code_)) return false;
+    if (!path_.empty()) Failed();
+    return true;
+  }
+  if (Begin() && task(db_) && Commit()) return true;
+  error_ = sqlite3_errmsg(db_);
+  if (keep && FailurePasses()) {
+    KeepFrom(0);
+    return false;
+  }
+  Failed();
+  Abandon();
+  return true;
+}
+
+bool ArchiveWriter::FailurePasses() const { return Passes(sqlite3_errcode(db_)); }
+
+std::size_t ArchiveWriter::KeepFrom(std::size_t index) {
+  // A lock is the archive shared with another program, not a fault: it is told
+  // only when frames come to be missed for it.
+  if (!IsLock(sqlite3_errcode(db_))) Failed();
+  Abandon();
+  return index;
+}
+
+void ArchiveWriter::MissedWaiting(std::uint64_t frames, std::int64_t last_ms,
+                                  std::string_view why) {
+  if (frames == 0) return;
+  notices_.Failed(why);
+  last_frame_ms_ = last_ms;
+  Missed(frames);
 }
 
 bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
@@ -292,6 +366,7 @@ bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
       --added_;
       --batch_count_;
       ++duplicates_;
+      ++transaction_duplicates_;
       return true;
     }
     if (found != SQLITE_DONE) return false;

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +45,11 @@ std::string ArchiveFileName(std::string_view directory, std::string_view station
 /// memory statistics, which take a process-wide lock on every allocation. Call
 /// it before any SQLite database is opened; later it does nothing.
 void TuneSqliteForArchiving();
+
+/// Work done in the archive inside a transaction of its own: returns false on a
+/// failure (SQLite's error is then the connection's), and the transaction is
+/// rolled back.
+using ArchiveTask = std::function<bool(sqlite3* db)>;
 
 /// Something kept in the archive beside the frames, written in the same
 /// transaction as the frame it belongs to (a queue of frames to pass on, say).
@@ -73,6 +79,17 @@ struct ArchiveWriterOptions {
   /// adding frames does not wait for it: for a program that fills the archive
   /// as fast as it can.
   bool background_checkpoints = false;
+  /// How long a write waits for another program holding the archive.
+  int busy_timeout_ms = 2000;
+  /// Frames an ArchiveThread keeps while the archive cannot take them (held by
+  /// another program, a full disk, held back for the raw log). With a limit the
+  /// receiver never waits for the archive: frames beyond it are counted as
+  /// missed. 0: the receiver waits for the archive, and a batch that cannot be
+  /// written is missed at once (for a tool that reads recordings).
+  std::size_t queue_frames = 0;
+  /// With `queue_frames`: free bytes an ArchiveThread leaves to the logs on the
+  /// archive's file system; below them it keeps its frames instead of writing.
+  std::uint64_t reserve_bytes = 0;
 };
 
 /// Adds decoded frames to an archive. A file that cannot be opened or written is
@@ -96,6 +113,13 @@ class ArchiveWriter final : public FrameSink {
   /// tells the listener) when it cannot be opened, is not an archive or was made
   /// by a newer version; frames are then counted as lost until a retry succeeds.
   bool Open(const std::string& path);
+  /// Takes `path` as the archive, opened by OpenDeferred() or by the first batch
+  /// written: for a writer on a thread of its own, so that the caller never
+  /// waits for another program holding the archive.
+  void Defer(const std::string& path);
+  /// Opens the archive given to Defer(). A lock held by another program is not
+  /// told: the next batch tries again. Returns whether it is open.
+  bool OpenDeferred();
   /// Commits the open batch and closes the file.
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
@@ -110,7 +134,21 @@ class ArchiveWriter final : public FrameSink {
   void Flush() override;
   /// Writes the frames of `batch` in one transaction (or more, when one of them
   /// fails). For a caller that gathers its batches itself, on any one thread.
-  void WriteBatch(const ArchiveBatch& batch);
+  void WriteBatch(const ArchiveBatch& batch) { WriteBatch(batch, 0, false); }
+  /// Writes the frames of `batch` from `from` on, and returns how far it got:
+  /// every frame before the index returned is written, found already there or
+  /// missed. With `keep`, a failure that passes by itself (the archive locked by
+  /// another program, a full disk) stops it before the frames of the failed
+  /// transaction, which are neither written nor missed, so that the caller can
+  /// hand them over again; such a failure is told only when it is not a lock.
+  std::size_t WriteBatch(const ArchiveBatch& batch, std::size_t from, bool keep);
+  /// Runs `task` in a transaction of its own. Returns false only when `keep` is
+  /// set and the task met a failure that passes: it is to be run again later.
+  /// Other failures are told like those of frames, and the task is dropped.
+  bool RunTask(const ArchiveTask& task, bool keep);
+  /// `frames` frames, the last received at `last_ms`, could not even wait for
+  /// the archive (`why`): missed, and told.
+  void MissedWaiting(std::uint64_t frames, std::int64_t last_ms, std::string_view why);
 
   /// Frames added, frames found already there, frames that could not be written.
   std::uint64_t added() const { return added_; }
@@ -135,6 +173,13 @@ class ArchiveWriter final : public FrameSink {
   bool InsertStaged(const ArchiveBatch& batch, bool all);
   bool AddFrame(const ArchiveBatch& batch, std::size_t index);
   bool Exec(const char* sql);
+  /// Whether the last failure passes by itself: a lock, a full disk.
+  bool FailurePasses() const;
+  /// Rolls the open transaction back without counting its frames as missed.
+  void Abandon();
+  /// Abandons the open transaction after a failure that passes, for the caller
+  /// to hand the frames from `index` on over again.
+  std::size_t KeepFrom(std::size_t index);
   void Failed();
   void Missed(std::uint64_t frames);
   void Succeeded(std::int64_t when_ms);
@@ -148,6 +193,9 @@ class ArchiveWriter final : public FrameSink {
   std::vector<ArchiveExtension*> extensions_;
   bool in_transaction_ = false;
   int batch_count_ = 0;
+  std::size_t transaction_first_ = 0;  // the batch's first frame in the open transaction
+  std::uint64_t transaction_duplicates_ = 0;
+  int failure_code_ = 0;  // SQLite's code of the last failure to open
   std::int64_t next_id_ = 1;
   // The latest reception time in `frames`, as far as this transaction knows;
   // read again at the start of each transaction.

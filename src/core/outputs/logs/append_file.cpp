@@ -72,6 +72,7 @@ bool AppendFile::Append(const void* data, std::size_t size) {
     const ssize_t n = ::write(fd_, p, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      out_of_space_ = n < 0 && (errno == ENOSPC || errno == EDQUOT);
       error_ = n < 0 ? std::strerror(errno) : "nothing written";
       // Cut off the part that did reach the file, so it holds whole pieces only.
       if (left < size) {

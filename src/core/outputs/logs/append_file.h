@@ -42,6 +42,8 @@ class AppendFile {
   const std::string& path() const { return path_; }
   /// Description of the last failure, empty when there was none.
   const std::string& error() const { return error_; }
+  /// Whether the last failed Append found its file system full (or the quota used).
+  bool out_of_space() const { return out_of_space_; }
 
  private:
   bool OpenWith(const std::string& path, int access);
@@ -49,6 +51,7 @@ class AppendFile {
   int fd_ = -1;
   std::string path_;
   std::string error_;
+  bool out_of_space_ = false;
 };
 
 }  // namespace zevrin

@@ -62,6 +62,8 @@ class CheckedLogFile {
   const std::string& path() const { return file_.path(); }
   const std::string& error() const { return file_.error(); }
   const LogNotice& notice() const { return notices_.notice(); }
+  /// True from a write refused for lack of space until the file is written again.
+  bool short_of_space() const { return !notices_.complete_now() && file_.out_of_space(); }
 
  private:
   bool OpenFile(const std::string& path);

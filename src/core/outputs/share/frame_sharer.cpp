@@ -24,7 +24,23 @@ bool FrameSharer::CreateTables(sqlite3* db) {
   return queue_->ok();
 }
 
+void FrameSharer::SetSender(ShareSender* sender) {
+  const std::lock_guard lock(mutex_);
+  sender_ = sender;
+}
+
+void FrameSharer::Configure(const ShareSettings& settings) {
+  const std::lock_guard lock(mutex_);
+  settings_ = settings;
+}
+
+ShareSettings FrameSharer::settings() const {
+  const std::lock_guard lock(mutex_);
+  return settings_;
+}
+
 bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) {
+  const std::lock_guard lock(mutex_);
   if (SharingOffReason(settings_)) return true;
   UnescapedFrame unescaped;
   FrameHeader header;
@@ -48,6 +64,7 @@ void FrameSharer::Closing() {
 }
 
 void FrameSharer::Committed() {
+  const std::lock_guard lock(mutex_);
   if (!pending_ || sender_ == nullptr) return;
   pending_ = false;
   sender_->Wake();
