@@ -17,6 +17,7 @@
 
 #include "outputs/export/json.h"
 #include "sample/sample_pass.h"
+#include "support/archive_db.h"
 #include "support/fakes.h"
 #include "support/kiss_server.h"
 #include "support/run_tool.h"
@@ -148,6 +149,18 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
                               R"(below emergency\"","subject":"battery_volts","value":3.24,"time":)"
                               R"("2026-12-06 13:12:32.653","time_ms":1796562752653,)"
                               R"("frame_received_ms":1796562752653})");
+
+  // The archive keeps each alarm once, however often the recording goes in, with
+  // the frame that raised it.
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(
+        RunTool("--alarms default --archive " + Path("a.sqlite") + args + " 2>/dev/null", out), 0);
+  }
+  EXPECT_EQ(testing::Db(Path("a.sqlite"))
+                .Rows("SELECT severity, raised, cleared, clear_value, frame_id > 0 FROM alarms"),
+            (std::vector<std::vector<std::string>>{
+                {"warning", "2026-12-06 13:12:26.381", "2026-12-06 13:12:51.979", "3.59", "1"},
+                {"critical", "2026-12-06 13:12:32.653", "2026-12-06 13:12:45.015", "3.39", "1"}}));
 
   dir_.Write("rules.ini",
              "battery_volts < 3.5 for 3 records : warning # low\nbattery_volts << 3 : critical\n");

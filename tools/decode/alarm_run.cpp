@@ -87,6 +87,7 @@ void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), messages_);
   if (json_ != nullptr) AppendJson(event, time);
+  if (next_ != nullptr) next_->AlarmChanged(event);
 }
 
 void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {

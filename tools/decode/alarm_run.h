@@ -33,6 +33,9 @@ class AlarmRun final : private AlarmListener {
 
   /// The frames to evaluate, with their reception times.
   FrameSink& sink() { return evaluator_; }
+  /// Another listener told of every event after it is printed (the archive's
+  /// alarms); null for none.
+  void AlsoTell(AlarmListener* next) { next_ = next; }
   /// Where the events go as JSON lines; null for nowhere.
   void SetJsonOutput(OutputBuffer* out) { json_ = out; }
   /// A live link's tick: the silences are judged at the clock's time.
@@ -45,6 +48,7 @@ class AlarmRun final : private AlarmListener {
 
   std::FILE* messages_;
   OutputBuffer* json_ = nullptr;
+  AlarmListener* next_ = nullptr;
   SystemClock clock_;
   AlarmEvaluator evaluator_;
 };

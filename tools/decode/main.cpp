@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "alarms/alarm_archive.h"
 #include "base/version.h"
 #include "decode/alarm_run.h"
 #include "decode/decode_tool.h"
@@ -223,8 +224,13 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(args.options, stdout, clock);
+  std::unique_ptr<zevrin::AlarmArchive> alarm_archive;
   if (alarms) {
     run.SetAlarms(&alarms->sink());
+    if (run.archive() != nullptr) {
+      alarm_archive = std::make_unique<zevrin::AlarmArchive>(*run.archive());
+      alarms->AlsoTell(alarm_archive.get());
+    }
     if (args.options.format == zevrin::OutputFormat::kJson) alarms->SetJsonOutput(&tool.output());
     live.SetTicker([&alarms](bool link_up) { alarms->Tick(link_up); });
   }

@@ -57,6 +57,8 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   /// Gives every frame, with its time, to `alarms` after the archive; null for none.
   void SetAlarms(FrameSink* alarms) { alarms_ = alarms; }
   /// True when frames need to go anywhere beside the tool's own output.
+  /// The archive of --archive, open after Start(); null without one.
+  ArchiveThread* archive() const { return archive_.get(); }
   bool active() const { return archive_ != nullptr || lines_ != nullptr || alarms_ != nullptr; }
 
   /// Declares the inputs before reading: their names ("-" is standard input)

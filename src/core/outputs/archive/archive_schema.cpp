@@ -16,8 +16,16 @@ namespace {
 // take it. It is worked out from received_ms in the views, when read: as a
 // generated column of the tables SQLite would work it out on every INSERT too,
 // which costs a sixth of the time of a replay.
-constexpr const char* kReceivedExpression =
-    "datetime(received_ms / 1000, 'unixepoch') || '.' || substr(received_ms % 1000 + 1000, 2)";
+const std::string kReceivedExpression = UtcTextSql("received_ms");
+
+}  // namespace
+
+std::string UtcTextSql(std::string_view ms_column) {
+  const std::string c(ms_column);
+  return "datetime(" + c + " / 1000, 'unixepoch') || '.' || substr(" + c + " % 1000 + 1000, 2)";
+}
+
+namespace {
 
 std::string StoredTable(std::string_view table) { return "stored_" + std::string(table); }
 

@@ -3,6 +3,7 @@
 // statements that fill them. Shared by the writer and the reader.
 
 #include <string>
+#include <string_view>
 
 #include "telemetry/telemetry_decoder.h"
 
@@ -28,5 +29,9 @@ std::string RecordInsertSql(RecordKind record, int rows = 1);
 /// INSERT of `rows` rows into the table that stores the frames, each row: id, received_ms, station,
 /// link, bytes.
 std::string FrameInsertSql(int rows = 1);
+
+/// An SQL expression for a time in milliseconds since 1970 held in `ms_column`, as
+/// the views show it: "2026-12-06 13:12:00.123" (UTC).
+std::string UtcTextSql(std::string_view ms_column);
 
 }  // namespace zevrin
