@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "alarms/alarm_rules.h"
+#include "base/file_head.h"
 
 namespace zevrin {
 
@@ -36,14 +36,9 @@ std::string FindAlarmRules(const std::string& working_directory, const PlaceEnvi
 }
 
 std::optional<AlarmRules> ReadAlarmRules(const std::string& path) {
-  std::error_code ec;
-  std::ifstream in(path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(path, ec)) return std::nullopt;
-  // One byte more than is taken tells whether the file is longer.
-  std::string content(kAlarmRulesBytesMax + 1, '\0');
-  in.read(content.data(), static_cast<std::streamsize>(content.size()));
-  if (in.bad()) return std::nullopt;
-  content.resize(static_cast<std::size_t>(in.gcount()));
+  std::optional<std::string> head = ReadFileHead(path, kAlarmRulesBytesMax);
+  if (!head) return std::nullopt;
+  std::string& content = *head;
   if (content.size() <= kAlarmRulesBytesMax) return ParseAlarmRules(content, path);
 
   // The line the limit falls in is not whole: it is left out with the rest.

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/file_head.h"
+
 namespace zevrin {
 
 namespace {
@@ -172,13 +174,9 @@ std::optional<ShareSettings> ReadShareSettings(const std::string& path,
   SettingsReading reading;
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && !ec) return reading.settings;
-  std::ifstream in(path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(path, ec)) return std::nullopt;
-  // One byte more than is taken tells whether the file is longer.
-  std::string content(kShareSettingsBytesMax + 1, '\0');
-  in.read(content.data(), static_cast<std::streamsize>(content.size()));
-  if (in.bad()) return std::nullopt;
-  content.resize(static_cast<std::size_t>(in.gcount()));
+  std::optional<std::string> head = ReadFileHead(path, kShareSettingsBytesMax);
+  if (!head) return std::nullopt;
+  std::string& content = *head;
   const bool cut_short = content.size() > kShareSettingsBytesMax;
   if (cut_short) {
     content.resize(kShareSettingsBytesMax);
