@@ -1,11 +1,8 @@
 #include "decode/alarm_run.h"
 
 #include <array>
-#include <charconv>
-#include <cmath>
 
 #include "outputs/export/json.h"
-#include "views/history_view.h"
 
 namespace zevrin {
 
@@ -15,17 +12,6 @@ constexpr std::array<std::string_view, 3> kChangeNames = {"raised", "cleared", "
 
 std::string_view ChangeName(AlarmChange change) {
   return kChangeNames[static_cast<std::size_t>(change)];
-}
-
-// The shortest text that reads back as the value; JSON has no infinities.
-void AppendNumber(TextBuilder& out, double value) {
-  if (!std::isfinite(value)) {
-    out.Append("null");
-    return;
-  }
-  constexpr std::size_t kRoom = 32;
-  char* at = out.Room(kRoom);
-  out.Commit(std::to_chars(at, at + kRoom, value).ptr);
 }
 
 }  // namespace
@@ -105,7 +91,7 @@ void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {
   json::AppendLatin1String(o, rule.subject);
   o.Append(",\"value\":");
   if (event.has_value) {
-    AppendNumber(o, event.value);
+    json::AppendNumber(o, event.value);
   } else {
     o.Append("null");
   }
