@@ -1,20 +1,9 @@
 #include "decode/alarm_run.h"
 
-#include <array>
-
+#include "alarms/alarm_webhook.h"
 #include "outputs/export/json.h"
 
 namespace zevrin {
-
-namespace {
-
-constexpr std::array<std::string_view, 3> kChangeNames = {"raised", "cleared", "acknowledged"};
-
-std::string_view ChangeName(AlarmChange change) {
-  return kChangeNames[static_cast<std::size_t>(change)];
-}
-
-}  // namespace
 
 const char* const kAlarmsUsage =
     "  --alarms FILE     evaluate the alarm rules of FILE (as the desktop program's\n"
@@ -63,7 +52,7 @@ void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   const std::string time = UtcText(event.time_ms);
   char value[64] = "";
   // One write for the line, which keeps it whole among other programs' lines.
-  std::string line = "zevrinkiss-decode: alarm " + std::string(ChangeName(event.change)) + " at " +
+  std::string line = "zevrinkiss-decode: alarm " + std::string(AlarmChangeName(event.change)) + " at " +
                      time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) + ": " +
                      rule.message;
   if (event.has_value) {
@@ -80,7 +69,7 @@ void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {
   const AlarmRule& rule = *event.rule;
   TextBuilder& o = json_->text();
   o.Append("{\"alarm\":");
-  json::AppendLatin1String(o, ChangeName(event.change));
+  json::AppendLatin1String(o, AlarmChangeName(event.change));
   o.Append(",\"severity\":");
   json::AppendLatin1String(o, AlarmSeverityName(rule.severity));
   o.Append(",\"message\":");
