@@ -5,12 +5,19 @@
 
 namespace zevrin {
 
+namespace {
+// How long the end of a run waits for the webhooks' posts still waiting.
+constexpr auto kWebhookFinishWait = std::chrono::seconds(5);
+}  // namespace
+
 const char* const kAlarmsUsage =
     "  --alarms FILE     evaluate the alarm rules of FILE (as the desktop program's\n"
     "                    zevrinkiss-alarms.ini), or the default rules with\n"
     "                    --alarms default, on every frame: each alarm raised or\n"
     "                    cleared is told on standard error and, with --format json,\n"
-    "                    as a JSON line of its own; recordings at their own times\n";
+    "                    as a JSON line of its own; recordings at their own times.\n"
+    "                    A live link posts each to the rules file's notify addresses\n"
+    "  --notify          a replay posts to the notify addresses as well\n";
 
 bool TakeAlarmsOption(int argc, char** argv, int& i, std::string& rules, std::string& error) {
   const std::string arg = argv[i];
@@ -52,9 +59,9 @@ void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   const std::string time = UtcText(event.time_ms);
   char value[64] = "";
   // One write for the line, which keeps it whole among other programs' lines.
-  std::string line = "zevrinkiss-decode: alarm " + std::string(AlarmChangeName(event.change)) + " at " +
-                     time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) + ": " +
-                     rule.message;
+  std::string line = "zevrinkiss-decode: alarm " + std::string(AlarmChangeName(event.change)) +
+                     " at " + time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) +
+                     ": " + rule.message;
   if (event.has_value) {
     std::snprintf(value, sizeof value, "%.6g", event.value);
     line += " (" + rule.subject + " " + value + ")";
@@ -63,6 +70,22 @@ void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   std::fwrite(line.data(), 1, line.size(), messages_);
   if (json_ != nullptr) AppendJson(event, time);
   if (next_ != nullptr) next_->AlarmChanged(event);
+  if (webhook_) webhook_->AlarmChanged(event);
+}
+
+void AlarmRun::StartWebhooks(const std::string& station) {
+  const std::vector<std::string>& urls = evaluator_.rules().webhooks;
+  if (urls.empty() || webhook_) return;
+  std::FILE* messages = messages_;
+  webhook_ = std::make_unique<AlarmWebhook>(urls, station, [messages](const std::string& problem) {
+    const std::string line = "zevrinkiss-decode: " + problem + "\n";
+    std::fwrite(line.data(), 1, line.size(), messages);
+  });
+}
+
+void AlarmRun::Finish() {
+  if (webhook_) webhook_->WaitUntilIdle(kWebhookFinishWait);
+  webhook_.reset();
 }
 
 void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {
