@@ -75,7 +75,7 @@ void AlarmWebhook::AlarmChanged(const AlarmEvent& event) {
 bool AlarmWebhook::WaitUntilIdle(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return idle_.wait_for(lock, timeout, [&] {
-    return !posting_ && std::ranges::all_of(targets_, [](const Target& t) {
+    return !busy_ && std::ranges::all_of(targets_, [](const Target& t) {
       return t.queue.empty() && t.dropped == 0;
     });
   });
@@ -122,10 +122,12 @@ void AlarmWebhook::Run() {
                      " were waiting");
       target.dropped = 0;
     }
-    if (!told.empty()) {
+    if (!told.empty()) {  // busy until told, for WaitUntilIdle
+      busy_ = true;
       lock.unlock();
       Tell(told);
       lock.lock();
+      busy_ = false;
       continue;
     }
     Steady::time_point next = Steady::time_point::max();
@@ -136,11 +138,11 @@ void AlarmWebhook::Run() {
       continue;
     }
     const std::string body = target->queue.front().body;
-    posting_ = true;
+    busy_ = true;
     lock.unlock();
     const HttpAnswer answer = poster.Post(target->url, body, "");
     lock.lock();
-    posting_ = false;
+    busy_ = false;
     if (!stop_) Settle(*target, answer, told);
   }
   for (Target& target : targets_) {

@@ -60,7 +60,8 @@ class AlarmWebhook final : public AlarmListener {
   /// Queues the event for every address; never waits for a server.
   void AlarmChanged(const AlarmEvent& event) override;
 
-  /// Waits until every event was taken or given up; false when `timeout` passed first.
+  /// Waits until every event was taken, or given up and told; false when `timeout`
+  /// passed first.
   bool WaitUntilIdle(std::chrono::milliseconds timeout);
 
  private:
@@ -96,7 +97,7 @@ class AlarmWebhook final : public AlarmListener {
   std::condition_variable wake_;
   std::condition_variable idle_;
   std::vector<Target> targets_;
-  bool posting_ = false;
+  bool busy_ = false;  // posting, or telling what was given up
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
