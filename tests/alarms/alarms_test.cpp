@@ -52,6 +52,8 @@ TEST(AlarmRulesTest, ABadLineIsToldWithItsLineAndTheOtherRulesApply) {
       {"battery_volts < 3 : watch \"low\" now", "expected the end of the rule, not 'now'"},
       {"battery_volts < 1" + std::string(400, '0') + " : watch", "a number is too large"},
       {std::string(1025, ' '), "longer than 1024 bytes; left out"},
+      {"notify ftp://u:secret@h/t", "not an http(s) address: ftp://u:***@h/t"},
+      {"notify https://h/t now", "more than an address after 'notify'"},
   };
   for (const auto& c : cases) {
     const AlarmRules rules = ParseAlarmRules(kGood + c.line + "\n# end\n", "a.ini");

@@ -19,6 +19,7 @@
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
+#include "support/http_recorder.h"
 #include "support/kiss_server.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -171,6 +172,14 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
                          ":2: expected a number after '<', not '<'");
   EXPECT_THAT(told[1], HasSubstr(": warning: battery_volts < 3.5 for 3 records (battery_volts"));
   EXPECT_THAT(out, HasSubstr(R"("rule":"battery_volts < 3.5 for 3 records : warning",)"));
+
+  // A replay posts the raise and the clear to the webhook only when asked to.
+  testing::HttpRecorder server;  // answers 201
+  dir_.Write("hook.ini", "notify " + server.url("/t") + "\nbattery_volts < 3.3 : critical\n");
+  ASSERT_EQ(RunTool("--alarms " + Path("hook.ini") + args + " 2>/dev/null", out), 0);
+  EXPECT_EQ(server.count(), 0u);
+  ASSERT_EQ(RunTool("--alarms " + Path("hook.ini") + " --notify" + args + " 2>/dev/null", out), 0);
+  EXPECT_EQ(server.count(), 2u);
 }
 
 // Every byte, at every place within and across the eight-byte words that are

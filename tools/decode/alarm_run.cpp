@@ -1,33 +1,13 @@
 #include "decode/alarm_run.h"
 
-#include <array>
-#include <charconv>
-#include <cmath>
-
+#include "alarms/alarm_webhook.h"
 #include "outputs/export/json.h"
-#include "views/history_view.h"
 
 namespace zevrin {
 
 namespace {
-
-constexpr std::array<std::string_view, 3> kChangeNames = {"raised", "cleared", "acknowledged"};
-
-std::string_view ChangeName(AlarmChange change) {
-  return kChangeNames[static_cast<std::size_t>(change)];
-}
-
-// The shortest text that reads back as the value; JSON has no infinities.
-void AppendNumber(TextBuilder& out, double value) {
-  if (!std::isfinite(value)) {
-    out.Append("null");
-    return;
-  }
-  constexpr std::size_t kRoom = 32;
-  char* at = out.Room(kRoom);
-  out.Commit(std::to_chars(at, at + kRoom, value).ptr);
-}
-
+// How long the end of a run waits for the webhooks' posts still waiting.
+constexpr auto kWebhookFinishWait = std::chrono::seconds(5);
 }  // namespace
 
 const char* const kAlarmsUsage =
@@ -35,7 +15,9 @@ const char* const kAlarmsUsage =
     "                    zevrinkiss-alarms.ini), or the default rules with\n"
     "                    --alarms default, on every frame: each alarm raised or\n"
     "                    cleared is told on standard error and, with --format json,\n"
-    "                    as a JSON line of its own; recordings at their own times\n";
+    "                    as a JSON line of its own; recordings at their own times.\n"
+    "                    A live link posts each to the rules file's notify addresses\n"
+    "  --notify          a replay posts to the notify addresses as well\n";
 
 bool TakeAlarmsOption(int argc, char** argv, int& i, std::string& rules, std::string& error) {
   const std::string arg = argv[i];
@@ -77,9 +59,9 @@ void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   const std::string time = UtcText(event.time_ms);
   char value[64] = "";
   // One write for the line, which keeps it whole among other programs' lines.
-  std::string line = "zevrinkiss-decode: alarm " + std::string(ChangeName(event.change)) + " at " +
-                     time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) + ": " +
-                     rule.message;
+  std::string line = "zevrinkiss-decode: alarm " + std::string(AlarmChangeName(event.change)) +
+                     " at " + time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) +
+                     ": " + rule.message;
   if (event.has_value) {
     std::snprintf(value, sizeof value, "%.6g", event.value);
     line += " (" + rule.subject + " " + value + ")";
@@ -88,13 +70,29 @@ void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   std::fwrite(line.data(), 1, line.size(), messages_);
   if (json_ != nullptr) AppendJson(event, time);
   if (next_ != nullptr) next_->AlarmChanged(event);
+  if (webhook_) webhook_->AlarmChanged(event);
+}
+
+void AlarmRun::StartWebhooks(const std::string& station) {
+  const std::vector<std::string>& urls = evaluator_.rules().webhooks;
+  if (urls.empty() || webhook_) return;
+  std::FILE* messages = messages_;
+  webhook_ = std::make_unique<AlarmWebhook>(urls, station, [messages](const std::string& problem) {
+    const std::string line = "zevrinkiss-decode: " + problem + "\n";
+    std::fwrite(line.data(), 1, line.size(), messages);
+  });
+}
+
+void AlarmRun::Finish() {
+  if (webhook_) webhook_->WaitUntilIdle(kWebhookFinishWait);
+  webhook_.reset();
 }
 
 void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {
   const AlarmRule& rule = *event.rule;
   TextBuilder& o = json_->text();
   o.Append("{\"alarm\":");
-  json::AppendLatin1String(o, ChangeName(event.change));
+  json::AppendLatin1String(o, AlarmChangeName(event.change));
   o.Append(",\"severity\":");
   json::AppendLatin1String(o, AlarmSeverityName(rule.severity));
   o.Append(",\"message\":");
@@ -105,7 +103,7 @@ void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {
   json::AppendLatin1String(o, rule.subject);
   o.Append(",\"value\":");
   if (event.has_value) {
-    AppendNumber(o, event.value);
+    json::AppendNumber(o, event.value);
   } else {
     o.Append("null");
   }

@@ -1,13 +1,15 @@
 #pragma once
 // --alarms for zevrinkiss-decode: the alarm rules evaluated on every frame at the
 // times the run gives it, each raise and clear told on standard error and, in the
-// JSON format, as a line of its own among the frames.
+// JSON format, as a line of its own among the frames; posted to the rules file's
+// "notify" addresses by a live link, and by a replay with --notify.
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "alarms/alarm_evaluator.h"
+#include "alarms/alarm_webhook.h"
 #include "base/time_of_day.h"
 #include "outputs/export/output_buffer.h"
 
@@ -15,6 +17,9 @@ namespace zevrin {
 
 /// The --help lines of --alarms.
 extern const char* const kAlarmsUsage;
+
+/// The option that lets a replay post to the webhooks, as a live link always does.
+inline constexpr std::string_view kNotifyOption = "--notify";
 
 /// The value of --alarms that asks for the default rules.
 inline constexpr std::string_view kDefaultAlarmsName = "default";
@@ -38,6 +43,11 @@ class AlarmRun final : private AlarmListener {
   void AlsoTell(AlarmListener* next) { next_ = next; }
   /// Where the events go as JSON lines; null for nowhere.
   void SetJsonOutput(OutputBuffer* out) { json_ = out; }
+  /// Posts every event from now on to the rules file's "notify" addresses, naming
+  /// `station`; what is given up is told on the messages.
+  void StartWebhooks(const std::string& station);
+  /// Gives the posts still waiting a few seconds to go out; the rest are given up.
+  void Finish();
   /// A live link's tick: the silences are judged at the clock's time.
   void Tick(bool link_up) { evaluator_.Tick(ToUtcMillis(clock_.Now()), link_up); }
 
@@ -49,6 +59,7 @@ class AlarmRun final : private AlarmListener {
   std::FILE* messages_;
   OutputBuffer* json_ = nullptr;
   AlarmListener* next_ = nullptr;
+  std::unique_ptr<AlarmWebhook> webhook_;  // null without addresses or not started
   SystemClock clock_;
   AlarmEvaluator evaluator_;
 };

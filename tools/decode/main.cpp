@@ -28,7 +28,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view] [--raw-log FILE]\n"
     "                         [--archive FILE [--share FILE]] [--start-time T] [--baud N]\n"
-    "                         [--station LABEL] [--alarms FILE|default]\n"
+    "                         [--station LABEL] [--alarms FILE|default [--notify]]\n"
     "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
@@ -50,6 +50,8 @@ zevrin::ReplayOptions replay;
 std::string share_file;
 // The alarm rules of --alarms ("default" for the default rules); empty: none.
 std::string alarms_file;
+// --notify: a replay posts its alarms to the webhooks too.
+bool notify = false;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -153,6 +155,8 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
     } else if (arg == "--version") {
       std::fputs(zevrin::VersionText("zevrinkiss-decode").c_str(), stdout);
       return 0;
+    } else if (arg == zevrin::kNotifyOption) {
+      notify = true;
     } else if (arg == "--raw-view") {
       args.options.raw_view = true;
     } else if (arg == "--format" || arg.starts_with("--format=")) {
@@ -164,6 +168,7 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
     }
   }
   if (live.live() && !args.files.empty()) return Fail("a live input reads no files");
+  if (notify && alarms_file.empty()) return Fail("--notify needs --alarms");
   if (args.files.empty() && !live.live()) args.files.push_back("-");
   return std::nullopt;
 }
@@ -233,14 +238,21 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
     }
     if (args.options.format == zevrin::OutputFormat::kJson) alarms->SetJsonOutput(&tool.output());
     live.SetTicker([&alarms](bool link_up) { alarms->Tick(link_up); });
+    // A replay raises old alarms: nobody is told of them unless asked.
+    if (live.live() || notify) alarms->StartWebhooks(replay.station.value_or(""));
   }
   if (run.active()) tool.SetFrameSink(&run);
   if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
-  if (!live.live()) return ReadFiles(args, fds, tool, run, share.get());
-  // A live link's frames are archived at the times they are decoded.
-  run.SetLiveInput(live.link_name());
-  const int status = live.Run(tool);
-  return Finish(tool, run, share.get(), status);
+  int status = 0;
+  if (live.live()) {
+    // A live link's frames are archived at the times they are decoded.
+    run.SetLiveInput(live.link_name());
+    status = Finish(tool, run, share.get(), live.Run(tool));
+  } else {
+    status = ReadFiles(args, fds, tool, run, share.get());
+  }
+  if (alarms) alarms->Finish();
+  return status;
 }
 
 }  // namespace

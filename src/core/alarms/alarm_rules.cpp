@@ -7,6 +7,7 @@
 
 #include "alarms/rule_tokens.h"
 #include "outputs/archive/archive_columns.h"
+#include "outputs/share/share_settings.h"
 
 namespace zevrin {
 
@@ -274,6 +275,37 @@ std::string Where(std::string_view file, std::size_t line) {
   return std::string(file) + ":" + std::to_string(line) + ": ";
 }
 
+constexpr std::string_view kNotifyWord = "notify";
+
+// A "notify URL [# comment]" line: the address goes into `out.webhooks`, or what is
+// wrong with it into `out.errors`. False for any other line, which is a rule.
+bool TakeNotifyLine(std::string_view line, std::string_view where, AlarmRules& out) {
+  const std::string_view text = Trimmed(line);
+  const std::string_view word = text.substr(0, text.find_first_of(" \t"));
+  if (Lowered(word) != kNotifyWord) return false;
+  const std::string_view rest = Trimmed(text.substr(word.size()));
+  const std::string_view url = rest.substr(0, rest.find_first_of(" \t"));
+  const std::string_view after = Trimmed(rest.substr(url.size()));
+  const bool printable = std::ranges::none_of(
+      url, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  std::string error;
+  if (url.empty()) {
+    error = "no address after 'notify'";
+  } else if (!IsServerUrl(url)) {
+    // The address is shown (its password masked) unless it would garble the message.
+    error = printable ? "not an http(s) address: " + WithoutPassword(url)
+                      : "an address with a control character";
+  } else if (!after.empty() && after.front() != '#') {
+    error = "more than an address after 'notify'";
+  } else if (out.webhooks.size() >= kAlarmWebhooksMax) {
+    error = "more than " + std::to_string(kAlarmWebhooksMax) + " addresses to notify; left out";
+  } else {
+    out.webhooks.emplace_back(url);
+  }
+  if (!error.empty()) out.errors.push_back(std::string(where) + error);
+  return true;
+}
+
 }  // namespace
 
 std::string_view AlarmSeverityName(AlarmSeverity severity) {
@@ -292,6 +324,7 @@ AlarmRules ParseAlarmRules(std::string_view text, std::string_view file) {
                            std::to_string(kAlarmRulesLineMax) + " bytes; left out");
       continue;
     }
+    if (TakeNotifyLine(line, Where(file, number), out)) continue;
     const alarm_rules::LineTokens cut = alarm_rules::CutLine(line);
     if (cut.error.empty() && cut.tokens.size() == 1) continue;  // blank or a comment
     if (out.rules.size() >= kAlarmRulesMax) {

@@ -10,12 +10,16 @@
 //   reset_count increases                                         : warning  "Reset"
 //   rate(panel_minus_z_temp_c) > 5 per min                        : watch
 //   no satellite frame for 90 min while link up                   : warning
+//   notify https://push.example.org/ground-station
 //
 // A test is `<`, `>`, `<=`, `>=` (or `below`, `above`) a limit, or `outside` /
 // `inside` LOW `..` HIGH; a limit is a number or another value, with `+ N` or
 // `- N` added. The file is read in full only up to kAlarmRulesBytesMax bytes,
 // lines of at most kAlarmRulesLineMax bytes and kAlarmRulesMax rules; what is
 // left out is told like a bad rule, and every other rule still applies.
+//
+// A "notify URL" line names an address every alarm event is posted to as JSON (at
+// most kAlarmWebhooksMax of them); it is no rule.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +39,8 @@ inline constexpr std::size_t kAlarmRulesBytesMax = 64 * 1024;
 inline constexpr std::size_t kAlarmRulesLineMax = 1024;
 /// The most rules that are taken, which bounds the work per record.
 inline constexpr std::size_t kAlarmRulesMax = 256;
+/// The most "notify" addresses that are taken.
+inline constexpr std::size_t kAlarmWebhooksMax = 8;
 
 enum class AlarmSeverity : std::uint8_t { kWatch, kWarning, kCritical };
 
@@ -93,6 +99,8 @@ struct AlarmRules {
   /// "FILE:LINE: what is wrong" for every rule that was left out, and what the
   /// limits of the reader left out.
   std::vector<std::string> errors;
+  /// The http(s) addresses of the "notify" lines, in file order.
+  std::vector<std::string> webhooks;
 };
 
 /// Parses the rules in `text`; `file` names it in the errors.

@@ -1,6 +1,7 @@
 #include "base/time_of_day.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 namespace zevrin {
@@ -34,6 +35,15 @@ std::int64_t FromCivil(const CivilTime& t) {
                    day{static_cast<unsigned>(t.day)}};
   return static_cast<std::int64_t>(d.time_since_epoch().count()) * kSecondsPerDay + t.hour * 3600 +
          t.minute * 60 + t.second;
+}
+
+std::string UtcText(std::int64_t utc_ms) {
+  const std::int64_t seconds = FloorDiv(utc_ms, kMillisPerSecond);
+  const CivilTime c = ToCivil(seconds);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", c.year, c.month, c.day,
+                c.hour, c.minute, c.second, static_cast<int>(utc_ms - seconds * kMillisPerSecond));
+  return text;
 }
 
 std::int16_t UtcOffsetMinutes() {

@@ -37,6 +37,9 @@ CivilTime ToCivil(std::int64_t seconds);
 /// Seconds since 1970 (UTC) of the given calendar parts.
 std::int64_t FromCivil(const CivilTime& t);
 
+/// "YYYY-MM-DD HH:MM:SS.mmm" of a UTC time in milliseconds (times before 1970 too).
+std::string UtcText(std::int64_t utc_ms);
+
 /// The local time zone's current offset from UTC in whole minutes
 /// (local time = UTC + offset), daylight saving time included when in effect.
 std::int16_t UtcOffsetMinutes();

@@ -125,15 +125,6 @@ std::vector<TimeTick> TimeTicks(TimeSpan span, int max_ticks) {
   return ticks;
 }
 
-std::string UtcText(std::int64_t utc_ms) {
-  const CivilTime c = Civil(utc_ms);
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", c.year, c.month, c.day,
-                c.hour, c.minute, c.second,
-                static_cast<int>(utc_ms - FloorDiv(utc_ms, kMillisPerSecond) * kMillisPerSecond));
-  return text;
-}
-
 std::optional<ValueAxisRange> ValueAxisFor(double low, double high, bool whole) {
   if (!std::isfinite(low) || !std::isfinite(high) || low > high) return std::nullopt;
   double room = (high - low) * kValueRoom;

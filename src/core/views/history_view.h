@@ -50,9 +50,6 @@ struct TimeTick {
 /// days.
 std::vector<TimeTick> TimeTicks(TimeSpan span, int max_ticks);
 
-/// "YYYY-MM-DD HH:MM:SS.mmm" of a UTC time in milliseconds.
-std::string UtcText(std::int64_t utc_ms);
-
 /// A value axis: its two ends and its marks, evenly spaced from end to end.
 struct ValueAxisRange {
   double min = 0;

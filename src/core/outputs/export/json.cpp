@@ -1,6 +1,8 @@
 #include "outputs/export/json.h"
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -111,6 +113,16 @@ void AppendLatin1String(TextBuilder& out, std::string_view text) {
   p = Escape(p, s, end);
   *p++ = '"';
   out.Commit(p);
+}
+
+void AppendNumber(TextBuilder& out, double value) {
+  if (!std::isfinite(value)) {
+    out.Append("null");
+    return;
+  }
+  constexpr std::size_t kRoom = 32;
+  char* at = out.Room(kRoom);
+  out.Commit(std::to_chars(at, at + kRoom, value).ptr);
 }
 
 }  // namespace zevrin::json

@@ -12,4 +12,8 @@ namespace zevrin::json {
 /// quotes, backslashes and control characters are escaped.
 void AppendLatin1String(TextBuilder& out, std::string_view text);
 
+/// Appends `value` as the shortest JSON number that reads back as it; JSON has no
+/// infinities and no NaN, so those become null.
+void AppendNumber(TextBuilder& out, double value);
+
 }  // namespace zevrin::json

@@ -73,8 +73,7 @@ HttpAnswer CurlPoster::Post(const std::string& url, std::string_view form, std::
   }
   curl_easy_reset(curl);
   const std::string user_agent = "zevrinkiss/" + std::string(kVersion);
-  curl_slist* headers =
-      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
+  curl_slist* headers = curl_slist_append(nullptr, content_type_.c_str());
   // No "Expect: 100-continue" round trip before the small body.
   headers = curl_slist_append(headers, "Expect:");
   if (!token.empty()) {

@@ -45,9 +45,15 @@ class CurlPoster final : public FormPoster {
   HttpAnswer Post(const std::string& url, std::string_view form, std::string_view token) override;
   /// A request in progress gives up (as a failed one) soon after `*flag` turns true.
   void SetAbortFlag(const std::atomic<bool>* flag) { abort_ = flag; }
+  /// The Content-Type of the bodies posted from now on ("application/json");
+  /// a form's until set.
+  void SetContentType(std::string_view type) {
+    content_type_ = "Content-Type: " + std::string(type);
+  }
 
  private:
   const std::atomic<bool>* abort_ = nullptr;
+  std::string content_type_ = "Content-Type: application/x-www-form-urlencoded";
   void* curl_;  // CURL*
   std::chrono::milliseconds timeout_;
   bool loopback_only_;
