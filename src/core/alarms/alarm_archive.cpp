@@ -42,8 +42,8 @@ struct AlarmRow {
 
 constexpr const char* kRowSql[] = {
     // kRaised
-    "INSERT OR IGNORE INTO stored_alarms (rule, severity, message, value, raised_ms, "
-    "frame_received_ms, frame_bytes) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+    ("INSERT OR IGNORE INTO stored_alarms (rule, severity, message, value, raised_ms, "
+     "frame_received_ms, frame_bytes) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
     // kCleared
     "UPDATE stored_alarms SET cleared_ms = ?6, clear_value = ?4 WHERE rule = ?1 AND raised_ms = ?5",
     // kAcknowledged
