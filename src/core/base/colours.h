@@ -31,5 +31,7 @@ inline constexpr Rgb kHistoryLineColours[] = {
 /// Reference lines of the battery's powersafe and emergency thresholds.
 inline constexpr Rgb kPowersafeLine{128, 64, 160};
 inline constexpr Rgb kEmergencyLine{200, 0, 0};
+/// The time spans of alarms on a plotted value, drawn see-through.
+inline constexpr Rgb kAlarmShade{230, 40, 40};
 
 }  // namespace zevrin
