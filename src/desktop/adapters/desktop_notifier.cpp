@@ -6,8 +6,6 @@
 #include <QStringList>
 #include <QVariantMap>
 
-#include "widgets/qt_text.h"
-
 namespace zevrin {
 
 namespace {
@@ -31,8 +29,9 @@ void DesktopNotifier::Notify(const AlarmNotification& notification) {
   QVariantMap hints;
   // The service reads the urgency as a byte.
   hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(notification.urgency));
-  call << app_name_ << 0u << QString() << FromUtf8(notification.summary)
-       << FromUtf8(notification.body) << QStringList() << hints << kServerDefaultTimeout;
+  call << app_name_ << 0u << QString() << QString::fromStdString(notification.summary)
+       << QString::fromStdString(notification.body) << QStringList() << hints
+       << kServerDefaultTimeout;
   // Not waited for: a slow or absent service never holds up reception.
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {

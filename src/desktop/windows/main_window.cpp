@@ -86,6 +86,8 @@ void MainWindow::BuildStatusBar() {
   alarm_button_->setObjectName(QStringLiteral("AlarmIndicator"));
   alarm_button_->setFlat(true);
   alarm_button_->setCursor(Qt::PointingHandCursor);
+  // No taller than a line of text: the status bar keeps its height, shown or not.
+  alarm_button_->setFixedHeight(status_label_->sizeHint().height());
   alarm_button_->hide();
   connect(alarm_button_, &QPushButton::clicked, this, &MainWindow::AlarmsRequested);
   statusBar()->addPermanentWidget(alarm_button_);
@@ -97,7 +99,7 @@ void MainWindow::SetAlarmIndicator(const QString& text, const QString& details,
   alarm_button_->setToolTip(details);
   alarm_button_->setStyleSheet(
       QStringLiteral("QPushButton#AlarmIndicator { background: %1; color: %2; border: none;"
-                     " padding: 1px 10px; font-weight: bold; }")
+                     " padding: 0px 10px; font-weight: bold; }")
           .arg(ToQColor(colours.background).name(), ToQColor(colours.text).name()));
   alarm_button_->setVisible(!text.isEmpty());
 }
