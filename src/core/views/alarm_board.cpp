@@ -13,10 +13,11 @@ namespace {
 // "YYYY-MM-DD HH:MM:SS" of UtcText, without the milliseconds.
 constexpr std::size_t kSecondsChars = 19;
 
+// By AlarmSeverity.
 constexpr AlarmColours kSeverityColours[] = {
-    {{255, 236, 150}, {0, 0, 0}},    // watch: pale amber
-    {{255, 160, 40}, {0, 0, 0}},     // warning: orange
-    {{200, 0, 0}, {255, 255, 255}},  // critical: red
+    {kAlarmWatchBack, kAlarmDarkText},
+    {kAlarmWarningBack, kAlarmDarkText},
+    {kAlarmCriticalBack, kAlarmLightText},
 };
 
 constexpr AlarmSeverity kSeverities[] = {AlarmSeverity::kWatch, AlarmSeverity::kWarning,
