@@ -7,6 +7,7 @@
 //   whole.png     a count that stays 0, on whole marks
 //   empty.png     an archive without a record yet
 //   no-span.png   this run, which has no record yet, of an archive that has some
+//   alarm.png     a pass whose battery dips below its thresholds, the alarms shaded
 //
 //   zevrinkiss-history-screenshot <dir> [width height]
 
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "alarms/alarm_archive.h"
 #include "history/history_window.h"
 #include "kiss/receive_path.h"
 #include "outputs/archive/archive_writer.h"
@@ -72,6 +74,31 @@ bool WritePasses(const std::string& path, PassClock& clock) {
     writer.Flush();
   }
   writer.Close();
+  return true;
+}
+
+// One pass whose battery dips, its alarms raised by the default rules and kept with
+// it, as the desktop program keeps them.
+bool WriteAlarmPass(const std::string& path, PassClock& clock) {
+  NoView view;
+  zevrin::ReceiveState state;
+  zevrin::ReceivePath receive(state, clock, view);
+  zevrin::FrameAnalysis analysis(clock);
+  zevrin::DisplayFields fields;
+  zevrin::TelemetryDecoder decoder(fields);
+  zevrin::FrameRecorder recorder(analysis, decoder, fields, clock);
+  zevrin::ArchiveThread archive(nullptr, {});
+  if (!archive.Open(path)) return false;
+  zevrin::AlarmArchive kept(archive);
+  zevrin::AlarmEvaluator alarms(zevrin::DefaultAlarmRules(), kept);
+  receive.SetFrameHandler(&recorder);
+  analysis.SetSatelliteDecoder(&decoder);
+  recorder.SetSource("Lab", "COM1");
+  recorder.AddSink(&archive);
+  recorder.AddSink(&alarms);
+  clock.Set(kFirstPassMs);
+  receive.Receive(zevrin::sample::MakePass({.frames = kFramesPerPass, .battery_dip = true}));
+  archive.Close();
   return true;
 }
 
@@ -141,5 +168,11 @@ int main(int argc, char** argv) {
       Shoot(source, clock, kFirstPassMs, {5}, HistoryRange::kAll, size, out, "whole.png") &&
       Shoot(none, clock, kFirstPassMs, {18}, HistoryRange::kThisRun, size, out, "empty.png") &&
       Shoot(source, clock, now, {18}, HistoryRange::kThisRun, size, out, "no-span.png");
-  return shot ? 0 : 1;
+  const std::string alarm_path =
+      QDir(dir.path()).filePath(QStringLiteral("alarm.sqlite")).toStdString();
+  if (!shot || !WriteAlarmPass(alarm_path, clock)) return 1;
+  const zevrin::ArchiveHistorySource alarm_source(alarm_path);
+  return Shoot(alarm_source, clock, kFirstPassMs, {18}, HistoryRange::kAll, size, out, "alarm.png")
+             ? 0
+             : 1;
 }

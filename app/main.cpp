@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "alarms/alarm_rules.h"
 #include "base/clock_setter.h"
 #include "base/time_of_day.h"
 #include "base/version.h"
@@ -108,6 +109,8 @@ int main(int argc, char** argv) {
       program_directory, {ZEVRIN_INSTALL_BIN_DIR, ZEVRIN_INSTALLED_FILE});
   config.paths.log_directory = zevrin::LogDirectory(program_directory, installed, env);
   config.paths.settings_file = std::move(settings.settings_file);
+  // Found like the settings file; without one the default rules apply.
+  config.alarm_rules_file = zevrin::FindAlarmRules(".", env);
   zevrin::StationWindow station(program, clock_setter, config);
   QObject::connect(&station, &zevrin::StationWindow::Ended, &app, &QCoreApplication::quit,
                    Qt::QueuedConnection);

@@ -6,7 +6,8 @@
 // writes into DIR: main.png (the main window after the generated sample pass),
 // about.png, setup.png, share.png (the sharing dialog, as it opens for a new
 // station), and for each status window status-<field>-00000000.png and
-// status-<field>-11111111.png, showing that value after one tick.
+// status-<field>-11111111.png, showing that value after one tick; main-alarm.png
+// (the main window with a critical alarm raised) and alarms.png (the Alarms window).
 
 #include <QApplication>
 #include <QDir>
@@ -20,8 +21,10 @@
 #include "dialogs/setup_dialog.h"
 #include "dialogs/share_dialog.h"
 #include "sample/sample_pass.h"
+#include "views/alarm_board.h"
 #include "views/status_windows.h"
 #include "windows/about_window.h"
+#include "windows/alarms_window.h"
 #include "windows/main_window.h"
 #include "windows/status_window.h"
 
@@ -56,7 +59,44 @@ bool Save(QWidget& widget, const QDir& dir, const QString& name) {
   return true;
 }
 
-bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir) {
+bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
+                    const zevrin::AlarmBoard* alarms = nullptr);
+
+// A pass's alarms by the default rules: the battery below both thresholds (the
+// first acknowledged), a reset that has passed.
+void RaiseAlarms(zevrin::AlarmBoard& board, const zevrin::AlarmRules& rules) {
+  constexpr std::int64_t kPassMs = 1245506709000;
+  const auto tell = [&](zevrin::AlarmChange change, std::size_t rule, std::int64_t at_s,
+                        double value) {
+    zevrin::AlarmEvent event;
+    event.change = change;
+    event.rule_index = rule;
+    event.rule = &rules.rules[rule];
+    event.value = value;
+    event.has_value = change != zevrin::AlarmChange::kAcknowledged;
+    event.time_ms = kPassMs + at_s * 1000;
+    board.AlarmChanged(event);
+  };
+  tell(zevrin::AlarmChange::kRaised, 2, -6000, 18);
+  tell(zevrin::AlarmChange::kCleared, 2, -5990, 18);
+  tell(zevrin::AlarmChange::kRaised, 0, 250, 3.28);
+  tell(zevrin::AlarmChange::kAcknowledged, 0, 300, 0);
+  tell(zevrin::AlarmChange::kRaised, 1, 340, 3.18);
+}
+
+bool SaveAlarmWindows(zevrin::DesktopProgram& program, const QDir& dir) {
+  const zevrin::AlarmRules rules = zevrin::DefaultAlarmRules();
+  zevrin::AlarmBoard board;
+  RaiseAlarms(board, rules);
+  if (!SaveMainWindow(program, dir, QStringLiteral("main-alarm.png"), &board)) return false;
+  zevrin::AlarmsWindow alarms;
+  alarms.ShowRows(board.Rows());
+  alarms.show();
+  return Save(alarms, dir, QStringLiteral("alarms.png"));
+}
+
+bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
+                    const zevrin::AlarmBoard* alarms) {
   zevrin::MainWindow window(program);
   window.SetTitle(
       QStringLiteral("ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]"));
@@ -72,7 +112,12 @@ bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir) {
   window.SetClockLabel(QStringLiteral("14:21:47"));
   window.SetLastPacketLabel(QStringLiteral("1 sec since last packet [2]"));
   window.SetStatusText("clock synchronised succesfully with NTP server time.nist.gov");
-  return Save(window, dir, QStringLiteral("main.png"));
+  if (alarms != nullptr) {
+    window.SetAlarmIndicator(QString::fromStdString(alarms->IndicatorText()),
+                             QString::fromStdString(alarms->IndicatorDetails()),
+                             zevrin::AlarmSeverityColours(*alarms->HighestUnacknowledged()));
+  }
+  return Save(window, dir, name);
 }
 
 bool SaveStatusWindows(zevrin::DesktopProgram& program, const QDir& dir) {
@@ -115,7 +160,7 @@ int main(int argc, char** argv) {
 
   PassClock clock(1245506709);  // 2009-06-20 14:05:09 UTC
   zevrin::DesktopProgram program(clock);
-  if (!SaveMainWindow(program, dir)) return 1;
+  if (!SaveMainWindow(program, dir, QStringLiteral("main.png"))) return 1;
 
   // The folder an installed program run by a user would log to.
   zevrin::AboutWindow* about =
@@ -137,5 +182,5 @@ int main(int argc, char** argv) {
   if (!Save(share, dir, QStringLiteral("share.png"))) return 1;
   share.hide();
 
-  return SaveStatusWindows(program, dir) ? 0 : 1;
+  return SaveStatusWindows(program, dir) && SaveAlarmWindows(program, dir) ? 0 : 1;
 }

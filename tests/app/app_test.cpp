@@ -61,6 +61,7 @@ class ProgramTest : public ::testing::Test {
       if ((alone && !testing::LeaveTheNetwork()) || !testing::DropClockRights()) ::_exit(125);
       if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no desktop notifications
       ::setenv(kLoopbackOnlyVariable, "1", 1);
       if (std::freopen("program.out", "a", stderr) == nullptr) ::_exit(126);
       ::execl("./zevrinkiss", "zevrinkiss", static_cast<char*>(nullptr));

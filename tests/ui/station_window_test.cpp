@@ -104,7 +104,8 @@ class StationWindowTest : public ::testing::Test {
   }
 
   testing::TempDir dir_{"station-window"};
-  StationWindowConfig config_{{(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string()};
+  StationWindowConfig config_{
+      {(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string(), kTimePort, {}};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
   DesktopProgram program_{clock_};
   testing::NoClockSetter setter_;

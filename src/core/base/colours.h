@@ -31,5 +31,14 @@ inline constexpr Rgb kHistoryLineColours[] = {
 /// Reference lines of the battery's powersafe and emergency thresholds.
 inline constexpr Rgb kPowersafeLine{128, 64, 160};
 inline constexpr Rgb kEmergencyLine{200, 0, 0};
+/// The alarm indicator and the severity of a raised alarm, by severity: background
+/// and text of watch (pale amber), warning (orange) and critical (red).
+inline constexpr Rgb kAlarmWatchBack{255, 236, 150};
+inline constexpr Rgb kAlarmWarningBack{255, 160, 40};
+inline constexpr Rgb kAlarmCriticalBack{200, 0, 0};
+inline constexpr Rgb kAlarmDarkText{0, 0, 0};
+inline constexpr Rgb kAlarmLightText{255, 255, 255};
+/// The time spans of alarms on a plotted value, drawn see-through.
+inline constexpr Rgb kAlarmShade{230, 40, 40};
 
 }  // namespace zevrin

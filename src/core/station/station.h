@@ -191,6 +191,8 @@ class Station {
   /// outage once).
   void TcpDisconnected(std::string_view message);
   bool using_tcp() const { return using_tcp_; }
+  /// Whether the link in use (the TCP link or the serial port) is open now.
+  bool LinkOpen() { return link().IsOpen(); }
 
   /// Puts `recorder` (which must hand frames on to this station's frame analysis)
   /// between the receive path and the analysis, and from the next start-up on

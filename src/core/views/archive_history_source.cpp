@@ -1,6 +1,7 @@
 #include "views/archive_history_source.h"
 
 #include "telemetry/display_fields.h"
+#include "views/alarm_board.h"
 
 namespace zevrin {
 
@@ -36,6 +37,14 @@ std::optional<HistoryPoint> ArchiveHistorySource::Latest(int field) const {
   const std::optional<SeriesPoint> last = reader_.Last(*column);
   if (!last) return std::nullopt;
   return HistoryPoint{last->ms, last->value};
+}
+
+std::vector<TimeSpan> ArchiveHistorySource::AlarmSpans(int field, TimeSpan span,
+                                                       std::int64_t now_ms) const {
+  // Far more than a plot can show apart; a flood of alarms still reads quickly.
+  constexpr std::size_t kSpansMax = 1000;
+  if (NumericColumnOfField(field) == nullptr) return {};
+  return AlarmSpansOfField(alarms_.Read(span.from_ms, span.to_ms, kSpansMax), field, now_ms);
 }
 
 }  // namespace zevrin

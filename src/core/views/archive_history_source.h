@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "alarms/alarm_records.h"
 #include "outputs/archive/archive_reader.h"
 #include "views/history_source.h"
 
@@ -13,7 +14,7 @@ namespace zevrin {
 /// each later read, so a window opened before the archive exists fills once it does.
 class ArchiveHistorySource final : public HistorySource {
  public:
-  explicit ArchiveHistorySource(std::string path) : path_(std::move(path)) {}
+  explicit ArchiveHistorySource(std::string path) : path_(std::move(path)), alarms_(path_) {}
 
   const std::string& path() const { return path_; }
 
@@ -21,6 +22,8 @@ class ArchiveHistorySource final : public HistorySource {
   std::vector<HistoryValueInfo> Values() const override;
   void ReadSeries(int field, TimeSpan span, std::vector<HistoryPoint>& out) const override;
   std::optional<HistoryPoint> Latest(int field) const override;
+  /// The alarms the archive keeps on the field's value.
+  std::vector<TimeSpan> AlarmSpans(int field, TimeSpan span, std::int64_t now_ms) const override;
 
  private:
   bool EnsureOpen() const;
@@ -28,6 +31,7 @@ class ArchiveHistorySource final : public HistorySource {
   std::string path_;
   // Reading changes only the connection's state, not what the source holds.
   mutable ArchiveReader reader_;
+  mutable AlarmRecordReader alarms_;
 };
 
 }  // namespace zevrin

@@ -21,4 +21,15 @@ std::optional<HistoryPoint> MemoryHistorySource::Latest(int field) const {
   return it->second.back();
 }
 
+std::vector<TimeSpan> MemoryHistorySource::AlarmSpans(int field, TimeSpan span,
+                                                      std::int64_t /*now_ms*/) const {
+  std::vector<TimeSpan> spans;
+  const auto it = alarm_spans_.find(field);
+  if (it == alarm_spans_.end()) return spans;
+  for (const TimeSpan& s : it->second) {
+    if (s.from_ms < span.to_ms && s.to_ms >= span.from_ms) spans.push_back(s);
+  }
+  return spans;
+}
+
 }  // namespace zevrin

@@ -50,6 +50,12 @@ class HistorySource {
   virtual void ReadSeries(int field, TimeSpan span, std::vector<HistoryPoint>& out) const = 0;
   /// The most recent point of `field`, or none when it has none.
   virtual std::optional<HistoryPoint> Latest(int field) const = 0;
+  /// The spans within `span` in which an alarm on `field` was raised; one still
+  /// raised lasts until `now_ms`. None by default.
+  virtual std::vector<TimeSpan> AlarmSpans(int field, TimeSpan span, std::int64_t now_ms) const {
+    (void)field, (void)span, (void)now_ms;
+    return {};
+  }
 };
 
 /// A source held in memory: for tests, benchmarks and pictures.
@@ -61,14 +67,18 @@ class MemoryHistorySource final : public HistorySource {
   void Add(int field, HistoryPoint point) { series_[field].push_back(point); }
   /// The whole series of `field`, for filling it in bulk.
   std::vector<HistoryPoint>& Series(int field) { return series_[field]; }
+  /// Records the span of an alarm on `field`.
+  void AddAlarmSpan(int field, TimeSpan span) { alarm_spans_[field].push_back(span); }
 
   std::vector<HistoryValueInfo> Values() const override { return values_; }
   void ReadSeries(int field, TimeSpan span, std::vector<HistoryPoint>& out) const override;
   std::optional<HistoryPoint> Latest(int field) const override;
+  std::vector<TimeSpan> AlarmSpans(int field, TimeSpan span, std::int64_t now_ms) const override;
 
  private:
   std::vector<HistoryValueInfo> values_;
   std::map<int, std::vector<HistoryPoint>> series_;
+  std::map<int, std::vector<TimeSpan>> alarm_spans_;
 };
 
 }  // namespace zevrin

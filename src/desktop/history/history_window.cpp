@@ -234,7 +234,7 @@ void HistoryWindow::ZoomToBox(double left, double right, double top, double bott
   SetSpan({from, to});
 }
 
-void HistoryWindow::Redraw() { plot_.Redraw(*source_, span_); }
+void HistoryWindow::Redraw() { plot_.Redraw(*source_, span_, NowMs()); }
 
 std::optional<double> HistoryWindow::ThresholdLevel(int field) const {
   return plot_.ThresholdLevel(field);

@@ -2,6 +2,7 @@
 
 #include <QCategoryAxis>
 #include <QChart>
+#include <QGraphicsRectItem>
 #include <QGraphicsTextItem>
 #include <QLegend>
 #include <QLineSeries>
@@ -31,6 +32,11 @@ constexpr double kNoticeScale = 1.4;
 constexpr char kRealLabels[] = "%.4g";
 constexpr char kWholeLabels[] = "%.0f";
 constexpr double kLineWidth = 1.5;
+// Alarm shades: see-through, above the plot's background and below its grid and
+// lines, and wide enough to be seen even for a moment's alarm.
+constexpr int kShadeAlpha = 56;
+constexpr double kShadeZ = 1.5;
+constexpr double kShadeLeastWidth = 2;
 // "YYYY-MM-DD HH:MM:SS" of UtcText, without the milliseconds.
 constexpr std::size_t kTitleTimeChars = 19;
 
@@ -69,6 +75,7 @@ HistoryPlot::HistoryPlot() : chart_(new QChart), legend_(chart_, kChartMargin) {
   resized_ = QObject::connect(chart_, &QChart::plotAreaChanged, chart_, [this] {
     legend_.Place();
     PlaceNotice();
+    PlaceAlarmShades();
   });
 }
 
@@ -142,7 +149,7 @@ void HistoryPlot::DropUnusedAxes() {
   }
 }
 
-void HistoryPlot::Redraw(const HistorySource& source, TimeSpan span) {
+void HistoryPlot::Redraw(const HistorySource& source, TimeSpan span, std::int64_t now_ms) {
   const int columns = std::max(1, static_cast<int>(chart_->plotArea().width()));
   drawn_columns_ = columns;
   DrawThresholds(source, span);  // before the axes drop: the lines use the volt axis
@@ -150,7 +157,45 @@ void HistoryPlot::Redraw(const HistorySource& source, TimeSpan span) {
   for (auto& trace : traces_) DrawTrace(*trace, span, columns);
   FitValueAxes(span);
   DrawTimeAxis(span);
+  DrawAlarmSpans(source, span, now_ms);
   ShowLegendAndNotice(span);
+}
+
+void HistoryPlot::DrawAlarmSpans(const HistorySource& source, TimeSpan span, std::int64_t now_ms) {
+  alarm_spans_.clear();
+  for (const auto& trace : traces_) {
+    const std::vector<TimeSpan> spans = source.AlarmSpans(trace->info.field, span, now_ms);
+    alarm_spans_.insert(alarm_spans_.end(), spans.begin(), spans.end());
+  }
+  shaded_span_ = span;
+  PlaceAlarmShades();
+}
+
+void HistoryPlot::PlaceAlarmShades() {
+  while (shades_.size() < alarm_spans_.size()) {
+    auto* shade = new QGraphicsRectItem(chart_);
+    QColor colour = ToQColor(kAlarmShade);
+    colour.setAlpha(kShadeAlpha);
+    shade->setBrush(colour);
+    shade->setPen(Qt::NoPen);
+    shade->setZValue(kShadeZ);
+    shades_.push_back(shade);
+  }
+  while (shades_.size() > alarm_spans_.size()) {
+    delete shades_.back();
+    shades_.pop_back();
+  }
+  const QRectF area = chart_->plotArea();
+  const auto length = static_cast<double>(std::max<std::int64_t>(1, shaded_span_.length()));
+  const auto x = [&](std::int64_t ms) {
+    const std::int64_t t = std::clamp(ms, shaded_span_.from_ms, shaded_span_.to_ms);
+    return area.left() + static_cast<double>(t - shaded_span_.from_ms) / length * area.width();
+  };
+  for (std::size_t i = 0; i < shades_.size(); ++i) {
+    const double left = x(alarm_spans_[i].from_ms);
+    const double width = std::max(kShadeLeastWidth, x(alarm_spans_[i].to_ms) - left);
+    shades_[i]->setRect(left, area.top(), width, area.height());
+  }
 }
 
 void HistoryPlot::DrawTrace(HistoryTrace& trace, TimeSpan span, int columns) {
@@ -298,6 +343,7 @@ void HistoryPlot::ShowLegendAndNotice(TimeSpan span) {
   for (const QLineSeries* line : {powersafe_line_, emergency_line_}) {
     if (line != nullptr) entries.push_back({line->pen().color(), line->name(), true});
   }
+  if (!alarm_spans_.empty()) entries.push_back({ToQColor(kAlarmShade), QStringLiteral("Alarm")});
   legend_.Show(entries);
   const std::string_view notice = PlotNotice(!traces_.empty(), recorded, drawn);
   notice_->setPlainText(FromUtf8(notice));

@@ -2,7 +2,8 @@
 // The chart of the history window: a line per shown value over a time span,
 // thinned to the plot's pixel columns, a value axis per unit, a time axis with
 // ticks in UTC, the battery thresholds drawn beside the battery voltage, the
-// legend, and a notice in place of the lines when there are none to draw.
+// legend, the spans of alarms on the shown values shaded, and a notice in place of
+// the lines when there are none to draw.
 
 #include <QObject>
 #include <QString>
@@ -18,6 +19,7 @@
 QT_BEGIN_NAMESPACE
 class QCategoryAxis;
 class QChart;
+class QGraphicsRectItem;
 class QGraphicsTextItem;
 class QLineSeries;
 QT_END_NAMESPACE
@@ -50,8 +52,9 @@ class HistoryPlot final {
   /// The trace of `field`, or null when it is not shown.
   const HistoryTrace* Find(int field) const;
 
-  /// Draws every trace over `span` and the thresholds `source` holds last.
-  void Redraw(const HistorySource& source, TimeSpan span);
+  /// Draws every trace over `span`, the thresholds `source` holds last and the
+  /// alarms on the shown values (one still raised lasts until `now_ms`).
+  void Redraw(const HistorySource& source, TimeSpan span, std::int64_t now_ms);
   /// The width of the plot area, in pixel columns, at the last redraw.
   int drawn_columns() const { return drawn_columns_; }
   /// Holds every value axis shown at a band of its current range, given as
@@ -64,6 +67,8 @@ class HistoryPlot final {
   std::optional<double> ThresholdLevel(int field) const;
   /// The points drawn for `field`, every segment one after the other.
   std::vector<HistoryPoint> DrawnPoints(int field) const;
+  /// The alarm spans shaded now.
+  const std::vector<TimeSpan>& alarm_spans() const { return alarm_spans_; }
 
  private:
   struct UnitAxis;
@@ -78,6 +83,8 @@ class HistoryPlot final {
   void DrawTimeAxis(TimeSpan span);
   void ShowLegendAndNotice(TimeSpan span);
   void PlaceNotice();
+  void DrawAlarmSpans(const HistorySource& source, TimeSpan span, std::int64_t now_ms);
+  void PlaceAlarmShades();
 
   QChart* chart_ = nullptr;
   QCategoryAxis* time_axis_ = nullptr;
@@ -90,6 +97,9 @@ class HistoryPlot final {
   QLineSeries* emergency_line_ = nullptr;
   std::optional<double> powersafe_level_;
   std::optional<double> emergency_level_;
+  std::vector<TimeSpan> alarm_spans_;
+  std::vector<QGraphicsRectItem*> shades_;
+  TimeSpan shaded_span_;
   int next_colour_ = 0;
   int drawn_columns_ = 0;
 };

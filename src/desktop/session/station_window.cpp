@@ -55,14 +55,21 @@ StationWindow::StationWindow(DesktopProgram& program, ClockSetter& setter,
       setter_(setter),
       config_(std::move(config)),
       sharing_(std::make_unique<DesktopSharing>(config_.paths.settings_file)),
+      alarms_(std::make_unique<DesktopAlarms>(
+          config_.alarm_rules_file, program.clock,
+          std::make_unique<DesktopNotifier>(QCoreApplication::applicationName()))),
       history_windows_(program.clock, [&program] { return ToUtcMillis(program.clock.Now()); }()) {
   log_notice_refresh_.setSingleShot(true);
   log_notice_refresh_.setInterval(kLogNoticeRefreshMs);
   connect(&log_notice_refresh_, &QTimer::timeout, this, &StationWindow::RefreshLogNotices);
+  connect(alarms_.get(), &DesktopAlarms::Notice, this,
+          [this](const QString& text) { SetStatusText(text.toStdString()); });
 }
 
 StationWindow::~StationWindow() {
+  alarms_->Stop();  // before the recorder and the archive it uses go
   session_.reset();
+  delete rules_notice_.data();
   for (auto& [path, entry] : log_notices_) delete entry.box.data();
 }
 
@@ -104,9 +111,36 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
   connect(w, &MainWindow::HistoryRequested, this,
           [this](int field) { history_windows_.Open(field); });
+  connect(w, &MainWindow::AlarmsRequested, this, [this] { alarms_->OpenWindow(); });
 
   s->tick.setInterval(kTickMs);
-  connect(&s->tick, &QTimer::timeout, w, [station] { station->Tick(); });
+  connect(&s->tick, &QTimer::timeout, w, [this, station] {
+    station->Tick();
+    alarms_->Tick(station->LinkOpen());
+  });
+}
+
+void StationWindow::StartAlarms() {
+  Session& s = *session_;
+  std::string path = s.station.archive().path();
+  if (path.empty()) {
+    path = ArchiveFileName(config_.paths.log_directory, program_.station.settings.station_label);
+  }
+  const std::vector<std::string> errors =
+      alarms_->Start(s.recorder, s.station.archive(), path, *s.window);
+  if (errors.empty()) return;
+  // The status bar is emptied by the next byte: the notice keeps every problem.
+  SetStatusText(errors.front());
+  QString text = QStringLiteral("These alarm rules were left out; the others apply:\n");
+  for (const std::string& error : errors) text += QLatin1Char('\n') + FromUtf8(error);
+  delete rules_notice_.data();
+  rules_notice_ =
+      new QMessageBox(QMessageBox::Warning, QStringLiteral("Alarm rules"), text, QMessageBox::Ok);
+  rules_notice_->setObjectName(QStringLiteral("AlarmRulesNotice"));
+  rules_notice_->setTextFormat(Qt::PlainText);
+  rules_notice_->setAttribute(Qt::WA_DeleteOnClose);
+  rules_notice_->setModal(false);
+  rules_notice_->show();
 }
 
 void StationWindow::FollowArchive() {
@@ -137,6 +171,7 @@ void StationWindow::Start() {
 void StationWindow::Restart() {
   if (!session_ || ended_ || shut_down_) return;
   session_->tick.stop();
+  alarms_->Stop();
   session_->station.Stop();
   const QRect geometry = session_->window->geometry();
   const QString status = session_->window->StatusText();
@@ -160,6 +195,7 @@ void StationWindow::LoadStation() {
   // frame.
   if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
   sharing_->SetWindow(s.window.get());
+  StartAlarms();
 }
 
 void StationWindow::Shutdown() {
@@ -167,6 +203,7 @@ void StationWindow::Shutdown() {
   shut_down_ = true;
   if (session_) {
     session_->tick.stop();
+    alarms_->Stop();
     session_->station.Stop();
     // Hidden rather than closed: this may run inside the window's own close event.
     session_->window->hide();
@@ -180,6 +217,8 @@ void StationWindow::End() {
   if (setup_dialog_) setup_dialog_->close();
   program_.status_windows.CloseAll();
   history_windows_.CloseAll();
+  alarms_->CloseWindow();
+  if (rules_notice_) rules_notice_->close();
   if (AboutWindow* about = CurrentAboutWindow()) about->close();
   for (auto& [path, entry] : log_notices_) {
     if (entry.box) entry.box->close();

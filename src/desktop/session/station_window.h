@@ -19,6 +19,7 @@
 #include "clock/time_sync.h"
 #include "dialogs/setup_dialog.h"
 #include "history/history_window.h"
+#include "session/desktop_alarms.h"
 #include "session/desktop_sharing.h"
 #include "station/station.h"
 #include "views/archive_history_source.h"
@@ -38,6 +39,8 @@ struct StationWindowConfig {
   std::string port_directory = ".";
   /// The time server's TCP port.
   std::uint16_t time_port = kTimePort;
+  /// The alarm rules file found at start-up; empty: the default rules.
+  std::string alarm_rules_file;
 };
 
 class StationWindow final : public QObject,
@@ -79,6 +82,8 @@ class StationWindow final : public QObject,
 
   /// The history windows, reading the archive of the station label in force.
   HistoryWindows& history_windows() { return history_windows_; }
+  /// The alarms on the live frames, their indicator and their window.
+  DesktopAlarms& alarms() { return *alarms_; }
 
  Q_SIGNALS:
   /// The program should end now: shutdown has run.
@@ -94,6 +99,8 @@ class StationWindow final : public QObject,
   void LoadStation();
   /// Puts the latest texts into the open log notices.
   void RefreshLogNotices();
+  /// Evaluates the alarms on the new session's frames; tells the rules' problems.
+  void StartAlarms();
 
   // StationView (and StatusSink for the clock synchronisation).
   void SetStatusText(std::string_view text) override;
@@ -124,6 +131,9 @@ class StationWindow final : public QObject,
   std::unique_ptr<Session> session_;
   // Sharing outlives the windows: its sender keeps working across restarts.
   std::unique_ptr<DesktopSharing> sharing_;
+  // The alarms too: their list and window stay across restarts.
+  std::unique_ptr<DesktopAlarms> alarms_;
+  QPointer<QMessageBox> rules_notice_;
   QPointer<SetupDialog> setup_dialog_;
   // One notice per log file, by path; it outlives a restart of the main window.
   struct LogNoticeBox {

@@ -81,6 +81,27 @@ void MainWindow::BuildStatusBar() {
   share_label_->setObjectName(QStringLiteral("ShareStatus"));
   share_label_->setTextFormat(Qt::PlainText);
   statusBar()->addPermanentWidget(share_label_);
+  // Hidden while no alarm waits for a person, so a calm station looks as it always has.
+  alarm_button_ = new QPushButton(this);
+  alarm_button_->setObjectName(QStringLiteral("AlarmIndicator"));
+  alarm_button_->setFlat(true);
+  alarm_button_->setCursor(Qt::PointingHandCursor);
+  // No taller than a line of text: the status bar keeps its height, shown or not.
+  alarm_button_->setFixedHeight(status_label_->sizeHint().height());
+  alarm_button_->hide();
+  connect(alarm_button_, &QPushButton::clicked, this, &MainWindow::AlarmsRequested);
+  statusBar()->addPermanentWidget(alarm_button_);
+}
+
+void MainWindow::SetAlarmIndicator(const QString& text, const QString& details,
+                                   AlarmColours colours) {
+  alarm_button_->setText(text);
+  alarm_button_->setToolTip(details);
+  alarm_button_->setStyleSheet(
+      QStringLiteral("QPushButton#AlarmIndicator { background: %1; color: %2; border: none;"
+                     " padding: 0px 10px; font-weight: bold; }")
+          .arg(ToQColor(colours.background).name(), ToQColor(colours.text).name()));
+  alarm_button_->setVisible(!text.isEmpty());
 }
 
 MainWindow::~MainWindow() {
@@ -128,6 +149,9 @@ void MainWindow::BuildMenus() {
     pipeline_.analysis().options().hexdump = checked;
     emit HexdumpToggled(checked);
   });
+  QAction* alarms = options->addAction(QStringLiteral("&Alarms..."));
+  alarms->setObjectName(QStringLiteral("MnuAlarms"));
+  connect(alarms, &QAction::triggered, this, &MainWindow::AlarmsRequested);
 
   QMenu* info = menuBar()->addMenu(QStringLiteral("&Info"));
   QAction* about = info->addAction(QStringLiteral("&About"));

@@ -22,6 +22,7 @@
 #include "station/station.h"
 #include "telemetry/display_fields.h"
 #include "telemetry/telemetry_decoder.h"
+#include "views/alarm_board.h"
 #include "widgets/monitor_pane.h"
 #include "windows/status_window.h"
 
@@ -86,6 +87,11 @@ class MainWindow final : public QMainWindow,
   /// line per server, as its tooltip (plain text).
   void SetShareStatus(const QString& line, const QString& details);
   QLabel* share_status() const { return share_label_; }
+  /// The alarm indicator at the right of the status bar: `text` on the colours of
+  /// the highest severity, `details` as its tooltip; hidden while `text` is empty.
+  /// A click asks for the Alarms window.
+  void SetAlarmIndicator(const QString& text, const QString& details, AlarmColours colours);
+  QPushButton* alarm_indicator() const { return alarm_button_; }
 
   /// Enables or disables the KISS-mode button and the terminal line; `why` is
   /// their tooltip while disabled.
@@ -123,6 +129,8 @@ class MainWindow final : public QMainWindow,
   void Closing();  // the window is being closed
   /// The trend of a display field was asked for.
   void HistoryRequested(int field);
+  /// The Alarms window was asked for: the menu entry or the indicator.
+  void AlarmsRequested();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -181,6 +189,7 @@ class MainWindow final : public QMainWindow,
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
   QLabel* share_label_ = nullptr;
+  QPushButton* alarm_button_ = nullptr;
   QString log_folder_;
   std::bitset<kDisplayFieldCount> history_fields_;
   QPoint drag_start_;
