@@ -2,6 +2,7 @@
 // private session bus: what the service receives, the indicator, the Alarms window
 // and the acknowledgement kept in the archive.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
@@ -13,12 +14,14 @@
 
 #include "sample/sample_pass.h"
 #include "session/desktop_alarms.h"
+#include "support/http_recorder.h"
 #include "support/qt_wait.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
 namespace {
 
+using ::testing::HasSubstr;
 using testing::WaitFor;
 
 // A session bus of the test's own: no service on it starts by itself.
@@ -112,12 +115,13 @@ TEST(DesktopNotifierTest, ToldOnceWithoutServiceThenDeliversEachNotification) {
 // A pass whose battery dips raises the rule on the live frames: the service is
 // told, the indicator counts it, and an acknowledgement from the Alarms window
 // empties the indicator and is kept in the archive. A bad rule is told with its
-// file and line, and the good ones apply.
+// file and line, and the good ones apply. The rules' webhook gets the raise.
 TEST(DesktopAlarmsTest, RaisesOnLiveFramesAndAcknowledgesFromTheWindow) {
   testing::TempDir dir("desktop-alarms");
+  testing::HttpRecorder hook;
   const std::string rules = (dir / "zevrinkiss-alarms.ini").string();
-  std::ofstream(rules)
-      << "battery_volts < 3.3 clear > 9 : critical \"Battery dips\"\nbattery_volts <\n";
+  std::ofstream(rules) << "battery_volts < 3.3 clear > 9 : critical \"Battery dips\"\n"
+                       << "battery_volts <\nnotify " << hook.url("/hook") << "\n";
   PrivateBus bus;
   FakeNotifications fake;
   QDBusConnection service = bus.Connect(QStringLiteral("service"));
@@ -135,7 +139,7 @@ TEST(DesktopAlarmsTest, RaisesOnLiveFramesAndAcknowledgesFromTheWindow) {
                        std::make_unique<DesktopNotifier>(QStringLiteral("zevrinkiss"),
                                                          bus.Connect(QStringLiteral("client"))));
   QObject::connect(&window, &MainWindow::AlarmsRequested, &alarms, &DesktopAlarms::OpenWindow);
-  const auto errors = alarms.Start(recorder, archive, archive_path, window);
+  const auto errors = alarms.Start(recorder, archive, archive_path, "Lab", window);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].rfind(rules + ":2: ", 0), 0u) << errors[0];
   EXPECT_TRUE(window.alarm_indicator()->isHidden());
@@ -146,6 +150,8 @@ TEST(DesktopAlarmsTest, RaisesOnLiveFramesAndAcknowledgesFromTheWindow) {
   ASSERT_TRUE(WaitFor([&] { return !fake.calls.empty(); }));
   EXPECT_EQ(fake.calls[0].summary, "Critical: Battery dips");
   EXPECT_EQ(fake.calls[0].urgency, 2);
+  ASSERT_TRUE(WaitFor([&] { return hook.count() > 0; }));
+  EXPECT_THAT(hook.requests()[0].body, HasSubstr(R"("station":"Lab","rule":"battery_volts < 3.3)"));
 
   window.alarm_indicator()->click();
   AlarmsWindow* list = alarms.window();

@@ -40,13 +40,29 @@ DesktopAlarms::~DesktopAlarms() {
 }
 
 std::vector<std::string> DesktopAlarms::Start(FrameRecorder& recorder, ArchiveThread& archive,
-                                              const std::string& archive_path, MainWindow& window) {
+                                              const std::string& archive_path,
+                                              const std::string& station, MainWindow& window) {
   Stop();
   AlarmRules rules = LoadRules(rules_file_);
   std::vector<std::string> errors = std::move(rules.errors);
+  std::vector<std::string> webhooks = std::move(rules.webhooks);
   board_.Restart();
   AlarmListener& listener = *this;
   run_ = std::make_unique<Run>(std::move(rules), listener, archive, archive_path);
+  if (!webhooks.empty()) {
+    // Told on the webhook's thread: shown on the user-interface thread.
+    QPointer<DesktopAlarms> self(this);
+    run_->webhook = std::make_unique<AlarmWebhook>(std::move(webhooks), station,
+                                                   [self](const std::string& problem) {
+                                                     QMetaObject::invokeMethod(
+                                                         self.data(),
+                                                         [self, problem] {
+                                                           if (self)
+                                                             Q_EMIT self->Notice(FromUtf8(problem));
+                                                         },
+                                                         Qt::QueuedConnection);
+                                                   });
+  }
   recorder_ = &recorder;
   recorder.AddSink(&run_->evaluator);
   main_window_ = &window;
@@ -91,6 +107,7 @@ void DesktopAlarms::CloseWindow() {
 
 void DesktopAlarms::AlarmChanged(const AlarmEvent& event) {
   if (run_) run_->kept.AlarmChanged(event);
+  if (run_ && run_->webhook) run_->webhook->AlarmChanged(event);
   board_.AlarmChanged(event);
   if (const std::optional<AlarmNotification> n = AlarmNotificationOf(event)) notifier_->Notify(*n);
   ShowChanges();

@@ -14,6 +14,7 @@
 #include "adapters/desktop_notifier.h"
 #include "alarms/alarm_archive.h"
 #include "alarms/alarm_records.h"
+#include "alarms/alarm_webhook.h"
 #include "base/time_of_day.h"
 #include "outputs/frame_recorder.h"
 #include "views/alarm_board.h"
@@ -32,11 +33,13 @@ class DesktopAlarms final : public QObject, private AlarmListener {
   ~DesktopAlarms() override;
 
   /// Reads the rules and evaluates the frames `recorder` hands on from now (after
-  /// its other sinks), keeping the changes in `archive` and showing them on
-  /// `window`. Returns what is wrong with the rules ("FILE:LINE: what"); the good
-  /// rules apply. Everything given must outlive Stop().
+  /// its other sinks), keeping the changes in `archive`, showing them on `window`
+  /// and posting them to the rules' webhooks, naming `station`. Returns what is
+  /// wrong with the rules ("FILE:LINE: what"); the good rules apply. Everything
+  /// given must outlive Stop().
   std::vector<std::string> Start(FrameRecorder& recorder, ArchiveThread& archive,
-                                 const std::string& archive_path, MainWindow& window);
+                                 const std::string& archive_path, const std::string& station,
+                                 MainWindow& window);
   /// Stops evaluating; the alarms raised stay on the list as they were.
   void Stop();
   /// The once-a-second tick: silences run out, the open Alarms window reads the
@@ -65,6 +68,7 @@ class DesktopAlarms final : public QObject, private AlarmListener {
     AlarmArchive kept;
     AlarmEvaluator evaluator;
     AlarmRecordReader reader;
+    std::unique_ptr<AlarmWebhook> webhook;  // null without addresses
   };
 
   void AlarmChanged(const AlarmEvent& event) override;

@@ -126,8 +126,8 @@ void StationWindow::StartAlarms() {
   if (path.empty()) {
     path = ArchiveFileName(config_.paths.log_directory, program_.station.settings.station_label);
   }
-  const std::vector<std::string> errors =
-      alarms_->Start(s.recorder, s.station.archive(), path, *s.window);
+  const std::vector<std::string> errors = alarms_->Start(
+      s.recorder, s.station.archive(), path, program_.station.settings.station_label, *s.window);
   if (errors.empty()) return;
   // The status bar is emptied by the next byte: the notice keeps every problem.
   SetStatusText(errors.front());
