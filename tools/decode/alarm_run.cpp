@@ -102,11 +102,7 @@ void AlarmRun::AppendJson(const AlarmEvent& event, std::string_view time) {
   o.Append(",\"subject\":");
   json::AppendLatin1String(o, rule.subject);
   o.Append(",\"value\":");
-  if (event.has_value) {
-    json::AppendNumber(o, event.value);
-  } else {
-    o.Append("null");
-  }
+  json::AppendNumberOrNull(o, event.has_value, event.value);
   o.Append(",\"time\":");
   json::AppendLatin1String(o, time);
   o.Append(",\"time_ms\":");

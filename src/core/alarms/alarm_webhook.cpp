@@ -91,11 +91,7 @@ std::string AlarmWebhook::Body(const AlarmEvent& event) const {
   o.Append(",\"severity\":");
   json::AppendLatin1String(o, AlarmSeverityName(rule.severity));
   o.Append(",\"value\":");
-  if (event.has_value) {
-    json::AppendNumber(o, event.value);
-  } else {
-    o.Append("null");
-  }
+  json::AppendNumberOrNull(o, event.has_value, event.value);
   o.Append(",\"time\":");
   json::AppendLatin1String(o, UtcText(event.time_ms) + " UTC");
   o.Append(",\"time_ms\":");

@@ -15,5 +15,13 @@ void AppendLatin1String(TextBuilder& out, std::string_view text);
 /// Appends `value` as the shortest JSON number that reads back as it; JSON has no
 /// infinities and no NaN, so those become null.
 void AppendNumber(TextBuilder& out, double value);
+/// The number when there is one, else null.
+inline void AppendNumberOrNull(TextBuilder& out, bool has, double value) {
+  if (has) {
+    AppendNumber(out, value);
+  } else {
+    out.Append("null");
+  }
+}
 
 }  // namespace zevrin::json
