@@ -50,26 +50,33 @@ struct NoView final : zevrin::ReceiveView {
   void SetReceiveCounterText(std::string_view) override {}
 };
 
-// The desktop program's way from bytes to the archive, without its windows.
-bool WritePasses(const std::string& path, PassClock& clock) {
+// The desktop program's way from bytes to its frame sinks, without its windows.
+struct PassReceiver {
+  explicit PassReceiver(PassClock& clock)
+      : receive(state, clock, view), analysis(clock), recorder(analysis, decoder, fields, clock) {
+    receive.SetFrameHandler(&recorder);
+    analysis.SetSatelliteDecoder(&decoder);
+    recorder.SetSource("Lab", "COM1");
+  }
   NoView view;
   zevrin::ReceiveState state;
-  zevrin::ReceivePath receive(state, clock, view);
-  zevrin::FrameAnalysis analysis(clock);
+  zevrin::ReceivePath receive;
+  zevrin::FrameAnalysis analysis;
   zevrin::DisplayFields fields;
-  zevrin::TelemetryDecoder decoder(fields);
-  zevrin::FrameRecorder recorder(analysis, decoder, fields, clock);
+  zevrin::TelemetryDecoder decoder{fields};
+  zevrin::FrameRecorder recorder;
+};
+
+bool WritePasses(const std::string& path, PassClock& clock) {
+  PassReceiver receiver(clock);
   zevrin::ArchiveWriterOptions options;
   options.batch_frames = 100;
   zevrin::ArchiveWriter writer(nullptr, options);
   if (!writer.Open(path)) return false;
-  receive.SetFrameHandler(&recorder);
-  analysis.SetSatelliteDecoder(&decoder);
-  recorder.SetSource("Lab", "COM1");
-  recorder.AddSink(&writer);
+  receiver.recorder.AddSink(&writer);
   for (int pass = 0; pass < kPasses; ++pass) {
     clock.Set(kFirstPassMs + pass * kOrbitMs);
-    receive.Receive(zevrin::sample::MakePass(
+    receiver.receive.Receive(zevrin::sample::MakePass(
         {.frames = kFramesPerPass, .seed = 20090620u + static_cast<unsigned>(pass)}));
     writer.Flush();
   }
@@ -80,24 +87,16 @@ bool WritePasses(const std::string& path, PassClock& clock) {
 // One pass whose battery dips, its alarms raised by the default rules and kept with
 // it, as the desktop program keeps them.
 bool WriteAlarmPass(const std::string& path, PassClock& clock) {
-  NoView view;
-  zevrin::ReceiveState state;
-  zevrin::ReceivePath receive(state, clock, view);
-  zevrin::FrameAnalysis analysis(clock);
-  zevrin::DisplayFields fields;
-  zevrin::TelemetryDecoder decoder(fields);
-  zevrin::FrameRecorder recorder(analysis, decoder, fields, clock);
+  PassReceiver receiver(clock);
   zevrin::ArchiveThread archive(nullptr, {});
   if (!archive.Open(path)) return false;
   zevrin::AlarmArchive kept(archive);
   zevrin::AlarmEvaluator alarms(zevrin::DefaultAlarmRules(), kept);
-  receive.SetFrameHandler(&recorder);
-  analysis.SetSatelliteDecoder(&decoder);
-  recorder.SetSource("Lab", "COM1");
-  recorder.AddSink(&archive);
-  recorder.AddSink(&alarms);
+  receiver.recorder.AddSink(&archive);
+  receiver.recorder.AddSink(&alarms);
   clock.Set(kFirstPassMs);
-  receive.Receive(zevrin::sample::MakePass({.frames = kFramesPerPass, .battery_dip = true}));
+  receiver.receive.Receive(
+      zevrin::sample::MakePass({.frames = kFramesPerPass, .battery_dip = true}));
   archive.Close();
   return true;
 }
