@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   qt6-base-dev qt6-serialport-dev libgl-dev qt6-charts-dev
   libcurl4-openssl-dev
-  xvfb xauth socat
+  xvfb xauth socat dbus-daemon
   librsvg2-bin desktop-file-utils appstream man-db file dpkg-dev lintian
   libsqlite3-dev sqlite3 influxdb
 )
