@@ -162,6 +162,16 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
             (std::vector<std::vector<std::string>>{
                 {"warning", "2026-12-06 13:12:26.381", "2026-12-06 13:12:51.979", "3.59", "1"},
                 {"critical", "2026-12-06 13:12:32.653", "2026-12-06 13:12:45.015", "3.39", "1"}}));
+  // One still raised at the end of the recording ends with its last frame.
+  dir_.Write("always.ini", "battery_volts > 0 : watch\n");
+  ASSERT_EQ(RunTool("--alarms " + Path("always.ini") + " --archive " + Path("b.sqlite") + args +
+                        " 2>/dev/null",
+                    out),
+            0);
+  EXPECT_EQ(testing::Db(Path("b.sqlite"))
+                .One("SELECT cleared_ms = (SELECT max(received_ms) FROM frames) AND clear_value "
+                     "IS NULL FROM alarms"),
+            "1");
 
   dir_.Write("rules.ini",
              "battery_volts < 3.5 for 3 records : warning # low\nbattery_volts << 3 : critical\n");

@@ -171,6 +171,7 @@ TEST(DesktopAlarmsTest, RaisesOnLiveFramesAndAcknowledgesFromTheWindow) {
   ASSERT_FALSE(kept.empty());
   EXPECT_EQ(kept.back().message, "Battery dips");
   EXPECT_TRUE(kept.back().acknowledged_ms.has_value());
+  EXPECT_TRUE(kept.back().cleared_ms.has_value()) << "ends when the rules stop";
 }
 
 }  // namespace

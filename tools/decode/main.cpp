@@ -235,6 +235,7 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
     if (run.archive() != nullptr) {
       alarm_archive = std::make_unique<zevrin::AlarmArchive>(*run.archive());
       alarms->AlsoTell(alarm_archive.get());
+      run.SetAlarmArchive(alarm_archive.get());
     }
     if (args.options.format == zevrin::OutputFormat::kJson) alarms->SetJsonOutput(&tool.output());
     live.SetTicker([&alarms](bool link_up) { alarms->Tick(link_up); });

@@ -177,6 +177,7 @@ void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
   if (archive_ != nullptr) archive_->FrameDecoded(timed);
   if (lines_ != nullptr) lines_->FrameDecoded(timed);
   if (alarms_ != nullptr) alarms_->FrameDecoded(timed);
+  last_frame_ms_ = timed.received_ms;
   ++frames_;
   done_ += frame.bytes.size();
   if (progress_ && (frames_ & 63) == 0) DrawProgress(false);
@@ -205,6 +206,7 @@ void ReplayRun::DrawProgress(bool last) {
 }
 
 bool ReplayRun::Finish() {
+  if (alarm_archive_ != nullptr && frames_ > 0) alarm_archive_->EndWatching(last_frame_ms_);
   Flush();
   if (archive_ == nullptr) return true;
   archive_->Close();

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "alarms/alarm_archive.h"
 #include "decode/decode_tool.h"
 #include "input/replay_times.h"
 #include "outputs/archive/archive_thread.h"
@@ -56,6 +57,9 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   bool Start(std::string& error);
   /// Gives every frame, with its time, to `alarms` after the archive; null for none.
   void SetAlarms(FrameSink* alarms) { alarms_ = alarms; }
+  /// Where the alarms are kept: their evaluation ends with the last frame, at
+  /// Finish().
+  void SetAlarmArchive(AlarmArchive* kept) { alarm_archive_ = kept; }
   /// True when frames need to go anywhere beside the tool's own output.
   /// The archive of --archive, open after Start(); null without one.
   ArchiveThread* archive() const { return archive_.get(); }
@@ -87,6 +91,8 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   ReplayOptions options_;
   std::FILE* messages_;
   std::unique_ptr<ArchiveThread> archive_;
+  AlarmArchive* alarm_archive_ = nullptr;
+  std::int64_t last_frame_ms_ = 0;
   std::unique_ptr<LineProtocolWriter> lines_;
   FrameSink* alarms_ = nullptr;
   bool archive_open_ = false;

@@ -45,7 +45,9 @@ constexpr const char* kRowSql[] = {
     ("INSERT OR IGNORE INTO stored_alarms (rule, severity, message, value, raised_ms, "
      "frame_received_ms, frame_bytes) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
     // kCleared
-    "UPDATE stored_alarms SET cleared_ms = ?6, clear_value = ?4 WHERE rule = ?1 AND raised_ms = ?5",
+    ("UPDATE stored_alarms SET cleared_ms = ?6, clear_value = ?4 WHERE rule = ?1 AND raised_ms = "
+     "?5 "
+     "AND cleared_ms IS NULL"),
     // kAcknowledged
     "UPDATE stored_alarms SET acknowledged_ms = ?6 WHERE rule = ?1 AND raised_ms = ?5",
 };
@@ -74,9 +76,11 @@ bool WriteRow(sqlite3* db, const AlarmRow& row) {
 }  // namespace
 
 void AlarmArchive::AlarmChanged(const AlarmEvent& event) {
-  if (event.rule_index >= raised_ms_.size()) raised_ms_.resize(event.rule_index + 1);
-  std::int64_t& raised_ms = raised_ms_[event.rule_index];
-  if (event.change == AlarmChange::kRaised) raised_ms = event.time_ms;
+  if (event.rule_index >= open_.size()) open_.resize(event.rule_index + 1);
+  Open& open = open_[event.rule_index];
+  if (event.change == AlarmChange::kRaised) open = {true, event.time_ms, event.rule->text};
+  if (event.change == AlarmChange::kCleared) open.raised = false;
+  const std::int64_t raised_ms = open.raised_ms;
   const AlarmRule& rule = *event.rule;
   AlarmRow row{event.change,
                rule.text,
@@ -89,6 +93,16 @@ void AlarmArchive::AlarmChanged(const AlarmEvent& event) {
                event.frame_received_ms,
                {event.frame_bytes.begin(), event.frame_bytes.end()}};
   archive_.Post([row = std::move(row)](sqlite3* db) { return WriteRow(db, row); });
+}
+
+void AlarmArchive::EndWatching(std::int64_t when_ms) {
+  for (Open& open : open_) {
+    if (!open.raised) continue;
+    open.raised = false;
+    AlarmRow row{AlarmChange::kCleared, open.rule, {}, {}, false, 0,
+                 open.raised_ms,        when_ms,   0,  {}};
+    archive_.Post([row = std::move(row)](sqlite3* db) { return WriteRow(db, row); });
+  }
 }
 
 }  // namespace zevrin

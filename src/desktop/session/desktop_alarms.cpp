@@ -71,6 +71,8 @@ std::vector<std::string> DesktopAlarms::Start(FrameRecorder& recorder, ArchiveTh
 }
 
 void DesktopAlarms::Stop() {
+  // The alarms raised end with their evaluation: none stays open in the archive.
+  if (run_) run_->kept.EndWatching(NowMs());
   if (recorder_ != nullptr && run_) recorder_->RemoveSink(&run_->evaluator);
   recorder_ = nullptr;
   run_.reset();
