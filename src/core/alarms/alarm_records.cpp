@@ -9,8 +9,6 @@ namespace zevrin {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 2000;
-
 constexpr char kAlarmsSql[] =
     "SELECT rule, severity, message, value, raised_ms, cleared_ms, acknowledged_ms "
     "FROM stored_alarms WHERE raised_ms < ?2 AND (cleared_ms IS NULL OR cleared_ms >= ?1) "
@@ -40,15 +38,8 @@ void AlarmRecordReader::Close() {
 
 bool AlarmRecordReader::EnsureOpen() {
   if (db_ != nullptr) return true;
-  const int rc =
-      sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    error_ = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    Close();
-    return false;
-  }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  return true;
+  db_ = OpenForReading(path_, error_);
+  return db_ != nullptr;
 }
 
 std::vector<AlarmRecord> AlarmRecordReader::Read(std::int64_t from_ms, std::int64_t to_ms,

@@ -9,8 +9,6 @@ namespace zevrin {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 2000;
-
 // The query of one column; column names come from the fixed table only.
 std::string SeriesSql(const ArchiveColumn& column, const char* tail) {
   std::string sql = "SELECT received_ms, ";
@@ -30,14 +28,8 @@ ArchiveReader::~ArchiveReader() { Close(); }
 
 bool ArchiveReader::Open(const std::string& path) {
   Close();
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    error_ = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    Close();
-    return false;
-  }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  db_ = OpenForReading(path, error_);
+  if (db_ == nullptr) return false;
   if (!CheckSchemaVersion(db_, error_)) {
     Close();
     return false;

@@ -35,6 +35,8 @@ ArchiveThread::~ArchiveThread() {
 
 bool ArchiveThread::Open(const std::string& path, bool on_thread) {
   Close();
+  const std::size_t slash = path.rfind('/');
+  directory_ = slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
   bool opened = true;
   if (on_thread) {
     writer_.Defer(path);
@@ -81,7 +83,7 @@ void ArchiveThread::Drain() {
   HandOver();
   {
     std::unique_lock lock(mutex_);
-    space_.wait(lock, [&] { return (waiting_.empty() && !writing_ && dropped_ == 0); });
+    space_.wait(lock, [&] { return waiting_.empty() && !writing_ && dropped_ == 0; });
   }
   DeliverNotices();
 }
@@ -157,7 +159,6 @@ void ArchiveThread::Run() {
       continue;
     }
     if (waiting_.empty()) return;  // stopped, and everything written
-    if (held_ && !stop_) continue;
     WriteFirst(lock);
   }
 }
@@ -187,20 +188,18 @@ void ArchiveThread::WriteFirst(std::unique_lock<std::mutex>& lock) {
     work_.wait_for(lock, kRetryInterval, [&] { return stop_ || dropped_ > 0; });
     return;
   }
-  waiting_frames_ -= item.batch.size();
-  item.batch.Clear();
-  spare_.push_back(std::move(item.batch));
+  if (!item.task) {
+    waiting_frames_ -= item.batch.size();
+    item.batch.Clear();
+    spare_.push_back(std::move(item.batch));
+  }
   space_.notify_all();
 }
 
 bool ArchiveThread::ShortOfSpace() const {
   if (reserve_bytes_ == 0) return false;
-  std::string directory = writer_.path();
-  const std::size_t slash = directory.rfind('/');
-  directory =
-      slash == std::string::npos ? "." : directory.substr(0, std::max<std::size_t>(slash, 1));
   struct statvfs fs {};
-  if (::statvfs(directory.c_str(), &fs) != 0) return false;
+  if (::statvfs(directory_.c_str(), &fs) != 0) return false;
   return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize < reserve_bytes_;
 }
 

@@ -105,6 +105,7 @@ class ArchiveThread final : public FrameSink {
   std::size_t batch_frames_;
   std::size_t queue_frames_;  // 0: the caller waits
   std::uint64_t reserve_bytes_;
+  std::string directory_;  // the archive's folder, whose free space is checked
   ArchiveBatch current_;
   std::string open_error_;
 

@@ -28,4 +28,18 @@ bool ExecSql(sqlite3* db, const std::string& sql, std::string& error) {
   return false;
 }
 
+sqlite3* OpenForReading(const std::string& path, std::string& error) {
+  constexpr int kBusyTimeoutMs = 2000;
+  sqlite3* db = nullptr;
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  return db;
+}
+
 }  // namespace zevrin

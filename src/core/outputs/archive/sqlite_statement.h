@@ -82,4 +82,9 @@ class SqliteStatement {
 /// Runs `sql` (one statement or more); false with `error` set when it fails.
 bool ExecSql(sqlite3* db, const std::string& sql, std::string& error);
 
+/// Opens the existing database at `path` for reading only, waiting up to two
+/// seconds for a writer in the middle of a checkpoint. Null with `error` set when
+/// it cannot be opened.
+sqlite3* OpenForReading(const std::string& path, std::string& error);
+
 }  // namespace zevrin
