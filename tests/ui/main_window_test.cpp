@@ -84,9 +84,17 @@ TEST_F(MainWindowTest, MonitorAppendsAtTheEndFollowsOnlyAtTheBottomAndKeepsItsLi
   EXPECT_EQ(bar->value(), 100);
   bar->setValue(bar->maximum());
   append(kMonitorLineLimit + 250);
+  QCoreApplication::processEvents();  // the view follows once the turn ends
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_EQ(Pane().LineCount(), kMonitorLineLimit);
   EXPECT_TRUE(Pane().toPlainText().startsWith("line 250\n"));
+  // A move by the user between two texts of one turn stops the following.
+  append(3);
+  bar->setValue(bar->maximum() - 40);
+  const int moved_to = bar->value();
+  append(3);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar->value(), moved_to - 3);  // the same lines: three left at the top
 
   auto* counter = Child<QLabel>("ReceiveCounterLabel");
   Child<QAction>("MnuClear")->trigger();

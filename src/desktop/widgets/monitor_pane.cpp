@@ -48,14 +48,19 @@ MonitorPane::MonitorPane(QWidget* parent) : QPlainTextEdit(parent) {
 void MonitorPane::AppendMonitorText(std::string_view text, ColourRole role) {
   if (text.empty()) return;
   QScrollBar* bar = verticalScrollBar();
-  const bool at_bottom = bar->value() >= bar->maximum();
+  // While a move to the end is due, the view is following even though the bar
+  // is not at its end yet; unless the user has moved it since the last text.
+  const bool at_bottom =
+      follow_due_ ? bar->value() == follow_from_ : bar->value() >= bar->maximum();
   const int scrolled_to = bar->value();
   const int blocks_before = blockCount();
 
   const QTextCharFormat& format = formats_[static_cast<std::size_t>(role)];
   QTextCursor cursor(document());
-  cursor.movePosition(QTextCursor::End);
+  // Inside an edit block a cursor does not lay out its line to learn its x:
+  // moving to the end costs nothing then.
   cursor.beginEditBlock();
+  cursor.movePosition(QTextCursor::End);
   int new_lines = 0;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -81,16 +86,37 @@ void MonitorPane::AppendMonitorText(std::string_view text, ColourRole role) {
   cursor.endEditBlock();
 
   if (at_bottom) {
-    bar->setValue(bar->maximum());
+    FollowAtTurnEnd();
   } else {
+    follow_due_ = false;
     // Lines dropped from the top would otherwise pull the user's view downwards.
     const int dropped = blocks_before + new_lines - blockCount();
     if (dropped > 0) bar->setValue(scrolled_to - dropped);
   }
 }
 
+// Moving the bar scrolls the pane's backing store, a copy of the whole visible
+// area; a notification brings many texts, so the view moves to the end once, when
+// the event loop takes the queued call, before the new lines are painted.
+void MonitorPane::FollowAtTurnEnd() {
+  QScrollBar* bar = verticalScrollBar();
+  follow_from_ = bar->value();
+  if (follow_due_) return;
+  follow_due_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (!follow_due_) return;
+        follow_due_ = false;
+        QScrollBar* b = verticalScrollBar();
+        if (b->value() == follow_from_) b->setValue(b->maximum());
+      },
+      Qt::QueuedConnection);
+}
+
 void MonitorPane::Clear() {
   clear();
+  follow_due_ = false;
   line_open_ = false;
   empty_ = true;
 }
