@@ -129,5 +129,45 @@ TEST_F(TelemetryDecoderTest, RecordFieldsAndThresholdColours) {
   EXPECT_TRUE(fields_.Writes().fields.empty());
 }
 
+// A record repeated writes its values again, journal and observer included, and
+// whatever changed a target in between is overwritten: another writer, Clear,
+// another frame.
+TEST_F(TelemetryDecoderTest, ARepeatedRecordWritesEveryValueAgainOverAnyOtherWrite) {
+  const Bytes power = Put(Record(true), 63, {178});
+  Decode(power);
+  const FrameWrites first = fields_.Writes();
+  const std::string frame_type = fields_.BoxText(Box::kFrameType);
+  const std::uint64_t version = fields_.FieldVersion(43);
+
+  Decode(power);  // the same bytes: the same texts, versions and journal
+  EXPECT_EQ(fields_.Writes().fields, first.fields);
+  EXPECT_EQ(fields_.Writes().boxes, first.boxes);
+  EXPECT_EQ(fields_.Writes().coloured, first.coloured);
+  EXPECT_EQ(fields_.FieldVersion(43), version);
+
+  fields_.WriteField(43, "9.99");
+  fields_.WriteBox(Box::kFrameType, kNotSatelliteText);
+  Decode(power);
+  EXPECT_EQ(fields_.Field(43), "3.49");
+  EXPECT_EQ(fields_.Colour(43), FieldColour::kGreen);
+  EXPECT_EQ(fields_.BoxText(Box::kFrameType), frame_type);
+
+  fields_.Clear();
+  Decode(power);
+  EXPECT_EQ(fields_.Field(43), "3.49");
+  EXPECT_EQ(fields_.BoxText(Box::kFrameType), frame_type);
+
+  Decode(Put(Record(true), 63, {177}));
+  EXPECT_EQ(fields_.Field(43), "3.47");
+  Decode(power);
+  EXPECT_EQ(fields_.Field(43), "3.49");
+
+  // A copy of the store hands out versions of its own: equal versions, equal texts.
+  DisplayFields copy = fields_;
+  copy.WriteField(43, "1.00");
+  fields_.WriteField(43, "2.00");
+  EXPECT_NE(copy.FieldVersion(43), fields_.FieldVersion(43));
+}
+
 }  // namespace
 }  // namespace zevrin

@@ -1,5 +1,8 @@
 #include "telemetry/display_fields.h"
 
+#include <atomic>
+#include <span>
+
 #include "base/text_builder.h"
 
 namespace zevrin {
@@ -194,6 +197,11 @@ std::optional<Rgb> FieldColourRgb(FieldColour colour) {
   return std::nullopt;
 }
 
+std::uint64_t DisplayFields::Versions::NewRange() {
+  static std::atomic<std::uint64_t> ranges{0};
+  return (ranges.fetch_add(1, std::memory_order_relaxed) + 1) * (kInRange + 1);
+}
+
 DisplayFields::DisplayFields() {
   writes_.fields.reserve(kDisplayFieldCount);
   writes_.coloured.reserve(kDisplayFieldCount);
@@ -204,6 +212,12 @@ DisplayFields::DisplayFields() {
 void DisplayFields::WriteField(int index, std::string_view text) {
   if (!FieldInRange(index)) return;
   Replace(texts_[static_cast<std::size_t>(index)], text);
+  field_versions_[static_cast<std::size_t>(index)] = version_.Next();
+  KeepField(index);
+}
+
+void DisplayFields::KeepField(int index) {
+  if (!FieldInRange(index)) return;
   Record(writes_.fields, field_logged_, index);
   if (observer_ != nullptr) observer_->FieldWritten(index);
 }
@@ -226,6 +240,12 @@ FieldColour DisplayFields::Colour(int index) const {
 void DisplayFields::WriteBox(Box box, std::string_view text) {
   if (!BoxInRange(box)) return;
   Replace(boxes_[static_cast<std::size_t>(box)], text);
+  box_versions_[static_cast<std::size_t>(box)] = version_.Next();
+  KeepBox(box);
+}
+
+void DisplayFields::KeepBox(Box box) {
+  if (!BoxInRange(box)) return;
   Record(writes_.boxes, box_logged_, box);
   if (observer_ != nullptr) observer_->BoxWritten(box);
 }
@@ -237,6 +257,12 @@ const std::string& DisplayFields::BoxText(Box box) const {
 void DisplayFields::WriteGauge(Gauge gauge, std::string_view text) {
   if (!GaugeInRange(gauge)) return;
   Replace(gauges_[static_cast<std::size_t>(gauge)], text);
+  gauge_versions_[static_cast<std::size_t>(gauge)] = version_.Next();
+  KeepGauge(gauge);
+}
+
+void DisplayFields::KeepGauge(Gauge gauge) {
+  if (!GaugeInRange(gauge)) return;
   Record(writes_.gauges, gauge_logged_, gauge);
   if (observer_ != nullptr) observer_->GaugeWritten(gauge);
 }
@@ -250,6 +276,12 @@ void DisplayFields::Clear() {
   colours_.fill(FieldColour::kNormal);
   for (std::string& text : boxes_) text.clear();
   for (std::string& text : gauges_) text.clear();
+  // Every text is new; none of them has a version a reader has seen.
+  for (const std::span<std::uint64_t> versions :
+       {std::span<std::uint64_t>(field_versions_), std::span<std::uint64_t>(box_versions_),
+        std::span<std::uint64_t>(gauge_versions_)}) {
+    for (std::uint64_t& v : versions) v = version_.Next();
+  }
   BeginFrame();
 }
 

@@ -112,6 +112,26 @@ class DisplayFields {
   /// The gauge's caption; empty for a value outside the enumeration.
   const std::string& GaugeText(Gauge gauge) const;
 
+  /// A target written again with the text it holds: the write is journalled and
+  /// the observer told, as for a write, but the text and its version stay. A
+  /// writer that knows its text has not changed saves building and copying it.
+  void KeepField(int index);
+  void KeepBox(Box box);
+  void KeepGauge(Gauge gauge);
+
+  /// A number that changes whenever the target's text may have changed (every
+  /// write and Clear) and only then: equal versions mean an equal text. Never 0
+  /// after a write or Clear; 0 outside the ranges.
+  std::uint64_t FieldVersion(int index) const {
+    return FieldInRange(index) ? field_versions_[static_cast<std::size_t>(index)] : 0;
+  }
+  std::uint64_t BoxVersion(Box box) const {
+    return BoxInRange(box) ? box_versions_[static_cast<std::size_t>(box)] : 0;
+  }
+  std::uint64_t GaugeVersion(Gauge gauge) const {
+    return GaugeInRange(gauge) ? gauge_versions_[static_cast<std::size_t>(gauge)] : 0;
+  }
+
   /// Empties every field, box and gauge and sets every colour to normal, as a
   /// new main window starts; the journal is emptied too. The observer is not
   /// told: the window that clears the store builds its widgets from it afterwards.
@@ -145,6 +165,31 @@ class DisplayFields {
   std::array<std::string, kBoxCount> boxes_;
   std::array<std::string, kGaugeCount> gauges_;
   DisplayFieldsObserver* observer_ = nullptr;
+  // Hands out versions that no other store of the process hands out, a copy
+  // included, so that a reader never takes one store's text for another's.
+  class Versions {
+   public:
+    Versions() : last_(NewRange()) {}
+    Versions(const Versions&) : last_(NewRange()) {}
+    Versions& operator=(const Versions&) {
+      last_ = NewRange();
+      return *this;
+    }
+    std::uint64_t Next() {
+      ++last_;
+      if ((last_ & kInRange) == 0) last_ = NewRange() + 1;
+      return last_;
+    }
+
+   private:
+    static constexpr std::uint64_t kInRange = (std::uint64_t{1} << 32) - 1;
+    static std::uint64_t NewRange();
+    std::uint64_t last_;
+  };
+  Versions version_;
+  std::array<std::uint64_t, kDisplayFieldCount> field_versions_{};
+  std::array<std::uint64_t, kBoxCount> box_versions_{};
+  std::array<std::uint64_t, kGaugeCount> gauge_versions_{};
 
   // The journal; its vectors are reserved to their largest size once, so that
   // recording a write never allocates.

@@ -157,9 +157,10 @@ constexpr Step kSystemSteps[] = {
     {119, 1, Conversion::kDecimal, Field(84)},
 };
 
-// The unsigned value of `width` bytes from `position`, high byte first.
-std::uint32_t HighFirst(const UnescapedFrame& frame, int position, int width) {
-  std::uint32_t value = 0;
+// The unsigned value of `width` bytes (at most eight) from `position`, high byte
+// first.
+std::uint64_t HighFirst(const UnescapedFrame& frame, int position, int width) {
+  std::uint64_t value = 0;
   for (int i = 0; i < width; ++i) value = (value << 8) | frame.At(position + i);
   return value;
 }
@@ -239,13 +240,19 @@ std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& 
                               frame.At(pos + 4), frame.At(pos + 5), frame.At(pos + 6));
       return scratch.view();
     case Conversion::kPointerHex:
-      return Kept(PointerHexText(MemoryPointerValue(HighFirst(frame, pos, 4))), scratch);
+      return Kept(
+          PointerHexText(MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, pos, 4)))),
+          scratch);
     case Conversion::kGpsGauge:
-      return Kept(GaugePercentText(MemoryPointerValue(HighFirst(frame, pos, 4)), kGpsMemoryBase),
-                  scratch);
+      return Kept(
+          GaugePercentText(MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, pos, 4))),
+                           kGpsMemoryBase),
+          scratch);
     case Conversion::kXhkGauge:
-      return Kept(GaugePercentText(MemoryPointerValue(HighFirst(frame, pos, 4)), kXhkMemoryBase),
-                  scratch);
+      return Kept(
+          GaugePercentText(MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, pos, 4))),
+                           kXhkMemoryBase),
+          scratch);
   }
   return std::nullopt;
 }
@@ -253,27 +260,71 @@ std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& 
 // Positions up to the one before the closing FEND belong to the frame.
 int LastPayloadPosition(const UnescapedFrame& frame) { return frame.unescaped_length - 1; }
 
+std::uint64_t TargetVersion(const DisplayFields& fields, Target target) {
+  switch (target.kind) {
+    case TargetKind::kField:
+      return fields.FieldVersion(target.index);
+    case TargetKind::kBox:
+      return fields.BoxVersion(static_cast<Box>(target.index));
+    case TargetKind::kGauge:
+      return fields.GaugeVersion(static_cast<Gauge>(target.index));
+  }
+  return 0;
+}
+
+void Write(DisplayFields& fields, Target target, std::string_view text) {
+  switch (target.kind) {
+    case TargetKind::kField:
+      fields.WriteField(target.index, text);
+      break;
+    case TargetKind::kBox:
+      fields.WriteBox(static_cast<Box>(target.index), text);
+      break;
+    case TargetKind::kGauge:
+      fields.WriteGauge(static_cast<Gauge>(target.index), text);
+      break;
+  }
+}
+
+void Keep(DisplayFields& fields, Target target) {
+  switch (target.kind) {
+    case TargetKind::kField:
+      fields.KeepField(target.index);
+      break;
+    case TargetKind::kBox:
+      fields.KeepBox(static_cast<Box>(target.index));
+      break;
+    case TargetKind::kGauge:
+      fields.KeepGauge(static_cast<Gauge>(target.index));
+      break;
+  }
+}
+
 // Applies each step on its own: a step whose bytes are not all in the frame, or
-// whose value has no text, leaves its target alone and the next step runs.
-void Apply(std::span<const Step> steps, const UnescapedFrame& frame, DisplayFields& fields) {
+// whose value has no text, leaves its target alone and the next step runs. A
+// text depends on its step's bytes alone, and most values repeat from record to
+// record: a step whose bytes are those it last wrote from, into a target that
+// still holds that text, writes it again without working it out.
+void Apply(std::span<const Step> steps, std::span<TelemetryDecoder::Memo> memos,
+           const UnescapedFrame& frame, DisplayFields& fields) {
   const int last = LastPayloadPosition(frame);
   const ByteTexts& table = ByteTable();
   TextBuilder scratch;
-  for (const Step& step : steps) {
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
     if (step.position + step.width - 1 > last) continue;
-    scratch.clear();
-    const std::optional<std::string_view> text = Convert(step, frame, table, scratch);
-    if (!text) continue;
-    switch (step.target.kind) {
-      case TargetKind::kField:
-        fields.WriteField(step.target.index, *text);
-        break;
-      case TargetKind::kBox:
-        fields.WriteBox(static_cast<Box>(step.target.index), *text);
-        break;
-      case TargetKind::kGauge:
-        fields.WriteGauge(static_cast<Gauge>(step.target.index), *text);
-        break;
+    TelemetryDecoder::Memo& memo = memos[i];
+    // A step reads at most seven bytes: they are its value's whole source.
+    const std::uint64_t bytes = HighFirst(frame, step.position, step.width);
+    if (memo.version != 0 && memo.bytes == bytes &&
+        memo.version == TargetVersion(fields, step.target)) {
+      Keep(fields, step.target);
+    } else {
+      scratch.clear();
+      const std::optional<std::string_view> text = Convert(step, frame, table, scratch);
+      if (!text) continue;
+      Write(fields, step.target, *text);
+      memo = {bytes, TargetVersion(fields, step.target)};
     }
     if (!step.green_text.empty()) {
       // The colour follows the text read back, so it always matches what is shown.
@@ -284,6 +335,12 @@ void Apply(std::span<const Step> steps, const UnescapedFrame& frame, DisplayFiel
 }
 
 }  // namespace
+
+TelemetryDecoder::TelemetryDecoder(DisplayFields& fields)
+    : fields_(fields),
+      header_memos_(std::size(kHeaderSteps)),
+      power_memos_(std::size(kPowerSteps)),
+      system_memos_(std::size(kSystemSteps)) {}
 
 void TelemetryDecoder::DecodeSatelliteFrame(const UnescapedFrame& frame,
                                             const FrameHeader& header) {
@@ -296,7 +353,7 @@ void TelemetryDecoder::DecodeSatelliteFrame(const UnescapedFrame& frame,
   if (header.destination_call != kGroundStationCall) return;
   last_was_satellite_ = true;
 
-  Apply(kHeaderSteps, frame, fields_);
+  Apply(kHeaderSteps, header_memos_, frame, fields_);
 
   // Both markers must be inside the frame; the type letter then is as well.
   if (kSecondMarkerPos > LastPayloadPosition(frame)) return;
@@ -311,12 +368,12 @@ void TelemetryDecoder::DecodeSatelliteFrame(const UnescapedFrame& frame,
 }
 
 void TelemetryDecoder::DecodePowerHousekeeping(const UnescapedFrame& frame) {
-  Apply(kPowerSteps, frame, fields_);
+  Apply(kPowerSteps, power_memos_, frame, fields_);
   last_record_ = RecordKind::kPower;
 }
 
 void TelemetryDecoder::DecodeSystemHousekeeping(const UnescapedFrame& frame) {
-  Apply(kSystemSteps, frame, fields_);
+  Apply(kSystemSteps, system_memos_, frame, fields_);
   last_record_ = RecordKind::kSystem;
 }
 
