@@ -132,6 +132,8 @@ void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
 
 void AlarmEvaluator::FindFields(const DisplayFields& store) {
   store_ = &store;
+  // Versions are the old store's.
+  for (Slot& slot : slots_) slot.version_of = nullptr;
   for (std::vector<Read>& reads : reads_) {
     for (Read& read : reads) {
       const bool field = read.column->source == ValueSource::kField;
@@ -147,23 +149,23 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
   ++records_;
   const std::bitset<kDisplayFieldCount>& fields = store.FieldsWritten();
   for (const Read& read : reads_[At(frame.record)]) {
-    std::string_view text;
+    Slot& slot = slots_[read.slot];
+    const double before = slot.value();
+    std::uint64_t version = 0;
     if (read.field != nullptr) {
       if (!fields[read.field_index]) continue;
-      text = *read.field;
+      // The text the slot holds, unless the store has changed it since.
+      version = store.FieldVersion(static_cast<int>(read.field_index));
+      if (!(slot.known && slot.version == version && slot.version_of == read.field)) {
+        if (!TakeText(read, *read.field)) continue;  // no number
+      }
     } else {
       const std::optional<std::string_view> t =
           WrittenColumnText(*read.column, store, FrameWriteSet(store));
-      if (!t) continue;
-      text = *t;
+      if (!t || !TakeText(read, *t)) continue;
     }
-    Slot& slot = slots_[read.slot];
-    const double before = slot.value();
-    const Slot::Words words = Slot::Packed(text);
-    if (!(slot.known && Slot::Same(slot.last, text.size(), words)) &&
-        !NewValue(read.slot, text, words, *read.column)) {
-      continue;  // no number
-    }
+    slot.version = version;
+    slot.version_of = read.field;
     if (slot.keeps_previous) {
       slot.previous = before;
       slot.previous_ms = slot.at_ms;
@@ -173,6 +175,13 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
     slot.known = true;
     slot.read_in = records_;
   }
+}
+
+bool AlarmEvaluator::TakeText(const Read& read, std::string_view text) {
+  const Slot& slot = slots_[read.slot];
+  const Slot::Words words = Slot::Packed(text);
+  return (slot.known && Slot::Same(slot.last, text.size(), words)) ||
+         NewValue(read.slot, text, words, *read.column);
 }
 
 bool AlarmEvaluator::NewValue(std::size_t index, std::string_view text, const Slot::Words& words,

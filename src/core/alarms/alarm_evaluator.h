@@ -97,13 +97,17 @@ class AlarmEvaluator final : public FrameSink {
     double value() const { return last.value; }
 
     Text last;  // the last text and its value: the value
-    double previous = 0;
-    std::int64_t at_ms = 0;
-    std::int64_t previous_ms = 0;
+    // The store's version of the field whose text `last` is: while the field
+    // keeps it, the text is the same and is not looked at. Null: none.
+    const std::string* version_of = nullptr;
+    std::uint64_t version = 0;
     std::uint32_t read_in = 0;  // the last record (a count) that carried it
     bool known = false;
     bool has_previous = false;
     bool keeps_previous = false;  // a rate or an increase reads it: previous, at_ms
+    double previous = 0;
+    std::int64_t at_ms = 0;
+    std::int64_t previous_ms = 0;
     std::array<Text, kTextsKept - 1> older;
     std::size_t next_out = 0;  // the older text the next new one replaces
   };
@@ -137,6 +141,8 @@ class AlarmEvaluator final : public FrameSink {
   void IndexRule(std::size_t index);
   static bool RateOf(const Slot& slot, double& rate);
   void ReadValues(const DecodedFrame& frame);
+  // Takes the text of a read into its slot; false when it is no number.
+  bool TakeText(const Read& read, std::string_view text);
   // Takes a text that is not the slot's last one; false when it is no number.
   bool NewValue(std::size_t slot, std::string_view text, const Slot::Words& words,
                 const ArchiveColumn& column);
