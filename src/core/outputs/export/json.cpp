@@ -53,6 +53,9 @@ bool NeedsEscapes(std::uint64_t word) {
   return (below_blank | quote | backslash | from_del) != 0;
 }
 
+// Eight bytes that need no escape.
+constexpr std::uint64_t kPlainBytes = 0x4141414141414141;
+
 // Writes the bytes from `from` to `to` at `p`, escaped; returns the new end.
 char* Escape(char* p, const char* from, const char* to) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -90,6 +93,36 @@ char* Escape(char* p, const char* from, const char* to) {
   return p;
 }
 
+// The last bytes, fewer than eight and most of a short value, checked as one
+// word too: built from loads that overlap (two of four bytes, or the first,
+// middle and last byte), which together hold every byte. The copies overlap the
+// same way, writing the same bytes twice.
+char* AppendRest(char* p, const char* s, const char* end) {
+  const auto rest = static_cast<std::size_t>(end - s);
+  if (rest >= 4) {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    std::memcpy(&first, s, 4);
+    std::memcpy(&last, end - 4, 4);
+    if (NeedsEscapes(first | static_cast<std::uint64_t>(last) << 32)) return Escape(p, s, end);
+    std::memcpy(p, &first, 4);
+    std::memcpy(p + rest - 4, &last, 4);
+    return p + rest;
+  }
+  if (rest == 0) return p;
+  const auto a = static_cast<unsigned char>(s[0]);
+  const auto b = static_cast<unsigned char>(s[rest / 2]);
+  const auto c = static_cast<unsigned char>(s[rest - 1]);
+  constexpr std::uint64_t kAbove = ~std::uint64_t{0xFFFFFF};
+  if (NeedsEscapes((kPlainBytes & kAbove) | a | b << 8 | static_cast<std::uint64_t>(c) << 16)) {
+    return Escape(p, s, end);
+  }
+  p[0] = static_cast<char>(a);
+  p[rest / 2] = static_cast<char>(b);
+  p[rest - 1] = static_cast<char>(c);
+  return p + rest;
+}
+
 }  // namespace
 
 void AppendLatin1String(TextBuilder& out, std::string_view text) {
@@ -110,7 +143,7 @@ void AppendLatin1String(TextBuilder& out, std::string_view text) {
       p += kWord;
     }
   }
-  p = Escape(p, s, end);
+  p = AppendRest(p, s, end);
   *p++ = '"';
   out.Commit(p);
 }
