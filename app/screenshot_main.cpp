@@ -106,8 +106,10 @@ bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QStr
   window.SetPortLabel(QStringLiteral("COM1 9600,N,8,1 initialized "));
   window.ShowPortOpen(true);
   const zevrin::sample::Bytes pass = zevrin::sample::MakePass({});
+  // A notification a turn of the event loop, as the port gives them.
   for (std::size_t pos = 0; pos < pass.size(); pos += kChunk) {
     window.Receive(std::span(pass).subspan(pos, std::min(kChunk, pass.size() - pos)));
+    QApplication::processEvents();
   }
   window.SetClockLabel(QStringLiteral("14:21:47"));
   window.SetLastPacketLabel(QStringLiteral("1 sec since last packet [2]"));

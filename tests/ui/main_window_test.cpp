@@ -33,7 +33,11 @@ class MainWindowTest : public ::testing::Test {
   MainWindowTest() : program_(clock_), window_(std::make_unique<MainWindow>(program_)) {}
   ~MainWindowTest() override { program_.status_windows.CloseAll(); }
 
-  void Feed(const Bytes& p) { window_->Receive(sample::KissFrame(sample::SatelliteFrame(p))); }
+  // One notification, then the rest of the event loop's turn.
+  void Feed(const Bytes& p) {
+    window_->Receive(sample::KissFrame(sample::SatelliteFrame(p)));
+    QCoreApplication::processEvents();
+  }
   template <typename T>
   T* Child(const QString& name) const {
     return window_->findChild<T*>(name);
@@ -73,9 +77,11 @@ TEST_F(MainWindowTest, MonitorAppendsAtTheEndFollowsOnlyAtTheBottomAndKeepsItsLi
             ToQColor(kMonitorBlue));
 
   QScrollBar* bar = Pane().verticalScrollBar();
+  // `n` lines in one turn of the event loop.
   const auto append = [&](int n) {
     for (int i = 0; i < n; ++i)
       Pane().AppendMonitorText(QStringLiteral("line %1\r").arg(i).toStdString(), ColourRole::kDump);
+    QCoreApplication::processEvents();
   };
   append(500);
   ASSERT_GT(bar->maximum(), 100);
@@ -84,17 +90,19 @@ TEST_F(MainWindowTest, MonitorAppendsAtTheEndFollowsOnlyAtTheBottomAndKeepsItsLi
   EXPECT_EQ(bar->value(), 100);
   bar->setValue(bar->maximum());
   append(kMonitorLineLimit + 250);
-  QCoreApplication::processEvents();  // the view follows once the turn ends
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_EQ(Pane().LineCount(), kMonitorLineLimit);
   EXPECT_TRUE(Pane().toPlainText().startsWith("line 250\n"));
-  // A move by the user between two texts of one turn stops the following.
-  append(3);
+  // Texts of one turn are shown together when it ends; the user's view, moved
+  // up, then stays on the same lines while three are dropped at the top.
   bar->setValue(bar->maximum() - 40);
   const int moved_to = bar->value();
-  append(3);
+  const QString before = Pane().toPlainText();
+  for (int i = 0; i < 3; ++i) Pane().AppendMonitorText("more\r", ColourRole::kDump);
+  EXPECT_EQ(Pane().toPlainText(), before);
   QCoreApplication::processEvents();
-  EXPECT_EQ(bar->value(), moved_to - 3);  // the same lines: three left at the top
+  EXPECT_TRUE(Pane().toPlainText().endsWith("more\nmore\nmore"));
+  EXPECT_EQ(bar->value(), moved_to - 3);
 
   auto* counter = Child<QLabel>("ReceiveCounterLabel");
   Child<QAction>("MnuClear")->trigger();

@@ -47,76 +47,75 @@ MonitorPane::MonitorPane(QWidget* parent) : QPlainTextEdit(parent) {
 
 void MonitorPane::AppendMonitorText(std::string_view text, ColourRole role) {
   if (text.empty()) return;
+  if (pending_.empty() || pending_.back().role != role) pending_.push_back({role, QString()});
+  pending_.back().text.append(QLatin1String(text.data(), static_cast<qsizetype>(text.size())));
+  if (write_due_) return;
+  write_due_ = true;
+  QMetaObject::invokeMethod(this, &MonitorPane::WritePending, Qt::QueuedConnection);
+}
+
+// Every change of the document costs a layout pass and a look at the scroll
+// bar, and moving the bar scrolls the backing store (a copy of the whole visible
+// area): the texts of a turn go in as one change, and the view moves once.
+void MonitorPane::WritePending() {
+  write_due_ = false;
+  if (pending_.empty()) return;
   QScrollBar* bar = verticalScrollBar();
-  // While a move to the end is due, the view is following even though the bar
-  // is not at its end yet; unless the user has moved it since the last text.
-  const bool at_bottom =
-      follow_due_ ? bar->value() == follow_from_ : bar->value() >= bar->maximum();
+  const bool at_bottom = bar->value() >= bar->maximum();
   const int scrolled_to = bar->value();
   const int blocks_before = blockCount();
 
-  const QTextCharFormat& format = formats_[static_cast<std::size_t>(role)];
   QTextCursor cursor(document());
   // Inside an edit block a cursor does not lay out its line to learn its x:
   // moving to the end costs nothing then.
   cursor.beginEditBlock();
   cursor.movePosition(QTextCursor::End);
   int new_lines = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t cr = text.find('\r', start);
-    const std::size_t end = cr == std::string_view::npos ? text.size() : cr;
-    if (line_open_) {
-      cursor.insertBlock(QTextBlockFormat(), format);
-      ++new_lines;
-      line_open_ = false;
-    }
-    if (end > start) {
-      cursor.insertText(
-          QString::fromLatin1(text.data() + start, static_cast<qsizetype>(end - start)), format);
-    } else if (empty_) {
-      // The first line of an empty pane takes the colour of its first text too.
-      cursor.setCharFormat(format);
-    }
-    empty_ = false;
-    if (cr == std::string_view::npos) break;
-    line_open_ = true;
-    start = cr + 1;
-  }
+  for (const Run& run : pending_) new_lines += Insert(cursor, run);
   cursor.endEditBlock();
+  pending_.clear();
 
   if (at_bottom) {
-    FollowAtTurnEnd();
+    bar->setValue(bar->maximum());
   } else {
-    follow_due_ = false;
     // Lines dropped from the top would otherwise pull the user's view downwards.
     const int dropped = blocks_before + new_lines - blockCount();
     if (dropped > 0) bar->setValue(scrolled_to - dropped);
   }
 }
 
-// Moving the bar scrolls the pane's backing store, a copy of the whole visible
-// area; a notification brings many texts, so the view moves to the end once, when
-// the event loop takes the queued call, before the new lines are painted.
-void MonitorPane::FollowAtTurnEnd() {
-  QScrollBar* bar = verticalScrollBar();
-  follow_from_ = bar->value();
-  if (follow_due_) return;
-  follow_due_ = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        if (!follow_due_) return;
-        follow_due_ = false;
-        QScrollBar* b = verticalScrollBar();
-        if (b->value() == follow_from_) b->setValue(b->maximum());
-      },
-      Qt::QueuedConnection);
+// Inserts one run at the cursor, each carriage return ending a line; returns the
+// lines it began.
+int MonitorPane::Insert(QTextCursor& cursor, const Run& run) {
+  const QTextCharFormat& format = formats_[static_cast<std::size_t>(run.role)];
+  const QString& text = run.text;
+  int new_lines = 0;
+  qsizetype start = 0;
+  while (start < text.size()) {
+    const qsizetype cr = text.indexOf(u'\r', start);
+    const qsizetype end = cr < 0 ? text.size() : cr;
+    if (line_open_) {
+      cursor.insertBlock(QTextBlockFormat(), format);
+      ++new_lines;
+      line_open_ = false;
+    }
+    if (end > start) {
+      cursor.insertText(text.mid(start, end - start), format);
+    } else if (empty_) {
+      // The first line of an empty pane takes the colour of its first text too.
+      cursor.setCharFormat(format);
+    }
+    empty_ = false;
+    if (cr < 0) break;
+    line_open_ = true;
+    start = cr + 1;
+  }
+  return new_lines;
 }
 
 void MonitorPane::Clear() {
   clear();
-  follow_due_ = false;
+  pending_.clear();
   line_open_ = false;
   empty_ = true;
 }

@@ -4,8 +4,10 @@
 
 #include <QPlainTextEdit>
 #include <QTextCharFormat>
+#include <QTextCursor>
 #include <array>
 #include <string_view>
+#include <vector>
 
 #include "frames/monitor.h"
 
@@ -23,9 +25,12 @@ class MonitorPane final : public QPlainTextEdit, public MonitorSink {
 
   /// Appends `text` in the colour of `role`. Texts always go to the end of the
   /// pane, wherever the user has clicked or selected; each carriage return ends a
-  /// line. The view follows the new text only while it is scrolled to the bottom,
-  /// by the end of the event loop's turn.
+  /// line. The texts of one turn of the event loop are shown together when it
+  /// ends; the view follows them only while it is scrolled to the bottom.
   void AppendMonitorText(std::string_view text, ColourRole role) override;
+
+  /// Shows the texts appended since, now rather than when the turn ends.
+  void WritePending();
 
   /// Empties the pane.
   void Clear();
@@ -34,17 +39,20 @@ class MonitorPane final : public QPlainTextEdit, public MonitorSink {
   int LineCount() const;
 
  private:
-  void FollowAtTurnEnd();
+  // Texts of one colour, in the order they came, not yet shown.
+  struct Run {
+    ColourRole role;
+    QString text;
+  };
+  int Insert(QTextCursor& cursor, const Run& run);
 
   std::array<QTextCharFormat, 5> formats_;
   // True when the last text ended with a carriage return: the next text starts a
   // new line. Breaking lazily keeps no empty line at the bottom of the pane.
   bool line_open_ = false;
   bool empty_ = true;
-  // A move to the end is queued; `follow_from_` is where the bar stood after the
-  // last text, so a move by the user in between stops the following.
-  bool follow_due_ = false;
-  int follow_from_ = 0;
+  std::vector<Run> pending_;
+  bool write_due_ = false;  // a call of WritePending is queued
 };
 
 }  // namespace zevrin
