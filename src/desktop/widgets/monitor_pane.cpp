@@ -24,8 +24,8 @@ MonitorPane::MonitorPane(QWidget* parent) : QPlainTextEdit(parent) {
   // the texts go, because they are written through a cursor of our own.
   setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   setUndoRedoEnabled(false);  // an undo history would keep every removed line
-  setLineWrapMode(QPlainTextEdit::NoWrap);
   setMaximumBlockCount(kMonitorLineLimit);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
 
   QFont font(QStringLiteral("Courier New"));
   font.setStyleHint(QFont::TypeWriter);
@@ -66,10 +66,10 @@ void MonitorPane::WritePending() {
   const int blocks_before = blockCount();
 
   QTextCursor cursor(document());
-  // Inside an edit block a cursor does not lay out its line to learn its x:
-  // moving to the end costs nothing then.
+  // Placed at the end by its position: a move to the end would lay out the last
+  // line first, and inside an edit block the cursor does not ask for its x.
   cursor.beginEditBlock();
-  cursor.movePosition(QTextCursor::End);
+  cursor.setPosition(document()->characterCount() - 1);
   int new_lines = 0;
   for (const Run& run : pending_) new_lines += Insert(cursor, run);
   cursor.endEditBlock();
