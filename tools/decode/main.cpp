@@ -18,6 +18,7 @@
 #include "base/version.h"
 #include "decode/alarm_run.h"
 #include "decode/decode_tool.h"
+#include "decode/feed_run.h"
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
 #include "decode/share_run.h"
@@ -52,6 +53,8 @@ std::string share_file;
 std::string alarms_file;
 // --notify: a replay posts its alarms to the webhooks too.
 bool notify = false;
+// --serve-kiss and --mqtt.
+zevrin::FeedRun feeds(stderr);
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", message.c_str());
@@ -131,6 +134,7 @@ void PrintUsage() {
   std::fputs(zevrin::kReplayUsage, stdout);
   std::fputs(zevrin::kShareUsage, stdout);
   std::fputs(zevrin::kAlarmsUsage, stdout);
+  std::fputs(zevrin::kFeedUsage, stdout);
 }
 
 // Reads the command line into `args`, `live` and the replay and share options.
@@ -143,7 +147,8 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
     std::string error;
     if (!only_files && (zevrin::TakeReplayOption(argc, argv, i, replay, error) ||
                         zevrin::TakeShareOption(argc, argv, i, share_file, error) ||
-                        zevrin::TakeAlarmsOption(argc, argv, i, alarms_file, error))) {
+                        zevrin::TakeAlarmsOption(argc, argv, i, alarms_file, error) ||
+                        feeds.TakeOption(argc, argv, i, error))) {
       if (!error.empty()) return Fail(error);
     } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
       args.files.push_back(arg);
@@ -169,6 +174,7 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
   }
   if (live.live() && !args.files.empty()) return Fail("a live input reads no files");
   if (notify && alarms_file.empty()) return Fail("--notify needs --alarms");
+  if (const std::optional<std::string> error = feeds.Check()) return Fail(*error);
   if (args.files.empty() && !live.live()) args.files.push_back("-");
   return std::nullopt;
 }
@@ -225,6 +231,7 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
     return Fail(error);
   if (!run.Start(error)) return Fail(error);
   if (share) share->Start();
+  feeds.Start(zevrin::FeedRun::StationOf(replay, args.files), run);
   run.SetInputs(args.files, fds);
 
   const zevrin::SystemClock clock;
@@ -252,6 +259,7 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   } else {
     status = ReadFiles(args, fds, tool, run, share.get());
   }
+  feeds.Finish();
   if (alarms) alarms->Finish();
   return status;
 }

@@ -177,6 +177,7 @@ void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
   if (archive_ != nullptr) archive_->FrameDecoded(timed);
   if (lines_ != nullptr) lines_->FrameDecoded(timed);
   if (alarms_ != nullptr) alarms_->FrameDecoded(timed);
+  for (FrameSink* sink : feeds_) sink->FrameDecoded(timed);
   last_frame_ms_ = timed.received_ms;
   ++frames_;
   done_ += frame.bytes.size();
@@ -186,6 +187,7 @@ void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
 void ReplayRun::Flush() {
   if (archive_ != nullptr) archive_->Flush();
   if (lines_ != nullptr) lines_->Flush();
+  for (FrameSink* sink : feeds_) sink->Flush();
 }
 
 void ReplayRun::DrawProgress(bool last) {

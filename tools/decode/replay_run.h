@@ -60,10 +60,15 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   /// Where the alarms are kept: their evaluation ends with the last frame, at
   /// Finish().
   void SetAlarmArchive(AlarmArchive* kept) { alarm_archive_ = kept; }
-  /// True when frames need to go anywhere beside the tool's own output.
+  /// Gives every frame, with its time, to `sink` after the others; it must
+  /// outlive the run.
+  void AddSink(FrameSink* sink) { feeds_.push_back(sink); }
   /// The archive of --archive, open after Start(); null without one.
   ArchiveThread* archive() const { return archive_.get(); }
-  bool active() const { return archive_ != nullptr || lines_ != nullptr || alarms_ != nullptr; }
+  /// True when frames need to go anywhere beside the tool's own output.
+  bool active() const {
+    return archive_ != nullptr || lines_ != nullptr || alarms_ != nullptr || !feeds_.empty();
+  }
 
   /// Declares the inputs before reading: their names ("-" is standard input)
   /// and open descriptors. Turns the progress bar on when they are all files,
@@ -95,6 +100,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   std::int64_t last_frame_ms_ = 0;
   std::unique_ptr<LineProtocolWriter> lines_;
   FrameSink* alarms_ = nullptr;
+  std::vector<FrameSink*> feeds_;
   bool archive_open_ = false;
   bool archive_complete_ = true;  // as last told
   LogNotice last_notice_;         // of the archive, with the frames missed so far

@@ -15,17 +15,12 @@
 #include <sstream>
 
 #include "base/file_head.h"
+#include "base/private_file.h"
+#include "base/trim.h"
 
 namespace zevrin {
 
 namespace {
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
-}
 
 bool ParseDouble(std::string_view text, double& out) {
   double value = 0.0;
@@ -57,10 +52,10 @@ struct SettingsReading {
 
   // `whole` is false for the line the byte limit falls in.
   void Take(std::string_view line, std::size_t number, bool whole) {
-    const std::string_view text = Trim(line);
+    const std::string_view text = TrimBlanks(line);
     const std::size_t eq = text.find('=');
     if (text.empty() || text.front() == '#' || (whole && eq == std::string_view::npos)) return;
-    const std::string_view key = Trim(text.substr(0, eq));  // a cut line may end in its key
+    const std::string_view key = TrimBlanks(text.substr(0, eq));  // a cut line may end in its key
     if (!whole || line.size() > kShareSettingsLineMax) {
       std::string why = "line " + std::to_string(number) +
                         (whole ? " is longer than " + std::to_string(kShareSettingsLineMax) +
@@ -76,7 +71,7 @@ struct SettingsReading {
       cut.push_back(std::move(why));
       return;
     }
-    TakeValue(key, Trim(text.substr(eq + 1)));
+    TakeValue(key, TrimBlanks(text.substr(eq + 1)));
   }
 
   void TakeValue(std::string_view key, std::string_view value) {
@@ -160,7 +155,7 @@ std::optional<std::string> UnusableServerReason(const ShareSettings& settings) {
 std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
   const ShareStation& s = settings.station;
   if (!settings.enabled) return "not turned on";
-  if (Trim(s.callsign).empty()) return "no callsign";
+  if (TrimBlanks(s.callsign).empty()) return "no callsign";
   if (s.latitude == 0.0 && s.longitude == 0.0) return "no position (latitude and longitude are 0)";
   if (!(std::fabs(s.latitude) <= 90.0) || !(std::fabs(s.longitude) <= 180.0))
     return "position out of range";
@@ -221,33 +216,8 @@ std::optional<std::string> WriteShareSettings(const std::string& path,
     text << "server=" << server.url << '\n';
     if (!server.token.empty()) text << "token=" << server.token << '\n';
   }
-  // The folder of the settings may not be there yet (a user's configuration folder).
-  std::error_code dir_error;
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (!folder.empty()) std::filesystem::create_directories(folder, dir_error);
-  const std::string temporary = path + ".new";
-  const std::string content = text.str();
   // Only the owner may read the file: it may hold API tokens.
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-  if (file == nullptr) {
-    const std::string reason = temporary + ": " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
-    return reason;
-  }
-  const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  const int write_errno = errno;
-  if (std::fclose(file) != 0 || !written) {
-    std::remove(temporary.c_str());
-    return path + ": " + std::strerror(written ? errno : write_errno);
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    std::remove(temporary.c_str());
-    return path + ": " + ec.message();
-  }
-  return std::nullopt;
+  return WritePrivateFile(path, text.str());
 }
 
 std::string ShareSettingsPathBeside(const std::string& settings_file) {

@@ -1,0 +1,16 @@
+#pragma once
+// Blanks around a value that a person typed into a settings file.
+
+#include <string_view>
+
+namespace zevrin {
+
+/// `text` without the blanks, tabs and carriage returns at either end.
+inline std::string_view TrimBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+}  // namespace zevrin

@@ -1,0 +1,105 @@
+// The feeds' settings file: written and read back, bad lines, overlong lines, and
+// the keys of feeds this version does not know.
+
+#include "config/feed_settings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+TEST(FeedSettingsTest, WrittenSettingsReadBackTheSameAndStayPrivate) {
+  testing::TempDir dir("feeds");
+  FeedSettings settings;
+  settings.mqtt = {true, "broker.example.org", 8883, "station", "p=ss w#rd", true, "/etc/ca.pem"};
+  settings.kiss_server = {true, "[::1]:8102"};
+  settings.kept = {{"influx_url", "http://db:8086"}, {"influx_token", "abc"}};
+  const std::string path = FeedSettingsPathBeside((dir / "zevrinkiss.ini").string());
+  EXPECT_EQ(path, (dir / "zevrinkiss-feeds.ini").string());
+  ASSERT_EQ(WriteFeedSettings(path, settings), std::nullopt);
+  std::vector<std::string> problems;
+  EXPECT_EQ(ReadFeedSettings(path, problems), settings);
+  EXPECT_TRUE(problems.empty());
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600);  // it holds a password
+
+  settings.mqtt.password = "two\nlines";
+  EXPECT_TRUE(WriteFeedSettings(path, settings).has_value());
+  EXPECT_EQ(ReadFeedSettings(path, problems)->mqtt.password, "p=ss w#rd");  // left whole
+}
+
+TEST(FeedSettingsTest, AMissingFileIsEveryFeedOff) {
+  std::vector<std::string> problems;
+  const std::optional<FeedSettings> read =
+      ReadFeedSettings("/nonexistent/zevrinkiss-feeds.ini", problems);
+  ASSERT_TRUE(read);
+  EXPECT_FALSE(read->mqtt.enabled);
+  EXPECT_FALSE(read->kiss_server.enabled);
+  EXPECT_EQ(read->kiss_server.address, "127.0.0.1:8101");
+  testing::TempDir dir("feeds");
+  EXPECT_FALSE(ReadFeedSettings(dir.string(), problems));  // a folder cannot be read
+}
+
+// Each bad line is told with its number and left out; the others apply.
+TEST(FeedSettingsTest, BadLinesAreToldAndTheRestApplies) {
+  std::vector<std::string> problems;
+  const std::string text =
+      "# feeds\r\n"
+      "mqtt_enabled = yes\r\n"
+      "mqtt_port=70000\n"
+      "mqtt_host=broker\n"
+      "mqtt_tls=maybe\n"
+      "mqtt_hots=typo\n"
+      "just words\n"
+      "=value\n"
+      "kiss_server_enabled=1\n"
+      "mqtt_user=" +
+      std::string(2000, 'u') +
+      "\n"
+      "later_feed_key=kept as is\n";
+  const FeedSettings s = ParseFeedSettings(text, "feeds.ini", problems);
+  EXPECT_TRUE(s.mqtt.enabled);
+  EXPECT_EQ(s.mqtt.host, "broker");
+  EXPECT_EQ(s.mqtt.port, kMqttPort);
+  EXPECT_FALSE(s.mqtt.tls);
+  EXPECT_TRUE(s.mqtt.user.empty());
+  EXPECT_TRUE(s.kiss_server.enabled);
+  EXPECT_THAT(s.kept,
+              ElementsAre(std::pair<std::string, std::string>("later_feed_key", "kept as is")));
+  EXPECT_THAT(problems,
+              ElementsAre("feeds.ini line 3: mqtt_port: not a port from 1 to 65535; the line is "
+                          "left out",
+                          "feeds.ini line 5: mqtt_tls: not 1 or 0; the line is left out",
+                          "feeds.ini line 6: unknown key 'mqtt_hots'; the line is left out",
+                          "feeds.ini line 7: not key=value; the line is left out",
+                          "feeds.ini line 8: unknown key ''; the line is left out",
+                          "feeds.ini line 10: longer than 1024 bytes; the line is left out"));
+}
+
+// A file of any size costs no more than the limit; the line the limit cuts is
+// left out with the rest.
+TEST(FeedSettingsTest, AHugeFileIsReadOnlyToItsLimit) {
+  testing::TempDir dir("feeds");
+  std::string text = "mqtt_host=first\n";
+  while (text.size() < kFeedSettingsBytesMax - 5) text += "# filler line\n";
+  text += "mqtt_host=cut-by-the-limit\n";
+  text += std::string(4 * kFeedSettingsBytesMax, 'x');
+  dir.Write("f.ini", text);
+  std::vector<std::string> problems;
+  const std::optional<FeedSettings> read = ReadFeedSettings((dir / "f.ini").string(), problems);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->mqtt.host, "first");
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_THAT(problems[0], HasSubstr("only the first 65536 bytes are read"));
+}
+
+}  // namespace
+}  // namespace zevrin
