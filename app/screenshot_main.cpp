@@ -4,8 +4,10 @@
 //   zevrinkiss-screenshot --windows DIR
 //
 // writes into DIR: main.png (the main window after the generated sample pass),
+// main-feeds.png (the same with sharing and the network feeds at work),
 // about.png, setup.png, share.png (the sharing dialog, as it opens for a new
-// station), and for each status window status-<field>-00000000.png and
+// station), feeds.png (the network feeds dialog with both feeds on), and for
+// each status window status-<field>-00000000.png and
 // status-<field>-11111111.png, showing that value after one tick; main-alarm.png
 // (the main window with a critical alarm raised) and alarms.png (the Alarms window).
 
@@ -18,6 +20,7 @@
 #include <string>
 
 #include "base/time_of_day.h"
+#include "dialogs/feeds_dialog.h"
 #include "dialogs/setup_dialog.h"
 #include "dialogs/share_dialog.h"
 #include "sample/sample_pass.h"
@@ -59,8 +62,9 @@ bool Save(QWidget& widget, const QDir& dir, const QString& name) {
   return true;
 }
 
+// With `feeds`, the sharing line shows sharing and both network feeds at work.
 bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
-                    const zevrin::AlarmBoard* alarms = nullptr);
+                    const zevrin::AlarmBoard* alarms = nullptr, bool feeds = false);
 
 // A pass's alarms by the default rules: the battery below both thresholds (the
 // first acknowledged), a reset that has passed.
@@ -96,7 +100,7 @@ bool SaveAlarmWindows(zevrin::DesktopProgram& program, const QDir& dir) {
 }
 
 bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
-                    const zevrin::AlarmBoard* alarms) {
+                    const zevrin::AlarmBoard* alarms, bool feeds) {
   zevrin::MainWindow window(program);
   window.SetTitle(
       QStringLiteral("ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]"));
@@ -118,6 +122,10 @@ bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QStr
     window.SetAlarmIndicator(QString::fromStdString(alarms->IndicatorText()),
                              QString::fromStdString(alarms->IndicatorDetails()),
                              zevrin::AlarmSeverityColours(*alarms->HighestUnacknowledged()));
+  }
+  if (feeds) {
+    window.SetShareStatus(QStringLiteral("Sharing: 212 sent, 0 waiting"), QString());
+    window.SetFeedStatus(QStringLiteral("MQTT connected; KISS 2 client(s), 14 dropped"), QString());
   }
   return Save(window, dir, name);
 }
@@ -163,6 +171,7 @@ int main(int argc, char** argv) {
   PassClock clock(1245506709);  // 2009-06-20 14:05:09 UTC
   zevrin::DesktopProgram program(clock);
   if (!SaveMainWindow(program, dir, QStringLiteral("main.png"))) return 1;
+  if (!SaveMainWindow(program, dir, QStringLiteral("main-feeds.png"), nullptr, true)) return 1;
 
   // The folder an installed program run by a user would log to.
   zevrin::AboutWindow* about =
@@ -183,6 +192,15 @@ int main(int argc, char** argv) {
   share.show();
   if (!Save(share, dir, QStringLiteral("share.png"))) return 1;
   share.hide();
+
+  // The feeds as a club station sets them: a broker with a login, the KISS server on.
+  zevrin::FeedSettings feeds;
+  feeds.mqtt = {true, "broker.example.org", zevrin::kMqttTlsPort, "station", "secret", true, ""};
+  feeds.kiss_server.enabled = true;
+  zevrin::FeedsDialog feeds_dialog(feeds, "/nonexistent/zevrinkiss-feeds.ini", "DL1ABC");
+  feeds_dialog.show();
+  if (!Save(feeds_dialog, dir, QStringLiteral("feeds.png"))) return 1;
+  feeds_dialog.hide();
 
   return SaveStatusWindows(program, dir) && SaveAlarmWindows(program, dir) ? 0 : 1;
 }

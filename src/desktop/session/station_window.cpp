@@ -55,6 +55,7 @@ StationWindow::StationWindow(DesktopProgram& program, ClockSetter& setter,
       setter_(setter),
       config_(std::move(config)),
       sharing_(std::make_unique<DesktopSharing>(config_.paths.settings_file)),
+      feeds_(std::make_unique<DesktopFeeds>(config_.paths.settings_file)),
       alarms_(std::make_unique<DesktopAlarms>(
           config_.alarm_rules_file, program.clock,
           std::make_unique<DesktopNotifier>(QCoreApplication::applicationName()))),
@@ -64,10 +65,13 @@ StationWindow::StationWindow(DesktopProgram& program, ClockSetter& setter,
   connect(&log_notice_refresh_, &QTimer::timeout, this, &StationWindow::RefreshLogNotices);
   connect(alarms_.get(), &DesktopAlarms::Notice, this,
           [this](const QString& text) { SetStatusText(text.toStdString()); });
+  connect(feeds_.get(), &DesktopFeeds::Notice, this,
+          [this](const QString& text) { SetStatusText(text.toStdString()); });
 }
 
 StationWindow::~StationWindow() {
   alarms_->Stop();  // before the recorder and the archive it uses go
+  feeds_->Detach();
   session_.reset();
   delete rules_notice_.data();
   for (auto& [path, entry] : log_notices_) delete entry.box.data();
@@ -106,6 +110,7 @@ void StationWindow::BuildSession() {
           [station](int code) { station->TerminalKey(code); });
   connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
   connect(w, &MainWindow::ShareRequested, this, [this, w] { sharing_->OpenDialog(w); });
+  connect(w, &MainWindow::FeedsRequested, this, [this, w] { feeds_->OpenDialog(w); });
   s->station.AddArchiveExtension(&sharing_->sharer());
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
@@ -172,6 +177,7 @@ void StationWindow::Restart() {
   if (!session_ || ended_ || shut_down_) return;
   session_->tick.stop();
   alarms_->Stop();
+  feeds_->Detach();
   session_->station.Stop();
   const QRect geometry = session_->window->geometry();
   const QString status = session_->window->StatusText();
@@ -195,6 +201,8 @@ void StationWindow::LoadStation() {
   // frame.
   if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
   sharing_->SetWindow(s.window.get());
+  feeds_->Attach(s.recorder, program_.station.settings.station_label);
+  feeds_->SetWindow(s.window.get());
   StartAlarms();
 }
 
@@ -204,6 +212,7 @@ void StationWindow::Shutdown() {
   if (session_) {
     session_->tick.stop();
     alarms_->Stop();
+    feeds_->Detach();
     session_->station.Stop();
     // Hidden rather than closed: this may run inside the window's own close event.
     session_->window->hide();

@@ -109,7 +109,25 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::SetShareStatus(const QString& line, const QString& details) {
-  share_label_->setText(line);
+  share_line_ = line;
+  share_details_ = details;
+  ShowSharingLine();
+}
+
+void MainWindow::SetFeedStatus(const QString& line, const QString& details) {
+  feed_line_ = line;
+  feed_details_ = details;
+  ShowSharingLine();
+}
+
+void MainWindow::ShowSharingLine() {
+  const bool feeds = !feed_line_.isEmpty();
+  share_label_->setText(feeds ? share_line_ + QStringLiteral("  |  ") + feed_line_ : share_line_);
+  QString details = share_details_;
+  if (feeds && !feed_details_.isEmpty()) {
+    if (!details.isEmpty()) details += QLatin1Char('\n');
+    details += feed_details_;
+  }
   share_label_->setToolTip(
       details.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
 }
@@ -122,6 +140,9 @@ void MainWindow::BuildMenus() {
   QAction* share = file->addAction(QStringLiteral("Share Telemetry..."));
   share->setObjectName(QStringLiteral("MnuShare"));
   connect(share, &QAction::triggered, this, &MainWindow::ShareRequested);
+  QAction* feeds = file->addAction(QStringLiteral("Network Feeds..."));
+  feeds->setObjectName(QStringLiteral("MnuFeeds"));
+  connect(feeds, &QAction::triggered, this, &MainWindow::FeedsRequested);
   QAction* log_folder = file->addAction(QStringLiteral("Open &Log Folder"));
   log_folder->setObjectName(QStringLiteral("MnuOpenLogFolder"));
   connect(log_folder, &QAction::triggered, this, [this] {

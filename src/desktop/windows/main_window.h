@@ -86,6 +86,9 @@ class MainWindow final : public QMainWindow,
   /// The sharing state in one line at the right of the status bar; `details`, one
   /// line per server, as its tooltip (plain text).
   void SetShareStatus(const QString& line, const QString& details);
+  /// The network feeds' state, shown after the sharing state on the same line;
+  /// an empty line (every feed off) leaves the sharing state alone.
+  void SetFeedStatus(const QString& line, const QString& details);
   QLabel* share_status() const { return share_label_; }
   /// The alarm indicator at the right of the status bar: `text` on the colours of
   /// the highest severity, `details` as its tooltip; hidden while `text` is empty.
@@ -120,6 +123,7 @@ class MainWindow final : public QMainWindow,
   void StatusTextChanged(const QString& text);
   void SetupRequested();              // MnuSetup
   void ShareRequested();              // MnuShare
+  void FeedsRequested();              // MnuFeeds
   void ExitRequested();               // MnuExit
   void Cleared();                     // MnuClear, after the clear
   void HexdumpToggled(bool checked);  // Mnu_ASCII_Hexdump
@@ -189,6 +193,12 @@ class MainWindow final : public QMainWindow,
   QPushButton* tnc_button_ = nullptr;
   QAction* hexdump_action_ = nullptr;
   QLabel* share_label_ = nullptr;
+  // The sharing line: the sharing state and the feeds' state, each as last set.
+  QString share_line_;
+  QString share_details_;
+  QString feed_line_;
+  QString feed_details_;
+  void ShowSharingLine();
   QPushButton* alarm_button_ = nullptr;
   QString log_folder_;
   std::bitset<kDisplayFieldCount> history_fields_;

@@ -1,0 +1,143 @@
+// The desktop program's network feeds, offscreen: the "Network Feeds..." dialog
+// with values in and out, and the feeds run behind a window's receive path with
+// their state on the sharing line.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+
+#include "dialogs/feeds_dialog.h"
+#include "sample/sample_pass.h"
+#include "session/desktop_feeds.h"
+#include "support/fakes.h"
+#include "support/kiss_server.h"
+#include "support/qt_wait.h"
+#include "support/temp_dir.h"
+#include "windows/main_window.h"
+
+namespace zevrin {
+namespace {
+
+using ::testing::HasSubstr;
+
+template <typename T>
+T* Child(QWidget* parent, const char* name) {
+  return parent->findChild<T*>(QString::fromLatin1(name));
+}
+
+void ClickOk(QDialog* dialog) {
+  dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+}
+
+// What the file holds shows in the fields; what is typed is written, with the
+// keys of other feeds kept; settings that cannot work keep the dialog open.
+TEST(FeedsDialogTest, ValuesInAndOut) {
+  testing::TempDir dir("feeds-dialog");
+  const std::string path = (dir / "zevrinkiss-feeds.ini").string();
+  FeedSettings settings;
+  settings.mqtt = {true, "broker.lan", 1883, "station", "secret", false, ""};
+  settings.kept = {{"influx_url", "http://db:8086"}};
+  auto* dialog = new FeedsDialog(settings, path, "GS/1", nullptr, {"line 3: bad"});
+  QSignalSpy saved(dialog, &FeedsDialog::Saved);
+  dialog->show();
+  EXPECT_THAT(Child<QLabel>(dialog, "FeedsLeftOut")->text().toStdString(), HasSubstr("line 3"));
+  EXPECT_TRUE(Child<QGroupBox>(dialog, "FeedsMqtt")->isChecked());
+  EXPECT_EQ(Child<QLineEdit>(dialog, "FeedsMqttHost")->text(), "broker.lan");
+  EXPECT_EQ(Child<QLineEdit>(dialog, "FeedsMqttPassword")->echoMode(), QLineEdit::Password);
+  EXPECT_THAT(Child<QLabel>(dialog, "FeedsMqttTopics")->text().toStdString(),
+              HasSubstr("zevrinkiss/GS_1/"));
+  EXPECT_FALSE(Child<QGroupBox>(dialog, "FeedsKissServer")->isChecked());
+
+  Child<QCheckBox>(dialog, "FeedsMqttTls")->setChecked(true);  // the usual port follows
+  EXPECT_EQ(Child<QSpinBox>(dialog, "FeedsMqttPort")->value(), kMqttTlsPort);
+  Child<QGroupBox>(dialog, "FeedsKissServer")->setChecked(true);
+  Child<QLineEdit>(dialog, "FeedsKissAddress")->setText("localhost:99999");
+  ClickOk(dialog);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_THAT(Child<QLabel>(dialog, "FeedsProblem")->text().toStdString(), HasSubstr("port"));
+  EXPECT_EQ(saved.count(), 0);
+
+  Child<QLineEdit>(dialog, "FeedsKissAddress")->setText("[::1]:8102");
+  ClickOk(dialog);
+  ASSERT_EQ(saved.count(), 1);
+  FeedSettings want = settings;
+  want.mqtt.tls = true;
+  want.mqtt.port = kMqttTlsPort;
+  want.kiss_server = {true, "[::1]:8102"};
+  EXPECT_EQ(saved.at(0).at(0).value<FeedSettings>(), want);
+  std::vector<std::string> problems;
+  EXPECT_EQ(ReadFeedSettings(path, problems), want);
+}
+
+// A window's live frames reach the programs connected to the KISS server, and
+// the sharing line tells the clients; a port in use is told, and nothing else
+// changes for the station.
+TEST(DesktopFeedsTest, TheLiveFramesAreServedAndTheStateShown) {
+  testing::TempDir dir("desktop-feeds");
+  const std::uint16_t port = testing::KissServer::FreePort();
+  FeedSettings settings;
+  settings.kiss_server = {true, std::to_string(port)};
+  ASSERT_EQ(WriteFeedSettings((dir / "zevrinkiss-feeds.ini").string(), settings), std::nullopt);
+  testing::FixedClock clock;
+  DesktopProgram program(clock);
+  MainWindow window(program);
+  FrameRecorder recorder(program.station.analysis, program.decoder, program.fields, clock);
+  window.pipeline().path().SetFrameHandler(&recorder);
+  DesktopFeeds feeds((dir / "zevrinkiss.ini").string());
+  feeds.Attach(recorder, "Lab");
+  feeds.SetWindow(&window);
+  ASSERT_NE(feeds.kiss_server(), nullptr);
+  window.SetShareStatus("Sharing off: not turned on", "");
+
+  const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  EXPECT_TRUE(testing::WaitFor([&] {
+    return window.share_status()->text() == "Sharing off: not turned on  |  KISS 1 client(s)";
+  })) << window.share_status()->text().toStdString();
+
+  const sample::Bytes pass = sample::MakePass({.frames = 20});
+  window.Receive(pass);
+  const std::string want = testing::Concat(testing::LoggedFrames(pass));
+  std::string got;
+  EXPECT_TRUE(testing::WaitFor([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(client, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+      got.append(buffer, static_cast<std::size_t>(n));
+    return got.size() >= want.size();
+  }));
+  EXPECT_EQ(got, want);
+  ::close(client);
+
+  // Another program holds the port at the next start.
+  feeds.Detach();
+  testing::KissServer holder;
+  settings.kiss_server.address = std::to_string(holder.port());
+  ASSERT_EQ(WriteFeedSettings((dir / "zevrinkiss-feeds.ini").string(), settings), std::nullopt);
+  DesktopFeeds again((dir / "zevrinkiss.ini").string());
+  QSignalSpy told(&again, &DesktopFeeds::Notice);
+  again.Attach(recorder, "Lab");
+  again.SetWindow(&window);
+  EXPECT_EQ(again.kiss_server(), nullptr);
+  ASSERT_GE(told.count(), 1);
+  EXPECT_EQ(told.at(0).at(0).toString().toStdString(),
+            "cannot serve KISS on 127.0.0.1:" + std::to_string(holder.port()) +
+                ": Address already in use");
+  EXPECT_EQ(window.share_status()->text(), "Sharing off: not turned on  |  KISS off");
+  window.Receive(pass);  // the station goes on
+  again.Detach();
+}
+
+}  // namespace
+}  // namespace zevrin
