@@ -19,8 +19,10 @@ xvfb-run -a -s "-screen 0 1600x1000x24" "$build/bin/zevrinkiss-screenshot" --win
 cp "$shots/main.png" "$root/docs/main-window.png"
 cp "$shots/status-72-11111111.png" "$root/docs/status-window.png"
 cp "$shots/alarms.png" "$root/docs/alarms-window.png"
+cp "$shots/feeds.png" "$root/docs/feeds-dialog.png"
 echo "wrote the pictures of every window to $shots"
-echo "wrote $root/docs/main-window.png, $root/docs/status-window.png and $root/docs/alarms-window.png"
+echo "wrote $root/docs/main-window.png, $root/docs/status-window.png, $root/docs/alarms-window.png"
+echo "and $root/docs/feeds-dialog.png"
 
 # The history window over four generated passes (docs/history-window.png), one of
 # them zoomed in (docs/history-window-zoomed.png), and its other cases, 1000x620.

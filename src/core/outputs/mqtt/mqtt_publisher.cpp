@@ -23,6 +23,9 @@ constexpr int kLoopTimeoutMs = 200;
 constexpr unsigned kFirstPauseSeconds = 1;
 constexpr unsigned kLongestPauseSeconds = 30;
 constexpr std::string_view kOnline = "online";
+// An end without a Stop of its own (the desktop program closing) still gets the
+// "offline" out: the will is not sent on a planned disconnection.
+constexpr auto kEndWait = std::chrono::seconds(1);
 constexpr std::string_view kOffline = "offline";
 
 void InitLibrary() {
@@ -49,7 +52,7 @@ MqttPublisher::MqttPublisher(MqttSettings settings, std::string station, MqttLis
 }
 
 MqttPublisher::~MqttPublisher() {
-  Stop(std::chrono::milliseconds(0));
+  Stop(kEndWait);
   if (client_ != nullptr) mosquitto_destroy(client_);
 }
 
@@ -135,6 +138,7 @@ void MqttPublisher::Stop(std::chrono::milliseconds wait) {
   stopping_ = true;
   status_.dropped += status_.waiting;
   status_.waiting = 0;
+  held_.clear();
   lock.unlock();
   settled_.notify_all();
   mosquitto_disconnect(client_);
