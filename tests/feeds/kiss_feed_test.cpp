@@ -145,26 +145,5 @@ TEST(KissFeedTest, AStalledClientHoldsUpNoOneAndSeesOnlyWholeFrames) {
                 std::to_string(frames.size() - static_cast<std::size_t>(whole)) + " dropped"));
 }
 
-// A port that another program holds: the error names it, and the station records
-// all the same.
-TEST(KissFeedTest, APortInUseIsToldAndTheRestWorks) {
-  testing::TempDir dir("kiss-feed");
-  testing::KissServer holder;  // listens on the port asked for
-  const sample::Bytes pass = sample::MakePass({.frames = 50});
-  dir.Write("pass.kss", std::string(pass.begin(), pass.end()));
-  testing::ToolProcess tool;
-  ASSERT_TRUE(
-      tool.Start({ZEVRIN_DECODE_BINARY, "--format", "csv", "--serve-kiss",
-                  "127.0.0.1:" + std::to_string(holder.port()), (dir / "pass.kss").string()},
-                 (dir / "out.txt").string(), (dir / "err.txt").string()));
-  const int status = tool.Stop(0, 30s);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_THAT(dir.Contents("err.txt"),
-              HasSubstr("cannot serve KISS on 127.0.0.1:" + std::to_string(holder.port()) +
-                        ": Address already in use"));
-  const std::string out = dir.Contents("out.txt");
-  EXPECT_GT(std::count(out.begin(), out.end(), '\n'), 1);
-}
-
 }  // namespace
 }  // namespace zevrin
