@@ -161,7 +161,7 @@ void KissServer::Offer(std::span<const std::uint8_t> frame) {
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
-    if (stopping_) return;
+    if (stopping_ || clients_.empty()) return;
     ++frames_;
     for (const auto& client : clients_) {
       if (client->queued + frame.size() > options_.client_buffer_bytes) {

@@ -43,7 +43,7 @@ struct KissServerStatus {
   bool listening = false;
   std::string address;  ///< "127.0.0.1:8101" as given
   std::size_t clients = 0;
-  std::uint64_t frames = 0;   ///< frames offered to the clients
+  std::uint64_t frames = 0;   ///< frames offered while a client was connected
   std::uint64_t dropped = 0;  ///< frames dropped, summed over the clients
                               ///< (a frame cut off by the stop among them)
 };
