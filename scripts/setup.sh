@@ -12,7 +12,7 @@ packages=(
   xvfb xauth socat dbus-daemon
   librsvg2-bin desktop-file-utils appstream man-db file dpkg-dev lintian
   libsqlite3-dev sqlite3 influxdb
-  libmosquitto-dev mosquitto
+  libmosquitto-dev mosquitto openssl
 )
 
 missing=()

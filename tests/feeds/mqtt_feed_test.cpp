@@ -233,5 +233,40 @@ TEST_F(MqttFeedTest, ARefusedLoginOrAMissingBrokerIsToldAndLosesNothingElse) {
   EXPECT_THAT(Err(), HasSubstr("mqtt:// or mqtts://"));
 }
 
+// A certificate authority of the test's own and a certificate for 127.0.0.1 it
+// signed, made with openssl in `dir`; false when they could not be made.
+bool MakeCertificates(const testing::TempDir& dir) {
+  const std::string d = dir.string();
+  dir.Write("ext.cnf", "subjectAltName=IP:127.0.0.1\n");
+  const std::string command =
+      "cd " + d + " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=TestCA " +
+      "-keyout ca.key -out ca.pem && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 " +
+      "-keyout server.key -out server.csr && openssl x509 -req -in server.csr -CA ca.pem " +
+      "-CAkey ca.key -CAcreateserial -days 2 -extfile ext.cnf -out server.pem && " +
+      "chmod 644 server.key";
+  return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Over TLS with the broker's authority the records arrive; with the system's
+// authorities, which do not know it, the failure is told once.
+TEST_F(MqttFeedTest, TlsWithTheBrokersAuthority) {
+  ASSERT_TRUE(MakeCertificates(dir_)) << "openssl is installed by setup.sh";
+  testing::MosquittoBroker broker(dir_.path());
+  const std::string tls_port =
+      std::to_string(broker.AddTlsListener(Path("server.pem"), Path("server.key")));
+  ASSERT_TRUE(broker.Start());
+  testing::Subscriber subscriber(broker.port());
+  ASSERT_TRUE(subscriber.WaitSubscribed());
+  WritePass("pass.kss", 100);
+  const std::string url = "mqtts://127.0.0.1:" + tls_port;
+  ASSERT_EQ(Run({"--station", "T", "--mqtt", url, "--mqtt-ca", Path("ca.pem"), Path("pass.kss")}),
+            0);
+  EXPECT_THAT(Err(), HasSubstr("0 could not be published"));
+  EXPECT_FALSE(subscriber.On("zevrinkiss/T/system_housekeeping").empty());
+
+  ASSERT_EQ(Run({"--format", "csv", "--mqtt", url, Path("pass.kss")}), 0);
+  EXPECT_EQ(Count(Err(), "cannot reach the MQTT broker 127.0.0.1:" + tls_port), 1u) << Err();
+}
+
 }  // namespace
 }  // namespace zevrin

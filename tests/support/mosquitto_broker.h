@@ -48,6 +48,14 @@ class MosquittoBroker {
   }
   ~MosquittoBroker() { Stop(); }
 
+  /// A second listener, with TLS by the certificate and key files; its port.
+  std::uint16_t AddTlsListener(const std::string& cert, const std::string& key) {
+    const std::uint16_t port = KissServer::FreePort();
+    std::ofstream conf(dir_ / "mosquitto.conf", std::ios::app);
+    conf << "listener " << port << " 127.0.0.1\ncertfile " << cert << "\nkeyfile " << key << "\n";
+    return port;
+  }
+
   /// Starts the broker and waits until it takes connections.
   bool Start() {
     const std::string conf = (dir_ / "mosquitto.conf").string();
