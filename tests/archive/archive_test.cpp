@@ -111,6 +111,7 @@ void WriteFirstVersionArchive(const std::string& path, std::int64_t ms) {
            " ADD COLUMN received TEXT GENERATED ALWAYS AS (strftime('%Y-%m-%d %H:%M:%f',"
            " received_ms / 1000.0, 'unixepoch')) VIRTUAL;";
   }
+  sql += "ALTER TABLE frames DROP COLUMN time_source;";
   const std::string time = std::to_string(ms);
   sql += "INSERT INTO frames (received_ms, station, link, bytes) VALUES (" + time +
          ", 'Lab', 'COM1', x'C00041C0'); INSERT INTO power_housekeeping (frame_id, received_ms,"

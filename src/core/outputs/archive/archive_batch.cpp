@@ -27,6 +27,7 @@ void ArchiveBatch::Add(const DecodedFrame& frame) {
   e.station = NameIndex(frame.station);
   e.link = NameIndex(frame.link);
   e.replayed = frame.replayed;
+  e.time_source = frame.time_source;
   e.record = frame.fields != nullptr ? frame.record : RecordKind::kNone;
   e.values_begin = static_cast<std::uint32_t>(values_.size());
   const std::span<const ArchiveColumn* const> columns = RecordColumns(e.record);
@@ -72,6 +73,7 @@ DecodedFrame ArchiveBatch::Frame(std::size_t i) const {
   frame.station = names_[e.station];
   frame.link = names_[e.link];
   frame.replayed = e.replayed;
+  frame.time_source = e.time_source;
   frame.record = e.record;
   return frame;
 }

@@ -41,8 +41,8 @@ class ArchiveBatch {
   /// Empties the batch, keeping its storage for the next frames.
   void Clear();
 
-  /// Frame `i` as the archive's extensions see it: bytes, time, station, link,
-  /// replayed and record; without header or display-field store.
+  /// Frame `i` as the archive's extensions see it: bytes, time and its source,
+  /// station, link, replayed and record; without header or display-field store.
   DecodedFrame Frame(std::size_t i) const;
   /// The values of frame `i`'s record, one per column of RecordColumns(record);
   /// empty when the frame carried no record.
@@ -65,6 +65,7 @@ class ArchiveBatch {
     std::uint32_t link;
     RecordKind record;
     bool replayed;
+    TimeSource time_source;
   };
   std::uint32_t NameIndex(std::string_view name);
 

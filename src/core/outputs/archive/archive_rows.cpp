@@ -25,7 +25,8 @@ int BindFrame(SqliteStatement& stmt, int param, const ArchiveBatch& batch, const
   stmt.BindText(param + 2, frame.station);
   stmt.BindText(param + 3, frame.link);
   stmt.BindBlob(param + 4, frame.bytes);
-  return param + 5;
+  stmt.BindText(param + 5, TimeSourceName(frame.time_source));
+  return param + 6;
 }
 
 // Binds the housekeeping row of a staged frame, the same way.

@@ -42,11 +42,11 @@ std::string ColumnType(ValueKind kind) {
 
 // The views that show the stored rows under the names people query, with the
 // time as text beside received_ms; their columns are in the order of version 1's
-// tables.
+// tables, later ones after them.
 std::string ViewsSql() {
   std::string sql = "CREATE VIEW frames AS SELECT id, received_ms, ";
   sql += kReceivedExpression;
-  sql += " AS received, station, link, bytes FROM stored_frames;\n";
+  sql += " AS received, station, link, bytes, time_source FROM stored_frames;\n";
   for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
     const std::string table(RecordTable(record));
     sql += "CREATE VIEW " + table + " AS SELECT frame_id, received_ms, ";
@@ -72,7 +72,8 @@ std::string CreateSql() {
       "  received_ms INTEGER NOT NULL,\n"
       "  station TEXT NOT NULL,\n"
       "  link TEXT NOT NULL,\n"
-      "  bytes BLOB NOT NULL\n"
+      "  bytes BLOB NOT NULL,\n"
+      "  time_source TEXT\n"
       ");\n"
       "CREATE INDEX frames_by_time ON stored_frames (received_ms);\n";
   for (const RecordKind record : {RecordKind::kPower, RecordKind::kSystem}) {
@@ -93,14 +94,40 @@ std::string CreateSql() {
   return sql + ViewsSql() + VersionSql();
 }
 
+// The tables' names under which people query the rows: views from version 2 on.
+constexpr std::string_view kViewNames[] = {"frames", kPowerTable, kSystemTable};
+
 // Version 1 kept the rows in tables named like today's views, with the time as
 // text in a generated column. The tables are renamed (SQLite follows the
-// renaming in the references to them), lose that column, and the views join.
-std::string MigrateFromVersion1Sql() {
+// renaming in the references to them) and lose that column.
+std::string Version1To2Sql() {
   std::string sql;
-  for (const std::string_view table : {std::string_view("frames"), kPowerTable, kSystemTable}) {
+  for (const std::string_view table : kViewNames) {
     sql += "ALTER TABLE " + std::string(table) + " RENAME TO " + StoredTable(table) + ";\n";
     sql += "ALTER TABLE " + StoredTable(table) + " DROP COLUMN received;\n";
+  }
+  return sql;
+}
+
+// Version 3 tells where each frame's time came from. Older archives never said,
+// so their frames are left without a source (NULL), live or replayed alike.
+std::string Version2To3Sql() { return "ALTER TABLE stored_frames ADD COLUMN time_source TEXT;\n"; }
+
+// One step per version, from the version it starts at; the steps from an
+// archive's version on run in order, then the views are made afresh.
+struct MigrationStep {
+  int from;
+  std::string (*sql)();
+};
+constexpr MigrationStep kMigrationSteps[] = {{1, Version1To2Sql}, {2, Version2To3Sql}};
+
+std::string MigrateSql(std::int64_t version) {
+  std::string sql;
+  for (const MigrationStep& step : kMigrationSteps) {
+    if (step.from >= version) sql += step.sql();
+  }
+  for (const std::string_view view : kViewNames) {
+    sql += "DROP VIEW IF EXISTS " + std::string(view) + ";\n";
   }
   return sql + ViewsSql() + VersionSql();
 }
@@ -149,7 +176,7 @@ bool PrepareSchema(sqlite3* db, std::string& error) {
   }
   if (version == 0 && tables == 0) return ExecSql(db, CreateSql(), error);
   if (!CheckSchemaVersion(db, error)) return false;
-  if (version == 1) return ExecSql(db, MigrateFromVersion1Sql(), error);
+  if (version < kArchiveSchemaVersion) return ExecSql(db, MigrateSql(version), error);
   return true;
 }
 
@@ -171,10 +198,11 @@ std::string RecordInsertSql(RecordKind record, int rows) {
 }
 
 std::string FrameInsertSql(int rows) {
-  std::string sql = "INSERT INTO stored_frames (id, received_ms, station, link, bytes) VALUES ";
+  std::string sql =
+      "INSERT INTO stored_frames (id, received_ms, station, link, bytes, time_source) VALUES ";
   for (int row = 0; row < rows; ++row) {
     if (row > 0) sql += ", ";
-    sql += "(?, ?, ?, ?, ?)";
+    sql += "(?, ?, ?, ?, ?, ?)";
   }
   return sql;
 }

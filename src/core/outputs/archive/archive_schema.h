@@ -27,7 +27,7 @@ bool CheckSchemaVersion(sqlite3* db, std::string& error);
 /// received_ms, then every column of the record in the order of ArchiveColumns().
 std::string RecordInsertSql(RecordKind record, int rows = 1);
 /// INSERT of `rows` rows into the table that stores the frames, each row: id, received_ms, station,
-/// link, bytes.
+/// link, bytes, time_source.
 std::string FrameInsertSql(int rows = 1);
 
 /// An SQL expression for a time in milliseconds since 1970 held in `ms_column`, as

@@ -3,12 +3,14 @@
 // and the values of every housekeeping record, for trends across passes.
 //
 // Schema (version kArchiveSchemaVersion, in PRAGMA user_version), as people query it:
-//   frames(id, received_ms, received, station, link, bytes)
+//   frames(id, received_ms, received, station, link, bytes, time_source)
 //   power_housekeeping(frame_id, received_ms, received, <ArchiveColumns() of the power record>)
 //   system_housekeeping(frame_id, received_ms, received, <ArchiveColumns() of the system record>)
 // `received_ms` is the reception time in milliseconds since 1970 (UTC);
 // `received` is the same time as text, "2026-12-06 13:12:00.123" (UTC). `frame_id`
-// is the row of the frame in `frames`. A value the record did not write is NULL.
+// is the row of the frame in `frames`. `time_source` is where the time came from
+// (TimeSourceName: "live", "kiss", "pcap", "name", "mtime", "start-time"; NULL for
+// frames archived before version 3). A value the record did not write is NULL.
 // These are views; the rows are in stored_frames, stored_power_housekeeping and
 // stored_system_housekeeping, the same without `received`.
 //
@@ -34,7 +36,7 @@ namespace zevrin {
 
 class ArchiveCheckpointer;
 
-inline constexpr int kArchiveSchemaVersion = 2;
+inline constexpr int kArchiveSchemaVersion = 3;
 
 /// The archive of a station in `directory`: "dir/<label>_archive.sqlite". Characters
 /// of the label other than letters, digits, '-', '_' and '.' become '_', and a
