@@ -14,6 +14,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
 
 #include "outputs/export/json.h"
 #include "sample/sample_pass.h"
@@ -322,8 +323,22 @@ std::string DecodeAtFixedTime(const Bytes& input, const DecodeToolOptions& optio
                                        << "\n  want: " << (wl == w.end() ? "(end)" : *wl);
 }
 
-// The time stamps of monitor summary lines blanked, for output taken at any time.
+constexpr std::string_view kTimeSourceKey = "\"time_source\":\"";
+
+// The time stamps of monitor summary lines and the times of JSON objects (and
+// where they came from) blanked, for output taken at any time.
 std::string WithoutTimes(std::string text) {
+  constexpr std::string_view kJsonTime = "{\"received_ms\":";
+  constexpr std::string_view kAfterSource = "\",";  // the end of the source's name
+  for (std::size_t at = 0; at < text.size();) {
+    if (text.compare(at, kJsonTime.size(), kJsonTime) == 0) {
+      const std::size_t source = text.find(kTimeSourceKey, at);
+      const std::size_t end = text.find(kAfterSource, source + kTimeSourceKey.size());
+      text.erase(at + 1, end + kAfterSource.size() - (at + 1));
+    }
+    const std::size_t line_end = text.find('\n', at);
+    at = line_end == std::string::npos ? text.size() : line_end + 1;
+  }
   constexpr std::string_view kAfterTime = " UTC: [";
   constexpr std::size_t kTimeLength = 23;  // yyyy-mm-dd hh:mm:ss.mmm
   for (std::size_t at = text.find(kAfterTime); at != std::string::npos;

@@ -20,6 +20,17 @@ constexpr std::int64_t ToUtcMillis(UtcInstant t) {
   return t.seconds * kMillisPerSecond + t.milliseconds;
 }
 
+/// The moment of `ms` milliseconds since 1970 (before 1970 too).
+constexpr UtcInstant FromUtcMillis(std::int64_t ms) {
+  std::int64_t seconds = ms / kMillisPerSecond;
+  std::int64_t rest = ms % kMillisPerSecond;
+  if (rest < 0) {
+    rest += kMillisPerSecond;
+    --seconds;
+  }
+  return {seconds, static_cast<int>(rest)};
+}
+
 /// A UTC date and time broken down into its calendar parts.
 struct CivilTime {
   int year = 1970;

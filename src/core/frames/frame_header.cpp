@@ -37,6 +37,8 @@ int UFrameKind(std::uint8_t control) {
 
 int Ssid(std::uint8_t ssid_byte) { return (ssid_byte & 0x1E) / 2; }
 
+}  // namespace
+
 // Undoes the escapes. A FESC is dropped and leaves an escape pending until the
 // next TFEND or TFESC, which it transposes; any other byte is copied as it is.
 void Unescape(std::span<const std::uint8_t> frame, UnescapedFrame& out) {
@@ -80,6 +82,8 @@ void Unescape(std::span<const std::uint8_t> frame, UnescapedFrame& out) {
   if (n < previous) std::memset(dst + n, 0, previous - n);
   out.unescaped_length = static_cast<std::int16_t>(n);
 }
+
+namespace {
 
 // AddressText into `out`, whose room is used again.
 void AssignAddress(std::string& out, const std::uint8_t* callsign, int ssid) {

@@ -46,6 +46,10 @@ struct FrameHeader {
   std::int16_t payload_start = 0;
 };
 
+/// Copies `frame` (up to 512 bytes) into `out` without its KISS escapes: a FESC
+/// is dropped and transposes the next TFEND or TFESC; every other byte is kept.
+void Unescape(std::span<const std::uint8_t> frame, UnescapedFrame& out);
+
 /// Undoes KISS escapes of `frame` (frame_buffer positions 1 to frame_length) into
 /// `out` and decodes the AX.25 header into `header`. Every byte sequence of up to
 /// 512 bytes is accepted; nothing is checked or rejected.

@@ -30,6 +30,12 @@ std::optional<std::int64_t> ParseUtcTime(std::string_view text);
 /// Bits on the line per byte: a start bit, 8 data bits, a stop bit (8N1).
 inline constexpr int kLineBitsPerByte = 10;
 
+/// The time `bytes` bytes take on the line at `baud`, in whole milliseconds.
+constexpr std::int64_t LineDurationMs(std::uint64_t bytes, int baud) {
+  return static_cast<std::int64_t>(bytes * kLineBitsPerByte * 1000 /
+                                   static_cast<std::uint64_t>(baud > 0 ? baud : 1));
+}
+
 /// The times of frames that follow one another at a line rate without gaps:
 /// each frame has arrived when its last byte has, so the k-th frame arrives at
 /// start + (bytes of frames 1 to k) x 10 bits / baud, in whole milliseconds. No
@@ -48,10 +54,7 @@ class LineRateTimes {
     return last_ms_;
   }
   /// The time when everything handed to Next has arrived.
-  std::int64_t end_ms() const {
-    return start_ms_ + static_cast<std::int64_t>(sent_bytes_ * kLineBitsPerByte * 1000 /
-                                                 static_cast<std::uint64_t>(baud_));
-  }
+  std::int64_t end_ms() const { return start_ms_ + LineDurationMs(sent_bytes_, baud_); }
 
  private:
   std::int64_t start_ms_;

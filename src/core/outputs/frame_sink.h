@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "base/time_source.h"
 #include "frames/frame_header.h"
 #include "telemetry/display_fields.h"
 #include "telemetry/telemetry_decoder.h"
@@ -31,6 +32,8 @@ struct DecodedFrame {
   /// True when the time was worked out from a recording rather than read from a
   /// clock at reception: the same recording read again gives the same times.
   bool replayed = false;
+  /// Where received_ms came from.
+  TimeSource time_source = TimeSource::kLive;
   /// True when the frame came from the satellite to the ground station.
   bool from_satellite = false;
   /// The housekeeping record the frame carried, if any.
@@ -38,6 +41,16 @@ struct DecodedFrame {
   /// The display-field store after the frame; its journal (`Writes()`) holds
   /// exactly what this frame wrote. Null when the caller has none.
   const DisplayFields* fields = nullptr;
+};
+
+/// Gives a frame its reception time, station and link before the sinks see it
+/// (a replay of a recording times its frames at the line rate).
+class FrameTimer {
+ public:
+  virtual ~FrameTimer() = default;
+  /// `frame` comes with the clock's time (source kLive) or with the time a
+  /// time stamp or capture gave it (kKiss, kPcap), which a timer keeps.
+  virtual void TimeFrame(DecodedFrame& frame) = 0;
 };
 
 /// Receives every decoded frame, in reception order.

@@ -68,7 +68,11 @@ void JsonWriter::AppendFrame(const DecodedFrame& frame) {
   const FrameHeader& h = *frame.header;
   const UnescapedFrame& u = *frame.unescaped;
   TextBuilder& o = out_.text();
-  o.Append("{\"length\":");
+  o.Append("{\"received_ms\":");
+  o.AppendNumber(frame.received_ms);
+  o.Append(",\"time_source\":\"");
+  o.Append(TimeSourceName(frame.time_source));
+  o.Append("\",\"length\":");
   o.AppendNumber(frame.bytes.size());
   o.Append(",\"type\":");
   json::AppendLatin1String(o, FrameTypeText(frame.bytes.size() >= 2 ? frame.bytes[1] : 0));

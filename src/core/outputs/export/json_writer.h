@@ -7,11 +7,12 @@
 
 namespace zevrin {
 
-/// One object per frame: its length, KISS type, addresses, control and PID
-/// bytes, payload position, the monitor's header and control lines, hex dump and
-/// ASCII text, then what the frame wrote into the display-field store ("fields",
-/// "colours", "boxes", "gauges"). Texts are taken as Latin-1. A frame without a
-/// decoded header or unescaped bytes gives no object.
+/// One object per frame: its reception time in milliseconds since 1970 and where
+/// that time came from ("received_ms", "time_source"), its length, KISS type, addresses, control
+/// and PID bytes, payload position, the monitor's header and control lines, hex dump and ASCII
+/// text, then what the frame wrote into the display-field store ("fields", "colours", "boxes",
+/// "gauges"). Texts are taken as Latin-1. A frame without a decoded header or unescaped bytes gives
+/// no object.
 class JsonWriter final : public FrameSink {
  public:
   /// `out` must outlive the writer.

@@ -4,20 +4,6 @@
 
 namespace zevrin {
 
-namespace {
-
-UtcInstant FromMilliseconds(std::int64_t ms) {
-  std::int64_t seconds = ms / 1000;
-  std::int64_t rest = ms % 1000;
-  if (rest < 0) {
-    rest += 1000;
-    --seconds;
-  }
-  return {seconds, static_cast<int>(rest)};
-}
-
-}  // namespace
-
 bool FrameSharer::CreateTables(sqlite3* db) {
   db_ = db;
   queue_ = std::make_unique<ShareQueue>(db);
@@ -42,6 +28,10 @@ ShareSettings FrameSharer::settings() const {
 bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) {
   const std::lock_guard lock(mutex_);
   if (SharingOffReason(settings_)) return true;
+  // A server takes the time as the moment the satellite was heard, for its orbit
+  // and Doppler work: a time estimated from a recording's start and the line
+  // rate can be minutes off and is not shared.
+  if (!IsRecordedPerFrame(frame.time_source)) return true;
   UnescapedFrame unescaped;
   FrameHeader header;
   DecodeFrameHeader(frame.bytes, unescaped, header);
@@ -50,7 +40,7 @@ bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_
   db_ = db;
   std::vector<std::string> urls;
   for (const ShareServer& server : settings_.servers) urls.push_back(server.url);
-  const UtcInstant received = FromMilliseconds(frame.received_ms);
+  const UtcInstant received = FromUtcMillis(frame.received_ms);
   const std::string form = SidsForm(settings_.station, received, SidsFrameHex(unescaped));
   if (!queue_->Enqueue(SidsTimestamp(received), form, urls, frame_id)) return false;
   pending_ = true;
