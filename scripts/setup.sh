@@ -13,6 +13,7 @@ packages=(
   librsvg2-bin desktop-file-utils appstream man-db file dpkg-dev lintian
   libsqlite3-dev sqlite3 influxdb
   libmosquitto-dev mosquitto openssl
+  libpcap-dev tshark
 )
 
 missing=()

@@ -10,6 +10,7 @@
 
 #include "base/clock_setter.h"
 #include "base/time_of_day.h"
+#include "frames/kiss_frames.h"
 #include "frames/monitor.h"
 #include "kiss/receive_path.h"
 
@@ -63,6 +64,19 @@ inline std::vector<Bytes> LoggedFrames(std::span<const std::uint8_t> stream) {
   path.SetRawLog(&log);
   path.Assemble(stream);
   return log.frames;
+}
+
+/// `stream`'s frames, each after a KISS time-stamp frame of the time `time_of(k)`
+/// gives the k-th frame (from 0).
+template <typename TimeOf>
+Bytes WithKissTimestamps(std::span<const std::uint8_t> stream, TimeOf time_of) {
+  Bytes out;
+  std::int64_t k = 0;
+  for (const Bytes& frame : LoggedFrames(stream)) {
+    AppendKissTimestampFrame(out, time_of(k++));
+    out.insert(out.end(), frame.begin(), frame.end());
+  }
+  return out;
 }
 
 /// Never sets the clock: the program under test keeps its hands off this machine's time.

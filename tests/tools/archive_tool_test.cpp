@@ -141,9 +141,11 @@ TEST_F(ArchiveToolTest, ArchiveHoldsEveryFrameAndExactlyTheJsonValues) {
   EXPECT_EQ(db.One("SELECT count(*) FROM frames"), std::to_string(logged.size()));
 }
 
-// Frames are timed from their file's start: the minute in its name, --start-time,
-// or else the file's last change; each file on the command line from its own.
-// A frame has come with its last byte, at 10 bits a byte of the line rate.
+// Frames are timed from their file's start: the minute in its name or
+// --start-time; or else they end at the file's last change, written when its
+// last frame came. Each file on the command line is timed on its own, and each
+// frame says where its time came from. A frame has come with its last byte, at
+// 10 bits a byte of the line rate.
 TEST_F(ArchiveToolTest, FramesAreTimedFromTheirFilesStartAtTheLineRate) {
   Bytes stream = {0xC0, 0x00, 0x41, 0xC0, 0xC0, 0x00, 1, 2, 3, 4, 5, 6, 7, 0xC0};
   stream.resize(stream.size() + 500, 0x33);  // a third frame of 500 bytes
@@ -153,38 +155,48 @@ TEST_F(ArchiveToolTest, FramesAreTimedFromTheirFilesStartAtTheLineRate) {
   const timespec times[2] = {{1293840000, 0}, {1293840000, 0}};  // 2011-01-01 00:00 UTC
   ASSERT_EQ(::utimensat(AT_FDCWD, plain.c_str(), times, 0), 0);
   constexpr std::int64_t kMinute = 1267625220000;  // 2010-03-03 14:07 UTC
+  // The plain file's 514 bytes take 535 ms at 9600 baud, ending at its change.
+  constexpr std::int64_t kPlainStart = 1293840000000 - 535;
+  struct Start {
+    std::int64_t ms;
+    std::string station;
+    std::string source;
+  };
   const struct {
     std::string args;
     int baud;
-    std::vector<std::pair<std::int64_t, std::string>> starts;  // and stations
+    std::vector<Start> starts;
   } cases[] = {
-      {named, 9600, {{kMinute, "My_Lab"}}},
-      {"--baud 1200 " + named, 1200, {{kMinute, "My_Lab"}}},
+      {named, 9600, {{kMinute, "My_Lab", "name"}}},
+      {"--baud 1200 " + named, 1200, {{kMinute, "My_Lab", "name"}}},
       {"--start-time 2020-05-01T10:00:00.5Z --station Other " + named,
        9600,
-       {{1588327200500, "Other"}}},
-      {named + " " + plain, 9600, {{kMinute, "My_Lab"}, {1293840000000, ""}}},
+       {{1588327200500, "Other", "start-time"}}},
+      {named + " " + plain, 9600, {{kMinute, "My_Lab", "name"}, {kPlainStart, "", "mtime"}}},
   };
   for (const auto& c : cases) {
     std::filesystem::remove(Archive());
     ASSERT_EQ(RunTool("--archive " + Archive() + " " + c.args).status, 0) << c.args;
     std::vector<std::vector<std::string>> want;
-    for (const auto& [start, station] : c.starts) {
+    for (const Start& start : c.starts) {
       std::int64_t bytes = 0;
       for (const std::int64_t size : {4, 10, 500}) {
         bytes += size;
-        want.push_back({std::to_string(start + bytes * 10 * 1000 / c.baud), station});
+        want.push_back(
+            {std::to_string(start.ms + bytes * 10 * 1000 / c.baud), start.station, start.source});
       }
     }
-    EXPECT_EQ(testing::Db(Archive()).Rows("SELECT received_ms, station FROM frames ORDER BY id"),
+    EXPECT_EQ(testing::Db(Archive()).Rows(
+                  "SELECT received_ms, station, time_source FROM frames ORDER BY id"),
               want)
         << c.args;
   }
 }
 
-// --share sends each frame once, oldest first, at the archive's times (from the
-// minute in the log's name on); a replay sends nothing again, and without an
-// archive there is no queue to send from.
+// --share sends each frame once, oldest first, at the archive's times: those
+// the recording's time stamps give. A replay sends nothing again, a recording
+// timed only by its name sends nothing, and without an archive there is no
+// queue to send from.
 TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   testing::HttpRecorder server;
   ShareSettings settings;
@@ -193,7 +205,11 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   settings.servers = {{server.url(), "t0ken"}};
   const std::string ini = (dir_ / "share.ini").string();
   ASSERT_EQ(WriteShareSettings(ini, settings), std::nullopt);
-  const std::string in = Write("Lab_20062009_1405.kss", sample::MakePass({.frames = 120}));
+  const Bytes pass = sample::MakePass({.frames = 120});
+  constexpr std::int64_t kStart = 1245506700000;  // 2009-06-20 14:05:00 UTC
+  const std::string in = Write(
+      "Lab_20062009_1405.kss",
+      testing::WithKissTimestamps(pass, [](std::int64_t k) { return kStart + 1500 * k + 7; }));
   const std::string args = "--archive " + Archive() + " --share " + ini + " " + in;
   const ToolRun run = RunTool(args);
   ASSERT_EQ(run.status, 0) << run.err;
@@ -212,6 +228,12 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   ASSERT_EQ(RunTool(args).status, 0);
   EXPECT_EQ(server.count(), requests.size());
   EXPECT_NE(RunTool("--share " + ini + " " + in).status, 0) << "the queue needs an archive";
+
+  const std::string unstamped = Write("Lab_20062009_1505.kss", pass);
+  std::filesystem::remove(Archive());
+  ASSERT_EQ(RunTool("--archive " + Archive() + " --share " + ini + " " + unstamped).status, 0);
+  EXPECT_EQ(server.count(), requests.size()) << "times estimated from a name are not shared";
+  EXPECT_EQ(testing::Db(Archive()).One("SELECT count(*) > 50 FROM frames"), "1");
 }
 
 // Frames the archive cannot take (here past a file size limit) end the run with

@@ -21,7 +21,8 @@ std::unique_ptr<FrameSink> MakeWriter(OutputFormat format, OutputBuffer& out) {
 }  // namespace
 
 DecodeTool::DecodeTool(const DecodeToolOptions& options, std::FILE* out, const Clock& clock)
-    : out_(out),
+    : stream_(out),
+      out_(out),
       monitor_(MakeMonitor(options.format, out_)),
       writer_(MakeWriter(options.format, out_)),
       program_(clock),

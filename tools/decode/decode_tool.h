@@ -18,9 +18,9 @@
 
 namespace zevrin {
 
-/// kInflux: the tool itself prints nothing; a line-protocol sink does.
-/// kNone: nothing printed (the frames only go to the sink).
-enum class OutputFormat { kMonitor, kJson, kCsv, kInflux, kNone };
+/// kInflux, kPcap: the tool itself prints nothing; a line-protocol or pcap sink
+/// does. kNone: nothing printed (the frames only go to the sink).
+enum class OutputFormat { kMonitor, kJson, kCsv, kInflux, kPcap, kNone };
 
 struct DecodeToolOptions {
   OutputFormat format = OutputFormat::kMonitor;
@@ -48,15 +48,29 @@ class DecodeTool final : private ReceiveView {
   /// The output the format is written to, for lines of other kinds among the
   /// frames' (an alarm's JSON line).
   OutputBuffer& output() { return out_; }
+  /// The stream the output goes to.
+  std::FILE* stream() const { return stream_; }
 
   /// Told about every frame after its decoding (reception time from the tool's
   /// clock, no station or link), before the output format, and flushed after
   /// every fed chunk; null for none.
   void SetFrameSink(FrameSink* sink);
+  /// Gives every frame its time, station and link before any sink or format
+  /// sees it; null for none (the clock's time).
+  void SetFrameTimer(FrameTimer* timer) { recorder_.SetTimer(timer); }
+  /// The next frame fed was received at `ms` (a packet of a capture).
+  void SetNextFrameTime(std::int64_t ms, TimeSource source) {
+    recorder_.SetNextFrameTime(ms, source);
+  }
+  /// A time set or a time stamp read is not for the frame fed next.
+  void ForgetNextFrameTime() { recorder_.ForgetNextFrameTime(); }
   /// Appends every complete frame to `log` before it is decoded; null for none.
   void SetRawLog(RawLog* log) { pipeline_.path().SetRawLog(log); }
   /// The stream broke off (a connection ended): a frame begun before is dropped.
-  void AbandonFrame() { pipeline_.path().AbandonFrame(); }
+  void AbandonFrame() {
+    pipeline_.path().AbandonFrame();
+    recorder_.ForgetNextFrameTime();
+  }
 
  private:
   void SetStatusText(std::string_view) override {}
@@ -64,6 +78,7 @@ class DecodeTool final : private ReceiveView {
 
   // Declared in the order they are built: the output first, so that what the
   // caller put into the stream goes out before the CSV heading.
+  std::FILE* stream_;
   OutputBuffer out_;
   std::unique_ptr<MonitorTextWriter> monitor_;  // the monitor format; null for the others
   std::unique_ptr<FrameSink> writer_;           // the other printed formats; null for none

@@ -106,6 +106,10 @@ LiveInput::LiveInput() = default;
 LiveInput::~LiveInput() = default;
 
 bool LiveInput::TakeOption(int argc, char** argv, int& i) {
+  if (std::string_view(argv[i]) == "--kiss-timestamps") {
+    kiss_timestamps_ = true;
+    return true;
+  }
   constexpr std::string_view kNames[] = {"--connect", "--serial", "--speed", "--raw-log"};
   for (const std::string_view name : kNames) {
     std::optional<std::string> value = OptionValue(argc, argv, i, name, error_);
@@ -137,12 +141,13 @@ std::optional<std::string> LiveInput::Start(DecodeTool& tool) {
   tool_ = &tool;
   if (!connect_.empty() && !serial_.empty()) return "--connect and --serial exclude each other";
   if (speed_ && serial_.empty()) return "--speed needs --serial";
+  if (kiss_timestamps_ && raw_log_path_.empty()) return "--kiss-timestamps needs --raw-log";
   if (!raw_log_path_.empty()) {
     if (!raw_log_.Open(raw_log_path_)) {
       return "cannot write the raw log " + raw_log_path_ + ": " + raw_log_.error();
     }
     raw_log_open_ = true;
-    tool.SetRawLog(&raw_log_);
+    tool.SetRawLog(kiss_timestamps_ ? static_cast<RawLog*>(&stamped_raw_log_) : &raw_log_);
   }
   if (!connect_.empty()) {
     const std::optional<TcpAddress> address = ParseTcpAddress(connect_);

@@ -13,6 +13,7 @@
 #include "decode/decode_tool.h"
 #include "input/live_source.h"
 #include "outputs/logs/log_files.h"
+#include "outputs/logs/stamped_raw_log.h"
 
 namespace zevrin {
 
@@ -25,7 +26,9 @@ class LiveInput final : private LiveSourceEvents, private LogProblemListener {
       "                       every 3 s whenever the connection is refused or lost\n"
       "  --serial DEVICE      read a serial device (or a comN link) in raw mode\n"
       "  --speed N            the serial device's speed (default 9600)\n"
-      "  --raw-log FILE       append every complete frame to FILE (.kss)\n";
+      "  --raw-log FILE       append every complete frame to FILE (.kss)\n"
+      "  --kiss-timestamps    put a KISS time-stamp frame (command 9, the reception\n"
+      "                       time) before each frame in the raw log\n";
 
   LiveInput();
   ~LiveInput() override;
@@ -67,6 +70,8 @@ class LiveInput final : private LiveSourceEvents, private LogProblemListener {
   std::string error_;
   SystemClock clock_;
   CheckedRawLog raw_log_{this, clock_};
+  bool kiss_timestamps_ = false;  // --kiss-timestamps
+  StampedRawLog stamped_raw_log_{raw_log_, clock_};
   bool raw_log_complete_ = true;  // as last told
   bool raw_log_open_ = false;     // a log that never opened is refused, not told
   std::unique_ptr<LiveSource> source_;

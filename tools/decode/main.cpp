@@ -22,24 +22,30 @@
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
 #include "decode/share_run.h"
+#include "frames/capture_file.h"
 #include "outputs/archive/archive_writer.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view] [--raw-log FILE]\n"
+    "usage: zevrinkiss-decode [--format monitor|json|csv|influx|pcap] [--output FILE] "
+    "[--raw-view]\n"
+    "                         [--raw-log FILE [--kiss-timestamps]]\n"
     "                         [--archive FILE [--share FILE]] [--start-time T] [--baud N]\n"
     "                         [--station LABEL] [--alarms FILE|default [--notify]]\n"
     "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
     "standard input when no file or \"-\" is given, or from a live TNC, and prints\n"
-    "each frame as it completes.\n"
+    "each frame as it completes. A file may also be a capture (pcap or pcapng, link\n"
+    "type 202 or 3): its packets are decoded as frames at their times.\n"
     "\n"
     "  --format monitor  each frame as the frame monitor shows it (default)\n"
     "  --format json     one JSON object per frame, with the values it decoded\n"
     "  --format csv      one row per housekeeping record: every value after it\n"
     "  --format influx   one InfluxDB line-protocol line per housekeeping record\n"
+    "  --format pcap     a capture for Wireshark: each frame at its reception time\n"
+    "  --output FILE     write the output to FILE instead of standard output\n"
     "  --raw-view        monitor format: dump the whole frame as received\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
@@ -49,6 +55,8 @@ constexpr const char* kUsage =
 zevrin::ReplayOptions replay;
 // The sharing settings file of --share; empty: nothing is shared.
 std::string share_file;
+// --output: where the format is written; empty: standard output.
+std::string output_file;
 // The alarm rules of --alarms ("default" for the default rules); empty: none.
 std::string alarms_file;
 // --notify: a replay posts its alarms to the webhooks too.
@@ -61,10 +69,10 @@ int Fail(const std::string& message) {
   return 2;
 }
 
-// What went through standard output's own buffer (the line-protocol records) is
-// written out; a failure is a failed write like any other.
-void FlushStandardOutput() {
-  if (std::fflush(stdout) != 0) {
+// What went through the output's own buffer (the line-protocol records, the
+// capture) is written out; a failure is a failed write like any other.
+void FlushOutput(std::FILE* out) {
+  if (std::fflush(out) != 0 || std::ferror(out)) {
     throw zevrin::OutputError(std::string("cannot write output: ") + std::strerror(errno));
   }
 }
@@ -109,7 +117,7 @@ std::optional<int> TakeFormat(int argc, char** argv, int& i, Arguments& args) {
   args.format_given = true;
   std::string value;
   if (arg == "--format") {
-    if (i + 1 >= argc) return Fail("--format needs a value: monitor, json or csv");
+    if (i + 1 >= argc) return Fail("--format needs a value: monitor, json, csv, influx or pcap");
     value = argv[++i];
   } else {
     value = arg.substr(std::strlen("--format="));
@@ -122,8 +130,10 @@ std::optional<int> TakeFormat(int argc, char** argv, int& i, Arguments& args) {
     args.options.format = zevrin::OutputFormat::kCsv;
   } else if (value == "influx") {
     args.options.format = zevrin::OutputFormat::kInflux;
+  } else if (value == "pcap") {
+    args.options.format = zevrin::OutputFormat::kPcap;
   } else {
-    return Fail("unknown format '" + value + "' (use monitor, json, csv or influx)");
+    return Fail("unknown format '" + value + "' (use monitor, json, csv, influx or pcap)");
   }
   return std::nullopt;
 }
@@ -162,6 +172,10 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
       return 0;
     } else if (arg == zevrin::kNotifyOption) {
       notify = true;
+    } else if (arg == "--output" || arg.starts_with("--output=")) {
+      if (arg == "--output" && i + 1 >= argc) return Fail("--output needs a file name");
+      output_file = arg == "--output" ? argv[++i] : arg.substr(std::strlen("--output="));
+      if (output_file.empty()) return Fail("--output needs a file name");
     } else if (arg == "--raw-view") {
       args.options.raw_view = true;
     } else if (arg == "--format" || arg.starts_with("--format=")) {
@@ -199,8 +213,30 @@ int Finish(zevrin::DecodeTool& tool, zevrin::ReplayRun& run, zevrin::ShareRun* s
   tool.Flush();
   const bool archived = run.Finish();
   if (share != nullptr) share->Finish();
-  FlushStandardOutput();
+  FlushOutput(tool.stream());
   return archived ? status : 1;
+}
+
+// Reads a capture's packets through the decoder as KISS frames at their times.
+bool PumpCapture(int fd, zevrin::DecodeTool& tool, std::string& error) {
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  zevrin::CaptureReader reader;
+  const bool open = reader.Open(file);
+  // A frame cut off before the capture is not closed by its first packet.
+  tool.AbandonFrame();
+  zevrin::CapturedFrame frame;
+  while (open && reader.Next(frame)) {
+    tool.SetNextFrameTime(frame.received_ms, zevrin::TimeSource::kPcap);
+    tool.Feed(frame.kiss);
+    tool.ForgetNextFrameTime();
+  }
+  error = reader.error();
+  return error.empty();
 }
 
 // Reads the files, in order, as one stream.
@@ -209,18 +245,26 @@ int ReadFiles(const Arguments& args, const std::vector<int>& fds, zevrin::Decode
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
     run.BeginInput(i);
-    const bool ok = Pump(fds[i], tool, error);
-    if (fds[i] != STDIN_FILENO) ::close(fds[i]);
+    // A time stamp at the end of one file is not for the first frame of the next.
+    tool.ForgetNextFrameTime();
+    bool ok = false;
+    if (run.IsCapture(i)) {
+      ok = PumpCapture(fds[i], tool, error);  // closes the file
+    } else {
+      ok = Pump(fds[i], tool, error);
+      if (fds[i] != STDIN_FILENO) ::close(fds[i]);
+    }
     if (!ok) return Fail("cannot read " + args.files[i] + ": " + error);
   }
   return Finish(tool, run, share, 0);
 }
 
 // Decodes the input into the output format, the archive and the sharing.
-int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput& live) {
+int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput& live,
+           std::FILE* out) {
   // Standard input is read as it comes, unless given a start time.
   replay.live = live.live() || (!replay.start_ms && std::ranges::count(args.files, "-") > 0);
-  zevrin::ReplayRun run(replay, args.options.format, stdout, stderr);
+  zevrin::ReplayRun run(replay, args.options.format, out, stderr);
   std::unique_ptr<zevrin::ShareRun> share;
   std::unique_ptr<zevrin::AlarmRun> alarms;
   std::string error;
@@ -235,7 +279,8 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   run.SetInputs(args.files, fds);
 
   const zevrin::SystemClock clock;
-  zevrin::DecodeTool tool(args.options, stdout, clock);
+  zevrin::DecodeTool tool(args.options, out, clock);
+  tool.SetFrameTimer(&run);
   std::unique_ptr<zevrin::AlarmArchive> alarm_archive;
   if (alarms) {
     run.SetAlarms(&alarms->sink());
@@ -278,7 +323,13 @@ int main(int argc, char** argv) try {
   if (!replay.archive.empty() && !args.format_given) {
     args.options.format = zevrin::OutputFormat::kNone;
   }
-  return Decode(args, fds, live);
+  std::FILE* out = stdout;
+  if (!output_file.empty() && (out = std::fopen(output_file.c_str(), "wb")) == nullptr) {
+    return Fail("cannot write " + output_file + ": " + std::strerror(errno));
+  }
+  const int status = Decode(args, fds, live, out);
+  if (out != stdout && std::fclose(out) != 0) return Fail("cannot write " + output_file);
+  return status;
 } catch (const zevrin::OutputError& e) {
   std::fprintf(stderr, "zevrinkiss-decode: %s\n", e.what());
   return 1;

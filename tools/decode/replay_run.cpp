@@ -5,6 +5,10 @@
 
 #include <charconv>
 
+#include "frames/capture_file.h"
+#include "frames/kiss_frames.h"
+#include "kiss/receive_path.h"
+
 namespace zevrin {
 
 namespace {
@@ -29,6 +33,41 @@ std::string Megabytes(std::uint64_t bytes) {
   return text;
 }
 
+// The first bytes of a file, to tell a capture from a KISS recording.
+bool IsCaptureFile(int fd) {
+  std::uint8_t head[4];
+  const ssize_t n = ::pread(fd, head, sizeof head, 0);
+  return n > 0 && IsCaptureHead(std::span<const std::uint8_t>(head, static_cast<std::size_t>(n)));
+}
+
+// Adds up the bytes of the frames a recording holds, cut as the receive path cuts
+// them (time stamps left out), for timing it backwards from its end.
+class FrameByteCounter final : public FrameHandler, private ReceiveView {
+ public:
+  explicit FrameByteCounter(const Clock& clock) : path_(state_, clock, *this) {
+    path_.SetFrameHandler(this);
+  }
+  std::uint64_t Count(int fd) {
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    off_t at = 0;
+    for (ssize_t n; (n = ::pread(fd, buffer.data(), buffer.size(), at)) > 0; at += n) {
+      path_.Assemble(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
+    }
+    return bytes_;
+  }
+  void HandOver(std::span<const std::uint8_t> frame, ReceiveState&) override {
+    if (!KissTimestamp(frame)) bytes_ += frame.size();
+  }
+
+ private:
+  void SetStatusText(std::string_view) override {}
+  void SetReceiveCounterText(std::string_view) override {}
+
+  ReceiveState state_;
+  ReceivePath path_;
+  std::uint64_t bytes_ = 0;
+};
+
 }  // namespace
 
 const char* const kReplayUsage =
@@ -36,7 +75,8 @@ const char* const kReplayUsage =
     "                    nothing is printed unless --format is given too\n"
     "  --start-time T    reception time of the first frame, UTC: 2026-12-06T13:12:00Z\n"
     "                    (default: the minute in a raw log's name Label_ddmmyyyy_hhmm.kss,\n"
-    "                    else the file's modification time; standard input is live)\n"
+    "                    else the last frame at the file's modification time; standard\n"
+    "                    input is live; KISS time stamps and captures keep their times)\n"
     "  --baud N          line rate at which recorded frames follow (default 9600, 8N1)\n"
     "  --station LABEL   station label for the archive and the line protocol\n"
     "                    (default: the label in a raw log's name)\n";
@@ -92,6 +132,7 @@ ReplayRun::ReplayRun(const ReplayOptions& options, OutputFormat format, std::FIL
     archive_ = std::make_unique<ArchiveThread>(this, archive_options);
   }
   if (format == OutputFormat::kInflux) lines_ = std::make_unique<LineProtocolWriter>(out);
+  if (format == OutputFormat::kPcap) pcap_ = std::make_unique<PcapWriter>(out);
 }
 
 ReplayRun::~ReplayRun() = default;
@@ -116,6 +157,8 @@ void ReplayRun::SetInputs(const std::vector<std::string>& names, const std::vect
     const bool is_file = names[k] != "-" && ::fstat(fds[k], &st) == 0 && S_ISREG(st.st_mode);
     in.link = names[k] == "-" ? "stdin" : BaseName(names[k]);
     if (is_file) {
+      in.fd = fds[k];
+      in.capture = IsCaptureFile(fds[k]);
       in.size = static_cast<std::uint64_t>(st.st_size);
       in.start_ms =
           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
@@ -126,9 +169,13 @@ void ReplayRun::SetInputs(const std::vector<std::string>& names, const std::vect
     if (const std::optional<LogNameParts> parts = ParseLogFileName(names[k])) {
       in.station = parts->station_label;
       in.start_ms = parts->utc_seconds * 1000;
+      in.source = TimeSource::kName;
     }
     if (options_.station) in.station = *options_.station;
-    if (options_.start_ms) in.live = false;
+    if (options_.start_ms) {
+      in.live = false;
+      in.source = TimeSource::kStartTime;
+    }
     total_bytes_ += in.size;
     inputs_.push_back(std::move(in));
   }
@@ -153,32 +200,45 @@ void ReplayRun::BeginInput(std::size_t index) {
   done_ = 0;
   current_ = index;
   const Input& in = inputs_[index];
-  if (in.live) {
+  times_source_ = in.source;
+  if (in.live || in.capture) {
+    // Each packet of a capture comes with its time.
     times_.reset();
   } else if (options_.start_ms) {
     // One stream: the first input starts at the given time, the others follow.
     if (!times_) times_.emplace(*options_.start_ms, options_.baud);
+  } else if (in.source == TimeSource::kMtime) {
+    // A recording is last written when its last frame arrives.
+    const SystemClock clock;
+    const std::uint64_t bytes = FrameByteCounter(clock).Count(in.fd);
+    times_.emplace(in.start_ms - LineDurationMs(bytes, options_.baud), options_.baud);
   } else {
     times_.emplace(in.start_ms, options_.baud);
   }
 }
 
-void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
-  DecodedFrame timed = frame;
+void ReplayRun::TimeFrame(DecodedFrame& frame) {
   if (current_ < inputs_.size()) {
     const Input& in = inputs_[current_];
-    timed.station = in.station;
-    timed.link = in.link;
+    frame.station = in.station;
+    frame.link = in.link;
   }
-  if (times_) {
-    timed.received_ms = times_->Next(frame.bytes.size());
-    timed.replayed = true;
-  }
-  if (archive_ != nullptr) archive_->FrameDecoded(timed);
-  if (lines_ != nullptr) lines_->FrameDecoded(timed);
-  if (alarms_ != nullptr) alarms_->FrameDecoded(timed);
-  for (FrameSink* sink : feeds_) sink->FrameDecoded(timed);
-  last_frame_ms_ = timed.received_ms;
+  if (!times_) return;
+  // The line runs on under frames that came with their own time.
+  const std::int64_t line_ms = times_->Next(frame.bytes.size());
+  if (frame.time_source != TimeSource::kLive) return;
+  frame.received_ms = line_ms;
+  frame.replayed = true;
+  frame.time_source = times_source_;
+}
+
+void ReplayRun::FrameDecoded(const DecodedFrame& frame) {
+  if (archive_ != nullptr) archive_->FrameDecoded(frame);
+  if (lines_ != nullptr) lines_->FrameDecoded(frame);
+  if (pcap_ != nullptr) pcap_->FrameDecoded(frame);
+  if (alarms_ != nullptr) alarms_->FrameDecoded(frame);
+  for (FrameSink* sink : feeds_) sink->FrameDecoded(frame);
+  last_frame_ms_ = frame.received_ms;
   ++frames_;
   done_ += frame.bytes.size();
   if (progress_ && (frames_ & 63) == 0) DrawProgress(false);
@@ -188,6 +248,7 @@ void ReplayRun::Flush() {
   if (archive_ != nullptr) archive_->Flush();
   if (lines_ != nullptr) lines_->Flush();
   for (FrameSink* sink : feeds_) sink->Flush();
+  if (pcap_ != nullptr) pcap_->Flush();
 }
 
 void ReplayRun::DrawProgress(bool last) {

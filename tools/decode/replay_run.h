@@ -15,6 +15,7 @@
 #include "input/replay_times.h"
 #include "outputs/archive/archive_thread.h"
 #include "outputs/export/line_protocol.h"
+#include "outputs/export/pcap_writer.h"
 #include "outputs/frame_sink.h"
 
 namespace zevrin {
@@ -37,13 +38,15 @@ extern const char* const kReplayUsage;
 /// Returns false when it is none of them; `error` is set for a bad value.
 bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std::string& error);
 
-/// The frame sink of a decode run. Reception times: a raw log named
-/// "Label_ddmmyyyy_hhmm.kss" starts at that minute, any other file at its
-/// modification time, and its frames follow at the line rate of the baud rate;
-/// --start-time sets the start of the first input instead, the later ones
+/// The frame timer and sink of a decode run. Reception times: a frame after a
+/// KISS time stamp, and a packet of a capture, keep the time they came with.
+/// Otherwise a raw log named "Label_ddmmyyyy_hhmm.kss" starts at that minute
+/// and its frames follow at the line rate of the baud rate; any other file ends
+/// at its modification time, its last frame then and the others at the line rate
+/// before; --start-time sets the start of the first input instead, the later ones
 /// following on as one stream. Standard input without --start-time is a live
 /// stream: each frame gets the time it was decoded.
-class ReplayRun final : public FrameSink, public LogProblemListener {
+class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemListener {
  public:
   /// `messages` gets problems, the progress bar and the closing summary.
   ReplayRun(const ReplayOptions& options, OutputFormat format, std::FILE* out, std::FILE* messages);
@@ -67,7 +70,8 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   ArchiveThread* archive() const { return archive_.get(); }
   /// True when frames need to go anywhere beside the tool's own output.
   bool active() const {
-    return archive_ != nullptr || lines_ != nullptr || alarms_ != nullptr || !feeds_.empty();
+    return archive_ != nullptr || lines_ != nullptr || pcap_ != nullptr || alarms_ != nullptr ||
+           !feeds_.empty();
   }
 
   /// Declares the inputs before reading: their names ("-" is standard input)
@@ -76,10 +80,15 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   void SetInputs(const std::vector<std::string>& names, const std::vector<int>& fds);
   /// The next input (in the order given to SetInputs) begins.
   void BeginInput(std::size_t index);
+  /// True when input `index` is a capture (pcap or pcapng) rather than KISS.
+  bool IsCapture(std::size_t index) const {
+    return index < inputs_.size() && inputs_[index].capture;
+  }
   /// The input is one live link instead: every frame is archived at the time it
   /// is decoded, under `link` and the --station label.
   void SetLiveInput(const std::string& link);
 
+  void TimeFrame(DecodedFrame& frame) override;
   void FrameDecoded(const DecodedFrame& frame) override;
   void Flush() override;
 
@@ -99,6 +108,7 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
   AlarmArchive* alarm_archive_ = nullptr;
   std::int64_t last_frame_ms_ = 0;
   std::unique_ptr<LineProtocolWriter> lines_;
+  std::unique_ptr<PcapWriter> pcap_;
   FrameSink* alarms_ = nullptr;
   std::vector<FrameSink*> feeds_;
   bool archive_open_ = false;
@@ -110,12 +120,16 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
     std::string link;
     std::string station;
     bool live = false;
-    std::int64_t start_ms = 0;
+    bool capture = false;
+    int fd = -1;  // a file's, for counting its frames
+    TimeSource source = TimeSource::kMtime;
+    std::int64_t start_ms = 0;  // kMtime: the modification time, where it ends
     std::uint64_t size = 0;
   };
   std::vector<Input> inputs_;
   std::size_t current_ = 0;
   std::optional<LineRateTimes> times_;
+  TimeSource times_source_ = TimeSource::kLive;  // of the times of times_
 
   // Progress bar.
   bool progress_ = false;

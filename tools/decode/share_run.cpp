@@ -66,7 +66,9 @@ std::unique_ptr<ShareRun> ShareRun::Create(const std::string& settings_path,
     std::fprintf(messages,
                  "zevrinkiss-decode: warning: --share sends the satellite's frames to %zu "
                  "server(s) as received by %s at the times the archive gives them; a "
-                 "replayed recording goes out as if received at those times\n",
+                 "recording's frames go out only with the times it kept for each (KISS "
+                 "time stamps, a capture), never with times worked out from its name, "
+                 "its file's date or --start-time\n",
                  settings->servers.size(), settings->station.callsign.c_str());
   }
   std::unique_ptr<ShareRun> share(new ShareRun(std::move(*settings), replay.archive, messages));

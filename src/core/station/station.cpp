@@ -8,6 +8,7 @@
 
 #include "base/version.h"
 #include "clock/time_sync.h"
+#include "outputs/logs/raw_log_settings.h"
 
 namespace zevrin {
 
@@ -158,7 +159,9 @@ void Station::Start() {
   program_.receive.last_frame_time = clock_.Now().seconds;
 
   logs_.OpenRawLog(settings.station_label, clock_.Now().seconds);
-  receive_path_.SetRawLog(&logs_.raw_log());
+  const bool stamped =
+      ReadRawLogSettings(RawLogSettingsPathBeside(paths_.settings_file)).kiss_timestamps;
+  receive_path_.SetRawLog(stamped ? static_cast<RawLog*>(&stamped_raw_log_) : &logs_.raw_log());
   program_.analysis.SetDumpLog(&logs_.dump_log());
   if (hexdump()) logs_.OpenDumpLogs(settings.station_label, clock_);
   if (recorder_ != nullptr) {

@@ -18,6 +18,7 @@
 #include "outputs/archive/archive_thread.h"
 #include "outputs/frame_recorder.h"
 #include "outputs/logs/log_files.h"
+#include "outputs/logs/stamped_raw_log.h"
 
 namespace zevrin {
 
@@ -231,6 +232,7 @@ class Station {
   std::unique_ptr<ReceivePath> own_path_;  // null when the window owns the path
   ReceivePath& receive_path_;
   LogFiles logs_;
+  StampedRawLog stamped_raw_log_{logs_.raw_log(), clock_};  // the raw log with time stamps
   ArchiveThread archive_;
   FrameRecorder* recorder_ = nullptr;
   TcpLink* tcp_ = nullptr;
