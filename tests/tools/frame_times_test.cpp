@@ -1,0 +1,272 @@
+// zevrinkiss-decode keeping the frames' true times, run as a user would: KISS
+// time stamps in and out, captures in and out (read back by tshark too), and
+// sharing only the times a recording kept.
+
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "outputs/share/http_post.h"
+#include "outputs/share/share_settings.h"
+#include "sample/sample_pass.h"
+#include "support/archive_db.h"
+#include "support/fakes.h"
+#include "support/http_recorder.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+using Json = nlohmann::json;
+using sample::Bytes;
+using Rows = std::vector<std::vector<std::string>>;
+
+// Whatever a test configures, the program it starts connects nowhere but here.
+[[maybe_unused]] const int kLoopbackOnly = ::setenv(kLoopbackOnlyVariable, "1", 1);
+
+// Times in July 2024 whose bytes hold a FEND and a FESC (0x00000190C0DB....), and
+// every other one ending in one of them too: each time-stamp frame has escapes.
+constexpr std::int64_t kStampBase = 0x190C0DB0000;
+std::int64_t StampTime(std::int64_t k) { return kStampBase + 256 * k + (k % 2 ? 0xC0 : 0xDB); }
+
+std::string Hex(const Bytes& bytes) {
+  std::string hex;
+  for (const std::uint8_t b : bytes) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02X", b);
+    hex += two;
+  }
+  return hex;
+}
+
+// A frame without its FENDs and escapes: the packet a capture holds.
+Bytes Unescaped(const Bytes& frame) {
+  Bytes out;
+  for (std::size_t i = 1; i + 1 < frame.size(); ++i) {
+    if (frame[i] == 0xDB && i + 2 < frame.size()) {
+      out.push_back(frame[++i] == 0xDC ? 0xC0 : 0xDB);
+    } else {
+      out.push_back(frame[i]);
+    }
+  }
+  return out;
+}
+
+// A pcapng file by hand (libpcap writes none): a section header, one interface
+// of link type 202, and an enhanced packet block per packet, times in
+// microseconds.
+Bytes Pcapng(const std::vector<std::pair<std::int64_t, Bytes>>& packets) {
+  Bytes out;
+  const auto u32 = [&out](std::uint32_t v) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&v);
+    out.insert(out.end(), p, p + 4);
+  };
+  // Section header: byte order, version 1.0, length unknown.
+  for (const std::uint32_t v : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, ~0u, ~0u, 28u}) u32(v);
+  // Interface: link type 202 (and a reserved half), no snap length.
+  for (const std::uint32_t v : {1u, 20u, 202u, 0u, 20u}) u32(v);
+  for (const auto& [ms, data] : packets) {
+    const auto padded = static_cast<std::uint32_t>((data.size() + 3) / 4 * 4);
+    const auto us = static_cast<std::uint64_t>(ms) * 1000;
+    const auto size = static_cast<std::uint32_t>(data.size());
+    for (const std::uint32_t v : {6u, 32 + padded, 0u, static_cast<std::uint32_t>(us >> 32),
+                                  static_cast<std::uint32_t>(us), size, size}) {
+      u32(v);
+    }
+    out.insert(out.end(), data.begin(), data.end());
+    out.resize(out.size() + padded - data.size(), 0);
+    u32(32 + padded);
+  }
+  return out;
+}
+
+class FrameTimesTest : public ::testing::Test {
+ protected:
+  // Runs the program with `args` (a shell command line); its standard error in err().
+  int Run(const std::string& args, std::string& out) const {
+    return testing::RunShell(
+        std::string(ZEVRIN_DECODE_BINARY) + " " + args + " 2>" + Path("stderr.txt") + " </dev/null",
+        out);
+  }
+  int Run(const std::string& args) const {
+    std::string out;
+    return Run(args, out);
+  }
+  std::string err() const { return dir_.Contents("stderr.txt"); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Write(const std::string& name, const Bytes& bytes) const {
+    dir_.Write(name, std::string(bytes.begin(), bytes.end()));
+    return Path(name);
+  }
+  // The frames of an archive: time, its source and bytes, in order.
+  Rows Frames(const std::string& archive) const {
+    return testing::Db(Path(archive))
+        .Rows("SELECT received_ms, time_source, hex(bytes) FROM frames ORDER BY id");
+  }
+  // What `frames` at the times of `time_of` and from `source` are in an archive.
+  template <typename TimeOf>
+  static Rows Expected(const std::vector<Bytes>& frames, TimeOf time_of, const char* source) {
+    Rows rows;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+      rows.push_back(
+          {std::to_string(time_of(static_cast<std::int64_t>(k))), source, Hex(frames[k])});
+    }
+    return rows;
+  }
+
+  const Bytes pass_ = sample::MakePass({.frames = 60});
+  const std::vector<Bytes> frames_ = testing::LoggedFrames(pass_);
+  testing::TempDir dir_{"frame-times"};
+};
+
+// Each frame after a time stamp takes its time into the archive and the JSON
+// output; the monitor shows the time stamps as frames of their own, as ever.
+TEST_F(FrameTimesTest, KissTimeStampsTimeTheirFramesInTheArchiveAndJson) {
+  const Bytes stamped = testing::WithKissTimestamps(pass_, StampTime);
+  const std::string in = Write("in.kss", stamped);
+  std::string json;
+  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " --format json " + in, json), 0) << err();
+  EXPECT_EQ(Frames("a.sqlite"), Expected(frames_, StampTime, "kiss"));
+  const std::vector<std::string> lines = testing::Lines(json);
+  ASSERT_EQ(lines.size(), frames_.size());
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const Json frame = Json::parse(lines[k]);
+    EXPECT_EQ(frame["received_ms"], StampTime(static_cast<std::int64_t>(k))) << k;
+    EXPECT_EQ(frame["time_source"], "kiss") << k;
+  }
+  std::string monitor;
+  ASSERT_EQ(Run(in, monitor), 0);
+  std::size_t entries = 0;
+  for (std::size_t at = 0; (at = monitor.find(" UTC: [", at)) != std::string::npos; ++at) ++entries;
+  EXPECT_EQ(entries, 2 * frames_.size());
+}
+
+// A capture we write holds every frame at its time, reads back as the same
+// frames at the same times, and tshark reads the same times and addresses.
+TEST_F(FrameTimesTest, CaptureWrittenReadsBackWithTheSameFramesAndTimes) {
+  const std::string in = Write("in.kss", testing::WithKissTimestamps(pass_, StampTime));
+  ASSERT_EQ(Run("--format pcap --output " + Path("out.pcap") + " " + in), 0) << err();
+  std::string piped;
+  ASSERT_EQ(Run("--format=pcap " + in, piped), 0);
+  EXPECT_EQ(piped, dir_.Contents("out.pcap")) << "standard output and --output alike";
+  ASSERT_EQ(Run("--archive " + Path("back.sqlite") + " " + Path("out.pcap")), 0) << err();
+  EXPECT_EQ(Frames("back.sqlite"), Expected(frames_, StampTime, "pcap"));
+
+  std::string have_tshark;
+  if (testing::RunShell("command -v tshark", have_tshark) != 0) GTEST_SKIP() << "no tshark";
+  std::string fields;
+  ASSERT_EQ(testing::RunShell("tshark -r " + Path("out.pcap") +
+                                  " -o 'gui.column.format:\"S\",\"%s\",\"D\",\"%d\"'"
+                                  " -T fields -e frame.time_epoch -e _ws.col.S -e _ws.col.D"
+                                  " 2>/dev/null",
+                              fields),
+            0);
+  std::string json;
+  ASSERT_EQ(Run("--format json " + Path("out.pcap"), json), 0);
+  const std::vector<std::string> theirs = testing::Lines(fields), ours = testing::Lines(json);
+  ASSERT_EQ(theirs.size(), ours.size());
+  for (std::size_t k = 0; k < ours.size(); ++k) {
+    const Json frame = Json::parse(ours[k]);
+    const std::int64_t ms = frame["received_ms"];
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%lld.%03lld000000", static_cast<long long>(ms / 1000),
+                  static_cast<long long>(ms % 1000));
+    const std::string want = std::string(seconds) + "\t" + frame["source"].get<std::string>() +
+                             "\t" + frame["destination"].get<std::string>();
+    EXPECT_EQ(theirs[k], want) << k;
+  }
+}
+
+// Plain AX.25 captures (link type 3) and pcapng files are read alike; a capture
+// of another link is refused with its reason.
+TEST_F(FrameTimesTest, PcapngAndPlainAx25CapturesAreRead) {
+  const auto time_of = [](std::int64_t k) { return StampTime(k) + 1; };
+  pcap_t* dead = pcap_open_dead(DLT_AX25, 65535);
+  pcap_dumper_t* dumper = pcap_dump_open(dead, Path("plain.pcap").c_str());
+  ASSERT_NE(dumper, nullptr) << pcap_geterr(dead);
+  // A plain AX.25 capture holds data frames of port 0 alone.
+  std::vector<Bytes> data;
+  std::ranges::copy_if(frames_, std::back_inserter(data),
+                       [](const Bytes& f) { return Unescaped(f).at(0) == 0x00; });
+  ASSERT_GT(data.size(), 30u);
+  std::vector<std::pair<std::int64_t, Bytes>> packets;
+  for (std::size_t k = 0; k < data.size(); ++k) {
+    const Bytes packet = Unescaped(data[k]);
+    const std::int64_t ms = time_of(static_cast<std::int64_t>(k));
+    pcap_pkthdr header{};
+    header.ts = {static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    header.caplen = header.len = static_cast<bpf_u_int32>(packet.size() - 1);
+    pcap_dump(reinterpret_cast<u_char*>(dumper), &header, packet.data() + 1);
+    packets.emplace_back(ms, packet);
+  }
+  pcap_dump_close(dumper);
+  pcap_close(dead);
+  const std::string pcapng = Write("next.pcapng", Pcapng(packets));
+
+  for (const std::string name : {"plain.pcap", "next.pcapng"}) {
+    std::filesystem::remove(Path("a.sqlite"));
+    ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " " + Path(name)), 0) << name << err();
+    EXPECT_EQ(Frames("a.sqlite"), Expected(data, time_of, "pcap")) << name;
+  }
+  pcap_t* ethernet = pcap_open_dead(DLT_EN10MB, 65535);
+  pcap_dump_close(pcap_dump_open(ethernet, Path("ether.pcap").c_str()));
+  pcap_close(ethernet);
+  EXPECT_EQ(Run(Path("ether.pcap")), 2);
+  EXPECT_NE(err().find("link type 1 is not AX.25"), std::string::npos) << err();
+}
+
+// --kiss-timestamps puts the time of each frame before it in the raw log: read
+// back, every frame has a time of the run, from its time stamp.
+TEST_F(FrameTimesTest, RawLogWithTimeStampsGivesTheFramesTheirTimesBack) {
+  const std::string in = Write("in.kss", pass_);
+  EXPECT_EQ(Run("--kiss-timestamps " + in), 2) << "only with a raw log";
+  const std::int64_t before = UtcNow() * 1000;
+  ASSERT_EQ(Run("--raw-log " + Path("log.kss") + " --kiss-timestamps " + in), 0) << err();
+  const std::int64_t after = (UtcNow() + 1) * 1000;
+  const std::string log = dir_.Contents("log.kss");
+  const std::vector<Bytes> logged = testing::LoggedFrames(Bytes(log.begin(), log.end()));
+  ASSERT_EQ(logged.size(), 2 * frames_.size());
+  for (std::size_t k = 0; k < frames_.size(); ++k) EXPECT_EQ(logged[2 * k + 1], frames_[k]);
+  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " " + Path("log.kss")), 0) << err();
+  const Rows rows = Frames("a.sqlite");
+  ASSERT_EQ(rows.size(), frames_.size());
+  for (const auto& row : rows) {
+    EXPECT_EQ(row[1], "kiss");
+    EXPECT_GE(std::stoll(row[0]), before);
+    EXPECT_LE(std::stoll(row[0]), after);
+  }
+}
+
+// Frames timed by a file's date or --start-time are archived but never shared:
+// their times are estimates.
+TEST_F(FrameTimesTest, EstimatedTimesAreNotShared) {
+  testing::HttpRecorder server;
+  ShareSettings settings;
+  settings.enabled = true;
+  settings.station = {"DL1ABC", 49.73145, 8.95564, 99999};
+  settings.servers = {{server.url(), "t0ken"}};
+  ASSERT_EQ(WriteShareSettings(Path("share.ini"), settings), std::nullopt);
+  const std::string in = Write("in.kss", pass_);
+  for (const std::string& args : {in, "--start-time 2009-06-20T14:05:00Z " + in}) {
+    std::filesystem::remove(Path("a.sqlite"));
+    ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " --share " + Path("share.ini") + " " + args),
+              0)
+        << err();
+    EXPECT_EQ(Frames("a.sqlite").size(), frames_.size()) << args;
+  }
+  EXPECT_EQ(server.count(), 0u);
+}
+
+}  // namespace
+}  // namespace zevrin
