@@ -8,6 +8,7 @@
 #include "archive_support.h"
 #include "input/replay_times.h"
 #include "outputs/archive/archive_reader.h"
+#include "outputs/archive/archive_schema.h"
 #include "outputs/export/line_protocol.h"
 #include "sample/sample_pass.h"
 #include "support/temp_dir.h"
@@ -153,6 +154,46 @@ TEST_F(ArchiveTest, AnArchiveOfTheFirstReleaseIsReadAndBroughtUpToDate) {
   EXPECT_EQ(db.One("SELECT received || ' ' || battery_volts FROM power_housekeeping"),
             "2010-03-03 14:07:00.125 3.96");
   EXPECT_EQ(series_size(), 1u);
+}
+
+// An archive of version 2, made from today's empty one by SQL: the frames
+// without their time's source, one frame in it.
+void WriteSecondVersionArchive(const std::string& path, std::int64_t ms) {
+  ASSERT_TRUE(ArchiveWriter(nullptr).Open(path));
+  const std::string sql =
+      "DROP VIEW frames; ALTER TABLE stored_frames DROP COLUMN time_source;"
+      " CREATE VIEW frames AS SELECT id, received_ms, " +
+      UtcTextSql("received_ms") +
+      " AS received, station, link, bytes FROM stored_frames;"
+      " INSERT INTO stored_frames (received_ms, station, link, bytes) VALUES (" +
+      std::to_string(ms) + ", 'Lab', 'COM1', x'C00041C0'); PRAGMA user_version = 2;";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+// Written to, an archive of version 2 keeps its frames, which never said where
+// their times came from (NULL); the frames added say it.
+TEST_F(ArchiveTest, AnArchiveOfVersionTwoKeepsItsFramesAndLearnsTimeSources) {
+  WriteSecondVersionArchive(Path(), kStartMs);
+  ArchiveWriter writer(nullptr);
+  ASSERT_TRUE(writer.Open(Path())) << writer.error();
+  DecodedFrame stamped = Replayed(frame_, kStartMs + 1000);
+  stamped.time_source = TimeSource::kKiss;
+  writer.FrameDecoded(stamped);
+  DecodedFrame live = Replayed(frame_, kStartMs + 2000);
+  live.replayed = false;
+  writer.FrameDecoded(live);
+  writer.Close();
+  const Db db(Path());
+  EXPECT_EQ(db.One("PRAGMA user_version"), "3");
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(db.Rows("SELECT id, received, link, quote(time_source) FROM frames ORDER BY id"),
+            (Rows{{"1", "2010-03-03 14:07:00.000", "COM1", "NULL"},
+                  {"2", "2010-03-03 14:07:01.000", "", "'kiss'"},
+                  {"3", "2010-03-03 14:07:02.000", "", "'live'"}}));
 }
 
 // What an extension keeps beside the frames (the sharing queue) is written in

@@ -1,0 +1,188 @@
+// KISS time-stamp frames: read with their escapes, the rules for the frame they
+// time, the monitor that shows them as before, and the raw log that writes them.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "frames/kiss_frames.h"
+#include "outputs/frame_recorder.h"
+#include "outputs/logs/raw_log_settings.h"
+#include "outputs/logs/stamped_raw_log.h"
+#include "station/program.h"
+#include "support/fakes.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+using testing::Bytes;
+
+constexpr std::int64_t kNowMs = 1721222496000;  // 2024-07-17, the clock of the tests
+constexpr std::int64_t kHourMs = 3600 * 1000;
+// Its bytes are 00 00 01 90 C0 DB DB C0: two FENDs and two FESCs to escape.
+constexpr std::int64_t kEscapedTime = 0x190C0DBDBC0;
+
+Bytes Stamp(std::int64_t ms) {
+  Bytes out;
+  AppendKissTimestampFrame(out, ms);
+  return out;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+TEST(KissTimestampTest, EightBytesOfCommandNineOfPortZeroAreATimeEscapesUndone) {
+  const Bytes escaped = Stamp(kEscapedTime);
+  EXPECT_EQ(escaped, (Bytes{0xC0, 0x09, 0x00, 0x00, 0x01, 0x90, 0xDB, 0xDC, 0xDB, 0xDD, 0xDB, 0xDD,
+                            0xDB, 0xDC, 0xC0}));
+  EXPECT_EQ(KissTimestamp(escaped), kEscapedTime);
+  EXPECT_EQ(KissTimestamp(Stamp(0)), 0);
+  const Bytes not_stamps[] = {
+      {0xC0, 0x19, 0, 0, 1, 0x90, 0, 0, 0, 0, 0xC0},                       // command 9 of port 1
+      {0xC0, 0x09, 0, 0, 1, 0x90, 0, 0, 0, 0xC0},                          // seven bytes
+      {0xC0, 0x09, 0, 0, 1, 0x90, 0, 0, 0, 0, 0, 0xC0},                    // nine bytes
+      {0xC0, 0x09, 0, 0, 1, 0x90, 0, 0, 0, 0xDB, 0xDC, 0xDB, 0xDD, 0xC0},  // nine after unescaping
+      {0xC0, 0x00, 0, 0, 1, 0x90, 0, 0, 0, 0, 0xC0},                       // a data frame
+  };
+  for (const Bytes& frame : not_stamps) EXPECT_EQ(KissTimestamp(frame), std::nullopt);
+}
+
+// The receive path through a recorder, as in the programs: the monitor shows every
+// frame, the sink gets the data frames with their times.
+class StampedStreamTest : public ::testing::Test {
+ protected:
+  struct Received {
+    std::int64_t ms;
+    TimeSource source;
+    bool replayed;
+    std::size_t length;
+    bool operator==(const Received&) const = default;
+  };
+  struct Sink final : FrameSink {
+    void FrameDecoded(const DecodedFrame& f) override {
+      frames.push_back({f.received_ms, f.time_source, f.replayed, f.bytes.size()});
+    }
+    std::vector<Received> frames;
+  };
+
+  std::vector<Received> Feed(const Bytes& stream, testing::RecordingMonitor& monitor) {
+    ProgramState program(clock_);
+    testing::RecordingView view;
+    FramePipeline pipeline(program, view, monitor);
+    FrameRecorder recorder(program.station.analysis, program.decoder, program.fields, clock_);
+    Sink sink;
+    recorder.AddSink(&sink);
+    pipeline.path().SetFrameHandler(&recorder);
+    pipeline.Receive(stream);
+    return sink.frames;
+  }
+  std::vector<Received> Feed(const Bytes& stream) {
+    testing::RecordingMonitor monitor;
+    return Feed(stream, monitor);
+  }
+
+  testing::FixedClock clock_{FromUtcMillis(kNowMs)};
+  const Bytes data_ = {0xC0, 0x00, 0x41, 0x42, 0xC0};
+};
+
+TEST_F(StampedStreamTest, AStampTimesTheNextFrameOnlyWhenItIsPlausible) {
+  const Received live{kNowMs, TimeSource::kLive, false, 5};
+  const auto kiss = [](std::int64_t ms) { return Received{ms, TimeSource::kKiss, true, 5}; };
+  const struct {
+    const char* what;
+    Bytes stream;
+    std::vector<Received> want;
+  } cases[] = {
+      {"stamped", Concat({Stamp(kEscapedTime), data_, data_}), {kiss(kEscapedTime), live}},
+      {"the later of two",
+       Concat({Stamp(kNowMs - 5), Stamp(kNowMs - 2), data_}),
+       {kiss(kNowMs - 2)}},
+      {"an hour ahead", Concat({Stamp(kNowMs + kHourMs), data_}), {kiss(kNowMs + kHourMs)}},
+      {"zero", Concat({Stamp(kNowMs - 2), Stamp(0), data_}), {live}},
+      {"1989", Concat({Stamp(kEarliestFrameTimeMs - 1), data_}), {live}},
+      {"two days ahead", Concat({Stamp(kNowMs + 48 * kHourMs), data_}), {live}},
+      {"negative", Concat({Stamp(-1), data_}), {live}},
+      {"port 1",
+       Concat({Bytes{0xC0, 0x19, 0, 0, 1, 0x90, 0, 0, 0, 0, 0xC0}, data_}),
+       {Received{kNowMs, TimeSource::kLive, false, 11}, live}},
+      {"seven bytes",
+       Concat({Bytes{0xC0, 0x09, 0, 0, 1, 0x90, 0, 0, 0, 0xC0}, data_}),
+       {Received{kNowMs, TimeSource::kLive, false, 10}, live}},
+      {"nothing after", Stamp(kNowMs - 2), {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Feed(c.stream), c.want) << c.what;
+}
+
+// The monitor shows a time stamp as it showed it before stamps were read.
+TEST_F(StampedStreamTest, TheMonitorShowsStampsAsFramesOfTheirOwn) {
+  const Bytes stream = Concat({Stamp(kEscapedTime), data_, Stamp(kNowMs), data_});
+  testing::RecordingMonitor through_recorder;
+  ASSERT_EQ(Feed(stream, through_recorder).size(), 2u);
+  ProgramState program(clock_);
+  testing::RecordingView view;
+  testing::RecordingMonitor plain;
+  FramePipeline pipeline(program, view, plain);  // the analysis alone, no sinks
+  pipeline.Receive(stream);
+  EXPECT_EQ(through_recorder.runs, plain.runs);
+  EXPECT_GT(plain.runs.size(), 8u);
+}
+
+// A forgotten time (the stream broke off after the stamp) times nothing.
+TEST_F(StampedStreamTest, AForgottenStampTimesNothing) {
+  ProgramState program(clock_);
+  testing::RecordingView view;
+  testing::RecordingMonitor monitor;
+  FramePipeline pipeline(program, view, monitor);
+  FrameRecorder recorder(program.station.analysis, program.decoder, program.fields, clock_);
+  Sink sink;
+  recorder.AddSink(&sink);
+  pipeline.path().SetFrameHandler(&recorder);
+  pipeline.Receive(Stamp(kNowMs - 9));
+  recorder.ForgetNextFrameTime();
+  recorder.SetNextFrameTime(kNowMs - 7, TimeSource::kPcap);
+  pipeline.Receive(data_);
+  pipeline.Receive(Stamp(kNowMs - 3));
+  recorder.ForgetNextFrameTime();
+  pipeline.Receive(data_);
+  EXPECT_EQ(sink.frames, (std::vector<Received>{{kNowMs - 7, TimeSource::kPcap, true, 5},
+                                                {kNowMs, TimeSource::kLive, false, 5}}));
+}
+
+// Each frame is logged after a stamp of the clock's time, in one piece; a stamp
+// received is logged as it came and keeps its frame, which gets none of ours.
+TEST(StampedRawLogTest, EachFrameAfterItsTimeAndReceivedStampsKept) {
+  testing::FixedClock clock{FromUtcMillis(kNowMs)};
+  testing::FrameCollector log;
+  StampedRawLog stamped(log, clock);
+  const Bytes data = {0xC0, 0x00, 0x41, 0xC0};
+  for (const Bytes& frame : {data, Stamp(kEscapedTime), data, data}) stamped.AppendFrame(frame);
+  EXPECT_EQ(log.frames, (std::vector<Bytes>{Concat({Stamp(kNowMs), data}), Stamp(kEscapedTime),
+                                            data, Concat({Stamp(kNowMs), data})}));
+}
+
+TEST(RawLogSettingsTest, TimeStampsOnlyWhenSwitchedOn) {
+  const testing::TempDir dir("rawlog-settings");
+  const std::string path = RawLogSettingsPathBeside((dir / "zevrinkiss.ini").string());
+  EXPECT_EQ(path, (dir / "zevrinkiss-rawlog.ini").string());
+  EXPECT_FALSE(ReadRawLogSettings(path).kiss_timestamps) << "no file";
+  const std::pair<const char*, bool> files[] = {
+      {"kiss_timestamps=1\n", true},
+      {"# comment\n kiss_timestamps = yes \r\nother=0\n", true},
+      {"kiss_timestamps=1\nkiss_timestamps=off\n", false},
+      {"kiss_timestamps=2\n", false},
+      {"kiss_timestamps\n", false},
+  };
+  for (const auto& [text, on] : files) {
+    dir.Write("zevrinkiss-rawlog.ini", text);
+    EXPECT_EQ(ReadRawLogSettings(path).kiss_timestamps, on) << text;
+  }
+}
+
+}  // namespace
+}  // namespace zevrin
