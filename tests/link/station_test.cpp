@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/settings_file.h"
+#include "frames/kiss_frames.h"
 #include "support/fakes.h"
 #include "support/station_view.h"
 #include "support/temp_dir.h"
@@ -159,6 +160,25 @@ TEST_F(StationTest, HexdumpCheckedAfterStartUpOpensTheDumpLogForTheNextFrame) {
   EXPECT_EQ(dump.find("UTC: ["), dump.rfind("UTC: ["));  // one frame only
   EXPECT_EQ(dump.substr(dump.size() - 4), "\r\n\r\n");
   EXPECT_THAT(dir_.Files(".hex"), IsEmpty());  // empty, so deleted at shutdown
+}
+
+// With kiss_timestamps in the raw-log settings beside the settings file, each
+// frame of the raw log follows a time stamp of its reception; without, the raw
+// log is as ever.
+TEST_F(StationTest, RawLogTimeStampsOnlyWhenTheRawLogSettingsAskForThem) {
+  const Bytes frame = {0xC0, 0x00, 0x01, 0xC0};
+  for (const bool stamped : {false, true}) {
+    std::filesystem::remove(dir_ / "_20062009_1000.kss");
+    dir_.Write("zevrinkiss-rawlog.ini", stamped ? "kiss_timestamps=1\n" : "kiss_timestamps=0\n");
+    auto station = Start();
+    Receive(*station, frame);
+    station->Stop();
+    Bytes want;
+    if (stamped) AppendKissTimestampFrame(want, kTen * 1000);
+    want.insert(want.end(), frame.begin(), frame.end());
+    EXPECT_EQ(dir_.Contents("_20062009_1000.kss"), std::string(want.begin(), want.end()))
+        << stamped;
+  }
 }
 
 // Lines end in CR LF, CR or LF; lines the file lacks keep the values held before. Only
