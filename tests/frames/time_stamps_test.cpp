@@ -1,5 +1,5 @@
 // KISS time-stamp frames: read with their escapes, the rules for the frame they
-// time, the monitor that shows them as before, and the raw log that writes them.
+// time, and the raw log that writes them.
 
 #include <gtest/gtest.h>
 
@@ -119,20 +119,6 @@ TEST_F(StampedStreamTest, AStampTimesTheNextFrameOnlyWhenItIsPlausible) {
   for (const auto& c : cases) EXPECT_EQ(Feed(c.stream), c.want) << c.what;
 }
 
-// The monitor shows a time stamp as it showed it before stamps were read.
-TEST_F(StampedStreamTest, TheMonitorShowsStampsAsFramesOfTheirOwn) {
-  const Bytes stream = Concat({Stamp(kEscapedTime), data_, Stamp(kNowMs), data_});
-  testing::RecordingMonitor through_recorder;
-  ASSERT_EQ(Feed(stream, through_recorder).size(), 2u);
-  ProgramState program(clock_);
-  testing::RecordingView view;
-  testing::RecordingMonitor plain;
-  FramePipeline pipeline(program, view, plain);  // the analysis alone, no sinks
-  pipeline.Receive(stream);
-  EXPECT_EQ(through_recorder.runs, plain.runs);
-  EXPECT_GT(plain.runs.size(), 8u);
-}
-
 // A forgotten time (the stream broke off after the stamp) times nothing.
 TEST_F(StampedStreamTest, AForgottenStampTimesNothing) {
   ProgramState program(clock_);
@@ -172,11 +158,9 @@ TEST(RawLogSettingsTest, TimeStampsOnlyWhenSwitchedOn) {
   EXPECT_EQ(path, (dir / "zevrinkiss-rawlog.ini").string());
   EXPECT_FALSE(ReadRawLogSettings(path).kiss_timestamps) << "no file";
   const std::pair<const char*, bool> files[] = {
-      {"kiss_timestamps=1\n", true},
       {"# comment\n kiss_timestamps = yes \r\nother=0\n", true},
       {"kiss_timestamps=1\nkiss_timestamps=off\n", false},
       {"kiss_timestamps=2\n", false},
-      {"kiss_timestamps\n", false},
   };
   for (const auto& [text, on] : files) {
     dir.Write("zevrinkiss-rawlog.ini", text);

@@ -195,8 +195,8 @@ TEST_F(ArchiveToolTest, FramesAreTimedFromTheirFilesStartAtTheLineRate) {
 
 // --share sends each frame once, oldest first, at the archive's times: those
 // the recording's time stamps give. A replay sends nothing again, a recording
-// timed only by its name sends nothing, and without an archive there is no
-// queue to send from.
+// without time stamps sends nothing, and without an archive there is no queue
+// to send from.
 TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   testing::HttpRecorder server;
   ShareSettings settings;
@@ -229,11 +229,16 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   EXPECT_EQ(server.count(), requests.size());
   EXPECT_NE(RunTool("--share " + ini + " " + in).status, 0) << "the queue needs an archive";
 
+  // Times estimated from a name, a file's date or --start-time: archived, not shared.
   const std::string unstamped = Write("Lab_20062009_1505.kss", pass);
-  std::filesystem::remove(Archive());
-  ASSERT_EQ(RunTool("--archive " + Archive() + " --share " + ini + " " + unstamped).status, 0);
-  EXPECT_EQ(server.count(), requests.size()) << "times estimated from a name are not shared";
-  EXPECT_EQ(testing::Db(Archive()).One("SELECT count(*) > 50 FROM frames"), "1");
+  const std::string undated = Write("pass.kss", pass);
+  for (const std::string& estimated :
+       {unstamped, undated, "--start-time 2009-06-20T15:00:00Z " + undated}) {
+    std::filesystem::remove(Archive());
+    ASSERT_EQ(RunTool("--archive " + Archive() + " --share " + ini + " " + estimated).status, 0);
+    EXPECT_EQ(testing::Db(Archive()).One("SELECT count(*) > 50 FROM frames"), "1");
+  }
+  EXPECT_EQ(server.count(), requests.size());
 }
 
 // Frames the archive cannot take (here past a file size limit) end the run with

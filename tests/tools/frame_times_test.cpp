@@ -1,6 +1,5 @@
 // zevrinkiss-decode keeping the frames' true times, run as a user would: KISS
-// time stamps in and out, captures in and out (read back by tshark too), and
-// sharing only the times a recording kept.
+// time stamps in and out, captures in and out (read back by tshark too).
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
@@ -16,12 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "outputs/share/http_post.h"
-#include "outputs/share/share_settings.h"
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
-#include "support/http_recorder.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -31,9 +27,6 @@ namespace {
 using Json = nlohmann::json;
 using sample::Bytes;
 using Rows = std::vector<std::vector<std::string>>;
-
-// Whatever a test configures, the program it starts connects nowhere but here.
-[[maybe_unused]] const int kLoopbackOnly = ::setenv(kLoopbackOnlyVariable, "1", 1);
 
 // Times in July 2024 whose bytes hold a FEND and a FESC (0x00000190C0DB....), and
 // every other one ending in one of them too: each time-stamp frame has escapes.
@@ -246,26 +239,6 @@ TEST_F(FrameTimesTest, RawLogWithTimeStampsGivesTheFramesTheirTimesBack) {
     EXPECT_GE(std::stoll(row[0]), before);
     EXPECT_LE(std::stoll(row[0]), after);
   }
-}
-
-// Frames timed by a file's date or --start-time are archived but never shared:
-// their times are estimates.
-TEST_F(FrameTimesTest, EstimatedTimesAreNotShared) {
-  testing::HttpRecorder server;
-  ShareSettings settings;
-  settings.enabled = true;
-  settings.station = {"DL1ABC", 49.73145, 8.95564, 99999};
-  settings.servers = {{server.url(), "t0ken"}};
-  ASSERT_EQ(WriteShareSettings(Path("share.ini"), settings), std::nullopt);
-  const std::string in = Write("in.kss", pass_);
-  for (const std::string& args : {in, "--start-time 2009-06-20T14:05:00Z " + in}) {
-    std::filesystem::remove(Path("a.sqlite"));
-    ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " --share " + Path("share.ini") + " " + args),
-              0)
-        << err();
-    EXPECT_EQ(Frames("a.sqlite").size(), frames_.size()) << args;
-  }
-  EXPECT_EQ(server.count(), 0u);
 }
 
 }  // namespace
