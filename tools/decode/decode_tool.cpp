@@ -57,4 +57,11 @@ void DecodeTool::Feed(std::span<const std::uint8_t> bytes) {
   out_.ThrowIfFailed();
 }
 
+void DecodeTool::FeedCaptured(std::span<const std::uint8_t> kiss, std::int64_t ms) {
+  recorder_.SetNextFrameTime(ms, TimeSource::kPcap);
+  pipeline_.Receive(kiss);
+  recorder_.ForgetNextFrameTime();
+  out_.ThrowIfFailed();
+}
+
 }  // namespace zevrin

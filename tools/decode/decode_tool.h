@@ -58,11 +58,11 @@ class DecodeTool final : private ReceiveView {
   /// Gives every frame its time, station and link before any sink or format
   /// sees it; null for none (the clock's time).
   void SetFrameTimer(FrameTimer* timer) { recorder_.SetTimer(timer); }
-  /// The next frame fed was received at `ms` (a packet of a capture).
-  void SetNextFrameTime(std::int64_t ms, TimeSource source) {
-    recorder_.SetNextFrameTime(ms, source);
-  }
-  /// A time set or a time stamp read is not for the frame fed next.
+  /// Feeds one packet of a capture, as a KISS frame received at `ms`. The sink
+  /// is not flushed after each: a capture is read in one go, as a file is, and
+  /// Feed or Flush end its batch.
+  void FeedCaptured(std::span<const std::uint8_t> kiss, std::int64_t ms);
+  /// A time stamp read is not for the frame fed next.
   void ForgetNextFrameTime() { recorder_.ForgetNextFrameTime(); }
   /// Appends every complete frame to `log` before it is decoded; null for none.
   void SetRawLog(RawLog* log) { pipeline_.path().SetRawLog(log); }

@@ -230,11 +230,8 @@ bool PumpCapture(int fd, zevrin::DecodeTool& tool, std::string& error) {
   // A frame cut off before the capture is not closed by its first packet.
   tool.AbandonFrame();
   zevrin::CapturedFrame frame;
-  while (open && reader.Next(frame)) {
-    tool.SetNextFrameTime(frame.received_ms, zevrin::TimeSource::kPcap);
-    tool.Feed(frame.kiss);
-    tool.ForgetNextFrameTime();
-  }
+  while (open && reader.Next(frame)) tool.FeedCaptured(frame.kiss, frame.received_ms);
+  tool.Feed({});  // the end of the capture ends the sink's batch
   error = reader.error();
   return error.empty();
 }
@@ -280,7 +277,6 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(args.options, out, clock);
-  tool.SetFrameTimer(&run);
   std::unique_ptr<zevrin::AlarmArchive> alarm_archive;
   if (alarms) {
     run.SetAlarms(&alarms->sink());
@@ -294,6 +290,7 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
     // A replay raises old alarms: nobody is told of them unless asked.
     if (live.live() || notify) alarms->StartWebhooks(replay.station.value_or(""));
   }
+  if (run.times_used()) tool.SetFrameTimer(&run);
   if (run.active()) tool.SetFrameSink(&run);
   if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
   int status = 0;

@@ -121,7 +121,7 @@ bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std
 
 ReplayRun::ReplayRun(const ReplayOptions& options, OutputFormat format, std::FILE* out,
                      std::FILE* messages)
-    : options_(options), messages_(messages) {
+    : options_(options), format_(format), messages_(messages) {
   if (!options_.archive.empty()) {
     ArchiveWriterOptions archive_options;
     archive_options.batch_frames = kReplayBatchFrames;

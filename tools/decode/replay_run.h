@@ -73,6 +73,9 @@ class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemLi
     return archive_ != nullptr || lines_ != nullptr || pcap_ != nullptr || alarms_ != nullptr ||
            !feeds_.empty();
   }
+  /// True when the frames' times go anywhere: into the sinks above or the JSON
+  /// output. Otherwise no frame needs timing (nor a recording its frames counted).
+  bool times_used() const { return active() || format_ == OutputFormat::kJson; }
 
   /// Declares the inputs before reading: their names ("-" is standard input)
   /// and open descriptors. Turns the progress bar on when they are all files,
@@ -103,6 +106,7 @@ class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemLi
   void DrawProgress(bool last);
 
   ReplayOptions options_;
+  OutputFormat format_;
   std::FILE* messages_;
   std::unique_ptr<ArchiveThread> archive_;
   AlarmArchive* alarm_archive_ = nullptr;
