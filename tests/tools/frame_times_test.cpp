@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "frames/frame_header.h"
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
@@ -45,15 +46,9 @@ std::string Hex(const Bytes& bytes) {
 
 // A frame without its FENDs and escapes: the packet a capture holds.
 Bytes Unescaped(const Bytes& frame) {
-  Bytes out;
-  for (std::size_t i = 1; i + 1 < frame.size(); ++i) {
-    if (frame[i] == 0xDB && i + 2 < frame.size()) {
-      out.push_back(frame[++i] == 0xDC ? 0xC0 : 0xDB);
-    } else {
-      out.push_back(frame[i]);
-    }
-  }
-  return out;
+  UnescapedFrame u;
+  Unescape(frame, u);
+  return Bytes(u.bytes.begin() + 1, u.bytes.begin() + u.unescaped_length - 1);
 }
 
 // A pcapng file by hand (libpcap writes none): a section header, one interface
