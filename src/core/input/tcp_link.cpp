@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::string_view kTcpPrefix = "tcp:";
 constexpr std::string_view kBlanks = " \t";
+// What a typed entry may have around it: every ASCII white space.
+constexpr std::string_view kTypedBlanks = " \t\n\v\f\r";
 // Longest host name DNS allows.
 constexpr std::size_t kMaxHostLength = 253;
 
@@ -23,10 +25,10 @@ constexpr int kKeepAliveIdleS = 60;
 constexpr int kKeepAliveIntervalS = 10;
 constexpr int kKeepAliveCount = 5;
 
-std::string_view Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
+std::string_view Trim(std::string_view text, std::string_view blanks = kBlanks) {
+  const std::size_t first = text.find_first_not_of(blanks);
   if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(kBlanks);
+  const std::size_t last = text.find_last_not_of(blanks);
   return text.substr(first, last - first + 1);
 }
 
@@ -37,7 +39,21 @@ std::optional<std::uint16_t> ParsePort(std::string_view text) {
     if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
-  if (value == 0 || value > 65535) return std::nullopt;
+  if (value == 0 || value > kHighestTcpPort) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+// A typed port: an optional '+', then digits, leading zeros allowed ("08001").
+std::optional<std::uint16_t> ParseTypedPort(std::string_view text) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  unsigned value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+    if (value > kHighestTcpPort) return std::nullopt;  // also keeps it from overflowing
+  }
+  if (value == 0) return std::nullopt;
   return static_cast<std::uint16_t>(value);
 }
 
@@ -72,6 +88,22 @@ std::optional<TcpAddress> ParseTcpAddress(std::string_view text) {
   const std::optional<std::uint16_t> number = ParsePort(port);
   if (!number || !GoodHost(host)) return std::nullopt;
   return TcpAddress{std::string(host), *number};
+}
+
+std::optional<TcpAddress> ParseTcpEntry(std::string_view host, std::string_view port) {
+  host = Trim(host, kTypedBlanks);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  const std::optional<std::uint16_t> number = ParseTypedPort(Trim(port, kTypedBlanks));
+  if (!number) return std::nullopt;
+  return ParseTcpAddress(TcpAddressText(TcpAddress{std::string(host), *number}));
+}
+
+std::string TcpEntryProblem(std::string_view host, std::string_view port) {
+  return "\"" + std::string(host) + "\" port " + std::string(port) +
+         " is no KISS over TCP address: give a host name or address and a port from 1 to "
+         "65535.";
 }
 
 std::string TcpAddressText(const TcpAddress& address) {

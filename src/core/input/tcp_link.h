@@ -19,6 +19,9 @@ struct TcpAddress {
   bool operator==(const TcpAddress&) const = default;
 };
 
+/// The highest TCP port number.
+inline constexpr unsigned kHighestTcpPort = 65535;
+
 /// The two ports software TNCs commonly serve KISS on.
 inline constexpr std::uint16_t kCommonKissPorts[] = {8001, 8100};
 
@@ -26,6 +29,15 @@ inline constexpr std::uint16_t kCommonKissPorts[] = {8001, 8100};
 /// colon must be in brackets; blanks around the whole text are ignored. nullopt for
 /// anything else.
 std::optional<TcpAddress> ParseTcpAddress(std::string_view text);
+
+/// The address typed into the setup dialog as host and port apart: blanks around
+/// each are ignored, an IPv6 host may have its brackets, the port is a decimal
+/// number from 1 to 65535. Checked as line 1 will be read back; nullopt otherwise.
+std::optional<TcpAddress> ParseTcpEntry(std::string_view host, std::string_view port);
+
+/// Why a host and port typed into the setup dialog make no address: the message
+/// shown, naming both as typed.
+std::string TcpEntryProblem(std::string_view host, std::string_view port);
 
 /// "localhost:8001", or "[::1]:8001" for a host holding a colon.
 std::string TcpAddressText(const TcpAddress& address);

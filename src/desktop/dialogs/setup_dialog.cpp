@@ -29,7 +29,6 @@ constexpr const char* kParityEntries[] = {"N", "E", "O"};
 constexpr const char* kStopEntries[] = {"1", "2"};
 // Offered for KISS over TCP when the serial port is in force.
 constexpr const char* kDefaultTcpHost = "localhost";
-constexpr int kHighestTcpPort = 65535;
 
 QComboBox* MakeList(QWidget* parent, const char* object_name, const auto& entries) {
   auto* list = new QComboBox(parent);
@@ -85,7 +84,8 @@ void SetupDialog::MakeControls() {
   tcp_port_list_ = new QComboBox(this);
   tcp_port_list_->setObjectName(QStringLiteral("TcpPort"));
   tcp_port_list_->setEditable(true);
-  tcp_port_list_->setValidator(new QIntValidator(1, kHighestTcpPort, tcp_port_list_));
+  tcp_port_list_->setValidator(
+      new QIntValidator(1, static_cast<int>(kHighestTcpPort), tcp_port_list_));
   for (const std::uint16_t port : kCommonKissPorts) tcp_port_list_->addItem(QString::number(port));
 }
 
@@ -145,17 +145,8 @@ void SetupDialog::FollowChoice() {
 }
 
 std::optional<TcpAddress> SetupDialog::ChosenTcpAddress() const {
-  QString host = host_edit_->text().trimmed();
-  // An IPv6 address may be typed with its brackets or without.
-  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
-    host = host.mid(1, host.size() - 2);
-  }
-  bool number = false;
-  const uint port = tcp_port_list_->currentText().trimmed().toUInt(&number);
-  if (!number || port == 0 || port > kHighestTcpPort) return std::nullopt;
-  // Checked as the settings file will be read back.
-  return ParseTcpAddress(
-      TcpAddressText(TcpAddress{host.toStdString(), static_cast<std::uint16_t>(port)}));
+  return ParseTcpEntry(host_edit_->text().toStdString(),
+                       tcp_port_list_->currentText().toStdString());
 }
 
 std::string SetupDialog::ChosenSettingsLine() const {
@@ -183,9 +174,8 @@ void SetupDialog::Accept() {
   const std::string line = ChosenSettingsLine();
   if (line.empty()) {
     ShowProblem("TcpAddressError",
-                QStringLiteral("\"%1\" port %2 is no KISS over TCP address: give a host name or "
-                               "address and a port from 1 to 65535.")
-                    .arg(host_edit_->text(), tcp_port_list_->currentText()));
+                FromUtf8(TcpEntryProblem(host_edit_->text().toStdString(),
+                                         tcp_port_list_->currentText().toStdString())));
     return;
   }
   const SettingsLines lines{line, values_.time_server_host, values_.station_label};

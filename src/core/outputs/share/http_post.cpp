@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "base/version.h"
@@ -56,22 +57,36 @@ int CheckAbort(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 CurlPoster::CurlPoster(std::chrono::milliseconds timeout)
-    : curl_(nullptr), timeout_(timeout), loopback_only_(std::getenv(kLoopbackOnlyVariable)) {
+    : share_(nullptr), timeout_(timeout), loopback_only_(std::getenv(kLoopbackOnlyVariable)) {
   static std::once_flag global_init;
   std::call_once(global_init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  curl_ = curl_easy_init();
+  // Connections, names and TLS sessions outlive each request's handle, so that a
+  // server is not connected to anew for every post.
+  CURLSH* share = curl_share_init();
+  if (share != nullptr) {
+    for (const curl_lock_data data :
+         {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION}) {
+      curl_share_setopt(share, CURLSHOPT_SHARE, data);
+    }
+  }
+  share_ = share;
 }
 
-CurlPoster::~CurlPoster() { curl_easy_cleanup(static_cast<CURL*>(curl_)); }
+CurlPoster::~CurlPoster() { curl_share_cleanup(static_cast<CURLSH*>(share_)); }
 
 HttpAnswer CurlPoster::Post(const std::string& url, std::string_view form, std::string_view token) {
   HttpAnswer answer;
-  auto* curl = static_cast<CURL*>(curl_);
-  if (curl == nullptr) {
+  // A handle of its own for every request: libcurl (7.88) keeps the last header
+  // of a handle's previous answer, and an answer whose first header line is a
+  // folded continuation would be joined to that freed header.
+  const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
+                                                                   curl_easy_cleanup);
+  CURL* curl = handle.get();
+  if (curl == nullptr || share_ == nullptr) {
     answer.problem = "libcurl could not be started";
     return answer;
   }
-  curl_easy_reset(curl);
+  curl_easy_setopt(curl, CURLOPT_SHARE, static_cast<CURLSH*>(share_));
   const std::string user_agent = "zevrinkiss/" + std::string(kVersion);
   curl_slist* headers = curl_slist_append(nullptr, content_type_.c_str());
   // No "Expect: 100-continue" round trip before the small body.

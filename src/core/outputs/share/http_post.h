@@ -34,7 +34,7 @@ class FormPoster {
 /// poster refuse to connect anywhere but 127.0.0.1 and ::1. The test suite sets it.
 inline constexpr const char* kLoopbackOnlyVariable = "ZEVRIN_SHARE_LOOPBACK_ONLY";
 
-/// The libcurl poster; one object per thread (it owns one curl handle).
+/// The libcurl poster; one object per thread (it owns the connections it keeps).
 class CurlPoster final : public FormPoster {
  public:
   explicit CurlPoster(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -54,7 +54,7 @@ class CurlPoster final : public FormPoster {
  private:
   const std::atomic<bool>* abort_ = nullptr;
   std::string content_type_ = "Content-Type: application/x-www-form-urlencoded";
-  void* curl_;  // CURL*
+  void* share_;  // CURLSH*: the connections kept between requests
   std::chrono::milliseconds timeout_;
   bool loopback_only_;
 };
