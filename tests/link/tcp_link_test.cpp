@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <optional>
+#include <string>
 #include <tuple>
 
 #include "config/settings_file.h"
@@ -31,6 +32,34 @@ TEST(TcpAddressTest, GoodAddressesReadBackAndMalformedOnesAreRefused) {
                           "localhost:80 01", "::1:8001", "[::1]8001", "[::1:8001", "[]:8001",
                           "two words:8001", "bad\x01host:8001", "h\xC3\xA9:8001"}) {
     EXPECT_EQ(ParseTcpAddress(bad), std::nullopt) << bad;
+  }
+}
+
+// Host and port as typed into the setup dialog: blanks and an IPv6 address's
+// brackets are forgiven, a number that only wraps round into range is not, and a
+// refusal names both texts as typed.
+TEST(TcpAddressTest, TypedHostAndPortGiveTheAddressLineOneWillHold) {
+  const std::tuple<const char*, const char*, std::optional<TcpAddress>> cases[] = {
+      {" [::1] ", "8100", TcpAddress{"::1", 8100}},
+      {"::1", "\t08001\n", TcpAddress{"::1", 8001}},
+      {"tnc.example", "+65535", TcpAddress{"tnc.example", 65535}},
+      {"localhost", "65536", std::nullopt},
+      {"localhost", "4294967297", std::nullopt},  // 2^32 + 1
+      {"localhost", "", std::nullopt},
+      {"localhost", "+", std::nullopt},
+      {"[::1", "8001", std::nullopt},
+      {"two words", "8001", std::nullopt},
+      {"", "8001", std::nullopt}};
+  for (const auto& [host, port, address] : cases) {
+    const std::optional<TcpAddress> typed = ParseTcpEntry(host, port);
+    EXPECT_EQ(typed, address) << host << " " << port;
+    if (typed) {
+      EXPECT_EQ(TcpSettingsAddress(TcpSettingsLine(*typed)), typed) << host;
+    } else {
+      const std::string problem = TcpEntryProblem(host, port);
+      EXPECT_NE(problem.find(std::string("\"") + host + "\" port " + port), std::string::npos)
+          << problem;
+    }
   }
 }
 

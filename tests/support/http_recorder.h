@@ -34,6 +34,7 @@ struct ScriptedAnswer {
   std::string body;
   bool silent = false;       // answer nothing and hold the connection until it is closed
   std::string headers = {};  // further header lines of the answer, each ending in "\r\n"
+  std::string raw = {};      // when set, the whole answer instead of the above
 };
 
 class HttpRecorder {
@@ -140,6 +141,7 @@ class HttpRecorder {
     std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
                         " Scripted\r\nContent-Length: " + std::to_string(answer.body.size()) +
                         "\r\nConnection: close\r\n" + answer.headers + "\r\n" + answer.body;
+    if (!answer.raw.empty()) reply = answer.raw;
     if (answer.silent) {
       ReadUntil(client, reply, [] { return false; });  // until the sender gives up
     } else if (::write(client, reply.data(), reply.size()) < 0) {
