@@ -122,6 +122,9 @@ HttpAnswer CurlPoster::Post(const std::string& url, std::string_view form, std::
     curl_off_t retry_after = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK && retry_after > 0)
       answer.retry_after = std::chrono::seconds(std::min(retry_after, kLongestRetryAfterSeconds));
+    // libcurl may take bytes without a status line it can read as an answer;
+    // that is a failure, and it must say so.
+    if (answer.status == 0) answer.problem = "the server's answer has no HTTP status";
   } else {
     answer.problem = error[0] != '\0' ? error : curl_easy_strerror(code);
   }

@@ -14,7 +14,7 @@ namespace zevrin {
 struct HttpAnswer {
   long status = 0;      // HTTP status; 0 when no answer came (time-out, no network)
   std::string body;     // the answer's body, cut to a few hundred bytes
-  std::string problem;  // why no answer came; empty when one came
+  std::string problem;  // why no answer came (status 0); empty when one came
   /// How long the answer's Retry-After asks to wait (given as seconds or as a date);
   /// 0 without one.
   std::chrono::seconds retry_after{0};
