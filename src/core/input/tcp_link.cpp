@@ -102,8 +102,8 @@ std::optional<TcpAddress> ParseTcpEntry(std::string_view host, std::string_view 
 
 std::string TcpEntryProblem(std::string_view host, std::string_view port) {
   return "\"" + std::string(host) + "\" port " + std::string(port) +
-         " is no KISS over TCP address: give a host name or address and a port from 1 to "
-         "65535.";
+         " is no KISS over TCP address: give a host name or address and a port from 1 to " +
+         std::to_string(kHighestTcpPort) + ".";
 }
 
 std::string TcpAddressText(const TcpAddress& address) {
