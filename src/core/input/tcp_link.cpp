@@ -101,9 +101,11 @@ std::optional<TcpAddress> ParseTcpEntry(std::string_view host, std::string_view 
 }
 
 std::string TcpEntryProblem(std::string_view host, std::string_view port) {
-  return "\"" + std::string(host) + "\" port " + std::string(port) +
-         " is no KISS over TCP address: give a host name or address and a port from 1 to " +
-         std::to_string(kHighestTcpPort) + ".";
+  std::string text = "\"";
+  text.append(host).append("\" port ").append(port);
+  text += " is no KISS over TCP address: give a host name or address and a port from 1 to ";
+  text += std::to_string(kHighestTcpPort) + ".";
+  return text;
 }
 
 std::string TcpAddressText(const TcpAddress& address) {
