@@ -18,6 +18,7 @@
 #include "base/version.h"
 #include "decode/alarm_run.h"
 #include "decode/decode_tool.h"
+#include "decode/influx_run.h"
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
 #include "decode/share_run.h"
@@ -27,8 +28,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zevrinkiss-decode [--format monitor|json|csv|influx] [--raw-view] [--raw-log FILE]\n"
-    "                         [--archive FILE [--share FILE]] [--start-time T] [--baud N]\n"
-    "                         [--station LABEL] [--alarms FILE|default [--notify]]\n"
+    "                         [--archive FILE [--share FILE] [--influx URL]] [--start-time T]\n"
+    "                         [--baud N] [--station LABEL] [--alarms FILE|default [--notify]]\n"
     "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
@@ -48,6 +49,8 @@ constexpr const char* kUsage =
 zevrin::ReplayOptions replay;
 // The sharing settings file of --share; empty: nothing is shared.
 std::string share_file;
+// The InfluxDB feed of --influx; off without it.
+zevrin::InfluxSettings influx;
 // The alarm rules of --alarms ("default" for the default rules); empty: none.
 std::string alarms_file;
 // --notify: a replay posts its alarms to the webhooks too.
@@ -130,6 +133,7 @@ void PrintUsage() {
   std::fputs(zevrin::LiveInput::kUsage, stdout);
   std::fputs(zevrin::kReplayUsage, stdout);
   std::fputs(zevrin::kShareUsage, stdout);
+  std::fputs(zevrin::kInfluxUsage, stdout);
   std::fputs(zevrin::kAlarmsUsage, stdout);
 }
 
@@ -143,6 +147,7 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
     std::string error;
     if (!only_files && (zevrin::TakeReplayOption(argc, argv, i, replay, error) ||
                         zevrin::TakeShareOption(argc, argv, i, share_file, error) ||
+                        zevrin::TakeInfluxOption(argc, argv, i, influx, error) ||
                         zevrin::TakeAlarmsOption(argc, argv, i, alarms_file, error))) {
       if (!error.empty()) return Fail(error);
     } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -187,19 +192,27 @@ std::optional<int> OpenInputs(const std::vector<std::string>& files, std::vector
   return std::nullopt;
 }
 
+// The feeds behind the archive, each null when not asked for.
+struct Feeds {
+  zevrin::ShareRun* share = nullptr;
+  zevrin::InfluxRun* influx = nullptr;
+};
+
 // The end of every run that read its input: all output written, the archive
-// closed, the sharing told. `status` unless frames could not be archived.
-int Finish(zevrin::DecodeTool& tool, zevrin::ReplayRun& run, zevrin::ShareRun* share, int status) {
+// closed, the sharing and the InfluxDB feed told. `status` unless frames could not
+// be archived.
+int Finish(zevrin::DecodeTool& tool, zevrin::ReplayRun& run, Feeds feeds, int status) {
   tool.Flush();
   const bool archived = run.Finish();
-  if (share != nullptr) share->Finish();
+  if (feeds.share != nullptr) feeds.share->Finish();
+  if (feeds.influx != nullptr) feeds.influx->Finish();
   FlushStandardOutput();
   return archived ? status : 1;
 }
 
 // Reads the files, in order, as one stream.
 int ReadFiles(const Arguments& args, const std::vector<int>& fds, zevrin::DecodeTool& tool,
-              zevrin::ReplayRun& run, zevrin::ShareRun* share) {
+              zevrin::ReplayRun& run, Feeds feeds) {
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
     run.BeginInput(i);
@@ -207,7 +220,7 @@ int ReadFiles(const Arguments& args, const std::vector<int>& fds, zevrin::Decode
     if (fds[i] != STDIN_FILENO) ::close(fds[i]);
     if (!ok) return Fail("cannot read " + args.files[i] + ": " + error);
   }
-  return Finish(tool, run, share, 0);
+  return Finish(tool, run, feeds, 0);
 }
 
 // Decodes the input into the output format, the archive and the sharing.
@@ -216,15 +229,21 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   replay.live = live.live() || (!replay.start_ms && std::ranges::count(args.files, "-") > 0);
   zevrin::ReplayRun run(replay, args.options.format, stdout, stderr);
   std::unique_ptr<zevrin::ShareRun> share;
+  std::unique_ptr<zevrin::InfluxRun> influx_run;
   std::unique_ptr<zevrin::AlarmRun> alarms;
   std::string error;
   if (!share_file.empty() &&
       !(share = zevrin::ShareRun::Create(share_file, replay, run, stderr, error)))
     return Fail(error);
+  if ((influx.enabled || !influx.token.empty()) &&
+      !(influx_run = zevrin::InfluxRun::Create(influx, replay, run, stderr, error)))
+    return Fail(error);
   if (!alarms_file.empty() && !(alarms = zevrin::AlarmRun::Create(alarms_file, stderr, error)))
     return Fail(error);
   if (!run.Start(error)) return Fail(error);
   if (share) share->Start();
+  if (influx_run) influx_run->Start();
+  const Feeds feeds{share.get(), influx_run.get()};
   run.SetInputs(args.files, fds);
 
   const zevrin::SystemClock clock;
@@ -248,9 +267,9 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   if (live.live()) {
     // A live link's frames are archived at the times they are decoded.
     run.SetLiveInput(live.link_name());
-    status = Finish(tool, run, share.get(), live.Run(tool));
+    status = Finish(tool, run, feeds, live.Run(tool));
   } else {
-    status = ReadFiles(args, fds, tool, run, share.get());
+    status = ReadFiles(args, fds, tool, run, feeds);
   }
   if (alarms) alarms->Finish();
   return status;

@@ -119,6 +119,8 @@ void ReplayRun::SetInputs(const std::vector<std::string>& names, const std::vect
       in.size = static_cast<std::uint64_t>(st.st_size);
       in.start_ms =
           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+      in.device = static_cast<std::uint64_t>(st.st_dev);
+      in.inode = static_cast<std::uint64_t>(st.st_ino);
     } else {
       all_files = false;
       in.live = names[k] == "-" || !options_.start_ms;
@@ -150,6 +152,7 @@ void ReplayRun::SetLiveInput(const std::string& link) {
 void ReplayRun::BeginInput(std::size_t index) {
   if (index >= inputs_.size()) return;
   if (index > 0) done_before_ += inputs_[current_].size;
+  if (index > 0 && !options_.start_ms) NoteTimesTaken();
   done_ = 0;
   current_ = index;
   const Input& in = inputs_[index];
@@ -159,8 +162,37 @@ void ReplayRun::BeginInput(std::size_t index) {
     // One stream: the first input starts at the given time, the others follow.
     if (!times_) times_.emplace(*options_.start_ms, options_.baud);
   } else {
-    times_.emplace(in.start_ms, options_.baud);
+    StartTimes(in);
   }
+}
+
+void ReplayRun::StartTimes(const Input& in) {
+  std::int64_t start = in.start_ms;
+  const auto taken = taken_.find(in.station);
+  bool again = false;  // the same file as an earlier input: the archive keeps it once
+  for (std::size_t k = 0; k < current_; ++k)
+    again =
+        again || (in.inode != 0 && inputs_[k].device == in.device && inputs_[k].inode == in.inode);
+  // The recording's frames lie between its start and the time its bytes take.
+  const std::int64_t end =
+      start + static_cast<std::int64_t>(in.size * kLineBitsPerByte * 1000 /
+                                        static_cast<std::uint64_t>(options_.baud));
+  const bool overlaps =
+      taken != taken_.end() && start <= taken->second.last_ms && end >= taken->second.first_ms;
+  if (overlaps && !again) start = taken->second.last_ms;
+  times_.emplace(start, options_.baud);
+  if (overlaps && !again) times_->FollowOn(start);
+  times_start_ms_ = start;
+}
+
+void ReplayRun::NoteTimesTaken() {
+  if (!times_ || !times_->last_ms() || current_ >= inputs_.size()) return;
+  const std::int64_t last = *times_->last_ms();
+  const auto [at, added] =
+      taken_.try_emplace(inputs_[current_].station, Taken{times_start_ms_, last});
+  if (added) return;
+  at->second.first_ms = std::min(at->second.first_ms, times_start_ms_);
+  at->second.last_ms = std::max(at->second.last_ms, last);
 }
 
 void ReplayRun::FrameDecoded(const DecodedFrame& frame) {

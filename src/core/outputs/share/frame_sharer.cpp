@@ -39,7 +39,8 @@ ShareSettings FrameSharer::settings() const {
   return settings_;
 }
 
-bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) {
+bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id,
+                             std::span<const StoredValue>) {
   const std::lock_guard lock(mutex_);
   if (SharingOffReason(settings_)) return true;
   UnescapedFrame unescaped;

@@ -1,0 +1,172 @@
+#include "outputs/influx/influx_settings.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "base/file_head.h"
+#include "outputs/share/share_settings.h"
+#include "outputs/share/sids.h"
+
+namespace zevrin {
+
+namespace {
+
+constexpr std::string_view kWritePath1 = "/write";
+constexpr std::string_view kWritePath2 = "/api/v2/write";
+
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
+// The value of `name` in the query `query` ("a=1&b=2"); nullopt when absent.
+std::optional<std::string_view> QueryValue(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const std::size_t amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    const std::size_t eq = pair.find('=');
+    if (pair.substr(0, eq) == name)
+      return eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return std::nullopt;
+}
+
+// A user name or password as the user part of an address: the form encoding,
+// whose blank ("+") is "%20" there ('+' itself comes out as "%2B").
+std::string UserInfoEncode(std::string_view text) {
+  std::string encoded;
+  for (const char c : FormEncode(text)) {
+    if (c == '+') {
+      encoded += "%20";
+    } else {
+      encoded += c;
+    }
+  }
+  return encoded;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::optional<InfluxTarget> InfluxTargetOf(const InfluxSettings& settings, std::string& error) {
+  const std::string_view url = settings.url;
+  if (!IsServerUrl(url)) {
+    error = "the InfluxDB address must start with http:// or https:// and name a host";
+    return std::nullopt;
+  }
+  const std::size_t authority = url.find("://") + 3;
+  const std::size_t path_at = std::min(url.find_first_of("/?#", authority), url.size());
+  const std::size_t query_at = std::min(url.find_first_of("?#", path_at), url.size());
+  const std::string_view path = url.substr(path_at, query_at - path_at);
+  const std::string_view query =
+      query_at < url.size() && url[query_at] == '?' ? url.substr(query_at + 1) : std::string_view();
+  InfluxTarget target;
+  std::string user = settings.user;
+  std::string password = settings.password;
+  const std::size_t colon = settings.token.find(':');
+  if (path.ends_with(kWritePath2)) {
+    target.version = 2;
+    const auto org = QueryValue(query, "org");
+    const auto org_id = QueryValue(query, "orgID");
+    const auto bucket = QueryValue(query, "bucket");
+    if (!bucket || bucket->empty() || ((!org || org->empty()) && (!org_id || org_id->empty())))
+      error = "an InfluxDB 2 address needs ?org=...&bucket=...";
+    else if (settings.token.empty())
+      error = "InfluxDB 2 needs an API token";
+    target.token = settings.token;
+  } else if (path.ends_with(kWritePath1)) {
+    const auto db = QueryValue(query, "db");
+    if (!db || db->empty()) error = "an InfluxDB 1 address needs ?db=<database>";
+    // A token of 1.x is a user and a password: sent as the address's user part.
+    if (colon != std::string::npos && user.empty()) {
+      user = settings.token.substr(0, colon);
+      password = settings.token.substr(colon + 1);
+    }
+  } else {
+    error =
+        "not an InfluxDB write address: use http://host:8086/write?db=NAME (1.x) or "
+        "http://host:8086/api/v2/write?org=ORG&bucket=BUCKET (2.x)";
+  }
+  // The points are written with nanoseconds, InfluxDB's default.
+  if (const auto precision = QueryValue(query, "precision");
+      error.empty() && precision && *precision != "ns" && *precision != "n")
+    error = "the InfluxDB address asks for precision=" + std::string(*precision) +
+            "; leave it out (the feed writes nanoseconds)";
+  if (error.empty() && (HasControlCharacter(settings.token) || HasControlCharacter(user) ||
+                        HasControlCharacter(password)))
+    error = "an InfluxDB user, password or token holds a control character";
+  if (!error.empty()) return std::nullopt;
+  target.post_url = settings.url;
+  if (!user.empty() && url.substr(authority, path_at - authority).find('@') == std::string::npos) {
+    target.post_url = std::string(url.substr(0, authority)) + UserInfoEncode(user) + ':' +
+                      UserInfoEncode(password) + '@' + std::string(url.substr(authority));
+  }
+  target.shown = WithoutPassword(target.post_url);
+  return target;
+}
+
+bool TakeInfluxSetting(InfluxSettings& settings, std::string_view key, std::string_view value) {
+  if (key == "influx_enabled") {
+    if (value == "0" || value == "1") settings.enabled = value == "1";
+  } else if (key == "influx_url") {
+    settings.url = value;
+  } else if (key == "influx_user") {
+    settings.user = value;
+  } else if (key == "influx_password") {
+    settings.password = value;
+  } else if (key == "influx_token") {
+    settings.token = value;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string InfluxSettingsLines(const InfluxSettings& settings) {
+  std::string lines = std::string("influx_enabled=") + (settings.enabled ? "1" : "0") + "\n";
+  const std::pair<const char*, const std::string*> values[] = {
+      {"influx_url", &settings.url},
+      {"influx_user", &settings.user},
+      {"influx_password", &settings.password},
+      {"influx_token", &settings.token}};
+  for (const auto& [key, value] : values) {
+    if (value->empty() || value->find_first_of("\r\n") != std::string::npos) continue;
+    lines += std::string(key) + "=" + *value + "\n";
+  }
+  return lines;
+}
+
+std::string FeedsPathBeside(const std::string& settings_file) {
+  return (std::filesystem::path(settings_file).parent_path() / kFeedsFileName).string();
+}
+
+std::optional<InfluxSettings> ReadInfluxSettings(const std::string& path) {
+  InfluxSettings settings;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return settings;
+  std::optional<std::string> text = ReadFileHead(path, kInfluxFileBytesMax);
+  if (!text) return std::nullopt;
+  // The last line is left out when the limit cuts it.
+  if (text->size() > kInfluxFileBytesMax) text->resize(text->rfind('\n', kInfluxFileBytesMax) + 1);
+  std::istringstream in(*text);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    TakeInfluxSetting(settings, Trim(std::string_view(line).substr(0, eq)),
+                      Trim(std::string_view(line).substr(eq + 1)));
+  }
+  return settings;
+}
+
+}  // namespace zevrin
