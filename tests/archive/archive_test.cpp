@@ -162,8 +162,7 @@ TEST_F(ArchiveTest, AFrameWhoseExtensionFailsIsNotKept) {
       return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     }
     bool CreateTables(sqlite3* db) override { return Exec(db, "CREATE TABLE queue (frame_id)"); }
-    bool FrameAdded(sqlite3* db, const DecodedFrame&, std::int64_t id,
-                    std::span<const StoredValue>) override {
+    bool FrameAdded(sqlite3* db, const DecodedFrame&, std::int64_t id) override {
       return !refuse && Exec(db, "INSERT INTO queue VALUES (" + std::to_string(id) + ")");
     }
     bool refuse = false;

@@ -1,7 +1,9 @@
 #include "decode/influx_run.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace zevrin {
 
@@ -9,8 +11,7 @@ namespace {
 
 // However long the database takes, the tool ends after this.
 constexpr auto kLongestFinish = std::chrono::minutes(30);
-// The tool gives up waiting once the database has taken nothing for this long.
-constexpr auto kPatience = std::chrono::seconds(15);
+constexpr int kLongestPatienceSeconds = 24 * 60 * 60;
 constexpr auto kProgressEvery = std::chrono::seconds(2);
 constexpr auto kLook = std::chrono::milliseconds(200);
 
@@ -26,11 +27,14 @@ const char* const kInfluxUsage =
     "                    sent by the next --influx run on that archive (with no input:\n"
     "                    < /dev/null).\n"
     "  --influx-token T  2.x: the API token; 1.x: USER:PASSWORD (default: the\n"
-    "                    environment variable ZEVRIN_INFLUX_TOKEN)\n";
+    "                    environment variable ZEVRIN_INFLUX_TOKEN)\n"
+    "  --influx-wait S   at the end, give up waiting once the database has taken no\n"
+    "                    point for S seconds (default 15; 0: do not wait)\n";
 
-bool TakeInfluxOption(int argc, char** argv, int& i, InfluxSettings& settings, std::string& error) {
+bool TakeInfluxOption(int argc, char** argv, int& i, InfluxSettings& settings, InfluxWait& wait,
+                      std::string& error) {
   const std::string arg = argv[i];
-  for (const std::string name : {"--influx", "--influx-token"}) {
+  for (const std::string name : {"--influx", "--influx-token", "--influx-wait"}) {
     std::string value;
     if (arg == name) {
       if (i + 1 >= argc) {
@@ -44,6 +48,15 @@ bool TakeInfluxOption(int argc, char** argv, int& i, InfluxSettings& settings, s
       continue;
     }
     if (value.empty()) error = name + " needs a value";
+    if (name == "--influx-wait") {
+      int seconds = -1;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+      if (ec != std::errc() || end != value.data() + value.size() || seconds < 0 ||
+          seconds > kLongestPatienceSeconds)
+        error = "--influx-wait takes a number of seconds, like 15";
+      wait.patience = std::chrono::seconds(seconds);
+      return true;
+    }
     (name == "--influx" ? settings.url : settings.token) = value;
     settings.enabled = settings.enabled || name == "--influx";
     return true;
@@ -51,9 +64,9 @@ bool TakeInfluxOption(int argc, char** argv, int& i, InfluxSettings& settings, s
   return false;
 }
 
-std::unique_ptr<InfluxRun> InfluxRun::Create(InfluxSettings settings, const ReplayOptions& replay,
-                                             ReplayRun& run, std::FILE* messages,
-                                             std::string& error) {
+std::unique_ptr<InfluxRun> InfluxRun::Create(InfluxSettings settings, InfluxWait wait,
+                                             const ReplayOptions& replay, ReplayRun& run,
+                                             std::FILE* messages, std::string& error) {
   if (!settings.enabled) {
     error = "--influx-token needs --influx URL";
     return nullptr;
@@ -70,7 +83,8 @@ std::unique_ptr<InfluxRun> InfluxRun::Create(InfluxSettings settings, const Repl
     error = "--influx " + WithoutPassword(settings.url) + ": " + error;
     return nullptr;
   }
-  std::unique_ptr<InfluxRun> influx(new InfluxRun(std::move(*target), replay.archive, messages));
+  std::unique_ptr<InfluxRun> influx(
+      new InfluxRun(std::move(*target), wait, replay.archive, messages));
   influx->feed_.Enable(true);
   run.AddArchiveExtension(&influx->feed_);
   return influx;
@@ -105,8 +119,10 @@ void InfluxRun::Finish() {
       last_taken = now;
     }
     if ((settled && status.state == InfluxState::kIdle) || status.state == InfluxState::kStopped ||
-        now - last_taken > kPatience || now - start > kLongestFinish)
+        now - last_taken >= wait_.patience || now - start > kLongestFinish)
       break;
+    // The sender settles at once while it pauses after a failure.
+    if (settled) std::this_thread::sleep_for(kLook);
     if (now >= next_progress) {
       next_progress = now + kProgressEvery;
       std::fprintf(messages_, "zevrinkiss-decode: InfluxDB: %llu sent, %lld queued%s%s\n",

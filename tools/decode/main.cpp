@@ -51,6 +51,7 @@ zevrin::ReplayOptions replay;
 std::string share_file;
 // The InfluxDB feed of --influx; off without it.
 zevrin::InfluxSettings influx;
+zevrin::InfluxWait influx_wait;
 // The alarm rules of --alarms ("default" for the default rules); empty: none.
 std::string alarms_file;
 // --notify: a replay posts its alarms to the webhooks too.
@@ -147,7 +148,7 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
     std::string error;
     if (!only_files && (zevrin::TakeReplayOption(argc, argv, i, replay, error) ||
                         zevrin::TakeShareOption(argc, argv, i, share_file, error) ||
-                        zevrin::TakeInfluxOption(argc, argv, i, influx, error) ||
+                        zevrin::TakeInfluxOption(argc, argv, i, influx, influx_wait, error) ||
                         zevrin::TakeAlarmsOption(argc, argv, i, alarms_file, error))) {
       if (!error.empty()) return Fail(error);
     } else if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -236,7 +237,7 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
       !(share = zevrin::ShareRun::Create(share_file, replay, run, stderr, error)))
     return Fail(error);
   if ((influx.enabled || !influx.token.empty()) &&
-      !(influx_run = zevrin::InfluxRun::Create(influx, replay, run, stderr, error)))
+      !(influx_run = zevrin::InfluxRun::Create(influx, influx_wait, replay, run, stderr, error)))
     return Fail(error);
   if (!alarms_file.empty() && !(alarms = zevrin::AlarmRun::Create(alarms_file, stderr, error)))
     return Fail(error);

@@ -62,12 +62,11 @@ std::string ViewsSql() {
   return sql;
 }
 
-// The records waiting for the InfluxDB feed, each as its line of line protocol;
-// the ids grow with the order of reception.
+// The records waiting for the InfluxDB feed: the rows of their frames, whose
+// records the feed reads when it sends them.
 std::string InfluxPointsSql() {
   return "CREATE TABLE influx_points (\n"
-         "  id INTEGER PRIMARY KEY,\n"
-         "  line TEXT NOT NULL\n"
+         "  frame_id INTEGER PRIMARY KEY REFERENCES stored_frames (id)\n"
          ");\n";
 }
 

@@ -376,7 +376,7 @@ bool ArchiveWriter::AddFrame(const ArchiveBatch& batch, std::size_t index) {
   s.rows.Stage(batch, index, frame_id, frame.record);
   if (latest_known_ && received_ms > latest_ms_) latest_ms_ = received_ms;
   for (ArchiveExtension* e : extensions_) {
-    if (!e->FrameAdded(db_, frame, frame_id, batch.Values(index))) return false;
+    if (!e->FrameAdded(db_, frame, frame_id)) return false;
   }
   return InsertStaged(batch, false);
 }

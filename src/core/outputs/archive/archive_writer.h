@@ -11,7 +11,7 @@
 // is the row of the frame in `frames`. A value the record did not write is NULL.
 // These are views; the rows are in stored_frames, stored_power_housekeeping and
 // stored_system_housekeeping, the same without `received`.
-//   influx_points(id, line): records waiting for the InfluxDB feed, oldest first.
+//   influx_points(frame_id): the records waiting for the InfluxDB feed.
 //
 // The file is written in WAL mode, one transaction per batch of frames (one frame
 // by default), so killing the program loses at most the batch in flight and
@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,11 +61,9 @@ class ArchiveExtension {
   /// each time the archive is opened. Returns false on failure.
   virtual bool CreateTables(sqlite3* db) = 0;
   /// Adds what it keeps for a frame just added as row `frame_id` of `frames`.
-  /// The frame comes without header and display-field store; `values` are its
-  /// record's values as archived (ArchiveBatch::Values). Returns false on
+  /// The frame comes without header and display-field store. Returns false on
   /// failure: the whole batch is then rolled back.
-  virtual bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id,
-                          std::span<const StoredValue> values) = 0;
+  virtual bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) = 0;
   /// The frames added since the last call are committed: others can see them now.
   virtual void Committed() {}
   /// The connection is about to close: finalise prepared statements.

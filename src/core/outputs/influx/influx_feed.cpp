@@ -1,6 +1,5 @@
 #include "outputs/influx/influx_feed.h"
 
-#include "outputs/export/line_protocol.h"
 #include "outputs/influx/influx_sender.h"
 
 namespace zevrin {
@@ -16,14 +15,10 @@ void InfluxFeed::SetSender(InfluxSender* sender) {
   sender_ = sender;
 }
 
-bool InfluxFeed::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t,
-                            std::span<const StoredValue> values) {
+bool InfluxFeed::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) {
   if (!enabled_ || frame.record == RecordKind::kNone) return true;
-  const std::string line =
-      LineProtocolOfValues(frame.record, frame.station, frame.received_ms, values);
-  if (line.empty()) return true;
   if (!queue_) queue_ = std::make_unique<InfluxQueue>(db);
-  if (!queue_->Add(line)) return false;
+  if (!queue_->Add(frame_id)) return false;
   pending_ = true;
   ++queued_;
   return true;

@@ -178,23 +178,31 @@ InfluxSender::Step InfluxSender::SendBatch(InfluxQueue& queue, Steady::time_poin
     limit = limit_;
     hurry = hurry_;
   }
-  const std::vector<QueuedPoint> batch = queue.Oldest(limit);
-  if (batch.empty()) return Step::kIdle;
+  const std::vector<QueuedPoint> queued = queue.Oldest(limit);
+  if (queued.empty()) return Step::kIdle;
   // A small batch waits a moment for more points, unless the run is ending.
-  if (!hurry && batch.size() < timings_.batch_points &&
+  if (!hurry && queued.size() < timings_.batch_points &&
       Steady::now() < last_post_ + timings_.gather) {
     until = last_post_ + timings_.gather;
     return Step::kWait;
   }
+  // A record without a value to send has no line: it leaves with its batch.
+  std::vector<QueuedPoint> batch;
   std::string body;
-  for (const QueuedPoint& point : batch) body += point.line;
+  for (const QueuedPoint& point : queued) {
+    if (point.line.empty()) continue;
+    body += point.line;
+    batch.push_back(point);
+  }
+  if (batch.empty())
+    return queue.Remove(queued.front().id, queued.back().id) ? Step::kAgain : Step::kIdle;
   last_post_ = Steady::now();
   const HttpAnswer answer = poster_->Post(target_.post_url, body, target_.token);
   const InfluxJudgement judgement = JudgeInfluxAnswer(answer, batch);
   bool stored = true;
   switch (judgement.verdict) {
     case InfluxVerdict::kTaken: {
-      stored = queue.Remove(batch.front().id, batch.back().id);
+      stored = queue.Remove(queued.front().id, queued.back().id);
       std::lock_guard lock(mutex_);
       status_.sent += batch.size();
       status_.state = InfluxState::kSending;

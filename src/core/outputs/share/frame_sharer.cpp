@@ -39,8 +39,7 @@ ShareSettings FrameSharer::settings() const {
   return settings_;
 }
 
-bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id,
-                             std::span<const StoredValue>) {
+bool FrameSharer::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) {
   const std::lock_guard lock(mutex_);
   if (SharingOffReason(settings_)) return true;
   UnescapedFrame unescaped;

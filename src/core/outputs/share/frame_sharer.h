@@ -34,8 +34,7 @@ class FrameSharer final : public ArchiveExtension {
 
   // ArchiveExtension.
   bool CreateTables(sqlite3* db) override;
-  bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id,
-                  std::span<const StoredValue> values) override;
+  bool FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t frame_id) override;
   void Committed() override;
   void Closing() override;
 
