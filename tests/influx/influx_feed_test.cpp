@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -367,6 +368,33 @@ TEST_F(InfluxSenderTest, BothVersionsAuthenticateAsTheirServersAsk) {
   std::size_t lines = 0;
   EXPECT_EQ(ParsePoints(Taken(), &lines), ParsePoints(expected_));
   EXPECT_EQ(lines, static_cast<std::size_t>(queued_));
+}
+
+// An archive of the version before the feed gains the queue when it is written
+// to, and keeps its rows; what the old version kept is never queued.
+TEST_F(InfluxSenderTest, AnArchiveOfTheVersionBeforeGainsTheQueueAndKeepsItsRows) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Archive().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE influx_points; PRAGMA user_version = 2;", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  const std::string frames = testing::Db(Archive()).One("SELECT count(*) FROM frames");
+  std::string out;
+  ASSERT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --archive " + Archive() +
+                                  " --start-time 2026-12-07T13:12:00Z --influx " +
+                                  "http://127.0.0.1:9/write?db=x --influx-wait 0 " +
+                                  Path("pass.kss") + " 2>&1",
+                              out),
+            0)
+      << out;
+  const testing::Db archive(Archive());
+  EXPECT_EQ(archive.One("PRAGMA user_version"), "3");
+  EXPECT_EQ(archive.One("SELECT count(*) FROM frames"), std::to_string(2 * std::stol(frames)));
+  EXPECT_EQ(Queued(), queued_);  // the new run's records only
+  EXPECT_EQ(archive.One("SELECT min(received_ms) >= 1796648400000 FROM influx_points q"
+                        " JOIN frames f ON f.id = q.frame_id"),
+            "1");
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ std::string ViewsSql() {
 // The records waiting for the InfluxDB feed: the rows of their frames, whose
 // records the feed reads when it sends them.
 std::string InfluxPointsSql() {
-  return "CREATE TABLE influx_points (\n"
+  return "CREATE TABLE IF NOT EXISTS influx_points (\n"
          "  frame_id INTEGER PRIMARY KEY REFERENCES stored_frames (id)\n"
          ");\n";
 }

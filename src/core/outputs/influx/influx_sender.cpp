@@ -197,7 +197,12 @@ InfluxSender::Step InfluxSender::SendBatch(InfluxQueue& queue, Steady::time_poin
   if (batch.empty())
     return queue.Remove(queued.front().id, queued.back().id) ? Step::kAgain : Step::kIdle;
   last_post_ = Steady::now();
-  const HttpAnswer answer = poster_->Post(target_.post_url, body, target_.token);
+  return Settle(queue, queued, batch, poster_->Post(target_.post_url, body, target_.token));
+}
+
+InfluxSender::Step InfluxSender::Settle(InfluxQueue& queue, const std::vector<QueuedPoint>& queued,
+                                        const std::vector<QueuedPoint>& batch,
+                                        const HttpAnswer& answer) {
   const InfluxJudgement judgement = JudgeInfluxAnswer(answer, batch);
   bool stored = true;
   switch (judgement.verdict) {

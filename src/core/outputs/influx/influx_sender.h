@@ -97,6 +97,9 @@ class InfluxSender {
   void Run();
   // Sends one batch; `until` is set for kWait.
   Step SendBatch(InfluxQueue& queue, Steady::time_point& until);
+  // Takes the server's answer to `batch`, the points of `queued` that have a line.
+  Step Settle(InfluxQueue& queue, const std::vector<QueuedPoint>& queued,
+              const std::vector<QueuedPoint>& batch, const HttpAnswer& answer);
   // Takes the points `bad` (indexes into `batch`) out of the queue, and tells.
   bool Drop(InfluxQueue& queue, const std::vector<QueuedPoint>& batch,
             const std::vector<std::size_t>& bad, const HttpAnswer& answer);
