@@ -7,7 +7,10 @@
 // about.png, setup.png, share.png (the sharing dialog, as it opens for a new
 // station), and for each status window status-<field>-00000000.png and
 // status-<field>-11111111.png, showing that value after one tick; main-alarm.png
-// (the main window with a critical alarm raised) and alarms.png (the Alarms window).
+// (the main window with a critical alarm raised) and alarms.png (the Alarms window);
+// influx.png and influx-problem.png (the InfluxDB part of the feeds settings, set
+// up and with an address that is no write address) and main-influx.png (the main
+// window with the feed's state on the sharing line).
 
 #include <QApplication>
 #include <QDir>
@@ -18,8 +21,10 @@
 #include <string>
 
 #include "base/time_of_day.h"
+#include "dialogs/influx_box.h"
 #include "dialogs/setup_dialog.h"
 #include "dialogs/share_dialog.h"
+#include "outputs/influx/influx_sender.h"
 #include "sample/sample_pass.h"
 #include "views/alarm_board.h"
 #include "views/status_windows.h"
@@ -60,7 +65,7 @@ bool Save(QWidget& widget, const QDir& dir, const QString& name) {
 }
 
 bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
-                    const zevrin::AlarmBoard* alarms = nullptr);
+                    const zevrin::AlarmBoard* alarms = nullptr, const QString& share_line = {});
 
 // A pass's alarms by the default rules: the battery below both thresholds (the
 // first acknowledged), a reset that has passed.
@@ -96,7 +101,7 @@ bool SaveAlarmWindows(zevrin::DesktopProgram& program, const QDir& dir) {
 }
 
 bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
-                    const zevrin::AlarmBoard* alarms) {
+                    const zevrin::AlarmBoard* alarms, const QString& share_line) {
   zevrin::MainWindow window(program);
   window.SetTitle(
       QStringLiteral("ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]"));
@@ -117,6 +122,7 @@ bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QStr
                              QString::fromStdString(alarms->IndicatorDetails()),
                              zevrin::AlarmSeverityColours(*alarms->HighestUnacknowledged()));
   }
+  if (!share_line.isEmpty()) window.SetShareStatus(share_line, {});
   return Save(window, dir, name);
 }
 
@@ -142,6 +148,27 @@ bool SaveStatusWindows(zevrin::DesktopProgram& program, const QDir& dir) {
     }
   }
   return true;
+}
+
+// The InfluxDB part of the feeds settings, as set up and with a wrong address, and
+// the main window with the feed's state.
+bool SaveFeedWindows(zevrin::DesktopProgram& program, const QDir& dir) {
+  const std::pair<zevrin::InfluxSettings, const char*> boxes[] = {
+      {{true, "http://127.0.0.1:8086/write?db=tarvelo", "station", "secret", ""}, "influx.png"},
+      {{true, "http://127.0.0.1:8086/query?db=tarvelo", "", "", ""}, "influx-problem.png"}};
+  for (const auto& [settings, name] : boxes) {
+    zevrin::InfluxBox box(settings);
+    box.show();
+    if (!Save(box, dir, QString::fromLatin1(name))) return false;
+  }
+  const zevrin::ShareSettings off;
+  zevrin::InfluxStatus status;
+  status.state = zevrin::InfluxState::kUnreachable;
+  status.queued = 1204;
+  return SaveMainWindow(
+      program, dir, QStringLiteral("main-influx.png"), nullptr,
+      QString::fromStdString(zevrin::ShareStatusLine({zevrin::SharingOffReason(off), {}, {}}) +
+                             " | " + zevrin::InfluxStatusLine(status)));
 }
 
 }  // namespace
@@ -182,5 +209,8 @@ int main(int argc, char** argv) {
   if (!Save(share, dir, QStringLiteral("share.png"))) return 1;
   share.hide();
 
-  return SaveStatusWindows(program, dir) && SaveAlarmWindows(program, dir) ? 0 : 1;
+  return SaveStatusWindows(program, dir) && SaveAlarmWindows(program, dir) &&
+                 SaveFeedWindows(program, dir)
+             ? 0
+             : 1;
 }

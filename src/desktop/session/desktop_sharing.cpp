@@ -79,12 +79,24 @@ void DesktopSharing::Apply(const ShareSettings& settings) {
   SetWindow(window_);
 }
 
+void DesktopSharing::SetFeedStatus(const std::string& line, const std::string& details) {
+  feed_line_ = line;
+  feed_details_ = details;
+  Show(last_status_);
+}
+
 void DesktopSharing::Show(const ShareStatus& status) {
+  last_status_ = status;
   if (window_.isNull()) return;
   ShareStatus shown = status;
   if (!read_problem_.empty()) shown.off_reason = read_problem_;
-  window_->SetShareStatus(QString::fromStdString(ShareStatusLine(shown)),
-                          QString::fromStdString(ShareStatusDetails(shown)));
+  std::string line = ShareStatusLine(shown);
+  std::string details = ShareStatusDetails(shown);
+  if (!feed_line_.empty()) {
+    line += " | " + feed_line_;
+    details += (details.empty() ? "" : "\n") + feed_details_;
+  }
+  window_->SetShareStatus(QString::fromStdString(line), QString::fromStdString(details));
 }
 
 }  // namespace zevrin

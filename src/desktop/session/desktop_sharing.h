@@ -39,6 +39,9 @@ class DesktopSharing final : public QObject {
   ShareDialog* dialog() const { return dialog_; }
 
   const ShareSettings& settings() const { return settings_; }
+  /// The state of another feed (InfluxDB), shown after the sharing's on its line
+  /// and in its tooltip; empty for none.
+  void SetFeedStatus(const std::string& line, const std::string& details);
   const std::string& settings_path() const { return settings_path_; }
 
  private:
@@ -53,6 +56,9 @@ class DesktopSharing final : public QObject {
   std::string archive_path_;
   FrameSharer sharer_;
   std::unique_ptr<ShareSender> sender_;
+  std::string feed_line_;
+  std::string feed_details_;
+  ShareStatus last_status_;
   QPointer<MainWindow> window_;
   QPointer<ShareDialog> dialog_;
 };

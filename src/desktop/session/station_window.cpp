@@ -55,6 +55,7 @@ StationWindow::StationWindow(DesktopProgram& program, ClockSetter& setter,
       setter_(setter),
       config_(std::move(config)),
       sharing_(std::make_unique<DesktopSharing>(config_.paths.settings_file)),
+      influx_(std::make_unique<DesktopInflux>(config_.paths.settings_file)),
       alarms_(std::make_unique<DesktopAlarms>(
           config_.alarm_rules_file, program.clock,
           std::make_unique<DesktopNotifier>(QCoreApplication::applicationName()))),
@@ -64,6 +65,11 @@ StationWindow::StationWindow(DesktopProgram& program, ClockSetter& setter,
   connect(&log_notice_refresh_, &QTimer::timeout, this, &StationWindow::RefreshLogNotices);
   connect(alarms_.get(), &DesktopAlarms::Notice, this,
           [this](const QString& text) { SetStatusText(text.toStdString()); });
+  connect(influx_.get(), &DesktopInflux::Problem, this,
+          [this](const QString& text) { SetStatusText(text.toStdString()); });
+  influx_->SetStatusSink([this](const std::string& line, const std::string& details) {
+    sharing_->SetFeedStatus(line, details);
+  });
 }
 
 StationWindow::~StationWindow() {
@@ -107,6 +113,7 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::SetupRequested, this, [this] { OpenSetupDialog(); });
   connect(w, &MainWindow::ShareRequested, this, [this, w] { sharing_->OpenDialog(w); });
   s->station.AddArchiveExtension(&sharing_->sharer());
+  s->station.AddArchiveExtension(&influx_->feed());
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
   connect(w, &MainWindow::HistoryRequested, this,
@@ -193,7 +200,10 @@ void StationWindow::LoadStation() {
   s.station.Start();
   // A path that could not be opened yet is tried again by the sender at the next
   // frame.
-  if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
+  if (!s.station.archive().path().empty()) {
+    sharing_->ArchiveOpened(s.station.archive().path());
+    influx_->ArchiveOpened(s.station.archive().path());
+  }
   sharing_->SetWindow(s.window.get());
   StartAlarms();
 }

@@ -20,6 +20,7 @@
 #include "dialogs/setup_dialog.h"
 #include "history/history_window.h"
 #include "session/desktop_alarms.h"
+#include "session/desktop_influx.h"
 #include "session/desktop_sharing.h"
 #include "station/station.h"
 #include "views/archive_history_source.h"
@@ -75,6 +76,7 @@ class StationWindow final : public QObject,
   MainWindow* window() const;
   QtSerialPort* port() const;
   DesktopSharing& sharing() { return *sharing_; }
+  DesktopInflux& influx() { return *influx_; }
   QtTcpLink* tcp_link() const;
   /// The open port setup dialog, or null.
   SetupDialog* setup_dialog() const { return setup_dialog_; }
@@ -131,6 +133,7 @@ class StationWindow final : public QObject,
   std::unique_ptr<Session> session_;
   // Sharing outlives the windows: its sender keeps working across restarts.
   std::unique_ptr<DesktopSharing> sharing_;
+  std::unique_ptr<DesktopInflux> influx_;
   // The alarms too: their list and window stay across restarts.
   std::unique_ptr<DesktopAlarms> alarms_;
   QPointer<QMessageBox> rules_notice_;
