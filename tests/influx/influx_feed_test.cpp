@@ -2,10 +2,12 @@
 // server's answers, and its sender against a web server the test runs on
 // 127.0.0.1, on an archive that the decode tool filled.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <map>
@@ -180,6 +182,33 @@ Points ParsePoints(const std::string& text, std::size_t* lines = nullptr) {
     }
   }
   return points;
+}
+
+// Recordings of one station whose times would overlap (the same modification
+// time) follow on one after the other, so that no two records share a series and
+// a time; the first keeps the times it has alone.
+TEST(ReplayTimes, OverlappingRecordingsFollowOnOneAfterTheOther) {
+  const testing::TempDir dir("influx-replay-times");
+  std::string files;
+  for (int k = 0; k < 3; ++k) {
+    sample::PassOptions options;
+    options.frames = 150;
+    options.seed = 21 + k;
+    const sample::Bytes pass = sample::MakePass(options);
+    std::string name = "r";
+    name += std::to_string(k) + ".kss";
+    dir.Write(name, std::string(pass.begin(), pass.end()));
+    const timespec same[2] = {{1796562720, 0}, {1796562720, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), same, 0), 0);
+    files += (dir / name).string() + " ";
+  }
+  const std::string decode = std::string(ZEVRIN_DECODE_BINARY) + " --format influx --station Lab ";
+  std::string alone, together;
+  ASSERT_EQ(testing::RunShell(decode + (dir / "r0.kss").string(), alone), 0);
+  ASSERT_EQ(testing::RunShell(decode + files, together), 0);
+  std::size_t lines = 0;
+  EXPECT_EQ(ParsePoints(together, &lines).size(), lines);
+  EXPECT_EQ(together.substr(0, alone.size()), alone);
 }
 
 class InfluxSenderTest : public ::testing::Test {

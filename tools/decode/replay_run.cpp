@@ -119,8 +119,6 @@ void ReplayRun::SetInputs(const std::vector<std::string>& names, const std::vect
       in.size = static_cast<std::uint64_t>(st.st_size);
       in.start_ms =
           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-      in.device = static_cast<std::uint64_t>(st.st_dev);
-      in.inode = static_cast<std::uint64_t>(st.st_ino);
     } else {
       all_files = false;
       in.live = names[k] == "-" || !options_.start_ms;
@@ -169,19 +167,15 @@ void ReplayRun::BeginInput(std::size_t index) {
 void ReplayRun::StartTimes(const Input& in) {
   std::int64_t start = in.start_ms;
   const auto taken = taken_.find(in.station);
-  bool again = false;  // the same file as an earlier input: the archive keeps it once
-  for (std::size_t k = 0; k < current_; ++k)
-    again =
-        again || (in.inode != 0 && inputs_[k].device == in.device && inputs_[k].inode == in.inode);
   // The recording's frames lie between its start and the time its bytes take.
   const std::int64_t end =
       start + static_cast<std::int64_t>(in.size * kLineBitsPerByte * 1000 /
                                         static_cast<std::uint64_t>(options_.baud));
   const bool overlaps =
       taken != taken_.end() && start <= taken->second.last_ms && end >= taken->second.first_ms;
-  if (overlaps && !again) start = taken->second.last_ms;
+  if (overlaps) start = taken->second.last_ms;
   times_.emplace(start, options_.baud);
-  if (overlaps && !again) times_->FollowOn(start);
+  if (overlaps) times_->FollowOn(start);
   times_start_ms_ = start;
 }
 

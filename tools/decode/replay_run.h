@@ -45,9 +45,8 @@ bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std
 /// following on as one stream. A recording whose times would overlap those of an
 /// earlier recording of the same station in the run follows on after them, so
 /// that no two records of a station get the same time (in the archive, the line
-/// protocol and the InfluxDB feed alike); the same file read twice keeps its own
-/// times. Standard input without --start-time is a live stream: each frame gets
-/// the time it was decoded.
+/// protocol and the InfluxDB feed alike). Standard input without --start-time is a live stream:
+/// each frame gets the time it was decoded.
 class ReplayRun final : public FrameSink, public LogProblemListener {
  public:
   /// `messages` gets problems, the progress bar and the closing summary.
@@ -111,8 +110,6 @@ class ReplayRun final : public FrameSink, public LogProblemListener {
     bool live = false;
     std::int64_t start_ms = 0;
     std::uint64_t size = 0;
-    std::uint64_t device = 0;  // with `inode`, the file read, to know it again
-    std::uint64_t inode = 0;
   };
   // The times taken so far in this run by the recordings of a station: from the
   // first frame of the earliest to the last frame of the latest.

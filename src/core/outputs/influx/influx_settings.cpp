@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/file_head.h"
+#include "base/settings_text.h"
 #include "outputs/share/share_settings.h"
 #include "outputs/share/sids.h"
 
@@ -14,13 +15,6 @@ namespace {
 
 constexpr std::string_view kWritePath1 = "/write";
 constexpr std::string_view kWritePath2 = "/api/v2/write";
-
-bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
-  });
-}
 
 // The value of `name` in the query `query` ("a=1&b=2"); nullopt when absent.
 std::optional<std::string_view> QueryValue(std::string_view query, std::string_view name) {
@@ -48,13 +42,6 @@ std::string UserInfoEncode(std::string_view text) {
     }
   }
   return encoded;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
 }
 
 }  // namespace
@@ -163,8 +150,8 @@ std::optional<InfluxSettings> ReadInfluxSettings(const std::string& path) {
   for (std::string line; std::getline(in, line);) {
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    TakeInfluxSetting(settings, Trim(std::string_view(line).substr(0, eq)),
-                      Trim(std::string_view(line).substr(eq + 1)));
+    TakeInfluxSetting(settings, TrimSettingText(std::string_view(line).substr(0, eq)),
+                      TrimSettingText(std::string_view(line).substr(eq + 1)));
   }
   return settings;
 }

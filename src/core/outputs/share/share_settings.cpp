@@ -15,17 +15,11 @@
 #include <sstream>
 
 #include "base/file_head.h"
+#include "base/settings_text.h"
 
 namespace zevrin {
 
 namespace {
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
-}
 
 bool ParseDouble(std::string_view text, double& out) {
   double value = 0.0;
@@ -40,14 +34,6 @@ bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-// A control character has no place in an address or an HTTP header value.
-bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
-  });
-}
-
 // The settings file, read line by line, and what the limits leave out of it.
 struct SettingsReading {
   ShareSettings settings;
@@ -57,10 +43,11 @@ struct SettingsReading {
 
   // `whole` is false for the line the byte limit falls in.
   void Take(std::string_view line, std::size_t number, bool whole) {
-    const std::string_view text = Trim(line);
+    const std::string_view text = TrimSettingText(line);
     const std::size_t eq = text.find('=');
     if (text.empty() || text.front() == '#' || (whole && eq == std::string_view::npos)) return;
-    const std::string_view key = Trim(text.substr(0, eq));  // a cut line may end in its key
+    const std::string_view key =
+        TrimSettingText(text.substr(0, eq));  // a cut line may end in its key
     if (!whole || line.size() > kShareSettingsLineMax) {
       std::string why = "line " + std::to_string(number) +
                         (whole ? " is longer than " + std::to_string(kShareSettingsLineMax) +
@@ -76,7 +63,7 @@ struct SettingsReading {
       cut.push_back(std::move(why));
       return;
     }
-    TakeValue(key, Trim(text.substr(eq + 1)));
+    TakeValue(key, TrimSettingText(text.substr(eq + 1)));
   }
 
   void TakeValue(std::string_view key, std::string_view value) {
@@ -160,7 +147,7 @@ std::optional<std::string> UnusableServerReason(const ShareSettings& settings) {
 std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
   const ShareStation& s = settings.station;
   if (!settings.enabled) return "not turned on";
-  if (Trim(s.callsign).empty()) return "no callsign";
+  if (TrimSettingText(s.callsign).empty()) return "no callsign";
   if (s.latitude == 0.0 && s.longitude == 0.0) return "no position (latitude and longitude are 0)";
   if (!(std::fabs(s.latitude) <= 90.0) || !(std::fabs(s.longitude) <= 180.0))
     return "position out of range";
