@@ -20,7 +20,6 @@ bool InfluxFeed::FrameAdded(sqlite3* db, const DecodedFrame& frame, std::int64_t
   if (!queue_) queue_ = std::make_unique<InfluxQueue>(db);
   if (!queue_->Add(frame_id)) return false;
   pending_ = true;
-  ++queued_;
   return true;
 }
 

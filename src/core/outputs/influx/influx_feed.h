@@ -24,8 +24,6 @@ class InfluxFeed final : public ArchiveExtension {
   /// Woken after each commit that queued points; null for none. Once this
   /// returns, the sender replaced is not woken any more.
   void SetSender(InfluxSender* sender);
-  /// Points queued since the start.
-  std::uint64_t queued() const { return queued_.load(); }
 
   // ArchiveExtension.
   bool CreateTables(sqlite3* db) override;
@@ -40,7 +38,6 @@ class InfluxFeed final : public ArchiveExtension {
   // Used on the archive's thread only.
   std::unique_ptr<InfluxQueue> queue_;
   bool pending_ = false;  // points queued that the sender has not been told of
-  std::atomic<std::uint64_t> queued_ = 0;
 };
 
 }  // namespace zevrin

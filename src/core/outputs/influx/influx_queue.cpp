@@ -112,6 +112,7 @@ bool InfluxQueue::ReadLines(std::size_t table, std::int64_t first, std::int64_t 
 
 std::vector<QueuedPoint> InfluxQueue::Oldest(std::size_t count) {
   std::vector<QueuedPoint> points;
+  error_.clear();
   // Read in one transaction, so that the queue and the records show one moment.
   sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
   {

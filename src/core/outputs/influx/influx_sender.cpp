@@ -179,6 +179,11 @@ InfluxSender::Step InfluxSender::SendBatch(InfluxQueue& queue, Steady::time_poin
     hurry = hurry_;
   }
   const std::vector<QueuedPoint> queued = queue.Oldest(limit);
+  if (queued.empty() && !queue.error().empty()) {
+    std::lock_guard lock(mutex_);
+    status_.state = InfluxState::kStopped;  // the queue is opened again at the next wake
+    status_.last_problem = queue.error();
+  }
   if (queued.empty()) return Step::kIdle;
   // A small batch waits a moment for more points, unless the run is ending.
   if (!hurry && queued.size() < timings_.batch_points &&
