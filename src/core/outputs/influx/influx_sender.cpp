@@ -167,6 +167,8 @@ bool InfluxSender::Drop(InfluxQueue& queue, const std::vector<QueuedPoint>& batc
   }
   std::lock_guard lock(mutex_);
   status_.dropped += bad.size();
+  status_.queued =
+      std::max<std::int64_t>(status_.queued - static_cast<std::int64_t>(bad.size()), 0);
   return true;
 }
 
@@ -215,6 +217,9 @@ InfluxSender::Step InfluxSender::Settle(InfluxQueue& queue, const std::vector<Qu
       stored = queue.Remove(queued.front().id, queued.back().id);
       std::lock_guard lock(mutex_);
       status_.sent += batch.size();
+      // Counted again at the next look at the queue; until then as sent.
+      status_.queued =
+          std::max<std::int64_t>(status_.queued - static_cast<std::int64_t>(queued.size()), 0);
       status_.state = InfluxState::kSending;
       status_.last_problem.clear();
       failures_ = 0;
