@@ -153,9 +153,11 @@ TEST_F(InfluxServerTest, RecordingsOfTheSameSecondKeepEveryRecord) {
   Influxd influxd(Path("influx"));
   std::string files;
   for (int k = 0; k < 3; ++k) {
-    files += WritePass("r" + std::to_string(k) + ".kss", 150, 11 + k) + " ";
+    std::string name = "r";
+    name += std::to_string(k) + ".kss";
+    files += WritePass(name, 150, 11 + k) + " ";
     const timespec same[2] = {{1796562720, 0}, {1796562720, 0}};
-    ::utimensat(AT_FDCWD, Path("r" + std::to_string(k) + ".kss").c_str(), same, 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, Path(name).c_str(), same, 0), 0);
   }
   std::string out;
   ASSERT_EQ(
@@ -176,7 +178,8 @@ TEST_F(InfluxServerTest, RecordingsOfTheSameSecondKeepEveryRecord) {
 TEST_F(InfluxServerTest, ARefusedLoginIsToldAndTheNextRunSendsWhatWaited) {
   Influxd influxd(Path("influx"), "admin:s3cret");
   const std::string pass = WritePass("pass.kss", 300, 3);
-  const std::string url = "'" + influxd.url() + "/write?db=tarvelo' ";
+  std::string url = "'";
+  url += influxd.url() + "/write?db=tarvelo' ";
   std::string out;
   EXPECT_EQ(testing::RunShell(Decode("--influx " + url + "--influx-wait 1 " + pass), out), 0);
   const std::string err = dir_.Contents("err.txt");
