@@ -104,7 +104,7 @@ TEST_F(ArchiveTest, OnlyReplayedFramesAreCheckedForDuplicates) {
 // frame with a power record.
 void WriteFirstVersionArchive(const std::string& path, std::int64_t ms) {
   ASSERT_TRUE(ArchiveWriter(nullptr).Open(path));
-  std::string sql;
+  std::string sql = "DROP TABLE influx_points;";  // came with a later version
   for (const std::string table : {"frames", "power_housekeeping", "system_housekeeping"}) {
     sql += "DROP VIEW " + table + "; ALTER TABLE stored_" + table + " RENAME TO " + table +
            "; ALTER TABLE " + table +

@@ -150,6 +150,7 @@ void ReplayRun::SetLiveInput(const std::string& link) {
 void ReplayRun::BeginInput(std::size_t index) {
   if (index >= inputs_.size()) return;
   if (index > 0) done_before_ += inputs_[current_].size;
+  if (index > 0 && !options_.start_ms) NoteTimesTaken();
   done_ = 0;
   current_ = index;
   const Input& in = inputs_[index];
@@ -159,8 +160,33 @@ void ReplayRun::BeginInput(std::size_t index) {
     // One stream: the first input starts at the given time, the others follow.
     if (!times_) times_.emplace(*options_.start_ms, options_.baud);
   } else {
-    times_.emplace(in.start_ms, options_.baud);
+    StartTimes(in);
   }
+}
+
+void ReplayRun::StartTimes(const Input& in) {
+  std::int64_t start = in.start_ms;
+  const auto taken = taken_.find(in.station);
+  // The recording's frames lie between its start and the time its bytes take.
+  const std::int64_t end =
+      start + static_cast<std::int64_t>(in.size * kLineBitsPerByte * 1000 /
+                                        static_cast<std::uint64_t>(options_.baud));
+  const bool overlaps =
+      taken != taken_.end() && start <= taken->second.last_ms && end >= taken->second.first_ms;
+  if (overlaps) start = taken->second.last_ms;
+  times_.emplace(start, options_.baud);
+  if (overlaps) times_->FollowOn(start);
+  times_start_ms_ = start;
+}
+
+void ReplayRun::NoteTimesTaken() {
+  if (!times_ || !times_->last_ms() || current_ >= inputs_.size()) return;
+  const std::int64_t last = *times_->last_ms();
+  const auto [at, added] =
+      taken_.try_emplace(inputs_[current_].station, Taken{times_start_ms_, last});
+  if (added) return;
+  at->second.first_ms = std::min(at->second.first_ms, times_start_ms_);
+  at->second.last_ms = std::max(at->second.last_ms, last);
 }
 
 void ReplayRun::FrameDecoded(const DecodedFrame& frame) {

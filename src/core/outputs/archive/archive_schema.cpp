@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <iterator>
 #include <string_view>
 
 #include "outputs/archive/archive_columns.h"
@@ -61,6 +62,14 @@ std::string ViewsSql() {
   return sql;
 }
 
+// The records waiting for the InfluxDB feed: the rows of their frames, whose
+// records the feed reads when it sends them.
+std::string InfluxPointsSql() {
+  return "CREATE TABLE IF NOT EXISTS influx_points (\n"
+         "  frame_id INTEGER PRIMARY KEY REFERENCES stored_frames (id)\n"
+         ");\n";
+}
+
 std::string VersionSql() {
   return "PRAGMA user_version = " + std::to_string(kArchiveSchemaVersion) + ";\n";
 }
@@ -90,7 +99,7 @@ std::string CreateSql() {
     sql +=
         "\n);\nCREATE INDEX " + table + "_by_time ON " + StoredTable(table) + " (received_ms);\n";
   }
-  return sql + ViewsSql() + VersionSql();
+  return sql + ViewsSql() + InfluxPointsSql() + VersionSql();
 }
 
 // Version 1 kept the rows in tables named like today's views, with the time as
@@ -102,7 +111,22 @@ std::string MigrateFromVersion1Sql() {
     sql += "ALTER TABLE " + std::string(table) + " RENAME TO " + StoredTable(table) + ";\n";
     sql += "ALTER TABLE " + StoredTable(table) + " DROP COLUMN received;\n";
   }
-  return sql + ViewsSql() + VersionSql();
+  return sql + ViewsSql();
+}
+
+// Step k brings an archive of version k + 1 to version k + 2, keeping its rows;
+// an older archive takes the steps in turn.
+using MigrationStep = std::string (*)();
+constexpr MigrationStep kMigrationSteps[] = {
+    MigrateFromVersion1Sql,  // 1 -> 2
+    InfluxPointsSql,         // 2 -> 3
+};
+static_assert(std::size(kMigrationSteps) == kArchiveSchemaVersion - 1);
+
+std::string MigrationSql(std::int64_t from_version) {
+  std::string sql;
+  for (auto v = from_version; v < kArchiveSchemaVersion; ++v) sql += kMigrationSteps[v - 1]();
+  return sql + VersionSql();
 }
 
 // One integer from a query, or -1.
@@ -149,7 +173,7 @@ bool PrepareSchema(sqlite3* db, std::string& error) {
   }
   if (version == 0 && tables == 0) return ExecSql(db, CreateSql(), error);
   if (!CheckSchemaVersion(db, error)) return false;
-  if (version == 1) return ExecSql(db, MigrateFromVersion1Sql(), error);
+  if (version < kArchiveSchemaVersion) return ExecSql(db, MigrationSql(version), error);
   return true;
 }
 
