@@ -4,12 +4,15 @@
 //   zevrinkiss-screenshot --windows DIR
 //
 // writes into DIR: main.png (the main window after the generated sample pass),
-// main-feeds.png (the same with sharing and the network feeds at work),
+// main-feeds.png (the same with sharing and every network feed at work),
+// main-influx.png (the same with sharing off and the InfluxDB feed unreachable),
 // about.png, setup.png, share.png (the sharing dialog, as it opens for a new
-// station), feeds.png (the network feeds dialog with both feeds on), and for
-// each status window status-<field>-00000000.png and
-// status-<field>-11111111.png, showing that value after one tick; main-alarm.png
-// (the main window with a critical alarm raised) and alarms.png (the Alarms window).
+// station), feeds.png (the network feeds dialog with every feed on), influx.png
+// and influx-problem.png (the dialog's InfluxDB group box, set up and with an
+// address that is no write address), and for each status window
+// status-<field>-00000000.png and status-<field>-11111111.png, showing that value
+// after one tick; main-alarm.png (the main window with a critical alarm raised)
+// and alarms.png (the Alarms window).
 
 #include <QApplication>
 #include <QDir>
@@ -21,10 +24,12 @@
 
 #include "base/time_of_day.h"
 #include "dialogs/feeds_dialog.h"
+#include "dialogs/influx_box.h"
 #include "dialogs/setup_dialog.h"
 #include "dialogs/share_dialog.h"
 #include "sample/sample_pass.h"
 #include "views/alarm_board.h"
+#include "views/feed_status.h"
 #include "views/status_windows.h"
 #include "windows/about_window.h"
 #include "windows/alarms_window.h"
@@ -62,9 +67,10 @@ bool Save(QWidget& widget, const QDir& dir, const QString& name) {
   return true;
 }
 
-// With `feeds`, the sharing line shows sharing and both network feeds at work.
+// The sharing line shows `share_line` and `feed_line` when given.
 bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
-                    const zevrin::AlarmBoard* alarms = nullptr, bool feeds = false);
+                    const zevrin::AlarmBoard* alarms = nullptr, const QString& share_line = {},
+                    const QString& feed_line = {});
 
 // A pass's alarms by the default rules: the battery below both thresholds (the
 // first acknowledged), a reset that has passed.
@@ -100,7 +106,8 @@ bool SaveAlarmWindows(zevrin::DesktopProgram& program, const QDir& dir) {
 }
 
 bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QString& name,
-                    const zevrin::AlarmBoard* alarms, bool feeds) {
+                    const zevrin::AlarmBoard* alarms, const QString& share_line,
+                    const QString& feed_line) {
   zevrin::MainWindow window(program);
   window.SetTitle(
       QStringLiteral("ZEVRIN TARVELO Housekeeping Data Decoder V. 1.7.4          [Lab]"));
@@ -123,10 +130,8 @@ bool SaveMainWindow(zevrin::DesktopProgram& program, const QDir& dir, const QStr
                              QString::fromStdString(alarms->IndicatorDetails()),
                              zevrin::AlarmSeverityColours(*alarms->HighestUnacknowledged()));
   }
-  if (feeds) {
-    window.SetShareStatus(QStringLiteral("Sharing: 212 sent, 0 waiting"), QString());
-    window.SetFeedStatus(QStringLiteral("MQTT connected; KISS 2 client(s), 14 dropped"), QString());
-  }
+  if (!share_line.isEmpty()) window.SetShareStatus(share_line, {});
+  if (!feed_line.isEmpty()) window.SetFeedStatus(feed_line, {});
   return Save(window, dir, name);
 }
 
@@ -154,6 +159,57 @@ bool SaveStatusWindows(zevrin::DesktopProgram& program, const QDir& dir) {
   return true;
 }
 
+// The feeds as a club station sets them: a broker with a login, the KISS server
+// on, a database of InfluxDB 1.x.
+zevrin::FeedSettings ClubFeeds() {
+  zevrin::FeedSettings feeds;
+  feeds.mqtt = {true, "broker.example.org", zevrin::kMqttTlsPort, "station", "secret", true, ""};
+  feeds.kiss_server.enabled = true;
+  feeds.influx = {true, "http://db.example.org:8086/write?db=tarvelo", "station", "secret", ""};
+  return feeds;
+}
+
+// The network feeds dialog with every feed on, and the InfluxDB group box alone,
+// as set up and with an address that is no write address.
+bool SaveFeedWindows(const QDir& dir) {
+  // Written nowhere: the dialog is only shown.
+  zevrin::FeedsDialog feeds_dialog(ClubFeeds(), "/nonexistent/zevrinkiss-feeds.ini", "DL1ABC");
+  feeds_dialog.show();
+  if (!Save(feeds_dialog, dir, QStringLiteral("feeds.png"))) return false;
+  feeds_dialog.hide();
+  const std::pair<zevrin::InfluxSettings, const char*> boxes[] = {
+      {{true, "http://127.0.0.1:8086/write?db=tarvelo", "station", "secret", ""}, "influx.png"},
+      {{true, "http://127.0.0.1:8086/query?db=tarvelo", "", "", ""}, "influx-problem.png"}};
+  for (const auto& [settings, name] : boxes) {
+    zevrin::InfluxBox box(settings);
+    box.show();
+    if (!Save(box, dir, QString::fromLatin1(name))) return false;
+  }
+  return true;
+}
+
+// The main window with the feeds at work beside sharing, and with the InfluxDB
+// feed alone and unreachable.
+bool SaveFeedLines(zevrin::DesktopProgram& program, const QDir& dir) {
+  zevrin::FeedStates states;
+  states.mqtt.emplace().state = zevrin::MqttStatus::State::kConnected;
+  states.kiss_server.emplace().clients = 2;
+  states.kiss_server->dropped = 14;
+  states.influx.emplace().sent = 1200;
+  if (!SaveMainWindow(program, dir, QStringLiteral("main-feeds.png"), nullptr,
+                      QStringLiteral("Sharing: 212 sent, 0 waiting"),
+                      QString::fromStdString(zevrin::FeedStatusLine(states))))
+    return false;
+  zevrin::FeedStates influx_only;
+  influx_only.influx.emplace().state = zevrin::InfluxState::kUnreachable;
+  influx_only.influx->queued = 1204;
+  const zevrin::ShareSettings off;
+  return SaveMainWindow(
+      program, dir, QStringLiteral("main-influx.png"), nullptr,
+      QString::fromStdString(zevrin::ShareStatusLine({zevrin::SharingOffReason(off), {}, {}})),
+      QString::fromStdString(zevrin::FeedStatusLine(influx_only)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,7 +227,7 @@ int main(int argc, char** argv) {
   PassClock clock(1245506709);  // 2009-06-20 14:05:09 UTC
   zevrin::DesktopProgram program(clock);
   if (!SaveMainWindow(program, dir, QStringLiteral("main.png"))) return 1;
-  if (!SaveMainWindow(program, dir, QStringLiteral("main-feeds.png"), nullptr, true)) return 1;
+  if (!SaveFeedLines(program, dir)) return 1;
 
   // The folder an installed program run by a user would log to.
   zevrin::AboutWindow* about =
@@ -193,14 +249,7 @@ int main(int argc, char** argv) {
   if (!Save(share, dir, QStringLiteral("share.png"))) return 1;
   share.hide();
 
-  // The feeds as a club station sets them: a broker with a login, the KISS server on.
-  zevrin::FeedSettings feeds;
-  feeds.mqtt = {true, "broker.example.org", zevrin::kMqttTlsPort, "station", "secret", true, ""};
-  feeds.kiss_server.enabled = true;
-  zevrin::FeedsDialog feeds_dialog(feeds, "/nonexistent/zevrinkiss-feeds.ini", "DL1ABC");
-  feeds_dialog.show();
-  if (!Save(feeds_dialog, dir, QStringLiteral("feeds.png"))) return 1;
-  feeds_dialog.hide();
-
-  return SaveStatusWindows(program, dir) && SaveAlarmWindows(program, dir) ? 0 : 1;
+  return SaveFeedWindows(dir) && SaveStatusWindows(program, dir) && SaveAlarmWindows(program, dir)
+             ? 0
+             : 1;
 }

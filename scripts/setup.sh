@@ -11,7 +11,7 @@ packages=(
   libcurl4-openssl-dev
   xvfb xauth socat dbus-daemon
   librsvg2-bin desktop-file-utils appstream man-db file dpkg-dev lintian
-  libsqlite3-dev sqlite3 influxdb
+  libsqlite3-dev sqlite3 influxdb curl bc python3
   libmosquitto-dev mosquitto openssl
   libpcap-dev tshark
 )

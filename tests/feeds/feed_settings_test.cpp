@@ -20,7 +20,8 @@ TEST(FeedSettingsTest, WrittenSettingsReadBackTheSameAndStayPrivate) {
   FeedSettings settings;
   settings.mqtt = {true, "broker.example.org", 8883, "station", "p=ss w#rd", true, "/etc/ca.pem"};
   settings.kiss_server = {true, "[::1]:8102"};
-  settings.kept = {{"influx_url", "http://db:8086"}, {"influx_token", "abc"}};
+  settings.influx = {true, "http://db:8086/write?db=x", "lab", "pass word", "user:p=w"};
+  settings.kept = {{"later_url", "http://db:8086"}, {"later_token", "abc"}};
   const std::string path = FeedSettingsPathBeside((dir / "zevrinkiss.ini").string());
   EXPECT_EQ(path, (dir / "zevrinkiss-feeds.ini").string());
   ASSERT_EQ(WriteFeedSettings(path, settings), std::nullopt);
@@ -31,9 +32,14 @@ TEST(FeedSettingsTest, WrittenSettingsReadBackTheSameAndStayPrivate) {
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600);  // it holds a password
 
-  settings.mqtt.password = "two\nlines";
-  EXPECT_TRUE(WriteFeedSettings(path, settings).has_value());
-  EXPECT_EQ(ReadFeedSettings(path, problems)->mqtt.password, "p=ss w#rd");  // left whole
+  // A value that would break the file into more lines leaves it as it was.
+  for (std::string* value : {&settings.mqtt.password, &settings.influx.token}) {
+    const std::string before = *value;
+    *value = "two\nlines";
+    EXPECT_TRUE(WriteFeedSettings(path, settings).has_value());
+    *value = before;
+    EXPECT_EQ(ReadFeedSettings(path, problems), settings);
+  }
 }
 
 TEST(FeedSettingsTest, AMissingFileIsEveryFeedOff) {
@@ -44,6 +50,7 @@ TEST(FeedSettingsTest, AMissingFileIsEveryFeedOff) {
   EXPECT_FALSE(read->mqtt.enabled);
   EXPECT_FALSE(read->kiss_server.enabled);
   EXPECT_EQ(read->kiss_server.address, "127.0.0.1:8101");
+  EXPECT_EQ(read->influx, InfluxSettings{});
   testing::TempDir dir("feeds");
   EXPECT_FALSE(ReadFeedSettings(dir.string(), problems));  // a folder cannot be read
 }
@@ -61,6 +68,10 @@ TEST(FeedSettingsTest, BadLinesAreToldAndTheRestApplies) {
       "just words\n"
       "=value\n"
       "kiss_server_enabled=1\n"
+      "influx_enabled=1\n"
+      "influx_url = http://db:8086/write?db=x \n"
+      "influx_enabled=maybe\n"
+      "influx_bucket=b\n"
       "mqtt_user=" +
       std::string(2000, 'u') +
       "\n"
@@ -72,6 +83,8 @@ TEST(FeedSettingsTest, BadLinesAreToldAndTheRestApplies) {
   EXPECT_FALSE(s.mqtt.tls);
   EXPECT_TRUE(s.mqtt.user.empty());
   EXPECT_TRUE(s.kiss_server.enabled);
+  EXPECT_TRUE(s.influx.enabled);  // the bad value after it leaves it as it was
+  EXPECT_EQ(s.influx.url, "http://db:8086/write?db=x");
   EXPECT_THAT(s.kept,
               ElementsAre(std::pair<std::string, std::string>("later_feed_key", "kept as is")));
   EXPECT_THAT(problems,
@@ -81,7 +94,9 @@ TEST(FeedSettingsTest, BadLinesAreToldAndTheRestApplies) {
                           "feeds.ini line 6: unknown key 'mqtt_hots'; the line is left out",
                           "feeds.ini line 7: not key=value; the line is left out",
                           "feeds.ini line 8: unknown key ''; the line is left out",
-                          "feeds.ini line 10: longer than 1024 bytes; the line is left out"));
+                          "feeds.ini line 12: influx_enabled: not 1 or 0; the line is left out",
+                          "feeds.ini line 13: unknown key 'influx_bucket'; the line is left out",
+                          "feeds.ini line 14: longer than 1024 bytes; the line is left out"));
 }
 
 // A file of any size costs no more than the limit; the line the limit cuts is

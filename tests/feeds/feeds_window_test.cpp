@@ -44,7 +44,8 @@ TEST(FeedsDialogTest, ValuesInAndOut) {
   const std::string path = (dir / "zevrinkiss-feeds.ini").string();
   FeedSettings settings;
   settings.mqtt = {true, "broker.lan", 1883, "station", "secret", false, ""};
-  settings.kept = {{"influx_url", "http://db:8086"}};
+  settings.influx = {true, "http://db:8086/write?db=x", "lab", "pw", ""};
+  settings.kept = {{"later_url", "http://db:8086"}};
   auto* dialog = new FeedsDialog(settings, path, "GS/1", nullptr, {"line 3: bad"});
   QSignalSpy saved(dialog, &FeedsDialog::Saved);
   dialog->show();
@@ -55,6 +56,8 @@ TEST(FeedsDialogTest, ValuesInAndOut) {
   EXPECT_THAT(Child<QLabel>(dialog, "FeedsMqttTopics")->text().toStdString(),
               HasSubstr("zevrinkiss/GS_1/"));
   EXPECT_FALSE(Child<QGroupBox>(dialog, "FeedsKissServer")->isChecked());
+  EXPECT_TRUE(Child<QGroupBox>(dialog, "InfluxBox")->isChecked());
+  EXPECT_EQ(Child<QLineEdit>(dialog, "InfluxUrl")->text(), "http://db:8086/write?db=x");
 
   Child<QCheckBox>(dialog, "FeedsMqttTls")->setChecked(true);  // the usual port follows
   EXPECT_EQ(Child<QSpinBox>(dialog, "FeedsMqttPort")->value(), kMqttTlsPort);
@@ -66,12 +69,21 @@ TEST(FeedsDialogTest, ValuesInAndOut) {
   EXPECT_EQ(saved.count(), 0);
 
   Child<QLineEdit>(dialog, "FeedsKissAddress")->setText("[::1]:8102");
+  Child<QLineEdit>(dialog, "InfluxUrl")->setText("http://db:8086/query?db=x");
+  ClickOk(dialog);
+  EXPECT_THAT(Child<QLabel>(dialog, "FeedsProblem")->text().toStdString(),
+              HasSubstr("not an InfluxDB write address"));
+  EXPECT_EQ(saved.count(), 0);
+
+  Child<QLineEdit>(dialog, "InfluxUrl")->setText("http://db:8086/api/v2/write?org=o&bucket=b");
+  Child<QLineEdit>(dialog, "InfluxToken")->setText("t0k");
   ClickOk(dialog);
   ASSERT_EQ(saved.count(), 1);
   FeedSettings want = settings;
   want.mqtt.tls = true;
   want.mqtt.port = kMqttTlsPort;
   want.kiss_server = {true, "[::1]:8102"};
+  want.influx = {true, "http://db:8086/api/v2/write?org=o&bucket=b", "lab", "pw", "t0k"};
   EXPECT_EQ(saved.at(0).at(0).value<FeedSettings>(), want);
   std::vector<std::string> problems;
   EXPECT_EQ(ReadFeedSettings(path, problems), want);

@@ -32,7 +32,7 @@ constexpr Folder kFolders[] = {
     {"base", 0},  {"config", 1}, {"clock", 1}, {"input", 2}, {"kiss", 3}, {"frames", 4},
     {"telemetry", 5}, {"outputs", 6}, {"outputs/logs", 7}, {"outputs/archive", 8},
     {"outputs/export", 9}, {"outputs/share", 9}, {"outputs/kiss_server", 7},
-    {"outputs/mqtt", 10}, {"alarms", 10}, {"station", 11}, {"views", 11},
+    {"outputs/mqtt", 10}, {"outputs/influx", 10}, {"alarms", 10}, {"station", 11}, {"views", 11},
     {"tools", 15},
     {"adapters", 20}, {"widgets", 20}, {"dialogs", 21}, {"history", 21}, {"windows", 22},
     {"session", 23}, {"app", 30},

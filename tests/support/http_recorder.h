@@ -56,6 +56,12 @@ class HttpRecorder {
     fallback_ = fallback;
   }
 
+  /// Answers every request from now on as `respond` says, in place of the script.
+  void Respond(std::function<ScriptedAnswer(const HttpRequest&)> respond) {
+    std::lock_guard lock(mutex_);
+    respond_ = std::move(respond);
+  }
+
   /// Listens again (on the same port once it has had one).
   void Up() {
     if (listener_ >= 0) return;
@@ -133,8 +139,8 @@ class HttpRecorder {
     ScriptedAnswer answer;
     {
       std::lock_guard lock(mutex_);
-      answer = script_.empty() ? fallback_ : script_.front();
-      if (!script_.empty()) script_.pop_front();
+      answer = respond_ ? respond_(request) : script_.empty() ? fallback_ : script_.front();
+      if (!respond_ && !script_.empty()) script_.pop_front();
       requests_.push_back(request);
     }
     arrived_.notify_all();
@@ -156,6 +162,7 @@ class HttpRecorder {
   std::condition_variable arrived_;
   std::deque<ScriptedAnswer> script_;
   ScriptedAnswer fallback_;
+  std::function<ScriptedAnswer(const HttpRequest&)> respond_;
   std::vector<HttpRequest> requests_;
 };
 

@@ -19,6 +19,7 @@
 #include "decode/alarm_run.h"
 #include "decode/decode_tool.h"
 #include "decode/feed_run.h"
+#include "decode/influx_run.h"
 #include "decode/live_input.h"
 #include "decode/replay_run.h"
 #include "decode/share_run.h"
@@ -31,8 +32,9 @@ constexpr const char* kUsage =
     "usage: zevrinkiss-decode [--format monitor|json|csv|influx|pcap] [--output FILE] "
     "[--raw-view]\n"
     "                         [--raw-log FILE [--kiss-timestamps]]\n"
-    "                         [--archive FILE [--share FILE]] [--start-time T] [--baud N]\n"
-    "                         [--station LABEL] [--alarms FILE|default [--notify]]\n"
+    "                         [--archive FILE [--share FILE] [--influx URL]] [--start-time T]\n"
+    "                         [--baud N] [--station LABEL] [--alarms FILE|default [--notify]]\n"
+    "                         [--serve-kiss [HOST:]PORT] [--mqtt URL [--mqtt-ca FILE]]\n"
     "                         [FILE... | --connect HOST:PORT | --serial DEVICE [--speed N]]\n"
     "\n"
     "Decodes KISS frames from the files, read in order as one stream, or from\n"
@@ -57,6 +59,9 @@ zevrin::ReplayOptions replay;
 std::string share_file;
 // --output: where the format is written; empty: standard output.
 std::string output_file;
+// The InfluxDB feed of --influx; off without it.
+zevrin::InfluxSettings influx;
+zevrin::InfluxWait influx_wait;
 // The alarm rules of --alarms ("default" for the default rules); empty: none.
 std::string alarms_file;
 // --notify: a replay posts its alarms to the webhooks too.
@@ -143,6 +148,7 @@ void PrintUsage() {
   std::fputs(zevrin::LiveInput::kUsage, stdout);
   std::fputs(zevrin::kReplayUsage, stdout);
   std::fputs(zevrin::kShareUsage, stdout);
+  std::fputs(zevrin::kInfluxUsage, stdout);
   std::fputs(zevrin::kAlarmsUsage, stdout);
   std::fputs(zevrin::kFeedUsage, stdout);
 }
@@ -157,6 +163,7 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
     std::string error;
     if (!only_files && (zevrin::TakeReplayOption(argc, argv, i, replay, error) ||
                         zevrin::TakeShareOption(argc, argv, i, share_file, error) ||
+                        zevrin::TakeInfluxOption(argc, argv, i, influx, influx_wait, error) ||
                         zevrin::TakeAlarmsOption(argc, argv, i, alarms_file, error) ||
                         feeds.TakeOption(argc, argv, i, error))) {
       if (!error.empty()) return Fail(error);
@@ -207,12 +214,21 @@ std::optional<int> OpenInputs(const std::vector<std::string>& files, std::vector
   return std::nullopt;
 }
 
+// The feeds behind the archive, each null when not asked for.
+struct ArchiveFeeds {
+  zevrin::ShareRun* share = nullptr;
+  zevrin::InfluxRun* influx = nullptr;
+};
+
 // The end of every run that read its input: all output written, the archive
-// closed, the sharing told. `status` unless frames could not be archived.
-int Finish(zevrin::DecodeTool& tool, zevrin::ReplayRun& run, zevrin::ShareRun* share, int status) {
+// closed, the sharing and the InfluxDB feed told. `status` unless frames could not
+// be archived.
+int Finish(zevrin::DecodeTool& tool, zevrin::ReplayRun& run, ArchiveFeeds archive_feeds,
+           int status) {
   tool.Flush();
   const bool archived = run.Finish();
-  if (share != nullptr) share->Finish();
+  if (archive_feeds.share != nullptr) archive_feeds.share->Finish();
+  if (archive_feeds.influx != nullptr) archive_feeds.influx->Finish();
   FlushOutput(tool.stream());
   return archived ? status : 1;
 }
@@ -238,7 +254,7 @@ bool PumpCapture(int fd, zevrin::DecodeTool& tool, std::string& error) {
 
 // Reads the files, in order, as one stream.
 int ReadFiles(const Arguments& args, const std::vector<int>& fds, zevrin::DecodeTool& tool,
-              zevrin::ReplayRun& run, zevrin::ShareRun* share) {
+              zevrin::ReplayRun& run, ArchiveFeeds archive_feeds) {
   for (std::size_t i = 0; i < fds.size(); ++i) {
     std::string error;
     run.BeginInput(i);
@@ -253,7 +269,7 @@ int ReadFiles(const Arguments& args, const std::vector<int>& fds, zevrin::Decode
     }
     if (!ok) return Fail("cannot read " + args.files[i] + ": " + error);
   }
-  return Finish(tool, run, share, 0);
+  return Finish(tool, run, archive_feeds, 0);
 }
 
 // Decodes the input into the output format, the archive and the sharing.
@@ -263,16 +279,22 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   replay.live = live.live() || (!replay.start_ms && std::ranges::count(args.files, "-") > 0);
   zevrin::ReplayRun run(replay, args.options.format, out, stderr);
   std::unique_ptr<zevrin::ShareRun> share;
+  std::unique_ptr<zevrin::InfluxRun> influx_run;
   std::unique_ptr<zevrin::AlarmRun> alarms;
   std::string error;
   if (!share_file.empty() &&
       !(share = zevrin::ShareRun::Create(share_file, replay, run, stderr, error)))
     return Fail(error);
+  if ((influx.enabled || !influx.token.empty()) &&
+      !(influx_run = zevrin::InfluxRun::Create(influx, influx_wait, replay, run, stderr, error)))
+    return Fail(error);
   if (!alarms_file.empty() && !(alarms = zevrin::AlarmRun::Create(alarms_file, stderr, error)))
     return Fail(error);
   if (!run.Start(error)) return Fail(error);
   if (share) share->Start();
+  if (influx_run) influx_run->Start();
   feeds.Start(zevrin::FeedRun::StationOf(replay, args.files), run);
+  const ArchiveFeeds archive_feeds{share.get(), influx_run.get()};
   run.SetInputs(args.files, fds);
 
   const zevrin::SystemClock clock;
@@ -297,9 +319,9 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   if (live.live()) {
     // A live link's frames are archived at the times they are decoded.
     run.SetLiveInput(live.link_name());
-    status = Finish(tool, run, share.get(), live.Run(tool));
+    status = Finish(tool, run, archive_feeds, live.Run(tool));
   } else {
-    status = ReadFiles(args, fds, tool, run, share.get());
+    status = ReadFiles(args, fds, tool, run, archive_feeds);
   }
   feeds.Finish();
   if (alarms) alarms->Finish();

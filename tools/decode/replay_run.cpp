@@ -197,6 +197,7 @@ void ReplayRun::SetLiveInput(const std::string& link) {
 void ReplayRun::BeginInput(std::size_t index) {
   if (index >= inputs_.size()) return;
   if (index > 0) done_before_ += inputs_[current_].size;
+  if (index > 0 && !options_.start_ms) NoteTimesTaken();
   done_ = 0;
   current_ = index;
   const Input& in = inputs_[index];
@@ -211,10 +212,32 @@ void ReplayRun::BeginInput(std::size_t index) {
     // A recording is last written when its last frame arrives.
     const SystemClock clock;
     const std::uint64_t bytes = FrameByteCounter(clock).Count(in.fd);
-    times_.emplace(in.start_ms - LineDurationMs(bytes, options_.baud), options_.baud);
+    StartTimes(in, in.start_ms - LineDurationMs(bytes, options_.baud), bytes);
   } else {
-    times_.emplace(in.start_ms, options_.baud);
+    StartTimes(in, in.start_ms, in.size);
   }
+}
+
+void ReplayRun::StartTimes(const Input& in, std::int64_t start, std::uint64_t bytes) {
+  const auto taken = taken_.find(in.station);
+  // The recording's frames lie between its start and the time its bytes take.
+  const std::int64_t end = start + LineDurationMs(bytes, options_.baud);
+  const bool overlaps =
+      taken != taken_.end() && start <= taken->second.last_ms && end >= taken->second.first_ms;
+  if (overlaps) start = taken->second.last_ms;
+  times_.emplace(start, options_.baud);
+  if (overlaps) times_->FollowOn(start);
+  times_start_ms_ = start;
+}
+
+void ReplayRun::NoteTimesTaken() {
+  if (!times_ || !times_->last_ms() || current_ >= inputs_.size()) return;
+  const std::int64_t last = *times_->last_ms();
+  const auto [at, added] =
+      taken_.try_emplace(inputs_[current_].station, Taken{times_start_ms_, last});
+  if (added) return;
+  at->second.first_ms = std::min(at->second.first_ms, times_start_ms_);
+  at->second.last_ms = std::max(at->second.last_ms, last);
 }
 
 void ReplayRun::TimeFrame(DecodedFrame& frame) {

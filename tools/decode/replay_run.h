@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,8 +45,11 @@ bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std
 /// and its frames follow at the line rate of the baud rate; any other file ends
 /// at its modification time, its last frame then and the others at the line rate
 /// before; --start-time sets the start of the first input instead, the later ones
-/// following on as one stream. Standard input without --start-time is a live
-/// stream: each frame gets the time it was decoded.
+/// following on as one stream. A recording whose times would overlap those of an
+/// earlier recording of the same station in the run follows on after them, so
+/// that no two records of a station get the same time (in the archive, the line
+/// protocol and the InfluxDB feed alike). Standard input without --start-time is
+/// a live stream: each frame gets the time it was decoded.
 class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemListener {
  public:
   /// `messages` gets problems, the progress bar and the closing summary.
@@ -130,10 +134,23 @@ class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemLi
     std::int64_t start_ms = 0;  // kMtime: the modification time, where it ends
     std::uint64_t size = 0;
   };
+  // The times taken so far in this run by the recordings of a station: from the
+  // first frame of the earliest to the last frame of the latest.
+  struct Taken {
+    std::int64_t first_ms = 0;
+    std::int64_t last_ms = 0;
+  };
+  // Starts the times of a recording at `start`, or after the times an earlier
+  // recording of its station took when its `bytes` would overlap them.
+  void StartTimes(const Input& in, std::int64_t start, std::uint64_t bytes);
+  // Adds the times the current recording took to its station's.
+  void NoteTimesTaken();
   std::vector<Input> inputs_;
   std::size_t current_ = 0;
   std::optional<LineRateTimes> times_;
   TimeSource times_source_ = TimeSource::kLive;  // of the times of times_
+  std::map<std::string, Taken> taken_;           // by station label
+  std::int64_t times_start_ms_ = 0;              // where the current recording's times began
 
   // Progress bar.
   bool progress_ = false;

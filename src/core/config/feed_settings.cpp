@@ -6,7 +6,7 @@
 
 #include "base/file_head.h"
 #include "base/private_file.h"
-#include "base/trim.h"
+#include "base/settings_text.h"
 
 namespace zevrin {
 
@@ -35,11 +35,18 @@ constexpr FeedKey kFeedKeys[] = {
      [](FeedSettings& s) -> void* { return &s.kiss_server.enabled; }},
     {"kiss_server_address", KeyKind::kText,
      [](FeedSettings& s) -> void* { return &s.kiss_server.address; }},
+    {"influx_enabled", KeyKind::kSwitch,
+     [](FeedSettings& s) -> void* { return &s.influx.enabled; }},
+    {"influx_url", KeyKind::kText, [](FeedSettings& s) -> void* { return &s.influx.url; }},
+    {"influx_user", KeyKind::kText, [](FeedSettings& s) -> void* { return &s.influx.user; }},
+    {"influx_password", KeyKind::kText,
+     [](FeedSettings& s) -> void* { return &s.influx.password; }},
+    {"influx_token", KeyKind::kText, [](FeedSettings& s) -> void* { return &s.influx.token; }},
 };
 
 // A key under one of these that is not in the table is a mistake, not a key of a
 // later version.
-constexpr std::string_view kFeedPrefixes[] = {"mqtt_", "kiss_server_"};
+constexpr std::string_view kFeedPrefixes[] = {"mqtt_", "kiss_server_", "influx_"};
 
 const FeedKey* FindKey(std::string_view name) {
   for (const FeedKey& key : kFeedKeys) {
@@ -99,12 +106,12 @@ bool HasLineBreak(std::string_view text) {
 std::optional<std::string> TakeLine(std::string_view line, FeedSettings& settings) {
   if (line.size() > kFeedSettingsLineMax)
     return "longer than " + std::to_string(kFeedSettingsLineMax) + " bytes";
-  const std::string_view text = TrimBlanks(line);
+  const std::string_view text = TrimSettingText(line);
   if (text.empty() || text.front() == '#') return std::nullopt;
   const std::size_t eq = text.find('=');
   if (eq == std::string_view::npos) return "not key=value";
-  const std::string_view name = TrimBlanks(text.substr(0, eq));
-  const std::string_view value = TrimBlanks(text.substr(eq + 1));
+  const std::string_view name = TrimSettingText(text.substr(0, eq));
+  const std::string_view value = TrimSettingText(text.substr(eq + 1));
   if (const FeedKey* key = FindKey(name)) {
     std::optional<std::string> why = TakeValue(*key, value, settings);
     if (why) return std::string(name) + ": " + *why;

@@ -3,6 +3,12 @@
 // "zevrinkiss-feeds.ini", beside the sharing settings, one "key=value" per line.
 // Each feed's keys begin with its own prefix:
 //
+//   influx_enabled=1
+//   influx_url=http://127.0.0.1:8086/write?db=tarvelo          (InfluxDB 1.x)
+//   influx_url=http://host:8086/api/v2/write?org=club&bucket=b (InfluxDB 2.x)
+//   influx_user=station      (1.x, optional; or user:password@ in the address)
+//   influx_password=secret   (1.x, optional)
+//   influx_token=0123abcd    (2.x: the API token; 1.x: "user:password")
 //   mqtt_enabled=1
 //   mqtt_host=broker.example.org
 //   mqtt_port=8883
@@ -54,9 +60,20 @@ struct KissServerSettings {
   bool operator==(const KissServerSettings&) const = default;
 };
 
+/// Where the InfluxDB feed writes the housekeeping records.
+struct InfluxSettings {
+  bool enabled = false;
+  std::string url;       ///< the write address of InfluxDB 1.x or 2.x
+  std::string user;      ///< 1.x; empty: none, or the one in the address
+  std::string password;  ///< 1.x, with a user
+  std::string token;     ///< 2.x: the API token; 1.x: "user:password"
+  bool operator==(const InfluxSettings&) const = default;
+};
+
 struct FeedSettings {
   MqttSettings mqtt;
   KissServerSettings kiss_server;
+  InfluxSettings influx;
   /// Lines of keys this version does not know, in file order.
   std::vector<std::pair<std::string, std::string>> kept;
   bool operator==(const FeedSettings&) const = default;

@@ -53,6 +53,16 @@ class LineRateTimes {
     started_ = true;
     return last_ms_;
   }
+  /// The frames follow on after one at `ms`: none of them gets that millisecond
+  /// or an earlier one. For a recording read after another of the same station.
+  void FollowOn(std::int64_t ms) {
+    last_ms_ = std::max(ms, started_ ? last_ms_ : ms);
+    started_ = true;
+  }
+  /// The time of the last frame handed out; none before the first.
+  std::optional<std::int64_t> last_ms() const {
+    return started_ ? std::optional(last_ms_) : std::nullopt;
+  }
   /// The time when everything handed to Next has arrived.
   std::int64_t end_ms() const { return start_ms_ + LineDurationMs(sent_bytes_, baud_); }
 

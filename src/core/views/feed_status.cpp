@@ -38,6 +38,11 @@ std::string FeedStatusLine(const FeedStates& states) {
   } else if (!states.kiss_server_problem.empty()) {
     Join(line, "KISS off");
   }
+  if (states.influx) {
+    Join(line, InfluxStatusLine(*states.influx));
+  } else if (!states.influx_problem.empty()) {
+    Join(line, "InfluxDB off");
+  }
   return line;
 }
 
@@ -56,6 +61,11 @@ std::string FeedStatusDetails(const FeedStates& states) {
             " dropped for clients that could not keep up\n";
   } else if (!states.kiss_server_problem.empty()) {
     text += states.kiss_server_problem + '\n';
+  }
+  if (states.influx) {
+    text += InfluxStatusDetails(*states.influx) + '\n';
+  } else if (!states.influx_problem.empty()) {
+    text += "InfluxDB feed off: " + states.influx_problem + '\n';
   }
   if (!text.empty()) text.pop_back();
   return text;

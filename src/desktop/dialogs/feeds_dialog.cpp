@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "dialogs/influx_box.h"
 #include "outputs/kiss_server/kiss_server.h"
 #include "outputs/mqtt/mqtt_messages.h"
 #include "widgets/qt_text.h"
@@ -50,8 +51,9 @@ FeedsDialog::FeedsDialog(const FeedSettings& settings, std::string path, std::st
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(
       TextLabel(QStringLiteral("Every frame received here can be passed on over the network as it "
-                               "comes: to dashboards through an MQTT broker, and to other programs "
-                               "that read KISS over TCP."),
+                               "comes: to dashboards through an MQTT broker, to other programs "
+                               "that read KISS over TCP, and its housekeeping into an InfluxDB "
+                               "database."),
                 this));
   if (!problems.empty()) {
     QString text = QStringLiteral("Not all of the settings file was read:");
@@ -63,6 +65,8 @@ FeedsDialog::FeedsDialog(const FeedSettings& settings, std::string path, std::st
   groups_->setObjectName(QStringLiteral("FeedGroups"));
   groups_->addWidget(BuildMqttGroup(settings.mqtt));
   groups_->addWidget(BuildKissServerGroup(settings.kiss_server));
+  influx_ = new InfluxBox(settings.influx, this);
+  groups_->addWidget(influx_);
   layout->addLayout(groups_);
 
   problem_ = TextLabel(QString(), this, "FeedsProblem");
@@ -140,6 +144,7 @@ FeedSettings FeedsDialog::Chosen() const {
   mqtt.ca_file = Text(mqtt_ca_file_);
   settings.kiss_server.enabled = kiss_->isChecked();
   settings.kiss_server.address = Text(kiss_address_);
+  settings.influx = influx_->Chosen();
   return settings;
 }
 
@@ -149,6 +154,8 @@ std::optional<std::string> FeedsDialog::Problem() const {
   if (!s.mqtt.password.empty() && s.mqtt.user.empty()) return "An MQTT password needs a user name.";
   if (s.kiss_server.enabled && !ParseListenAddress(s.kiss_server.address))
     return "The KISS server needs a port from 1 to 65535, as PORT or HOST:PORT.";
+  if (const QString influx = influx_->Problem(); !influx.isEmpty())
+    return "The InfluxDB feed cannot send with these settings: " + influx.toStdString();
   return std::nullopt;
 }
 

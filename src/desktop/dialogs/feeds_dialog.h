@@ -1,7 +1,8 @@
 #pragma once
 // "Network Feeds...": the feeds that pass the station's frames on over the
 // network, one group box each: the MQTT broker the housekeeping records and
-// frames are published to, and the KISS server other programs connect to. "OK"
+// frames are published to, the KISS server other programs connect to, and the
+// InfluxDB database the housekeeping records are written to. "OK"
 // writes the feeds settings file and reports the new settings; settings that
 // cannot work, or a file that cannot be written, are named and the dialog stays
 // open.
@@ -21,6 +22,8 @@ class QVBoxLayout;
 
 namespace zevrin {
 
+class InfluxBox;
+
 class FeedsDialog final : public QDialog {
   Q_OBJECT
 
@@ -32,7 +35,7 @@ class FeedsDialog final : public QDialog {
               QWidget* parent = nullptr, const std::vector<std::string>& problems = {});
 
   /// The settings as the fields stand; what the dialog does not show (the keys
-  /// of other feeds) is kept as it came.
+  /// of feeds this version does not know) is kept as it came.
   FeedSettings Chosen() const;
   /// Why the settings as the fields stand cannot work, or nullopt.
   std::optional<std::string> Problem() const;
@@ -60,6 +63,7 @@ class FeedsDialog final : public QDialog {
   QLineEdit* mqtt_ca_file_ = nullptr;
   QGroupBox* kiss_ = nullptr;
   QLineEdit* kiss_address_ = nullptr;
+  InfluxBox* influx_ = nullptr;
   QLabel* problem_ = nullptr;
 };
 

@@ -25,6 +25,9 @@ DesktopFeeds::DesktopFeeds(const std::string& settings_file, QObject* parent)
     // Unreadable settings start no feed; the dialog says why.
     problems_.push_back("cannot read " + settings_path_);
   }
+  influx_ = std::make_unique<DesktopInflux>(settings_.influx);
+  connect(influx_.get(), &DesktopInflux::Problem, this, &DesktopFeeds::Notice);
+  connect(influx_.get(), &DesktopInflux::StateChanged, this, &DesktopFeeds::Show);
   refresh_.setInterval(kRefreshMs);
   connect(&refresh_, &QTimer::timeout, this, &DesktopFeeds::Show);
 }
@@ -34,6 +37,7 @@ DesktopFeeds::~DesktopFeeds() {
   // Their threads may be telling something right now; they are joined first.
   server_.reset();
   publisher_.reset();
+  influx_.reset();
 }
 
 void DesktopFeeds::Attach(FrameRecorder& recorder, const std::string& station) {
@@ -70,6 +74,8 @@ void DesktopFeeds::OpenDialog(QWidget* parent) {
 void DesktopFeeds::Apply(const FeedSettings& settings) {
   settings_ = settings;
   problems_.clear();  // the file now holds what the dialog showed
+  // A sender keeps going through changes of the other feeds.
+  if (settings_.influx != influx_->settings()) influx_->Apply(settings_.influx);
   StartFeeds();
 }
 
@@ -142,6 +148,7 @@ void DesktopFeeds::Show() {
   if (publisher_) states.mqtt = publisher_->Status();
   if (server_) states.kiss_server = server_->Status();
   states.kiss_server_problem = kiss_problem_;
+  influx_->AddState(states);
   window_->SetFeedStatus(FromUtf8(FeedStatusLine(states)), FromUtf8(FeedStatusDetails(states)));
 }
 

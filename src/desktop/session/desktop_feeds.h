@@ -1,8 +1,9 @@
 #pragma once
 // The network feeds in the desktop program: the settings file beside
 // zevrinkiss.ini, the KISS server and the MQTT publisher behind the live frames,
-// and their state on the main window. Lives as long as the program: programs
-// connected to the KISS server stay connected while the windows come and go.
+// the InfluxDB feed on the station's archive, and their state on the main
+// window. Lives as long as the program: programs connected to the KISS server
+// stay connected while the windows come and go.
 
 #include <QObject>
 #include <QPointer>
@@ -17,6 +18,7 @@
 #include "outputs/frame_recorder.h"
 #include "outputs/kiss_server/kiss_server.h"
 #include "outputs/mqtt/mqtt_publisher.h"
+#include "session/desktop_influx.h"
 
 namespace zevrin {
 
@@ -46,6 +48,8 @@ class DesktopFeeds final : public QObject, private KissServerListener, private M
   /// The running feeds; null when off or not started.
   KissServer* kiss_server() const { return server_.get(); }
   MqttPublisher* publisher() const { return publisher_.get(); }
+  /// The InfluxDB feed, on or off: the station's archive queues its points.
+  DesktopInflux& influx() { return *influx_; }
 
  Q_SIGNALS:
   /// Something a feed tells once: a problem, its end, a client that comes.
@@ -72,6 +76,7 @@ class DesktopFeeds final : public QObject, private KissServerListener, private M
   std::string kiss_problem_;
   std::unique_ptr<MqttPublisher> publisher_;
   MqttSettings publisher_settings_;  // what the running publisher was started with
+  std::unique_ptr<DesktopInflux> influx_;
   QPointer<MainWindow> window_;
   QPointer<FeedsDialog> dialog_;
   QTimer refresh_;

@@ -112,6 +112,7 @@ void StationWindow::BuildSession() {
   connect(w, &MainWindow::ShareRequested, this, [this, w] { sharing_->OpenDialog(w); });
   connect(w, &MainWindow::FeedsRequested, this, [this, w] { feeds_->OpenDialog(w); });
   s->station.AddArchiveExtension(&sharing_->sharer());
+  s->station.AddArchiveExtension(&feeds_->influx().feed());
   connect(w, &MainWindow::ExitRequested, this, &StationWindow::End);
   connect(w, &MainWindow::Closing, this, &StationWindow::EndWhenLastWindowCloses);
   connect(w, &MainWindow::HistoryRequested, this,
@@ -199,7 +200,10 @@ void StationWindow::LoadStation() {
   s.station.Start();
   // A path that could not be opened yet is tried again by the sender at the next
   // frame.
-  if (!s.station.archive().path().empty()) sharing_->ArchiveOpened(s.station.archive().path());
+  if (!s.station.archive().path().empty()) {
+    sharing_->ArchiveOpened(s.station.archive().path());
+    feeds_->influx().ArchiveOpened(s.station.archive().path());
+  }
   sharing_->SetWindow(s.window.get());
   feeds_->Attach(s.recorder, program_.station.settings.station_label);
   feeds_->SetWindow(s.window.get());

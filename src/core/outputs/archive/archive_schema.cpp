@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <iterator>
 #include <string_view>
 
 #include "outputs/archive/archive_columns.h"
@@ -61,6 +62,14 @@ std::string ViewsSql() {
   return sql;
 }
 
+// The records waiting for the InfluxDB feed: the rows of their frames, whose
+// records the feed reads when it sends them.
+std::string InfluxPointsSql() {
+  return "CREATE TABLE IF NOT EXISTS influx_points (\n"
+         "  frame_id INTEGER PRIMARY KEY REFERENCES stored_frames (id)\n"
+         ");\n";
+}
+
 std::string VersionSql() {
   return "PRAGMA user_version = " + std::to_string(kArchiveSchemaVersion) + ";\n";
 }
@@ -91,7 +100,7 @@ std::string CreateSql() {
     sql +=
         "\n);\nCREATE INDEX " + table + "_by_time ON " + StoredTable(table) + " (received_ms);\n";
   }
-  return sql + ViewsSql() + VersionSql();
+  return sql + ViewsSql() + InfluxPointsSql() + VersionSql();
 }
 
 // The tables' names under which people query the rows: views from version 2 on.
@@ -119,7 +128,9 @@ struct MigrationStep {
   int from;
   std::string (*sql)();
 };
-constexpr MigrationStep kMigrationSteps[] = {{1, Version1To2Sql}, {2, Version2To3Sql}};
+constexpr MigrationStep kMigrationSteps[] = {
+    {1, Version1To2Sql}, {2, Version2To3Sql}, {3, InfluxPointsSql}};
+static_assert(std::size(kMigrationSteps) == kArchiveSchemaVersion - 1);
 
 std::string MigrateSql(std::int64_t version) {
   std::string sql;

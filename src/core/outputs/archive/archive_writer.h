@@ -13,6 +13,7 @@
 // frames archived before version 3). A value the record did not write is NULL.
 // These are views; the rows are in stored_frames, stored_power_housekeeping and
 // stored_system_housekeeping, the same without `received`.
+//   influx_points(frame_id): the records waiting for the InfluxDB feed.
 //
 // The file is written in WAL mode, one transaction per batch of frames (one frame
 // by default), so killing the program loses at most the batch in flight and
@@ -36,7 +37,7 @@ namespace zevrin {
 
 class ArchiveCheckpointer;
 
-inline constexpr int kArchiveSchemaVersion = 3;
+inline constexpr int kArchiveSchemaVersion = 4;
 
 /// The archive of a station in `directory`: "dir/<label>_archive.sqlite". Characters
 /// of the label other than letters, digits, '-', '_' and '.' become '_', and a

@@ -70,6 +70,8 @@ class SqliteStatement {
 
   /// The columns of the current row, counted from 0.
   bool IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  /// SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL.
+  int Type(int column) const { return sqlite3_column_type(stmt_, column); }
   std::int64_t Int64(int column) const { return sqlite3_column_int64(stmt_, column); }
   double Double(int column) const { return sqlite3_column_double(stmt_, column); }
   /// The text of a column; NULL gives an empty text.

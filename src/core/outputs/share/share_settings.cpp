@@ -16,7 +16,7 @@
 
 #include "base/file_head.h"
 #include "base/private_file.h"
-#include "base/trim.h"
+#include "base/settings_text.h"
 
 namespace zevrin {
 
@@ -35,14 +35,6 @@ bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-// A control character has no place in an address or an HTTP header value.
-bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
-  });
-}
-
 // The settings file, read line by line, and what the limits leave out of it.
 struct SettingsReading {
   ShareSettings settings;
@@ -52,10 +44,11 @@ struct SettingsReading {
 
   // `whole` is false for the line the byte limit falls in.
   void Take(std::string_view line, std::size_t number, bool whole) {
-    const std::string_view text = TrimBlanks(line);
+    const std::string_view text = TrimSettingText(line);
     const std::size_t eq = text.find('=');
     if (text.empty() || text.front() == '#' || (whole && eq == std::string_view::npos)) return;
-    const std::string_view key = TrimBlanks(text.substr(0, eq));  // a cut line may end in its key
+    const std::string_view key =
+        TrimSettingText(text.substr(0, eq));  // a cut line may end in its key
     if (!whole || line.size() > kShareSettingsLineMax) {
       std::string why = "line " + std::to_string(number) +
                         (whole ? " is longer than " + std::to_string(kShareSettingsLineMax) +
@@ -71,7 +64,7 @@ struct SettingsReading {
       cut.push_back(std::move(why));
       return;
     }
-    TakeValue(key, TrimBlanks(text.substr(eq + 1)));
+    TakeValue(key, TrimSettingText(text.substr(eq + 1)));
   }
 
   void TakeValue(std::string_view key, std::string_view value) {
@@ -155,7 +148,7 @@ std::optional<std::string> UnusableServerReason(const ShareSettings& settings) {
 std::optional<std::string> SharingOffReason(const ShareSettings& settings) {
   const ShareStation& s = settings.station;
   if (!settings.enabled) return "not turned on";
-  if (TrimBlanks(s.callsign).empty()) return "no callsign";
+  if (TrimSettingText(s.callsign).empty()) return "no callsign";
   if (s.latitude == 0.0 && s.longitude == 0.0) return "no position (latitude and longitude are 0)";
   if (!(std::fabs(s.latitude) <= 90.0) || !(std::fabs(s.longitude) <= 180.0))
     return "position out of range";

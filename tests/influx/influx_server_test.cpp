@@ -1,0 +1,225 @@
+// The decode tool's InfluxDB feed against a real InfluxDB 1.x (influxd), started
+// by the test on free ports of 127.0.0.1 with its files in a temporary folder,
+// stopped and started again, and stopped at the end.
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "sample/sample_pass.h"
+#include "support/archive_db.h"
+#include "support/kiss_server.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace zevrin {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr const char* kDatabase = "tarvelo";
+
+// influxd with its files in `dir`; started by the set-up script, whose child it
+// stays (this process is made its reaper), so that it can be stopped and waited for.
+class Influxd {
+ public:
+  explicit Influxd(std::string dir, std::string login = "")
+      : dir_(std::move(dir)),
+        login_(std::move(login)),
+        port_(testing::KissServer::FreePort()),
+        rpc_(testing::KissServer::FreePort()) {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    Start();
+  }
+  ~Influxd() { Stop(); }
+
+  void Start() {
+    std::string out;
+    testing::RunShell(std::string(ZEVRIN_INFLUXD_SCRIPT) + " " + dir_ + " " +
+                          std::to_string(port_) + " " + std::to_string(rpc_) + " " + kDatabase +
+                          " " + login_ + " 2>&1",
+                      out);
+    pid_ = std::atoi(out.c_str());
+    ASSERT_GT(pid_, 0) << out;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  // The points of `measurement`, as InfluxDB counts them, and their distinct times.
+  std::pair<long, long> Count(const std::string& measurement) const {
+    std::string out;
+    testing::RunShell("curl -s --noproxy '*' -u " + (login_.empty() ? "x:x" : login_) + " -G '" +
+                          url() + "/query?db=" + kDatabase + "' --data-urlencode " +
+                          "'q=SELECT frame_number FROM " + measurement + "'",
+                      out);
+    const auto reply = nlohmann::json::parse(out, nullptr, false);
+    const auto& result = reply["results"][0];
+    if (!result.contains("series")) return {0, 0};
+    std::set<std::string> times;
+    for (const auto& value : result["series"][0]["values"])
+      times.insert(value[0].get<std::string>());
+    return {static_cast<long>(result["series"][0]["values"].size()),
+            static_cast<long>(times.size())};
+  }
+
+ private:
+  std::string dir_;
+  std::string login_;
+  int port_;
+  int rpc_;
+  pid_t pid_ = 0;
+};
+
+class InfluxServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::access("/usr/bin/influxd", X_OK) != 0) GTEST_SKIP() << "influxd is not installed";
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Decode(const std::string& args) const {
+    return std::string(ZEVRIN_DECODE_BINARY) + " --archive " + Path("a.sqlite") + " " + args +
+           " 2>" + Path("err.txt");
+  }
+  long Records(const std::string& table) const {
+    return std::stol(testing::Db(Path("a.sqlite")).One("SELECT count(*) FROM " + table));
+  }
+  long Queued() const {
+    return std::stol(testing::Db(Path("a.sqlite")).One("SELECT count(*) FROM influx_points"));
+  }
+  std::string WritePass(const std::string& name, int frames, std::uint32_t seed) const {
+    sample::PassOptions options;
+    options.frames = frames;
+    options.seed = seed;
+    const sample::Bytes pass = sample::MakePass(options);
+    dir_.Write(name, std::string(pass.begin(), pass.end()));
+    return Path(name);
+  }
+
+  testing::TempDir dir_{"influx-server"};
+};
+
+// The database stopped and started again in the middle of a pass that comes in
+// bit by bit: afterwards it holds every record once, each at its own time.
+TEST_F(InfluxServerTest, ADatabaseRestartedInThePassLosesNothingAndDoublesNothing) {
+  Influxd influxd(Path("influx"));
+  const std::string pass = WritePass("pass.kss", 1200, 7);
+  const std::string bytes = dir_.Contents("pass.kss");
+  std::FILE* tool = ::popen(Decode("--influx '" + influxd.url() + "/write?db=tarvelo' " +
+                                   "--start-time 2026-12-06T13:12:00Z --station Lab -")
+                                .c_str(),
+                            "w");
+  ASSERT_NE(tool, nullptr);
+  const std::size_t quarter = bytes.size() / 4;
+  const auto feed = [&](int k) {
+    std::fwrite(bytes.data() + k * quarter, 1, k == 3 ? bytes.size() - 3 * quarter : quarter, tool);
+    std::fflush(tool);
+  };
+  feed(0);
+  for (int i = 0; i < 100 && influxd.Count("power_housekeeping").first == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_GT(influxd.Count("power_housekeeping").first, 0) << "nothing arrived before the stop";
+  influxd.Stop();
+  feed(1);
+  feed(2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // tries and fails meanwhile
+  influxd.Start();
+  feed(3);
+  EXPECT_EQ(WEXITSTATUS(::pclose(tool)), 0) << dir_.Contents("err.txt");
+  EXPECT_THAT(dir_.Contents("err.txt"), HasSubstr(" 0 queued, 0 dropped"));
+  for (const std::string table : {"power_housekeeping", "system_housekeeping"}) {
+    const auto [points, times] = influxd.Count(table);
+    EXPECT_EQ(points, Records(table)) << table;
+    EXPECT_EQ(times, points) << table;
+  }
+  EXPECT_EQ(Queued(), 0);
+}
+
+// Recordings with the same modification time, decoded together: each follows
+// on after the one before, so every record is a point of its own.
+TEST_F(InfluxServerTest, RecordingsOfTheSameSecondKeepEveryRecord) {
+  Influxd influxd(Path("influx"));
+  std::string files;
+  for (int k = 0; k < 3; ++k) {
+    std::string name = "r";
+    name += std::to_string(k) + ".kss";
+    files += WritePass(name, 150, 11 + k) + " ";
+    const timespec same[2] = {{1796562720, 0}, {1796562720, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Path(name).c_str(), same, 0), 0);
+  }
+  std::string out;
+  ASSERT_EQ(
+      testing::RunShell(
+          Decode("--station Lab --influx '" + influxd.url() + "/write?db=tarvelo' " + files), out),
+      0)
+      << dir_.Contents("err.txt");
+  const long records = Records("power_housekeeping") + Records("system_housekeeping");
+  EXPECT_EQ(influxd.Count("power_housekeeping").first + influxd.Count("system_housekeeping").first,
+            records);
+  EXPECT_EQ(std::stol(testing::Db(Path("a.sqlite"))
+                          .One("SELECT count(DISTINCT received_ms) FROM power_housekeeping")),
+            Records("power_housekeeping"));
+}
+
+// A database that asks for a login, given none: told, nothing lost; the next run
+// with the login sends what waited.
+TEST_F(InfluxServerTest, ARefusedLoginIsToldAndTheNextRunSendsWhatWaited) {
+  Influxd influxd(Path("influx"), "admin:s3cret");
+  const std::string pass = WritePass("pass.kss", 300, 3);
+  std::string url = "'";
+  url += influxd.url() + "/write?db=tarvelo' ";
+  std::string out;
+  EXPECT_EQ(testing::RunShell(Decode("--influx " + url + "--influx-wait 1 " + pass), out), 0);
+  const std::string err = dir_.Contents("err.txt");
+  EXPECT_THAT(err, HasSubstr("refuses the points (HTTP 401"));
+  const long records = Records("power_housekeeping") + Records("system_housekeeping");
+  EXPECT_THAT(err, HasSubstr(std::to_string(records) + " points wait in"));
+  EXPECT_EQ(Queued(), records);
+  ::setenv("ZEVRIN_INFLUX_TOKEN", "admin:s3cret", 1);
+  EXPECT_EQ(testing::RunShell(Decode("--influx " + url + "</dev/null"), out), 0)
+      << dir_.Contents("err.txt");
+  ::unsetenv("ZEVRIN_INFLUX_TOKEN");
+  EXPECT_EQ(influxd.Count("power_housekeeping").first + influxd.Count("system_housekeeping").first,
+            records);
+  EXPECT_EQ(Queued(), 0);
+}
+
+// Nothing listening, a host that does not exist, an address that is no write
+// address: a clear message, and every record kept for the next run.
+TEST_F(InfluxServerTest, AWrongAddressIsToldAndLosesNothing) {
+  const std::string pass = WritePass("pass.kss", 200, 5);
+  const std::string nobody =
+      "http://127.0.0.1:" + std::to_string(testing::KissServer::FreePort()) + "/write?db=x";
+  std::string out;
+  long records = 0;
+  for (const std::string& url : {nobody, std::string("http://no-such-host.invalid/write?db=x")}) {
+    EXPECT_EQ(testing::RunShell(Decode("--influx '" + url + "' --influx-wait 1 " + pass), out), 0);
+    const std::string err = dir_.Contents("err.txt");
+    records = Records("power_housekeeping") + Records("system_housekeeping");
+    EXPECT_THAT(err, HasSubstr("last problem: ")) << url;
+    EXPECT_THAT(err, HasSubstr(std::to_string(records) + " points wait in")) << url;
+    EXPECT_EQ(Queued(), records) << url;
+  }
+  // Not a write address: refused before anything is archived.
+  EXPECT_EQ(
+      testing::RunShell(
+          Decode("--influx http://127.0.0.1:8086/query?db=x " + WritePass("more.kss", 50, 9)), out),
+      2);
+  EXPECT_THAT(dir_.Contents("err.txt"), HasSubstr("not an InfluxDB write address"));
+  EXPECT_EQ(Records("power_housekeeping") + Records("system_housekeeping"), records);
+}
+
+}  // namespace
+}  // namespace zevrin
