@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "frames/kiss_frames.h"
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/kiss_server.h"
@@ -110,9 +111,18 @@ TEST(KissFeedTest, AStalledClientHoldsUpNoOneAndSeesOnlyWholeFrames) {
       [&] { return dir.Contents("err.txt").find("(3 client(s))") != std::string::npos; }, 10s))
       << dir.Contents("err.txt");
 
-  // Frames with escaped bytes among them, far more than the stalled client's room.
-  const std::vector<sample::Bytes> frames =
-      testing::LoggedFrames(sample::MakePass({.frames = 8000}));
+  // Frames with escaped bytes among them, far more than the stalled client's room,
+  // and KISS time stamps, which are passed on as they came too.
+  std::vector<sample::Bytes> frames;
+  std::int64_t stamp_ms = 1796611369347;
+  for (sample::Bytes& frame : testing::LoggedFrames(sample::MakePass({.frames = 8000}))) {
+    if (frames.size() % 50 == 0) {
+      std::vector<std::uint8_t> stamp;
+      AppendKissTimestampFrame(stamp, stamp_ms += 1000);
+      frames.emplace_back(stamp.begin(), stamp.end());
+    }
+    frames.push_back(std::move(frame));
+  }
   const std::string all = testing::Concat(frames);
   ASSERT_GT(all.size(), 800000u);
   ASSERT_NE(all.find("\xDB\xDC"), std::string::npos);

@@ -97,6 +97,10 @@ class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemLi
 
   void TimeFrame(DecodedFrame& frame) override;
   void FrameDecoded(const DecodedFrame& frame) override;
+  // Passed on to the feeds, which serve frames as they came.
+  void TimeStampReceived(std::span<const std::uint8_t> frame) override {
+    for (FrameSink* sink : feeds_) sink->TimeStampReceived(frame);
+  }
   void Flush() override;
 
   /// Commits and closes the archive and prints the summary. Returns false when

@@ -19,6 +19,7 @@ void FrameRecorder::HandOver(std::span<const std::uint8_t> frame, ReceiveState& 
   if (const std::optional<std::int64_t> stamp = KissTimestamp(frame)) {
     // Of two stamps in a row the later one, nearer its frame, counts.
     SetNextFrameTime(*stamp, TimeSource::kKiss);
+    for (FrameSink* sink : sinks_) sink->TimeStampReceived(frame);
     return;
   }
   if (sinks_.empty()) {

@@ -58,6 +58,10 @@ class FrameSink {
  public:
   virtual ~FrameSink() = default;
   virtual void FrameDecoded(const DecodedFrame& frame) = 0;
+  /// A KISS time-stamp frame, as received (FENDs and escapes included). Its time
+  /// comes with the next frame; only a sink that passes frames on as they came
+  /// needs the stamp itself.
+  virtual void TimeStampReceived(std::span<const std::uint8_t> /*frame*/) {}
   /// The source has handed over everything it has for now (the end of a read, of
   /// a file or of the program): a sink that gathers frames into batches ends its
   /// batch here.

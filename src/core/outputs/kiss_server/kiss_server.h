@@ -80,6 +80,7 @@ class KissServer final : public FrameSink {
   bool Drain(std::chrono::milliseconds timeout);
 
   void FrameDecoded(const DecodedFrame& frame) override { Offer(frame.bytes); }
+  void TimeStampReceived(std::span<const std::uint8_t> frame) override { Offer(frame); }
   /// Queues `frame` for every client that has room for it whole.
   void Offer(std::span<const std::uint8_t> frame);
 
