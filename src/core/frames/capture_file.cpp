@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 #include "frames/kiss_frames.h"
 
@@ -24,6 +25,22 @@ constexpr std::array<std::array<std::uint8_t, 4>, 5> kCaptureMagics = {{
 
 // The KISS command byte of data frames for port 0.
 constexpr std::uint8_t kDataCommand = 0x00;
+
+// A packet's time in milliseconds. A pcapng file may hold times too far from
+// 1970 for that (64-bit counts of whole seconds): those are held at the nearest
+// end of the range, which no frame takes as its time.
+std::int64_t Milliseconds(const timeval& ts) {
+  constexpr std::int64_t kEarliest = std::numeric_limits<std::int64_t>::min();
+  constexpr std::int64_t kLatest = std::numeric_limits<std::int64_t>::max();
+  const auto seconds = static_cast<std::int64_t>(ts.tv_sec);
+  const auto rest = static_cast<std::int64_t>(ts.tv_usec) / 1000;
+  std::int64_t ms = 0;
+  if (__builtin_mul_overflow(seconds, std::int64_t{1000}, &ms)) {
+    return seconds < 0 ? kEarliest : kLatest;
+  }
+  if (__builtin_add_overflow(ms, rest, &ms)) return rest < 0 ? kEarliest : kLatest;
+  return ms;
+}
 
 }  // namespace
 
@@ -63,8 +80,7 @@ bool CaptureReader::Next(CapturedFrame& frame) {
     if (result == PCAP_ERROR) error_ = pcap_geterr(pcap_);
     return false;
   }
-  frame.received_ms = static_cast<std::int64_t>(header->ts.tv_sec) * 1000 +
-                      static_cast<std::int64_t>(header->ts.tv_usec) / 1000;
+  frame.received_ms = Milliseconds(header->ts);
   // Only what was captured is there: a packet cut short is passed on short.
   std::vector<std::uint8_t> content;
   content.reserve(header->caplen + 1);

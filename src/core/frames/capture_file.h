@@ -25,7 +25,8 @@ bool IsCaptureHead(std::span<const std::uint8_t> head);
 
 /// One packet of a capture as a KISS frame.
 struct CapturedFrame {
-  /// Milliseconds since 1970 UTC.
+  /// Milliseconds since 1970 UTC; a time beyond what 64 bits of milliseconds
+  /// hold is given as the lowest or highest of them.
   std::int64_t received_ms = 0;
   /// FEND, the command byte, the AX.25 frame with FEND and FESC escaped, FEND.
   std::vector<std::uint8_t> kiss;
