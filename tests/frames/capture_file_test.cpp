@@ -1,4 +1,5 @@
-// Captures: the times read from a capture, held to what the program can keep.
+// Captures: the times a pcap file is written with, and the times read from a
+// capture, held to what the file and the program can keep.
 
 #include "frames/capture_file.h"
 
@@ -6,9 +7,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <vector>
 
 #include "frames/kiss_frames.h"
+#include "outputs/export/output_buffer.h"
+#include "outputs/export/pcap_writer.h"
 #include "support/fakes.h"
 
 namespace zevrin {
@@ -26,6 +30,32 @@ std::vector<CapturedFrame> ReadAll(std::FILE* file) {
   for (CapturedFrame frame; reader.Next(frame);) frames.push_back(frame);
   EXPECT_EQ(reader.error(), "");
   return frames;
+}
+
+// A pcap file keeps whole seconds in 32 bits: a frame outside 1970 to 2038 is
+// not written with a time wrapped round to another, and the writer fails.
+TEST(PcapWriterTest, ATimeTheFileCannotKeepFailsInsteadOfWrappingRound) {
+  const Bytes kiss{0xC0, 0x00, 0x82, 0xC0};
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  {
+    PcapWriter writer(file);
+    for (const std::int64_t ms :
+         {kPcapEarliestMs, kPcapLatestMs, kPcapLatestMs + 1, std::int64_t{-1}, kNowMs}) {
+      DecodedFrame frame;
+      frame.bytes = kiss;
+      frame.received_ms = ms;
+      writer.FrameDecoded(frame);
+    }
+    EXPECT_THROW(writer.Flush(), OutputError);
+  }
+  std::rewind(file);
+  std::vector<std::int64_t> times;
+  for (const CapturedFrame& frame : ReadAll(file)) {
+    EXPECT_EQ(frame.kiss, kiss);
+    times.push_back(frame.received_ms);
+  }
+  EXPECT_EQ(times, (std::vector<std::int64_t>{kPcapEarliestMs, kPcapLatestMs, kNowMs}));
 }
 
 // A pcapng interface may count whole seconds in 64 bits: a time past what 64

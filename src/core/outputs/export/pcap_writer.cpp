@@ -36,6 +36,15 @@ PcapWriter::~PcapWriter() {
 }
 
 void PcapWriter::FrameDecoded(const DecodedFrame& frame) {
+  // Written anyway, the seconds would wrap round to another time.
+  if (frame.received_ms < kPcapEarliestMs || frame.received_ms > kPcapLatestMs) {
+    if (time_error_.empty()) {
+      time_error_ = "cannot write output: a frame's time " + std::to_string(frame.received_ms) +
+                    " ms lies outside what a pcap file keeps (1970-01-01 to 2038-01-19 "
+                    "03:14:07 UTC)";
+    }
+    return;
+  }
   UnescapedFrame own;
   const UnescapedFrame* u = frame.unescaped;
   if (u == nullptr) {
@@ -55,6 +64,7 @@ void PcapWriter::FrameDecoded(const DecodedFrame& frame) {
 }
 
 void PcapWriter::Flush() {
+  if (!time_error_.empty()) throw OutputError(time_error_);
   if (pcap_dump_flush(dumper_) != 0 || std::ferror(out_)) ThrowWriteError(errno != 0 ? errno : EIO);
 }
 
