@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "decode/options.h"
 #include "input/replay_times.h"
 #include "outputs/mqtt/mqtt_messages.h"
 
@@ -30,23 +31,18 @@ const char* const kFeedUsage =
 FeedRun::~FeedRun() = default;
 
 bool FeedRun::TakeOption(int argc, char** argv, int& i, std::string& error) {
-  const std::string arg = argv[i];
   static constexpr std::string_view kNames[] = {"--serve-kiss", "--mqtt", "--mqtt-ca"};
   std::string_view name;
+  std::optional<std::string> taken;
   for (const std::string_view n : kNames) {
-    if (arg == n || (arg.starts_with(n) && arg.size() > n.size() && arg[n.size()] == '=')) name = n;
-  }
-  if (name.empty()) return false;
-  std::string value;
-  if (arg == name) {
-    if (i + 1 >= argc) {
-      error = std::string(name) + " needs a value";
-      return true;
+    if ((taken = OptionValue(argc, argv, i, n, error))) {
+      name = n;
+      break;
     }
-    value = argv[++i];
-  } else {
-    value = arg.substr(name.size() + 1);
   }
+  if (!taken) return false;
+  if (!error.empty()) return true;
+  const std::string& value = *taken;
   if (name == "--serve-kiss") {
     serve_address_ = value;
     if (!ParseListenAddress(value)) error = "--serve-kiss takes [HOST:]PORT, like 8101";

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "decode/options.h"
+
 namespace zevrin {
 
 namespace {
@@ -33,21 +35,12 @@ const char* const kInfluxUsage =
 
 bool TakeInfluxOption(int argc, char** argv, int& i, InfluxSettings& settings, InfluxWait& wait,
                       std::string& error) {
-  const std::string arg = argv[i];
-  for (const std::string name : {"--influx", "--influx-token", "--influx-wait"}) {
-    std::string value;
-    if (arg == name) {
-      if (i + 1 >= argc) {
-        error = name + " needs a value";
-        return true;
-      }
-      value = argv[++i];
-    } else if (arg.starts_with(name + "=")) {
-      value = arg.substr(name.size() + 1);
-    } else {
-      continue;
-    }
-    if (value.empty()) error = name + " needs a value";
+  for (const std::string_view name : {"--influx", "--influx-token", "--influx-wait"}) {
+    const std::optional<std::string> taken = OptionValue(argc, argv, i, name, error);
+    if (!taken) continue;
+    if (!error.empty()) return true;
+    const std::string& value = *taken;
+    if (value.empty()) error = std::string(name) + " needs a value";
     if (name == "--influx-wait") {
       int seconds = -1;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);

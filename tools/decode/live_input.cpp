@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "decode/options.h"
 #include "input/kiss_tcp_client.h"
 #include "input/serial_device.h"
 #include "input/tcp_link.h"
@@ -83,21 +84,6 @@ class Waker {
 
 void Tell(std::string_view text) {
   std::fprintf(stderr, "zevrinkiss-decode: %.*s\n", static_cast<int>(text.size()), text.data());
-}
-
-// The value of an option given as "--name VALUE" or "--name=VALUE".
-std::optional<std::string> OptionValue(int argc, char** argv, int& i, std::string_view name,
-                                       std::string& error) {
-  const std::string_view arg = argv[i];
-  if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
-    return std::string(arg.substr(name.size() + 1));
-  }
-  if (arg != name) return std::nullopt;
-  if (i + 1 >= argc) {
-    error = std::string(name) + " needs a value";
-    return std::string();
-  }
-  return std::string(argv[++i]);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <charconv>
 
+#include "decode/options.h"
 #include "frames/capture_file.h"
 #include "frames/kiss_frames.h"
 #include "kiss/receive_path.h"
@@ -82,23 +83,18 @@ const char* const kReplayUsage =
     "                    (default: the label in a raw log's name)\n";
 
 bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std::string& error) {
-  const std::string arg = argv[i];
   static constexpr std::string_view kNames[] = {"--archive", "--start-time", "--baud", "--station"};
   std::string_view name;
+  std::optional<std::string> taken;
   for (const std::string_view n : kNames) {
-    if (arg == n || (arg.starts_with(n) && arg.size() > n.size() && arg[n.size()] == '=')) name = n;
-  }
-  if (name.empty()) return false;
-  std::string value;
-  if (arg == name) {
-    if (i + 1 >= argc) {
-      error = std::string(name) + " needs a value";
-      return true;
+    if ((taken = OptionValue(argc, argv, i, n, error))) {
+      name = n;
+      break;
     }
-    value = argv[++i];
-  } else {
-    value = arg.substr(name.size() + 1);
   }
+  if (!taken) return false;
+  if (!error.empty()) return true;
+  const std::string& value = *taken;
   if (name == "--archive") {
     if (value.empty()) error = "--archive needs a file name";
     options.archive = value;
