@@ -14,6 +14,7 @@
 #include "outputs/kiss_server/kiss_server.h"
 #include "outputs/mqtt/mqtt_messages.h"
 #include "widgets/qt_text.h"
+#include "widgets/warning_box.h"
 
 namespace zevrin {
 
@@ -167,13 +168,8 @@ void FeedsDialog::Accept() {
   }
   const FeedSettings settings = Chosen();
   if (const std::optional<std::string> failure = WriteFeedSettings(path_, settings)) {
-    auto* box = new QMessageBox(
-        QMessageBox::Warning, windowTitle(),
-        QStringLiteral("The feeds settings could not be written:\n") + FromUtf8(*failure),
-        QMessageBox::Ok, this);
-    box->setTextFormat(Qt::PlainText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenWarning(this,
+                QStringLiteral("The feeds settings could not be written:\n") + FromUtf8(*failure));
     return;
   }
   emit Saved(settings);

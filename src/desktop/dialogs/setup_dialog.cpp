@@ -14,6 +14,7 @@
 
 #include "config/settings_file.h"
 #include "widgets/qt_text.h"
+#include "widgets/warning_box.h"
 
 namespace zevrin {
 
@@ -163,11 +164,8 @@ std::string SetupDialog::ChosenSettingsLine() const {
 }
 
 void SetupDialog::ShowProblem(const char* name, const QString& message) {
-  auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
-  box->setObjectName(QString::fromLatin1(name));
-  box->setTextFormat(Qt::PlainText);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->open();  // does not wait; the dialog stays open for another try
+  // The dialog stays open for another try.
+  OpenWarning(this, message)->setObjectName(QString::fromLatin1(name));
 }
 
 void SetupDialog::Accept() {

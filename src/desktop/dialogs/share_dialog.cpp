@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "widgets/qt_text.h"
+#include "widgets/warning_box.h"
 
 namespace zevrin {
 
@@ -246,13 +247,8 @@ void ShareDialog::UpdateReason() {
 void ShareDialog::Accept() {
   const ShareSettings settings = Chosen();
   if (const std::optional<std::string> failure = WriteShareSettings(path_, settings)) {
-    auto* box = new QMessageBox(
-        QMessageBox::Warning, windowTitle(),
-        QStringLiteral("The sharing settings could not be written:\n") + FromUtf8(*failure),
-        QMessageBox::Ok, this);
-    box->setTextFormat(Qt::PlainText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenWarning(
+        this, QStringLiteral("The sharing settings could not be written:\n") + FromUtf8(*failure));
     return;
   }
   emit Saved(settings);
