@@ -72,25 +72,6 @@ class Client {
   std::string received_;
 };
 
-// Whole frames of `all`, in order, some left out: what a client that missed frames
-// holds. The end of the server may cut the last one off. The count of whole
-// frames held, or -1 when it holds anything else.
-long WholeFramesAmong(const std::string& got, const std::vector<sample::Bytes>& all) {
-  std::size_t at = 0;
-  long n = 0;
-  for (const sample::Bytes& f : all) {
-    const std::string frame(f.begin(), f.end());
-    if (got.compare(at, frame.size(), frame) == 0) {
-      at += frame.size();
-      ++n;
-    } else if (got.size() - at < frame.size() && frame.starts_with(got.substr(at))) {
-      return n;  // the cut last one
-    }
-    if (at == got.size()) break;
-  }
-  return at == got.size() ? n : -1;
-}
-
 TEST(KissFeedTest, AStalledClientHoldsUpNoOneAndSeesOnlyWholeFrames) {
   testing::TempDir dir("kiss-feed");
   testing::KissServer tnc;
@@ -146,7 +127,7 @@ TEST(KissFeedTest, AStalledClientHoldsUpNoOneAndSeesOnlyWholeFrames) {
 
   ASSERT_TRUE(WIFEXITED(tool.Stop(SIGTERM)));
   const std::string held = stalled.ReadToEnd();
-  const long whole = WholeFramesAmong(held, frames);
+  const long whole = testing::WholeFramesIn(held, frames);
   EXPECT_GT(whole, 0);
   EXPECT_LT(whole, static_cast<long>(frames.size()));
   EXPECT_THAT(

@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
@@ -39,13 +38,20 @@ class MqttFeedTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::string Err() const { return dir_.Contents("err.txt"); }
   // Runs the tool to its end; its exit status.
-  int Run(std::vector<std::string> args, int timeout_s = 60) {
+  int Run(std::vector<std::string> args) {
     args.insert(args.begin(), ZEVRIN_DECODE_BINARY);
     EXPECT_TRUE(tool_.Start(args, Path("out.txt"), Path("err.txt")));
-    int status = -1;
     // The run ends by itself: a signal of 0 only waits.
-    status = tool_.Stop(0, std::chrono::seconds(timeout_s));
+    const int status = tool_.Stop(0, 60s);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // Starts the tool on a TNC at `tnc`, publishing to the broker at `broker`.
+  void StartLive(const testing::KissServer& tnc, std::uint16_t broker,
+                 std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {ZEVRIN_DECODE_BINARY, "--station", "LIVE", "--connect",
+                               "127.0.0.1:" + std::to_string(tnc.port()), "--mqtt",
+                               "mqtt://127.0.0.1:" + std::to_string(broker)});
+    ASSERT_TRUE(tool_.Start(more, Path("out.txt"), Path("err.txt")));
   }
   void WritePass(const std::string& name, int frames) {
     const sample::Bytes pass = sample::MakePass({.frames = frames});
@@ -124,10 +130,7 @@ TEST_F(MqttFeedTest, AKilledStationLeavesOffline) {
   testing::Subscriber subscriber(broker.port());
   ASSERT_TRUE(subscriber.WaitSubscribed());
   testing::KissServer tnc;
-  ASSERT_TRUE(tool_.Start({ZEVRIN_DECODE_BINARY, "--station", "LIVE", "--connect",
-                           "127.0.0.1:" + std::to_string(tnc.port()), "--mqtt",
-                           "mqtt://127.0.0.1:" + std::to_string(broker.port())},
-                          Path("out.txt"), Path("err.txt")));
+  StartLive(tnc, broker.port());
   ASSERT_TRUE(tnc.Accept(10000));
   ASSERT_TRUE(tnc.Send(sample::MakePass({.frames = 60})));
   ASSERT_TRUE(
@@ -149,10 +152,7 @@ TEST_F(MqttFeedTest, ABrokerThatGoesAwayLosesNothing) {
   testing::Subscriber subscriber(broker.port(), "dashboard", true);
   ASSERT_TRUE(subscriber.WaitSubscribed());
   testing::KissServer tnc;
-  ASSERT_TRUE(tool_.Start({ZEVRIN_DECODE_BINARY, "--station", "LIVE", "--archive", Path("a.db"),
-                           "--connect", "127.0.0.1:" + std::to_string(tnc.port()), "--mqtt",
-                           "mqtt://127.0.0.1:" + std::to_string(broker.port())},
-                          Path("out.txt"), Path("err.txt")));
+  StartLive(tnc, broker.port(), {"--archive", Path("a.db")});
   ASSERT_TRUE(tnc.Accept(10000));
   const std::vector<sample::Bytes> frames =
       testing::LoggedFrames(sample::MakePass({.frames = 300}));
@@ -174,8 +174,8 @@ TEST_F(MqttFeedTest, ABrokerThatGoesAwayLosesNothing) {
   send(200, frames.size());
   ASSERT_TRUE(WIFEXITED(tool_.Stop(SIGTERM))) << Err();
   std::set<std::string> archived;
-  for (const auto& row : testing::Db(Path("a.db"))
-                             .Rows("SELECT received_ms FROM " + std::string("system_housekeeping")))
+  for (const auto& row :
+       testing::Db(Path("a.db")).Rows("SELECT received_ms FROM system_housekeeping"))
     archived.insert(row[0]);
   ASSERT_GT(archived.size(), 20u);
   std::set<std::string> received;
@@ -197,7 +197,6 @@ TEST_F(MqttFeedTest, ABrokerThatGoesAwayLosesNothing) {
 // goes on to the end as without the feed.
 TEST_F(MqttFeedTest, ARefusedLoginOrAMissingBrokerIsToldAndLosesNothingElse) {
   testing::MosquittoBroker broker(dir_.path(), "station", "right");
-  ASSERT_TRUE(broker.passwords_made());
   ASSERT_TRUE(broker.Start());
   WritePass("pass.kss", 200);
   ASSERT_EQ(Run({"--format", "csv", Path("pass.kss")}), 0);

@@ -56,10 +56,12 @@ class MosquittoBroker {
     return port;
   }
 
-  /// Starts the broker and waits until it takes connections.
+  /// Starts the broker and waits until it takes connections; false also when its
+  /// password file could not be made.
   bool Start() {
     const std::string conf = (dir_ / "mosquitto.conf").string();
-    if (!process_.Start({kMosquittoBinary, "-c", conf}, (dir_ / "broker.out").string(),
+    if (!passwords_made_ ||
+        !process_.Start({kMosquittoBinary, "-c", conf}, (dir_ / "broker.out").string(),
                         (dir_ / "broker.err").string()))
       return false;
     return WaitUntil([&] { return Accepting(port_); }, std::chrono::seconds(10));
@@ -68,7 +70,6 @@ class MosquittoBroker {
   void Stop() { process_.Stop(SIGTERM); }
 
   std::uint16_t port() const { return port_; }
-  bool passwords_made() const { return passwords_made_; }
 
  private:
   std::filesystem::path dir_;
@@ -82,12 +83,6 @@ class MosquittoBroker {
 /// comes for it while it is away.
 class Subscriber {
  public:
-  struct Message {
-    std::string topic;
-    std::string payload;
-    bool retained = false;
-  };
-
   Subscriber(std::uint16_t port, const std::string& client_id = "", bool keep_session = false,
              const std::string& user = "", const std::string& password = "") {
     mosquitto_lib_init();
@@ -104,8 +99,8 @@ class Subscriber {
     mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
       auto* s = static_cast<Subscriber*>(self);
       std::lock_guard lock(s->mutex_);
-      s->messages_.push_back(
-          {m->topic, std::string(static_cast<const char*>(m->payload), m->payloadlen), m->retain});
+      s->messages_.emplace_back(m->topic,
+                                std::string(static_cast<const char*>(m->payload), m->payloadlen));
     });
     mosquitto_reconnect_delay_set(client_, 1, 1, false);
     mosquitto_connect_async(client_, "127.0.0.1", port, 10);
@@ -122,16 +117,12 @@ class Subscriber {
     const int want = connects_.load() > 0 ? connects_.load() : 1;
     return WaitUntil([&] { return subscribed_.load() >= want; }, timeout);
   }
-  std::vector<Message> Messages() const {
-    std::lock_guard lock(mutex_);
-    return messages_;
-  }
   /// The payloads of `topic`, in order.
   std::vector<std::string> On(const std::string& topic) const {
+    std::lock_guard lock(mutex_);
     std::vector<std::string> payloads;
-    for (const Message& m : Messages()) {
-      if (m.topic == topic) payloads.push_back(m.payload);
-    }
+    for (const auto& [t, payload] : messages_)
+      if (t == topic) payloads.push_back(payload);
     return payloads;
   }
 
@@ -140,7 +131,7 @@ class Subscriber {
   std::atomic<int> connects_{0};
   std::atomic<int> subscribed_{0};
   mutable std::mutex mutex_;
-  std::vector<Message> messages_;
+  std::vector<std::pair<std::string, std::string>> messages_;
 };
 
 }  // namespace zevrin::testing
