@@ -101,10 +101,7 @@ TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeUsedIsToldOnceAndLeftAlone) {
        {std::tuple{"newer_archive.sqlite", "CREATE TABLE t (x); PRAGMA user_version = 99;",
                    "newer version"},
         {"other.sqlite", "CREATE TABLE notes (x)", "not an archive"}}) {
-    sqlite3* db = nullptr;
-    sqlite3_open(Path(name).c_str(), &db);
-    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    testing::Exec(Path(name), sql);
     listener_.problems.clear();
     const std::string before = dir_.Contents(name);
     ArchiveWriter writer(&listener_);

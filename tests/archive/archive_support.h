@@ -14,6 +14,18 @@
 
 namespace zevrin::testing {
 
+/// Runs `sql` on the database at `path` in a connection of its own; its error, or "".
+inline std::string Exec(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  char* error = nullptr;
+  sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  const std::string said = error != nullptr ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  return said;
+}
+
 /// A clock that moves on by `step_ms` at every reading.
 class SteppingClock final : public Clock {
  public:

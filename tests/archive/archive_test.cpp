@@ -118,11 +118,7 @@ void WriteFirstVersionArchive(const std::string& path, std::int64_t ms) {
          ", 'Lab', 'COM1', x'C00041C0'); INSERT INTO power_housekeeping (frame_id, received_ms,"
          " battery_volts) VALUES (1, " +
          time + ", 3.96); PRAGMA user_version = 1;";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
+  EXPECT_EQ(testing::Exec(path, sql), "");
 }
 
 TEST_F(ArchiveTest, AnArchiveOfTheFirstReleaseIsReadAndBroughtUpToDate) {
@@ -167,11 +163,7 @@ void WriteSecondVersionArchive(const std::string& path, std::int64_t ms) {
       " AS received, station, link, bytes FROM stored_frames;"
       " INSERT INTO stored_frames (received_ms, station, link, bytes) VALUES (" +
       std::to_string(ms) + ", 'Lab', 'COM1', x'C00041C0'); PRAGMA user_version = 2;";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
+  EXPECT_EQ(testing::Exec(path, sql), "");
 }
 
 // Written to, an archive of version 2 keeps its frames, which never said where

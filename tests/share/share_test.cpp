@@ -75,7 +75,7 @@ TEST(ShareForm, OnlyTheSatellitesDataFramesAreSharedWithoutEscapesOrCrc) {
       {[](Frame& f) { f.source.ssid = 1; }, kNothing},
       {[](Frame& f) { f.source.callsign = "QQ2XYZ"; }, kNothing},
       {[](Frame& f) {
-         f.digipeaters = {{"QQ9RLY", 1, true}};
+         f.digipeaters.push_back({"QQ9RLY", 1, true});
        },
        kChanged},
       {[](Frame& f) {  // SMACK: the serial link's CRC is not the frame's
@@ -288,10 +288,7 @@ TEST_F(ShareSend, ARefusedFrameIsKeptWithItsAnswerAndNotTriedAgain) {
   // archive opens it.
   const auto keys = [&] { return testing::Db(Archive()).One("SELECT server FROM share_queue"); };
   EXPECT_EQ(keys(), masked);
-  sqlite3* db = nullptr;
-  sqlite3_open(Archive().c_str(), &db);
-  sqlite3_exec(db, ("UPDATE share_queue SET server = '" + url + "'").c_str(), 0, 0, 0);
-  sqlite3_close(db);
+  testing::Exec(Archive(), "UPDATE share_queue SET server = '" + url + "'");
   std::string error;
   EXPECT_THAT(ShareQueue::Open(Archive(), error)->RefusedAnswers(url),
               ElementsAre("HTTP 400: unknown noradID"));
