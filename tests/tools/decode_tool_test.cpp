@@ -263,16 +263,6 @@ std::string DecodeAtFixedTime(const Bytes& input, const DecodeToolOptions& optio
   return text;
 }
 
-// Equal texts, or a failure that shows the first line where they part.
-::testing::AssertionResult SameText(const std::string& got, const std::string& want) {
-  if (got == want) return ::testing::AssertionSuccess();
-  const std::vector<std::string> g = Lines(got), w = Lines(want);
-  const auto [gl, wl] = std::mismatch(g.begin(), g.end(), w.begin(), w.end());
-  return ::testing::AssertionFailure() << "they part at line " << (gl - g.begin()) + 1
-                                       << ":\n  got:  " << (gl == g.end() ? "(end)" : *gl)
-                                       << "\n  want: " << (wl == w.end() ? "(end)" : *wl);
-}
-
 constexpr std::string_view kTimeSourceKey = "\"time_source\":\"";
 
 // The time stamps of monitor summary lines and the times of JSON objects (and
@@ -321,11 +311,11 @@ TEST_F(DecodeToolTest, OutputOfThePassAndOfNoiseIsKeptByteForByte) {
       }
       RunShell("gzip -dc " + GoldenPath(name), golden);
       ASSERT_FALSE(golden.empty()) << GoldenPath(name);
-      EXPECT_TRUE(SameText(text, golden)) << name;
+      EXPECT_EQ(text, golden) << name;
       // The program itself, reading the file at its own pace and time.
       std::string out;
       EXPECT_EQ(RunTool(std::string(format.args) + " " + (dir_ / "in.kss").string(), out), 0);
-      EXPECT_TRUE(SameText(WithoutTimes(out), WithoutTimes(golden))) << name << " (program)";
+      EXPECT_EQ(WithoutTimes(out), WithoutTimes(golden)) << name << " (program)";
     }
   }
 }
