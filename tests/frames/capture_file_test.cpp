@@ -7,7 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "frames/kiss_frames.h"
@@ -58,28 +58,61 @@ TEST(PcapWriterTest, ATimeTheFileCannotKeepFailsInsteadOfWrappingRound) {
   EXPECT_EQ(times, (std::vector<std::int64_t>{kPcapEarliestMs, kPcapLatestMs, kNowMs}));
 }
 
-// A pcapng interface may count whole seconds in 64 bits: a time past what 64
-// bits of milliseconds hold is never taken for a plausible one by wrapping round.
-TEST(CaptureReaderTest, APcapngTimeBeyondMillisecondsIsNoPlausibleTime) {
+// A pcapng file: a section header, one interface of link type 202 with the
+// option words `options`, and a packet block for each packet at its time in the
+// interface's units.
+Bytes Pcapng(std::vector<std::uint32_t> options,
+             const std::vector<std::pair<std::uint64_t, Bytes>>& packets) {
   Bytes file;
   const auto u32 = [&file](std::uint32_t v) {
     for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   };
-  // Section header; an interface of link type 202 with if_tsresol 10^0 (seconds).
   for (const std::uint32_t v : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, ~0u, ~0u, 28u}) u32(v);
-  for (const std::uint32_t v : {1u, 32u, 202u, 0u, 0x00010009u, 0u, 0u, 32u}) u32(v);
+  const auto interface = static_cast<std::uint32_t>(20 + 4 * options.size());
+  for (const std::uint32_t v : {1u, interface, 202u, 0u}) u32(v);
+  for (const std::uint32_t v : options) u32(v);
+  u32(interface);
+  for (const auto& [time, data] : packets) {
+    const auto padded = static_cast<std::uint32_t>((data.size() + 3) / 4 * 4);
+    const auto size = static_cast<std::uint32_t>(data.size());
+    for (const std::uint32_t v : {6u, 32 + padded, 0u, static_cast<std::uint32_t>(time >> 32),
+                                  static_cast<std::uint32_t>(time), size, size}) {
+      u32(v);
+    }
+    file.insert(file.end(), data.begin(), data.end());
+    file.resize(file.size() + padded - data.size(), 0);
+    u32(32 + padded);
+  }
+  return file;
+}
+
+std::vector<CapturedFrame> ReadAll(Bytes& file) {
+  std::FILE* in = fmemopen(file.data(), file.size(), "rb");
+  EXPECT_NE(in, nullptr);
+  return in == nullptr ? std::vector<CapturedFrame>{} : ReadAll(in);
+}
+
+// Packets of a pcapng file (in microseconds by default) are read with their times
+// and escaped into KISS frames.
+TEST(CaptureReaderTest, PcapngPacketsAreReadAtTheirTimes) {
+  Bytes file = Pcapng({}, {{kNowMs * 1000 + 999, {0x00, 0x82, 0xC0}}, {0, {0x00, 0xDB, 0x41}}});
+  const std::vector<CapturedFrame> frames = ReadAll(file);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].received_ms, kNowMs);
+  EXPECT_EQ(frames[0].kiss, (Bytes{0xC0, 0x00, 0x82, 0xDB, 0xDC, 0xC0}));
+  EXPECT_EQ(frames[1].received_ms, 0);
+  EXPECT_EQ(frames[1].kiss, (Bytes{0xC0, 0x00, 0xDB, 0xDD, 0x41, 0xC0}));
+}
+
+// A pcapng interface may count whole seconds in 64 bits (if_tsresol 10^0): a
+// time past what 64 bits of milliseconds hold is never taken for a plausible one
+// by wrapping round.
+TEST(CaptureReaderTest, APcapngTimeBeyondMillisecondsIsNoPlausibleTime) {
   // Seconds whose product with 1000 wraps round to kNowMs in 64 bits.
   constexpr std::uint64_t kWraps = kNowMs / 1000 + (std::uint64_t{1} << 61);
   static_assert(kWraps * 1000 == static_cast<std::uint64_t>(kNowMs));
-  for (const std::uint32_t v : {6u, 36u, 0u, static_cast<std::uint32_t>(kWraps >> 32),
-                                static_cast<std::uint32_t>(kWraps), 2u, 2u}) {
-    u32(v);
-  }
-  file.insert(file.end(), {0x00, 0x82, 0x00, 0x00});
-  u32(36);
-  std::FILE* in = fmemopen(file.data(), file.size(), "rb");
-  ASSERT_NE(in, nullptr);
-  const std::vector<CapturedFrame> frames = ReadAll(in);
+  Bytes file = Pcapng({0x00010009u, 0u, 0u}, {{kWraps, {0x00, 0x82}}});
+  const std::vector<CapturedFrame> frames = ReadAll(file);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].kiss, (Bytes{0xC0, 0x00, 0x82, 0xC0}));
   EXPECT_FALSE(IsPlausibleFrameTime(frames[0].received_ms, kNowMs)) << frames[0].received_ms;

@@ -56,16 +56,6 @@ TEST(FrameHeaderTest, ControlAndPayloadFollowTheLastAddress) {
   EXPECT_THAT(ControlLine(five_bytes.header, five_bytes.frame), EndsWith("}   0 Payload Bytes"));
 }
 
-TEST(FrameHeaderTest, ControlFieldNamesAndPollFinalMarks) {
-  // Each kind of frame with and without the P/F bit, and an undefined U frame.
-  const std::pair<std::uint8_t, const char*> cases[] = {
-      {0x20, "I10^"},   {0xFE, "I77+"},   {0x31, "RR1-"},  {0x65, "RNR3v"}, {0x79, "REJ3-"},
-      {0x6D, "SREJ3v"}, {0x7F, "SABME+"}, {0x2F, "SABM^"}, {0x0F, "DMv"},   {0x73, "UA-"},
-      {0x03, "UI"},     {0x13, "UI!"},    {0xBF, "XID!"},  {0xE3, "TEST"},  {0x2B, "UNKNOWN U"},
-  };
-  for (const auto& [control, name] : cases) EXPECT_EQ(ControlName(control), name) << int{control};
-}
-
 TEST(FrameHeaderTest, EscapesAreUndoneAsTheTncMeantThem) {
   const std::pair<Bytes, Bytes> cases[] = {
       // DC and DD with no escape pending are plain data.

@@ -1,5 +1,6 @@
 // zevrinkiss-decode keeping the frames' true times, run as a user would: KISS
-// time stamps in and out, captures in and out (read back by tshark too).
+// time stamps in and out, captures in and out (read back by tshark too). Reading
+// pcapng files is shown by the capture reader's own tests.
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -34,49 +34,11 @@ using Rows = std::vector<std::vector<std::string>>;
 constexpr std::int64_t kStampBase = 0x190C0DB0000;
 std::int64_t StampTime(std::int64_t k) { return kStampBase + 256 * k + (k % 2 ? 0xC0 : 0xDB); }
 
-std::string Hex(const Bytes& bytes) {
-  std::string hex;
-  for (const std::uint8_t b : bytes) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02X", b);
-    hex += two;
-  }
-  return hex;
-}
-
 // A frame without its FENDs and escapes: the packet a capture holds.
 Bytes Unescaped(const Bytes& frame) {
   UnescapedFrame u;
   Unescape(frame, u);
   return Bytes(u.bytes.begin() + 1, u.bytes.begin() + u.unescaped_length - 1);
-}
-
-// A pcapng file by hand (libpcap writes none): a section header, one interface
-// of link type 202, and an enhanced packet block per packet, times in
-// microseconds.
-Bytes Pcapng(const std::vector<std::pair<std::int64_t, Bytes>>& packets) {
-  Bytes out;
-  const auto u32 = [&out](std::uint32_t v) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&v);
-    out.insert(out.end(), p, p + 4);
-  };
-  // Section header: byte order, version 1.0, length unknown.
-  for (const std::uint32_t v : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, ~0u, ~0u, 28u}) u32(v);
-  // Interface: link type 202 (and a reserved half), no snap length.
-  for (const std::uint32_t v : {1u, 20u, 202u, 0u, 20u}) u32(v);
-  for (const auto& [ms, data] : packets) {
-    const auto padded = static_cast<std::uint32_t>((data.size() + 3) / 4 * 4);
-    const auto us = static_cast<std::uint64_t>(ms) * 1000;
-    const auto size = static_cast<std::uint32_t>(data.size());
-    for (const std::uint32_t v : {6u, 32 + padded, 0u, static_cast<std::uint32_t>(us >> 32),
-                                  static_cast<std::uint32_t>(us), size, size}) {
-      u32(v);
-    }
-    out.insert(out.end(), data.begin(), data.end());
-    out.resize(out.size() + padded - data.size(), 0);
-    u32(32 + padded);
-  }
-  return out;
 }
 
 class FrameTimesTest : public ::testing::Test {
@@ -100,15 +62,15 @@ class FrameTimesTest : public ::testing::Test {
   // The frames of an archive: time, its source and bytes, in order.
   Rows Frames(const std::string& archive) const {
     return testing::Db(Path(archive))
-        .Rows("SELECT received_ms, time_source, hex(bytes) FROM frames ORDER BY id");
+        .Rows("SELECT received_ms, time_source, bytes FROM frames ORDER BY id");
   }
   // What `frames` at the times of `time_of` and from `source` are in an archive.
   template <typename TimeOf>
   static Rows Expected(const std::vector<Bytes>& frames, TimeOf time_of, const char* source) {
     Rows rows;
     for (std::size_t k = 0; k < frames.size(); ++k) {
-      rows.push_back(
-          {std::to_string(time_of(static_cast<std::int64_t>(k))), source, Hex(frames[k])});
+      rows.push_back({std::to_string(time_of(static_cast<std::int64_t>(k))), source,
+                      std::string(frames[k].begin(), frames[k].end())});
     }
     return rows;
   }
@@ -176,19 +138,17 @@ TEST_F(FrameTimesTest, CaptureWrittenReadsBackWithTheSameFramesAndTimes) {
   }
 }
 
-// Plain AX.25 captures (link type 3) and pcapng files are read alike; a capture
-// of another link is refused with its reason.
-TEST_F(FrameTimesTest, PcapngAndPlainAx25CapturesAreRead) {
+// Plain AX.25 captures (link type 3) are read, their data frames of port 0; a
+// capture of another link is refused with its reason.
+TEST_F(FrameTimesTest, PlainAx25CapturesAreRead) {
   const auto time_of = [](std::int64_t k) { return StampTime(k) + 1; };
   pcap_t* dead = pcap_open_dead(DLT_AX25, 65535);
   pcap_dumper_t* dumper = pcap_dump_open(dead, Path("plain.pcap").c_str());
   ASSERT_NE(dumper, nullptr) << pcap_geterr(dead);
-  // A plain AX.25 capture holds data frames of port 0 alone.
   std::vector<Bytes> data;
   std::ranges::copy_if(frames_, std::back_inserter(data),
                        [](const Bytes& f) { return Unescaped(f).at(0) == 0x00; });
   ASSERT_GT(data.size(), 30u);
-  std::vector<std::pair<std::int64_t, Bytes>> packets;
   for (std::size_t k = 0; k < data.size(); ++k) {
     const Bytes packet = Unescaped(data[k]);
     const std::int64_t ms = time_of(static_cast<std::int64_t>(k));
@@ -196,17 +156,11 @@ TEST_F(FrameTimesTest, PcapngAndPlainAx25CapturesAreRead) {
     header.ts = {static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
     header.caplen = header.len = static_cast<bpf_u_int32>(packet.size() - 1);
     pcap_dump(reinterpret_cast<u_char*>(dumper), &header, packet.data() + 1);
-    packets.emplace_back(ms, packet);
   }
   pcap_dump_close(dumper);
   pcap_close(dead);
-  const std::string pcapng = Write("next.pcapng", Pcapng(packets));
-
-  for (const std::string name : {"plain.pcap", "next.pcapng"}) {
-    std::filesystem::remove(Path("a.sqlite"));
-    ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " " + Path(name)), 0) << name << err();
-    EXPECT_EQ(Frames("a.sqlite"), Expected(data, time_of, "pcap")) << name;
-  }
+  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " " + Path("plain.pcap")), 0) << err();
+  EXPECT_EQ(Frames("a.sqlite"), Expected(data, time_of, "pcap"));
   pcap_t* ethernet = pcap_open_dead(DLT_EN10MB, 65535);
   pcap_dump_close(pcap_dump_open(ethernet, Path("ether.pcap").c_str()));
   pcap_close(ethernet);
@@ -222,10 +176,6 @@ TEST_F(FrameTimesTest, RawLogWithTimeStampsGivesTheFramesTheirTimesBack) {
   const std::int64_t before = UtcNow() * 1000;
   ASSERT_EQ(Run("--raw-log " + Path("log.kss") + " --kiss-timestamps " + in), 0) << err();
   const std::int64_t after = (UtcNow() + 1) * 1000;
-  const std::string log = dir_.Contents("log.kss");
-  const std::vector<Bytes> logged = testing::LoggedFrames(Bytes(log.begin(), log.end()));
-  ASSERT_EQ(logged.size(), 2 * frames_.size());
-  for (std::size_t k = 0; k < frames_.size(); ++k) EXPECT_EQ(logged[2 * k + 1], frames_[k]);
   ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " " + Path("log.kss")), 0) << err();
   const Rows rows = Frames("a.sqlite");
   ASSERT_EQ(rows.size(), frames_.size());

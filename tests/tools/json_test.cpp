@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -14,39 +15,27 @@
 namespace zevrin {
 namespace {
 
-std::string Utf8OfLatin1(const std::string& text) {
-  std::string utf8;
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      utf8 += ch;
-    } else {
-      utf8 += static_cast<char>(0xC0 | (c >> 6));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return utf8;
-}
-
 TEST(JsonStringTest, EveryByteAnywhereReadsBackAsItsCharacter) {
   for (int byte = 0; byte < 256; ++byte) {
-    for (std::size_t length = 1; length <= 19; ++length) {
-      for (std::size_t at = 0; at < length; ++at) {
-        std::string text(length, 'x');
-        text[at] = static_cast<char>(byte);
+    // The byte in UTF-8, as the reader gives it back.
+    const std::string utf8 = byte < 0x80 ? std::string(1, static_cast<char>(byte))
+                                         : std::string{static_cast<char>(0xC0 | (byte >> 6)),
+                                                       static_cast<char>(0x80 | (byte & 0x3F))};
+    for (std::size_t length = 0; length <= 19; ++length) {
+      for (std::size_t at = 0; at < std::max<std::size_t>(length, 1); ++at) {
+        std::string text(length, 'x'), want = text;
+        if (length > 0) {
+          text[at] = static_cast<char>(byte);
+          want.replace(at, 1, utf8);
+        }
         TextBuilder out;
         json::AppendLatin1String(out, text);
-        const std::string written(out.view());
-        const nlohmann::json read = nlohmann::json::parse(written, nullptr, false);
-        ASSERT_TRUE(read.is_string()) << byte << " " << length << " " << at << ": " << written;
-        ASSERT_EQ(read.get<std::string>(), Utf8OfLatin1(text))
-            << byte << " " << length << " " << at;
+        const nlohmann::json read = nlohmann::json::parse(out.view(), nullptr, false);
+        ASSERT_TRUE(read.is_string()) << byte << " " << length << " " << at << ": " << out.view();
+        ASSERT_EQ(read.get<std::string>(), want) << byte << " " << length << " " << at;
       }
     }
   }
-  TextBuilder empty;
-  json::AppendLatin1String(empty, "");
-  EXPECT_EQ(empty.view(), "\"\"");
 }
 
 }  // namespace

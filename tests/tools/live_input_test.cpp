@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,7 +20,9 @@
 #include "sample/sample_pass.h"
 #include "support/fakes.h"
 #include "support/kiss_server.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 
 namespace zevrin {
 namespace {
@@ -53,54 +56,34 @@ const Bytes& Pass() {
 
 class LiveToolTest : public ::testing::Test {
  protected:
-  void TearDown() override { Stop(SIGKILL); }
-
-  // Starts the tool with `args` and standard input `in`; its output goes to out.txt
-  // and err.txt.
-  void Spawn(std::vector<std::string> args, int in = -1) {
-    args.insert(args.begin(), ZEVRIN_DECODE_BINARY);
-    const std::string out = (dir_ / "out.txt").string(), err = (dir_ / "err.txt").string();
-    pid_ = ::fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) ::_exit(126);
-      if (in >= 0 && ::dup2(in, 0) < 0) ::_exit(126);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
+  // Starts the tool with `args`, standard input from the FIFO `in` when given; its
+  // output goes to out.txt and err.txt.
+  void Spawn(const std::vector<std::string>& args, const std::string& in = "") {
+    std::string command = std::string("exec ") + ZEVRIN_DECODE_BINARY;
+    for (const std::string& a : args) command += " '" + a + "'";
+    if (!in.empty()) command += " <" + in;
+    ASSERT_TRUE(tool_.Start({"/bin/sh", "-c", command}, (dir_ / "out.txt").string(),
+                            (dir_ / "err.txt").string()));
   }
-  // The wait status once the tool has ended, or -1 when it has not within 10 s.
-  int Exit() {
-    int status = -1;
-    if (pid_ <= 0 || !WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10s))
-      return -1;
-    pid_ = -1;
-    return status;
-  }
-  int Stop(int signal) {
-    if (pid_ > 0) ::kill(pid_, signal);
-    return Exit();
-  }
+  // The wait status once the tool has ended (after `signal`, 0 for none), or -1.
+  int Stop(int signal) { return tool_.Stop(signal, 10s); }
   std::string Err() const { return dir_.Contents("err.txt"); }
   std::string Out() const { return dir_.Contents("out.txt"); }
   std::string RawLog() const { return dir_.Contents("pass.kss"); }
   std::string RawLogPath() const { return (dir_ / "pass.kss").string(); }
   // What the tool prints for `stream` read from a file.
-  std::string FromFile(const Bytes& stream, const std::string& format) {
+  std::string FromFile(const Bytes& stream) {
     dir_.Write("file.kss", std::string(stream.begin(), stream.end()));
-    const std::string command = std::string(ZEVRIN_DECODE_BINARY) + " --format " + format + " " +
-                                (dir_ / "file.kss").string() + " > " + (dir_ / "file.txt").string();
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    return dir_.Contents("file.txt");
+    std::string out;
+    EXPECT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --format csv " +
+                                    (dir_ / "file.kss").string(),
+                                out),
+              0);
+    return out;
   }
 
   testing::TempDir dir_{"decode-live"};
-  pid_t pid_ = -1;
+  testing::ToolProcess tool_;
 };
 
 // A live source, a pipe or a TCP link (true), shows every frame, whole, as soon
@@ -117,21 +100,22 @@ TEST_P(LiveSourceTest, EachFrameShowsAtOnceAndTheWholeIsLikeAFile) {
   const std::size_t framed = stream.size();
   stream.insert(stream.end(), Pass().begin(), Pass().end());
   KissServer server;
-  int pipe_fds[2];
-  ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
+  const std::string fifo = (dir_ / "in.fifo").string();
+  int writer = -1;
   if (tcp) {
     Spawn({"--connect", "127.0.0.1:" + std::to_string(server.port()), "--raw-log", RawLogPath(),
            "--format", "csv"});
     ASSERT_TRUE(server.Accept(10000));
   } else {
-    Spawn({"--format", "csv"}, pipe_fds[0]);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Spawn({"--format", "csv"}, fifo);
+    ASSERT_GE(writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC), 0);
   }
-  ::close(pipe_fds[0]);
   const auto send = [&](std::span<const std::uint8_t> bytes) {
     if (tcp) return server.Send(bytes);
-    return ::write(pipe_fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return ::write(writer, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   };
-  std::string want = FromFile({}, "csv");
+  std::string want = FromFile({});
   EXPECT_TRUE(WaitUntil([&] { return Out() == want; }, 10s)) << Out();
   for (std::size_t at = 0, k = 0; at < framed; at += pass[k++].size()) {
     const std::size_t half = pass[k].size() / 2;
@@ -139,8 +123,7 @@ TEST_P(LiveSourceTest, EachFrameShowsAtOnceAndTheWholeIsLikeAFile) {
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(Out(), want) << "frame " << k << " shown before its end";
     ASSERT_TRUE(send(std::span(stream).subspan(at + half, pass[k].size() - half)));
-    want = FromFile(Bytes(stream.begin(), stream.begin() + static_cast<long>(at + pass[k].size())),
-                    "csv");
+    want = FromFile(Bytes(stream.begin(), stream.begin() + static_cast<long>(at + pass[k].size())));
     EXPECT_TRUE(WaitUntil([&] { return Out() == want; }, 10s)) << "frame " << k;
   }
   std::mt19937 rng(11);  // the rest in pieces of random size
@@ -155,11 +138,10 @@ TEST_P(LiveSourceTest, EachFrameShowsAtOnceAndTheWholeIsLikeAFile) {
     EXPECT_TRUE(RawLog() == logged);
     EXPECT_EQ(server.BytesFromClient(), 0u);  // a quiet client
   } else {
-    ::close(std::exchange(pipe_fds[1], -1));
-    EXPECT_TRUE(ExitedWith(Exit(), 0));
+    ::close(writer);
+    EXPECT_TRUE(ExitedWith(Stop(0), 0));
   }
-  if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
-  EXPECT_EQ(Out(), FromFile(stream, "csv"));
+  EXPECT_EQ(Out(), FromFile(stream));
 }
 INSTANTIATE_TEST_SUITE_P(PipeAndTcp, LiveSourceTest, ::testing::Values(false, true));
 
@@ -260,7 +242,7 @@ TEST_F(LiveToolTest, SerialLineIsRawAndAHangUpEndsTheTool) {
   EXPECT_EQ(::cfgetispeed(&line), B115200);
   EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
   pty.CloseMaster();
-  EXPECT_TRUE(ExitedWith(Exit(), 1));
+  EXPECT_TRUE(ExitedWith(Stop(0), 1));
   EXPECT_THAT(Err(), HasSubstr("the device is closed"));
 }
 
