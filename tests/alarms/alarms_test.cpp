@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <sstream>
 
 #include "alarms/alarm_evaluator.h"
+#include "frames/frame_header.h"
+#include "sample/sample_pass.h"
 #include "support/temp_dir.h"
+#include "telemetry/telemetry_decoder.h"
 
 namespace zevrin {
 namespace {
@@ -253,6 +257,63 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
     }
     EXPECT_THAT(recorder.events, ElementsAreArray(c.events)) << c.rules;
   }
+}
+
+// The decoder hands each value's number over with its text: it must be exactly
+// the number the archive's column reads from the text, whole only where the text
+// is, so that the rules give the same events from either. Random records of both
+// kinds, through the real header and telemetry decoding.
+TEST(AlarmEvaluatorTest, NumbersHandedOverAreTheNumbersOfTheTexts) {
+  const AlarmRules rules = ParseAlarmRules(
+      "battery_volts < powersafe_threshold_volts : watch\n"
+      "battery_temp_c outside -60 .. 60 clear inside -50 .. 50 : warning\n"
+      "reset_count increases : warning\n"
+      "rate(panel_minus_z_temp_c) > 100 per s : watch\n"
+      "battery_current_ma > 800 for 2 records : watch\n",
+      "r.ini");
+  ASSERT_TRUE(rules.errors.empty());
+  Recorder with_numbers, from_texts;
+  AlarmEvaluator numbers_evaluator(rules, with_numbers), texts_evaluator(rules, from_texts);
+  DisplayFields decoded, texts;
+  TelemetryDecoder decoder(decoded);
+  std::mt19937 rng(7);
+  int numbers = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const bool power = i % 2 == 0;
+    sample::Bytes p = sample::SatellitePayload(i, 'S', i, 0, 120);
+    for (std::size_t k = 7; k < p.size(); ++k) p[k] = static_cast<std::uint8_t>(rng());
+    p[6] = power ? 0x29 : 0x17;  // the layout markers at positions 25 and 89
+    p[70] = power ? 0x14 : 0x40;
+    UnescapedFrame unescaped;
+    FrameHeader header;
+    DecodeFrameHeader(sample::KissFrame(sample::SatelliteFrame(p)), unescaped, header);
+    decoded.BeginFrame();
+    texts.BeginFrame();
+    decoder.DecodeSatelliteFrame(unescaped, header);
+    for (const int f : decoded.Writes().fields) texts.WriteField(f, decoded.Field(f));
+    for (const ArchiveColumn* c : RecordColumns(decoder.last_record())) {
+      const FieldNumber& n = decoded.Number(c->index);
+      if (c->source != ValueSource::kField || !n.known) continue;
+      ++numbers;
+      const ColumnValue v = ColumnValueOfText(*c, decoded.Field(c->index));
+      EXPECT_EQ(v.present, c->kind == ValueKind::kReal || n.whole) << c->name;
+      if (v.present) {
+        EXPECT_EQ(v.is_integer ? static_cast<double>(v.integer) : v.real, n.value) << c->name;
+      }
+    }
+    DecodedFrame frame;
+    frame.bytes = p;
+    frame.received_ms = i * 1000;
+    frame.from_satellite = true;
+    frame.record = decoder.last_record();
+    frame.fields = &decoded;
+    numbers_evaluator.FrameDecoded(frame);
+    frame.fields = &texts;
+    texts_evaluator.FrameDecoded(frame);
+  }
+  EXPECT_GT(numbers, 3000 * 20);
+  EXPECT_GT(with_numbers.events.size(), 20u);
+  EXPECT_EQ(with_numbers.events, from_texts.events);
 }
 
 }  // namespace

@@ -157,7 +157,10 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
       // The text the slot holds, unless the store has changed it since.
       version = store.FieldVersion(static_cast<int>(read.field_index));
       if (!(slot.known && slot.version == version && slot.version_of == read.field)) {
-        if (!TakeText(read, *read.field)) continue;  // no number
+        if (!TakeNumber(read, store.Number(static_cast<int>(read.field_index))) &&
+            !TakeText(read, *read.field)) {
+          continue;  // no number
+        }
       }
     } else {
       const std::optional<std::string_view> t =
@@ -175,6 +178,20 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
     slot.known = true;
     slot.read_in = records_;
   }
+}
+
+bool AlarmEvaluator::TakeNumber(const Read& read, const FieldNumber& number) {
+  const ValueKind kind = read.column->kind;
+  if (!number.known ||
+      !(kind == ValueKind::kReal || (kind == ValueKind::kInteger && number.whole))) {
+    return false;
+  }
+  Slot& slot = slots_[read.slot];
+  const double before = slot.value();
+  slot.last.size = Slot::kNoText;  // the value of no kept text
+  slot.last.value = number.value;
+  QueueReaders(read.slot, before);
+  return true;
 }
 
 bool AlarmEvaluator::TakeText(const Read& read, std::string_view text) {
@@ -203,14 +220,18 @@ bool AlarmEvaluator::NewValue(std::size_t index, std::string_view text, const Sl
     const bool kept = text.size() <= Slot::kTextKept;
     slot.last = {words, kept ? text.size() : Slot::kNoText, Number(v)};
   }
-  const double value = slot.value();
-  if (!slot.known || value != before) {
-    for (const std::size_t r : readers_[index]) {
-      RuleState& state = states_[r];
-      if (!(value >= state.band_low && value <= state.band_high)) Queue(r);
-    }
-  }
+  QueueReaders(index, before);
   return true;
+}
+
+void AlarmEvaluator::QueueReaders(std::size_t index, double before) {
+  const Slot& slot = slots_[index];
+  const double value = slot.value();
+  if (slot.known && value == before) return;
+  for (const std::size_t r : readers_[index]) {
+    const RuleState& state = states_[r];
+    if (!(value >= state.band_low && value <= state.band_high)) Queue(r);
+  }
 }
 
 void AlarmEvaluator::Queue(std::size_t index) {

@@ -141,11 +141,17 @@ class AlarmEvaluator final : public FrameSink {
   void IndexRule(std::size_t index);
   static bool RateOf(const Slot& slot, double& rate);
   void ReadValues(const DecodedFrame& frame);
+  // Takes the number the writer of a field's text handed over with it, where the
+  // column reads the text as that number; false when there is none.
+  bool TakeNumber(const Read& read, const FieldNumber& number);
   // Takes the text of a read into its slot; false when it is no number.
   bool TakeText(const Read& read, std::string_view text);
   // Takes a text that is not the slot's last one; false when it is no number.
   bool NewValue(std::size_t slot, std::string_view text, const Slot::Words& words,
                 const ArchiveColumn& column);
+  // The slot's value has changed from `before`, or is new: queues the rules that
+  // read it, unless it stays in their bands.
+  void QueueReaders(std::size_t slot, double before);
   void FindFields(const DisplayFields& store);
   void EvaluateRules(const DecodedFrame& frame);
   void Queue(std::size_t index);

@@ -209,9 +209,10 @@ DisplayFields::DisplayFields() {
   writes_.gauges.reserve(kGaugeCount);
 }
 
-void DisplayFields::WriteField(int index, std::string_view text) {
+void DisplayFields::WriteField(int index, std::string_view text, FieldNumber number) {
   if (!FieldInRange(index)) return;
   Replace(texts_[static_cast<std::size_t>(index)], text);
+  numbers_[static_cast<std::size_t>(index)] = number;
   field_versions_[static_cast<std::size_t>(index)] = version_.Next();
   KeepField(index);
 }
@@ -273,6 +274,7 @@ const std::string& DisplayFields::GaugeText(Gauge gauge) const {
 
 void DisplayFields::Clear() {
   for (std::string& text : texts_) text.clear();
+  numbers_.fill(FieldNumber{});
   colours_.fill(FieldColour::kNormal);
   for (std::string& text : boxes_) text.clear();
   for (std::string& text : gauges_) text.clear();

@@ -91,16 +91,30 @@ struct FrameWrites {
   std::vector<Gauge> gauges;
 };
 
+/// A field's value as a number, handed over with its text by a writer that has
+/// it at hand, so that a reader need not parse the text: exactly the number the
+/// text reads as.
+struct FieldNumber {
+  double value = 0;
+  bool known = false;  ///< false: the text came without a number
+  bool whole = false;  ///< the text is a whole number, written without a point
+};
+
 /// The store. A write replaces a text whole; a text stays until the next write
 /// of the same target or Clear. Writes to targets out of range are ignored.
 class DisplayFields {
  public:
   DisplayFields();
 
-  void WriteField(int index, std::string_view text);
+  void WriteField(int index, std::string_view text, FieldNumber number = {});
   void SetFieldColour(int index, FieldColour colour);
   /// The field's text; an empty text for an index outside 0 to 91.
   const std::string& Field(int index) const;
+  /// The number written with the field's text; unknown for an index outside 0 to
+  /// 91 and after a write without one or Clear.
+  const FieldNumber& Number(int index) const {
+    return FieldInRange(index) ? numbers_[static_cast<std::size_t>(index)] : kNoNumber;
+  }
   /// The field's colour; kNormal for an index outside 0 to 91.
   FieldColour Colour(int index) const;
 
@@ -160,7 +174,9 @@ class DisplayFields {
     return static_cast<int>(gauge) >= 0 && static_cast<int>(gauge) < kGaugeCount;
   }
 
+  static constexpr FieldNumber kNoNumber{};
   std::array<std::string, kDisplayFieldCount> texts_;
+  std::array<FieldNumber, kDisplayFieldCount> numbers_{};
   std::array<FieldColour, kDisplayFieldCount> colours_{};
   std::array<std::string, kBoxCount> boxes_;
   std::array<std::string, kGaugeCount> gauges_;

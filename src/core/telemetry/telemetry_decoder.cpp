@@ -6,11 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/number_text.h"
 #include "telemetry/conversions.h"
+#include "telemetry/telemetry_steps.h"
 
 namespace zevrin {
 
 namespace {
+
+using namespace telemetry_steps;  // NOLINT(google-build-using-namespace)
 
 // Payload layout: header at positions 19 to 24, the type letter at 21, the two
 // layout markers at 25 and 89.
@@ -22,140 +26,6 @@ constexpr std::uint8_t kPowerFirstMarker = 0x29;
 constexpr std::uint8_t kPowerSecondMarker = 0x14;
 constexpr std::uint8_t kSystemFirstMarker = 0x17;
 constexpr std::uint8_t kSystemSecondMarker = 0x40;
-
-enum class Conversion : std::uint8_t {
-  kDecimal,          // unsigned, high byte first
-  kDecimalLowFirst,  // unsigned 16 bits, low byte first
-  kPayloadType,
-  kOperatingMode,
-  kPowerLevel,
-  kHeater,
-  kLinkMode,  // unknown bytes write nothing
-  kVolts,
-  kCurrent,
-  kTemperature,
-  kSignedNumber,
-  kHalfDegree,
-  kBits,
-  kAdcsMode,
-  kWeekday,
-  kSatelliteTime,  // seven bytes: second, minute, hour, weekday, day, month, year
-  kPointerHex,
-  kGpsGauge,
-  kXhkGauge,
-};
-
-enum class TargetKind : std::uint8_t { kField, kBox, kGauge };
-
-struct Target {
-  TargetKind kind;
-  int index;
-};
-
-constexpr Target Field(int index) { return {TargetKind::kField, index}; }
-constexpr Target ToBox(Box box) { return {TargetKind::kBox, static_cast<int>(box)}; }
-constexpr Target ToGauge(Gauge gauge) { return {TargetKind::kGauge, static_cast<int>(gauge)}; }
-
-// One value: its bytes, how it is turned into a text, where the text goes. A
-// non-empty `green_text` colours the field after the write: green when the
-// field then reads exactly that text, red otherwise.
-struct Step {
-  int position;
-  int width;
-  Conversion conversion;
-  Target target;
-  std::string_view green_text = {};
-};
-
-constexpr Step kHeaderSteps[] = {
-    {19, 2, Conversion::kDecimal, ToBox(Box::kFrameNumber)},
-    {21, 1, Conversion::kPayloadType, ToBox(Box::kFrameType)},
-    {22, 1, Conversion::kDecimal, ToBox(Box::kCounter)},
-    {23, 2, Conversion::kDecimal, ToBox(Box::kHeaderWord)},
-};
-
-// Threshold references: a heater threshold of -56 degrees (shown as the number
-// -56, whose only text is "-56") and the two battery thresholds.
-constexpr std::string_view kHeaterThresholdReference = "-56";
-
-constexpr Step kPowerSteps[] = {
-    {26, 1, Conversion::kOperatingMode, Field(0)},
-    {27, 1, Conversion::kDecimal, Field(1)},
-    {28, 1, Conversion::kDecimal, Field(2)},
-    {29, 1, Conversion::kPowerLevel, Field(3)},
-    {30, 1, Conversion::kDecimal, Field(4)},
-    {31, 1, Conversion::kDecimal, Field(5)},
-    {36, 1, Conversion::kVolts, Field(8)},
-    {37, 1, Conversion::kCurrent, Field(9)},
-    {38, 1, Conversion::kVolts, Field(10)},
-    {39, 1, Conversion::kCurrent, Field(11)},
-    {40, 1, Conversion::kVolts, Field(12)},
-    {41, 1, Conversion::kCurrent, Field(13)},
-    {42, 1, Conversion::kVolts, Field(14)},
-    {43, 1, Conversion::kCurrent, Field(15)},
-    {44, 1, Conversion::kVolts, Field(16)},
-    {45, 1, Conversion::kCurrent, Field(17)},
-    {46, 1, Conversion::kVolts, Field(18)},
-    {47, 1, Conversion::kCurrent, Field(19)},
-    {48, 1, Conversion::kCurrent, Field(20)},
-    {49, 1, Conversion::kCurrent, Field(21)},
-    {50, 1, Conversion::kCurrent, Field(22)},
-    {51, 1, Conversion::kHeater, Field(23)},
-    {52, 1, Conversion::kDecimal, Field(24)},
-    {53, 1, Conversion::kCurrent, Field(25)},
-    {54, 1, Conversion::kTemperature, Field(26)},
-    {55, 1, Conversion::kTemperature, Field(27)},
-    {56, 1, Conversion::kTemperature, Field(28)},
-    {57, 1, Conversion::kTemperature, Field(29)},
-    {58, 1, Conversion::kTemperature, Field(30)},
-    {59, 1, Conversion::kTemperature, Field(31)},
-    {60, 1, Conversion::kTemperature, Field(32)},
-    {99, 2, Conversion::kDecimalLowFirst, Field(33)},
-    {101, 2, Conversion::kDecimalLowFirst, Field(34)},
-    {103, 2, Conversion::kDecimalLowFirst, Field(35)},
-    {105, 2, Conversion::kDecimalLowFirst, Field(36)},
-    {90, 1, Conversion::kLinkMode, Field(37)},
-    {61, 1, Conversion::kSignedNumber, Field(41), kHeaterThresholdReference},
-    {62, 1, Conversion::kSignedNumber, Field(42), kHeaterThresholdReference},
-    {63, 1, Conversion::kVolts, Field(43), "3.49"},
-    {64, 1, Conversion::kVolts, Field(44), "3.33"},
-};
-
-constexpr Step kSystemSteps[] = {
-    {25, 1, Conversion::kDecimal, Field(54)},
-    {26, 1, Conversion::kDecimal, Field(55)},
-    {27, 1, Conversion::kDecimal, Field(56)},
-    {28, 1, Conversion::kDecimal, Field(57)},
-    {29, 1, Conversion::kDecimal, Field(58)},
-    {30, 1, Conversion::kDecimal, Field(59)},
-    {31, 2, Conversion::kDecimal, Field(60)},
-    {33, 7, Conversion::kSatelliteTime, ToBox(Box::kSatelliteTime)},
-    {36, 1, Conversion::kWeekday, ToBox(Box::kWeekday)},
-    {40, 1, Conversion::kTemperature, Field(61)},
-    {41, 2, Conversion::kDecimal, Field(62)},
-    {43, 2, Conversion::kDecimal, Field(63)},
-    {45, 2, Conversion::kDecimal, Field(64)},
-    {47, 1, Conversion::kDecimal, Field(65)},
-    {90, 1, Conversion::kAdcsMode, Field(67)},
-    {92, 1, Conversion::kBits, Field(69)},
-    {93, 1, Conversion::kBits, Field(70)},
-    {94, 1, Conversion::kBits, Field(71)},
-    {95, 1, Conversion::kBits, Field(72)},
-    {96, 1, Conversion::kBits, Field(73)},
-    {97, 1, Conversion::kBits, Field(74)},
-    {98, 2, Conversion::kHalfDegree, Field(75)},
-    {100, 2, Conversion::kHalfDegree, Field(76)},
-    {102, 2, Conversion::kHalfDegree, Field(77)},
-    {104, 2, Conversion::kHalfDegree, Field(78)},
-    {106, 2, Conversion::kHalfDegree, Field(79)},
-    {108, 2, Conversion::kHalfDegree, Field(80)},
-    {110, 4, Conversion::kPointerHex, Field(81)},
-    {110, 4, Conversion::kGpsGauge, ToGauge(Gauge::kGps)},
-    {114, 4, Conversion::kPointerHex, Field(82)},
-    {114, 4, Conversion::kXhkGauge, ToGauge(Gauge::kXhk)},
-    {118, 1, Conversion::kDecimal, Field(83)},
-    {119, 1, Conversion::kDecimal, Field(84)},
-};
 
 // The unsigned value of `width` bytes (at most eight) from `position`, high byte
 // first.
@@ -174,40 +44,77 @@ std::optional<std::string_view> Kept(const std::optional<std::string>& text, Tex
 
 // The texts of the conversions that read one byte alone, for every byte, worked
 // out once by the conversions themselves: a look-up instead of formatting a
-// float for each value.
+// float for each value. Each with the number it reads as, for readers of the
+// store that want numbers.
 struct ByteTexts {
-  std::array<std::string, 256> volts, current, temperature, bits, signed_number;
+  struct Texts {
+    std::array<std::string, 256> text;
+    std::array<FieldNumber, 256> number;
+    template <typename Format>
+    void Fill(Format format) {
+      for (int b = 0; b < 256; ++b) {
+        const auto byte = static_cast<std::uint8_t>(b);
+        text[byte] = format(byte);
+        FieldNumber& n = number[byte];
+        n.known = ParseReal(text[byte], n.value);
+        n.whole = n.known && text[byte].find('.') == std::string::npos;
+      }
+    }
+  };
+  Texts volts, current, temperature, signed_number;
+  std::array<std::string, 256> bits;
 };
 
 const ByteTexts& ByteTable() {
   static const ByteTexts table = [] {
     ByteTexts t;
-    for (int b = 0; b < 256; ++b) {
-      const auto byte = static_cast<std::uint8_t>(b);
-      t.volts[byte] = VoltsText(byte);
-      t.current[byte] = CurrentText(byte);
-      t.temperature[byte] = TemperatureText(byte);
-      t.bits[byte] = ByteToBits(byte);
-      t.signed_number[byte] = NumberText(static_cast<float>(ByteToSigned(byte)));
-    }
+    t.volts.Fill(VoltsText);
+    t.current.Fill(CurrentText);
+    t.temperature.Fill(TemperatureText);
+    t.signed_number.Fill(
+        [](std::uint8_t byte) { return NumberText(static_cast<float>(ByteToSigned(byte))); });
+    for (int b = 0; b < 256; ++b)
+      t.bits[static_cast<std::size_t>(b)] = ByteToBits(static_cast<std::uint8_t>(b));
     return t;
   }();
   return table;
 }
 
+std::string_view FromTable(const ByteTexts::Texts& texts, std::uint8_t byte, FieldNumber& number) {
+  number = texts.number[byte];
+  return texts.text[byte];
+}
+
+// A memory pointer's text, or the fill of its memory.
+std::optional<std::string_view> MemoryText(const Step& step, const UnescapedFrame& frame,
+                                           TextBuilder& scratch) {
+  const auto pointer =
+      MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, step.position, 4)));
+  if (step.conversion == Conversion::kPointerHex) return Kept(PointerHexText(pointer), scratch);
+  const auto base = step.conversion == Conversion::kGpsGauge ? kGpsMemoryBase : kXhkMemoryBase;
+  return Kept(GaugePercentText(pointer, base), scratch);
+}
+
+FieldNumber Whole(std::uint64_t value) { return {static_cast<double>(value), true, true}; }
+
 // The text of one value, or none when it cannot be worked out. A text that is
 // worked out here is written into `scratch`, which the result then points into.
+// `number` is set to the number the text reads as, where there is one.
 std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& frame,
-                                        const ByteTexts& table, TextBuilder& scratch) {
+                                        const ByteTexts& table, TextBuilder& scratch,
+                                        FieldNumber& number) {
   const int pos = step.position;
   const std::uint8_t byte = frame.At(pos);
   switch (step.conversion) {
     case Conversion::kDecimal:
-      scratch.AppendNumber(HighFirst(frame, pos, step.width));
+    case Conversion::kDecimalLowFirst: {
+      const std::uint64_t value = step.conversion == Conversion::kDecimal
+                                      ? HighFirst(frame, pos, step.width)
+                                      : frame.At(pos + 1) * 256u + frame.At(pos);
+      number = Whole(value);
+      scratch.AppendNumber(value);
       return scratch.view();
-    case Conversion::kDecimalLowFirst:
-      scratch.AppendNumber(frame.At(pos + 1) * 256u + frame.At(pos));
-      return scratch.view();
+    }
     case Conversion::kPayloadType:
       return PayloadTypeName(byte);
     case Conversion::kOperatingMode:
@@ -219,16 +126,20 @@ std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& 
     case Conversion::kLinkMode:
       return LinkModeText(byte);
     case Conversion::kVolts:
-      return table.volts[byte];
+      return FromTable(table.volts, byte, number);
     case Conversion::kCurrent:
-      return table.current[byte];
+      return FromTable(table.current, byte, number);
     case Conversion::kTemperature:
-      return table.temperature[byte];
+      return FromTable(table.temperature, byte, number);
     case Conversion::kSignedNumber:
-      return table.signed_number[byte];
-    case Conversion::kHalfDegree:
+      return FromTable(table.signed_number, byte, number);
+    case Conversion::kHalfDegree: {
+      // A whole number of halves: exact as a double, as is its text.
+      const int halves = WordToSigned(static_cast<std::uint16_t>(HighFirst(frame, pos, 2)));
+      number = {halves / 2.0, true, halves % 2 == 0};
       AppendHalfDegreeText(scratch, static_cast<std::uint16_t>(HighFirst(frame, pos, 2)));
       return scratch.view();
+    }
     case Conversion::kBits:
       return table.bits[byte];
     case Conversion::kAdcsMode:
@@ -240,19 +151,9 @@ std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& 
                               frame.At(pos + 4), frame.At(pos + 5), frame.At(pos + 6));
       return scratch.view();
     case Conversion::kPointerHex:
-      return Kept(
-          PointerHexText(MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, pos, 4)))),
-          scratch);
     case Conversion::kGpsGauge:
-      return Kept(
-          GaugePercentText(MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, pos, 4))),
-                           kGpsMemoryBase),
-          scratch);
     case Conversion::kXhkGauge:
-      return Kept(
-          GaugePercentText(MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, pos, 4))),
-                           kXhkMemoryBase),
-          scratch);
+      return MemoryText(step, frame, scratch);
   }
   return std::nullopt;
 }
@@ -272,10 +173,10 @@ std::uint64_t TargetVersion(const DisplayFields& fields, Target target) {
   return 0;
 }
 
-void Write(DisplayFields& fields, Target target, std::string_view text) {
+void Write(DisplayFields& fields, Target target, std::string_view text, FieldNumber number) {
   switch (target.kind) {
     case TargetKind::kField:
-      fields.WriteField(target.index, text);
+      fields.WriteField(target.index, text, number);
       break;
     case TargetKind::kBox:
       fields.WriteBox(static_cast<Box>(target.index), text);
@@ -321,9 +222,10 @@ void Apply(std::span<const Step> steps, std::span<TelemetryDecoder::Memo> memos,
       Keep(fields, step.target);
     } else {
       scratch.clear();
-      const std::optional<std::string_view> text = Convert(step, frame, table, scratch);
+      FieldNumber number;
+      const std::optional<std::string_view> text = Convert(step, frame, table, scratch, number);
       if (!text) continue;
-      Write(fields, step.target, *text);
+      Write(fields, step.target, *text, number);
       memo = {bytes, TargetVersion(fields, step.target)};
     }
     if (!step.green_text.empty()) {
