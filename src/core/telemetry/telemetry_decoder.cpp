@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/number_text.h"
 #include "telemetry/conversions.h"
@@ -100,9 +101,11 @@ FieldNumber Whole(std::uint64_t value) { return {static_cast<double>(value), tru
 // The text of one value, or none when it cannot be worked out. A text that is
 // worked out here is written into `scratch`, which the result then points into.
 // `number` is set to the number the text reads as, where there is one.
-std::optional<std::string_view> Convert(const Step& step, const UnescapedFrame& frame,
-                                        const ByteTexts& table, TextBuilder& scratch,
-                                        FieldNumber& number) {
+[[gnu::always_inline]] inline std::optional<std::string_view> Convert(const Step& step,
+                                                                      const UnescapedFrame& frame,
+                                                                      const ByteTexts& table,
+                                                                      TextBuilder& scratch,
+                                                                      FieldNumber& number) {
   const int pos = step.position;
   const std::uint8_t byte = frame.At(pos);
   switch (step.conversion) {
@@ -201,39 +204,51 @@ void Keep(DisplayFields& fields, Target target) {
   }
 }
 
-// Applies each step on its own: a step whose bytes are not all in the frame, or
-// whose value has no text, leaves its target alone and the next step runs. A
-// text depends on its step's bytes alone, and most values repeat from record to
-// record: a step whose bytes are those it last wrote from, into a target that
-// still holds that text, writes it again without working it out.
-void Apply(std::span<const Step> steps, std::span<TelemetryDecoder::Memo> memos,
-           const UnescapedFrame& frame, DisplayFields& fields) {
+// Applies one step: a step whose bytes are not all in the frame, or whose value
+// has no text, leaves its target alone. A text depends on its step's bytes alone,
+// and most values repeat from record to record: a step whose bytes are those it
+// last wrote from, into a target that still holds that text, writes it again
+// without working it out. The step is known when this is compiled, so its
+// conversion, target and bytes are chosen then rather than for every record.
+template <const auto& kSteps, std::size_t kIndex>
+void ApplyStep(const UnescapedFrame& frame, int last, TelemetryDecoder::Memo& memo,
+               DisplayFields& fields, TextBuilder& scratch, const ByteTexts& table) {
+  static constexpr Step kStep = kSteps[kIndex];
+  if (kStep.position + kStep.width - 1 > last) return;
+  // A step reads at most seven bytes: they are its value's whole source.
+  const std::uint64_t bytes = HighFirst(frame, kStep.position, kStep.width);
+  if (memo.version != 0 && memo.bytes == bytes &&
+      memo.version == TargetVersion(fields, kStep.target)) {
+    Keep(fields, kStep.target);
+  } else {
+    scratch.clear();
+    FieldNumber number;
+    const std::optional<std::string_view> text = Convert(kStep, frame, table, scratch, number);
+    if (!text) return;
+    Write(fields, kStep.target, *text, number);
+    memo = {bytes, TargetVersion(fields, kStep.target)};
+  }
+  if constexpr (!kStep.green_text.empty()) {
+    // The colour follows the text read back, so it always matches what is shown.
+    const bool green = fields.Field(kStep.target.index) == kStep.green_text;
+    fields.SetFieldColour(kStep.target.index, green ? FieldColour::kGreen : FieldColour::kRed);
+  }
+}
+
+template <const auto& kSteps, std::size_t... kIndex>
+void ApplySteps(std::index_sequence<kIndex...>, std::span<TelemetryDecoder::Memo> memos,
+                const UnescapedFrame& frame, DisplayFields& fields) {
   const int last = LastPayloadPosition(frame);
   const ByteTexts& table = ByteTable();
   TextBuilder scratch;
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    const Step& step = steps[i];
-    if (step.position + step.width - 1 > last) continue;
-    TelemetryDecoder::Memo& memo = memos[i];
-    // A step reads at most seven bytes: they are its value's whole source.
-    const std::uint64_t bytes = HighFirst(frame, step.position, step.width);
-    if (memo.version != 0 && memo.bytes == bytes &&
-        memo.version == TargetVersion(fields, step.target)) {
-      Keep(fields, step.target);
-    } else {
-      scratch.clear();
-      FieldNumber number;
-      const std::optional<std::string_view> text = Convert(step, frame, table, scratch, number);
-      if (!text) continue;
-      Write(fields, step.target, *text, number);
-      memo = {bytes, TargetVersion(fields, step.target)};
-    }
-    if (!step.green_text.empty()) {
-      // The colour follows the text read back, so it always matches what is shown.
-      const bool green = fields.Field(step.target.index) == step.green_text;
-      fields.SetFieldColour(step.target.index, green ? FieldColour::kGreen : FieldColour::kRed);
-    }
-  }
+  (ApplyStep<kSteps, kIndex>(frame, last, memos[kIndex], fields, scratch, table), ...);
+}
+
+// Applies the steps of a table in their order, each on its own.
+template <const auto& kSteps>
+void Apply(std::span<TelemetryDecoder::Memo> memos, const UnescapedFrame& frame,
+           DisplayFields& fields) {
+  ApplySteps<kSteps>(std::make_index_sequence<std::size(kSteps)>{}, memos, frame, fields);
 }
 
 }  // namespace
@@ -255,7 +270,7 @@ void TelemetryDecoder::DecodeSatelliteFrame(const UnescapedFrame& frame,
   if (header.destination_call != kGroundStationCall) return;
   last_was_satellite_ = true;
 
-  Apply(kHeaderSteps, header_memos_, frame, fields_);
+  Apply<kHeaderSteps>(header_memos_, frame, fields_);
 
   // Both markers must be inside the frame; the type letter then is as well.
   if (kSecondMarkerPos > LastPayloadPosition(frame)) return;
@@ -270,12 +285,12 @@ void TelemetryDecoder::DecodeSatelliteFrame(const UnescapedFrame& frame,
 }
 
 void TelemetryDecoder::DecodePowerHousekeeping(const UnescapedFrame& frame) {
-  Apply(kPowerSteps, power_memos_, frame, fields_);
+  Apply<kPowerSteps>(power_memos_, frame, fields_);
   last_record_ = RecordKind::kPower;
 }
 
 void TelemetryDecoder::DecodeSystemHousekeeping(const UnescapedFrame& frame) {
-  Apply(kSystemSteps, system_memos_, frame, fields_);
+  Apply<kSystemSteps>(system_memos_, frame, fields_);
   last_record_ = RecordKind::kSystem;
 }
 
