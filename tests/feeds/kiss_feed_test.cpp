@@ -26,16 +26,8 @@ using testing::WaitUntil;
 class Client {
  public:
   Client(std::uint16_t port, bool reads, bool chatter = false) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (!reads) {
-      const int small = 2048;  // fills at once
-      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    fd_ = testing::ConnectLoopback(port, reads ? 0 : 2048);  // a small buffer fills at once
+    connected_ = fd_ >= 0;
     if (reads) thread_ = std::thread([this, chatter] { Read(chatter); });
   }
   ~Client() {

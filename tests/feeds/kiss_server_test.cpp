@@ -31,15 +31,6 @@ struct Messages final : KissServerListener {
   std::string all;
 };
 
-int Connect(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
-}
-
 std::string ReadFor(int fd, std::chrono::milliseconds time) {
   std::string got;
   const auto end = std::chrono::steady_clock::now() + time;
@@ -85,7 +76,7 @@ TEST(KissServerTest, AClientGetsWholeFramesFromWhenItCame) {
   const std::vector<std::uint8_t> before = {0xC0, 0x00, 0x01, 0xDB, 0xDC, 0xC0};
   const std::vector<std::uint8_t> after = {0xC0, 0x00, 0x02, 0xDB, 0xDD, 0x03, 0xC0};
   server.Offer(before);  // nobody there yet
-  const int fd = Connect(server.port());
+  const int fd = testing::ConnectLoopback(server.port());
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(WaitUntil([&] { return server.Status().clients == 1; }, 5s));
   ASSERT_EQ(::send(fd, "\xC0\x06\xC0", 3, 0), 3);  // a TNC command: ignored
@@ -108,8 +99,8 @@ TEST(KissServerTest, ClientsBeyondTheMostAreClosed) {
   Messages messages;
   KissServer server({.clients_max = 1}, &messages);
   ASSERT_EQ(server.Start(std::to_string(testing::KissServer::FreePort())), std::nullopt);
-  const int first = Connect(server.port());
-  const int second = Connect(server.port());
+  const int first = testing::ConnectLoopback(server.port());
+  const int second = testing::ConnectLoopback(server.port());
   ASSERT_GE(first, 0);
   ASSERT_GE(second, 0);
   char byte = 0;

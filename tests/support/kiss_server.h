@@ -59,6 +59,21 @@ bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
   return false;
 }
 
+/// A client socket connected to 127.0.0.1:`port`, or -1. A `receive_buffer` other
+/// than 0 is set before connecting (a small one fills at once).
+inline int ConnectLoopback(std::uint16_t port, int receive_buffer = 0) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (receive_buffer > 0)
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
 class KissServer {
  public:
   /// Listens on 127.0.0.1 at `port`; 0 takes a free one.

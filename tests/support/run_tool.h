@@ -21,6 +21,13 @@ inline int RunShell(const std::string& command, std::string& out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+/// How often `what` occurs in `text`.
+inline std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 /// The lines of `text`, each without its line end (LF or CR LF).
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

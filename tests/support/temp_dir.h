@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,11 @@ class TempDir {
   void Write(std::string_view name, std::string_view text) const {
     std::ofstream(path_ / name, std::ios::binary)
         .write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  /// Writes `bytes` (a sample pass, say) to a file in the directory; its path.
+  std::string WriteBytes(std::string_view name, std::span<const std::uint8_t> bytes) const {
+    Write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return (path_ / name).string();
   }
 
  private:

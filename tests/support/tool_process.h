@@ -21,14 +21,9 @@ namespace zevrin::testing {
 
 /// True when something accepts connections at 127.0.0.1:`port`.
 inline bool Accepting(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
+  const int fd = ConnectLoopback(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 class ToolProcess {

@@ -49,10 +49,6 @@ class ArchiveToolTest : public ::testing::Test {
     run.err = dir_.Contents("stderr.txt");
     return run;
   }
-  std::string Write(const std::string& name, const Bytes& bytes) const {
-    dir_.Write(name, std::string(bytes.begin(), bytes.end()));
-    return (dir_ / name).string();
-  }
   std::string Archive() const { return (dir_ / "a.sqlite").string(); }
 
   testing::TempDir dir_{"archive-tool"};
@@ -78,7 +74,7 @@ std::optional<std::string> JsonValue(const Json& frame, const ArchiveColumn& c) 
 // value in a column of its record; the same recording again adds nothing.
 TEST_F(ArchiveToolTest, ArchiveHoldsEveryFrameAndExactlyTheJsonValues) {
   const Bytes stream = sample::MakePass({.frames = 600, .seed = 5});
-  const std::string in = Write("Lab_03032010_1407.kss", stream);
+  const std::string in = dir_.WriteBytes("Lab_03032010_1407.kss", stream);
   const ToolRun first = RunTool("--archive " + Archive() + " " + in);
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "");  // filling an archive prints nothing by itself
@@ -148,8 +144,8 @@ TEST_F(ArchiveToolTest, FramesAreTimedFromTheirFilesStartAtTheLineRate) {
   Bytes stream = {0xC0, 0x00, 0x41, 0xC0, 0xC0, 0x00, 1, 2, 3, 4, 5, 6, 7, 0xC0};
   stream.resize(stream.size() + 500, 0x33);  // a third frame of 500 bytes
   stream[14] = stream.back() = 0xC0;
-  const std::string named = Write("My_Lab_03032010_1407.kss", stream);
-  const std::string plain = Write("capture.bin", stream);
+  const std::string named = dir_.WriteBytes("My_Lab_03032010_1407.kss", stream);
+  const std::string plain = dir_.WriteBytes("capture.bin", stream);
   const timespec times[2] = {{1293840000, 0}, {1293840000, 0}};  // 2011-01-01 00:00 UTC
   ASSERT_EQ(::utimensat(AT_FDCWD, plain.c_str(), times, 0), 0);
   constexpr std::int64_t kMinute = 1267625220000;  // 2010-03-03 14:07 UTC
@@ -205,7 +201,7 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   ASSERT_EQ(WriteShareSettings(ini, settings), std::nullopt);
   const Bytes pass = sample::MakePass({.frames = 120});
   constexpr std::int64_t kStart = 1245506700000;  // 2009-06-20 14:05:00 UTC
-  const std::string in = Write(
+  const std::string in = dir_.WriteBytes(
       "Lab_20062009_1405.kss",
       testing::WithKissTimestamps(pass, [](std::int64_t k) { return kStart + 1500 * k + 7; }));
   const std::string args = "--archive " + Archive() + " --share " + ini + " " + in;
@@ -221,8 +217,8 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   EXPECT_NE(RunTool("--share " + ini + " " + in).status, 0) << "the queue needs an archive";
 
   // Times estimated from a name, a file's date or --start-time: archived, not shared.
-  const std::string unstamped = Write("Lab_20062009_1505.kss", pass);
-  const std::string undated = Write("pass.kss", pass);
+  const std::string unstamped = dir_.WriteBytes("Lab_20062009_1505.kss", pass);
+  const std::string undated = dir_.WriteBytes("pass.kss", pass);
   for (const std::string& estimated :
        {unstamped, undated, "--start-time 2009-06-20T15:00:00Z " + undated}) {
     std::filesystem::remove(Archive());
@@ -235,7 +231,7 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
 // Frames the archive cannot take (here past a file size limit) end the run with
 // status 1 and the count of frames not written.
 TEST_F(ArchiveToolTest, FramesTheArchiveCannotTakeEndTheRunWithStatusOne) {
-  const std::string in = Write("in.kss", sample::MakePass({.frames = 3000}));
+  const std::string in = dir_.WriteBytes("in.kss", sample::MakePass({.frames = 3000}));
   std::string status;
   testing::RunShell("trap '' XFSZ; ulimit -f 128; " + std::string(ZEVRIN_DECODE_BINARY) +
                         " --archive " + Archive() + " " + in + " 2>" + (dir_ / "err").string() +

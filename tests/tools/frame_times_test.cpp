@@ -55,10 +55,6 @@ class FrameTimesTest : public ::testing::Test {
   }
   std::string err() const { return dir_.Contents("stderr.txt"); }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string Write(const std::string& name, const Bytes& bytes) const {
-    dir_.Write(name, std::string(bytes.begin(), bytes.end()));
-    return Path(name);
-  }
   // The frames of an archive: time, its source and bytes, in order.
   Rows Frames(const std::string& archive) const {
     return testing::Db(Path(archive))
@@ -84,7 +80,7 @@ class FrameTimesTest : public ::testing::Test {
 // output; the monitor shows the time stamps as frames of their own, as ever.
 TEST_F(FrameTimesTest, KissTimeStampsTimeTheirFramesInTheArchiveAndJson) {
   const Bytes stamped = testing::WithKissTimestamps(pass_, StampTime);
-  const std::string in = Write("in.kss", stamped);
+  const std::string in = dir_.WriteBytes("in.kss", stamped);
   std::string json;
   ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " --format json " + in, json), 0) << err();
   EXPECT_EQ(Frames("a.sqlite"), Expected(frames_, StampTime, "kiss"));
@@ -105,7 +101,7 @@ TEST_F(FrameTimesTest, KissTimeStampsTimeTheirFramesInTheArchiveAndJson) {
 // A capture we write holds every frame at its time, reads back as the same
 // frames at the same times, and tshark reads the same times and addresses.
 TEST_F(FrameTimesTest, CaptureWrittenReadsBackWithTheSameFramesAndTimes) {
-  const std::string in = Write("in.kss", testing::WithKissTimestamps(pass_, StampTime));
+  const std::string in = dir_.WriteBytes("in.kss", testing::WithKissTimestamps(pass_, StampTime));
   ASSERT_EQ(Run("--format pcap --output " + Path("out.pcap") + " " + in), 0) << err();
   std::string piped;
   ASSERT_EQ(Run("--format=pcap " + in, piped), 0);
@@ -171,7 +167,7 @@ TEST_F(FrameTimesTest, PlainAx25CapturesAreRead) {
 // --kiss-timestamps puts the time of each frame before it in the raw log: read
 // back, every frame has a time of the run, from its time stamp.
 TEST_F(FrameTimesTest, RawLogWithTimeStampsGivesTheFramesTheirTimesBack) {
-  const std::string in = Write("in.kss", pass_);
+  const std::string in = dir_.WriteBytes("in.kss", pass_);
   EXPECT_EQ(Run("--kiss-timestamps " + in), 2) << "only with a raw log";
   const std::int64_t before = UtcNow() * 1000;
   ASSERT_EQ(Run("--raw-log " + Path("log.kss") + " --kiss-timestamps " + in), 0) << err();

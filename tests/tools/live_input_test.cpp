@@ -35,11 +35,7 @@ using ::testing::HasSubstr;
 using testing::KissServer;
 using testing::WaitUntil;
 
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using testing::Count;
 
 bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
@@ -73,12 +69,9 @@ class LiveToolTest : public ::testing::Test {
   std::string RawLogPath() const { return (dir_ / "pass.kss").string(); }
   // What the tool prints for `stream` read from a file.
   std::string FromFile(const Bytes& stream) {
-    dir_.Write("file.kss", std::string(stream.begin(), stream.end()));
     std::string out;
-    EXPECT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --format csv " +
-                                    (dir_ / "file.kss").string(),
-                                out),
-              0);
+    const std::string file = dir_.WriteBytes("file.kss", stream);
+    EXPECT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --format csv " + file, out), 0);
     return out;
   }
 
