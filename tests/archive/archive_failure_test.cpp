@@ -50,43 +50,6 @@ class ArchiveFailureTest : public ::testing::Test {
     receiver.Receive(sample::MakePass({.frames = frames, .seed = seed}));
   }
 
-  // Three passes: with room, on a full disk, with room again.
-  template <typename Archive>
-  void FillThroughAFullDisk(Archive& archive) {
-    const auto drain = [&] {
-      if constexpr (requires { archive.Drain(); }) archive.Drain();
-    };
-    Receive(archive, 300, 1);
-    drain();
-    const std::uint64_t first = seen_.frames.size();
-    EXPECT_EQ(archive.added(), first);
-
-    testing::FaultyVfs::SetFull(true);
-    Receive(archive, 300, 2);
-    drain();
-    EXPECT_GT(testing::FaultyVfs::refused(), 0);
-    EXPECT_THAT(listener_.problems, ElementsAre(HasSubstr("full")));
-    EXPECT_THAT(listener_.recovered, SizeIs(0));
-    const std::uint64_t lost = archive.lost();
-    EXPECT_EQ(lost, seen_.frames.size() - first);
-    EXPECT_EQ(notices_.last.missed, lost);
-
-    testing::FaultyVfs::SetFull(false);
-    Receive(archive, 300, 3);
-    archive.Close();
-    EXPECT_THAT(listener_.problems, SizeIs(1));
-    EXPECT_THAT(listener_.recovered, SizeIs(1));
-    EXPECT_EQ(notices_.elsewhere, 0);
-
-    Db db(Path());
-    EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), archive.added());
-    EXPECT_EQ(archive.added() + lost, seen_.frames.size());
-    // The frames after the disk had room again are all there.
-    EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"),
-              std::to_string(seen_.frames.back().ms));
-  }
-
   testing::TempDir dir_{"archive-failure"};
   testing::SteppingClock clock_{1267625220000, 5};
   testing::CountingListener listener_;
@@ -114,23 +77,42 @@ TEST_F(ArchiveFailureTest, AnArchiveThatCannotBeUsedIsToldOnceAndLeftAlone) {
   }
 }
 
-// The desktop program's writer: one frame a transaction.
+// The decode tool's archive: batches of 64 on the archive's own thread,
+// checkpoints on another. Three passes: with room, on a full disk, with room
+// again; the notices reach the listener on the receiving thread.
 TEST_F(ArchiveFailureTest, AFullDiskIsToldOnceAndWritingResumesWhenThereIsRoom) {
-  testing::FaultyVfs::Register();
-  ArchiveWriter writer(&notices_, {.batch_frames = 1, .vfs = testing::FaultyVfs::kName});
-  ASSERT_TRUE(writer.Open(Path())) << writer.error();
-  FillThroughAFullDisk(writer);
-}
-
-// The decode tool's: batches of 64 on the archive's own thread, checkpoints on
-// another; the notices still reach the listener on the receiving thread.
-TEST_F(ArchiveFailureTest, AFullDiskSeenThroughTheArchiveThreadIsToldOnTheReceivingThread) {
   testing::FaultyVfs::Register();
   ArchiveThread archive(
       &notices_,
       {.batch_frames = 64, .vfs = testing::FaultyVfs::kName, .background_checkpoints = true});
   ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
-  FillThroughAFullDisk(archive);
+  Receive(archive, 300, 1);
+  archive.Drain();
+  const std::uint64_t first = seen_.frames.size();
+  EXPECT_EQ(archive.added(), first);
+
+  testing::FaultyVfs::SetFull(true);
+  Receive(archive, 300, 2);
+  archive.Drain();
+  EXPECT_GT(testing::FaultyVfs::refused(), 0);
+  EXPECT_THAT(listener_.problems, ElementsAre(HasSubstr("full")));
+  EXPECT_THAT(listener_.recovered, SizeIs(0));
+  const std::uint64_t lost = archive.lost();
+  EXPECT_EQ(lost, seen_.frames.size() - first);
+  EXPECT_EQ(notices_.last.missed, lost);
+
+  testing::FaultyVfs::SetFull(false);
+  Receive(archive, 300, 3);
+  archive.Close();
+  EXPECT_THAT(listener_.problems, SizeIs(1));
+  EXPECT_THAT(listener_.recovered, SizeIs(1));
+  EXPECT_EQ(notices_.elsewhere, 0);
+  Db db(Path());
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(std::stoull(db.One("SELECT count(*) FROM frames")), archive.added());
+  EXPECT_EQ(archive.added() + lost, seen_.frames.size());
+  // The frames after the disk had room again are all there.
+  EXPECT_EQ(db.One("SELECT max(received_ms) FROM frames"), std::to_string(seen_.frames.back().ms));
 }
 
 // The desktop program's archive while another program holds it or the disk is
