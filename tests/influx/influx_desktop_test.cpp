@@ -46,15 +46,12 @@ TEST(InfluxBox, ShowsTheSettingsAndWhyTheyCannotBeUsed) {
 // the feed stops and the line is the sharing's alone again.
 TEST(DesktopInflux, SendsTheArchivesQueueAndShowsItsStateOnTheSharingLine) {
   const testing::TempDir dir("influx-desktop");
-  sample::PassOptions options;
-  options.frames = 120;
-  const sample::Bytes pass = sample::MakePass(options);
-  dir.Write("pass.kss", std::string(pass.begin(), pass.end()));
+  const std::string pass = dir.WriteBytes("pass.kss", sample::MakePass({.frames = 120}));
   const std::string archive = (dir / "a.sqlite").string();
   std::string out;
   ASSERT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --archive " + archive +
                                   " --influx http://127.0.0.1:9/write?db=x --influx-wait 0 " +
-                                  (dir / "pass.kss").string() + " 2>&1",
+                                  pass + " 2>&1",
                               out),
             0)
       << out;

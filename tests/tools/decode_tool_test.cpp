@@ -51,7 +51,7 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
   const Bytes frame = sample::KissFrame(sample::SatelliteFrame({1, 2, 3}));
   dir_.Write("a.kss", std::string(frame.begin(), frame.begin() + 9));
   dir_.Write("b.kss", std::string(frame.begin() + 9, frame.end()));
-  dir_.Write("in.kss", std::string(frame.begin(), frame.end()));
+  dir_.WriteBytes("in.kss", frame);
   const std::string notes = "just some text that is not a database, long enough to be looked at";
   dir_.Write("notes.txt", notes);
   const std::string a = Path("a.kss"), b = Path("b.kss"), in = Path("in.kss");
@@ -92,6 +92,8 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
       {server + " --raw-log " + Path("no/x.kss"), 2, "cannot write the raw log"},
       {share + "0 " + in, 2, "API token with a line break"},
       {share + "1 " + in, 2, "not an http(s) address: file:///etc/passwd"},
+      {"--archive " + Path("h.sqlite") + " --influx http://127.0.0.1:8086/query?db=x " + in, 2,
+       "not an InfluxDB write address"},
       {"--alarms " + Path("none") + " " + in, 2, "cannot read the alarm rules " + Path("none")},
       {in + " --alarms=", 2, "--alarms needs a rules file or 'default'"},
   };
@@ -113,7 +115,7 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
 // and as a JSON line just before the frame that caused it.
 TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
   const Bytes pass = sample::MakePass({.battery_dip = true});
-  dir_.Write("dip.kss", std::string(pass.begin(), pass.end()));
+  dir_.WriteBytes("dip.kss", pass);
   const std::string args = " --format json --start-time 2026-12-06T13:12:00Z " + Path("dip.kss");
   std::string out;
   ASSERT_EQ(RunTool("--alarms default" + args + " 2>" + Path("err"), out), 0);
@@ -299,7 +301,7 @@ TEST_F(DecodeToolTest, OutputOfThePassAndOfNoiseIsKeptByteForByte) {
       {"noise", Printed("gzip -dc " + GoldenPath("noise.kss"))}};
   for (const auto& [input_name, input] : inputs) {
     ASSERT_GT(input.size(), 60000u) << input_name;
-    dir_.Write("in.kss", std::string(input.begin(), input.end()));
+    dir_.WriteBytes("in.kss", input);
     for (const Format& format : kFormats) {
       const std::string name = std::string(input_name) + "." + format.name;
       const std::string text = DecodeAtFixedTime(input, format.options);
