@@ -93,26 +93,23 @@ std::vector<CapturedFrame> ReadAll(Bytes& file) {
 }
 
 // Packets of a pcapng file (in microseconds by default) are read with their times
-// and escaped into KISS frames.
-TEST(CaptureReaderTest, PcapngPacketsAreReadAtTheirTimes) {
+// and escaped into KISS frames. An interface may count whole seconds in 64 bits
+// (if_tsresol 10^0): a time past what 64 bits of milliseconds hold is never taken
+// for a plausible one by wrapping round.
+TEST(CaptureReaderTest, PcapngPacketsAreReadAtTheirTimesAndNeverWrapRound) {
   Bytes file = Pcapng({}, {{kNowMs * 1000 + 999, {0x00, 0x82, 0xC0}}, {0, {0x00, 0xDB, 0x41}}});
-  const std::vector<CapturedFrame> frames = ReadAll(file);
+  std::vector<CapturedFrame> frames = ReadAll(file);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].received_ms, kNowMs);
   EXPECT_EQ(frames[0].kiss, (Bytes{0xC0, 0x00, 0x82, 0xDB, 0xDC, 0xC0}));
   EXPECT_EQ(frames[1].received_ms, 0);
   EXPECT_EQ(frames[1].kiss, (Bytes{0xC0, 0x00, 0xDB, 0xDD, 0x41, 0xC0}));
-}
 
-// A pcapng interface may count whole seconds in 64 bits (if_tsresol 10^0): a
-// time past what 64 bits of milliseconds hold is never taken for a plausible one
-// by wrapping round.
-TEST(CaptureReaderTest, APcapngTimeBeyondMillisecondsIsNoPlausibleTime) {
   // Seconds whose product with 1000 wraps round to kNowMs in 64 bits.
   constexpr std::uint64_t kWraps = kNowMs / 1000 + (std::uint64_t{1} << 61);
   static_assert(kWraps * 1000 == static_cast<std::uint64_t>(kNowMs));
-  Bytes file = Pcapng({0x00010009u, 0u, 0u}, {{kWraps, {0x00, 0x82}}});
-  const std::vector<CapturedFrame> frames = ReadAll(file);
+  file = Pcapng({0x00010009u, 0u, 0u}, {{kWraps, {0x00, 0x82}}});
+  frames = ReadAll(file);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].kiss, (Bytes{0xC0, 0x00, 0x82, 0xC0}));
   EXPECT_FALSE(IsPlausibleFrameTime(frames[0].received_ms, kNowMs)) << frames[0].received_ms;

@@ -1,5 +1,5 @@
-// zevrinkiss-decode filling an archive, sharing from it with a web server the test
-// runs on 127.0.0.1, and writing line protocol; run as a user would.
+// zevrinkiss-decode filling an archive and sharing from it with a web server the
+// test runs on 127.0.0.1; run as a user would.
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -250,33 +250,6 @@ TEST_F(ArchiveToolTest, FramesTheArchiveCannotTakeEndTheRunWithStatusOne) {
   EXPECT_EQ(
       std::stoul(lost) + std::stoul(testing::Db(Archive()).One("SELECT count(*) FROM frames")),
       Lines(RunTool("--format json " + in).out).size());
-}
-
-// The line protocol of the pass holds the JSON output's values: a line for each
-// record, its battery voltage as printed. That a real InfluxDB server takes these
-// lines is shown by the tests of the InfluxDB feed.
-TEST_F(ArchiveToolTest, LineProtocolOfThePassHoldsTheJsonValues) {
-  const std::string pass = ZEVRIN_SAMPLE_PASS;
-  const ToolRun lines = RunTool("--format influx --station Lab " + pass);
-  ASSERT_EQ(lines.status, 0) << lines.err;
-  std::vector<double> volts, json_volts;
-  std::size_t records = 0;
-  for (const std::string& line : Lines(RunTool("--format json " + pass).out)) {
-    const Json fields = Json::parse(line)["fields"];
-    if (fields.contains("0")) json_volts.push_back(std::stod(fields["18"].get<std::string>()));
-    records += fields.contains("0") || fields.contains("54");
-  }
-  ASSERT_GT(json_volts.size(), 100u);
-  const std::regex power("^power_housekeeping,station=Lab .*[ ,]battery_volts=([^, ]+)");
-  std::size_t system = 0;
-  for (const std::string& line : Lines(lines.out)) {
-    std::smatch m;
-    if (std::regex_search(line, m, power)) volts.push_back(std::stod(m[1]));
-    system += line.starts_with("system_housekeeping,station=Lab ");
-  }
-  EXPECT_EQ(volts, json_volts);
-  EXPECT_EQ(volts.size() + system, records);
-  EXPECT_EQ(Lines(lines.out).size(), records);
 }
 
 }  // namespace

@@ -239,24 +239,5 @@ TEST_F(LiveToolTest, SerialLineIsRawAndAHangUpEndsTheTool) {
   EXPECT_THAT(Err(), HasSubstr("the device is closed"));
 }
 
-// Killed while frames stream in, the raw log holds whole frames only.
-TEST_F(LiveToolTest, RawLogHoldsWholeFramesOnlyAfterSigkill) {
-  Bytes stream;
-  const Bytes pass = sample::MakePass({});
-  while (stream.size() < 4'000'000) stream.insert(stream.end(), pass.begin(), pass.end());
-  KissServer server;
-  Spawn({"--connect", "127.0.0.1:" + std::to_string(server.port()), "--raw-log", RawLogPath(),
-         "--format", "csv"});
-  ASSERT_TRUE(server.Accept(10000));
-  std::size_t sent = 0;
-  for (std::mt19937 rng(5); sent < stream.size() && RawLog().size() < 1'000'000;) {
-    const std::size_t n = std::min<std::size_t>(1 + rng() % 5000, stream.size() - sent);
-    ASSERT_TRUE(server.Send(std::span(stream).subspan(sent, n)));
-    sent += n;
-  }
-  EXPECT_TRUE(WIFSIGNALED(Stop(SIGKILL)));
-  EXPECT_GT(testing::WholeFramesIn(RawLog(), testing::LoggedFrames(stream)), 1000);
-}
-
 }  // namespace
 }  // namespace zevrin
