@@ -27,11 +27,7 @@ namespace zevrin {
 namespace {
 
 using ::testing::HasSubstr;
-
-template <typename T>
-T* Child(QWidget* parent, const char* name) {
-  return parent->findChild<T*>(QString::fromLatin1(name));
-}
+using testing::Child;
 
 void ClickOk(QDialog* dialog) {
   dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();

@@ -17,12 +17,14 @@
 #include "adapters/qt_serial_port.h"
 #include "dialogs/setup_dialog.h"
 #include "link/pty.h"
+#include "support/qt_wait.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Child;
 
 // A link to no device, a file that is none, and odd line settings do not open; the
 // link's device is named. When no link is found, /dev/ttyS(N-1) is taken.
@@ -63,10 +65,6 @@ class SetupDialogTest : public ::testing::Test {
   static void Click(SetupDialog* dialog, const char* button) {
     QTest::mouseClick(dialog->findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
     QTest::qWait(10);
-  }
-  template <typename T>
-  static T* Child(SetupDialog* dialog, const char* name) {
-    return dialog->findChild<T*>(QString::fromLatin1(name));
   }
 
   testing::TempDir dir_{"setup"};

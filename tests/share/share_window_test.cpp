@@ -16,17 +16,14 @@
 #include <QTest>
 
 #include "dialogs/share_dialog.h"
+#include "support/qt_wait.h"
 #include "support/temp_dir.h"
 
 namespace zevrin {
 namespace {
 
 using ::testing::HasSubstr;
-
-template <typename T>
-T* Child(QWidget* parent, const char* name) {
-  return parent->findChild<T*>(QString::fromLatin1(name));
-}
+using testing::Child;
 
 // Why nothing is shared follows the fields as they are typed; which gap is named
 // when is the settings' own test. What the file's reader left out is said first.

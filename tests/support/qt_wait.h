@@ -1,11 +1,18 @@
 #pragma once
-// Waiting helpers for tests that drive Qt objects through the event loop.
+// Helpers for tests that drive Qt objects: finding a child by its name, and
+// waiting through the event loop.
 
 #include <QDeadlineTimer>
 #include <QTest>
 #include <ctime>
 
 namespace zevrin::testing {
+
+/// The child of `parent` of type T named `name`, or null.
+template <typename T>
+T* Child(const QObject* parent, const char* name) {
+  return parent->findChild<T*>(QString::fromLatin1(name));
+}
 
 /// Runs the event loop until `done` holds or `ms` have passed; returns `done()`. The
 /// default is generous: on a busy machine a socket or a timer may be slow to report.
