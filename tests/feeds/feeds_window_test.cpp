@@ -26,8 +26,8 @@
 namespace zevrin {
 namespace {
 
-using ::testing::HasSubstr;
 using testing::Child;
+using ::testing::HasSubstr;
 
 void ClickOk(QDialog* dialog) {
   dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();

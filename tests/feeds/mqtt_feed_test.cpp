@@ -119,11 +119,11 @@ TEST_F(MqttFeedTest, ABrokerThatGoesAwayLosesNothing) {
   testing::Subscriber subscriber(broker.port(), "dashboard", true);
   ASSERT_TRUE(subscriber.WaitSubscribed());
   testing::KissServer tnc;
-  ASSERT_TRUE(tool_.Start({ZEVRIN_DECODE_BINARY, "--station", "LIVE", "--connect",
-                           "127.0.0.1:" + std::to_string(tnc.port()), "--mqtt",
-                           "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--archive",
-                           Path("a.db")},
-                          Path("out.txt"), Path("err.txt")));
+  ASSERT_TRUE(
+      tool_.Start({ZEVRIN_DECODE_BINARY, "--station", "LIVE", "--connect",
+                   "127.0.0.1:" + std::to_string(tnc.port()), "--mqtt",
+                   "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--archive", Path("a.db")},
+                  Path("out.txt"), Path("err.txt")));
   ASSERT_TRUE(tnc.Accept(10000));
   const std::vector<sample::Bytes> frames =
       testing::LoggedFrames(sample::MakePass({.frames = 300}));
@@ -157,7 +157,8 @@ TEST_F(MqttFeedTest, ABrokerThatGoesAwayLosesNothing) {
     return received == archived;
   };
   // The same for a while: the archive has committed what the broker was sent.
-  EXPECT_TRUE(WaitUntil([&] { return same() && (std::this_thread::sleep_for(500ms), same()); }, 20s))
+  EXPECT_TRUE(
+      WaitUntil([&] { return same() && (std::this_thread::sleep_for(500ms), same()); }, 20s))
       << received.size() << " of " << archived.size() << " records\n"
       << Err();
   ASSERT_GT(archived.size(), 20u);

@@ -22,8 +22,8 @@
 namespace zevrin {
 namespace {
 
-using ::testing::HasSubstr;
 using testing::Child;
+using ::testing::HasSubstr;
 
 // Why nothing is shared follows the fields as they are typed; which gap is named
 // when is the settings' own test. What the file's reader left out is said first.

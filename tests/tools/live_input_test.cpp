@@ -71,7 +71,8 @@ class LiveToolTest : public ::testing::Test {
   std::string FromFile(const Bytes& stream) {
     std::string out;
     const std::string file = dir_.WriteBytes("file.kss", stream);
-    EXPECT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --format csv " + file, out), 0);
+    EXPECT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --format csv " + file, out),
+              0);
     return out;
   }
 
