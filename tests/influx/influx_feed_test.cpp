@@ -166,7 +166,8 @@ TEST(ReplayTimes, OverlappingRecordingsFollowOnOneAfterTheOther) {
   const testing::TempDir dir("influx-replay-times");
   std::string files;
   for (std::uint32_t k = 0; k < 3; ++k) {
-    const std::string name = "r" + std::to_string(k) + ".kss";
+    std::string name = "r";  // built up: GCC 12 warns wrongly of "r" + std::to_string(k)
+    name += std::to_string(k) + ".kss";
     files += dir.WriteBytes(name, sample::MakePass({.frames = 150, .seed = 21 + k})) + " ";
     const timespec same[2] = {{1796562720, 0}, {1796562720, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), same, 0), 0);
