@@ -208,9 +208,6 @@ TEST_F(MqttFeedTest, ARefusedLoginOrAMissingBrokerIsToldAndLosesNothingElse) {
   EXPECT_THAT(Err(), HasSubstr("0 could not be published"));
   EXPECT_TRUE(
       WaitUntil([&] { return !subscriber.On("zevrinkiss/S/power_housekeeping").empty(); }, 10s));
-
-  EXPECT_EQ(Run({"--mqtt", "http://127.0.0.1", Path("pass.kss")}), 2);
-  EXPECT_THAT(Err(), HasSubstr("mqtt:// or mqtts://"));
 }
 
 // A certificate authority of the test's own and a certificate for 127.0.0.1 it

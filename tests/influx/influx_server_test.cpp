@@ -95,9 +95,6 @@ class InfluxServerTest : public ::testing::Test {
     return std::stol(testing::Db(Path("a.sqlite")).One("SELECT count(*) FROM " + table));
   }
   long Queued() const { return Records("influx_points"); }
-  std::string WritePass(const std::string& name, int frames, std::uint32_t seed) const {
-    return dir_.WriteBytes(name, sample::MakePass({.frames = frames, .seed = seed}));
-  }
 
   testing::TempDir dir_{"influx-server"};
 };
@@ -106,7 +103,7 @@ class InfluxServerTest : public ::testing::Test {
 // bit by bit: afterwards it holds every record once, each at its own time.
 TEST_F(InfluxServerTest, ADatabaseRestartedInThePassLosesNothingAndDoublesNothing) {
   Influxd influxd(Path("influx"));
-  WritePass("pass.kss", 1200, 7);
+  dir_.WriteBytes("pass.kss", sample::MakePass({.frames = 1200, .seed = 7}));
   const std::string bytes = dir_.Contents("pass.kss");
   std::FILE* tool = ::popen(Decode("--influx '" + influxd.url() + "/write?db=tarvelo' " +
                                    "--start-time 2026-12-06T13:12:00Z --station Lab -")
@@ -142,7 +139,8 @@ TEST_F(InfluxServerTest, ADatabaseRestartedInThePassLosesNothingAndDoublesNothin
 // with the login sends what waited.
 TEST_F(InfluxServerTest, ARefusedLoginIsToldAndTheNextRunSendsWhatWaited) {
   Influxd influxd(Path("influx"), "admin:s3cret");
-  const std::string pass = WritePass("pass.kss", 300, 3);
+  const std::string pass =
+      dir_.WriteBytes("pass.kss", sample::MakePass({.frames = 300, .seed = 3}));
   std::string url = "'";
   url += influxd.url() + "/write?db=tarvelo' ";
   std::string out;

@@ -94,6 +94,7 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
       {share + "1 " + in, 2, "not an http(s) address: file:///etc/passwd"},
       {"--archive " + Path("h.sqlite") + " --influx http://127.0.0.1:8086/query?db=x " + in, 2,
        "not an InfluxDB write address"},
+      {"--mqtt http://127.0.0.1 " + in, 2, "mqtt:// or mqtts://"},
       {"--alarms " + Path("none") + " " + in, 2, "cannot read the alarm rules " + Path("none")},
       {in + " --alarms=", 2, "--alarms needs a rules file or 'default'"},
   };
