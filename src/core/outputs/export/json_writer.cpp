@@ -119,11 +119,13 @@ void JsonWriter::AppendMonitorTexts(const FrameHeader& h, const UnescapedFrame& 
   json::AppendLatin1String(o, line.view());
   o.Append(",\"dump\":[");
   const std::span<const std::uint8_t> payload = PayloadBytes(h, u);
-  bool first = true;
-  ForEachDumpLine(payload, [&](std::string_view dump_line) {
-    if (!std::exchange(first, false)) o.Append(',');
-    json::AppendLatin1String(o, dump_line);
-  });
+  for (std::size_t start = 0; start < payload.size(); start += kDumpBytesPerLine) {
+    if (start != 0) o.Append(',');
+    // A dump line is digits, blanks, '>' and hex digits: nothing in it to escape.
+    o.Append('"');
+    AppendDumpLine(o, payload, start);
+    o.Append('"');
+  }
   o.Append("],\"ascii\":");
   line.clear();
   AppendAsciiText(line, payload);
