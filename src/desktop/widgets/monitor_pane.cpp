@@ -89,8 +89,15 @@ void MonitorPane::WritePending() {
   const std::int64_t first_before = lines_.FirstSerial();
   const std::int64_t changed = first_before + std::max(lines_.Count() - 1, 0);
 
+  // As the cursor of a text document, a selection's end at the end of the text
+  // moves on with the texts written there.
+  const MonitorPlace end = lines_.End();
+  const bool anchor_at_end = lines_.Clamp(anchor_) == end;
+  const bool cursor_at_end = lines_.Clamp(cursor_) == end;
   for (const Run& run : pending_) lines_.Append(run.text, run.role);
   pending_.clear();
+  if (anchor_at_end) anchor_ = lines_.End();
+  if (cursor_at_end) cursor_ = lines_.End();
   MeasureFrom(changed);
   UpdateScrollBars();
 
@@ -126,32 +133,32 @@ void MonitorPane::Measure() {
   QTextLayout probe(QString(), font(), viewport());
   probe.setTextOption(text_option_);
   line_height_ = std::max<qreal>(1, LayOut(probe));
-  QTextLayout zero(QStringLiteral("0"), font(), viewport());
-  zero.setTextOption(text_option_);
-  LayOut(zero);
-  char_width_ = zero.lineAt(0).naturalTextWidth();
+  char_width_ = NaturalWidth(QString(10, u'0')) / 10;
+  for (char16_t c = 0x20; c < 0x7f; ++c) overhang_[c - 0x20] = NaturalWidth(QString(QChar(c))) - char_width_;
   for (int i = 0; i < lines_.Count(); ++i) lines_.At(i).layout.reset();
   laid_out_.clear();
   widest_ = 0;
   MeasureFrom(lines_.FirstSerial());
 }
 
-// A fixed-pitch font gives every printable ASCII character the same advance;
+// A fixed-pitch font gives every printable ASCII character the same advance, and
+// a line's natural width is that of its characters and the overhang of its last;
 // other lines are laid out to be measured.
 void MonitorPane::MeasureFrom(std::int64_t from) {
   for (auto i = static_cast<int>(std::max<std::int64_t>(from - lines_.FirstSerial(), 0)); i < lines_.Count(); ++i) {
     const QString& text = lines_.At(i).text;
-    qreal width = 0;
-    if (IsPrintableAscii(text)) {
-      width = char_width_ * static_cast<qreal>(text.size());
-    } else {
-      QTextLayout layout(text, font(), viewport());
-      layout.setTextOption(text_option_);
-      LayOut(layout);
-      width = layout.lineAt(0).naturalTextWidth();
-    }
-    widest_ = std::max(widest_, width);
+    if (text.isEmpty()) continue;
+    widest_ = std::max(widest_, IsPrintableAscii(text) ? char_width_ * static_cast<qreal>(text.size()) +
+                                                             overhang_[text.back().unicode() - 0x20]
+                                                       : NaturalWidth(text));
   }
+}
+
+qreal MonitorPane::NaturalWidth(const QString& text) const {
+  QTextLayout layout(text, font(), viewport());
+  layout.setTextOption(text_option_);
+  LayOut(layout);
+  return layout.lineAt(0).naturalTextWidth();
 }
 
 // As QPlainTextEdit: the bar counts lines, and its end shows the last line whole

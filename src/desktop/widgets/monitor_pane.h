@@ -81,6 +81,7 @@ class MonitorPane final : public QAbstractScrollArea, public MonitorSink {
   // Line metrics of the font, and the widths of lines from serial `from` on.
   void Measure();
   void MeasureFrom(std::int64_t from);
+  qreal NaturalWidth(const QString& text) const;
   void UpdateScrollBars();
   // The layout of the line at `index`, made and kept while the line is in view.
   QTextLayout& LayoutOf(int index);
@@ -102,6 +103,7 @@ class MonitorPane final : public QAbstractScrollArea, public MonitorSink {
   QTextOption text_option_;
   qreal line_height_ = 1;
   qreal char_width_ = 0;
+  std::array<qreal, 0x7f - 0x20> overhang_{};  // of each printable ASCII character
   qreal widest_ = 0;  // the widest line's natural width since the last Clear
 
   // The selection runs from the anchor to the cursor.
