@@ -203,7 +203,9 @@ QTextLayout& MonitorPane::LayoutOf(int index) {
   }
   layout.setFormats(formats);
   LayOut(layout);
-  laid_out_.push_back(lines_.FirstSerial() + index);
+  const std::int64_t serial = lines_.FirstSerial() + index;
+  // A line laid out again after its text grew is listed once.
+  if (std::find(laid_out_.begin(), laid_out_.end(), serial) == laid_out_.end()) laid_out_.push_back(serial);
   return layout;
 }
 
