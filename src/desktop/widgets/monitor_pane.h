@@ -54,6 +54,7 @@ class MonitorPane final : public QAbstractScrollArea, public MonitorSink {
   void Copy();
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -67,6 +68,7 @@ class MonitorPane final : public QAbstractScrollArea, public MonitorSink {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:

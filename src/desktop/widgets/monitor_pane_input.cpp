@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimerEvent>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -142,6 +143,32 @@ void MonitorPane::keyPressEvent(QKeyEvent* event) {
     }
   }
   QAbstractScrollArea::keyPressEvent(event);
+}
+
+// Copy and Select All stay the pane's while it has the focus, whatever shortcuts
+// the window has.
+bool MonitorPane::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::SelectAll)) {
+      event->accept();
+      return true;
+    }
+  }
+  return QAbstractScrollArea::event(event);
+}
+
+// Ctrl and the wheel zoom the text, as in a read-only QPlainTextEdit.
+void MonitorPane::wheelEvent(QWheelEvent* event) {
+  if (!(event->modifiers() & Qt::ControlModifier)) {
+    QAbstractScrollArea::wheelEvent(event);
+    return;
+  }
+  QFont zoomed = font();
+  const qreal size = zoomed.pointSizeF() + event->angleDelta().y() / 120.0;
+  if (size <= 0) return;
+  zoomed.setPointSizeF(size);
+  setFont(zoomed);
 }
 
 void MonitorPane::mousePressEvent(QMouseEvent* event) {
