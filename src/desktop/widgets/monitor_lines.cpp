@@ -47,8 +47,9 @@ void MonitorLines::Clear() {
 
 ColourRole MonitorLines::RoleAt(int index, int column) const {
   const std::vector<MonitorLine::Run>& runs = At(index).runs;
-  const auto after = std::upper_bound(runs.begin() + 1, runs.end(), column,
-                                      [](int c, const MonitorLine::Run& run) { return c < run.start; });
+  const auto after =
+      std::upper_bound(runs.begin() + 1, runs.end(), column,
+                       [](int c, const MonitorLine::Run& run) { return c < run.start; });
   return std::prev(after)->role;
 }
 

@@ -37,7 +37,8 @@ qreal LayOut(QTextLayout& layout) {
 }
 
 bool IsPrintableAscii(const QString& text) {
-  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; });
+  return std::all_of(text.begin(), text.end(),
+                     [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; });
 }
 
 }  // namespace
@@ -134,7 +135,8 @@ void MonitorPane::Measure() {
   probe.setTextOption(text_option_);
   line_height_ = std::max<qreal>(1, LayOut(probe));
   char_width_ = NaturalWidth(QString(10, u'0')) / 10;
-  for (char16_t c = 0x20; c < 0x7f; ++c) overhang_[c - 0x20] = NaturalWidth(QString(QChar(c))) - char_width_;
+  for (char16_t c = 0x20; c < 0x7f; ++c)
+    overhang_[c - 0x20] = NaturalWidth(QString(QChar(c))) - char_width_;
   for (int i = 0; i < lines_.Count(); ++i) lines_.At(i).layout.reset();
   laid_out_.clear();
   widest_ = 0;
@@ -145,12 +147,14 @@ void MonitorPane::Measure() {
 // a line's natural width is that of its characters and the overhang of its last;
 // other lines are laid out to be measured.
 void MonitorPane::MeasureFrom(std::int64_t from) {
-  for (auto i = static_cast<int>(std::max<std::int64_t>(from - lines_.FirstSerial(), 0)); i < lines_.Count(); ++i) {
+  for (auto i = static_cast<int>(std::max<std::int64_t>(from - lines_.FirstSerial(), 0));
+       i < lines_.Count(); ++i) {
     const QString& text = lines_.At(i).text;
     if (text.isEmpty()) continue;
-    widest_ = std::max(widest_, IsPrintableAscii(text) ? char_width_ * static_cast<qreal>(text.size()) +
-                                                             overhang_[text.back().unicode() - 0x20]
-                                                       : NaturalWidth(text));
+    widest_ =
+        std::max(widest_, IsPrintableAscii(text) ? char_width_ * static_cast<qreal>(text.size()) +
+                                                       overhang_[text.back().unicode() - 0x20]
+                                                 : NaturalWidth(text));
   }
 }
 
@@ -169,7 +173,8 @@ void MonitorPane::UpdateScrollBars() {
   int fit = 0;
   int last_top = 0;
   if (isVisible()) {
-    fit = std::clamp(static_cast<int>(std::floor((height - 2 * kMargin - 1) / line_height_)), 0, count);
+    fit = std::clamp(static_cast<int>(std::floor((height - 2 * kMargin - 1) / line_height_)), 0,
+                     count);
     last_top = count - fit;
   } else {
     fit = static_cast<int>(height / line_height_);
@@ -205,7 +210,8 @@ QTextLayout& MonitorPane::LayoutOf(int index) {
   LayOut(layout);
   const std::int64_t serial = lines_.FirstSerial() + index;
   // A line laid out again after its text grew is listed once.
-  if (std::find(laid_out_.begin(), laid_out_.end(), serial) == laid_out_.end()) laid_out_.push_back(serial);
+  if (std::find(laid_out_.begin(), laid_out_.end(), serial) == laid_out_.end())
+    laid_out_.push_back(serial);
   return layout;
 }
 
@@ -213,7 +219,8 @@ void MonitorPane::ForgetLayoutsOutside(int first, int end) {
   const std::int64_t base = lines_.FirstSerial();
   std::erase_if(laid_out_, [&](std::int64_t serial) {
     if (serial >= base + first && serial < base + end) return false;
-    if (serial >= base && serial < base + lines_.Count()) lines_.At(static_cast<int>(serial - base)).layout.reset();
+    if (serial >= base && serial < base + lines_.Count())
+      lines_.At(static_cast<int>(serial - base)).layout.reset();
     return true;
   });
 }
@@ -232,7 +239,8 @@ void MonitorPane::paintEvent(QPaintEvent* event) {
   qreal y = TopOffset();
   int index = top;
   while (index < lines_.Count()) {
-    if (y + line_height_ >= area.top() && y <= area.bottom()) DrawLine(painter, index, QPointF(x, y), area);
+    if (y + line_height_ >= area.top() && y <= area.bottom())
+      DrawLine(painter, index, QPointF(x, y), area);
     ++index;
     y += line_height_;
     if (y > viewport()->height()) break;

@@ -72,7 +72,18 @@ class MonitorPane final : public QAbstractScrollArea, public MonitorSink {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  enum class Move { kLeft, kRight, kUp, kDown, kLineStart, kLineEnd, kTop, kBottom, kPageUp, kPageDown };
+  enum class Move {
+    kLeft,
+    kRight,
+    kUp,
+    kDown,
+    kLineStart,
+    kLineEnd,
+    kTop,
+    kBottom,
+    kPageUp,
+    kPageDown
+  };
 
   // Texts of one colour, in the order they came, not yet shown.
   struct Run {

@@ -57,20 +57,36 @@ void MonitorPane::MoveCursor(Move move, bool select) {
   const int page = std::max(verticalScrollBar()->pageStep(), 1);
   switch (move) {
     case Move::kLeft:
-      if (place.column > 0) --place.column;
-      else if (place.line > first) place = {place.line - 1, length(place.line - 1)};
+      if (place.column > 0)
+        --place.column;
+      else if (place.line > first)
+        place = {place.line - 1, length(place.line - 1)};
       break;
     case Move::kRight:
       if (lines_.Count() == 0) break;
-      if (place.column < length(place.line)) ++place.column;
-      else place = {place.line + 1, 0};
+      if (place.column < length(place.line))
+        ++place.column;
+      else
+        place = {place.line + 1, 0};
       break;
-    case Move::kUp: place.line = std::max(place.line - 1, first); break;
-    case Move::kDown: ++place.line; break;
-    case Move::kLineStart: place.column = 0; break;
-    case Move::kLineEnd: place.column = INT_MAX; break;
-    case Move::kTop: place = {first, 0}; break;
-    case Move::kBottom: place = lines_.End(); break;
+    case Move::kUp:
+      place.line = std::max(place.line - 1, first);
+      break;
+    case Move::kDown:
+      ++place.line;
+      break;
+    case Move::kLineStart:
+      place.column = 0;
+      break;
+    case Move::kLineEnd:
+      place.column = INT_MAX;
+      break;
+    case Move::kTop:
+      place = {first, 0};
+      break;
+    case Move::kBottom:
+      place = lines_.End();
+      break;
     case Move::kPageUp:
       place.line = std::max(place.line - page, first);
       verticalScrollBar()->setValue(verticalScrollBar()->value() - page);
@@ -90,12 +106,16 @@ void MonitorPane::EnsureVisible(MonitorPlace place) {
   if (lines_.Count() == 0) return;
   const auto index = static_cast<int>(place.line - lines_.FirstSerial());
   QScrollBar* bar = verticalScrollBar();
-  if (index < bar->value()) bar->setValue(index);
-  else if (index >= bar->value() + bar->pageStep()) bar->setValue(index - std::max(bar->pageStep(), 1) + 1);
+  if (index < bar->value())
+    bar->setValue(index);
+  else if (index >= bar->value() + bar->pageStep())
+    bar->setValue(index - std::max(bar->pageStep(), 1) + 1);
   const qreal x = LayoutOf(index).lineAt(0).cursorToX(place.column);
   QScrollBar* across = horizontalScrollBar();
-  if (x < across->value()) across->setValue(static_cast<int>(x) - 8);
-  else if (x > across->value() + viewport()->width() - 8) across->setValue(static_cast<int>(x) - viewport()->width() + 8);
+  if (x < across->value())
+    across->setValue(static_cast<int>(x) - 8);
+  else if (x > across->value() + viewport()->width() - 8)
+    across->setValue(static_cast<int>(x) - viewport()->width() + 8);
 }
 
 void MonitorPane::SelectWordAt(MonitorPlace place) {
@@ -184,7 +204,8 @@ void MonitorPane::mouseMoveEvent(QMouseEvent* event) {
   if (!selecting_ || !(event->buttons() & Qt::LeftButton)) return;
   const qreal y = event->position().y();
   if (y < 0) verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-  if (y > viewport()->height()) verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  if (y > viewport()->height())
+    verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
   cursor_ = PlaceAt(event->position());
   viewport()->update();
 }
@@ -193,7 +214,8 @@ void MonitorPane::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   selecting_ = false;
   QClipboard* clipboard = QGuiApplication::clipboard();
-  if (clipboard->supportsSelection() && HasSelection()) clipboard->setText(SelectedText(), QClipboard::Selection);
+  if (clipboard->supportsSelection() && HasSelection())
+    clipboard->setText(SelectedText(), QClipboard::Selection);
 }
 
 void MonitorPane::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -205,12 +227,13 @@ void MonitorPane::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void MonitorPane::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  QAction* copy = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-copy")), tr("&Copy"), this, &MonitorPane::Copy);
+  QAction* copy = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-copy")), tr("&Copy"), this,
+                                 &MonitorPane::Copy);
   copy->setShortcut(QKeySequence::Copy);
   copy->setEnabled(HasSelection());
   menu.addSeparator();
-  QAction* all =
-      menu.addAction(QIcon::fromTheme(QStringLiteral("edit-select-all")), tr("Select All"), this, &MonitorPane::SelectAll);
+  QAction* all = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-select-all")),
+                                tr("Select All"), this, &MonitorPane::SelectAll);
   all->setShortcut(QKeySequence::SelectAll);
   all->setEnabled(lines_.Count() > 0);
   menu.exec(event->globalPos());
@@ -220,8 +243,10 @@ void MonitorPane::contextMenuEvent(QContextMenuEvent* event) {
 void MonitorPane::RestartBlink() {
   cursor_shown_ = hasFocus();
   const int flash = QApplication::cursorFlashTime();
-  if (cursor_shown_ && flash >= 2) blink_.start(flash / 2, this);
-  else blink_.stop();
+  if (cursor_shown_ && flash >= 2)
+    blink_.start(flash / 2, this);
+  else
+    blink_.stop();
   viewport()->update();
 }
 
