@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QScrollBar>
 #include <QTest>
-#include <QTextBlock>
 #include <QToolButton>
 #include <memory>
 
@@ -44,6 +44,13 @@ class MainWindowTest : public ::testing::Test {
   }
   QLineEdit* Field(int i) const { return Child<QLineEdit>(QStringLiteral("Text1_%1").arg(i)); }
   MonitorPane& Pane() const { return window_->monitor(); }
+  // A click on the monitor at character `column` of the `row`th line in view.
+  void Click(int column, int row, Qt::KeyboardModifiers keys = {}) {
+    const qreal width = QFontMetricsF(Pane().font()).horizontalAdvance(u'0');
+    const qreal height = QFontMetricsF(Pane().font()).lineSpacing();
+    const QPointF at(4 + (column + 0.2) * width, 6 + row * height);
+    QTest::mouseClick(Pane().viewport(), Qt::LeftButton, keys, at.toPoint());
+  }
 
   testing::FixedClock clock_;
   DesktopProgram program_;
@@ -58,23 +65,18 @@ TEST_F(MainWindowTest, MonitorAppendsAtTheEndFollowsOnlyAtTheBottomAndKeepsItsLi
   window_->show();
   const Bytes payload = sample::SatellitePayload(4711, 'S', 1, 0x0100, 25);
   Feed(payload);
-  const QString first_entry = Pane().toPlainText();
+  const QString first_entry = Pane().PlainText();
   EXPECT_TRUE(first_entry.contains("ctrl: 3"));
-  QTest::mouseClick(Pane().viewport(), Qt::LeftButton, {}, QPoint(5, 5));
-  QTextCursor selection(Pane().document());
-  selection.setPosition(2);
-  selection.setPosition(12, QTextCursor::KeepAnchor);
-  Pane().setTextCursor(selection);
+  Click(1, 1);  // the first line is empty
+  Click(11, 1, Qt::ShiftModifier);
   Child<QCheckBox>("AnalyzeFrame")->click();  // raw entries from now on
   Feed(payload);
-  ASSERT_TRUE(Pane().toPlainText().startsWith(first_entry));
-  const QString raw_entry = Pane().toPlainText().mid(first_entry.size());
+  ASSERT_TRUE(Pane().PlainText().startsWith(first_entry));
+  const QString raw_entry = Pane().PlainText().mid(first_entry.size());
   EXPECT_FALSE(raw_entry.contains("ctrl: 3"));
   EXPECT_TRUE(raw_entry.contains(" 1   > C0 00 "));  // the whole KISS frame
-  EXPECT_EQ(Pane().textCursor().selectedText(), first_entry.mid(2, 10));
-  const QTextBlock address_line = Pane().document()->findBlockByNumber(5);
-  EXPECT_EQ(address_line.begin().fragment().charFormat().foreground().color(),
-            ToQColor(kMonitorBlue));
+  EXPECT_EQ(Pane().SelectedText(), first_entry.mid(2, 10));
+  EXPECT_EQ(Pane().ColourAt(5, 0), ToQColor(kMonitorBlue));
 
   QScrollBar* bar = Pane().verticalScrollBar();
   // `n` lines in one turn of the event loop.
@@ -92,17 +94,19 @@ TEST_F(MainWindowTest, MonitorAppendsAtTheEndFollowsOnlyAtTheBottomAndKeepsItsLi
   append(kMonitorLineLimit + 250);
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_EQ(Pane().LineCount(), kMonitorLineLimit);
-  EXPECT_TRUE(Pane().toPlainText().startsWith("line 250\n"));
+  EXPECT_TRUE(Pane().PlainText().startsWith("line 250\n"));
   // Texts of one turn are shown together when it ends; the user's view, moved
   // up, then stays on the same lines while three are dropped at the top.
   bar->setValue(bar->maximum() - 40);
   const int moved_to = bar->value();
-  const QString before = Pane().toPlainText();
+  const QString before = Pane().PlainText();
+  const QImage view = Pane().viewport()->grab().toImage();
   for (int i = 0; i < 3; ++i) Pane().AppendMonitorText("more\r", ColourRole::kDump);
-  EXPECT_EQ(Pane().toPlainText(), before);
+  EXPECT_EQ(Pane().PlainText(), before);
   QCoreApplication::processEvents();
-  EXPECT_TRUE(Pane().toPlainText().endsWith("more\nmore\nmore"));
+  EXPECT_TRUE(Pane().PlainText().endsWith("more\nmore\nmore"));
   EXPECT_EQ(bar->value(), moved_to - 3);
+  EXPECT_EQ(Pane().viewport()->grab().toImage(), view);
 
   auto* counter = Child<QLabel>("ReceiveCounterLabel");
   Child<QAction>("MnuClear")->trigger();
@@ -110,6 +114,40 @@ TEST_F(MainWindowTest, MonitorAppendsAtTheEndFollowsOnlyAtTheBottomAndKeepsItsLi
   EXPECT_EQ(counter->text(), "");
   Feed(payload);
   EXPECT_TRUE(counter->text().endsWith(" (1 Frames)")) << counter->text().toStdString();
+}
+
+// A line takes the colour of each of its runs. A selection made with the mouse
+// across a line break, or with Ctrl+A and shift+arrows, is drawn highlighted and
+// copied with Ctrl+C.
+TEST_F(MainWindowTest, MonitorColoursItsRunsAndCopiesASelectionAcrossLines) {
+  window_->show();
+  Pane().AppendMonitorText("ab", ColourRole::kSummary);
+  Pane().AppendMonitorText("cd\r", ColourRole::kDump);
+  Pane().AppendMonitorText("ef\r", ColourRole::kAddress);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Pane().PlainText(), "abcd\nef");
+  EXPECT_EQ(Pane().ColourAt(0, 1), ToQColor(kMonitorGrey));
+  EXPECT_EQ(Pane().ColourAt(0, 2), ToQColor(kMonitorBlue));
+  EXPECT_EQ(Pane().ColourAt(1, 0), ToQColor(kMonitorBlack));
+  const auto highlighted = [&] {
+    const QImage view = Pane().viewport()->grab().toImage();
+    const QColor colour = Pane().palette().color(
+        Pane().hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight);
+    int n = 0;
+    for (int y = 0; y < view.height(); ++y)
+      for (int x = 0; x < view.width(); ++x) n += view.pixelColor(x, y) == colour;
+    return n;
+  };
+  EXPECT_EQ(highlighted(), 0);
+  Click(1, 0);
+  Click(1, 1, Qt::ShiftModifier);
+  EXPECT_EQ(Pane().SelectedText(), "bcd\ne");
+  EXPECT_GT(highlighted(), 0);
+  QTest::keyClick(&Pane(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "bcd\ne");
+  QTest::keyClick(&Pane(), Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(&Pane(), Qt::Key_Left, Qt::ShiftModifier);
+  EXPECT_EQ(Pane().SelectedText(), "abcd\ne");
 }
 
 // After a pass every visible field and box shows what the store holds; hidden fields
