@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 namespace zevrin {
 
@@ -29,26 +30,43 @@ void PutDigits(char* at, int value, int count) {
   }
 }
 
+// The date and time of the last second a time stamp was written for, on this
+// thread: frames come many to a second, and working out a date is the dear part.
+struct SecondText {
+  bool kept = false;
+  std::int64_t seconds = 0;
+  std::array<char, 19> text{};  // "0000-00-00 00:00:00"
+};
+thread_local SecondText last_second;
+
 // FrameTimestamp, appended.
 void AppendFrameTimestamp(TextBuilder& line, const UtcInstant& now) {
-  const CivilTime t = ToCivil(now.seconds);
-  if (t.year < 0 || t.year > 9999 || now.milliseconds < 0 || now.milliseconds > 999) {
-    // Outside four-digit years and real milliseconds the fields widen as needed.
-    char text[40];
-    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year,
-                                t.month, t.day, t.hour, t.minute, t.second, now.milliseconds);
-    line.Append(std::string_view(text, static_cast<std::size_t>(n)));
-    return;
-  }
   static constexpr std::string_view kPattern = "0000-00-00 00:00:00.000";
+  const bool real_ms = now.milliseconds >= 0 && now.milliseconds <= 999;
+  if (!last_second.kept || now.seconds != last_second.seconds || !real_ms) {
+    const CivilTime t = ToCivil(now.seconds);
+    if (t.year < 0 || t.year > 9999 || !real_ms) {
+      // Outside four-digit years and real milliseconds the fields widen as needed.
+      char text[40];
+      const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year,
+                                  t.month, t.day, t.hour, t.minute, t.second, now.milliseconds);
+      line.Append(std::string_view(text, static_cast<std::size_t>(n)));
+      return;
+    }
+    char* p = last_second.text.data();
+    kPattern.copy(p, last_second.text.size());
+    PutDigits(p, t.year, 4);
+    PutDigits(p + 5, t.month, 2);
+    PutDigits(p + 8, t.day, 2);
+    PutDigits(p + 11, t.hour, 2);
+    PutDigits(p + 14, t.minute, 2);
+    PutDigits(p + 17, t.second, 2);
+    last_second.seconds = now.seconds;
+    last_second.kept = true;
+  }
   char* p = line.Room(kPattern.size());
-  kPattern.copy(p, kPattern.size());
-  PutDigits(p, t.year, 4);
-  PutDigits(p + 5, t.month, 2);
-  PutDigits(p + 8, t.day, 2);
-  PutDigits(p + 11, t.hour, 2);
-  PutDigits(p + 14, t.minute, 2);
-  PutDigits(p + 17, t.second, 2);
+  std::memcpy(p, last_second.text.data(), last_second.text.size());
+  p[last_second.text.size()] = '.';
   PutDigits(p + 20, now.milliseconds, 3);
   line.Commit(p + kPattern.size());
 }
