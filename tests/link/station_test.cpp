@@ -98,13 +98,15 @@ TEST_F(StationTest, TickCountsSecondsSinceTheLastPacketWithThePreviousGap) {
   std::vector<std::string> shown(74);  // by seconds after 10:00:00
   for (int t = 1; t <= 73; ++t) {
     clock_.Set({kTen + t, 0});
-    if (t == 30 || t == 72) Receive(*station, kFrame);
+    if (t == 30 || t == 31 || t == 72) Receive(*station, kFrame);
     station->Tick();
     shown[t] = view_.clock + " " + view_.last_packet;
   }
+  // A frame at two ticks in a row keeps the gap before the first.
   EXPECT_EQ(shown[30], "10:00:30 0 sec since last packet [29]");
-  EXPECT_EQ(shown[31], "10:00:31 1 sec since last packet [29]");
-  EXPECT_EQ(shown[73], "10:01:13 1 sec since last packet [41]");
+  EXPECT_EQ(shown[31], "10:00:31 0 sec since last packet [29]");
+  EXPECT_EQ(shown[32], "10:00:32 1 sec since last packet [29]");
+  EXPECT_EQ(shown[73], "10:01:13 1 sec since last packet [40]");
   station->Clear();
   EXPECT_EQ(view_.events.back(), "counter:");  // the counters shown empty, not stale
 }
