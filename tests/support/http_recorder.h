@@ -3,10 +3,6 @@
 // and answers each as the test's script says. It can be taken down (connections are
 // refused) and brought up again on the same port.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -19,6 +15,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/kiss_server.h"
 
 namespace zevrin::testing {
 
@@ -51,12 +49,14 @@ class HttpRecorder {
 
   /// Answers to give, in order; after them every request gets `fallback`.
   void Script(std::vector<ScriptedAnswer> answers, ScriptedAnswer fallback = {}) {
-    std::lock_guard lock(mutex_);
-    script_.assign(answers.begin(), answers.end());
-    fallback_ = fallback;
+    Respond([script = std::deque(answers.begin(), answers.end()), fallback](auto&) mutable {
+      const ScriptedAnswer next = script.empty() ? fallback : script.front();
+      if (!script.empty()) script.pop_front();
+      return next;
+    });
   }
 
-  /// Answers every request from now on as `respond` says, in place of the script.
+  /// Answers every request from now on as `respond` says.
   void Respond(std::function<ScriptedAnswer(const HttpRequest&)> respond) {
     std::lock_guard lock(mutex_);
     respond_ = std::move(respond);
@@ -68,10 +68,7 @@ class HttpRecorder {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{.sin_family = AF_INET,
-                        .sin_port = htons(port_),
-                        .sin_addr = {htonl(INADDR_LOOPBACK)},
-                        .sin_zero = {}};
+    sockaddr_in address = Loopback(port_);
     socklen_t length = sizeof address;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listener_, 16) != 0) {
@@ -139,8 +136,7 @@ class HttpRecorder {
     ScriptedAnswer answer;
     {
       std::lock_guard lock(mutex_);
-      answer = respond_ ? respond_(request) : script_.empty() ? fallback_ : script_.front();
-      if (!respond_ && !script_.empty()) script_.pop_front();
+      answer = respond_(request);
       requests_.push_back(request);
     }
     arrived_.notify_all();
@@ -160,9 +156,9 @@ class HttpRecorder {
   std::thread thread_;
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
-  std::deque<ScriptedAnswer> script_;
-  ScriptedAnswer fallback_;
-  std::function<ScriptedAnswer(const HttpRequest&)> respond_;
+  std::function<ScriptedAnswer(const HttpRequest&)> respond_ = [](auto&) {
+    return ScriptedAnswer{};
+  };
   std::vector<HttpRequest> requests_;
 };
 

@@ -27,14 +27,10 @@ inline long WholeFramesIn(const std::string& log,
   std::size_t at = 0;
   long n = 0;
   for (const auto& f : frames) {
-    if (at + f.size() > log.size()) {
-      const std::size_t rest = log.size() - at;
-      return rest < f.size() && log.compare(at, rest, std::string(f.begin(), f.begin() + rest)) == 0
-                 ? n
-                 : -1;
-    }
-    if (log.compare(at, f.size(), std::string(f.begin(), f.end())) != 0) return -1;
-    at += f.size();
+    const std::string frame(f.begin(), f.end());
+    if (log.compare(at, frame.size(), frame) != 0)  // a cut tail counts as none
+      return log.size() - at < frame.size() && frame.starts_with(log.substr(at)) ? n : -1;
+    at += frame.size();
     ++n;
   }
   return at == log.size() ? n : -1;
@@ -59,16 +55,19 @@ bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
   return false;
 }
 
+/// The address `port` of `host`, a loopback address.
+inline sockaddr_in Loopback(std::uint16_t port, std::uint32_t host = INADDR_LOOPBACK) {
+  return {
+      .sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(host)}, .sin_zero = {}};
+}
+
 /// A client socket connected to 127.0.0.1:`port`, or -1. A `receive_buffer` other
 /// than 0 is set before connecting (a small one fills at once).
 inline int ConnectLoopback(std::uint16_t port, int receive_buffer = 0) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (receive_buffer > 0)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
   ::close(fd);
   return -1;
@@ -95,10 +94,7 @@ class KissServer {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(host);
+    sockaddr_in a = Loopback(port, host);
     socklen_t size = sizeof a;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::listen(listener_, 8) != 0 ||
