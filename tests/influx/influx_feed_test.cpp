@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -14,11 +13,11 @@
 #include <set>
 #include <thread>
 
+#include "archive/archive_support.h"
 #include "outputs/influx/influx_answer.h"
 #include "outputs/influx/influx_sender.h"
 #include "outputs/influx/influx_settings.h"
 #include "sample/sample_pass.h"
-#include "support/archive_db.h"
 #include "support/http_recorder.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -26,6 +25,7 @@
 namespace zevrin {
 namespace {
 
+using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using testing::HttpRecorder;
 using testing::HttpRequest;
@@ -185,19 +185,27 @@ class InfluxSenderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_.WriteBytes("pass.kss", sample::MakePass({.frames = 300}));
-    const std::string decode = std::string(ZEVRIN_DECODE_BINARY) + " --station Lab\\ 1 " +
-                               "--start-time 2026-12-06T13:12:00Z ";
-    ASSERT_EQ(testing::RunShell(decode + "--format influx " + Path("pass.kss"), expected_), 0);
-    // Nothing listens there: every record stays queued in the archive.
-    std::string out;
-    ASSERT_EQ(testing::RunShell(decode + "--archive " + Archive() +
-                                    " --influx http://127.0.0.1:9/write?db=x --influx-wait 0 " +
-                                    Path("pass.kss") + " 2>&1",
-                                out),
-              0)
-        << out;
+    const std::string args = "--station Lab\\ 1 --start-time 2026-12-06T13:12:00Z ";
+    ASSERT_EQ(testing::RunShell(Decode(args + "--format influx"), expected_), 0);
+    ASSERT_TRUE(QueueNowhere(args));
     queued_ = Queued();
     ASSERT_GT(queued_, 100);
+  }
+  // The decode tool on the pass with `args`.
+  std::string Decode(const std::string& args) const {
+    return std::string(ZEVRIN_DECODE_BINARY) + " " + args + " " + Path("pass.kss");
+  }
+  // Decodes the pass into the archive with `args`; nothing listens at the feed's
+  // address, so every record stays queued there.
+  bool QueueNowhere(const std::string& args) const {
+    std::string out;
+    const int status = testing::RunShell(
+        Decode("--archive " + Archive() + " --influx http://127.0.0.1:9/write?db=x " +
+               "--influx-wait 0 " + args) +
+            " 2>&1",
+        out);
+    EXPECT_EQ(status, 0) << out;
+    return status == 0;
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::string Archive() const { return Path("a.sqlite"); }
@@ -211,12 +219,11 @@ class InfluxSenderTest : public ::testing::Test {
     EXPECT_EQ(lines, static_cast<std::size_t>(queued_));
   }
   std::unique_ptr<InfluxSender> Sender(const std::string& url, const std::string& token = "") {
-    InfluxTimings timings;
-    timings.down = {std::chrono::milliseconds(50), std::chrono::milliseconds(200)};
-    timings.refused = {std::chrono::milliseconds(50), std::chrono::milliseconds(200)};
-    timings.batch_points = 40;
-    timings.gather = std::chrono::milliseconds(20);
-    timings.request_timeout = std::chrono::seconds(5);
+    const InfluxTimings timings{.down = {50ms, 200ms},
+                                .refused = {50ms, 200ms},
+                                .gather = 20ms,
+                                .batch_points = 40,
+                                .request_timeout = 5s};
     std::string error;
     const auto target = InfluxTargetOf({true, url, "", "", token}, error);
     EXPECT_TRUE(target) << error;
@@ -228,11 +235,9 @@ class InfluxSenderTest : public ::testing::Test {
   }
   // Waits until the queue is empty; false after 20 s.
   bool Drained(InfluxSender& sender) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Queued() > 0 && std::chrono::steady_clock::now() < give_up) {
-      sender.Wake();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const auto give_up = std::chrono::steady_clock::now() + 20s;
+    for (; Queued() > 0 && std::chrono::steady_clock::now() < give_up; sender.Wake())
+      std::this_thread::sleep_for(20ms);
     if (Queued() != 0) ADD_FAILURE() << InfluxStatusDetails(sender.Status());
     return Queued() == 0;
   }
@@ -292,7 +297,7 @@ TEST_F(InfluxSenderTest, ARefusedLoginOrADatabaseDownOrFailingLosesNothing) {
     return ScriptedAnswer{401, R"({"error":"authorization failed"})"};
   });
   auto sender = Sender(server_.url("/write?db=tarvelo"));
-  ASSERT_TRUE(server_.WaitFor(3, std::chrono::seconds(10)));
+  ASSERT_TRUE(server_.WaitFor(3, 10s));
   EXPECT_EQ(sender->Status().state, InfluxState::kRefused);
   EXPECT_THAT(InfluxStatusLine(sender->Status()), HasSubstr("HTTP 401"));
   EXPECT_EQ(Queued(), queued_);
@@ -336,9 +341,8 @@ TEST_F(InfluxSenderTest, APointRefusedForGoodIsDroppedAloneAndTold) {
   ASSERT_EQ(told.size(), 1u);
   EXPECT_THAT(told[0], HasSubstr("field type conflict"));
   // The point is named by its first field, the frame number.
-  EXPECT_THAT(told[0], HasSubstr(bad.substr(
-                           bad.find("frame_number="),
-                           bad.find(',', bad.find("frame_number=")) - bad.find("frame_number="))));
+  const std::size_t number = bad.find("frame_number=");
+  EXPECT_THAT(told[0], HasSubstr(bad.substr(number, bad.find(',', number) - number)));
 }
 
 // 2.x: its path, query and token. A batch in flight when the sender stops stays
@@ -347,7 +351,7 @@ TEST_F(InfluxSenderTest, Version2SendsItsTokenAndAStoppedSenderKeepsItsBatch) {
   Answer([](const HttpRequest&) { return ScriptedAnswer{503, ""}; });
   {
     auto sender = Sender(server_.url("/api/v2/write?org=club&bucket=sat"), "s3cret");
-    ASSERT_TRUE(server_.WaitFor(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(server_.WaitFor(1, 10s));
   }
   const HttpRequest first = server_.requests().front();
   EXPECT_EQ(first.target, "/api/v2/write?org=club&bucket=sat");
@@ -358,21 +362,9 @@ TEST_F(InfluxSenderTest, Version2SendsItsTokenAndAStoppedSenderKeepsItsBatch) {
 // An archive of the version before the feed gains the queue when it is written
 // to, and keeps its rows; what the old version kept is never queued.
 TEST_F(InfluxSenderTest, AnArchiveOfTheVersionBeforeGainsTheQueueAndKeepsItsRows) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(Archive().c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE influx_points; PRAGMA user_version = 3;", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_EQ(testing::Exec(Archive(), "DROP TABLE influx_points; PRAGMA user_version = 3;"), "");
   const std::string frames = testing::Db(Archive()).One("SELECT count(*) FROM frames");
-  std::string out;
-  ASSERT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --archive " + Archive() +
-                                  " --start-time 2026-12-07T13:12:00Z --influx " +
-                                  "http://127.0.0.1:9/write?db=x --influx-wait 0 " +
-                                  Path("pass.kss") + " 2>&1",
-                              out),
-            0)
-      << out;
+  ASSERT_TRUE(QueueNowhere("--start-time 2026-12-07T13:12:00Z"));
   const testing::Db archive(Archive());
   EXPECT_EQ(archive.One("PRAGMA user_version"), "4");
   EXPECT_EQ(archive.One("SELECT count(*) FROM frames"), std::to_string(2 * std::stol(frames)));
