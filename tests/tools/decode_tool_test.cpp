@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 
 #include "sample/sample_pass.h"
 #include "support/archive_db.h"
@@ -266,29 +267,20 @@ std::string DecodeAtFixedTime(const Bytes& input, const DecodeToolOptions& optio
   return text;
 }
 
-constexpr std::string_view kTimeSourceKey = "\"time_source\":\"";
-
 // The time stamps of monitor summary lines and the times of JSON objects (and
 // where they came from) blanked, for output taken at any time.
-std::string WithoutTimes(std::string text) {
-  constexpr std::string_view kJsonTime = "{\"received_ms\":";
-  constexpr std::string_view kAfterSource = "\",";  // the end of the source's name
-  for (std::size_t at = 0; at < text.size();) {
-    if (text.compare(at, kJsonTime.size(), kJsonTime) == 0) {
-      const std::size_t source = text.find(kTimeSourceKey, at);
-      const std::size_t end = text.find(kAfterSource, source + kTimeSourceKey.size());
-      text.erase(at + 1, end + kAfterSource.size() - (at + 1));
-    }
-    const std::size_t line_end = text.find('\n', at);
-    at = line_end == std::string::npos ? text.size() : line_end + 1;
-  }
-  constexpr std::string_view kAfterTime = " UTC: [";
+std::string WithoutTimes(const std::string& text) {
   constexpr std::size_t kTimeLength = 23;  // yyyy-mm-dd hh:mm:ss.mmm
-  for (std::size_t at = text.find(kAfterTime); at != std::string::npos;
-       at = text.find(kAfterTime, at + 1)) {
-    if (at >= kTimeLength) text.replace(at - kTimeLength, kTimeLength, kTimeLength, '#');
+  std::string out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line); out += line + '\n') {
+    if (line.starts_with("{\"received_ms\":"))  // up to the end of the source's name
+      line.erase(1, line.find("\",", line.find("\"time_source\":\"") + 15) + 1);
+    for (std::size_t at = line.find(" UTC: ["); at != std::string::npos;
+         at = line.find(" UTC: [", at + 1))
+      if (at >= kTimeLength) line.replace(at - kTimeLength, kTimeLength, kTimeLength, '#');
   }
-  return text;
+  return out;
 }
 
 TEST_F(DecodeToolTest, OutputOfThePassAndOfNoiseIsKeptByteForByte) {
