@@ -168,16 +168,15 @@ TEST_F(StationTest, HexdumpCheckedAfterStartUpOpensTheDumpLogForTheNextFrame) {
 // frame of the raw log follows a time stamp of its reception; without, the raw
 // log is as ever.
 TEST_F(StationTest, RawLogTimeStampsOnlyWhenTheRawLogSettingsAskForThem) {
-  const Bytes frame = {0xC0, 0x00, 0x01, 0xC0};
   for (const bool stamped : {false, true}) {
     std::filesystem::remove(dir_ / "_20062009_1000.kss");
     dir_.Write("zevrinkiss-rawlog.ini", stamped ? "kiss_timestamps=1\n" : "kiss_timestamps=0\n");
     auto station = Start();
-    Receive(*station, frame);
+    Receive(*station, kFrame);
     station->Stop();
     Bytes want;
     if (stamped) AppendKissTimestampFrame(want, kTen * 1000);
-    want.insert(want.end(), frame.begin(), frame.end());
+    want.insert(want.end(), kFrame.begin(), kFrame.end());
     EXPECT_EQ(dir_.Contents("_20062009_1000.kss"), std::string(want.begin(), want.end()))
         << stamped;
   }

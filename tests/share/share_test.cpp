@@ -35,10 +35,8 @@ const ShareStation kStation = {"DL1ABC", 49.73145, 8.95564, 99999};
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
   std::string text;
-  for (const std::uint8_t b : bytes) {
-    text += "0123456789ABCDEF"[b >> 4];
-    text += "0123456789ABCDEF"[b & 15];
-  }
+  for (const std::uint8_t b : bytes)
+    text += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
   return text;
 }
 

@@ -91,11 +91,8 @@ class FakePort final : public SerialPort {
   std::int16_t PortNumber() const override { return port_; }
   void SetSettings(const std::string& settings) override { settings_ = settings; }
   std::string Settings() const override { return settings_; }
-  void SetBinaryInput() override { binary = true; }
-  void Open() override {
-    ++opens;
-    open_ = openable;
-  }
+  void SetBinaryInput() override {}
+  void Open() override { open_ = openable; }
   std::optional<PortOpenFailure> OpenFailure() const override {
     return open_ ? std::nullopt : failure;
   }
@@ -106,10 +103,8 @@ class FakePort final : public SerialPort {
 
   Bytes waiting;
   Bytes written;
-  bool binary = false;
   bool openable = true;
   std::optional<PortOpenFailure> failure;  ///< reported while not open
-  int opens = 0;
 
  private:
   std::int16_t port_ = 1;

@@ -38,7 +38,7 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   void SetPortLabel(std::string_view t) override { Add("port-label", t); }
   void SetLastPacketText(std::string_view t) override { last_packet = t; }
   void SetClockText(std::string_view t) override { clock = t; }
-  void ShowPortOpen(bool open) override { port_open = open; }
+  void ShowPortOpen(bool) override {}
   void SetPortToolTip(std::string_view t) override { port_tip = t; }
   void SetTerminalText(std::string_view t) override { Add("terminal", t); }
   void ClearMonitor() override { Add("clear-monitor", ""); }
@@ -52,7 +52,6 @@ struct RecordingStationView final : StationView, ClockSyncStarter {
   std::vector<LogNotice> notices;
   CountingListener counted;
   std::string last_packet, clock, port_tip;
-  bool port_open = false;
   bool tnc_controls = false;
 };
 

@@ -53,7 +53,6 @@ class ToolProcess {
     }
     return true;
   }
-  bool running() const { return pid_ > 0; }
 
   /// Sends `signal` and waits up to `timeout` for the end: the wait status, or -1.
   int Stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {

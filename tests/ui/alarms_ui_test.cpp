@@ -63,6 +63,7 @@ class FakeNotifications final : public QDBusVirtualObject {
   struct Call {
     QString app, summary, body;
     int urgency = -1;
+    bool operator==(const Call&) const = default;
   };
   QString introspect(const QString&) const override { return {}; }
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
@@ -103,11 +104,10 @@ TEST(DesktopNotifierTest, ToldOnceWithoutServiceThenDeliversEachNotification) {
   notifier.Notify({"Critical: Battery below emergency", "battery_volts = 3.1", 2});
   notifier.Notify({"Watch: x", "", 0});
   ASSERT_TRUE(WaitFor([&] { return fake.calls.size() == 2; }));
-  EXPECT_EQ(fake.calls[0].app, "zevrinkiss");
-  EXPECT_EQ(fake.calls[0].summary, "Critical: Battery below emergency");
-  EXPECT_EQ(fake.calls[0].body, "battery_volts = 3.1");
-  EXPECT_EQ(fake.calls[0].urgency, 2);
-  EXPECT_EQ(fake.calls[1].urgency, 0);
+  using Call = FakeNotifications::Call;
+  EXPECT_EQ(fake.calls, (std::vector<Call>{{"zevrinkiss", "Critical: Battery below emergency",
+                                            "battery_volts = 3.1", 2},
+                                           {"zevrinkiss", "Watch: x", "", 0}}));
   EXPECT_TRUE(WaitFor([&] { return notifier.available(); }));
   EXPECT_EQ(told, 1);
 }
