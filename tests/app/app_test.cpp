@@ -122,11 +122,10 @@ class ReliabilityTest : public ProgramTest {
     const testing::Db db((dir_ / "Rel_archive.sqlite").string());
     check = db.One("PRAGMA integrity_check");
     const auto rows = db.Rows("SELECT bytes FROM frames ORDER BY id");
-    for (std::size_t k = 0; k < rows.size(); ++k) {
+    for (std::size_t k = 0; k < rows.size(); ++k)
       if (k >= expected_.size() ||
           rows[k][0] != std::string(expected_[k].begin(), expected_[k].end()))
         return -1;
-    }
     return static_cast<long>(rows.size());
   }
 
@@ -178,9 +177,8 @@ using ShareAppTest = ProgramTest;
 // program's time client always asks port 37), accepting and never answering.
 // Returns that address, or nothing when every one is taken.
 std::string SilentTimeServer(testing::KissServer& server) {
-  for (std::uint32_t host = 1; host < 32; ++host) {
+  for (std::uint32_t host = 1; host < 32; ++host)
     if (server.Listen(37, INADDR_LOOPBACK + host - 1)) return "127.0.0." + std::to_string(host);
-  }
   return "";
 }
 
@@ -227,9 +225,8 @@ TEST_F(ShareAppTest, FramesQueuedForSharingWhenKilledAreSentAfterTheNextStart) {
   std::set<std::string> frames;
   for (const auto& r : requests) frames.insert(testing::FormField(r.body, "frame"));
   EXPECT_EQ(frames.size(), 10u);
-  for (const std::string& frame : frames) {
+  for (const std::string& frame : frames)
     EXPECT_EQ(frame.substr(14, 14), "A2A260A682A861") << "from QQ0SAT only";
-  }
 }
 
 }  // namespace

@@ -106,12 +106,11 @@ TEST_F(ArchiveTest, OnlyReplayedFramesAreCheckedForDuplicates) {
 void WriteFirstVersionArchive(const std::string& path, std::int64_t ms) {
   ASSERT_TRUE(ArchiveWriter(nullptr).Open(path));
   std::string sql = "DROP TABLE influx_points;";  // came with a later version
-  for (const std::string table : {"frames", "power_housekeeping", "system_housekeeping"}) {
+  for (const std::string table : {"frames", "power_housekeeping", "system_housekeeping"})
     sql += "DROP VIEW " + table + "; ALTER TABLE stored_" + table + " RENAME TO " + table +
            "; ALTER TABLE " + table +
            " ADD COLUMN received TEXT GENERATED ALWAYS AS (strftime('%Y-%m-%d %H:%M:%f',"
            " received_ms / 1000.0, 'unixepoch')) VIRTUAL;";
-  }
   sql += "ALTER TABLE frames DROP COLUMN time_source;";
   const std::string time = std::to_string(ms);
   sql += "INSERT INTO frames (received_ms, station, link, bytes) VALUES (" + time +

@@ -34,9 +34,8 @@ TEST(ClockRecordTest, ConvertsAcrossTheSigned32BitRangeAndRejectsImpossibleTimes
                                     {2009, 6, 0, 20, 0, 60},
                                     {2009, 6, 0, 20, 0, 0, 60},
                                     {2009, 6, 0, 20, 0, 0, 0, 1000}};
-  for (const ClockRecord& bad : impossible) {
+  for (const ClockRecord& bad : impossible)
     EXPECT_EQ(ClockRecordToTimespec(bad), std::nullopt) << bad.month << "/" << bad.day;
-  }
 }
 
 // Status bar, socket and clock in one recording fake.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 namespace zevrin {
 namespace {
@@ -26,12 +27,12 @@ TEST(MqttMessagesTest, AFrameIsItsBytesInHexWithItsTime) {
   frame.received_ms = 1765026720123;
   frame.station = "GS \"1\"";
   frame.link = "tcp:localhost:8001";
-  const nlohmann::json j = nlohmann::json::parse(MqttFrameJson(frame));
-  EXPECT_EQ(j["hex"], "C000DBDC7EC0");
-  EXPECT_EQ(j["received_ms"], 1765026720123);
-  EXPECT_EQ(j["received"], "2025-12-06 13:12:00.123");
-  EXPECT_EQ(j["station"], "GS \"1\"");
-  EXPECT_EQ(j["link"], "tcp:localhost:8001");
+  EXPECT_EQ(nlohmann::json::parse(MqttFrameJson(frame)),
+            (nlohmann::json{{"hex", "C000DBDC7EC0"},
+                            {"received_ms", 1765026720123},
+                            {"received", "2025-12-06 13:12:00.123"},
+                            {"station", "GS \"1\""},
+                            {"link", "tcp:localhost:8001"}}));
   EXPECT_EQ(MqttRecordJson(frame), "");  // no record
   EXPECT_EQ(MqttRecordLeaf(frame), "");
 }
@@ -44,9 +45,7 @@ TEST(MqttMessagesTest, BrokerAddresses) {
   EXPECT_FALSE(s->tls);
   s = ParseMqttUrl("mqtts://user:p@ss:w@[::1]:9883/", error);
   ASSERT_TRUE(s);
-  EXPECT_TRUE(s->tls);
-  EXPECT_EQ(s->user, "user");
-  EXPECT_EQ(s->password, "p@ss:w");
+  EXPECT_EQ(std::tie(s->tls, s->user, s->password), std::make_tuple(true, "user", "p@ss:w"));
   EXPECT_EQ(MqttBrokerText(*s), "[::1]:9883");  // never the login
   s = ParseMqttUrl("mqtts://station@host", error);
   ASSERT_TRUE(s);

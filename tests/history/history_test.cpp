@@ -33,9 +33,8 @@ std::vector<HistoryPoint> Walk(std::size_t n, int max_step) {
   std::uniform_int_distribution<int> step(1, max_step);
   std::normal_distribution<double> change(0, 1);
   std::vector<HistoryPoint> points;
-  for (std::int64_t t = 0; points.size() < n; t += step(random)) {
+  for (std::int64_t t = 0; points.size() < n; t += step(random))
     points.push_back({t, points.empty() ? 0 : points.back().value + change(random)});
-  }
   return points;
 }
 
@@ -173,15 +172,13 @@ TEST(HistoryView, PresetRangesZoomAndPan) {
       {HistoryRange::kAll, data, {data.from_ms, data.to_ms + 15552001}},
       {HistoryRange::kAll, std::nullopt, {now - kMillisPerDay, now + 1728001}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(PresetSpan(c.range, run, now, c.data), c.expected) << static_cast<int>(c.range);
-  }
   // A run that started a moment ago still shows a few seconds; a run start in
   // the future (the clock was set back) is taken as now.
-  for (const std::int64_t start : {now, now + 5000}) {
+  for (const std::int64_t start : {now, now + 5000})
     EXPECT_EQ(PresetSpan(HistoryRange::kThisRun, start, now, std::nullopt).length(),
               kShortestSpanMs);
-  }
   const TimeSpan span{1000000, 2000000};
   EXPECT_EQ(ZoomSpan(span, 0.5, 0.5), (TimeSpan{1250000, 1750000}));
   EXPECT_EQ(ZoomSpan(span, 0.5, 0.0), (TimeSpan{1000000, 1500000}));
@@ -245,9 +242,8 @@ TEST(HistoryView, ValueAxesEndOnRoundNumbersAndWholeValuesOnWholeMarks) {
       {0, 65535, true, ValueAxisRange{-20000, 80000, 6}},
       {INFINITY, -INFINITY, false, std::nullopt},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(ValueAxisFor(c.low, c.high, c.whole), c.expected) << c.low << ".." << c.high;
-  }
 }
 
 // Values of one record share a row; a moment that only one value has leaves the

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <map>
-#include <set>
 #include <thread>
 
 #include "archive/archive_support.h"

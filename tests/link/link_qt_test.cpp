@@ -46,9 +46,8 @@ TEST(QtSerialPortTest, OnlyLinksToDevicesAndGoodLineSettingsOpen) {
     EXPECT_EQ(port.IsOpen(), settings[5] == 'N' && number == 1) << number << " " << settings;
   }
   EXPECT_EQ(port.device(), pty.slave_path());
-  for (const char* bad : {"9600,N,8", "9600,N,8,1,1", "0,N,8,1", "96OO,N,8,1", "9600,N,8,3"}) {
+  for (const char* bad : {"9600,N,8", "9600,N,8,1,1", "0,N,8,1", "96OO,N,8,1", "9600,N,8,3"})
     EXPECT_FALSE(ParseQtLineSettings(bad).has_value()) << bad;
-  }
   EXPECT_EQ(ParseQtLineSettings("14400,e,7,2")->parity, QSerialPort::EvenParity);
 }
 

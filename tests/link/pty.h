@@ -51,9 +51,8 @@ class Pty {
     pollfd p{master_, POLLIN, 0};
     std::uint8_t buffer[256];
     ssize_t n = 0;
-    while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && (n = ::read(master_, buffer, 256)) > 0) {
+    while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && (n = ::read(master_, buffer, 256)) > 0)
       out.insert(out.end(), buffer, buffer + n);
-    }
     return out.size();
   }
 

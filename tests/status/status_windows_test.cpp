@@ -42,9 +42,8 @@ TEST(StatusWindows, MalformedTextsLeaveLinesAlone) {
   // Only the line of the bad character stays; the others follow their bits.
   const StatusView zeros = Tick(W::kSystem, "00000000");
   const StatusView mixed = TickView(W::kSystem, "0x00000 ", "", before);
-  for (int k = 0; k < 8; ++k) {
+  for (int k = 0; k < 8; ++k)
     EXPECT_EQ(mixed.lines[k], (k == 1 || k == 7 ? before : zeros).lines[k]) << k;
-  }
   const StatusView bad_nibble =
       TickView(W::kMagnetometer, "0000012x", "", Tick(W::kMagnetometer, "11110101"));
   EXPECT_EQ(bad_nibble.lines[4], "bit 3-0 [0101]  MAG FIELD ERRORS");

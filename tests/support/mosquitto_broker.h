@@ -42,9 +42,8 @@ class MosquittoBroker {
       passwords_made_ = std::system(command.c_str()) == 0;
       conf << "allow_anonymous false\npassword_file " << file << "\n";
     }
-    if (persistent) {
+    if (persistent)
       conf << "persistence true\npersistence_location " << (dir_ / "").string() << "\n";
-    }
   }
   ~MosquittoBroker() { Stop(); }
 

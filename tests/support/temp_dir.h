@@ -37,9 +37,8 @@ class TempDir {
   /// Names of the files with the extension `ext` (".kss"), sorted.
   std::vector<std::string> Files(std::string_view ext) const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) {
+    for (const auto& e : std::filesystem::directory_iterator(path_))
       if (e.path().extension() == ext) names.push_back(e.path().filename().string());
-    }
     std::sort(names.begin(), names.end());
     return names;
   }

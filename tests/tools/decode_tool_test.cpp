@@ -151,10 +151,9 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
 
   // The archive keeps each alarm once, however often the recording goes in, with
   // the frame that raised it.
-  for (int run = 0; run < 2; ++run) {
+  for (int run = 0; run < 2; ++run)
     ASSERT_EQ(
         RunTool("--alarms default --archive " + Path("a.sqlite") + args + " 2>/dev/null", out), 0);
-  }
   EXPECT_EQ(testing::Db(Path("a.sqlite"))
                 .Rows("SELECT severity, raised, cleared, clear_value, frame_id > 0 FROM alarms"),
             (std::vector<std::vector<std::string>>{

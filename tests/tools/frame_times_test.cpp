@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>

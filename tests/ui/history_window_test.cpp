@@ -72,9 +72,8 @@ class HistoryWindowTest : public ::testing::Test {
   }
   QStringList AxisTitles() const {
     QStringList titles;
-    for (const QAbstractAxis* axis : window_->chart_view()->chart()->axes(Qt::Vertical)) {
+    for (const QAbstractAxis* axis : window_->chart_view()->chart()->axes(Qt::Vertical))
       if (axis->isVisible()) titles << axis->titleText();
-    }
     return titles;
   }
   // A text the plot writes besides its axes ("HistoryLegend", "HistoryNotice") as
@@ -145,9 +144,8 @@ TEST_F(HistoryWindowTest, DrawsTheRecordedValuesAndFollowsNewRecords) {
 // zooms in; the keys pan and go back to the whole range.
 TEST_F(HistoryWindowTest, ZoomAndPanRedrawTheThinnedSeries) {
   auto& series = source_.Series(26);
-  for (std::int64_t i = 0; i < 200000; ++i) {
+  for (std::int64_t i = 0; i < 200000; ++i)
     series.push_back({kNow - 200000 * 400 + i * 400, std::sin(static_cast<double>(i) / 500)});
-  }
   window_->AddValue(26);
   window_->SetRange(HistoryRange::kAll);
   QWidget* plot = window_->chart_view()->viewport();
