@@ -108,12 +108,7 @@ TEST(DesktopFeedsTest, TheLiveFramesAreServedAndTheStateShown) {
   window.Receive(pass);
   const std::string want = testing::Concat(testing::LoggedFrames(pass));
   std::string got;
-  EXPECT_TRUE(testing::WaitFor([&] {
-    char buffer[4096];
-    for (ssize_t n; (n = ::recv(client, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-      got.append(buffer, static_cast<std::size_t>(n));
-    return got.size() >= want.size();
-  }));
+  EXPECT_TRUE(testing::WaitFor([&] { return testing::ReadAvailable(client, got) >= want.size(); }));
   EXPECT_EQ(got, want);
   ::close(client);
 }

@@ -31,15 +31,10 @@ struct Messages final : KissServerListener {
   std::string all;
 };
 
+// What socket `fd` receives within `time`.
 std::string ReadFor(int fd, std::chrono::milliseconds time) {
   std::string got;
-  const auto end = std::chrono::steady_clock::now() + time;
-  char buffer[4096];
-  while (std::chrono::steady_clock::now() < end) {
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-    if (n <= 0) std::this_thread::sleep_for(5ms);
-  }
+  WaitUntil([&] { return testing::ReadAvailable(fd, got), false; }, time);
   return got;
 }
 

@@ -55,6 +55,14 @@ bool WaitUntil(Fn done, std::chrono::milliseconds timeout) {
   return false;
 }
 
+/// Appends what socket `fd` has received to `got`, without waiting; its size.
+inline std::size_t ReadAvailable(int fd, std::string& got) {
+  char buffer[4096];
+  for (ssize_t n; fd >= 0 && (n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+    got.append(buffer, static_cast<std::size_t>(n));
+  return got.size();
+}
+
 /// The address `port` of `host`, a loopback address.
 inline sockaddr_in Loopback(std::uint16_t port, std::uint32_t host = INADDR_LOOPBACK) {
   return {
@@ -126,12 +134,7 @@ class KissServer {
     return true;
   }
   /// How many bytes the client has sent so far, without waiting.
-  std::size_t BytesFromClient() {
-    std::uint8_t buffer[256];
-    for (ssize_t n; client_ >= 0 && (n = ::recv(client_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-      from_client_ += static_cast<std::size_t>(n);
-    return from_client_;
-  }
+  std::size_t BytesFromClient() { return ReadAvailable(client_, from_client_); }
 
   void CloseClient() {
     if (client_ >= 0) ::close(client_);
@@ -148,7 +151,7 @@ class KissServer {
   int listener_ = -1;
   int client_ = -1;
   std::uint16_t port_ = 0;
-  std::size_t from_client_ = 0;
+  std::string from_client_;
 };
 
 }  // namespace zevrin::testing
