@@ -1,12 +1,9 @@
 // The real desktop program: a copy of zevrinkiss runs in a temporary directory (its
 // logs go next to the executable) on a pseudo-terminal. It runs without the right
-// to set the clock, either in a network of its own, where no time server can
-// answer, or pointed at a TIME server of the test that never answers; its sharing
-// may connect to nothing but 127.0.0.1.
+// to set the clock, in a network of its own, where no time server can answer.
 
 #include <gtest/gtest.h>
 #include <linux/capability.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -16,17 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <set>
 
 #include "link/pty.h"
 #include "outputs/share/http_post.h"
-#include "outputs/share/share_queue.h"
-#include "outputs/share/share_settings.h"
 #include "sample/sample_pass.h"
 #include "station/station.h"
 #include "support/archive_db.h"
 #include "support/fakes.h"
-#include "support/http_recorder.h"
 #include "support/kiss_server.h"
 #include "support/program_child.h"
 #include "support/temp_dir.h"
@@ -52,13 +45,13 @@ class ProgramTest : public ::testing::Test {
     dir_.Write("zevrinkiss.ini", ini);
     fs::copy_file(ZEVRINKISS_EXECUTABLE, dir_ / "zevrinkiss");  // with its permissions
   }
-  // Starts it, in a network of its own when `alone`, and waits for its raw log,
-  // which it creates once the port is open.
-  void Start(bool alone) {
+  // Starts it in a network of its own and waits for its raw log, which it creates
+  // once the port is open.
+  void Start() {
     pid_ = ::fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
-      if ((alone && !testing::LeaveTheNetwork()) || !testing::DropClockRights()) ::_exit(125);
+      if (!testing::LeaveTheNetwork() || !testing::DropClockRights()) ::_exit(125);
       if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
       ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no desktop notifications
@@ -68,7 +61,7 @@ class ProgramTest : public ::testing::Test {
       ::_exit(127);
     }
     // Once it runs the program, it holds no right to set the clock in any of its
-    // capability sets, and when alone has a network of its own.
+    // capability sets, and has a network of its own.
     const std::string proc = "/proc/" + std::to_string(pid_) + "/";
     std::error_code ignored;
     ASSERT_TRUE(WaitUntil(
@@ -82,7 +75,7 @@ class ProgramTest : public ::testing::Test {
           << set;
     }
     EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos);
-    EXPECT_EQ(fs::read_symlink(proc + "ns/net") != fs::read_symlink("/proc/self/ns/net"), alone);
+    EXPECT_NE(fs::read_symlink(proc + "ns/net"), fs::read_symlink("/proc/self/ns/net"));
     ASSERT_TRUE(WaitUntil([&] { return !dir_.Files(".kss").empty(); }, 10s));
   }
   // The wait status after `signal`, or -1 when the program has not ended within 10 s.
@@ -112,7 +105,7 @@ class ReliabilityTest : public ProgramTest {
     expected_ = testing::LoggedFrames(stream_);
     // Nothing can answer on 127.0.0.1 in the program's own network.
     Install("01,115200,N,8,1\r\n127.0.0.1\r\nRel\r\n");
-    Start(true);
+    Start();
     log_ = dir_.Files(".kss").front();
   }
   std::uintmax_t LogSize() const { return fs::file_size(dir_ / log_); }
@@ -169,64 +162,6 @@ TEST_F(ReliabilityTest, KilledMidStreamLeavesWholeFramesOnly) {
   EXPECT_GT(archived, 0);
   EXPECT_LE(archived, logged);
   EXPECT_EQ(check, "ok");
-}
-
-using ShareAppTest = ProgramTest;
-
-// Listens on the TIME port of a loopback address it can have to itself (the
-// program's time client always asks port 37), accepting and never answering.
-// Returns that address, or nothing when every one is taken.
-std::string SilentTimeServer(testing::KissServer& server) {
-  for (std::uint32_t host = 1; host < 32; ++host)
-    if (server.Listen(37, INADDR_LOOPBACK + host - 1)) return "127.0.0." + std::to_string(host);
-  return "";
-}
-
-// Frames the program had queued for sharing when it was killed go out after its
-// next start, each once but the one in flight; other stations' frames never do.
-TEST_F(ShareAppTest, FramesQueuedForSharingWhenKilledAreSentAfterTheNextStart) {
-  testing::KissServer time_server;
-  const std::string time_address = SilentTimeServer(time_server);
-  if (time_address.empty()) GTEST_SKIP() << "every loopback TIME port is taken";
-  testing::HttpRecorder server;
-  Install("01,9600,N,8,1\r\n" + time_address + "\r\nShr\r\n");
-  ShareSettings settings;
-  settings.enabled = true;
-  settings.station = {"DL1ABC", 49.73145, 8.95564, 99999};
-  settings.servers = {{server.url(), ""}};
-  ASSERT_EQ(WriteShareSettings((dir_ / "zevrinkiss-share.ini").string(), settings), std::nullopt);
-  const auto waiting = [&] {
-    std::string error;
-    auto queue = ShareQueue::Open((dir_ / "Shr_archive.sqlite").string(), error, false);
-    return queue ? queue->Counts(server.url()).waiting : -1;
-  };
-  // The first request is taken and never answered: the rest wait in the queue.
-  server.Script({{0, "", true}});
-  Start(false);
-  sample::Ax25Frame other = sample::SatelliteFrame({1, 2, 3, 4, 5, 6, 7});
-  other.source = {"QQ2XYZ", 0, false};
-  for (int n = 0; n < 10; ++n) {
-    ASSERT_TRUE(pty_.Write(
-        sample::KissFrame(sample::SatelliteFrame(sample::SatellitePayload(n, 'S', n, 0, 40)))));
-    ASSERT_TRUE(pty_.Write(sample::KissFrame(other)));
-  }
-  ASSERT_TRUE(WaitUntil([&] { return waiting() == 10; }, 20s)) << waiting();
-  ASSERT_TRUE(server.WaitFor(1, 10s));
-  Stop(SIGKILL);
-  EXPECT_EQ(server.count(), 1u);
-
-  server.Script({});
-  Start(false);
-  ASSERT_TRUE(server.WaitFor(11, 30s)) << server.count();
-  ASSERT_TRUE(WaitUntil([&] { return waiting() == 0; }, 10s));
-  Stop(SIGTERM);
-  const auto requests = server.requests();
-  EXPECT_EQ(requests.size(), 11u) << "the unanswered frame twice, the others once";
-  std::set<std::string> frames;
-  for (const auto& r : requests) frames.insert(testing::FormField(r.body, "frame"));
-  EXPECT_EQ(frames.size(), 10u);
-  for (const std::string& frame : frames)
-    EXPECT_EQ(frame.substr(14, 14), "A2A260A682A861") << "from QQ0SAT only";
 }
 
 }  // namespace
