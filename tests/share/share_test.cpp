@@ -322,13 +322,6 @@ TEST_F(ShareSend, FramesWaitingForAServerThatIsDownGoOutOldestFirstAfterARestart
   EXPECT_EQ(restarted.Counts(server_).waiting, 0);
 }
 
-TEST(ShareSendSafety, NothingLeavesThisComputerWhileTheTestSuiteRuns) {
-  // TEST-NET-1: nothing answers there, and the poster never even opens a socket.
-  const HttpAnswer answer = CurlPoster(2s).Post("http://192.0.2.1:9/", "x=1", "");
-  EXPECT_EQ(answer.status, 0);
-  EXPECT_FALSE(answer.problem.empty());
-}
-
 // One poster serves every request of a sender; answers no server should write
 // are read as answers of their own, or refused with a reason, never taken as
 // sent. A folded first header line once reached back into the freed headers of
