@@ -64,6 +64,16 @@ TEST(FeedsDialogTest, ValuesInAndOut) {
   EXPECT_THAT(Child<QLabel>(dialog, "FeedsProblem")->text().toStdString(), HasSubstr("port"));
   EXPECT_EQ(saved.count(), 0);
 
+  // An address no InfluxDB writes to is told under it while the feed is on.
+  auto* influx_problem = Child<QLabel>(dialog, "InfluxProblem");
+  EXPECT_TRUE(influx_problem->isHidden());
+  Child<QLineEdit>(dialog, "InfluxUrl")->setText("http://h/query");
+  EXPECT_THAT(influx_problem->text().toStdString(), HasSubstr("not an InfluxDB write address"));
+  EXPECT_FALSE(influx_problem->isHidden());
+  Child<QGroupBox>(dialog, "InfluxBox")->setChecked(false);
+  EXPECT_TRUE(influx_problem->isHidden());
+  Child<QGroupBox>(dialog, "InfluxBox")->setChecked(true);
+
   Child<QLineEdit>(dialog, "FeedsKissAddress")->setText("[::1]:8102");
   Child<QLineEdit>(dialog, "InfluxUrl")->setText("http://db:8086/api/v2/write?org=o&bucket=b");
   Child<QLineEdit>(dialog, "InfluxToken")->setText("t0k");

@@ -1,6 +1,6 @@
-// The InfluxDB feed in the desktop program: its group box, and the feeds that
-// read it from the feeds file, send an archive's queue, show its state after the
-// sharing's on the status line and take the dialog's new settings.
+// The InfluxDB feed in the desktop program: the feeds that read it from the feeds
+// file, send an archive's queue, show its state after the sharing's on the status
+// line and take the dialog's new settings.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,21 +24,6 @@ namespace zevrin {
 namespace {
 
 using ::testing::HasSubstr;
-
-TEST(InfluxBox, ShowsTheSettingsAndWhyTheyCannotBeUsed) {
-  const InfluxSettings settings{true, "http://h:8086/write?db=x", "station", "pw", ""};
-  InfluxBox box(settings);
-  EXPECT_EQ(box.Chosen(), settings);
-  auto* problem = box.findChild<QLabel*>(QStringLiteral("InfluxProblem"));
-  ASSERT_NE(problem, nullptr);
-  EXPECT_TRUE(problem->isHidden());
-  box.findChild<QLineEdit*>(QStringLiteral("InfluxUrl"))->setText(QStringLiteral("http://h/query"));
-  EXPECT_FALSE(problem->isHidden());
-  EXPECT_THAT(problem->text().toStdString(), HasSubstr("not an InfluxDB write address"));
-  box.setChecked(false);  // a feed that is off has nothing wrong with it
-  EXPECT_TRUE(problem->isHidden());
-  EXPECT_FALSE(box.Chosen().enabled);
-}
 
 // Records queued in the archive (nothing listened when they were decoded) go out
 // once the program runs with a feeds file that names a database that answers; the
