@@ -7,7 +7,6 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include "dialogs/influx_box.h"
