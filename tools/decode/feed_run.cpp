@@ -31,18 +31,10 @@ const char* const kFeedUsage =
 FeedRun::~FeedRun() = default;
 
 bool FeedRun::TakeOption(int argc, char** argv, int& i, std::string& error) {
-  static constexpr std::string_view kNames[] = {"--serve-kiss", "--mqtt", "--mqtt-ca"};
-  std::string_view name;
-  std::optional<std::string> taken;
-  for (const std::string_view n : kNames) {
-    if ((taken = OptionValue(argc, argv, i, n, error))) {
-      name = n;
-      break;
-    }
-  }
+  const auto taken = OneOfOptions(argc, argv, i, {"--serve-kiss", "--mqtt", "--mqtt-ca"}, error);
   if (!taken) return false;
   if (!error.empty()) return true;
-  const std::string& value = *taken;
+  const auto& [name, value] = *taken;
   if (name == "--serve-kiss") {
     serve_address_ = value;
     if (!ParseListenAddress(value)) error = "--serve-kiss takes [HOST:]PORT, like 8101";

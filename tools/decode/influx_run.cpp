@@ -35,26 +35,24 @@ const char* const kInfluxUsage =
 
 bool TakeInfluxOption(int argc, char** argv, int& i, InfluxSettings& settings, InfluxWait& wait,
                       std::string& error) {
-  for (const std::string_view name : {"--influx", "--influx-token", "--influx-wait"}) {
-    const std::optional<std::string> taken = OptionValue(argc, argv, i, name, error);
-    if (!taken) continue;
-    if (!error.empty()) return true;
-    const std::string& value = *taken;
-    if (value.empty()) error = std::string(name) + " needs a value";
-    if (name == "--influx-wait") {
-      int seconds = -1;
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-      if (ec != std::errc() || end != value.data() + value.size() || seconds < 0 ||
-          seconds > kLongestPatienceSeconds)
-        error = "--influx-wait takes a number of seconds, like 15";
-      wait.patience = std::chrono::seconds(seconds);
-      return true;
-    }
-    (name == "--influx" ? settings.url : settings.token) = value;
-    settings.enabled = settings.enabled || name == "--influx";
+  const auto taken =
+      OneOfOptions(argc, argv, i, {"--influx", "--influx-token", "--influx-wait"}, error);
+  if (!taken) return false;
+  if (!error.empty()) return true;
+  const auto& [name, value] = *taken;
+  if (value.empty()) error = std::string(name) + " needs a value";
+  if (name == "--influx-wait") {
+    int seconds = -1;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (ec != std::errc() || end != value.data() + value.size() || seconds < 0 ||
+        seconds > kLongestPatienceSeconds)
+      error = "--influx-wait takes a number of seconds, like 15";
+    wait.patience = std::chrono::seconds(seconds);
     return true;
   }
-  return false;
+  (name == "--influx" ? settings.url : settings.token) = value;
+  settings.enabled = settings.enabled || name == "--influx";
+  return true;
 }
 
 std::unique_ptr<InfluxRun> InfluxRun::Create(InfluxSettings settings, InfluxWait wait,

@@ -1,9 +1,11 @@
 #pragma once
 // Reading the decode tool's options that take a value.
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zevrin {
 
@@ -22,6 +24,18 @@ inline std::optional<std::string> OptionValue(int argc, char** argv, int& i, std
     return std::string();
   }
   return std::string(argv[++i]);
+}
+
+/// The first of `names` that `argv[i]` is, with its value, as OptionValue reads
+/// it; none when it is another argument.
+inline std::optional<std::pair<std::string_view, std::string>> OneOfOptions(
+    int argc, char** argv, int& i, std::initializer_list<std::string_view> names,
+    std::string& error) {
+  for (const std::string_view name : names) {
+    if (std::optional<std::string> value = OptionValue(argc, argv, i, name, error))
+      return std::pair{name, std::move(*value)};
+  }
+  return std::nullopt;
 }
 
 }  // namespace zevrin

@@ -83,18 +83,11 @@ const char* const kReplayUsage =
     "                    (default: the label in a raw log's name)\n";
 
 bool TakeReplayOption(int argc, char** argv, int& i, ReplayOptions& options, std::string& error) {
-  static constexpr std::string_view kNames[] = {"--archive", "--start-time", "--baud", "--station"};
-  std::string_view name;
-  std::optional<std::string> taken;
-  for (const std::string_view n : kNames) {
-    if ((taken = OptionValue(argc, argv, i, n, error))) {
-      name = n;
-      break;
-    }
-  }
+  const auto taken =
+      OneOfOptions(argc, argv, i, {"--archive", "--start-time", "--baud", "--station"}, error);
   if (!taken) return false;
   if (!error.empty()) return true;
-  const std::string& value = *taken;
+  const auto& [name, value] = *taken;
   if (name == "--archive") {
     if (value.empty()) error = "--archive needs a file name";
     options.archive = value;
