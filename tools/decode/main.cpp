@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "alarms/alarm_archive.h"
@@ -21,6 +22,7 @@
 #include "decode/feed_run.h"
 #include "decode/influx_run.h"
 #include "decode/live_input.h"
+#include "decode/options.h"
 #include "decode/replay_run.h"
 #include "decode/share_run.h"
 #include "frames/capture_file.h"
@@ -179,10 +181,10 @@ std::optional<int> ParseArguments(int argc, char** argv, zevrin::LiveInput& live
       return 0;
     } else if (arg == zevrin::kNotifyOption) {
       notify = true;
-    } else if (arg == "--output" || arg.starts_with("--output=")) {
-      if (arg == "--output" && i + 1 >= argc) return Fail("--output needs a file name");
-      output_file = arg == "--output" ? argv[++i] : arg.substr(std::strlen("--output="));
-      if (output_file.empty()) return Fail("--output needs a file name");
+    } else if (std::optional<std::string> file =
+                   zevrin::OptionValue(argc, argv, i, "--output", error)) {
+      if (file->empty()) return Fail("--output needs a file name");
+      output_file = std::move(*file);
     } else if (arg == "--raw-view") {
       args.options.raw_view = true;
     } else if (arg == "--format" || arg.starts_with("--format=")) {
