@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "decode/options.h"
-#include "input/replay_times.h"
 #include "outputs/mqtt/mqtt_messages.h"
 
 namespace zevrin {
@@ -54,13 +53,6 @@ bool FeedRun::TakeOption(int argc, char** argv, int& i, std::string& error) {
 std::optional<std::string> FeedRun::Check() const {
   if (!mqtt_ca_.empty() && (!mqtt_ || !mqtt_->tls)) return "--mqtt-ca needs --mqtt mqtts://…";
   return std::nullopt;
-}
-
-std::string FeedRun::StationOf(const ReplayOptions& replay, const std::vector<std::string>& files) {
-  if (replay.station) return *replay.station;
-  if (files.empty()) return {};
-  const std::optional<LogNameParts> parts = ParseLogFileName(files.front());
-  return parts ? parts->station_label : std::string();
 }
 
 void FeedRun::Start(const std::string& station, ReplayRun& run) {

@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "decode/replay_run.h"
 #include "outputs/kiss_server/kiss_server.h"
@@ -43,10 +42,6 @@ class FeedRun final : private KissServerListener, private MqttListener {
   /// Lets the clients and the broker take what waits for them (a while at most),
   /// ends the feeds and tells what they passed on.
   void Finish();
-
-  /// The station label of the topics: --station, else the label in the first
-  /// raw log's name, else none.
-  static std::string StationOf(const ReplayOptions& replay, const std::vector<std::string>& files);
 
  private:
   void KissServerMessage(std::string_view text) override;

@@ -295,9 +295,9 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
   if (!run.Start(error)) return Fail(error);
   if (share) share->Start();
   if (influx_run) influx_run->Start();
-  feeds.Start(zevrin::FeedRun::StationOf(replay, args.files), run);
   const ArchiveFeeds archive_feeds{share.get(), influx_run.get()};
   run.SetInputs(args.files, fds);
+  feeds.Start(run.FirstStation(), run);
 
   const zevrin::SystemClock clock;
   zevrin::DecodeTool tool(args.options, out, clock);

@@ -87,6 +87,11 @@ class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemLi
   void SetInputs(const std::vector<std::string>& names, const std::vector<int>& fds);
   /// The next input (in the order given to SetInputs) begins.
   void BeginInput(std::size_t index);
+  /// The station label of the first input: --station, else the label in its raw
+  /// log's name, else none (also when there is no input yet).
+  std::string FirstStation() const {
+    return inputs_.empty() ? options_.station.value_or("") : inputs_.front().station;
+  }
   /// True when input `index` is a capture (pcap or pcapng) rather than KISS.
   bool IsCapture(std::size_t index) const {
     return index < inputs_.size() && inputs_[index].capture;
