@@ -40,7 +40,15 @@ done
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 work=$(mktemp -d)
 pid=
-stop() { if [ -n "$pid" ]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; fi; }
+# influxd is not this shell's child (the script above starts it): wait cannot
+# tell when it is gone, so its process is watched until its ports are free.
+stop() {
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null || true
+    while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+    pid=
+  fi
+}
 trap 'stop; rm -rf "$work"' EXIT
 "$bin/zevrinkiss-make-pass" --frames "$frames" "$work/stream.kss"
 
