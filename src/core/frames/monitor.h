@@ -83,12 +83,6 @@ inline constexpr std::size_t kDumpBytesPerLine = 20;
 /// 20): PadNumber of start + 1 (width 4), " > " and the hex text. No line end.
 void AppendDumpLine(TextBuilder& line, std::span<const std::uint8_t> bytes, std::size_t start);
 
-/// The dump lines of `bytes`: 20 bytes per line, each line PadNumber of the
-/// position of its first byte (width 4), " > " and the hex text. No line end.
-/// Calls `line` for each.
-template <typename Fn>
-void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line);
-
 /// "ctrl: 3   PID: F0 {UI}   41 Payload Bytes", without line end. A frame without
 /// a PID field shows "PID: -".
 std::string ControlLine(const FrameHeader& header, const UnescapedFrame& frame);
@@ -110,17 +104,5 @@ int PayloadCount(const FrameHeader& header, const UnescapedFrame& frame);
 void ShowFrame(std::span<const std::uint8_t> frame, const MonitorOptions& options,
                const UtcInstant& now, UnescapedFrame& unescaped, FrameHeader& header,
                MonitorSink& monitor, DumpLog* dump_log);
-
-// ---------------------------------------------------------------------------
-
-template <typename Fn>
-void ForEachDumpLine(std::span<const std::uint8_t> bytes, Fn&& line) {
-  TextBuilder text;
-  for (std::size_t start = 0; start < bytes.size(); start += kDumpBytesPerLine) {
-    text.clear();
-    AppendDumpLine(text, bytes, start);
-    line(text.view());
-  }
-}
 
 }  // namespace zevrin
