@@ -132,8 +132,6 @@ void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
 
 void AlarmEvaluator::FindFields(const DisplayFields& store) {
   store_ = &store;
-  // Versions are the old store's.
-  for (Slot& slot : slots_) slot.version_of = nullptr;
   for (std::vector<Read>& reads : reads_) {
     for (Read& read : reads) {
       const bool field = read.column->source == ValueSource::kField;
@@ -154,9 +152,10 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
     std::uint64_t version = 0;
     if (read.field != nullptr) {
       if (!fields[read.field_index]) continue;
-      // The text the slot holds, unless the store has changed it since.
+      // The text the slot holds, unless the store has changed it since. No two
+      // writes of any store get the same version, so an equal one is this field's.
       version = store.FieldVersion(static_cast<int>(read.field_index));
-      if (!(slot.known && slot.version == version && slot.version_of == read.field)) {
+      if (!(slot.known && slot.version == version)) {
         if (!TakeNumber(read, store.Number(static_cast<int>(read.field_index))) &&
             !TakeText(read, *read.field)) {
           continue;  // no number
@@ -168,7 +167,6 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
       if (!t || !TakeText(read, *t)) continue;
     }
     slot.version = version;
-    slot.version_of = read.field;
     if (slot.keeps_previous) {
       slot.previous = before;
       slot.previous_ms = slot.at_ms;

@@ -97,9 +97,8 @@ class AlarmEvaluator final : public FrameSink {
     double value() const { return last.value; }
 
     Text last;  // the last text and its value: the value
-    // The store's version of the field whose text `last` is: while the field
-    // keeps it, the text is the same and is not looked at. Null: none.
-    const std::string* version_of = nullptr;
+    // The store's version of the field text `last` was taken from (0: none, or
+    // not a field's): while the field keeps it, the text is not looked at.
     std::uint64_t version = 0;
     std::uint32_t read_in = 0;  // the last record (a count) that carried it
     bool known = false;

@@ -14,6 +14,12 @@ inline std::string_view TrimSettingText(std::string_view text) {
   return text;
 }
 
+/// True for a text with a line break: written as a value, it would break the
+/// file into more lines.
+inline bool HasLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 /// True for a text with a control character, which has no place in an address or
 /// an HTTP header value.
 inline bool HasControlCharacter(std::string_view text) {

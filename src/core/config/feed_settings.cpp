@@ -98,10 +98,6 @@ std::string ValueText(const FeedKey& key, const FeedSettings& settings) {
   return {};
 }
 
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
 // Why the line cannot be taken, or nullopt when it has been.
 std::optional<std::string> TakeLine(std::string_view line, FeedSettings& settings) {
   if (line.size() > kFeedSettingsLineMax)

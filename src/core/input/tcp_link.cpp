@@ -46,15 +46,9 @@ std::optional<std::uint16_t> ParsePort(std::string_view text) {
 // A typed port: an optional '+', then digits, leading zeros allowed ("08001").
 std::optional<std::uint16_t> ParseTypedPort(std::string_view text) {
   if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  unsigned value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-    if (value > kHighestTcpPort) return std::nullopt;  // also keeps it from overflowing
-  }
-  if (value == 0) return std::nullopt;
-  return static_cast<std::uint16_t>(value);
+  const std::size_t first = text.find_first_not_of('0');
+  if (first == std::string_view::npos) return std::nullopt;  // empty, or port 0
+  return ParsePort(text.substr(first));
 }
 
 // A host is printable, without blanks, brackets or slashes.

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/file_head.h"
+#include "base/settings_text.h"
 
 namespace zevrin {
 
@@ -11,13 +12,6 @@ namespace {
 
 // A settings file is a few lines written by hand; more is not read.
 constexpr std::size_t kRawLogSettingsBytesMax = 16 * 1024;
-
-std::string_view Trim(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r";
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
 
 std::optional<bool> ParseSwitch(std::string_view value) {
   for (const std::string_view on : {"1", "true", "yes", "on"}) {
@@ -38,13 +32,13 @@ RawLogSettings ReadRawLogSettings(const std::string& path) {
   std::string_view rest(*text);
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
-    const std::string_view line = Trim(rest.substr(0, end));
+    const std::string_view line = TrimSettingText(rest.substr(0, end));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     const std::size_t equals = line.find('=');
     if (line.empty() || line[0] == '#' || line[0] == ';' || equals == std::string_view::npos)
       continue;
-    if (Trim(line.substr(0, equals)) != "kiss_timestamps") continue;
-    if (const std::optional<bool> on = ParseSwitch(Trim(line.substr(equals + 1)))) {
+    if (TrimSettingText(line.substr(0, equals)) != "kiss_timestamps") continue;
+    if (const std::optional<bool> on = ParseSwitch(TrimSettingText(line.substr(equals + 1)))) {
       settings.kiss_timestamps = *on;
     }
   }

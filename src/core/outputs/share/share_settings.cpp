@@ -30,11 +30,6 @@ bool ParseDouble(std::string_view text, double& out) {
   return true;
 }
 
-// A value written to the file must not break it into more lines.
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
 // The settings file, read line by line, and what the limits leave out of it.
 struct SettingsReading {
   ShareSettings settings;
