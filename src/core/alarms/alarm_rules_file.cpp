@@ -36,17 +36,12 @@ std::string FindAlarmRules(const std::string& working_directory, const PlaceEnvi
 }
 
 std::optional<AlarmRules> ReadAlarmRules(const std::string& path) {
-  std::optional<std::string> head = ReadFileHead(path, kAlarmRulesBytesMax);
-  if (!head) return std::nullopt;
-  std::string& content = *head;
-  if (content.size() <= kAlarmRulesBytesMax) return ParseAlarmRules(content, path);
-
+  const std::optional<SettingsFileHead> file = ReadSettingsFileHead(path, kAlarmRulesBytesMax);
+  if (!file) return std::nullopt;
+  AlarmRules rules = ParseAlarmRules(file->text, path);
+  if (!file->cut) return rules;
   // The line the limit falls in is not whole: it is left out with the rest.
-  content.resize(kAlarmRulesBytesMax);
-  const std::size_t last_break = content.rfind('\n');
-  content.resize(last_break == std::string::npos ? 0 : last_break + 1);
-  const auto whole_lines = std::count(content.begin(), content.end(), '\n');
-  AlarmRules rules = ParseAlarmRules(content, path);
+  const auto whole_lines = std::count(file->text.begin(), file->text.end(), '\n');
   rules.errors.push_back(path + ":" + std::to_string(whole_lines + 1) + ": only the first " +
                          std::to_string(kAlarmRulesBytesMax) +
                          " bytes are read; this line and those after it are left out");

@@ -141,15 +141,12 @@ std::optional<FeedSettings> ReadFeedSettings(const std::string& path,
                                              std::vector<std::string>& problems) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && !ec) return FeedSettings{};
-  std::optional<std::string> head = ReadFileHead(path, kFeedSettingsBytesMax);
-  if (!head) return std::nullopt;
-  if (head->size() > kFeedSettingsBytesMax) {
-    // The line the limit falls in is not whole: it goes with the rest.
-    head->resize(head->rfind('\n', kFeedSettingsBytesMax) + 1);
+  const std::optional<SettingsFileHead> file = ReadSettingsFileHead(path, kFeedSettingsBytesMax);
+  if (!file) return std::nullopt;
+  if (file->cut)
     problems.push_back(path + ": only the first " + std::to_string(kFeedSettingsBytesMax) +
                        " bytes are read");
-  }
-  return ParseFeedSettings(*head, path, problems);
+  return ParseFeedSettings(file->text, path, problems);
 }
 
 std::optional<std::string> FeedSettingsText(const FeedSettings& settings) {

@@ -157,25 +157,23 @@ std::optional<ShareSettings> ReadShareSettings(const std::string& path,
   SettingsReading reading;
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && !ec) return reading.settings;
-  std::optional<std::string> head = ReadFileHead(path, kShareSettingsBytesMax);
-  if (!head) return std::nullopt;
-  std::string& content = *head;
-  const bool cut_short = content.size() > kShareSettingsBytesMax;
-  if (cut_short) {
-    content.resize(kShareSettingsBytesMax);
+  const std::optional<SettingsFileHead> file = ReadSettingsFileHead(path, kShareSettingsBytesMax);
+  if (!file) return std::nullopt;
+  if (file->cut)
     reading.cut.push_back("only the first " + std::to_string(kShareSettingsBytesMax) +
                           " bytes of the file are read");
-  }
   reading.settings.servers.clear();
-  std::string_view rest = content;
-  for (std::size_t number = 1; !rest.empty(); ++number) {
+  std::string_view rest = file->text;
+  std::size_t number = 1;
+  for (; !rest.empty(); ++number) {
     const std::size_t end = std::min(rest.find('\n'), rest.size());
-    // The line the byte limit falls in is not whole (unless it ends right there).
-    reading.Take(rest.substr(0, end), number, !cut_short || end < rest.size());
+    reading.Take(rest.substr(0, end), number, true);
     rest.remove_prefix(std::min(end + 1, rest.size()));
   }
+  // The line the byte limit falls in is not whole.
+  if (!file->cut_line.empty()) reading.Take(file->cut_line, number, false);
   std::vector<ShareServer>& servers = reading.settings.servers;
-  if (cut_short && !reading.server_left_out && !servers.empty() && servers.back().token.empty()) {
+  if (file->cut && !reading.server_left_out && !servers.empty() && servers.back().token.empty()) {
     // Its token may lie in what was not read, and without it every frame is refused.
     reading.cut.push_back("the server " + WithoutPassword(servers.back().url) +
                           " is left out: its token may come after the byte limit");
