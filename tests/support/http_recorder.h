@@ -64,19 +64,7 @@ class HttpRecorder {
 
   /// Listens again (on the same port once it has had one).
   void Up() {
-    if (listener_ >= 0) return;
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address = Loopback(port_);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 16) != 0) {
-      ::close(std::exchange(listener_, -1));
-      return;
-    }
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    if (listener_ >= 0 || (listener_ = ListenLoopback(port_)) < 0) return;
     thread_ = std::thread([this] {
       for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
         Handle(client);

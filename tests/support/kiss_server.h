@@ -63,10 +63,12 @@ inline std::size_t ReadAvailable(int fd, std::string& got) {
   return got.size();
 }
 
-/// The address `port` of `host`, a loopback address.
-inline sockaddr_in Loopback(std::uint16_t port, std::uint32_t host = INADDR_LOOPBACK) {
-  return {
-      .sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(host)}, .sin_zero = {}};
+/// The address `port` of 127.0.0.1.
+inline sockaddr_in Loopback(std::uint16_t port) {
+  return {.sin_family = AF_INET,
+          .sin_port = htons(port),
+          .sin_addr = {htonl(INADDR_LOOPBACK)},
+          .sin_zero = {}};
 }
 
 /// A client socket connected to 127.0.0.1:`port`, or -1. A `receive_buffer` other
@@ -81,10 +83,29 @@ inline int ConnectLoopback(std::uint16_t port, int receive_buffer = 0) {
   return -1;
 }
 
+/// A socket listening on 127.0.0.1 at `port` (0: a free one, which `port` is set
+/// to); -1 when the port is taken.
+inline int ListenLoopback(std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a = Loopback(port);
+  socklen_t size = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd, 16) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
 class KissServer {
  public:
   /// Listens on 127.0.0.1 at `port`; 0 takes a free one.
-  explicit KissServer(std::uint16_t port = 0) { Listen(port); }
+  explicit KissServer(std::uint16_t port = 0) {
+    if ((listener_ = ListenLoopback(port)) >= 0) port_ = port;
+  }
   ~KissServer() { Stop(); }
   KissServer(const KissServer&) = delete;
   KissServer& operator=(const KissServer&) = delete;
@@ -95,24 +116,6 @@ class KissServer {
     return probe.port();
   }
 
-  /// Listens at `port` (0: a free one) of `host` (127.0.0.1 unless another loopback
-  /// address); false when it is taken.
-  bool Listen(std::uint16_t port, std::uint32_t host = INADDR_LOOPBACK) {
-    Stop();
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a = Loopback(port, host);
-    socklen_t size = sizeof a;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
-      Stop();
-      return false;
-    }
-    port_ = ntohs(a.sin_port);
-    return true;
-  }
   std::uint16_t port() const { return port_; }
 
   /// Waits up to `ms` for a client and takes it; true when one came.
