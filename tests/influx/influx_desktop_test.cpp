@@ -32,13 +32,8 @@ TEST(DesktopInflux, SendsTheArchivesQueueAndShowsItsStateOnTheSharingLine) {
   const testing::TempDir dir("influx-desktop");
   const std::string pass = dir.WriteBytes("pass.kss", sample::MakePass({.frames = 120}));
   const std::string archive = (dir / "a.sqlite").string();
-  std::string out;
-  ASSERT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --archive " + archive +
-                                  " --influx http://127.0.0.1:9/write?db=x --influx-wait 0 " +
-                                  pass + " 2>&1",
-                              out),
-            0)
-      << out;
+  const testing::ToolRun run = testing::QueueInfluxPoints(dir, archive, pass);
+  ASSERT_EQ(run.status, 0) << run.err;
   const long queued = std::stol(testing::Db(archive).One("SELECT count(*) FROM influx_points"));
   ASSERT_GT(queued, 10);
 

@@ -185,26 +185,19 @@ class InfluxSenderTest : public ::testing::Test {
   void SetUp() override {
     dir_.WriteBytes("pass.kss", sample::MakePass({.frames = 300}));
     const std::string args = "--station Lab\\ 1 --start-time 2026-12-06T13:12:00Z ";
-    ASSERT_EQ(testing::RunShell(Decode(args + "--format influx"), expected_), 0);
+    const testing::ToolRun run = testing::RunDecode(dir_, args + "--format influx " + Pass());
+    ASSERT_EQ(run.status, 0);
+    expected_ = run.out;
     ASSERT_TRUE(QueueNowhere(args));
     queued_ = Queued();
     ASSERT_GT(queued_, 100);
   }
-  // The decode tool on the pass with `args`.
-  std::string Decode(const std::string& args) const {
-    return std::string(ZEVRIN_DECODE_BINARY) + " " + args + " " + Path("pass.kss");
-  }
-  // Decodes the pass into the archive with `args`; nothing listens at the feed's
-  // address, so every record stays queued there.
+  std::string Pass() const { return Path("pass.kss"); }
+  // Decodes the pass into the archive with `args`, every record queued there.
   bool QueueNowhere(const std::string& args) const {
-    std::string out;
-    const int status = testing::RunShell(
-        Decode("--archive " + Archive() + " --influx http://127.0.0.1:9/write?db=x " +
-               "--influx-wait 0 " + args) +
-            " 2>&1",
-        out);
-    EXPECT_EQ(status, 0) << out;
-    return status == 0;
+    const testing::ToolRun run = testing::QueueInfluxPoints(dir_, Archive(), args + Pass());
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.status == 0;
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::string Archive() const { return Path("a.sqlite"); }
@@ -363,7 +356,7 @@ TEST_F(InfluxSenderTest, Version2SendsItsTokenAndAStoppedSenderKeepsItsBatch) {
 TEST_F(InfluxSenderTest, AnArchiveOfTheVersionBeforeGainsTheQueueAndKeepsItsRows) {
   ASSERT_EQ(testing::Exec(Archive(), "DROP TABLE influx_points; PRAGMA user_version = 3;"), "");
   const std::string frames = testing::Db(Archive()).One("SELECT count(*) FROM frames");
-  ASSERT_TRUE(QueueNowhere("--start-time 2026-12-07T13:12:00Z"));
+  ASSERT_TRUE(QueueNowhere("--start-time 2026-12-07T13:12:00Z "));
   const testing::Db archive(Archive());
   EXPECT_EQ(archive.One("PRAGMA user_version"), "4");
   EXPECT_EQ(archive.One("SELECT count(*) FROM frames"), std::to_string(2 * std::stol(frames)));

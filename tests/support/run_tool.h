@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace zevrin::testing {
 
 /// Runs a shell command line; `out` gets what it printed. Returns the exit status, or
@@ -38,5 +40,34 @@ inline std::vector<std::string> Lines(const std::string& text) {
   }
   return lines;
 }
+
+#ifdef ZEVRIN_DECODE_BINARY
+/// How a run of the decode tool ended and what it printed.
+struct ToolRun {
+  int status = -1;  // the exit status, or -1 when it did not exit
+  std::string out;
+  std::string err;  // also left in stderr.txt of the run's folder
+};
+
+/// Runs the decode tool as a user would: `args` is the rest of a shell command line,
+/// whose own redirections win over standard input from /dev/null and standard error
+/// to `dir`/stderr.txt. A run that fails to end is stopped after 60 s.
+inline ToolRun RunDecode(const TempDir& dir, const std::string& args) {
+  ToolRun run;
+  run.status = RunShell("timeout 60 " ZEVRIN_DECODE_BINARY " </dev/null 2>" +
+                            (dir / "stderr.txt").string() + " " + args,
+                        run.out);
+  run.err = dir.Contents("stderr.txt");
+  return run;
+}
+
+/// Decodes with `args` into the archive `archive` with an InfluxDB feed that nothing
+/// listens to (port 9 of this computer), so that every record stays queued there.
+inline ToolRun QueueInfluxPoints(const TempDir& dir, const std::string& archive,
+                                 const std::string& args) {
+  return RunDecode(dir, "--archive " + archive +
+                            " --influx http://127.0.0.1:9/write?db=x --influx-wait 0 " + args);
+}
+#endif
 
 }  // namespace zevrin::testing

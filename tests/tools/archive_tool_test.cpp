@@ -32,23 +32,9 @@ using testing::Lines;
 // Whatever a test configures, the program it starts connects nowhere but here.
 [[maybe_unused]] const int kLoopbackOnly = ::setenv(kLoopbackOnlyVariable, "1", 1);
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class ArchiveToolTest : public ::testing::Test {
  protected:
-  // Runs the program with `args` (a shell command line), standard error to a file.
-  ToolRun RunTool(const std::string& args) const {
-    ToolRun run;
-    run.status = testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " " + args + " 2>" +
-                                       (dir_ / "stderr.txt").string() + " </dev/null",
-                                   run.out);
-    run.err = dir_.Contents("stderr.txt");
-    return run;
-  }
+  testing::ToolRun RunTool(const std::string& args) const { return testing::RunDecode(dir_, args); }
   std::string Archive() const { return (dir_ / "a.sqlite").string(); }
 
   testing::TempDir dir_{"archive-tool"};
@@ -75,7 +61,7 @@ std::optional<std::string> JsonValue(const Json& frame, const ArchiveColumn& c) 
 TEST_F(ArchiveToolTest, ArchiveHoldsEveryFrameAndExactlyTheJsonValues) {
   const Bytes stream = sample::MakePass({.frames = 600, .seed = 5});
   const std::string in = dir_.WriteBytes("Lab_03032010_1407.kss", stream);
-  const ToolRun first = RunTool("--archive " + Archive() + " " + in);
+  const testing::ToolRun first = RunTool("--archive " + Archive() + " " + in);
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "");  // filling an archive prints nothing by itself
   std::vector<Json> frames;
@@ -205,7 +191,7 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
       "Lab_20062009_1405.kss",
       testing::WithKissTimestamps(pass, [](std::int64_t k) { return kStart + 1500 * k + 7; }));
   const std::string args = "--archive " + Archive() + " --share " + ini + " " + in;
-  const ToolRun run = RunTool(args);
+  const testing::ToolRun run = RunTool(args);
   ASSERT_EQ(run.status, 0) << run.err;
   const auto requests = server.requests();
   ASSERT_GT(requests.size(), 50u);

@@ -32,15 +32,10 @@ using ::testing::HasSubstr;
 using testing::Lines;
 using testing::RunShell;
 
-// Runs the program with `args` (a shell command line); `out` gets what it printed.
-// A program that fails to end is stopped after 20 s.
-int RunTool(const std::string& args, std::string& out) {
-  return RunShell("timeout 20 " + std::string(ZEVRIN_DECODE_BINARY) + " " + args, out);
-}
-
 class DecodeToolTest : public ::testing::Test {
  protected:
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  testing::ToolRun RunTool(const std::string& args) const { return testing::RunDecode(dir_, args); }
 
   testing::TempDir dir_{"decode-tool"};
 };
@@ -96,11 +91,11 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
       {in + " --alarms=", 2, "--alarms needs a rules file or 'default'"},
   };
   for (const auto& c : cases) {
-    std::string out;
-    EXPECT_EQ(RunTool(c.args + " 2>" + Path("err"), out), c.status) << c.args;
-    EXPECT_THAT(c.status == 0 ? out : dir_.Contents("err"), HasSubstr(c.says)) << c.args;
-    EXPECT_TRUE(c.status == 0 || (out.empty() && Lines(dir_.Contents("err")).size() == 1))
-        << c.args << ": " << dir_.Contents("err");
+    const testing::ToolRun run = RunTool(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args;
+    EXPECT_THAT(c.status == 0 ? run.out : run.err, HasSubstr(c.says)) << c.args;
+    EXPECT_TRUE(c.status == 0 || (run.out.empty() && Lines(run.err).size() == 1))
+        << c.args << ": " << run.err;
   }
   EXPECT_EQ(dir_.Contents("notes.txt"), notes);
   EXPECT_FALSE(std::filesystem::exists(Path("h.sqlite")));
@@ -115,10 +110,10 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
   const Bytes pass = sample::MakePass({.battery_dip = true});
   dir_.WriteBytes("dip.kss", pass);
   const std::string args = " --format json --start-time 2026-12-06T13:12:00Z " + Path("dip.kss");
-  std::string out;
-  ASSERT_EQ(RunTool("--alarms default" + args + " 2>" + Path("err"), out), 0);
+  const testing::ToolRun run = RunTool("--alarms default" + args);
+  ASSERT_EQ(run.status, 0);
   const std::string at = "zevrinkiss-decode: alarm ";
-  EXPECT_THAT(Lines(dir_.Contents("err")),
+  EXPECT_THAT(Lines(run.err),
               ElementsAre(at + "raised at 2026-12-06 13:12:26.381 UTC: warning: Battery below "
                                "powersafe (battery_volts 3.45)",
                           at + "raised at 2026-12-06 13:12:32.653 UTC: critical: Battery below "
@@ -128,7 +123,7 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
                           at + "cleared at 2026-12-06 13:12:51.979 UTC: warning: Battery below "
                                "powersafe (battery_volts 3.59)"));
   std::vector<Json> alarms;
-  const std::vector<std::string> lines = Lines(out);
+  const std::vector<std::string> lines = Lines(run.out);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     Json line = Json::parse(lines[i]);
     if (!line.contains("alarm")) continue;
@@ -147,9 +142,8 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
 
   // The archive keeps each alarm once, however often the recording goes in, with
   // the frame that raised it.
-  for (int run = 0; run < 2; ++run)
-    ASSERT_EQ(
-        RunTool("--alarms default --archive " + Path("a.sqlite") + args + " 2>/dev/null", out), 0);
+  for (int again = 0; again < 2; ++again)
+    ASSERT_EQ(RunTool("--alarms default --archive " + Path("a.sqlite") + args).status, 0);
   EXPECT_EQ(testing::Db(Path("a.sqlite"))
                 .Rows("SELECT severity, raised, cleared, clear_value, frame_id > 0 FROM alarms"),
             (std::vector<std::vector<std::string>>{
@@ -157,10 +151,9 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
                 {"critical", "2026-12-06 13:12:32.653", "2026-12-06 13:12:45.015", "3.39", "1"}}));
   // One still raised at the end of the recording ends with its last frame.
   dir_.Write("always.ini", "battery_volts > 0 : watch\n");
-  ASSERT_EQ(RunTool("--alarms " + Path("always.ini") + " --archive " + Path("b.sqlite") + args +
-                        " 2>/dev/null",
-                    out),
-            0);
+  ASSERT_EQ(
+      RunTool("--alarms " + Path("always.ini") + " --archive " + Path("b.sqlite") + args).status,
+      0);
   EXPECT_EQ(testing::Db(Path("b.sqlite"))
                 .One("SELECT cleared_ms = (SELECT max(received_ms) FROM frames) AND clear_value "
                      "IS NULL FROM alarms"),
@@ -169,9 +162,9 @@ TEST_F(DecodeToolTest, AlarmsOfAPassAreToldAtTheRecordingsTimes) {
   // A replay posts the raise and the clear to the webhook only when asked to.
   testing::HttpRecorder server;  // answers 201
   dir_.Write("hook.ini", "notify " + server.url("/t") + "\nbattery_volts < 3.3 : critical\n");
-  ASSERT_EQ(RunTool("--alarms " + Path("hook.ini") + args + " 2>/dev/null", out), 0);
+  ASSERT_EQ(RunTool("--alarms " + Path("hook.ini") + args).status, 0);
   EXPECT_EQ(server.count(), 0u);
-  ASSERT_EQ(RunTool("--alarms " + Path("hook.ini") + " --notify" + args + " 2>/dev/null", out), 0);
+  ASSERT_EQ(RunTool("--alarms " + Path("hook.ini") + " --notify" + args).status, 0);
   EXPECT_EQ(server.count(), 2u);
 }
 
@@ -188,8 +181,8 @@ TEST_F(DecodeToolTest, LostOutputEndsTheProgramWithStatusOne) {
     return "{ " + tool + args + " 2>" + d + "/err; echo $? >" + d + "/status; }";
   };
   const std::string endless = "(trap '' PIPE; while cat " + pass + " 2>/dev/null; do :; done) | ";
-  std::string full;
-  ASSERT_EQ(RunTool("--format json " + pass, full), 0);
+  const testing::ToolRun full = RunTool("--format json " + pass);
+  ASSERT_EQ(full.status, 0);
   struct Case {
     std::string name, script, reason;
     int status;
@@ -211,7 +204,7 @@ TEST_F(DecodeToolTest, LostOutputEndsTheProgramWithStatusOne) {
     const std::string message = "zevrinkiss-decode: cannot write output: " + c.reason + "\n";
     EXPECT_EQ(dir_.Contents("err"), c.reason.empty() ? "" : message) << c.name;
     const std::string written = dir_.Contents("out");
-    EXPECT_TRUE(full.starts_with(written) && written.size() < full.size()) << c.name;
+    EXPECT_TRUE(full.out.starts_with(written) && written.size() < full.out.size()) << c.name;
   }
 }
 
@@ -303,9 +296,9 @@ TEST_F(DecodeToolTest, OutputOfThePassAndOfNoiseIsKeptByteForByte) {
       ASSERT_FALSE(golden.empty()) << GoldenPath(name);
       EXPECT_EQ(text, golden) << name;
       // The program itself, reading the file at its own pace and time.
-      std::string out;
-      EXPECT_EQ(RunTool(std::string(format.args) + " " + (dir_ / "in.kss").string(), out), 0);
-      EXPECT_EQ(WithoutTimes(out), WithoutTimes(golden)) << name << " (program)";
+      const testing::ToolRun run = RunTool(std::string(format.args) + " " + Path("in.kss"));
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(WithoutTimes(run.out), WithoutTimes(golden)) << name << " (program)";
     }
   }
 }

@@ -43,14 +43,10 @@ Bytes Unescaped(const Bytes& frame) {
 class FrameTimesTest : public ::testing::Test {
  protected:
   // Runs the program with `args` (a shell command line); its standard error in err().
-  int Run(const std::string& args, std::string& out) const {
-    return testing::RunShell(
-        std::string(ZEVRIN_DECODE_BINARY) + " " + args + " 2>" + Path("stderr.txt") + " </dev/null",
-        out);
-  }
-  int Run(const std::string& args) const {
-    std::string out;
-    return Run(args, out);
+  int Run(const std::string& args, std::string* out = nullptr) const {
+    testing::ToolRun run = testing::RunDecode(dir_, args);
+    if (out != nullptr) *out = std::move(run.out);
+    return run.status;
   }
   std::string err() const { return dir_.Contents("stderr.txt"); }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
@@ -81,7 +77,7 @@ TEST_F(FrameTimesTest, KissTimeStampsTimeTheirFramesInTheArchiveAndJson) {
   const Bytes stamped = testing::WithKissTimestamps(pass_, StampTime);
   const std::string in = dir_.WriteBytes("in.kss", stamped);
   std::string json;
-  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " --format json " + in, json), 0) << err();
+  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " --format json " + in, &json), 0) << err();
   EXPECT_EQ(Frames("a.sqlite"), Expected(frames_, StampTime, "kiss"));
   const std::vector<std::string> lines = testing::Lines(json);
   ASSERT_EQ(lines.size(), frames_.size());
@@ -91,7 +87,7 @@ TEST_F(FrameTimesTest, KissTimeStampsTimeTheirFramesInTheArchiveAndJson) {
     EXPECT_EQ(frame["time_source"], "kiss") << k;
   }
   std::string monitor;
-  ASSERT_EQ(Run(in, monitor), 0);
+  ASSERT_EQ(Run(in, &monitor), 0);
   std::size_t entries = 0;
   for (std::size_t at = 0; (at = monitor.find(" UTC: [", at)) != std::string::npos; ++at) ++entries;
   EXPECT_EQ(entries, 2 * frames_.size());
@@ -103,7 +99,7 @@ TEST_F(FrameTimesTest, CaptureWrittenReadsBackWithTheSameFramesAndTimes) {
   const std::string in = dir_.WriteBytes("in.kss", testing::WithKissTimestamps(pass_, StampTime));
   ASSERT_EQ(Run("--format pcap --output " + Path("out.pcap") + " " + in), 0) << err();
   std::string piped;
-  ASSERT_EQ(Run("--format=pcap " + in, piped), 0);
+  ASSERT_EQ(Run("--format=pcap " + in, &piped), 0);
   EXPECT_EQ(piped, dir_.Contents("out.pcap")) << "standard output and --output alike";
   ASSERT_EQ(Run("--archive " + Path("back.sqlite") + " " + Path("out.pcap")), 0) << err();
   EXPECT_EQ(Frames("back.sqlite"), Expected(frames_, StampTime, "pcap"));
@@ -118,7 +114,7 @@ TEST_F(FrameTimesTest, CaptureWrittenReadsBackWithTheSameFramesAndTimes) {
                               fields),
             0);
   std::string json;
-  ASSERT_EQ(Run("--format json " + Path("out.pcap"), json), 0);
+  ASSERT_EQ(Run("--format json " + Path("out.pcap"), &json), 0);
   const std::vector<std::string> theirs = testing::Lines(fields), ours = testing::Lines(json);
   ASSERT_EQ(theirs.size(), ours.size());
   for (std::size_t k = 0; k < ours.size(); ++k) {
