@@ -60,6 +60,23 @@ class ArchiveTest : public ::testing::Test {
     f.replayed = true;
     return f;
   }
+  // Today's empty archive at Path(), made one of an earlier release by `sql`.
+  void MakeOldArchive(const std::string& sql) const {
+    ASSERT_TRUE(ArchiveWriter(nullptr).Open(Path()));
+    EXPECT_EQ(testing::Exec(Path(), sql), "");
+  }
+  // Writes `frames` to the archive at Path(), which is of today's version and sound
+  // afterwards; the frames added and the duplicates skipped.
+  std::pair<std::uint64_t, std::uint64_t> WriteTo(const std::vector<DecodedFrame>& frames) const {
+    ArchiveWriter writer(nullptr);
+    EXPECT_TRUE(writer.Open(Path())) << writer.error();
+    for (const DecodedFrame& f : frames) writer.FrameDecoded(f);
+    writer.Close();
+    const Db db(Path());
+    EXPECT_EQ(db.One("PRAGMA user_version"), std::to_string(kArchiveSchemaVersion));
+    EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+    return {writer.added(), writer.duplicates()};
+  }
 
   testing::TempDir dir_{"archive"};
   const Bytes frame_ = {0xC0, 0x00, 0x41, 0xC0};
@@ -100,11 +117,9 @@ TEST_F(ArchiveTest, OnlyReplayedFramesAreCheckedForDuplicates) {
   EXPECT_EQ(std::pair(batch.added(), batch.duplicates()), std::pair(1ul, 1ul));
 }
 
-// An archive as the first release left it, made from today's empty one: the rows
-// in tables named like today's views, the time as text in a generated column, one
-// frame with a power record.
-void WriteFirstVersionArchive(const std::string& path, std::int64_t ms) {
-  ASSERT_TRUE(ArchiveWriter(nullptr).Open(path));
+// An archive as the first release left it: the rows in tables named like today's
+// views, the time as text in a generated column, one frame with a power record.
+std::string FirstVersionSql(std::int64_t ms) {
   std::string sql = "DROP TABLE influx_points;";  // came with a later version
   for (const std::string table : {"frames", "power_housekeeping", "system_housekeeping"})
     sql += "DROP VIEW " + table + "; ALTER TABLE stored_" + table + " RENAME TO " + table +
@@ -117,11 +132,11 @@ void WriteFirstVersionArchive(const std::string& path, std::int64_t ms) {
          ", 'Lab', 'COM1', x'C00041C0'); INSERT INTO power_housekeeping (frame_id, received_ms,"
          " battery_volts) VALUES (1, " +
          time + ", 3.96); PRAGMA user_version = 1;";
-  EXPECT_EQ(testing::Exec(path, sql), "");
+  return sql;
 }
 
 TEST_F(ArchiveTest, AnArchiveOfTheFirstReleaseIsReadAndBroughtUpToDate) {
-  WriteFirstVersionArchive(Path(), kStartMs + 125);
+  MakeOldArchive(FirstVersionSql(kStartMs + 125));
   const auto series_size = [&] {
     ArchiveReader reader;
     EXPECT_TRUE(reader.Open(Path())) << reader.error();
@@ -129,20 +144,13 @@ TEST_F(ArchiveTest, AnArchiveOfTheFirstReleaseIsReadAndBroughtUpToDate) {
   };
   EXPECT_EQ(series_size(), 1u);  // read as it is, before any writer touched it
 
-  ArchiveWriter writer(nullptr);
-  ASSERT_TRUE(writer.Open(Path())) << writer.error();
-  DecodedFrame again = Replayed(frame_, kStartMs + 125);
+  DecodedFrame again = Replayed(frame_, kStartMs + 125);  // the old archive's: found there
   again.station = "Lab";
   again.link = "Lab_03032010_1407.kss";
-  writer.FrameDecoded(again);  // the frame of the old archive: found there
-  again.received_ms += 1000;
-  writer.FrameDecoded(again);
-  writer.Close();
-  EXPECT_EQ(std::pair(writer.added(), writer.duplicates()), std::pair(1ul, 1ul));
-
+  DecodedFrame later = again;
+  later.received_ms += 1000;
+  EXPECT_EQ(WriteTo({again, later}), std::pair(1ul, 1ul));
   const Db db(Path());
-  EXPECT_EQ(db.One("PRAGMA user_version"), std::to_string(kArchiveSchemaVersion));
-  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
   EXPECT_EQ(db.Rows("SELECT id, received, link FROM frames ORDER BY id"),
             (Rows{{"1", "2010-03-03 14:07:00.125", "COM1"},
                   {"2", "2010-03-03 14:07:01.125", "Lab_03032010_1407.kss"}}));
@@ -151,40 +159,30 @@ TEST_F(ArchiveTest, AnArchiveOfTheFirstReleaseIsReadAndBroughtUpToDate) {
   EXPECT_EQ(series_size(), 1u);
 }
 
-// An archive of version 2, made from today's empty one by SQL: the frames
-// without their time's source, one frame in it.
-void WriteSecondVersionArchive(const std::string& path, std::int64_t ms) {
-  ASSERT_TRUE(ArchiveWriter(nullptr).Open(path));
-  const std::string sql =
-      "DROP VIEW frames; ALTER TABLE stored_frames DROP COLUMN time_source;"
-      " CREATE VIEW frames AS SELECT id, received_ms, " +
-      UtcTextSql("received_ms") +
-      " AS received, station, link, bytes FROM stored_frames;"
-      " INSERT INTO stored_frames (received_ms, station, link, bytes) VALUES (" +
-      std::to_string(ms) + ", 'Lab', 'COM1', x'C00041C0'); PRAGMA user_version = 2;";
-  EXPECT_EQ(testing::Exec(path, sql), "");
+// An archive of version 2: the frames without their time's source, one frame in it.
+std::string SecondVersionSql(std::int64_t ms) {
+  return "DROP VIEW frames; ALTER TABLE stored_frames DROP COLUMN time_source;"
+         " CREATE VIEW frames AS SELECT id, received_ms, " +
+         UtcTextSql("received_ms") +
+         " AS received, station, link, bytes FROM stored_frames;"
+         " INSERT INTO stored_frames (received_ms, station, link, bytes) VALUES (" +
+         std::to_string(ms) + ", 'Lab', 'COM1', x'C00041C0'); PRAGMA user_version = 2;";
 }
 
 // Written to, an archive of version 2 keeps its frames, which never said where
 // their times came from (NULL); the frames added say it.
 TEST_F(ArchiveTest, AnArchiveOfVersionTwoKeepsItsFramesAndLearnsTimeSources) {
-  WriteSecondVersionArchive(Path(), kStartMs);
-  ArchiveWriter writer(nullptr);
-  ASSERT_TRUE(writer.Open(Path())) << writer.error();
+  MakeOldArchive(SecondVersionSql(kStartMs));
   DecodedFrame stamped = Replayed(frame_, kStartMs + 1000);
   stamped.time_source = TimeSource::kKiss;
-  writer.FrameDecoded(stamped);
   DecodedFrame live = Replayed(frame_, kStartMs + 2000);
   live.replayed = false;
-  writer.FrameDecoded(live);
-  writer.Close();
-  const Db db(Path());
-  EXPECT_EQ(db.One("PRAGMA user_version"), std::to_string(kArchiveSchemaVersion));
-  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
-  EXPECT_EQ(db.Rows("SELECT id, received, link, quote(time_source) FROM frames ORDER BY id"),
-            (Rows{{"1", "2010-03-03 14:07:00.000", "COM1", "NULL"},
-                  {"2", "2010-03-03 14:07:01.000", "", "'kiss'"},
-                  {"3", "2010-03-03 14:07:02.000", "", "'live'"}}));
+  EXPECT_EQ(WriteTo({stamped, live}), std::pair(2ul, 0ul));
+  EXPECT_EQ(
+      Db(Path()).Rows("SELECT id, received, link, quote(time_source) FROM frames ORDER BY id"),
+      (Rows{{"1", "2010-03-03 14:07:00.000", "COM1", "NULL"},
+            {"2", "2010-03-03 14:07:01.000", "", "'kiss'"},
+            {"3", "2010-03-03 14:07:02.000", "", "'live'"}}));
 }
 
 // What an extension keeps beside the frames (the sharing queue) is written in
