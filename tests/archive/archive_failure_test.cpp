@@ -136,17 +136,13 @@ TEST_F(ArchiveFailureTest, ABlockedArchiveKeepsFramesUpToItsLimitAndWritesThemLa
                                       .queue_frames = limit});
     ASSERT_TRUE(archive.Open(Path())) << archive.open_error();
     archive.Drain();
-    sqlite3* other = nullptr;
-    sqlite3_open(Path().c_str(), &other);
-    ASSERT_EQ(sqlite3_exec(other, full ? "" : "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    auto other = testing::LockArchive(Path(), !full);
     testing::FaultyVfs::SetFull(full);
     Receive(archive, static_cast<int>(frames), 7);
     archive.Flush();
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     testing::FaultyVfs::SetFull(false);
-    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
+    other.reset();
     archive.Drain();
     const std::uint64_t kept = std::min<std::uint64_t>(frames, limit);
     EXPECT_EQ(archive.added(), kept);

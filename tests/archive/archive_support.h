@@ -2,7 +2,10 @@
 // A station's frame road into an archive, for tests: receive path, decoding,
 // recorder, and a sink that keeps what the store said about every frame.
 
+#include <gtest/gtest.h>
+
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,16 @@ inline std::string Exec(const std::string& path, const std::string& sql) {
   sqlite3_free(error);
   sqlite3_close(db);
   return said;
+}
+
+/// Another program's connection to the database at `path`, holding it locked (an
+/// exclusive transaction, with `lock`) until it is closed.
+inline std::unique_ptr<sqlite3, int (*)(sqlite3*)> LockArchive(const std::string& path,
+                                                               bool lock = true) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  EXPECT_EQ(sqlite3_exec(db, lock ? "BEGIN EXCLUSIVE" : "", nullptr, nullptr, nullptr), SQLITE_OK);
+  return {db, &sqlite3_close};
 }
 
 /// A clock that moves on by `step_ms` at every reading.

@@ -69,13 +69,9 @@ TEST_F(StationArchiveTest, EveryRunAddsAndFramesWaitForALockedArchive) {
   std::filesystem::create_directories(dir_ / "logs");
   const std::string first = RunOnce("03,9600,N,8,1\r\n\r\nLab\r\n", 10, 1);
   EXPECT_EQ(first, std::to_string(received_));
-  sqlite3* other = nullptr;
-  sqlite3_open((dir_ / "logs" / "Lab_archive.sqlite").c_str(), &other);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  const std::string during = RunOnce("03,9600,N,8,1\r\n\r\nLab\r\n", 100, 2, [&] {
-    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-  });
-  sqlite3_close(other);
+  auto other = testing::LockArchive((dir_ / "logs" / "Lab_archive.sqlite").string());
+  const std::string during =
+      RunOnce("03,9600,N,8,1\r\n\r\nLab\r\n", 100, 2, [&] { other.reset(); });
   EXPECT_EQ(during, std::to_string(received_));
   EXPECT_EQ(Archive().Rows("SELECT DISTINCT station, link FROM frames"),
             (std::vector<std::vector<std::string>>{{"Lab", "COM3"}}));
