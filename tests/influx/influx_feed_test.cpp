@@ -75,64 +75,51 @@ std::vector<QueuedPoint> Batch(std::initializer_list<const char*> lines) {
 
 TEST(InfluxAnswer, ABadPointIsFoundByWhatTheServerSaysOfIt) {
   const auto batch = Batch({"m,station=A x=1i 1", "m,station=A x=2i 2", "m,station=A\\ B x=3i 3"});
+  using enum InfluxVerdict;
   struct Case {
     long status;
-    std::string body;
     InfluxVerdict verdict;
     std::vector<std::size_t> bad;
+    std::string body;
   };
   const Case cases[] = {
-      {204, "", InfluxVerdict::kTaken, {}},
-      {0, "", InfluxVerdict::kRetry, {}},
-      {503, "", InfluxVerdict::kRetry, {}},
-      {429, "", InfluxVerdict::kRetry, {}},
-      {401, R"({"error":"authorization failed"})", InfluxVerdict::kRefused, {}},
-      {403, "", InfluxVerdict::kRefused, {}},
-      {404, R"({"error":"database not found: \"x\""})", InfluxVerdict::kRefused, {}},
+      {204, kTaken, {}, ""},
+      {0, kRetry, {}, ""},
+      {503, kRetry, {}, ""},
+      {429, kRetry, {}, ""},
+      {401, kRefused, {}, R"({"error":"authorization failed"})"},
+      {403, kRefused, {}, ""},
+      {404, kRefused, {}, R"({"error":"database not found: \"x\""})"},
       // 1.x, whole and escaped as JSON, and two of them.
       {400,
-       R"({"error":"partial write: unable to parse 'm,station=A x=2i 2': bad dropped=1"})",
-       InfluxVerdict::kDrop,
-       {1}},
+       kDrop,
+       {1},
+       R"({"error":"partial write: unable to parse 'm,station=A x=2i 2': bad dropped=1"})"},
       {400,
-       R"({"error":"unable to parse 'm,station=A\\ B x=3i 3': x\nunable to parse 'm,station=A x=1i 1': y"})",
-       InfluxVerdict::kDrop,
-       {0, 2}},
+       kDrop,
+       {0, 2},
+       R"({"error":"unable to parse 'm,station=A\\ B x=3i 3': x\nunable to parse 'm,station=A x=1i 1': y"})"},
       // Cut where the answer was cut: enough to tell one point, or not.
-      {400,
-       R"({"error":"partial write: unable to parse 'm,station=A\\ B x=)",
-       InfluxVerdict::kDrop,
-       {2}},
-      {400,
-       R"({"error":"partial write: unable to parse 'm,station=A x=)",
-       InfluxVerdict::kSplit,
-       {}},
+      {400, kDrop, {2}, R"({"error":"partial write: unable to parse 'm,station=A\\ B x=)"},
+      {400, kSplit, {}, R"({"error":"partial write: unable to parse 'm,station=A x=)"},
       // 2.x numbers its lines.
       {400,
-       R"({"code":"invalid","message":"errors encountered on line(s):\nline 3: no field"})",
-       InfluxVerdict::kDrop,
-       {2}},
+       kDrop,
+       {2},
+       R"({"code":"invalid","message":"errors encountered on line(s):\nline 3: no field"})"},
       // Names no point (a field of another type), or names one not sent.
-      {400,
-       R"({"error":"partial write: field type conflict dropped=1"})",
-       InfluxVerdict::kSplit,
-       {}},
-      {400, R"({"error":"unable to parse 'n x=1 5': bad"})", InfluxVerdict::kSplit, {}},
-      {413, "", InfluxVerdict::kSplit, {}},
+      {400, kSplit, {}, R"({"error":"partial write: field type conflict dropped=1"})"},
+      {400, kSplit, {}, R"({"error":"unable to parse 'n x=1 5': bad"})"},
+      {413, kSplit, {}, ""},
   };
   for (const Case& c : cases) {
-    HttpAnswer answer;
-    answer.status = c.status;
-    answer.body = c.body;
-    const InfluxJudgement judgement = JudgeInfluxAnswer(answer, batch);
+    const InfluxJudgement judgement = JudgeInfluxAnswer({c.status, c.body, ""}, batch);
     EXPECT_EQ(judgement.verdict, c.verdict) << c.status << " " << c.body;
     EXPECT_EQ(judgement.bad, c.bad) << c.status << " " << c.body;
   }
   // A single point the server refuses without a word is dropped.
-  HttpAnswer refused;
-  refused.status = 400;
   const auto one = std::vector<QueuedPoint>(batch.begin(), batch.begin() + 1);
-  EXPECT_EQ(JudgeInfluxAnswer(refused, one).verdict, InfluxVerdict::kDrop);
+  EXPECT_EQ(JudgeInfluxAnswer({400, "", ""}, one).verdict, kDrop);
 }
 
 // The points of some line protocol: series and time, to their fields as numbers.
