@@ -54,11 +54,7 @@ class ArchiveTest : public ::testing::Test {
   std::string Path() const { return (dir_ / "Lab_archive.sqlite").string(); }
   // A frame as a replay hands it over; it points into `bytes`.
   static DecodedFrame Replayed(const Bytes& bytes, std::int64_t ms) {
-    DecodedFrame f;
-    f.bytes = bytes;
-    f.received_ms = ms;
-    f.replayed = true;
-    return f;
+    return {.bytes = bytes, .received_ms = ms, .station = {}, .link = {}, .replayed = true};
   }
   // Today's empty archive at Path(), made one of an earlier release by `sql`.
   void MakeOldArchive(const std::string& sql) const {

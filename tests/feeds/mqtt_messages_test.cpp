@@ -22,11 +22,10 @@ TEST(MqttMessagesTest, AnyStationLabelMakesOneTopicLevel) {
 
 TEST(MqttMessagesTest, AFrameIsItsBytesInHexWithItsTime) {
   const std::uint8_t bytes[] = {0xC0, 0x00, 0xDB, 0xDC, 0x7E, 0xC0};
-  DecodedFrame frame;
-  frame.bytes = bytes;
-  frame.received_ms = 1765026720123;
-  frame.station = "GS \"1\"";
-  frame.link = "tcp:localhost:8001";
+  const DecodedFrame frame{.bytes = bytes,
+                           .received_ms = 1765026720123,
+                           .station = "GS \"1\"",
+                           .link = "tcp:localhost:8001"};
   EXPECT_EQ(nlohmann::json::parse(MqttFrameJson(frame)),
             (nlohmann::json{{"hex", "C000DBDC7EC0"},
                             {"received_ms", 1765026720123},

@@ -42,10 +42,7 @@ TEST(PcapWriterTest, ATimeTheFileCannotKeepFailsInsteadOfWrappingRound) {
     PcapWriter writer(file);
     for (const std::int64_t ms :
          {kPcapEarliestMs, kPcapLatestMs, kPcapLatestMs + 1, std::int64_t{-1}, kNowMs}) {
-      DecodedFrame frame;
-      frame.bytes = kiss;
-      frame.received_ms = ms;
-      writer.FrameDecoded(frame);
+      writer.FrameDecoded({.bytes = kiss, .received_ms = ms, .station = {}, .link = {}});
     }
     EXPECT_THROW(writer.Flush(), OutputError);
   }
