@@ -14,7 +14,6 @@
 namespace zevrin {
 namespace {
 
-using ::testing::ElementsAre;
 using testing::WaitFor;
 
 struct Recorder : StatusSink, ClockSetter {
@@ -68,7 +67,7 @@ TEST(TimeClientTest, SilentServerWaitsAFloodIsCutAndAServerEndedReplySetsTheCloc
   peer->write(QByteArray::fromHex("CDE74DC0"));
   peer->disconnectFromHost();
   ASSERT_TRUE(Finished());
-  EXPECT_THAT(rec.records, ElementsAre(ClockRecord{2009, 6, 0, 20, 12, 0, 0, 0}));
+  EXPECT_THAT(rec.records, ::testing::ElementsAre(ClockRecord{2009, 6, 0, 20, 12, 0, 0, 0}));
   EXPECT_EQ(rec.texts.back(), "clock synchronised succesfully with NTP server 127.0.0.1");
 }
 

@@ -21,7 +21,6 @@ using sample::Ax25Frame;
 using testing::Bytes;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
-using ::testing::HasSubstr;
 
 struct Decoded {
   UnescapedFrame frame;
@@ -98,7 +97,7 @@ class ShowFrameTest : public ::testing::Test {
 TEST_F(ShowFrameTest, RawViewKeepsEscapesAndDecodedViewUndoesThemEachInItsColours) {
   using enum ColourRole;
   const Bytes frame = sample::KissFrame(sample::SatelliteFrame({0xC0, 0xDB}));
-  EXPECT_THAT(Show(frame, false), ElementsAre("\r", HasSubstr("[23 Bytes "),
+  EXPECT_THAT(Show(frame, false), ElementsAre("\r", ::testing::HasSubstr("[23 Bytes "),
                                               EndsWith("F0 DB DC \r"), " 21  > DB DD C0 \r"));
   EXPECT_THAT(Roles(), ElementsAre(kSeparator, kSummary, kDump, kDump));
   EXPECT_EQ(Show(frame, true).back(), " 1   > C0 DB \r");

@@ -22,8 +22,6 @@
 namespace zevrin {
 namespace {
 
-using ::testing::HasSubstr;
-
 // Records queued in the archive (nothing listened when they were decoded) go out
 // once the program runs with a feeds file that names a database that answers; the
 // state follows the sharing's on its line. Turned off in the Network Feeds dialog,
@@ -58,7 +56,7 @@ TEST(DesktopInflux, SendsTheArchivesQueueAndShowsItsStateOnTheSharingLine) {
   })) << line();
   EXPECT_EQ(testing::Db(archive).One("SELECT count(*) FROM influx_points"), "0");
   EXPECT_THAT(window.share_status()->toolTip().toStdString(),
-              HasSubstr("InfluxDB " + server.url("/write?db=tarvelo")));
+              ::testing::HasSubstr("InfluxDB " + server.url("/write?db=tarvelo")));
 
   feeds.OpenDialog(&window);
   ASSERT_NE(feeds.dialog(), nullptr);

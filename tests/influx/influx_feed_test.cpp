@@ -26,7 +26,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
-using testing::HttpRecorder;
 using testing::HttpRequest;
 using testing::ScriptedAnswer;
 
@@ -241,7 +240,7 @@ class InfluxSenderTest : public ::testing::Test {
   testing::TempDir dir_{"influx-sender"};
   std::string expected_;
   std::int64_t queued_ = 0;
-  HttpRecorder server_;
+  testing::HttpRecorder server_;
   std::mutex mutex_;
   std::string taken_;
   std::vector<std::string> told_;

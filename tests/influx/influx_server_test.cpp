@@ -22,8 +22,6 @@
 namespace zevrin {
 namespace {
 
-using ::testing::HasSubstr;
-
 constexpr const char* kDatabase = "tarvelo";
 
 // influxd with its files in `dir`; started by the set-up script, whose child it
@@ -129,7 +127,7 @@ TEST_F(InfluxServerTest, ADatabaseRestartedInThePassLosesNothingAndDoublesNothin
   influxd.Start();
   feed(3);
   EXPECT_EQ(WEXITSTATUS(::pclose(tool)), 0) << dir_.Contents("err.txt");
-  EXPECT_THAT(dir_.Contents("err.txt"), HasSubstr(" 0 queued, 0 dropped"));
+  EXPECT_THAT(dir_.Contents("err.txt"), ::testing::HasSubstr(" 0 queued, 0 dropped"));
   for (const std::string table : {"power_housekeeping", "system_housekeeping"}) {
     const auto [points, times] = influxd.Count(table);
     EXPECT_EQ(points, Records(table)) << table;

@@ -21,7 +21,6 @@ namespace {
 
 using testing::Bytes;
 using ::testing::ElementsAre;
-using ::testing::StartsWith;
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
 const std::string kLog = "Lab_20062009_1000.kss";
@@ -63,7 +62,7 @@ TEST_F(RawLogTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
   Limit(0);
   EXPECT_EQ(dir_.Contents(kLog), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
   // One small frame that still fits says nothing about the log being written again.
-  EXPECT_THAT(view_.events, ElementsAre(StartsWith("log-problem:")));
+  EXPECT_THAT(view_.events, ElementsAre(::testing::StartsWith("log-problem:")));
 
   // A run killed in the middle of a write leaves the start of a frame at the end;
   // the next run of the same minute cuts it off before its own frames follow.

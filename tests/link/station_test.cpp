@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -252,7 +251,7 @@ TEST_F(StationTest, TcpLineConnectsOrSaysWhyNot) {
   EXPECT_EQ(tcp_.address, (TcpAddress{"192.0.2.7", 8001}));
   for (const char* said : {"port-label:TCP 192.0.2.7:8001 not connected",
                            "port-label:TCP address invalid", "no KISS over TCP address"})
-    EXPECT_THAT(view_.events, Contains(HasSubstr(said)));
+    EXPECT_THAT(view_.events, ::testing::Contains(HasSubstr(said)));
 }
 
 }  // namespace

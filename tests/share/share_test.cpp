@@ -25,7 +25,6 @@ using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::HttpRecorder;
-using ::testing::Not;
 
 // Whatever a test configures, no request leaves this computer.
 [[maybe_unused]] const int kLoopbackOnly = ::setenv(kLoopbackOnlyVariable, "1", 1);
@@ -266,7 +265,7 @@ TEST_F(ShareSend, ARefusedFrameIsKeptWithItsAnswerAndNotTriedAgain) {
   ASSERT_TRUE(sharing.Settle());
   EXPECT_THAT(
       ShareStatusLine(sharing.sender().Status()) + ShareStatusDetails(sharing.sender().Status()),
-      AllOf(HasSubstr("(127.0.0.1)"), HasSubstr(masked + ": "), Not(HasSubstr("pa55"))));
+      AllOf(HasSubstr("(127.0.0.1)"), HasSubstr(masked + ": "), ::testing::Not(HasSubstr("pa55"))));
   sharing.FeedFrames(2, 3);
   ASSERT_TRUE(server_.WaitFor(2, 10s));
   ASSERT_TRUE(sharing.Settle(500ms));

@@ -26,7 +26,6 @@ namespace {
 
 using Json = nlohmann::json;
 using sample::Bytes;
-using ::testing::HasSubstr;
 using testing::Lines;
 
 // Whatever a test configures, the program it starts connects nowhere but here.
@@ -197,7 +196,7 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   ASSERT_GT(requests.size(), 50u);
   for (const auto& r : requests)
     EXPECT_THAT(testing::FormField(r.body, "timestamp"), ::testing::StartsWith("2009-06-20T14:0"));
-  EXPECT_THAT(run.err, HasSubstr(std::to_string(requests.size()) + " sent, 0 waiting"));
+  EXPECT_THAT(run.err, ::testing::HasSubstr(std::to_string(requests.size()) + " sent, 0 waiting"));
   ASSERT_EQ(RunTool(args).status, 0);
   EXPECT_EQ(server.count(), requests.size());
   EXPECT_NE(RunTool("--share " + ini + " " + in).status, 0) << "the queue needs an archive";

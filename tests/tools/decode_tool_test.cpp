@@ -28,7 +28,6 @@ namespace {
 using Json = nlohmann::ordered_json;  // keeps the key order of each line
 using sample::Bytes;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using testing::Lines;
 using testing::RunShell;
 
@@ -93,7 +92,7 @@ TEST_F(DecodeToolTest, InputsAreOneStreamAndBadArgumentsEndWithStatusTwo) {
   for (const auto& c : cases) {
     const testing::ToolRun run = RunTool(c.args);
     EXPECT_EQ(run.status, c.status) << c.args;
-    EXPECT_THAT(c.status == 0 ? run.out : run.err, HasSubstr(c.says)) << c.args;
+    EXPECT_THAT(c.status == 0 ? run.out : run.err, ::testing::HasSubstr(c.says)) << c.args;
     EXPECT_TRUE(c.status == 0 || (run.out.empty() && Lines(run.err).size() == 1))
         << c.args << ": " << run.err;
   }

@@ -29,9 +29,6 @@ namespace zevrin {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using testing::WaitFor;
 
 constexpr std::int64_t kNow = 1800000000000;  // 2027-01-15 08:00:00 UTC
 constexpr std::int64_t kMinute = 60000;
@@ -116,7 +113,7 @@ TEST_F(HistoryWindowTest, DrawsTheRecordedValuesAndFollowsNewRecords) {
   clock_.Set({kNow / 1000 + 30, 0});
   source_.Add(18, {kNow + 20000, 3.71});
   source_.Add(43, {kNow + 20000, 3.52});
-  ASSERT_TRUE(WaitFor([&] { return window_->DrawnPoints(18).size() == 61; }, 5000));
+  ASSERT_TRUE(testing::WaitFor([&] { return window_->DrawnPoints(18).size() == 61; }, 5000));
   EXPECT_EQ(window_->DrawnPoints(18).back(), (HistoryPoint{kNow + 20000, 3.71}));
   EXPECT_GT(window_->span().to_ms, kNow + 30000);
   EXPECT_EQ(window_->ThresholdLevel(43), 3.52);
@@ -181,7 +178,7 @@ TEST_F(HistoryWindowTest, NoticesWithoutDataAndAWholeLegend) {
   EXPECT_EQ(ChartText("HistoryNotice"), "Check a value on the left to plot it");
   window_->AddValue(26);  // never recorded
   EXPECT_EQ(ChartText("HistoryNotice"), "No data yet");
-  EXPECT_THAT(AxisTitles(), IsEmpty());
+  EXPECT_THAT(AxisTitles(), ::testing::IsEmpty());
 
   for (std::int64_t t = kNow - 30 * kMinute; t < kNow; t += kMinute) source_.Add(24, {t, 0});
   for (const int field : {18, 19, 24, 43, 44}) window_->AddValue(field);
@@ -191,7 +188,7 @@ TEST_F(HistoryWindowTest, NoticesWithoutDataAndAWholeLegend) {
   const std::string legend = ChartText("HistoryLegend", &at);
   for (const char* entry : {"Battery Volts [V]", "Temp Sensor 1 [°C]", "Emergency Threshold [V]",
                             "Powersafe 3.49 V", "Emergency 3.33 V"}) {
-    EXPECT_THAT(legend, HasSubstr(entry));
+    EXPECT_THAT(legend, ::testing::HasSubstr(entry));
   }
   const QChart* chart = window_->chart_view()->chart();
   EXPECT_TRUE(at.top() >= chart->plotArea().bottom() && at.bottom() <= chart->size().height());

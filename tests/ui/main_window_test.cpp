@@ -24,7 +24,6 @@ namespace zevrin {
 namespace {
 
 using testing::Bytes;
-using testing::WaitFor;
 
 QColor ToQColor(Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); }
 
@@ -228,7 +227,7 @@ TEST_F(MainWindowTest, PicturesOpenTheirWindowOnceAndStatusWindowsFollowTheStore
   StatusWindowWidget* again = program_.status_windows.Open(StatusWindow::kSystem);
   EXPECT_EQ(again->TextBuilder(0).toStdString(), rest.lines[0]);
   program_.fields.WriteField(69, "11111111");
-  EXPECT_TRUE(WaitFor([&] { return again->DigitText() == "11111111"; }, 3000));
+  EXPECT_TRUE(testing::WaitFor([&] { return again->DigitText() == "11111111"; }, 3000));
 }
 
 }  // namespace
