@@ -112,7 +112,7 @@ class ReliabilityTest : public ProgramTest {
   // How many of the expected frames the archive holds, in order from the first; -1
   // when it holds anything else. `check` gets its integrity check.
   long FramesArchived(std::string& check) const {
-    const testing::Db db((dir_ / "Rel_archive.sqlite").string());
+    const testing::Db db(dir_.Path("Rel_archive.sqlite"));
     check = db.One("PRAGMA integrity_check");
     const auto rows = db.Rows("SELECT bytes FROM frames ORDER BY id");
     for (std::size_t k = 0; k < rows.size(); ++k)

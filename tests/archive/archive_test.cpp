@@ -51,7 +51,7 @@ TEST(ArchiveNamesTest, FastLineTimesNeverRepeatAMillisecond) {
 
 class ArchiveTest : public ::testing::Test {
  protected:
-  std::string Path() const { return (dir_ / "Lab_archive.sqlite").string(); }
+  std::string Path() const { return dir_.Path("Lab_archive.sqlite"); }
   // A frame as a replay hands it over; it points into `bytes`.
   static DecodedFrame Replayed(const Bytes& bytes, std::int64_t ms) {
     return {.bytes = bytes, .received_ms = ms, .station = {}, .link = {}, .replayed = true};

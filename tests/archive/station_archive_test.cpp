@@ -44,7 +44,7 @@ class StationArchiveTest : public ::testing::Test {
   }
 
   testing::TempDir dir_{"station-archive"};
-  StationPaths paths_{(dir_ / "zevrinkiss.ini").string(), (dir_ / "logs").string()};
+  StationPaths paths_{dir_.Path("zevrinkiss.ini"), dir_.Path("logs")};
   testing::SteppingClock clock_{1245506709000, 3};
   StationProgram program_{clock_};
   DisplayFields fields_;
@@ -83,7 +83,7 @@ TEST_F(StationArchiveTest, EveryRunAddsAndFramesWaitForALockedArchive) {
 TEST_F(StationArchiveTest, TheArchiveWaitsWhileTheRawLogFindsNoSpace) {
   std::filesystem::create_directories(dir_ / "logs");
   std::filesystem::create_symlink(
-      "/dev/full", LogFileName((dir_ / "logs").string(), "Lab", 1245506709, kRawLogExtension));
+      "/dev/full", LogFileName(dir_.Path("logs"), "Lab", 1245506709, kRawLogExtension));
   const std::string held = RunOnce(
       "03,9600,N,8,1\r\n\r\nLab\r\n", 100, 1,
       [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }, false);

@@ -21,8 +21,8 @@ TEST(FeedSettingsTest, WrittenSettingsReadBackTheSameAndStayPrivate) {
   settings.kiss_server = {true, "[::1]:8102"};
   settings.influx = {true, "http://db:8086/write?db=x", "lab", "pass word", "user:p=w"};
   settings.kept = {{"later_url", "http://db:8086"}, {"later_token", "abc"}};
-  const std::string path = FeedSettingsPathBeside((dir / "zevrinkiss.ini").string());
-  EXPECT_EQ(path, (dir / "zevrinkiss-feeds.ini").string());
+  const std::string path = FeedSettingsPathBeside(dir.Path("zevrinkiss.ini"));
+  EXPECT_EQ(path, dir.Path("zevrinkiss-feeds.ini"));
   ASSERT_EQ(WriteFeedSettings(path, settings), std::nullopt);
   std::vector<std::string> problems;
   EXPECT_EQ(ReadFeedSettings(path, problems), settings);
@@ -51,10 +51,9 @@ TEST(FeedSettingsTest, AMissingFileIsEveryFeedOffAndAHugeOneIsCut) {
   testing::TempDir dir("feeds");
   EXPECT_FALSE(ReadFeedSettings(dir.string(), problems));  // a folder cannot be read
   dir.Write("f.ini", "mqtt_host=first\n" + std::string(kFeedSettingsBytesMax, '#'));
-  const std::optional<FeedSettings> big = ReadFeedSettings((dir / "f.ini").string(), problems);
+  const std::optional<FeedSettings> big = ReadFeedSettings(dir.Path("f.ini"), problems);
   EXPECT_EQ(big.value_or(FeedSettings{}).mqtt.host, "first");
-  EXPECT_THAT(problems,
-              ElementsAre((dir / "f.ini").string() + ": only the first 65536 bytes are read"));
+  EXPECT_THAT(problems, ElementsAre(dir.Path("f.ini") + ": only the first 65536 bytes are read"));
 }
 
 // Each bad line is told with its number and left out; the others apply.

@@ -37,7 +37,7 @@ void ClickOk(QDialog* dialog) {
 // keys of other feeds kept; settings that cannot work keep the dialog open.
 TEST(FeedsDialogTest, ValuesInAndOut) {
   testing::TempDir dir("feeds-dialog");
-  const std::string path = (dir / "zevrinkiss-feeds.ini").string();
+  const std::string path = dir.Path("zevrinkiss-feeds.ini");
   FeedSettings settings;
   settings.mqtt = {true, "broker.lan", 1883, "station", "secret", false, ""};
   settings.influx = {true, "http://db:8086/write?db=x", "lab", "pw", ""};
@@ -96,13 +96,13 @@ TEST(DesktopFeedsTest, TheLiveFramesAreServedAndTheStateShown) {
   const std::uint16_t port = testing::KissServer::FreePort();
   FeedSettings settings;
   settings.kiss_server = {true, std::to_string(port)};
-  ASSERT_EQ(WriteFeedSettings((dir / "zevrinkiss-feeds.ini").string(), settings), std::nullopt);
+  ASSERT_EQ(WriteFeedSettings(dir.Path("zevrinkiss-feeds.ini"), settings), std::nullopt);
   testing::FixedClock clock;
   DesktopProgram program(clock);
   MainWindow window(program);
   FrameRecorder recorder(program.station.analysis, program.decoder, program.fields, clock);
   window.pipeline().path().SetFrameHandler(&recorder);
-  DesktopFeeds feeds((dir / "zevrinkiss.ini").string());
+  DesktopFeeds feeds(dir.Path("zevrinkiss.ini"));
   feeds.Attach(recorder, "Lab");
   feeds.SetWindow(&window);
   ASSERT_NE(feeds.kiss_server(), nullptr);

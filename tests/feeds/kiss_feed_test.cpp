@@ -69,11 +69,11 @@ TEST(KissFeedTest, AStalledClientHoldsUpNoOneAndSeesOnlyWholeFrames) {
   testing::KissServer tnc;
   const std::uint16_t port = testing::KissServer::FreePort();
   testing::ToolProcess tool;
-  const std::string err = (dir / "err.txt").string();
+  const std::string err = dir.Path("err.txt");
   ASSERT_TRUE(
       tool.Start({ZEVRIN_DECODE_BINARY, "--connect", "127.0.0.1:" + std::to_string(tnc.port()),
-                  "--raw-log", (dir / "raw.kss").string(), "--serve-kiss", std::to_string(port)},
-                 (dir / "out.txt").string(), err));
+                  "--raw-log", dir.Path("raw.kss"), "--serve-kiss", std::to_string(port)},
+                 dir.Path("out.txt"), err));
   ASSERT_TRUE(tnc.Accept(10000));
   ASSERT_TRUE(WaitUntil([&] { return testing::Accepting(port); }, 10s));
   Client reader(port, true);

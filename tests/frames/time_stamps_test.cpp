@@ -149,8 +149,8 @@ TEST(StampedRawLogTest, EachFrameAfterItsTimeAndReceivedStampsKept) {
 
 TEST(RawLogSettingsTest, TimeStampsOnlyWhenSwitchedOn) {
   const testing::TempDir dir("rawlog-settings");
-  const std::string path = RawLogSettingsPathBeside((dir / "zevrinkiss.ini").string());
-  EXPECT_EQ(path, (dir / "zevrinkiss-rawlog.ini").string());
+  const std::string path = RawLogSettingsPathBeside(dir.Path("zevrinkiss.ini"));
+  EXPECT_EQ(path, dir.Path("zevrinkiss-rawlog.ini"));
   EXPECT_FALSE(ReadRawLogSettings(path).kiss_timestamps) << "no file";
   const std::pair<const char*, bool> files[] = {
       {"# comment\n kiss_timestamps = yes \r\nother=0\n", true},

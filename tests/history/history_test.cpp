@@ -274,7 +274,7 @@ TEST(HistoryCsv, RowsMergeTheValuesByTime) {
 // hidden fields are no values to plot.
 TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
   const testing::TempDir dir("history");
-  const std::string path = (dir / "Lab_archive.sqlite").string();
+  const std::string path = dir.Path("Lab_archive.sqlite");
   const ArchiveHistorySource source(path);
   std::vector<HistoryPoint> read;
   source.ReadSeries(kBatteryField, {kBeginningOfTime, kEndOfTime}, read);

@@ -29,7 +29,7 @@ namespace {
 TEST(DesktopInflux, SendsTheArchivesQueueAndShowsItsStateOnTheSharingLine) {
   const testing::TempDir dir("influx-desktop");
   const std::string pass = dir.WriteBytes("pass.kss", sample::MakePass({.frames = 120}));
-  const std::string archive = (dir / "a.sqlite").string();
+  const std::string archive = dir.Path("a.sqlite");
   const testing::ToolRun run = testing::QueueInfluxPoints(dir, archive, pass);
   ASSERT_EQ(run.status, 0) << run.err;
   const long queued = std::stol(testing::Db(archive).One("SELECT count(*) FROM influx_points"));
@@ -39,11 +39,11 @@ TEST(DesktopInflux, SendsTheArchivesQueueAndShowsItsStateOnTheSharingLine) {
   server.Script({}, {204, ""});
   FeedSettings settings;
   settings.influx = {true, server.url("/write?db=tarvelo"), "", "", ""};
-  ASSERT_EQ(WriteFeedSettings((dir / "zevrinkiss-feeds.ini").string(), settings), std::nullopt);
+  ASSERT_EQ(WriteFeedSettings(dir.Path("zevrinkiss-feeds.ini"), settings), std::nullopt);
   const SystemClock clock;
   DesktopProgram program(clock);
   MainWindow window(program);
-  DesktopFeeds feeds((dir / "zevrinkiss.ini").string());
+  DesktopFeeds feeds(dir.Path("zevrinkiss.ini"));
   EXPECT_EQ(feeds.influx().settings(), settings.influx);
   feeds.SetWindow(&window);
   window.SetShareStatus(QStringLiteral("Sharing off: not turned on"), {});

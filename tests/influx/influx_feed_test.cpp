@@ -159,7 +159,7 @@ TEST(ReplayTimes, OverlappingRecordingsFollowOnOneAfterTheOther) {
   }
   const std::string decode = std::string(ZEVRIN_DECODE_BINARY) + " --format influx --station Lab ";
   std::string alone, together;
-  ASSERT_EQ(testing::RunShell(decode + (dir / "r0.kss").string(), alone), 0);
+  ASSERT_EQ(testing::RunShell(decode + dir.Path("r0.kss"), alone), 0);
   ASSERT_EQ(testing::RunShell(decode + files, together), 0);
   std::size_t lines = 0;
   EXPECT_EQ(ParsePoints(together, &lines).size(), lines);
@@ -178,15 +178,14 @@ class InfluxSenderTest : public ::testing::Test {
     queued_ = Queued();
     ASSERT_GT(queued_, 100);
   }
-  std::string Pass() const { return Path("pass.kss"); }
+  std::string Pass() const { return dir_.Path("pass.kss"); }
   // Decodes the pass into the archive with `args`, every record queued there.
   bool QueueNowhere(const std::string& args) const {
     const testing::ToolRun run = testing::QueueInfluxPoints(dir_, Archive(), args + Pass());
     EXPECT_EQ(run.status, 0) << run.err;
     return run.status == 0;
   }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string Archive() const { return Path("a.sqlite"); }
+  std::string Archive() const { return dir_.Path("a.sqlite"); }
   std::int64_t Queued() const {
     return std::stol(testing::Db(Archive()).One("SELECT count(*) FROM influx_points"));
   }

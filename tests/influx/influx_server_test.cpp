@@ -84,13 +84,12 @@ class InfluxServerTest : public ::testing::Test {
   void SetUp() override {
     if (::access("/usr/bin/influxd", X_OK) != 0) GTEST_SKIP() << "influxd is not installed";
   }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::string Decode(const std::string& args) const {
-    return std::string(ZEVRIN_DECODE_BINARY) + " --archive " + Path("a.sqlite") + " " + args +
-           " 2>" + Path("err.txt");
+    return std::string(ZEVRIN_DECODE_BINARY) + " --archive " + dir_.Path("a.sqlite") + " " + args +
+           " 2>" + dir_.Path("err.txt");
   }
   long Records(const std::string& table) const {
-    return std::stol(testing::Db(Path("a.sqlite")).One("SELECT count(*) FROM " + table));
+    return std::stol(testing::Db(dir_.Path("a.sqlite")).One("SELECT count(*) FROM " + table));
   }
   long Queued() const { return Records("influx_points"); }
 
@@ -101,7 +100,7 @@ class InfluxServerTest : public ::testing::Test {
 // again in the middle of a pass that comes in bit by bit: afterwards it holds every
 // record once, each at its own time.
 TEST_F(InfluxServerTest, ADatabaseRestartedInThePassLosesNothingAndDoublesNothing) {
-  Influxd influxd(Path("influx"), "admin:s3cret");
+  Influxd influxd(dir_.Path("influx"), "admin:s3cret");
   ::setenv("ZEVRIN_INFLUX_TOKEN", "admin:s3cret", 1);
   dir_.WriteBytes("pass.kss", sample::MakePass({.frames = 1200, .seed = 7}));
   const std::string bytes = dir_.Contents("pass.kss");

@@ -67,8 +67,7 @@ class SetupDialogTest : public ::testing::Test {
   }
 
   testing::TempDir dir_{"setup"};
-  SetupValues values_{
-      17, "14400,M,5,1.5", "time.example", "Lab", (dir_ / "zevrinkiss.ini").string(), {}};
+  SetupValues values_{17, "14400,M,5,1.5", "time.example", "Lab", dir_.Path("zevrinkiss.ini"), {}};
   int restarts_ = 0;
 };
 

@@ -55,7 +55,7 @@ class StationTest : public ::testing::Test {
   }
 
   testing::TempDir dir_{"station"};
-  StationPaths paths_{(dir_ / "zevrinkiss.ini").string(), dir_.string()};
+  StationPaths paths_{dir_.Path("zevrinkiss.ini"), dir_.string()};
   testing::FixedClock clock_{{kTen, 0}};
   StationProgram program_{clock_};
   testing::RecordingStationView view_;
@@ -208,8 +208,7 @@ TEST_F(StationTest, SettingsFileLinesAreReadInPartAndMissingOnesKeepEarlierValue
   EXPECT_EQ(read(SettingsReadResult::kFailed), "05,4800,N,8,1|host|Lab");
 
   dir_.Write("a.ini", "a longer file than the one written next\r\n");
-  EXPECT_EQ(WriteSettingsFile((dir_ / "a.ini").string(), {"12,115200,E,7,2", "t", ""}),
-            std::nullopt);
+  EXPECT_EQ(WriteSettingsFile(dir_.Path("a.ini"), {"12,115200,E,7,2", "t", ""}), std::nullopt);
   EXPECT_EQ(dir_.Contents("a.ini"), "12,115200,E,7,2\r\nt\r\n\r\n");
 }
 

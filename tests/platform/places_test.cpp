@@ -65,7 +65,7 @@ TEST(PlacesTest, SettingsInTheWorkingDirectoryWinOverTheUsersFile) {
   testing::TempDir dir("places-settings");
   const fs::path work = dir / "work", config = dir / "home" / ".config" / "zevrinkiss";
   fs::create_directories(work);
-  const PlaceEnvironment env{(dir / "home").string(), "", ""};
+  const PlaceEnvironment env{dir.Path("home"), "", ""};
   SettingsPlace place = FindSettings(work.string(), env);
   EXPECT_EQ(place.settings_file, (config / "zevrinkiss.ini").string());
   EXPECT_THAT(place.port_directories, ElementsAre(config.string(), work.string()));

@@ -24,13 +24,13 @@ TEST(SettingsFileTest, OnlyTheWholeLinesWithinTheLimitAreRead) {
       {"a=1\n" + std::string(1 << 20, 'x'), "a=1\n", "xxxxxx"}};
   for (const auto& [content, text, cut_line] : files) {
     dir.Write("s.ini", content);
-    const std::optional<SettingsFileHead> read = ReadSettingsFileHead((dir / "s.ini").string(), 10);
+    const std::optional<SettingsFileHead> read = ReadSettingsFileHead(dir.Path("s.ini"), 10);
     ASSERT_TRUE(read) << content;
     EXPECT_EQ(read->text, text) << content;
     EXPECT_EQ(read->cut_line, cut_line) << content;
     EXPECT_EQ(read->cut, content.size() > 10) << content;
   }
-  EXPECT_FALSE(ReadSettingsFileHead((dir / "none.ini").string(), 10));
+  EXPECT_FALSE(ReadSettingsFileHead(dir.Path("none.ini"), 10));
   EXPECT_FALSE(ReadSettingsFileHead(dir.string(), 10));  // a folder
 }
 

@@ -146,7 +146,7 @@ TEST(ShareSettingsFile, SettingsSurviveTheFileAndEveryGapIsNamed) {
   for (const auto& [text, servers, token, said] : files) {
     dir.Write("s.ini", text);
     std::vector<std::string> cut;
-    const std::optional<ShareSettings> got = ReadShareSettings((dir / "s.ini").string(), &cut);
+    const std::optional<ShareSettings> got = ReadShareSettings(dir.Path("s.ini"), &cut);
     ASSERT_TRUE(got && got->servers.size() == servers) << servers;
     EXPECT_EQ(got->servers.empty() ? "" : got->servers.back().token, token);
     EXPECT_THAT(::testing::PrintToString(cut), HasSubstr(said.empty() ? "{}" : said));

@@ -29,7 +29,7 @@ using ::testing::HasSubstr;
 // when is the settings' own test. What the file's reader left out is said first.
 TEST(ShareDialogTest, SaysWhyNothingIsSharedUntilCompleteAndWritesAPrivateFile) {
   testing::TempDir dir("share-dialog");
-  const std::string path = (dir / "zevrinkiss-share.ini").string();
+  const std::string path = dir.Path("zevrinkiss-share.ini");
   const ShareSettings off;  // as a first start finds them
   auto* dialog = new ShareDialog(off, path, nullptr, {"The 17th server was left out."});
   QSignalSpy saved(dialog, &ShareDialog::Saved);

@@ -54,9 +54,9 @@ struct ToolRun {
 /// to `dir`/stderr.txt. A run that fails to end is stopped after 60 s.
 inline ToolRun RunDecode(const TempDir& dir, const std::string& args) {
   ToolRun run;
-  run.status = RunShell("timeout 60 " ZEVRIN_DECODE_BINARY " </dev/null 2>" +
-                            (dir / "stderr.txt").string() + " " + args,
-                        run.out);
+  run.status = RunShell(
+      "timeout 60 " ZEVRIN_DECODE_BINARY " </dev/null 2>" + dir.Path("stderr.txt") + " " + args,
+      run.out);
   run.err = dir.Contents("stderr.txt");
   return run;
 }

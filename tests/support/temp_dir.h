@@ -33,6 +33,7 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   std::string string() const { return path_.string(); }
   std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+  std::string Path(std::string_view name) const { return (path_ / name).string(); }
 
   /// Names of the files with the extension `ext` (".kss"), sorted.
   std::vector<std::string> Files(std::string_view ext) const {

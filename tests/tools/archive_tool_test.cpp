@@ -34,7 +34,7 @@ using testing::Lines;
 class ArchiveToolTest : public ::testing::Test {
  protected:
   testing::ToolRun RunTool(const std::string& args) const { return testing::RunDecode(dir_, args); }
-  std::string Archive() const { return (dir_ / "a.sqlite").string(); }
+  std::string Archive() const { return dir_.Path("a.sqlite"); }
 
   testing::TempDir dir_{"archive-tool"};
 };
@@ -182,7 +182,7 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
   settings.enabled = true;
   settings.station = {"DL1ABC", 49.73145, 8.95564, 99999};
   settings.servers = {{server.url(), "t0ken"}};
-  const std::string ini = (dir_ / "share.ini").string();
+  const std::string ini = dir_.Path("share.ini");
   ASSERT_EQ(WriteShareSettings(ini, settings), std::nullopt);
   const Bytes pass = sample::MakePass({.frames = 120});
   constexpr std::int64_t kStart = 1245506700000;  // 2009-06-20 14:05:00 UTC
@@ -219,7 +219,7 @@ TEST_F(ArchiveToolTest, FramesTheArchiveCannotTakeEndTheRunWithStatusOne) {
   const std::string in = dir_.WriteBytes("in.kss", sample::MakePass({.frames = 3000}));
   std::string status;
   testing::RunShell("trap '' XFSZ; ulimit -f 128; " + std::string(ZEVRIN_DECODE_BINARY) +
-                        " --archive " + Archive() + " " + in + " 2>" + (dir_ / "err").string() +
+                        " --archive " + Archive() + " " + in + " 2>" + dir_.Path("err") +
                         "; echo $?",
                     status);
   EXPECT_EQ(status, "1\n");

@@ -49,10 +49,9 @@ class FrameTimesTest : public ::testing::Test {
     return run.status;
   }
   std::string err() const { return dir_.Contents("stderr.txt"); }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   // The frames of an archive: time, its source and bytes, in order.
   Rows Frames(const std::string& archive) const {
-    return testing::Db(Path(archive))
+    return testing::Db(dir_.Path(archive))
         .Rows("SELECT received_ms, time_source, bytes FROM frames ORDER BY id");
   }
   // What `frames` at the times of `time_of` and from `source` are in an archive.
@@ -77,7 +76,7 @@ TEST_F(FrameTimesTest, KissTimeStampsTimeTheirFramesInTheArchiveAndJson) {
   const Bytes stamped = testing::WithKissTimestamps(pass_, StampTime);
   const std::string in = dir_.WriteBytes("in.kss", stamped);
   std::string json;
-  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " --format json " + in, &json), 0) << err();
+  ASSERT_EQ(Run("--archive " + dir_.Path("a.sqlite") + " --format json " + in, &json), 0) << err();
   EXPECT_EQ(Frames("a.sqlite"), Expected(frames_, StampTime, "kiss"));
   const std::vector<std::string> lines = testing::Lines(json);
   ASSERT_EQ(lines.size(), frames_.size());
@@ -97,24 +96,24 @@ TEST_F(FrameTimesTest, KissTimeStampsTimeTheirFramesInTheArchiveAndJson) {
 // frames at the same times, and tshark reads the same times and addresses.
 TEST_F(FrameTimesTest, CaptureWrittenReadsBackWithTheSameFramesAndTimes) {
   const std::string in = dir_.WriteBytes("in.kss", testing::WithKissTimestamps(pass_, StampTime));
-  ASSERT_EQ(Run("--format pcap --output " + Path("out.pcap") + " " + in), 0) << err();
+  ASSERT_EQ(Run("--format pcap --output " + dir_.Path("out.pcap") + " " + in), 0) << err();
   std::string piped;
   ASSERT_EQ(Run("--format=pcap " + in, &piped), 0);
   EXPECT_EQ(piped, dir_.Contents("out.pcap")) << "standard output and --output alike";
-  ASSERT_EQ(Run("--archive " + Path("back.sqlite") + " " + Path("out.pcap")), 0) << err();
+  ASSERT_EQ(Run("--archive " + dir_.Path("back.sqlite") + " " + dir_.Path("out.pcap")), 0) << err();
   EXPECT_EQ(Frames("back.sqlite"), Expected(frames_, StampTime, "pcap"));
 
   std::string have_tshark;
   if (testing::RunShell("command -v tshark", have_tshark) != 0) GTEST_SKIP() << "no tshark";
   std::string fields;
-  ASSERT_EQ(testing::RunShell("tshark -r " + Path("out.pcap") +
+  ASSERT_EQ(testing::RunShell("tshark -r " + dir_.Path("out.pcap") +
                                   " -o 'gui.column.format:\"S\",\"%s\",\"D\",\"%d\"'"
                                   " -T fields -e frame.time_epoch -e _ws.col.S -e _ws.col.D"
                                   " 2>/dev/null",
                               fields),
             0);
   std::string json;
-  ASSERT_EQ(Run("--format json " + Path("out.pcap"), &json), 0);
+  ASSERT_EQ(Run("--format json " + dir_.Path("out.pcap"), &json), 0);
   const std::vector<std::string> theirs = testing::Lines(fields), ours = testing::Lines(json);
   ASSERT_EQ(theirs.size(), ours.size());
   for (std::size_t k = 0; k < ours.size(); ++k) {
@@ -134,7 +133,7 @@ TEST_F(FrameTimesTest, CaptureWrittenReadsBackWithTheSameFramesAndTimes) {
 TEST_F(FrameTimesTest, PlainAx25CapturesAreRead) {
   const auto time_of = [](std::int64_t k) { return StampTime(k) + 1; };
   pcap_t* dead = pcap_open_dead(DLT_AX25, 65535);
-  pcap_dumper_t* dumper = pcap_dump_open(dead, Path("plain.pcap").c_str());
+  pcap_dumper_t* dumper = pcap_dump_open(dead, dir_.Path("plain.pcap").c_str());
   ASSERT_NE(dumper, nullptr) << pcap_geterr(dead);
   std::vector<Bytes> data;
   std::ranges::copy_if(frames_, std::back_inserter(data),
@@ -150,12 +149,12 @@ TEST_F(FrameTimesTest, PlainAx25CapturesAreRead) {
   }
   pcap_dump_close(dumper);
   pcap_close(dead);
-  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " " + Path("plain.pcap")), 0) << err();
+  ASSERT_EQ(Run("--archive " + dir_.Path("a.sqlite") + " " + dir_.Path("plain.pcap")), 0) << err();
   EXPECT_EQ(Frames("a.sqlite"), Expected(data, time_of, "pcap"));
   pcap_t* ethernet = pcap_open_dead(DLT_EN10MB, 65535);
-  pcap_dump_close(pcap_dump_open(ethernet, Path("ether.pcap").c_str()));
+  pcap_dump_close(pcap_dump_open(ethernet, dir_.Path("ether.pcap").c_str()));
   pcap_close(ethernet);
-  EXPECT_EQ(Run(Path("ether.pcap")), 2);
+  EXPECT_EQ(Run(dir_.Path("ether.pcap")), 2);
   EXPECT_NE(err().find("link type 1 is not AX.25"), std::string::npos) << err();
 }
 
@@ -165,9 +164,9 @@ TEST_F(FrameTimesTest, RawLogWithTimeStampsGivesTheFramesTheirTimesBack) {
   const std::string in = dir_.WriteBytes("in.kss", pass_);
   EXPECT_EQ(Run("--kiss-timestamps " + in), 2) << "only with a raw log";
   const std::int64_t before = UtcNow() * 1000;
-  ASSERT_EQ(Run("--raw-log " + Path("log.kss") + " --kiss-timestamps " + in), 0) << err();
+  ASSERT_EQ(Run("--raw-log " + dir_.Path("log.kss") + " --kiss-timestamps " + in), 0) << err();
   const std::int64_t after = (UtcNow() + 1) * 1000;
-  ASSERT_EQ(Run("--archive " + Path("a.sqlite") + " " + Path("log.kss")), 0) << err();
+  ASSERT_EQ(Run("--archive " + dir_.Path("a.sqlite") + " " + dir_.Path("log.kss")), 0) << err();
   const Rows rows = Frames("a.sqlite");
   ASSERT_EQ(rows.size(), frames_.size());
   for (const auto& row : rows) {

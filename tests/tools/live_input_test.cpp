@@ -58,15 +58,15 @@ class LiveToolTest : public ::testing::Test {
     std::string command = std::string("exec ") + ZEVRIN_DECODE_BINARY;
     for (const std::string& a : args) command += " '" + a + "'";
     if (!in.empty()) command += " <" + in;
-    ASSERT_TRUE(tool_.Start({"/bin/sh", "-c", command}, (dir_ / "out.txt").string(),
-                            (dir_ / "err.txt").string()));
+    ASSERT_TRUE(
+        tool_.Start({"/bin/sh", "-c", command}, dir_.Path("out.txt"), dir_.Path("err.txt")));
   }
   // The wait status once the tool has ended (after `signal`, 0 for none), or -1.
   int Stop(int signal) { return tool_.Stop(signal, 10s); }
   std::string Err() const { return dir_.Contents("err.txt"); }
   std::string Out() const { return dir_.Contents("out.txt"); }
   std::string RawLog() const { return dir_.Contents("pass.kss"); }
-  std::string RawLogPath() const { return (dir_ / "pass.kss").string(); }
+  std::string RawLogPath() const { return dir_.Path("pass.kss"); }
   // What the tool prints for `stream` read from a file.
   std::string FromFile(const Bytes& stream) {
     std::string out;
@@ -94,7 +94,7 @@ TEST_P(LiveSourceTest, EachFrameShowsAtOnceAndTheWholeIsLikeAFile) {
   const std::size_t framed = stream.size();
   stream.insert(stream.end(), Pass().begin(), Pass().end());
   KissServer server;
-  const std::string fifo = (dir_ / "in.fifo").string();
+  const std::string fifo = dir_.Path("in.fifo");
   int writer = -1;
   if (tcp) {
     Spawn({"--connect", "127.0.0.1:" + std::to_string(server.port()), "--raw-log", RawLogPath(),
@@ -153,8 +153,8 @@ double ChildrenCpuSeconds() {
 TEST_F(LiveToolTest, ASilenceCountsWhileTheLinkIsUpAndIsRaisedWithoutAFrame) {
   dir_.Write("rules.ini", "no satellite frame for 1 s while link up : watch\n");
   const std::uint16_t port = KissServer::FreePort();
-  Spawn({"--connect", "127.0.0.1:" + std::to_string(port), "--alarms",
-         (dir_ / "rules.ini").string(), "--format", "json"});
+  Spawn({"--connect", "127.0.0.1:" + std::to_string(port), "--alarms", dir_.Path("rules.ini"),
+         "--format", "json"});
   std::this_thread::sleep_for(3500ms);  // refused all along: the link is down
   EXPECT_EQ(Err().find("alarm"), std::string::npos) << Err();
   KissServer server(port);
@@ -224,7 +224,7 @@ TEST_F(LiveToolTest, SerialLineIsRawAndAHangUpEndsTheTool) {
     stream.insert(stream.end(), f.begin(), f.end());
   }
   const std::string logged = Concat(testing::LoggedFrames(stream));
-  Spawn({"--serial", (dir_ / "com1").string(), "--speed", "115200", "--raw-log", RawLogPath()});
+  Spawn({"--serial", dir_.Path("com1"), "--speed", "115200", "--raw-log", RawLogPath()});
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(RawLogPath()); }, 10s));
   ASSERT_TRUE(pty.Write(stream));
   EXPECT_TRUE(WaitUntil([&] { return RawLog().size() >= logged.size(); }, 20s));

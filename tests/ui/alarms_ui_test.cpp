@@ -119,7 +119,7 @@ TEST(DesktopNotifierTest, ToldOnceWithoutServiceThenDeliversEachNotification) {
 TEST(DesktopAlarmsTest, RaisesOnLiveFramesAndAcknowledgesFromTheWindow) {
   testing::TempDir dir("desktop-alarms");
   testing::HttpRecorder hook;
-  const std::string rules = (dir / "zevrinkiss-alarms.ini").string();
+  const std::string rules = dir.Path("zevrinkiss-alarms.ini");
   std::ofstream(rules) << "battery_volts < 3.3 clear > 9 : critical \"Battery dips\"\n"
                        << "battery_volts <\nnotify " << hook.url("/hook") << "\n";
   PrivateBus bus;
@@ -132,7 +132,7 @@ TEST(DesktopAlarmsTest, RaisesOnLiveFramesAndAcknowledgesFromTheWindow) {
   MainWindow window(program);
   FrameRecorder recorder(program.station.analysis, program.decoder, program.fields, clock);
   window.pipeline().path().SetFrameHandler(&recorder);
-  const std::string archive_path = (dir / "archive.sqlite").string();
+  const std::string archive_path = dir.Path("archive.sqlite");
   ArchiveThread archive(nullptr, {});
   ASSERT_TRUE(archive.Open(archive_path));
   DesktopAlarms alarms(rules, clock,

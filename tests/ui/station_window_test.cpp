@@ -105,7 +105,7 @@ class StationWindowTest : public ::testing::Test {
 
   testing::TempDir dir_{"station-window"};
   StationWindowConfig config_{
-      {(dir_ / "zevrinkiss.ini").string(), dir_.string()}, dir_.string(), kTimePort, {}};
+      {dir_.Path("zevrinkiss.ini"), dir_.string()}, dir_.string(), kTimePort, {}};
   testing::FixedClock clock_{{FromCivil({2009, 6, 20, 10, 0, 0}), 0}};
   DesktopProgram program_{clock_};
   testing::NoClockSetter setter_;
