@@ -49,14 +49,16 @@ struct ToolRun {
   std::string err;  // also left in stderr.txt of the run's folder
 };
 
-/// Runs the decode tool as a user would: `args` is the rest of a shell command line,
-/// whose own redirections win over standard input from /dev/null and standard error
-/// to `dir`/stderr.txt. A run that fails to end is stopped after 60 s.
-inline ToolRun RunDecode(const TempDir& dir, const std::string& args) {
+/// Runs the decode tool as a user would, after the shell commands `before` (limits,
+/// say): `args` is the rest of a shell command line, whose own redirections win over
+/// standard input from /dev/null and standard error to `dir`/stderr.txt. A run that
+/// fails to end is stopped after 60 s.
+inline ToolRun RunDecode(const TempDir& dir, const std::string& args,
+                         const std::string& before = "") {
   ToolRun run;
-  run.status = RunShell(
-      "timeout 60 " ZEVRIN_DECODE_BINARY " </dev/null 2>" + dir.Path("stderr.txt") + " " + args,
-      run.out);
+  run.status = RunShell(before + "timeout 60 " ZEVRIN_DECODE_BINARY " </dev/null 2>" +
+                            dir.Path("stderr.txt") + " " + args,
+                        run.out);
   run.err = dir.Contents("stderr.txt");
   return run;
 }

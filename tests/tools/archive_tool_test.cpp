@@ -217,14 +217,11 @@ TEST_F(DecodeShareTest, SharesEachFrameOnceAtTheArchivesTimes) {
 // status 1 and the count of frames not written.
 TEST_F(ArchiveToolTest, FramesTheArchiveCannotTakeEndTheRunWithStatusOne) {
   const std::string in = dir_.WriteBytes("in.kss", sample::MakePass({.frames = 3000}));
-  std::string status;
-  testing::RunShell("trap '' XFSZ; ulimit -f 128; " + std::string(ZEVRIN_DECODE_BINARY) +
-                        " --archive " + Archive() + " " + in + " 2>" + dir_.Path("err") +
-                        "; echo $?",
-                    status);
-  EXPECT_EQ(status, "1\n");
+  const testing::ToolRun run = testing::RunDecode(dir_, "--archive " + Archive() + " " + in,
+                                                  "trap '' XFSZ; ulimit -f 128; ");
+  EXPECT_EQ(run.status, 1);
   // One count of the frames lost, the true one, in every notice and the summary.
-  const std::vector<std::string> lines = Lines(dir_.Contents("err"));
+  const std::vector<std::string> lines = Lines(run.err);
   std::smatch m;
   ASSERT_TRUE(std::regex_search(lines.back(), m, std::regex(", (\\d+) could not be written")));
   const std::string lost = m[1];

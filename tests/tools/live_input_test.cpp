@@ -69,11 +69,10 @@ class LiveToolTest : public ::testing::Test {
   std::string RawLogPath() const { return dir_.Path("pass.kss"); }
   // What the tool prints for `stream` read from a file.
   std::string FromFile(const Bytes& stream) {
-    std::string out;
-    const std::string file = dir_.WriteBytes("file.kss", stream);
-    EXPECT_EQ(testing::RunShell(std::string(ZEVRIN_DECODE_BINARY) + " --format csv " + file, out),
-              0);
-    return out;
+    const testing::ToolRun run =
+        testing::RunDecode(dir_, "--format csv " + dir_.WriteBytes("file.kss", stream));
+    EXPECT_EQ(run.status, 0);
+    return run.out;
   }
 
   testing::TempDir dir_{"decode-live"};
