@@ -218,18 +218,12 @@ class InfluxSenderTest : public ::testing::Test {
     if (Queued() != 0) ADD_FAILURE() << InfluxStatusDetails(sender.Status());
     return Queued() == 0;
   }
-  // Answers as `answer` says, keeping the bodies answered with a 2xx.
-  void Answer(std::function<ScriptedAnswer(const HttpRequest&)> answer) {
-    server_.Respond([this, answer](const HttpRequest& request) {
-      ScriptedAnswer a = answer(request);
-      std::lock_guard lock(mutex_);
-      if (a.status / 100 == 2) taken_ += request.body;
-      return a;
-    });
-  }
-  std::string Taken() {
-    std::lock_guard lock(mutex_);
-    return taken_;
+  // The bodies answered with a 2xx, in order.
+  std::string Taken() const {
+    std::string taken;
+    for (const HttpRequest& r : server_.requests())
+      if (r.answered / 100 == 2) taken += r.body;
+    return taken;
   }
   std::vector<std::string> Told() {
     std::lock_guard lock(mutex_);
@@ -241,7 +235,6 @@ class InfluxSenderTest : public ::testing::Test {
   std::int64_t queued_ = 0;
   testing::HttpRecorder server_;
   std::mutex mutex_;
-  std::string taken_;
   std::vector<std::string> told_;
 };
 
@@ -251,7 +244,7 @@ ScriptedAnswer Ok(const HttpRequest&) { return {204, ""}; }
 // shortest number: "25" for "25.0"), in batches no larger than asked; 1.x takes
 // a user and password as Basic login.
 TEST_F(InfluxSenderTest, EveryRecordGoesOutOnceInBatchesAsTheLineProtocolHasIt) {
-  Answer(Ok);
+  server_.Respond(Ok);
   auto sender = Sender(server_.url("/write?db=tarvelo"), "u:p");
   ASSERT_TRUE(Drained(*sender));
   ExpectEveryPointOnce();
@@ -270,7 +263,7 @@ TEST_F(InfluxSenderTest, EveryRecordGoesOutOnceInBatchesAsTheLineProtocolHasIt) 
 // A refused login, then a database down, then failing: every point is kept and
 // in the end taken once; the refusal is told once, not at every try.
 TEST_F(InfluxSenderTest, ARefusedLoginOrADatabaseDownOrFailingLosesNothing) {
-  Answer([](const HttpRequest&) {
+  server_.Respond([](const HttpRequest&) {
     return ScriptedAnswer{401, R"({"error":"authorization failed"})"};
   });
   auto sender = Sender(server_.url("/write?db=tarvelo"));
@@ -290,7 +283,9 @@ TEST_F(InfluxSenderTest, ARefusedLoginOrADatabaseDownOrFailingLosesNothing) {
   EXPECT_THAT(InfluxStatusLine(sender->Status()), HasSubstr("unreachable"));
   EXPECT_EQ(Queued(), queued_);
   std::atomic<int> failing = 3;
-  Answer([&](const HttpRequest& r) { return failing-- > 0 ? ScriptedAnswer{503, "busy"} : Ok(r); });
+  server_.Respond([&](const HttpRequest& r) {
+    return failing-- > 0 ? ScriptedAnswer{503, "busy"} : Ok(r);
+  });
   server_.Up();
   ASSERT_TRUE(Drained(*sender));
   ExpectEveryPointOnce();
@@ -303,7 +298,7 @@ TEST_F(InfluxSenderTest, APointRefusedForGoodIsDroppedAloneAndTold) {
   const std::string bad = testing::Lines(expected_)[17];
   std::string bad_time = bad.substr(bad.rfind(' '));  // " <time>\n": one point's end
   bad_time += '\n';
-  Answer([&](const HttpRequest& r) {
+  server_.Respond([&](const HttpRequest& r) {
     return r.body.find(bad_time) != std::string::npos
                ? ScriptedAnswer{400, R"({"error":"partial write: field type conflict dropped=1"})"}
                : Ok(r);
@@ -325,7 +320,7 @@ TEST_F(InfluxSenderTest, APointRefusedForGoodIsDroppedAloneAndTold) {
 // 2.x: its path, query and token. A batch in flight when the sender stops stays
 // queued.
 TEST_F(InfluxSenderTest, Version2SendsItsTokenAndAStoppedSenderKeepsItsBatch) {
-  Answer([](const HttpRequest&) { return ScriptedAnswer{503, ""}; });
+  server_.Respond([](const HttpRequest&) { return ScriptedAnswer{503, ""}; });
   {
     auto sender = Sender(server_.url("/api/v2/write?org=club&bucket=sat"), "s3cret");
     ASSERT_TRUE(server_.WaitFor(1, 10s));

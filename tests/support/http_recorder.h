@@ -25,6 +25,7 @@ struct HttpRequest {
   std::string target;
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
+  int answered = 0;  // the status of the answer it got
 };
 
 struct ScriptedAnswer {
@@ -125,6 +126,7 @@ class HttpRecorder {
     {
       std::lock_guard lock(mutex_);
       answer = respond_(request);
+      request.answered = answer.status;
       requests_.push_back(request);
     }
     arrived_.notify_all();
