@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "support/kiss_server.h"
-#include "support/tool_process.h"
 
 namespace zevrin {
 namespace {

@@ -2,11 +2,8 @@
 // A program of this project started as a child for a test, with its output in
 // files, unable to set this machine's clock; stopped by signals.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

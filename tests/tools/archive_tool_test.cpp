@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <regex>

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
