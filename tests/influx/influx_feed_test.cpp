@@ -81,6 +81,7 @@ TEST(InfluxAnswer, ABadPointIsFoundByWhatTheServerSaysOfIt) {
     std::vector<std::size_t> bad;
     std::string body;
   };
+  // clang-format off
   const Case cases[] = {
       {204, kTaken, {}, ""},
       {0, kRetry, {}, ""},
@@ -90,27 +91,22 @@ TEST(InfluxAnswer, ABadPointIsFoundByWhatTheServerSaysOfIt) {
       {403, kRefused, {}, ""},
       {404, kRefused, {}, R"({"error":"database not found: \"x\""})"},
       // 1.x, whole and escaped as JSON, and two of them.
-      {400,
-       kDrop,
-       {1},
+      {400, kDrop, {1},
        R"({"error":"partial write: unable to parse 'm,station=A x=2i 2': bad dropped=1"})"},
-      {400,
-       kDrop,
-       {0, 2},
+      {400, kDrop, {0, 2},
        R"({"error":"unable to parse 'm,station=A\\ B x=3i 3': x\nunable to parse 'm,station=A x=1i 1': y"})"},
       // Cut where the answer was cut: enough to tell one point, or not.
       {400, kDrop, {2}, R"({"error":"partial write: unable to parse 'm,station=A\\ B x=)"},
       {400, kSplit, {}, R"({"error":"partial write: unable to parse 'm,station=A x=)"},
       // 2.x numbers its lines.
-      {400,
-       kDrop,
-       {2},
+      {400, kDrop, {2},
        R"({"code":"invalid","message":"errors encountered on line(s):\nline 3: no field"})"},
       // Names no point (a field of another type), or names one not sent.
       {400, kSplit, {}, R"({"error":"partial write: field type conflict dropped=1"})"},
       {400, kSplit, {}, R"({"error":"unable to parse 'n x=1 5': bad"})"},
       {413, kSplit, {}, ""},
   };
+  // clang-format on
   for (const Case& c : cases) {
     const InfluxJudgement judgement = JudgeInfluxAnswer({c.status, c.body, ""}, batch);
     EXPECT_EQ(judgement.verdict, c.verdict) << c.status << " " << c.body;
