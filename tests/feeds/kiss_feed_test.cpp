@@ -90,9 +90,7 @@ TEST(KissFeedTest, AStalledClientHoldsUpNoOneAndSeesOnlyWholeFrames) {
   std::int64_t stamp_ms = 1796611369347;
   for (sample::Bytes& frame : testing::LoggedFrames(sample::MakePass({.frames = 8000}))) {
     if (frames.size() % 50 == 0) {
-      std::vector<std::uint8_t> stamp;
-      AppendKissTimestampFrame(stamp, stamp_ms += 1000);
-      frames.emplace_back(stamp.begin(), stamp.end());
+      AppendKissTimestampFrame(frames.emplace_back(), stamp_ms += 1000);
     }
     frames.push_back(std::move(frame));
   }
