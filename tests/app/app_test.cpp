@@ -23,6 +23,7 @@
 #include "support/kiss_server.h"
 #include "support/program_child.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 
 namespace zevrin {
 namespace {
@@ -35,8 +36,6 @@ using testing::WholeFramesIn;
 
 class ProgramTest : public ::testing::Test {
  protected:
-  void TearDown() override { Stop(SIGKILL); }
-
   // Puts the program into the directory with `ini` as its settings and com1 as the
   // pseudo-terminal.
   void Install(const std::string& ini) {
@@ -48,21 +47,16 @@ class ProgramTest : public ::testing::Test {
   // Starts it in a network of its own and waits for its raw log, which it creates
   // once the port is open.
   void Start() {
-    pid_ = ::fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      if (!testing::LeaveTheNetwork() || !testing::DropClockRights()) ::_exit(125);
-      if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
-      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no desktop notifications
-      ::setenv(kLoopbackOnlyVariable, "1", 1);
-      if (std::freopen("program.out", "a", stderr) == nullptr) ::_exit(126);
-      ::execl("./zevrinkiss", "zevrinkiss", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    ASSERT_TRUE(
+        program_.Start({"./zevrinkiss"}, dir_.Path("program.out"), dir_.Path("program.err"), [&] {
+          ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+          ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no desktop notifications
+          ::setenv(kLoopbackOnlyVariable, "1", 1);
+          return testing::LeaveTheNetwork() && ::chdir(dir_.path().c_str()) == 0;
+        }));
     // Once it runs the program, it holds no right to set the clock in any of its
     // capability sets, and has a network of its own.
-    const std::string proc = "/proc/" + std::to_string(pid_) + "/";
+    const std::string proc = "/proc/" + std::to_string(program_.pid()) + "/";
     std::error_code ignored;
     ASSERT_TRUE(WaitUntil(
         [&] { return fs::read_symlink(proc + "exe", ignored) == dir_ / "zevrinkiss"; }, 10s));
@@ -79,18 +73,11 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return !dir_.Files(".kss").empty(); }, 10s));
   }
   // The wait status after `signal`, or -1 when the program has not ended within 10 s.
-  int Stop(int signal) {
-    int status = -1;
-    if (pid_ <= 0) return status;
-    ::kill(pid_, signal);
-    if (!WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10s)) return -1;
-    pid_ = -1;
-    return status;
-  }
+  int Stop(int signal) { return program_.Stop(signal, 10s); }
 
   testing::TempDir dir_{"zevrinkiss-app"};
   testing::Pty pty_;
-  pid_t pid_ = -1;
+  testing::ToolProcess program_;
 };
 
 class ReliabilityTest : public ProgramTest {

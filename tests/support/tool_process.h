@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,10 @@ class ToolProcess {
   ToolProcess& operator=(const ToolProcess&) = delete;
 
   /// Starts `args` (the program first) with standard output to `out` and standard
-  /// error to `err`; false when it could not be forked.
-  bool Start(std::vector<std::string> args, const std::string& out, const std::string& err) {
+  /// error to `err`, after `in_child` (when given) has prepared the child; false when
+  /// it could not be forked.
+  bool Start(std::vector<std::string> args, const std::string& out, const std::string& err,
+             const std::function<bool()>& in_child = {}) {
     pid_ = ::fork();
     if (pid_ < 0) return false;
     if (pid_ == 0) {
@@ -41,7 +44,7 @@ class ToolProcess {
       const int in = ::open("/dev/null", O_RDONLY);
       if (o < 0 || e < 0 || in < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::dup2(in, 0) < 0)
         ::_exit(126);
-      if (!DropClockRights()) ::_exit(125);
+      if ((in_child && !in_child()) || !DropClockRights()) ::_exit(125);
       std::vector<char*> argv;
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -50,6 +53,8 @@ class ToolProcess {
     }
     return true;
   }
+
+  pid_t pid() const { return pid_; }
 
   /// Sends `signal` and waits up to `timeout` for the end: the wait status, or -1.
   int Stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
