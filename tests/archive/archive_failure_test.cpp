@@ -44,10 +44,8 @@ class ArchiveFailureTest : public ::testing::Test {
   }
   // Receives a pass of `frames` frames; every one reaches the sink `seen_`.
   void Receive(FrameSink& writer, int frames, std::uint32_t seed = 1) {
-    testing::Receiver receiver(clock_);
-    receiver.recorder.AddSink(&writer);
-    receiver.recorder.AddSink(&seen_);
-    receiver.Receive(sample::MakePass({.frames = frames, .seed = seed}));
+    testing::Receiver(clock_, {&writer, &seen_})
+        .Receive(sample::MakePass({.frames = frames, .seed = seed}));
   }
 
   testing::TempDir dir_{"archive-failure"};

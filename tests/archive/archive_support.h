@@ -69,10 +69,11 @@ struct SeeingSink final : FrameSink {
   std::vector<SeenFrame> frames;
 };
 
-/// The station side: bytes in, every frame to the recorder's sinks.
+/// The station side: bytes in, every frame to the recorder's sinks, `sinks` first.
 struct Receiver {
-  explicit Receiver(const Clock& clock)
+  explicit Receiver(const Clock& clock, std::initializer_list<FrameSink*> sinks = {})
       : path(state, clock, view), analysis(clock), recorder(analysis, decoder, fields, clock) {
+    for (FrameSink* sink : sinks) recorder.AddSink(sink);
     path.SetFrameHandler(&recorder);
     analysis.SetSatelliteDecoder(&decoder);
     recorder.SetSource("Lab", "COM1");

@@ -86,8 +86,7 @@ TEST_F(ArchiveTest, OnlyReplayedFramesAreCheckedForDuplicates) {
   ArchiveWriter writer(nullptr);
   ASSERT_TRUE(writer.Open(Path()));
   testing::FixedClock clock({kStartMs / 1000, 0});
-  testing::Receiver receiver(clock);
-  receiver.recorder.AddSink(&writer);
+  testing::Receiver receiver(clock, {&writer});
   receiver.Receive(frame_);
   receiver.Receive(frame_);
   for (const auto& [bytes, ms] :
@@ -218,7 +217,6 @@ TEST(LineProtocolTest, TagsAreEscapedAndOnlyTheSatellitesRecordsWritten) {
             value[] = {0x29, 255, 199, 200, 178, 0, 0x14, 0x34, 0x12};
   for (int i = 0; i < 9; ++i) payload[at[i]] = static_cast<std::uint8_t>(value[i]);
   testing::FixedClock clock({kStartMs / 1000, 250});
-  testing::Receiver receiver(clock);
   struct Lines final : FrameSink {
     void FrameDecoded(const DecodedFrame& f) override {
       for (const char* station : {"Lab", "My Lab,2=x", ""}) {
@@ -229,7 +227,7 @@ TEST(LineProtocolTest, TagsAreEscapedAndOnlyTheSatellitesRecordsWritten) {
     }
     std::vector<std::string> out;
   } lines;
-  receiver.recorder.AddSink(&lines);
+  testing::Receiver receiver(clock, {&lines});
   receiver.Receive(sample::KissFrame(sample::SatelliteFrame(payload)));
   sample::Ax25Frame other = sample::SatelliteFrame({1, 2, 3});
   other.source = {"QQ2XYZ", 0, false};

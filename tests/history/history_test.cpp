@@ -290,13 +290,10 @@ TEST(ArchiveHistorySource, ReadsTheValuesOfAnArchiveOnceItExists) {
   EXPECT_FALSE(fields.contains(-1)) << "every value has a caption";
 
   testing::SteppingClock clock(1800000000000, 250);
-  testing::Receiver receiver(clock);
   testing::SeeingSink seen;
   ArchiveWriter writer(nullptr);
   ASSERT_TRUE(writer.Open(path));
-  receiver.recorder.AddSink(&writer);
-  receiver.recorder.AddSink(&seen);
-  receiver.Receive(sample::MakePass({.frames = 200}));
+  testing::Receiver(clock, {&writer, &seen}).Receive(sample::MakePass({.frames = 200}));
   writer.Flush();
   std::vector<HistoryPoint> expected;
   for (const testing::SeenFrame& f : seen.frames) {

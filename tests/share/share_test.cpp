@@ -186,8 +186,6 @@ class Sharing {
     sender_ = std::make_unique<ShareSender>(path_, RetryTimings{50ms, 400ms}, nullptr, timeout);
     sender_->Configure(settings);
     sharer_.SetSender(sender_.get());
-    receiver_.recorder.AddSink(&archive_);
-    receiver_.recorder.AddSink(&seen);
   }
   /// The satellite's frames numbered [from, to) in one notification: the archive
   /// commits them at its end, as the desktop program's does, and only then may the
@@ -212,7 +210,7 @@ class Sharing {
  private:
   std::string path_;
   testing::SteppingClock clock_{kStartMs, 137};
-  testing::Receiver receiver_{clock_};
+  testing::Receiver receiver_{clock_, {&archive_, &seen}};
   FrameSharer sharer_;
   ArchiveWriter archive_{nullptr, {.batch_frames = 1000, .vfs = {}}};
   std::unique_ptr<ShareSender> sender_;

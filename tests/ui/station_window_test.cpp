@@ -248,11 +248,9 @@ TEST_F(StationWindowTest, TcpTncIsReadAndReconnectedAndNothingIsSent) {
 TEST_F(StationWindowTest, FieldsOpenTheirTrendFromTheStationsArchive) {
   const std::string archive = ArchiveFileName(dir_.string(), "Lab");
   testing::SteppingClock pass_clock(FromCivil({2009, 6, 20, 9, 0, 0}) * 1000, 500);
-  testing::Receiver receiver(pass_clock);
   ArchiveWriter writer(nullptr);
   ASSERT_TRUE(writer.Open(archive));
-  receiver.recorder.AddSink(&writer);
-  receiver.Receive(sample::MakePass({.frames = 300}));
+  testing::Receiver(pass_clock, {&writer}).Receive(sample::MakePass({.frames = 300}));
   writer.Close();
   Start();
   for (const char* field : {"Text1_18", "Text1_18", "Text1_0"})  // 0, "Mode": no number
