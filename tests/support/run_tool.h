@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/kiss_server.h"
 #include "support/temp_dir.h"
 
 namespace zevrin::testing {
@@ -63,12 +64,13 @@ inline ToolRun RunDecode(const TempDir& dir, const std::string& args,
   return run;
 }
 
-/// Decodes with `args` into the archive `archive` with an InfluxDB feed that nothing
-/// listens to (port 9 of this computer), so that every record stays queued there.
+/// Decodes with `args` into the archive `archive` with an InfluxDB feed at a free
+/// port of 127.0.0.1, where nothing listens, so that every record stays queued there.
 inline ToolRun QueueInfluxPoints(const TempDir& dir, const std::string& archive,
                                  const std::string& args) {
-  return RunDecode(dir, "--archive " + archive +
-                            " --influx http://127.0.0.1:9/write?db=x --influx-wait 0 " + args);
+  const std::string nowhere = "http://127.0.0.1:" + std::to_string(KissServer::FreePort());
+  return RunDecode(
+      dir, "--archive " + archive + " --influx " + nowhere + "/write?db=x --influx-wait 0 " + args);
 }
 #endif
 
