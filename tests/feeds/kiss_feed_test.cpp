@@ -18,7 +18,6 @@ namespace zevrin {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 using testing::WaitUntil;
 
 // A program that connects to the served port; it reads on a thread of its own
@@ -113,17 +112,17 @@ TEST(KissFeedTest, AStalledClientHoldsUpNoOneAndSeesOnlyWholeFrames) {
   EXPECT_EQ(reader.Received(), all);
   EXPECT_EQ(chatty.Received(), all);
   EXPECT_EQ(tnc.BytesFromClient(), 0u);  // nothing of the chatter reached the TNC
-  EXPECT_THAT(dir.Contents("err.txt"), HasSubstr("cannot keep up"));
+  EXPECT_THAT(dir.Contents("err.txt"), ::testing::HasSubstr("cannot keep up"));
 
   ASSERT_TRUE(WIFEXITED(tool.Stop(SIGTERM)));
   const std::string held = stalled.ReadToEnd();
   const long whole = testing::WholeFramesIn(held, frames);
   EXPECT_GT(whole, 0);
   EXPECT_LT(whole, static_cast<long>(frames.size()));
-  EXPECT_THAT(
-      dir.Contents("err.txt"),
-      HasSubstr("served " + std::to_string(frames.size()) + " frame(s) as KISS; " +
-                std::to_string(frames.size() - static_cast<std::size_t>(whole)) + " dropped"));
+  EXPECT_THAT(dir.Contents("err.txt"),
+              ::testing::HasSubstr(
+                  "served " + std::to_string(frames.size()) + " frame(s) as KISS; " +
+                  std::to_string(frames.size() - static_cast<std::size_t>(whole)) + " dropped"));
 }
 
 }  // namespace

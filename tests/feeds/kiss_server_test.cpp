@@ -14,7 +14,6 @@ namespace zevrin {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 using testing::WaitUntil;
 
 struct Messages final : KissServerListener {
@@ -79,8 +78,8 @@ TEST(KissServerTest, AClientGetsWholeFramesFromWhenItCame) {
   EXPECT_EQ(server.Status().dropped, 0u);
   ::close(fd);
   EXPECT_TRUE(WaitUntil([&] { return server.Status().clients == 0; }, 5s));
-  EXPECT_THAT(messages.Text(), HasSubstr("connected (1 client(s))"));
-  EXPECT_THAT(messages.Text(), HasSubstr("left; 0 frame(s) dropped"));
+  EXPECT_THAT(messages.Text(), ::testing::HasSubstr("connected (1 client(s))"));
+  EXPECT_THAT(messages.Text(), ::testing::HasSubstr("left; 0 frame(s) dropped"));
 }
 
 // More clients than the server takes: the one too many is closed at once.

@@ -20,7 +20,6 @@ namespace zevrin {
 namespace {
 
 using testing::Bytes;
-using ::testing::ElementsAre;
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
 const std::string kLog = "Lab_20062009_1000.kss";
@@ -62,7 +61,7 @@ TEST_F(RawLogTest, AFrameThatDoesNotFitIsCutOffSoTheLogHoldsWholeFramesOnly) {
   Limit(0);
   EXPECT_EQ(dir_.Contents(kLog), std::string("\xC0\x00\x01\x02\xC0\xC0\x00\x07\xC0", 9));
   // One small frame that still fits says nothing about the log being written again.
-  EXPECT_THAT(view_.events, ElementsAre(::testing::StartsWith("log-problem:")));
+  EXPECT_THAT(view_.events, ::testing::ElementsAre(::testing::StartsWith("log-problem:")));
 
   // A run killed in the middle of a write leaves the start of a frame at the end;
   // the next run of the same minute cuts it off before its own frames follow.
@@ -85,8 +84,8 @@ TEST_F(RawLogTest, NoticeCountsMissedFramesAndTellsARealRecoveryOnly) {
     written.push_back(Append(second, small));
   }
   Limit(0);
-  EXPECT_THAT(written, ElementsAre(true, true, true, true, false, true, false, true, false, false,
-                                   false, false));
+  EXPECT_THAT(written, ::testing::ElementsAre(true, true, true, true, false, true, false, true,
+                                              false, false, false, false));
   ASSERT_EQ(view_.notices.size(), 6u);  // one change for each frame missed
   const auto notice = [&] {
     const LogNotice& n = view_.notices.back();

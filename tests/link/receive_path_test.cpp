@@ -11,7 +11,6 @@ namespace zevrin {
 namespace {
 
 using testing::Bytes;
-using ::testing::ElementsAre;
 
 // A receive path with recording ends, at 5000 s since 1970.
 struct Rig {
@@ -65,7 +64,7 @@ TEST(ReceivePathTest, OverlongFrameIsDroppedWholeAndNeverOverrunsTheBuffer) {
   Bytes runaway(5000, 0x33);
   runaway.insert(runaway.end(), {0xC0, 0x00, 0x77, 0xC0});
   r.path.Receive(runaway);
-  EXPECT_THAT(r.handler.frames, ElementsAre(frame(512), Bytes{0xC0, 0x00, 0x77, 0xC0}));
+  EXPECT_THAT(r.handler.frames, ::testing::ElementsAre(frame(512), Bytes{0xC0, 0x00, 0x77, 0xC0}));
   EXPECT_EQ(r.state.frame_count, 4);  // a dropped frame's FEND still counts as a closing
 }
 
@@ -78,7 +77,7 @@ TEST(ReceivePathTest, CountersWrapAndNeitherClearingNorLineConditionsCutAFrame) 
   EXPECT_EQ(r.state.byte_count + r.state.frame_count, 0);
   for (const std::int16_t code : {0, 1004, 7, 1005, 1012, -1}) r.path.PortEvent(code, r.port);
   // A frame clears the status; codes without a text show nothing.
-  EXPECT_THAT(r.view.status, ElementsAre("", "Framing Error"));
+  EXPECT_THAT(r.view.status, ::testing::ElementsAre("", "Framing Error"));
 
   r.state.byte_count = std::numeric_limits<std::int32_t>::max() - 1;
   r.state.frame_count = std::numeric_limits<std::int16_t>::max();

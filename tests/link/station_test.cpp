@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 using testing::Bytes;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 const std::int64_t kTen = FromCivil({2009, 6, 20, 10, 0, 0});
 const Bytes kFrame{0xC0, 0x00, 0x41, 0xC0};
@@ -140,7 +139,7 @@ TEST_F(StationTest, KissButtonAndKeysOfTheEightBitSetGoOutOnlyWhileThePortIsOpen
   view_.events.clear();
   station->SendKissModeCommand();
   station->TerminalKey(27);
-  EXPECT_THAT(port_.written, IsEmpty());
+  EXPECT_THAT(port_.written, ::testing::IsEmpty());
   EXPECT_THAT(view_.events, ElementsAre("status:set TNC in KISS mode", "terminal:[ESC]"));
 }
 
@@ -160,7 +159,7 @@ TEST_F(StationTest, HexdumpCheckedAfterStartUpOpensTheDumpLogForTheNextFrame) {
   EXPECT_THAT(dump, HasSubstr("UTC: [4 Bytes KISS Frame (without CRC)]\r\n"));
   EXPECT_EQ(dump.find("UTC: ["), dump.rfind("UTC: ["));  // one frame only
   EXPECT_EQ(dump.substr(dump.size() - 4), "\r\n\r\n");
-  EXPECT_THAT(dir_.Files(".hex"), IsEmpty());  // empty, so deleted at shutdown
+  EXPECT_THAT(dir_.Files(".hex"), ::testing::IsEmpty());  // empty, so deleted at shutdown
 }
 
 // With kiss_timestamps in the raw-log settings beside the settings file, each

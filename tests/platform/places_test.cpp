@@ -15,7 +15,6 @@ namespace zevrin {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
 
 TEST(PlacesTest, UserFoldersFollowTheXdgRulesAndIgnoreRelativeBases) {
   const struct {
@@ -68,14 +67,14 @@ TEST(PlacesTest, SettingsInTheWorkingDirectoryWinOverTheUsersFile) {
   const PlaceEnvironment env{dir.Path("home"), "", ""};
   SettingsPlace place = FindSettings(work.string(), env);
   EXPECT_EQ(place.settings_file, (config / "zevrinkiss.ini").string());
-  EXPECT_THAT(place.port_directories, ElementsAre(config.string(), work.string()));
+  EXPECT_THAT(place.port_directories, ::testing::ElementsAre(config.string(), work.string()));
   EXPECT_EQ(fs::status(config).permissions(), fs::perms::owner_all);
 
   dir.Write("work/zevrinkiss.ini", "03,19200,N,8,1\r\n");
   dir.Write("home/.config/zevrinkiss/zevrinkiss.ini", "05,4800,N,8,1\r\n");
   place = FindSettings(work.string(), env);
   EXPECT_EQ(place.settings_file, (work / "zevrinkiss.ini").string());
-  EXPECT_THAT(place.port_directories, ElementsAre(work.string()));
+  EXPECT_THAT(place.port_directories, ::testing::ElementsAre(work.string()));
 }
 
 }  // namespace

@@ -23,7 +23,6 @@ namespace zevrin {
 namespace {
 
 using testing::Child;
-using ::testing::HasSubstr;
 
 // Why nothing is shared follows the fields as they are typed; which gap is named
 // when is the settings' own test. What the file's reader left out is said first.
@@ -35,14 +34,14 @@ TEST(ShareDialogTest, SaysWhyNothingIsSharedUntilCompleteAndWritesAPrivateFile) 
   QSignalSpy saved(dialog, &ShareDialog::Saved);
   dialog->show();
   EXPECT_THAT(Child<QLabel>(dialog, "ShareLeftOut")->text().toStdString(),
-              HasSubstr("read: The 17th server was left out. OK writes"));
+              ::testing::HasSubstr("read: The 17th server was left out. OK writes"));
   QLabel* reason = Child<QLabel>(dialog, "ShareReason");
   EXPECT_EQ(reason->text(), "Nothing is shared: not turned on");
   Child<QCheckBox>(dialog, "ShareEnabled")->setChecked(true);
   Child<QLineEdit>(dialog, "ShareCallsign")->setText("dl1abc");
   Child<QLineEdit>(dialog, "ShareLatitude")->setText("49.73145");
   Child<QLineEdit>(dialog, "ShareLongitude")->setText("-8.95564");
-  EXPECT_THAT(reason->text().toStdString(), HasSubstr("NORAD"));
+  EXPECT_THAT(reason->text().toStdString(), ::testing::HasSubstr("NORAD"));
   Child<QLineEdit>(dialog, "ShareNorad")->setText("99999");
   EXPECT_EQ(reason->text(), "The satellite's frames are shared.");
 

@@ -34,7 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::WaitFor;
 
@@ -155,7 +154,7 @@ TEST_F(StationWindowTest, StartsOnThePortOfTheSettingsFileAndSurvivesItsHangUp) 
     QTest::keyClick(terminal, key);
   Bytes sent;
   WaitFor([&] { return com3.ReadInto(sent) >= 9; });
-  EXPECT_THAT(sent, ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 'k', 's', 'i', 0x0D, 0x1B));
+  EXPECT_THAT(sent, ::testing::ElementsAre(0x1B, 0x40, 0x6B, 0x0D, 'k', 's', 'i', 0x0D, 0x1B));
 
   com3.CloseMaster();
   ASSERT_TRUE(WaitFor([&] { return !station_->port()->IsOpen(); }, 1000));
@@ -257,7 +256,7 @@ TEST_F(StationWindowTest, FieldsOpenTheirTrendFromTheStationsArchive) {
     QTest::mouseDClick(Child<QLineEdit>(field), Qt::LeftButton);
   ASSERT_EQ(station_->history_windows().windows().size(), 1u);
   HistoryWindow* volts = station_->history_windows().windows()[0];
-  EXPECT_THAT(volts->ShownFields(), ElementsAre(18));
+  EXPECT_THAT(volts->ShownFields(), ::testing::ElementsAre(18));
   std::vector<HistoryPoint> recorded;
   ArchiveHistorySource(archive).ReadSeries(18, {kBeginningOfTime, kEndOfTime}, recorded);
   ASSERT_GT(recorded.size(), 20u);
