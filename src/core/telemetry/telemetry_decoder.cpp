@@ -210,6 +210,8 @@ void Keep(DisplayFields& fields, Target target) {
 // last wrote from, into a target that still holds that text, writes it again
 // without working it out. The step is known when this is compiled, so its
 // conversion, target and bytes are chosen then rather than for every record.
+// Working a value out is laid out apart from the common path, which keeps the
+// steps that run one after the other for each record few cache lines apart.
 template <const auto& kSteps, std::size_t kIndex>
 void ApplyStep(const UnescapedFrame& frame, int last, TelemetryDecoder::Memo& memo,
                DisplayFields& fields, TextBuilder& scratch, const ByteTexts& table) {
@@ -220,7 +222,7 @@ void ApplyStep(const UnescapedFrame& frame, int last, TelemetryDecoder::Memo& me
   if (memo.version != 0 && memo.bytes == bytes &&
       memo.version == TargetVersion(fields, kStep.target)) {
     Keep(fields, kStep.target);
-  } else {
+  } else [[unlikely]] {
     scratch.clear();
     FieldNumber number;
     const std::optional<std::string_view> text = Convert(kStep, frame, table, scratch, number);
