@@ -256,9 +256,9 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
   }
 }
 
-// The decoder hands each value's number over with its text, for the rules to read
-// instead of the text: it must be exactly the number the archive's column reads
-// from the text, whole only where the text is. Random records of both kinds,
+// The decoder hands each value's number over with its text (a gauge's level with
+// its caption), for the rules to read instead of the text: it must be exactly the
+// number the archive's column reads from the text, whole only where the text is. Random records of both kinds,
 // through the real header and telemetry decoding.
 TEST(AlarmEvaluatorTest, NumbersHandedOverAreTheNumbersOfTheTexts) {
   DisplayFields decoded;
@@ -277,10 +277,14 @@ TEST(AlarmEvaluatorTest, NumbersHandedOverAreTheNumbersOfTheTexts) {
     decoded.BeginFrame();
     decoder.DecodeSatelliteFrame(unescaped, header);
     for (const ArchiveColumn* c : RecordColumns(decoder.last_record())) {
-      const FieldNumber& n = decoded.Number(c->index);
-      if (c->source != ValueSource::kField || !n.known) continue;
+      const bool gauge = c->source == ValueSource::kGauge;
+      if (c->source != ValueSource::kField && !gauge) continue;
+      const auto g = static_cast<Gauge>(c->index);
+      const FieldNumber& n = gauge ? decoded.GaugeNumber(g) : decoded.Number(c->index);
+      if (!n.known) continue;
       ++numbers;
-      const ColumnValue v = ColumnValueOfText(*c, decoded.Field(c->index));
+      const ColumnValue v =
+          ColumnValueOfText(*c, gauge ? decoded.GaugeText(g) : decoded.Field(c->index));
       EXPECT_EQ(v.present, c->kind == ValueKind::kReal || n.whole) << c->name;
       if (v.present) {
         EXPECT_EQ(v.is_integer ? static_cast<double>(v.integer) : v.real, n.value) << c->name;

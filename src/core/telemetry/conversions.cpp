@@ -192,12 +192,18 @@ std::optional<std::string> PointerHexText(float pointer) {
   return text;
 }
 
-std::optional<std::string> GaugePercentText(float pointer, std::uint32_t base) {
+std::optional<int> GaugeLevel(float pointer, std::uint32_t base) {
   const double level =
       RoundHalfEven((static_cast<double>(pointer) - base) / kMemoryBytesPerPercent);
   // The gauge holds a 16-bit signed level.
   if (level > 32767.0 || level < -32768.0) return std::nullopt;
-  std::string text = std::to_string(static_cast<int>(level));
+  return static_cast<int>(level);
+}
+
+std::optional<std::string> GaugePercentText(float pointer, std::uint32_t base) {
+  const std::optional<int> level = GaugeLevel(pointer, base);
+  if (!level) return std::nullopt;
+  std::string text = std::to_string(*level);
   text.push_back('%');
   return text;
 }

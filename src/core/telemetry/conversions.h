@@ -75,8 +75,10 @@ float MemoryPointerValue(std::uint32_t raw);
 /// The pointer in upper-case hex without leading zeros; none from 2^31 on.
 std::optional<std::string> PointerHexText(float pointer);
 
-/// Fill level of a memory area, (pointer - base) / 3072 rounded half to even,
-/// followed by "%"; none when the rounded level is above 32767 (or below -32768).
+/// Fill level of a memory area, (pointer - base) / 3072 rounded half to even;
+/// none when the rounded level is above 32767 (or below -32768).
+std::optional<int> GaugeLevel(float pointer, std::uint32_t base);
+/// The gauge's level followed by "%"; none where GaugeLevel has none.
 std::optional<std::string> GaugePercentText(float pointer, std::uint32_t base);
 
 /// Start addresses of the two memory areas behind the gauges, and their size per percent.

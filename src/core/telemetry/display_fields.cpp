@@ -255,9 +255,10 @@ const std::string& DisplayFields::BoxText(Box box) const {
   return BoxInRange(box) ? boxes_[static_cast<std::size_t>(box)] : kEmpty;
 }
 
-void DisplayFields::WriteGauge(Gauge gauge, std::string_view text) {
+void DisplayFields::WriteGauge(Gauge gauge, std::string_view text, FieldNumber number) {
   if (!GaugeInRange(gauge)) return;
   Replace(gauges_[static_cast<std::size_t>(gauge)], text);
+  gauge_numbers_[static_cast<std::size_t>(gauge)] = number;
   gauge_versions_[static_cast<std::size_t>(gauge)] = version_.Next();
   KeepGauge(gauge);
 }
@@ -275,6 +276,7 @@ const std::string& DisplayFields::GaugeText(Gauge gauge) const {
 void DisplayFields::Clear() {
   for (std::string& text : texts_) text.clear();
   numbers_.fill(FieldNumber{});
+  gauge_numbers_.fill(FieldNumber{});
   colours_.fill(FieldColour::kNormal);
   for (std::string& text : boxes_) text.clear();
   for (std::string& text : gauges_) text.clear();

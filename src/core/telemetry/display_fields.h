@@ -122,9 +122,13 @@ class DisplayFields {
   /// The box's text; empty for a value outside the enumeration.
   const std::string& BoxText(Box box) const;
 
-  void WriteGauge(Gauge gauge, std::string_view text);
+  void WriteGauge(Gauge gauge, std::string_view text, FieldNumber number = {});
   /// The gauge's caption; empty for a value outside the enumeration.
   const std::string& GaugeText(Gauge gauge) const;
+  /// The number written with the gauge's text (its level), as Number.
+  const FieldNumber& GaugeNumber(Gauge gauge) const {
+    return GaugeInRange(gauge) ? gauge_numbers_[static_cast<std::size_t>(gauge)] : kNoNumber;
+  }
 
   /// A target written again with the text it holds: the write is journalled and
   /// the observer told, as for a write, but the text and its version stay. A
@@ -180,6 +184,7 @@ class DisplayFields {
   std::array<FieldColour, kDisplayFieldCount> colours_{};
   std::array<std::string, kBoxCount> boxes_;
   std::array<std::string, kGaugeCount> gauges_;
+  std::array<FieldNumber, kGaugeCount> gauge_numbers_{};
   DisplayFieldsObserver* observer_ = nullptr;
   // Hands out versions that no other store of the process hands out, a copy
   // included, so that a reader never takes one store's text for another's.

@@ -86,13 +86,17 @@ std::string_view FromTable(const ByteTexts::Texts& texts, std::uint8_t byte, Fie
   return texts.text[byte];
 }
 
-// A memory pointer's text, or the fill of its memory.
+// A memory pointer's text, or the fill of its memory, whose level is handed over
+// as a number too.
 std::optional<std::string_view> MemoryText(const Step& step, const UnescapedFrame& frame,
-                                           TextBuilder& scratch) {
+                                           TextBuilder& scratch, FieldNumber& number) {
   const auto pointer =
       MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, step.position, 4)));
   if (step.conversion == Conversion::kPointerHex) return Kept(PointerHexText(pointer), scratch);
   const auto base = step.conversion == Conversion::kGpsGauge ? kGpsMemoryBase : kXhkMemoryBase;
+  if (const std::optional<int> level = GaugeLevel(pointer, base)) {
+    number = {static_cast<double>(*level), true, true};
+  }
   return Kept(GaugePercentText(pointer, base), scratch);
 }
 
@@ -156,7 +160,7 @@ FieldNumber Whole(std::uint64_t value) { return {static_cast<double>(value), tru
     case Conversion::kPointerHex:
     case Conversion::kGpsGauge:
     case Conversion::kXhkGauge:
-      return MemoryText(step, frame, scratch);
+      return MemoryText(step, frame, scratch, number);
   }
   return std::nullopt;
 }
@@ -185,7 +189,7 @@ void Write(DisplayFields& fields, Target target, std::string_view text, FieldNum
       fields.WriteBox(static_cast<Box>(target.index), text);
       break;
     case TargetKind::kGauge:
-      fields.WriteGauge(static_cast<Gauge>(target.index), text);
+      fields.WriteGauge(static_cast<Gauge>(target.index), text, number);
       break;
   }
 }
