@@ -129,8 +129,10 @@ struct Recorder final : AlarmListener {
 
 // Steps: "p NAME=TEXT ..." a power record, "s ..." a system record, "f" a frame of
 // the satellite without a record, "o" another station's frame, "up"/"down" a
-// tick, "ack N" an acknowledgement of rule N.
-void Apply(AlarmEvaluator& evaluator, std::int64_t ms, const std::string& step) {
+// tick, "ack N" an acknowledgement of rule N. Each frame writes a store of its
+// own, or one `kept` store that keeps a text it holds already, as the decoder does.
+void Apply(AlarmEvaluator& evaluator, std::int64_t ms, const std::string& step,
+           DisplayFields* kept) {
   std::istringstream in(step);
   std::string kind;
   in >> kind;
@@ -141,7 +143,8 @@ void Apply(AlarmEvaluator& evaluator, std::int64_t ms, const std::string& step) 
     evaluator.Acknowledge(rule, ms);
     return;
   }
-  DisplayFields fields;
+  DisplayFields own;
+  DisplayFields& fields = kept != nullptr ? *kept : own;
   fields.BeginFrame();
   const RecordKind record = kind == "p"   ? RecordKind::kPower
                             : kind == "s" ? RecordKind::kSystem
@@ -149,7 +152,13 @@ void Apply(AlarmEvaluator& evaluator, std::int64_t ms, const std::string& step) 
   for (std::string pair; in >> pair;) {
     const std::string name = pair.substr(0, pair.find('='));
     for (const ArchiveColumn* c : RecordColumns(record)) {
-      if (c->name == name) fields.WriteField(c->index, pair.substr(name.size() + 1));
+      if (c->name != name) continue;
+      const std::string text = pair.substr(name.size() + 1);
+      if (kept != nullptr && fields.Field(c->index) == text) {
+        fields.KeepField(c->index);
+      } else {
+        fields.WriteField(c->index, text);
+      }
     }
   }
   const std::uint8_t bytes[] = {0xC0, 0x00, 0xC0};
@@ -242,23 +251,26 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
   for (const auto& c : cases) {
     const AlarmRules rules = ParseAlarmRules(c.rules, "t.ini");
     ASSERT_THAT(rules.errors, ElementsAre()) << c.rules;
-    Recorder recorder;
-    AlarmEvaluator evaluator(rules, recorder);
-    std::istringstream steps(c.steps);
-    for (std::string step; std::getline(steps, step, ';');) {
-      std::istringstream in(step);
-      double seconds = 0;
-      in >> seconds;
-      std::getline(in, step);
-      Apply(evaluator, static_cast<std::int64_t>(seconds * 1000), step);
+    for (const bool keep : {false, true}) {
+      Recorder recorder;
+      AlarmEvaluator evaluator(rules, recorder);
+      DisplayFields store;
+      std::istringstream steps(c.steps);
+      for (std::string step; std::getline(steps, step, ';');) {
+        std::istringstream in(step);
+        double seconds = 0;
+        in >> seconds;
+        std::getline(in, step);
+        Apply(evaluator, static_cast<std::int64_t>(seconds * 1000), step, keep ? &store : nullptr);
+      }
+      EXPECT_THAT(recorder.events, ElementsAreArray(c.events)) << c.rules << (keep ? " kept" : "");
     }
-    EXPECT_THAT(recorder.events, ElementsAreArray(c.events)) << c.rules;
   }
 }
 
-// The decoder hands each value's number over with its text (a gauge's level with
-// its caption), for the rules to read instead of the text: it must be exactly the
-// number the archive's column reads from the text, whole only where the text is. Random records of both kinds,
+// The decoder hands each value's number over with its text, for the rules to read
+// instead of the text: it must be exactly the number the archive's column reads
+// from the text, whole only where the text is. Random records of both kinds,
 // through the real header and telemetry decoding.
 TEST(AlarmEvaluatorTest, NumbersHandedOverAreTheNumbersOfTheTexts) {
   DisplayFields decoded;

@@ -1,8 +1,6 @@
 #include "alarms/alarm_evaluator.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <utility>
 
 namespace zevrin {
@@ -13,10 +11,6 @@ constexpr std::size_t kRecordKinds = 3;
 constexpr RecordKind kRecordsWithValues[] = {RecordKind::kPower, RecordKind::kSystem};
 
 std::size_t At(RecordKind record) { return static_cast<std::size_t>(record); }
-
-double Number(const ColumnValue& v) {
-  return v.is_integer ? static_cast<double>(v.integer) : v.real;
-}
 
 // Values and limits are short decimals, and a limit with an offset is a sum of
 // two (3.33 + 0.05 gives 3.3800000000000003): within this part of the limit the
@@ -33,47 +27,44 @@ int Compare(double x, double limit) {
 
 }  // namespace
 
+bool AlarmEvaluator::PreviousOf(const Slot& slot, double& previous) const {
+  if (slot.rated || slot.taken_in == records_) {
+    previous = slot.previous;
+    return slot.has_previous;
+  }
+  previous = slot.value;  // not changed by this record
+  return slot.known;
+}
+
 // The change per millisecond between the value's last two records; false when
 // there are not two at different times.
 bool AlarmEvaluator::RateOf(const Slot& slot, double& rate) {
   if (!slot.has_previous || slot.at_ms <= slot.previous_ms) return false;
-  rate = (slot.value() - slot.previous) / static_cast<double>(slot.at_ms - slot.previous_ms);
+  rate = (slot.value - slot.previous) / static_cast<double>(slot.at_ms - slot.previous_ms);
   return true;
-}
-
-// The first and the last bytes of the text, in two loads that overlap for a
-// text shorter than both: together they hold every byte of it.
-AlarmEvaluator::Slot::Words AlarmEvaluator::Slot::Packed(std::string_view t) {
-  const char* p = t.data();
-  const std::size_t n = t.size();
-  Words w{};
-  if (n >= 8 && n <= kTextKept) {
-    std::memcpy(&w[0], p, 8);
-    std::memcpy(&w[1], p + n - 8, 8);
-  } else if (n >= 4 && n < 8) {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    std::memcpy(&first, p, 4);
-    std::memcpy(&last, p + n - 4, 4);
-    w[0] = first;
-    w[1] = last;
-  } else if (n > 0 && n < 4) {
-    w[0] = static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[n / 2]) << 8 |
-           static_cast<unsigned char>(p[n - 1]) << 16;
-  }
-  return w;
 }
 
 AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
     : rules_(std::move(rules)), listener_(listener) {
   slots_.resize(rules_.values.size());
+  texts_.resize(rules_.values.size());
   readers_.resize(rules_.values.size());
   for (const RecordKind record : kRecordsWithValues) {
     for (const ArchiveColumn* column : RecordColumns(record)) {
       const auto name = std::ranges::find(rules_.values, column->name);
       if (name == rules_.values.end()) continue;
       const auto slot = static_cast<std::size_t>(name - rules_.values.begin());
-      reads_[At(record)].push_back({slot, column});
+      if (column->source != ValueSource::kField) {
+        other_reads_[At(record)].push_back({0, slot, column});
+        continue;
+      }
+      FieldRead read;
+      read.slot = static_cast<std::uint32_t>(slot);
+      read.field = column->index;
+      read.any_number = column->kind == ValueKind::kReal;
+      read.whole_number = read.any_number || column->kind == ValueKind::kInteger;
+      read.column = column;
+      field_reads_[At(record)].push_back(read);
     }
   }
   states_.resize(rules_.rules.size());
@@ -82,6 +73,11 @@ AlarmEvaluator::AlarmEvaluator(AlarmRules rules, AlarmListener& listener)
   due_.reserve(rules_.rules.size());
   for (std::vector<std::size_t>& queue : queue_) queue.reserve(rules_.rules.size());
   for (std::size_t i = 0; i < rules_.rules.size(); ++i) IndexRule(i);
+  for (std::size_t slot = 0; slot < slots_.size(); ++slot) RefreshBand(slot);
+  for (std::size_t record = 0; record < kRecordKinds; ++record) {
+    reads_values_[record] = !field_reads_[record].empty() || !other_reads_[record].empty();
+  }
+  IndexFields();
 }
 
 void AlarmEvaluator::IndexRule(std::size_t i) {
@@ -92,7 +88,7 @@ void AlarmEvaluator::IndexRule(std::size_t i) {
   }
   // A rule is told of a change of its value and of the values of its limits.
   const auto reads = [&](int value) {
-    if (value < 0) return;
+    if (value < 0 || rule.kind == AlarmSubject::kRate) return;
     std::vector<std::size_t>& readers = readers_[static_cast<std::size_t>(value)];
     if (std::ranges::find(readers, i) == readers.end()) readers.push_back(i);
   };
@@ -107,11 +103,13 @@ void AlarmEvaluator::IndexRule(std::size_t i) {
   states_[i].fixed_limits = fixed;
   const auto value = static_cast<std::size_t>(rule.value);
   states_[i].value = value;
-  const bool previous = rule.kind == AlarmSubject::kRate || rule.kind == AlarmSubject::kIncrease;
-  slots_[value].keeps_previous |= previous;
+  slots_[value].rated |= rule.kind == AlarmSubject::kRate;
   for (const RecordKind record : kRecordsWithValues) {
-    const auto carries = [&](const Read& r) { return r.slot == value; };
-    if (std::ranges::none_of(reads_[At(record)], carries)) continue;
+    const auto carries = [&](const auto& r) { return r.slot == value; };
+    if (std::ranges::none_of(field_reads_[At(record)], carries) &&
+        std::ranges::none_of(other_reads_[At(record)], carries)) {
+      continue;
+    }
     if (rule.kind == AlarmSubject::kRate) {
       rates_[At(record)].push_back(i);
     } else {
@@ -122,113 +120,12 @@ void AlarmEvaluator::IndexRule(std::size_t i) {
 
 void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
   if (!silence_rules_.empty()) WatchSilences(frame);
+  if (frame.fields == nullptr) return;
+  NoteReplaced(*frame.fields);
   const std::size_t record = At(frame.record);
-  if (record >= kRecordKinds || frame.fields == nullptr || reads_[record].empty()) {
-    return;
-  }
-  ReadValues(frame);
-  EvaluateRules(frame);
-}
-
-void AlarmEvaluator::FindFields(const DisplayFields& store) {
-  store_ = &store;
-  for (std::vector<Read>& reads : reads_) {
-    for (Read& read : reads) {
-      const bool field = read.column->source == ValueSource::kField;
-      read.field = field ? &store.Field(read.column->index) : nullptr;
-      read.field_index = static_cast<std::size_t>(read.column->index);
-    }
-  }
-}
-
-void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
-  const DisplayFields& store = *frame.fields;
-  if (&store != store_) FindFields(store);
-  ++records_;
-  const std::bitset<kDisplayFieldCount>& fields = store.FieldsWritten();
-  for (const Read& read : reads_[At(frame.record)]) {
-    Slot& slot = slots_[read.slot];
-    const double before = slot.value();
-    std::uint64_t version = 0;
-    if (read.field != nullptr) {
-      if (!fields[read.field_index]) continue;
-      // The text the slot holds, unless the store has changed it since. No two
-      // writes of any store get the same version, so an equal one is this field's.
-      version = store.FieldVersion(static_cast<int>(read.field_index));
-      if (!(slot.known && slot.version == version)) {
-        if (!TakeNumber(read, store.Number(static_cast<int>(read.field_index))) &&
-            !TakeText(read, *read.field)) {
-          continue;  // no number
-        }
-      }
-    } else {
-      const std::optional<std::string_view> t =
-          WrittenColumnText(*read.column, store, FrameWriteSet(store));
-      if (!t || !TakeText(read, *t)) continue;
-    }
-    slot.version = version;
-    if (slot.keeps_previous) {
-      slot.previous = before;
-      slot.previous_ms = slot.at_ms;
-      slot.has_previous = slot.known;
-      slot.at_ms = frame.received_ms;
-    }
-    slot.known = true;
-    slot.read_in = records_;
-  }
-}
-
-bool AlarmEvaluator::TakeNumber(const Read& read, const FieldNumber& number) {
-  const ValueKind kind = read.column->kind;
-  if (!number.known ||
-      !(kind == ValueKind::kReal || (kind == ValueKind::kInteger && number.whole))) {
-    return false;
-  }
-  Slot& slot = slots_[read.slot];
-  const double before = slot.value();
-  slot.last.size = Slot::kNoText;  // the value of no kept text
-  slot.last.value = number.value;
-  QueueReaders(read.slot, before);
-  return true;
-}
-
-bool AlarmEvaluator::TakeText(const Read& read, std::string_view text) {
-  const Slot& slot = slots_[read.slot];
-  const Slot::Words words = Slot::Packed(text);
-  return (slot.known && Slot::Same(slot.last, text.size(), words)) ||
-         NewValue(read.slot, text, words, *read.column);
-}
-
-bool AlarmEvaluator::NewValue(std::size_t index, std::string_view text, const Slot::Words& words,
-                              const ArchiveColumn& column) {
-  Slot& slot = slots_[index];
-  const double before = slot.value();
-  unsigned held = 0;  // bit k: the older text k is this one
-  for (std::size_t k = 0; k < slot.older.size(); ++k) {
-    held |= static_cast<unsigned>(slot.known && Slot::Same(slot.older[k], text.size(), words)) << k;
-  }
-  if (held != 0) {
-    std::swap(slot.last, slot.older[static_cast<std::size_t>(std::countr_zero(held))]);
-  } else {
-    const ColumnValue v = ColumnValueOfText(column, text);
-    if (!v.present) return false;
-    // The last text takes the place of the oldest, in turn.
-    slot.older[slot.next_out] = slot.last;
-    slot.next_out = slot.next_out + 1 < slot.older.size() ? slot.next_out + 1 : 0;
-    const bool kept = text.size() <= Slot::kTextKept;
-    slot.last = {words, kept ? text.size() : Slot::kNoText, Number(v)};
-  }
-  QueueReaders(index, before);
-  return true;
-}
-
-void AlarmEvaluator::QueueReaders(std::size_t index, double before) {
-  const Slot& slot = slots_[index];
-  const double value = slot.value();
-  if (slot.known && value == before) return;
-  for (const std::size_t r : readers_[index]) {
-    const RuleState& state = states_[r];
-    if (!(value >= state.band_low && value <= state.band_high)) Queue(r);
+  if (record < kRecordKinds && reads_values_[record]) {
+    ReadValues(frame);
+    EvaluateRules(frame);
   }
 }
 
@@ -247,17 +144,21 @@ void AlarmEvaluator::Queue(std::size_t index) {
 // itself.
 void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
   const std::size_t record = At(frame.record);
-  const auto read = [&](std::size_t index) {
-    return slots_[states_[index].value].read_in == records_;
-  };
+  const auto read = [&](std::size_t index) { return Carried(index, frame.record, *frame.fields); };
   for (const std::size_t i : rates_[record]) {
     const Slot& slot = slots_[states_[i].value];
     double rate = 0;
-    if (slot.read_in != records_ || !RateOf(slot, rate)) continue;
     const RuleState& state = states_[i];
+    // Unchanged since the record before, the value moved at a rate of 0.
+    if (slot.taken_in != records_ && state.streak == 0 && 0 >= state.band_low &&
+        0 <= state.band_high) {
+      continue;
+    }
+    if (slot.read_in != records_ || !RateOf(slot, rate)) continue;
     if (state.streak == 0 && rate >= state.band_low && rate <= state.band_high) continue;
     Evaluate(i, frame);
   }
+  if (queue_[record].empty()) return;
   due_.swap(queue_[record]);
   for (const std::size_t i : due_) {
     states_[i].queued &= static_cast<std::uint8_t>(~(1U << record));
@@ -275,7 +176,7 @@ double AlarmEvaluator::LimitValue(const AlarmLimit& limit, bool& known) const {
   // A limit taken from a value that no record has carried yet is unknown.
   const Slot& slot = slots_[static_cast<std::size_t>(limit.value)];
   known = known && slot.known;
-  return slot.value() + limit.number;
+  return slot.value + limit.number;
 }
 
 int AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
@@ -307,16 +208,25 @@ int AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
 }
 
 void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
+  Judge(index, frame);
+  // Only a rule on a value with fixed limits has a band, which its slot's holds.
+  if (states_[index].fixed_limits && rules_.rules[index].kind == AlarmSubject::kValue) {
+    RefreshBand(states_[index].value);
+  }
+}
+
+void AlarmEvaluator::Judge(std::size_t index, const DecodedFrame& frame) {
   const AlarmRule& rule = rules_.rules[index];
   RuleState& state = states_[index];
   state.band_low = 1;  // none until it is settled again
   state.band_high = 0;
   const Slot& slot = slots_[static_cast<std::size_t>(rule.value)];
-  double subject = slot.value();
+  double subject = slot.value;
   int met = 0;
   if (rule.kind == AlarmSubject::kIncrease) {
-    if (!slot.has_previous) return;
-    met = slot.value() > slot.previous;
+    double previous = 0;
+    if (!PreviousOf(slot, previous)) return;
+    met = slot.value > previous;
   } else {
     if (rule.kind == AlarmSubject::kRate && !RateOf(slot, subject)) return;
     met = Meets(rule.raise, subject);
@@ -375,6 +285,10 @@ bool AlarmEvaluator::Acknowledge(std::size_t rule, std::int64_t now_ms) {
 void AlarmEvaluator::Change(AlarmChange change, std::size_t index, double value,
                             std::int64_t time_ms, const DecodedFrame* frame) {
   RuleState& state = states_[index];
+  if (rules_.rules[index].kind == AlarmSubject::kSilence) {
+    silences_raised_ += state.raised ? 0 : 1;
+    silences_raised_ -= change == AlarmChange::kCleared ? 1 : 0;
+  }
   state.raised = change != AlarmChange::kCleared;
   state.acknowledged = change == AlarmChange::kAcknowledged;
   state.streak = 0;

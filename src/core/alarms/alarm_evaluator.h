@@ -4,6 +4,7 @@
 // alarm is raised, cleared or acknowledged.
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -72,52 +73,69 @@ class AlarmEvaluator final : public FrameSink {
   const AlarmRules& rules() const { return rules_; }
 
  private:
-  // A value the rules use, as the latest records carried it. What every record
-  // reads of it comes first, in one cache line.
+  // A value the rules use, as the latest records carried it: all that a record
+  // carrying it reads and writes, in one cache line.
   struct alignas(64) Slot {
-    // Most values repeat from record to record, or go back to one of the few
-    // before, as noise does: the last texts are kept with their values, and none
-    // of them is parsed again. Texts are short; a longer one is not kept.
+    double value = 0;
+    // Where the value may go without any rule that reads it having to look: the
+    // band every one of them is settled in. Empty (above band_low) while one of
+    // them is not settled; everywhere when none reads it.
+    double band_low = 1;
+    double band_high = 0;
+    // The value before the last take of another, or for a rate's value the value
+    // at the record before that carried it, at previous_ms.
+    double previous = 0;
+    std::int64_t at_ms = 0;  // a rate's value: the last record that carried it
+    std::int64_t previous_ms = 0;
+    // The last record (a count) that carried it, for a rate's value and one that
+    // is no display field's; the others are carried by a record that writes their
+    // field, unless its text is no number.
+    std::uint32_t read_in = 0;
+    std::uint32_t taken_in = 0;  // the last record in which another value was taken
+    // By RecordKind: the display field whose replacements it is taken from; -1
+    // where it is no display field's.
+    std::array<std::int8_t, 3> field_of{-1, -1, -1};
+    bool known = false;
+    bool has_previous = false;
+    bool rated = false;       // a rate reads it: previous and at_ms follow every record
+    bool unreadable = false;  // the text last taken from its field was no number
+    bool InBand(double v) const { return v >= band_low && v <= band_high; }
+  };
+  // The last texts of a value read from its text, with their values: most values
+  // repeat, or go back to one of the few before, as noise does, so that a text is
+  // parsed only once. Texts are short; a longer one is not kept.
+  struct Texts {
     static constexpr std::size_t kTextKept = 16;
-    static constexpr std::size_t kTextsKept = 4;
     static constexpr std::size_t kNoText = std::numeric_limits<std::size_t>::max();
     using Words = std::array<std::uint64_t, 2>;
     struct Text {
       Words words{};               // Packed
-      std::size_t size = kNoText;  // none kept (a longer text is not)
+      std::size_t size = kNoText;  // none kept
       double value = 0;
     };
     // Two words that tell apart any two texts of one length up to kTextKept.
     static Words Packed(std::string_view t);
-    // `t` is the text of `size` and `words`. Without branches: which of the
-    // kept texts it is, is as good as random.
-    static bool Same(const Text& t, std::size_t size, const Words& words) {
-      return ((size ^ t.size) | (words[0] ^ t.words[0]) | (words[1] ^ t.words[1])) == 0;
-    }
-    double value() const { return last.value; }
-
-    Text last;  // the last text and its value: the value
-    // The store's version of the field text `last` was taken from (0: none, or
-    // not a field's): while the field keeps it, the text is not looked at.
-    std::uint64_t version = 0;
-    std::uint32_t read_in = 0;  // the last record (a count) that carried it
-    bool known = false;
-    bool has_previous = false;
-    bool keeps_previous = false;  // a rate or an increase reads it: previous, at_ms
-    double previous = 0;
-    std::int64_t at_ms = 0;
-    std::int64_t previous_ms = 0;
-    std::array<Text, kTextsKept - 1> older;
-    std::size_t next_out = 0;  // the older text the next new one replaces
+    std::array<Text, 4> kept;
+    std::size_t next_out = 0;  // the kept text the next new one replaces
   };
-  // A value a record kind carries, and where.
+  // A display field's text that a record kind carries, as a value: nearly every
+  // value is one. The number the writer handed over with the text is taken where
+  // the column reads the text as that number; else the text is read.
+  struct FieldRead {
+    std::uint32_t slot = 0;
+    int field = 0;
+    bool any_number = false;    // a real column: any number handed over is its value
+    bool whole_number = false;  // an integer column: a whole one is
+    const ArchiveColumn* column = nullptr;
+  };
+  // Any other value a record kind carries (a box, a gauge, a colour), read
+  // through its column.
   struct Read {
-    std::size_t slot;
-    const ArchiveColumn* column;
-    // A display field's text in the store last seen, read without going through
-    // the column's source: nearly every value is one. Null for the others.
-    const std::string* field = nullptr;
-    std::size_t field_index = 0;
+    // The store's version of the text last taken; 0 for none, and always for a
+    // colour, which has none.
+    std::uint64_t version = 0;
+    std::size_t slot = 0;
+    const ArchiveColumn* column = nullptr;
   };
   struct RuleState {
     std::size_t value = 0;  // the rule's value (its slot), kept here beside its state
@@ -139,22 +157,36 @@ class AlarmEvaluator final : public FrameSink {
   // The rule's place in the indexes: silences, readers, queues or rates.
   void IndexRule(std::size_t index);
   static bool RateOf(const Slot& slot, double& rate);
+  // The value at the record before, which carried it too; false when there was none.
+  bool PreviousOf(const Slot& slot, double& previous) const;
+  // Indexes the field reads by their fields.
+  void IndexFields();
+  // Notes the fields the frame replaced, for the record kinds that read them.
+  void NoteReplaced(const DisplayFields& store);
   void ReadValues(const DecodedFrame& frame);
-  // Takes the number the writer of a field's text handed over with it, where the
-  // column reads the text as that number; false when there is none.
-  bool TakeNumber(const Read& read, const FieldNumber& number);
-  // Takes the text of a read into its slot; false when it is no number.
-  bool TakeText(const Read& read, std::string_view text);
-  // Takes a text that is not the slot's last one; false when it is no number.
-  bool NewValue(std::size_t slot, std::string_view text, const Slot::Words& words,
-                const ArchiveColumn& column);
-  // The slot's value has changed from `before`, or is new: queues the rules that
-  // read it, unless it stays in their bands.
-  void QueueReaders(std::size_t slot, double before);
-  void FindFields(const DisplayFields& store);
+  // Takes the field's text, replaced since it was last taken, into its slot.
+  [[gnu::always_inline]] inline void TakeReplaced(const FieldRead& read,
+                                                  const DisplayFields& store);
+  // The rule's value was carried by the record being evaluated.
+  bool Carried(std::size_t rule, RecordKind record, const DisplayFields& store) const;
+  // The field's text, not taken before, into its slot; false when it is no number.
+  bool TakeField(const FieldRead& read, const DisplayFields& store);
+  void ReadOther(Read& read, const DecodedFrame& frame);
+  // Takes a text as the value of `slot`; false when it is no number.
+  bool TakeText(std::size_t slot, std::string_view text, const ArchiveColumn& column);
+  // The slot has taken a value in place of `before`: queues the rules that read
+  // it unless the value stays in their bands.
+  [[gnu::always_inline]] inline void Took(std::size_t slot, double before, bool was_known);
+  // The slot, read in full, was carried by this record.
+  void MarkCarried(Slot& slot, double before, bool was_known, std::int64_t now_ms);
+  [[gnu::noinline]] void QueueReaders(std::size_t slot);
+  // The band of a slot after a change of the bands of the rules that read it.
+  void RefreshBand(std::size_t slot);
   void EvaluateRules(const DecodedFrame& frame);
   void Queue(std::size_t index);
+  // Evaluates the rule and settles it again in a band, if it can be.
   void Evaluate(std::size_t index, const DecodedFrame& frame);
+  void Judge(std::size_t index, const DecodedFrame& frame);
   void SetBand(std::size_t index, double value);
   // 1 when `subject` meets the condition, 0 when not, -1 when a limit is unknown.
   int Meets(const AlarmCondition& condition, double subject) const;
@@ -169,17 +201,32 @@ class AlarmEvaluator final : public FrameSink {
   AlarmRules rules_;
   AlarmListener& listener_;
   std::vector<Slot> slots_;
-  std::array<std::vector<Read>, 3> reads_;  // by RecordKind
+  std::vector<Texts> texts_;  // by slot
+  // By RecordKind: the values it carries.
+  std::array<std::vector<FieldRead>, 3> field_reads_;
+  std::array<std::vector<Read>, 3> other_reads_;
+  std::array<bool, 3> reads_values_{};  // by RecordKind: it carries a value the rules use
+  // By RecordKind: a field's text is taken only when the store has replaced it,
+  // which is noted at every frame: the fields read, the read of each, those
+  // replaced since they were last taken, and the reads of rates' values.
+  using FieldSet = std::bitset<kDisplayFieldCount>;
+  std::array<FieldSet, 3> watched_;
+  std::array<FieldSet, 3> replaced_;
+  std::array<std::array<std::uint8_t, kDisplayFieldCount>, 3> read_of_field_{};
+  std::array<std::vector<std::size_t>, 3> rated_reads_;
+  const DisplayFields* store_ = nullptr;  // the store whose replacements are noted
   // By RecordKind: the rates, evaluated at every record of their value, and the
   // other rules due at the next record.
   std::array<std::vector<std::size_t>, 3> rates_;
   std::array<std::vector<std::size_t>, 3> queue_;
-  std::vector<std::size_t> due_;                   // the queue being worked off
-  std::vector<std::vector<std::size_t>> readers_;  // by slot: the rules that read it
+  std::vector<std::size_t> due_;  // the queue being worked off
+  // By slot: the rules that read it, and that a change of it can raise or clear
+  // (a rate looks at every record of its value).
+  std::vector<std::vector<std::size_t>> readers_;
   std::vector<RuleState> states_;
   std::vector<std::size_t> silence_rules_;
-  const DisplayFields* store_ = nullptr;  // the store the reads' fields point into
-  std::uint32_t records_ = 0;             // records read so far
+  std::size_t silences_raised_ = 0;
+  std::uint32_t records_ = 0;  // records read so far
   // No silence can run out before this; the silences are only looked at from then on.
   std::int64_t next_silence_ms_ = std::numeric_limits<std::int64_t>::min();
   std::optional<std::int64_t> last_satellite_ms_;

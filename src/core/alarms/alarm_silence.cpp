@@ -10,22 +10,25 @@ namespace zevrin {
 void AlarmEvaluator::WatchSilences(const DecodedFrame& frame) {
   const std::int64_t now = frame.received_ms;
   // A frame shows the link is up, also where no tick says so (a replay).
-  if (!watch_start_ms_ || !link_up_since_ms_) RecheckSilences();
-  if (!watch_start_ms_) watch_start_ms_ = now;
-  if (!link_up_since_ms_) link_up_since_ms_ = now;
-  CheckSilences(now);
-  if (frame.from_satellite) {
+  if (!watch_start_ms_ || !link_up_since_ms_) [[unlikely]] {
+    RecheckSilences();
+    if (!watch_start_ms_) watch_start_ms_ = now;
+    if (!link_up_since_ms_) link_up_since_ms_ = now;
+  }
+  if (now >= next_silence_ms_) CheckSilences(now);
+  if (!frame.from_satellite) return;
+  if (silences_raised_ > 0) [[unlikely]] {
     for (const std::size_t i : silence_rules_) {
       if (!states_[i].raised) continue;
       const double quiet = static_cast<double>(now - states_[i].quiet_since_ms);
       Change(AlarmChange::kCleared, i, quiet / rules_.rules[i].silence_unit_ms, now, &frame);
       RecheckSilences();
     }
-    // A later frame only puts the silences off; an earlier one (a recording
-    // older than the last) may bring them forward.
-    if (last_satellite_ms_ && now < *last_satellite_ms_) RecheckSilences();
-    last_satellite_ms_ = now;
   }
+  // A later frame only puts the silences off; an earlier one (a recording older
+  // than the last) may bring them forward.
+  if (last_satellite_ms_ && now < *last_satellite_ms_) RecheckSilences();
+  last_satellite_ms_ = now;
 }
 
 void AlarmEvaluator::Tick(std::int64_t now_ms, bool link_up) {
@@ -36,11 +39,10 @@ void AlarmEvaluator::Tick(std::int64_t now_ms, bool link_up) {
   } else if (!link_up_since_ms_) {
     link_up_since_ms_ = now_ms;
   }
-  CheckSilences(now_ms);
+  if (now_ms >= next_silence_ms_) CheckSilences(now_ms);
 }
 
 void AlarmEvaluator::CheckSilences(std::int64_t now_ms) {
-  if (now_ms < next_silence_ms_) return;
   next_silence_ms_ = std::numeric_limits<std::int64_t>::max();
   for (const std::size_t i : silence_rules_) {
     const AlarmRule& rule = rules_.rules[i];

@@ -214,6 +214,7 @@ void DisplayFields::WriteField(int index, std::string_view text, FieldNumber num
   Replace(texts_[static_cast<std::size_t>(index)], text);
   numbers_[static_cast<std::size_t>(index)] = number;
   field_versions_[static_cast<std::size_t>(index)] = version_.Next();
+  field_replaced_.set(static_cast<std::size_t>(index));
   KeepField(index);
 }
 
@@ -295,6 +296,7 @@ void DisplayFields::BeginFrame() {
   writes_.boxes.clear();
   writes_.gauges.clear();
   field_logged_.reset();
+  field_replaced_.reset();
   colour_logged_.reset();
   box_logged_.reset();
   gauge_logged_.reset();

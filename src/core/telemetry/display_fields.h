@@ -165,6 +165,9 @@ class DisplayFields {
   const FrameWrites& Writes() const { return writes_; }
   /// The same journal as sets of the targets written, for quick look-up.
   const std::bitset<kDisplayFieldCount>& FieldsWritten() const { return field_logged_; }
+  /// The fields of the journal whose text was replaced rather than kept: those
+  /// whose version changed since BeginFrame, but for Clear.
+  const std::bitset<kDisplayFieldCount>& FieldsReplaced() const { return field_replaced_; }
   const std::bitset<kDisplayFieldCount>& ColoursWritten() const { return colour_logged_; }
   const std::bitset<kBoxCount>& BoxesWritten() const { return box_logged_; }
   const std::bitset<kGaugeCount>& GaugesWritten() const { return gauge_logged_; }
@@ -216,6 +219,7 @@ class DisplayFields {
   // recording a write never allocates.
   FrameWrites writes_;
   std::bitset<kDisplayFieldCount> field_logged_;
+  std::bitset<kDisplayFieldCount> field_replaced_;
   std::bitset<kDisplayFieldCount> colour_logged_;
   std::bitset<kBoxCount> box_logged_;
   std::bitset<kGaugeCount> gauge_logged_;
