@@ -315,7 +315,7 @@ int Decode(const Arguments& args, const std::vector<int>& fds, zevrin::LiveInput
     if (live.live() || notify) alarms->StartWebhooks(replay.station.value_or(""));
   }
   if (run.times_used()) tool.SetFrameTimer(&run);
-  if (run.active()) tool.SetFrameSink(&run);
+  tool.SetFrameSink(run.frame_sink());
   if (const std::optional<std::string> error = live.Start(tool)) return Fail(*error);
   int status = 0;
   if (live.live()) {
