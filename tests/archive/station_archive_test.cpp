@@ -62,12 +62,18 @@ TEST_F(StationArchiveTest, AnArchiveThatCannotBeCreatedIsToldOnceAndFramesStillA
   EXPECT_FALSE(fields_.Field(18).empty());  // decoding went on
 }
 
-// Every run adds to the archive of its station label. Another program holds the
-// archive while frames of the second run arrive: reception goes on at once, and
-// the frames reach the archive when the lock is gone.
+// Every run adds to the archive of its station label; the frames of a notification
+// reach it without waiting for more. Another program holds the archive while
+// frames of the second run arrive: reception goes on at once, and the frames
+// reach the archive when the lock is gone.
 TEST_F(StationArchiveTest, EveryRunAddsAndFramesWaitForALockedArchive) {
   std::filesystem::create_directories(dir_ / "logs");
-  const std::string first = RunOnce("03,9600,N,8,1\r\n\r\nLab\r\n", 10, 1);
+  const auto arrived = [&] {
+    for (int i = 0; i < 500 && Archive().One("SELECT count(*) FROM frames") != "10"; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  const std::string first = RunOnce("03,9600,N,8,1\r\n\r\nLab\r\n", 10, 1, arrived, false);
   EXPECT_EQ(first, std::to_string(received_));
   auto other = testing::LockArchive((dir_ / "logs" / "Lab_archive.sqlite").string());
   const std::string during =
