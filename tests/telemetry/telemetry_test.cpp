@@ -56,7 +56,8 @@ TEST(TelemetryConversions, EdgesOfYearsWeekdaysPointersAndGauges) {
     return PointerHexText(MemoryPointerValue(raw)).value_or("none");
   };
   const auto gauge = [](std::uint32_t raw, std::uint32_t base) {
-    return GaugePercentText(MemoryPointerValue(raw), base).value_or("none");
+    const std::optional<int> level = GaugeLevel(MemoryPointerValue(raw), base);
+    return level ? GaugePercentText(*level) : std::string("none");
   };
   // Years 12 to 99 are 19xx, the others 20xx. Above 2^24 a pointer keeps 24 significant
   // bits, ties to even (0x7FFFFFFF becomes 2^31); a gauge rounds half percents to even.

@@ -169,8 +169,6 @@ class AlarmEvaluator final : public FrameSink {
                                                   const DisplayFields& store);
   // The rule's value was carried by the record being evaluated.
   bool Carried(std::size_t rule, RecordKind record, const DisplayFields& store) const;
-  // The field's text, not taken before, into its slot; false when it is no number.
-  bool TakeField(const FieldRead& read, const DisplayFields& store);
   void ReadOther(Read& read, const DecodedFrame& frame);
   // Takes a text as the value of `slot`; false when it is no number.
   bool TakeText(std::size_t slot, std::string_view text, const ArchiveColumn& column);

@@ -10,6 +10,17 @@
 
 namespace zevrin {
 
+namespace {
+
+// The number handed over with a text is the value where the column reads the
+// text as that number: any number for a real column, a whole one for a column
+// of whole numbers.
+bool IsValue(const FieldNumber& number, bool any_number, bool whole_number) {
+  return number.known && (any_number || (whole_number && number.whole));
+}
+
+}  // namespace
+
 // The first and the last bytes of the text, in two loads that overlap for a
 // text shorter than both: together they hold every byte of it.
 AlarmEvaluator::Texts::Words AlarmEvaluator::Texts::Packed(std::string_view t) {
@@ -55,8 +66,7 @@ void AlarmEvaluator::NoteReplaced(const DisplayFields& store) {
     return;
   }
   const FieldSet& replaced = store.FieldsReplaced();
-  for (const RecordKind kind : {RecordKind::kPower, RecordKind::kSystem}) {
-    const auto record = static_cast<std::size_t>(kind);
+  for (std::size_t record = 0; record < replaced_.size(); ++record) {
     replaced_[record] |= replaced & watched_[record];
   }
 }
@@ -93,19 +103,15 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
 void AlarmEvaluator::TakeReplaced(const FieldRead& read, const DisplayFields& store) {
   Slot& slot = slots_[read.slot];
   const double before = slot.value;
-  const FieldNumber& number = store.Number(read.field);
-  if (number.known && (read.any_number || (read.whole_number && number.whole))) {
+  if (const FieldNumber& number = store.Number(read.field);
+      IsValue(number, read.any_number, read.whole_number)) {
     slot.value = number.value;
-  } else if (!TakeField(read, store)) {
+  } else if (!TakeText(read.slot, store.Field(read.field), *read.column)) {
     slot.unreadable = true;
     return;
   }
   slot.unreadable = false;
   Took(read.slot, before, slot.known);
-}
-
-bool AlarmEvaluator::TakeField(const FieldRead& read, const DisplayFields& store) {
-  return TakeText(read.slot, store.Field(read.field), *read.column);
 }
 
 void AlarmEvaluator::ReadOther(Read& read, const DecodedFrame& frame) {
@@ -129,7 +135,7 @@ void AlarmEvaluator::ReadOther(Read& read, const DecodedFrame& frame) {
     const FieldNumber* number = column.source == ValueSource::kGauge
                                     ? &store.GaugeNumber(static_cast<Gauge>(column.index))
                                     : nullptr;
-    if (number != nullptr && number->known && number->whole && column.numeric()) {
+    if (number != nullptr && IsValue(*number, false, column.numeric())) {
       slot.value = number->value;
     } else {
       const std::optional<std::string_view> text =

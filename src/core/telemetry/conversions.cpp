@@ -200,10 +200,8 @@ std::optional<int> GaugeLevel(float pointer, std::uint32_t base) {
   return static_cast<int>(level);
 }
 
-std::optional<std::string> GaugePercentText(float pointer, std::uint32_t base) {
-  const std::optional<int> level = GaugeLevel(pointer, base);
-  if (!level) return std::nullopt;
-  std::string text = std::to_string(*level);
+std::string GaugePercentText(int level) {
+  std::string text = std::to_string(level);
   text.push_back('%');
   return text;
 }

@@ -78,8 +78,8 @@ std::optional<std::string> PointerHexText(float pointer);
 /// Fill level of a memory area, (pointer - base) / 3072 rounded half to even;
 /// none when the rounded level is above 32767 (or below -32768).
 std::optional<int> GaugeLevel(float pointer, std::uint32_t base);
-/// The gauge's level followed by "%"; none where GaugeLevel has none.
-std::optional<std::string> GaugePercentText(float pointer, std::uint32_t base);
+/// A gauge's level followed by "%".
+std::string GaugePercentText(int level);
 
 /// Start addresses of the two memory areas behind the gauges, and their size per percent.
 inline constexpr std::uint32_t kGpsMemoryBase = 0x163600;

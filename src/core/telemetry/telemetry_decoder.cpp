@@ -94,10 +94,10 @@ std::optional<std::string_view> MemoryText(const Step& step, const UnescapedFram
       MemoryPointerValue(static_cast<std::uint32_t>(HighFirst(frame, step.position, 4)));
   if (step.conversion == Conversion::kPointerHex) return Kept(PointerHexText(pointer), scratch);
   const auto base = step.conversion == Conversion::kGpsGauge ? kGpsMemoryBase : kXhkMemoryBase;
-  if (const std::optional<int> level = GaugeLevel(pointer, base)) {
-    number = {static_cast<double>(*level), true, true};
-  }
-  return Kept(GaugePercentText(pointer, base), scratch);
+  const std::optional<int> level = GaugeLevel(pointer, base);
+  if (!level) return std::nullopt;
+  number = {static_cast<double>(*level), true, true};
+  return Kept(GaugePercentText(*level), scratch);
 }
 
 FieldNumber Whole(std::uint64_t value) { return {static_cast<double>(value), true, true}; }
