@@ -119,7 +119,15 @@ void AlarmEvaluator::IndexRule(std::size_t i) {
 }
 
 void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
-  if (!silence_rules_.empty()) WatchSilences(frame);
+  // Most frames only move the last sign of the satellite on: no silence runs out,
+  // none is raised, and the frame is not older than the last.
+  const std::int64_t now = frame.received_ms;
+  if (now < next_silence_ms_ && silences_raised_ == 0 && link_up_since_ms_ &&
+      now >= last_satellite_ms_.value_or(now)) [[likely]] {
+    if (frame.from_satellite) last_satellite_ms_ = now;
+  } else {
+    WatchSilences(frame);
+  }
   if (frame.fields == nullptr) return;
   NoteReplaced(*frame.fields);
   const std::size_t record = At(frame.record);

@@ -207,9 +207,13 @@ class AlarmEvaluator final : public FrameSink {
   // By RecordKind: a field's text is taken only when the store has replaced it,
   // which is noted at every frame: the fields read, the read of each, those
   // replaced since they were last taken, and the reads of rates' values.
-  using FieldSet = std::bitset<kDisplayFieldCount>;
-  std::array<FieldSet, 3> watched_;
-  std::array<FieldSet, 3> replaced_;
+  // Sets of fields as words, which a record walks bit by bit.
+  static constexpr std::size_t kFieldWords = (kDisplayFieldCount + 63) / 64;
+  using FieldWords = std::array<std::uint64_t, kFieldWords>;
+  static FieldWords WordsOf(const std::bitset<kDisplayFieldCount>& fields);
+  std::array<FieldWords, 3> watched_{};
+  std::array<FieldWords, 3> replaced_{};
+  FieldWords watched_any_{};  // by any record kind
   std::array<std::array<std::uint8_t, kDisplayFieldCount>, 3> read_of_field_{};
   std::array<std::vector<std::size_t>, 3> rated_reads_;
   const DisplayFields* store_ = nullptr;  // the store whose replacements are noted

@@ -51,11 +51,19 @@ void AlarmEvaluator::IndexFields() {
       Slot& slot = slots_[read.slot];
       const auto field = static_cast<std::size_t>(read.field);
       slot.field_of[record] = static_cast<std::int8_t>(read.field);
-      watched_[record].set(field);
+      watched_[record][field / 64] |= std::uint64_t{1} << (field % 64);
+      watched_any_[field / 64] |= std::uint64_t{1} << (field % 64);
       read_of_field_[record][field] = static_cast<std::uint8_t>(r);
       if (slot.rated) rated_reads_[record].push_back(r);
     }
   }
+}
+
+AlarmEvaluator::FieldWords AlarmEvaluator::WordsOf(const std::bitset<kDisplayFieldCount>& fields) {
+  static constexpr std::bitset<kDisplayFieldCount> kWord{~std::uint64_t{0}};
+  FieldWords words{};
+  for (std::size_t w = 0; w < kFieldWords; ++w) words[w] = ((fields >> (64 * w)) & kWord).to_ullong();
+  return words;
 }
 
 void AlarmEvaluator::NoteReplaced(const DisplayFields& store) {
@@ -65,9 +73,12 @@ void AlarmEvaluator::NoteReplaced(const DisplayFields& store) {
     replaced_ = watched_;
     return;
   }
-  const FieldSet& replaced = store.FieldsReplaced();
+  const FieldWords replaced = WordsOf(store.FieldsReplaced());
+  std::uint64_t any = 0;
+  for (std::size_t w = 0; w < kFieldWords; ++w) any |= replaced[w] & watched_any_[w];
+  if (any == 0) return;  // most frames replace no field the rules read
   for (std::size_t record = 0; record < replaced_.size(); ++record) {
-    replaced_[record] |= replaced & watched_[record];
+    for (std::size_t w = 0; w < kFieldWords; ++w) replaced_[record][w] |= replaced[w] & watched_[record][w];
   }
 }
 
@@ -76,13 +87,16 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
   const auto record = static_cast<std::size_t>(frame.record);
   ++records_;
   // A text replaced since it was last taken is taken when a record carries it.
-  const FieldSet& written = store.FieldsWritten();
-  const FieldSet due = replaced_[record] & written;
-  replaced_[record] &= ~written;
+  const auto& written = store.FieldsWritten();
+  const FieldWords written_words = WordsOf(written);
   const FieldRead* reads = field_reads_[record].data();
   const std::array<std::uint8_t, kDisplayFieldCount>& read_of = read_of_field_[record];
-  for (std::size_t f = due._Find_first(); f < due.size(); f = due._Find_next(f)) {
-    TakeReplaced(reads[read_of[f]], store);
+  for (std::size_t w = 0; w < kFieldWords; ++w) {
+    std::uint64_t due = replaced_[record][w] & written_words[w];
+    replaced_[record][w] &= ~written_words[w];
+    for (; due != 0; due &= due - 1) {
+      TakeReplaced(reads[read_of[64 * w + static_cast<std::size_t>(std::countr_zero(due))]], store);
+    }
   }
   // A rate's value is judged at every record that carries it, changed or not.
   for (const std::size_t r : rated_reads_[record]) {
