@@ -1,5 +1,7 @@
 #include "decode/alarm_run.h"
 
+#include <charconv>
+
 #include "alarms/alarm_webhook.h"
 #include "outputs/export/json.h"
 
@@ -57,17 +59,28 @@ AlarmRun::AlarmRun(AlarmRules rules, std::FILE* messages)
 void AlarmRun::AlarmChanged(const AlarmEvent& event) {
   const AlarmRule& rule = *event.rule;
   const std::string time = UtcText(event.time_ms);
-  char value[64] = "";
   // One write for the line, which keeps it whole among other programs' lines.
-  std::string line = "zevrinkiss-decode: alarm " + std::string(AlarmChangeName(event.change)) +
-                     " at " + time + " UTC: " + std::string(AlarmSeverityName(rule.severity)) +
-                     ": " + rule.message;
+  line_.clear();
+  line_.Append("zevrinkiss-decode: alarm ");
+  line_.Append(AlarmChangeName(event.change));
+  line_.Append(" at ");
+  line_.Append(time);
+  line_.Append(" UTC: ");
+  line_.Append(AlarmSeverityName(rule.severity));
+  line_.Append(": ");
+  line_.Append(rule.message);
   if (event.has_value) {
-    std::snprintf(value, sizeof value, "%.6g", event.value);
-    line += " (" + rule.subject + " " + value + ")";
+    line_.Append(" (");
+    line_.Append(rule.subject);
+    line_.Append(' ');
+    // Six significant digits, as printf's %.6g writes them.
+    constexpr std::size_t kRoom = 32;
+    char* at = line_.Room(kRoom);
+    line_.Commit(std::to_chars(at, at + kRoom, event.value, std::chars_format::general, 6).ptr);
+    line_.Append(')');
   }
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), messages_);
+  line_.Append('\n');
+  std::fwrite(line_.data(), 1, line_.size(), messages_);
   if (json_ != nullptr) AppendJson(event, time);
   if (next_ != nullptr) next_->AlarmChanged(event);
   if (webhook_) webhook_->AlarmChanged(event);

@@ -10,6 +10,7 @@
 
 #include "alarms/alarm_evaluator.h"
 #include "alarms/alarm_webhook.h"
+#include "base/text_builder.h"
 #include "base/time_of_day.h"
 #include "outputs/export/output_buffer.h"
 
@@ -57,6 +58,7 @@ class AlarmRun final : private AlarmListener {
   void AppendJson(const AlarmEvent& event, std::string_view time);
 
   std::FILE* messages_;
+  TextBuilder line_;  // the line of an event, its room kept from one to the next
   OutputBuffer* json_ = nullptr;
   AlarmListener* next_ = nullptr;
   std::unique_ptr<AlarmWebhook> webhook_;  // null without addresses or not started
