@@ -1,0 +1,100 @@
+// What the alarm rules add to decoding: the receive path, the frame analysis and
+// the telemetry decoder hand every frame of a generated pass to a frame sink that
+// does nothing, and then to the alarm evaluator with the 20 rules of
+// bench/alarms-20.ini. Frames come a tenth of a second apart, as at a station.
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "alarms/alarm_evaluator.h"
+#include "frames/frame_analysis.h"
+#include "kiss/receive_path.h"
+#include "outputs/frame_recorder.h"
+#include "sample/sample_pass.h"
+#include "telemetry/display_fields.h"
+#include "telemetry/telemetry_decoder.h"
+
+namespace zevrin {
+namespace {
+
+constexpr std::int64_t kFrameSpacingMs = 100;
+
+class SteppingClock final : public Clock {
+ public:
+  UtcInstant Now() const override {
+    ms_ += kFrameSpacingMs;
+    return FromUtcMillis(ms_);
+  }
+
+ private:
+  mutable std::int64_t ms_ = 1'245'506'709'000;
+};
+
+class NullView final : public ReceiveView {
+ public:
+  void SetStatusText(std::string_view) override {}
+  void SetReceiveCounterText(std::string_view) override {}
+};
+
+class CountingSink final : public FrameSink {
+ public:
+  void FrameDecoded(const DecodedFrame&) override { ++frames; }
+  std::size_t frames = 0;
+};
+
+class CountingListener final : public AlarmListener {
+ public:
+  void AlarmChanged(const AlarmEvent&) override { ++events; }
+  std::size_t events = 0;
+};
+
+const sample::Bytes& Pass() {
+  static const sample::Bytes pass = sample::MakePass(sample::PassOptions{.frames = 10000});
+  return pass;
+}
+
+void RunDecoding(benchmark::State& state, bool with_alarms) {
+  SteppingClock clock;
+  NullView view;
+  ReceiveState receive_state;
+  ReceivePath path(receive_state, clock, view);
+  FrameAnalysis analysis(clock);
+  DisplayFields fields;
+  TelemetryDecoder telemetry(fields);
+  analysis.SetSatelliteDecoder(&telemetry);
+  FrameRecorder recorder(analysis, telemetry, fields, clock);
+  path.SetFrameHandler(&recorder);
+  CountingSink writer;
+  recorder.AddSink(&writer);
+  CountingListener listener;
+  std::optional<AlarmRules> rules = ReadAlarmRules(ZEVRIN_ALARM_RULES);
+  if (!rules || rules->rules.size() != 20 || !rules->errors.empty()) {
+    state.SkipWithError("cannot read the 20 rules of " ZEVRIN_ALARM_RULES);
+    return;
+  }
+  AlarmEvaluator alarms(std::move(*rules), listener);
+  if (with_alarms) recorder.AddSink(&alarms);
+  const sample::Bytes& input = Pass();
+  constexpr std::size_t kChunk = 4096;
+  for (auto _ : state) {
+    for (std::size_t pos = 0; pos < input.size(); pos += kChunk) {
+      const std::size_t n = std::min(kChunk, input.size() - pos);
+      path.Receive(std::span<const std::uint8_t>(input.data() + pos, n));
+    }
+  }
+  state.counters["frames/s"] = benchmark::Counter(
+      static_cast<double>(writer.frames), benchmark::Counter::kIsRate);
+  state.counters["events"] = static_cast<double>(listener.events);
+}
+
+void BM_Decoding_NoRules(benchmark::State& s) { RunDecoding(s, false); }
+void BM_Decoding_20Rules(benchmark::State& s) { RunDecoding(s, true); }
+
+BENCHMARK(BM_Decoding_NoRules)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decoding_20Rules)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace zevrin
+
+BENCHMARK_MAIN();
