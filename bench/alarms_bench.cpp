@@ -83,8 +83,8 @@ void RunDecoding(benchmark::State& state, bool with_alarms) {
       path.Receive(std::span<const std::uint8_t>(input.data() + pos, n));
     }
   }
-  state.counters["frames/s"] = benchmark::Counter(
-      static_cast<double>(writer.frames), benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(writer.frames), benchmark::Counter::kIsRate);
   state.counters["events"] = static_cast<double>(listener.events);
 }
 

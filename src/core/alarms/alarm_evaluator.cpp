@@ -118,25 +118,6 @@ void AlarmEvaluator::IndexRule(std::size_t i) {
   }
 }
 
-void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
-  // Most frames only move the last sign of the satellite on: no silence runs out,
-  // none is raised, and the frame is not older than the last.
-  const std::int64_t now = frame.received_ms;
-  if (now < next_silence_ms_ && silences_raised_ == 0 && link_up_since_ms_ &&
-      now >= last_satellite_ms_.value_or(now)) [[likely]] {
-    if (frame.from_satellite) last_satellite_ms_ = now;
-  } else {
-    WatchSilences(frame);
-  }
-  if (frame.fields == nullptr) return;
-  NoteReplaced(*frame.fields);
-  const std::size_t record = At(frame.record);
-  if (record < kRecordKinds && reads_values_[record]) {
-    ReadValues(frame);
-    EvaluateRules(frame);
-  }
-}
-
 void AlarmEvaluator::Queue(std::size_t index) {
   RuleState& state = states_[index];
   for (const RecordKind record : kRecordsWithValues) {
@@ -152,7 +133,6 @@ void AlarmEvaluator::Queue(std::size_t index) {
 // itself.
 void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
   const std::size_t record = At(frame.record);
-  const auto read = [&](std::size_t index) { return Carried(index, frame.record, *frame.fields); };
   for (const std::size_t i : rates_[record]) {
     const Slot& slot = slots_[states_[i].value];
     double rate = 0;
@@ -166,7 +146,12 @@ void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
     if (state.streak == 0 && rate >= state.band_low && rate <= state.band_high) continue;
     Evaluate(i, frame);
   }
-  if (queue_[record].empty()) return;
+  if (!queue_[record].empty()) WorkOffQueue(frame);
+}
+
+void AlarmEvaluator::WorkOffQueue(const DecodedFrame& frame) {
+  const std::size_t record = At(frame.record);
+  const auto read = [&](std::size_t index) { return Carried(index, frame.record, *frame.fields); };
   due_.swap(queue_[record]);
   for (const std::size_t i : due_) {
     states_[i].queued &= static_cast<std::uint8_t>(~(1U << record));
@@ -217,10 +202,8 @@ int AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
 
 void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
   Judge(index, frame);
-  // Only a rule on a value with fixed limits has a band, which its slot's holds.
-  if (states_[index].fixed_limits && rules_.rules[index].kind == AlarmSubject::kValue) {
-    RefreshBand(states_[index].value);
-  }
+  // Only a rule on a value has a band, which its value's slot holds.
+  if (rules_.rules[index].kind == AlarmSubject::kValue) RefreshBand(states_[index].value);
 }
 
 void AlarmEvaluator::Judge(std::size_t index, const DecodedFrame& frame) {
@@ -264,13 +247,19 @@ void AlarmEvaluator::SetBand(std::size_t index, double value) {
   state.band_low = 1;
   state.band_high = 0;
   const AlarmRule& rule = rules_.rules[index];
-  if (!state.fixed_limits) return;
+  // A limit taken from another value holds while that value does: a change of
+  // it queues the rule, which then settles in a band of the new limits.
+  if (!state.fixed_limits && rule.kind != AlarmSubject::kValue) return;
   double low = -std::numeric_limits<double>::infinity();
   double high = std::numeric_limits<double>::infinity();
   for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
     if (c == nullptr) continue;
     const bool range = c->test == AlarmTest::kOutside || c->test == AlarmTest::kInside;
-    for (const double number : {c->low.number, range ? c->high.number : c->low.number}) {
+    bool known = true;
+    const double low_limit = LimitValue(c->low, known);
+    const double high_limit = range ? LimitValue(c->high, known) : low_limit;
+    if (!known) return;
+    for (const double number : {low_limit, high_limit}) {
       // Where the subject meets the limit: a rate is tested per the test's unit.
       const double limit = number / c->scale;
       const double margin =

@@ -79,7 +79,7 @@ class AlarmEvaluator final : public FrameSink {
     double value = 0;
     // Where the value may go without any rule that reads it having to look: the
     // band every one of them is settled in. Empty (above band_low) while one of
-    // them is not settled; everywhere when none reads it.
+    // them is not settled or takes a limit from it; everywhere when none reads it.
     double band_low = 1;
     double band_high = 0;
     // The value before the last take of another, or for a rate's value the value
@@ -146,8 +146,9 @@ class AlarmEvaluator final : public FrameSink {
     // it is evaluated: a value it reads has changed, or it counts a row.
     std::uint8_t queued = 0;
     std::uint8_t kinds = 0;  // the record kinds that carry its value; none for a rate
-    // A rule on a value or a rate with fixed limits: the band around its last
-    // value or rate in which nothing can happen to it while it counts no row.
+    // The limits are numbers alone. A rule on a value, or on a rate with such
+    // limits, has a band around its last value or rate in which nothing can
+    // happen to it while it counts no row and the values of its limits stay.
     bool fixed_limits = false;
     double band_low = 1;
     double band_high = 0;             // none: above band_low
@@ -162,14 +163,18 @@ class AlarmEvaluator final : public FrameSink {
   // Indexes the field reads by their fields.
   void IndexFields();
   // Notes the fields the frame replaced, for the record kinds that read them.
-  void NoteReplaced(const DisplayFields& store);
+  [[gnu::always_inline]] inline void NoteReplaced(const DisplayFields& store);
   void ReadValues(const DecodedFrame& frame);
   // Takes the field's text, replaced since it was last taken, into its slot.
   [[gnu::always_inline]] inline void TakeReplaced(const FieldRead& read,
                                                   const DisplayFields& store);
   // The rule's value was carried by the record being evaluated.
   bool Carried(std::size_t rule, RecordKind record, const DisplayFields& store) const;
-  void ReadOther(Read& read, const DecodedFrame& frame);
+  [[gnu::always_inline]] inline void ReadOther(Read& read, const DecodedFrame& frame);
+  // Takes the column's text written by this frame; false when there is none or
+  // it is no number. Apart, so that the common reads keep few registers.
+  [[gnu::noinline]] bool TakeColumnText(std::size_t slot, const ArchiveColumn& column,
+                                        const DisplayFields& store);
   // Takes a text as the value of `slot`; false when it is no number.
   bool TakeText(std::size_t slot, std::string_view text, const ArchiveColumn& column);
   // The slot has taken a value in place of `before`: queues the rules that read
@@ -181,9 +186,12 @@ class AlarmEvaluator final : public FrameSink {
   // The band of a slot after a change of the bands of the rules that read it.
   void RefreshBand(std::size_t slot);
   void EvaluateRules(const DecodedFrame& frame);
+  // Evaluates the rules queued for the frame's record kind. Apart, as Evaluate
+  // is, so that a record that changes nothing costs few registers.
+  [[gnu::noinline]] void WorkOffQueue(const DecodedFrame& frame);
   void Queue(std::size_t index);
   // Evaluates the rule and settles it again in a band, if it can be.
-  void Evaluate(std::size_t index, const DecodedFrame& frame);
+  [[gnu::noinline]] void Evaluate(std::size_t index, const DecodedFrame& frame);
   void Judge(std::size_t index, const DecodedFrame& frame);
   void SetBand(std::size_t index, double value);
   // 1 when `subject` meets the condition, 0 when not, -1 when a limit is unknown.

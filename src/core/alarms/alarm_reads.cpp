@@ -62,7 +62,8 @@ void AlarmEvaluator::IndexFields() {
 AlarmEvaluator::FieldWords AlarmEvaluator::WordsOf(const std::bitset<kDisplayFieldCount>& fields) {
   static constexpr std::bitset<kDisplayFieldCount> kWord{~std::uint64_t{0}};
   FieldWords words{};
-  for (std::size_t w = 0; w < kFieldWords; ++w) words[w] = ((fields >> (64 * w)) & kWord).to_ullong();
+  for (std::size_t w = 0; w < kFieldWords; ++w)
+    words[w] = ((fields >> (64 * w)) & kWord).to_ullong();
   return words;
 }
 
@@ -78,8 +79,60 @@ void AlarmEvaluator::NoteReplaced(const DisplayFields& store) {
   for (std::size_t w = 0; w < kFieldWords; ++w) any |= replaced[w] & watched_any_[w];
   if (any == 0) return;  // most frames replace no field the rules read
   for (std::size_t record = 0; record < replaced_.size(); ++record) {
-    for (std::size_t w = 0; w < kFieldWords; ++w) replaced_[record][w] |= replaced[w] & watched_[record][w];
+    for (std::size_t w = 0; w < kFieldWords; ++w)
+      replaced_[record][w] |= replaced[w] & watched_[record][w];
   }
+}
+
+void AlarmEvaluator::FrameDecoded(const DecodedFrame& frame) {
+  // Most frames only move the last sign of the satellite on: no silence runs out,
+  // none is raised, and the frame is not older than the last.
+  const std::int64_t now = frame.received_ms;
+  if (now < next_silence_ms_ && silences_raised_ == 0 && link_up_since_ms_ &&
+      now >= last_satellite_ms_.value_or(now)) [[likely]] {
+    if (frame.from_satellite) last_satellite_ms_ = now;
+  } else {
+    WatchSilences(frame);
+  }
+  if (frame.fields == nullptr) return;
+  NoteReplaced(*frame.fields);
+  const auto record = static_cast<std::size_t>(frame.record);
+  if (record < reads_values_.size() && reads_values_[record]) {
+    ReadValues(frame);
+    EvaluateRules(frame);
+  }
+}
+
+void AlarmEvaluator::ReadOther(Read& read, const DecodedFrame& frame) {
+  const DisplayFields& store = *frame.fields;
+  const ArchiveColumn& column = *read.column;
+  const auto at = static_cast<std::size_t>(column.index);
+  // A box's or a gauge's version tells a text taken before; a colour has none.
+  std::uint64_t version = 0;
+  if (column.source == ValueSource::kBox) {
+    if (!store.BoxesWritten()[at]) return;
+    version = store.BoxVersion(static_cast<Box>(column.index));
+  } else if (column.source == ValueSource::kGauge) {
+    if (!store.GaugesWritten()[at]) return;
+    version = store.GaugeVersion(static_cast<Gauge>(column.index));
+  }
+  Slot& slot = slots_[read.slot];
+  const double before = slot.value;
+  const bool was_known = slot.known;
+  if (version == 0 || version != read.version) {
+    // A gauge's level comes with its text, as a field's number does.
+    const FieldNumber* number = column.source == ValueSource::kGauge
+                                    ? &store.GaugeNumber(static_cast<Gauge>(column.index))
+                                    : nullptr;
+    if (number != nullptr && IsValue(*number, false, column.numeric())) {
+      slot.value = number->value;
+    } else if (!TakeColumnText(read.slot, column, store)) {
+      return;
+    }
+    read.version = version;
+    Took(read.slot, before, was_known);
+  }
+  MarkCarried(slot, before, was_known, frame.received_ms);
 }
 
 void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
@@ -128,38 +181,11 @@ void AlarmEvaluator::TakeReplaced(const FieldRead& read, const DisplayFields& st
   Took(read.slot, before, slot.known);
 }
 
-void AlarmEvaluator::ReadOther(Read& read, const DecodedFrame& frame) {
-  const DisplayFields& store = *frame.fields;
-  const ArchiveColumn& column = *read.column;
-  const auto at = static_cast<std::size_t>(column.index);
-  // A box's or a gauge's version tells a text taken before; a colour has none.
-  std::uint64_t version = 0;
-  if (column.source == ValueSource::kBox) {
-    if (!store.BoxesWritten()[at]) return;
-    version = store.BoxVersion(static_cast<Box>(column.index));
-  } else if (column.source == ValueSource::kGauge) {
-    if (!store.GaugesWritten()[at]) return;
-    version = store.GaugeVersion(static_cast<Gauge>(column.index));
-  }
-  Slot& slot = slots_[read.slot];
-  const double before = slot.value;
-  const bool was_known = slot.known;
-  if (version == 0 || version != read.version) {
-    // A gauge's level comes with its text, as a field's number does.
-    const FieldNumber* number = column.source == ValueSource::kGauge
-                                    ? &store.GaugeNumber(static_cast<Gauge>(column.index))
-                                    : nullptr;
-    if (number != nullptr && IsValue(*number, false, column.numeric())) {
-      slot.value = number->value;
-    } else {
-      const std::optional<std::string_view> text =
-          WrittenColumnText(column, store, FrameWriteSet(store));
-      if (!text || !TakeText(read.slot, *text, column)) return;
-    }
-    read.version = version;
-    Took(read.slot, before, was_known);
-  }
-  MarkCarried(slot, before, was_known, frame.received_ms);
+bool AlarmEvaluator::TakeColumnText(std::size_t slot, const ArchiveColumn& column,
+                                    const DisplayFields& store) {
+  const std::optional<std::string_view> text =
+      WrittenColumnText(column, store, FrameWriteSet(store));
+  return text && TakeText(slot, *text, column);
 }
 
 bool AlarmEvaluator::Carried(std::size_t rule, RecordKind record,
@@ -218,8 +244,9 @@ void AlarmEvaluator::MarkCarried(Slot& slot, double before, bool was_known, std:
 void AlarmEvaluator::QueueReaders(std::size_t index) {
   const double value = slots_[index].value;
   for (const std::size_t r : readers_[index]) {
+    // A rule's band is one of its own value; a limit it takes from this one moved.
     const RuleState& state = states_[r];
-    if (!(value >= state.band_low && value <= state.band_high)) Queue(r);
+    if (state.value != index || !(value >= state.band_low && value <= state.band_high)) Queue(r);
   }
 }
 
@@ -228,8 +255,10 @@ void AlarmEvaluator::RefreshBand(std::size_t index) {
   slot.band_low = -std::numeric_limits<double>::infinity();
   slot.band_high = std::numeric_limits<double>::infinity();
   for (const std::size_t r : readers_[index]) {
-    slot.band_low = std::max(slot.band_low, states_[r].band_low);
-    slot.band_high = std::min(slot.band_high, states_[r].band_high);
+    // A rule that takes a limit from this value is told of every change of it.
+    const bool own = states_[r].value == index;
+    slot.band_low = std::max(slot.band_low, own ? states_[r].band_low : 1.0);
+    slot.band_high = std::min(slot.band_high, own ? states_[r].band_high : 0.0);
   }
 }
 
