@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # What evaluating 20 alarm rules adds to zevrinkiss-decode --format json on the same
-# generated stream of 100,000 frames (about 12 MB): the rules below, of every kind,
-# over 18 values of both housekeeping records, or those of --rules FILE. Both runs
-# write to /dev/null and read
-# the stream as a recording (its frames at the line rate); they are run --repeat
-# times (21), interleaved, and the shortest elapsed time of each counts. Prints the
-# shortest and the median times and what the rules add, and ends with status 1
-# when that is 5 % or more.
+# generated stream of 100,000 frames (about 12 MB): the rules of bench/alarms-20.ini,
+# of every kind, over 18 values of both housekeeping records, or those of --rules
+# FILE. Both runs write to /dev/null and read the stream as a recording (its frames
+# at the line rate); they are run --repeat times (21), interleaved, and the shortest
+# elapsed time of each counts. Prints the shortest and the median times and what
+# the rules add, and ends with status 1 when that is 5 % or more.
 #
 #   bench/alarms_cost.sh [--frames N] [--repeat N] [--build DIR] [--rules FILE]
 #
@@ -43,31 +42,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$bin/zevrinkiss-make-pass" --frames "$frames" "$work/stream.kss"
 
-# Limits that a healthy satellite meets most of the time, as at a station: rates
-# are per second, since a recording's frames follow at the line rate.
-cat >"$work/rules.ini" <<'EOF'
-battery_volts < powersafe_threshold_volts for 3 records clear >= powersafe_threshold_volts + 0.05 : warning "Battery below powersafe"
-battery_volts < emergency_threshold_volts clear >= emergency_threshold_volts + 0.05 : critical "Battery below emergency"
-reset_count increases : warning "Spacecraft reset"
-softstart_count increases : watch
-no satellite frame for 24 h while link up : warning
-no satellite frame for 90 min : watch
-battery_temp_c outside -10 .. 45 clear inside -8 .. 43 : warning
-battery_current_ma > 150 for 5 records : watch
-heater_current_ma > 60 : watch
-temp_sensor_1_c > 40 : watch
-rate(battery_temp_c) > 50 per s : watch
-rate(panel_minus_z_temp_c) > 50 per s : watch
-rate(panel_plus_x_temp_c) outside -50 .. 50 per s : watch
-panel_plus_y_temp_c > 60 clear < 55 : warning
-adcs_temp_c outside -20 .. 50 : warning
-rtc_temp_c > 35 for 2 records : watch
-gps_mem_fill_percent > 90 : warning
-xhk_mem_fill_percent >= 95 : warning
-gps_nofix_count increases for 3 records : watch
-solar_side_2_volts < 1 for 10 records : watch
-EOF
-if [ -n "$rules" ]; then cp "$rules" "$work/rules.ini"; fi
+cp "${rules:-bench/alarms-20.ini}" "$work/rules.ini"
 count=$(grep -cv '^[[:space:]]*\(#.*\)\?$' "$work/rules.ini" || true)
 
 run_plain() { "$bin/zevrinkiss-decode" --format json "$work/stream.kss"; }
