@@ -207,6 +207,12 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
        "1 s rtc_temp_c=30; 2 p battery_temp_c=20; 3 s rtc_temp_c=10; 3.5 p reset_count=1; 4 p "
        "battery_temp_c=20",
        {"raised 0 at 2 = 20", "cleared 0 at 4 = 20"}},
+      // A limit that is another rule's value: every change of it reaches the rule
+      // that takes it, however the other rule has settled.
+      {"battery_temp_c inside 0 .. rtc_temp_c : watch\nrtc_temp_c > 40 : watch",
+       "1 s rtc_temp_c=30; 2 p battery_temp_c=20; 3 s rtc_temp_c=45; 4 p battery_temp_c=20; 5 s "
+       "rtc_temp_c=35; 6 p battery_temp_c=20; 7 s rtc_temp_c=10; 8 p battery_temp_c=20",
+       {"raised 0 at 2 = 20", "raised 1 at 3 = 45", "cleared 1 at 5 = 35", "cleared 0 at 8 = 20"}},
       // A limit that no record has carried yet raises nothing; one from the other
       // record counts once known.
       {"battery_temp_c > rtc_temp_c + 20 : watch",
