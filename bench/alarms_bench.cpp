@@ -8,12 +8,9 @@
 #include <string>
 
 #include "alarms/alarm_evaluator.h"
-#include "frames/frame_analysis.h"
-#include "kiss/receive_path.h"
 #include "outputs/frame_recorder.h"
+#include "receive_chain.h"
 #include "sample/sample_pass.h"
-#include "telemetry/display_fields.h"
-#include "telemetry/telemetry_decoder.h"
 
 namespace zevrin {
 namespace {
@@ -29,12 +26,6 @@ class SteppingClock final : public Clock {
 
  private:
   mutable std::int64_t ms_ = 1'245'506'709'000;
-};
-
-class NullView final : public ReceiveView {
- public:
-  void SetStatusText(std::string_view) override {}
-  void SetReceiveCounterText(std::string_view) override {}
 };
 
 class CountingSink final : public FrameSink {
@@ -56,15 +47,10 @@ const sample::Bytes& Pass() {
 
 void RunDecoding(benchmark::State& state, bool with_alarms) {
   SteppingClock clock;
-  NullView view;
-  ReceiveState receive_state;
-  ReceivePath path(receive_state, clock, view);
-  FrameAnalysis analysis(clock);
-  DisplayFields fields;
-  TelemetryDecoder telemetry(fields);
-  analysis.SetSatelliteDecoder(&telemetry);
-  FrameRecorder recorder(analysis, telemetry, fields, clock);
-  path.SetFrameHandler(&recorder);
+  bench::ReceiveChain chain(clock);
+  chain.analysis.SetSatelliteDecoder(&chain.telemetry);
+  FrameRecorder recorder(chain.analysis, chain.telemetry, chain.fields, clock);
+  chain.path.SetFrameHandler(&recorder);
   CountingSink writer;
   recorder.AddSink(&writer);
   CountingListener listener;
@@ -75,14 +61,7 @@ void RunDecoding(benchmark::State& state, bool with_alarms) {
   }
   AlarmEvaluator alarms(std::move(*rules), listener);
   if (with_alarms) recorder.AddSink(&alarms);
-  const sample::Bytes& input = Pass();
-  constexpr std::size_t kChunk = 4096;
-  for (auto _ : state) {
-    for (std::size_t pos = 0; pos < input.size(); pos += kChunk) {
-      const std::size_t n = std::min(kChunk, input.size() - pos);
-      path.Receive(std::span<const std::uint8_t>(input.data() + pos, n));
-    }
-  }
+  for (auto _ : state) chain.Feed(Pass());
   state.counters["frames/s"] =
       benchmark::Counter(static_cast<double>(writer.frames), benchmark::Counter::kIsRate);
   // Alarm events in one pass.

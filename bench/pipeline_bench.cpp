@@ -6,22 +6,11 @@
 
 #include <random>
 
-#include "frames/frame_analysis.h"
-#include "kiss/receive_path.h"
+#include "receive_chain.h"
 #include "sample/sample_pass.h"
-#include "telemetry/display_fields.h"
-#include "telemetry/telemetry_decoder.h"
 
 namespace zevrin {
 namespace {
-
-class NullView final : public ReceiveView {
- public:
-  void SetStatusText(std::string_view) override {}
-  void SetReceiveCounterText(std::string_view text) override {
-    benchmark::DoNotOptimize(text.data());
-  }
-};
 
 // Keeps what a window would keep: the texts, so their building cannot be skipped.
 class CountingMonitor final : public MonitorSink {
@@ -59,25 +48,14 @@ enum Stage { kReceiveOnly, kWithHeader, kWithTelemetry, kWholePipeline };
 
 void RunPipeline(benchmark::State& state, const sample::Bytes& input, Stage stage) {
   SystemClock clock;
-  NullView view;
   CountingLog log;
   CountingMonitor monitor;
-  ReceiveState receive_state;
-  ReceivePath path(receive_state, clock, view);
-  FrameAnalysis analysis(clock);
-  DisplayFields fields;
-  TelemetryDecoder telemetry(fields);
-  path.SetRawLog(&log);
-  if (stage != kReceiveOnly) path.SetFrameHandler(&analysis);
-  if (stage >= kWithTelemetry) analysis.SetSatelliteDecoder(&telemetry);
-  if (stage == kWholePipeline) analysis.SetMonitor(&monitor);
-  constexpr std::size_t kChunk = 4096;  // a generous serial notification
-  for (auto _ : state) {
-    for (std::size_t pos = 0; pos < input.size(); pos += kChunk) {
-      const std::size_t n = std::min(kChunk, input.size() - pos);
-      path.Receive(std::span<const std::uint8_t>(input.data() + pos, n));
-    }
-  }
+  bench::ReceiveChain chain(clock);
+  chain.path.SetRawLog(&log);
+  if (stage != kReceiveOnly) chain.path.SetFrameHandler(&chain.analysis);
+  if (stage >= kWithTelemetry) chain.analysis.SetSatelliteDecoder(&chain.telemetry);
+  if (stage == kWholePipeline) chain.analysis.SetMonitor(&monitor);
+  for (auto _ : state) chain.Feed(input);
   benchmark::DoNotOptimize(monitor.chars);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(input.size()));
