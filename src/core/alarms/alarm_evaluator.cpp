@@ -135,14 +135,11 @@ void AlarmEvaluator::EvaluateRules(const DecodedFrame& frame) {
   const std::size_t record = At(frame.record);
   for (const std::size_t i : rates_[record]) {
     const Slot& slot = slots_[states_[i].value];
-    double rate = 0;
     const RuleState& state = states_[i];
-    // Unchanged since the record before, the value moved at a rate of 0.
-    if (slot.taken_in != records_ && state.streak == 0 && 0 >= state.band_low &&
-        0 <= state.band_high) {
-      continue;
-    }
+    double rate = 0;
     if (slot.read_in != records_ || !RateOf(slot, rate)) continue;
+    // A value unchanged since the record before moved at 0.
+    rate = Pick(slot.taken_in == records_, rate, 0.0);
     if (state.streak == 0 && rate >= state.band_low && rate <= state.band_high) continue;
     Evaluate(i, frame);
   }

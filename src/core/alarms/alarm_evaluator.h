@@ -4,6 +4,7 @@
 // alarm is raised, cleared or acknowledged.
 
 #include <array>
+#include <bit>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
@@ -155,6 +156,13 @@ class AlarmEvaluator final : public FrameSink {
     std::int64_t quiet_since_ms = 0;  // a raised silence: the last sign of the satellite
   };
 
+  // `a` where `pick` holds, else `b`, without a branch: used where which of the
+  // two it is comes at random from record to record, as whether a value changed.
+  static double Pick(bool pick, double a, double b) {
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(pick);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) |
+                                 (std::bit_cast<std::uint64_t>(b) & ~mask));
+  }
   // The rule's place in the indexes: silences, readers, queues or rates.
   void IndexRule(std::size_t index);
   static bool RateOf(const Slot& slot, double& rate);

@@ -156,10 +156,10 @@ void AlarmEvaluator::ReadValues(const DecodedFrame& frame) {
     const FieldRead& read = field_reads_[record][r];
     Slot& slot = slots_[read.slot];
     if (!written[static_cast<std::size_t>(read.field)] || slot.unreadable) continue;
-    if (slot.taken_in != records_) {
-      slot.previous = slot.value;
-      slot.has_previous = slot.known;
-    }
+    // Unless this record took it, the value before is the one it carries.
+    const bool taken = slot.taken_in == records_;
+    slot.previous = Pick(taken, slot.previous, slot.value);
+    slot.has_previous = (taken & slot.has_previous) | (!taken & slot.known);
     slot.previous_ms = slot.at_ms;
     slot.at_ms = frame.received_ms;
     slot.read_in = records_;
