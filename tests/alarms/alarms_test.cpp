@@ -228,6 +228,10 @@ TEST(AlarmEvaluatorTest, EveryKindOfRuleRaisesAndClearsWhenItShould) {
        "0 s panel_minus_z_temp_c=10; 60 s panel_minus_z_temp_c=14; 90 s panel_minus_z_temp_c=17; "
        "150 s panel_minus_z_temp_c=20; 210 s panel_minus_z_temp_c=21",
        {"raised 0 at 90 = 6", "cleared 0 at 210 = 1"}},
+      // A calm value that jumps: its rate is judged at the record it changed in.
+      {"rate(rtc_temp_c) > 5 per min : watch",
+       "0 s rtc_temp_c=10; 60 s rtc_temp_c=11; 120 s rtc_temp_c=20; 180 s rtc_temp_c=20",
+       {"raised 0 at 120 = 9", "cleared 0 at 180 = 0"}},
       // A value that stays the same moves at a rate of 0.
       {"rate(rtc_temp_c) > 5 per min for 2 records : watch",
        "0 s rtc_temp_c=10; 60 s rtc_temp_c=16; 120 s rtc_temp_c=22; 180 s rtc_temp_c=22",
