@@ -3,9 +3,10 @@
 # generated stream of 100,000 frames (about 12 MB): the rules of bench/alarms-20.ini,
 # of every kind, over 18 values of both housekeeping records, or those of --rules
 # FILE. Both runs write to /dev/null and read the stream as a recording (its frames
-# at the line rate); they are run --repeat times (21), interleaved, and the shortest
-# elapsed time of each counts. Prints the shortest and the median times and what
-# the rules add, and ends with status 1 when that is 5 % or more.
+# at the line rate); they are run --repeat times (21), one after the other in each
+# round, and the median of the rounds' ratios counts. Prints the shortest and the
+# median times and what the rules add, and ends with status 1 when that is 5 % or
+# more.
 #
 #   bench/alarms_cost.sh [--frames N] [--repeat N] [--build DIR] [--rules FILE]
 #
@@ -58,15 +59,24 @@ echo "stream: $frames frames, $(stat -c %s "$work/stream.kss") bytes; $count rul
   "$(grep -c 'alarm ' "$work/events" || true) alarm events"
 
 # Each run is timed to the microsecond (a run takes about 0.1 s, so the shell's
-# millisecond times would be a percent coarse).
+# millisecond times would be a percent coarse). The two runs of a round follow
+# each other, in turns first, so that a round compares them on the machine as
+# it was at that moment: the median of the rounds' ratios counts. The shortest
+# run of each is printed too; it comes from different moments and varies more.
 declare -A times
+ratios=
 for ((round = 1; round <= repeat; round++)); do
-  for name in plain alarms; do
+  order="plain alarms"
+  if ((round % 2 == 0)); then order="alarms plain"; fi
+  declare -A took
+  for name in $order; do
     start=$EPOCHREALTIME
     "run_$name" >/dev/null 2>&1
     end=$EPOCHREALTIME
-    times[$name]+="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }') "
+    took[$name]=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }')
+    times[$name]+="${took[$name]} "
   done
+  ratios+="$(awk -v a="${took[alarms]}" -v p="${took[plain]}" 'BEGIN { printf "%.6f", a / p }') "
 done
 declare -A best median
 for name in plain alarms; do
@@ -78,11 +88,12 @@ printf '\n%-48s %10s %10s\n' "$repeat runs each, elapsed s" "shortest" "median"
 printf '%-48s %10s %10s\n' "zevrinkiss-decode --format json" "${best[plain]}" "${median[plain]}"
 printf '%-48s %10s %10s\n' "zevrinkiss-decode --format json --alarms ($count)" "${best[alarms]}" \
   "${median[alarms]}"
-echo "at the median the rules add" \
-  "$(awk -v a="${median[alarms]}" -v p="${median[plain]}" 'BEGIN { printf "%.1f", (a / p - 1) * 100 }') %"
-added=$(awk -v a="${best[alarms]}" -v p="${best[plain]}" 'BEGIN { printf "%.1f", (a / p - 1) * 100 }')
+echo "the shortest run against the shortest: the rules add" \
+  "$(awk -v a="${best[alarms]}" -v p="${best[plain]}" 'BEGIN { printf "%.1f", (a / p - 1) * 100 }') %"
+added=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -g |
+  awk '{ r[NR] = $1 } END { printf "%.1f", (r[int((NR + 1) / 2)] - 1) * 100 }')
 if awk -v v="$added" 'BEGIN { exit !(v >= 5) }'; then
-  echo "the rules add $added % (target: less than 5 %: MISSED)"
+  echo "in the median round the rules add $added % (target: less than 5 %: MISSED)"
   exit 1
 fi
-echo "the rules add $added % (target: less than 5 %: met)"
+echo "in the median round the rules add $added % (target: less than 5 %: met)"
