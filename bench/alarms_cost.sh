@@ -63,12 +63,11 @@ echo "stream: $frames frames, $(stat -c %s "$work/stream.kss") bytes; $count rul
 # each other, in turns first, so that a round compares them on the machine as
 # it was at that moment: the median of the rounds' ratios counts. The shortest
 # run of each is printed too; it comes from different moments and varies more.
-declare -A times
+declare -A times took
 ratios=
 for ((round = 1; round <= repeat; round++)); do
   order="plain alarms"
   if ((round % 2 == 0)); then order="alarms plain"; fi
-  declare -A took
   for name in $order; do
     start=$EPOCHREALTIME
     "run_$name" >/dev/null 2>&1

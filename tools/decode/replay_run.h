@@ -81,10 +81,10 @@ class ReplayRun final : public FrameTimer, public FrameSink, public LogProblemLi
   /// all the run would pass them to (no archive, hence no progress); null when
   /// the frames need to go nowhere beside the tool's own output.
   FrameSink* frame_sink() {
-    const bool alarms_only = archive_ == nullptr && lines_ == nullptr && pcap_ == nullptr &&
-                             feeds_.empty();
-    if (!active()) return nullptr;
-    return alarms_only ? alarms_ : this;
+    if (archive_ != nullptr || lines_ != nullptr || pcap_ != nullptr || !feeds_.empty()) {
+      return this;
+    }
+    return alarms_;
   }
   /// True when the frames' times go anywhere: into the sinks above or the JSON
   /// output. Otherwise no frame needs timing (nor a recording its frames counted).

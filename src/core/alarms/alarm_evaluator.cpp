@@ -93,14 +93,15 @@ void AlarmEvaluator::IndexRule(std::size_t i) {
     if (std::ranges::find(readers, i) == readers.end()) readers.push_back(i);
   };
   reads(rule.value);
-  bool fixed = rule.kind == AlarmSubject::kValue || rule.kind == AlarmSubject::kRate;
+  bool fixed_limits = true;
   for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {
     if (c == nullptr) continue;
     reads(c->low.value);
     reads(c->high.value);
-    fixed = fixed && c->low.value < 0 && c->high.value < 0;
+    fixed_limits = fixed_limits && c->low.value < 0 && c->high.value < 0;
   }
-  states_[i].fixed_limits = fixed;
+  states_[i].has_band =
+      rule.kind == AlarmSubject::kValue || (rule.kind == AlarmSubject::kRate && fixed_limits);
   const auto value = static_cast<std::size_t>(rule.value);
   states_[i].value = value;
   slots_[value].rated |= rule.kind == AlarmSubject::kRate;
@@ -199,7 +200,7 @@ int AlarmEvaluator::Meets(const AlarmCondition& c, double subject) const {
 
 void AlarmEvaluator::Evaluate(std::size_t index, const DecodedFrame& frame) {
   Judge(index, frame);
-  // Only a rule on a value has a band, which its value's slot holds.
+  // The band of a rule on a value is also its value's slot's (a rate's is its own).
   if (rules_.rules[index].kind == AlarmSubject::kValue) RefreshBand(states_[index].value);
 }
 
@@ -246,7 +247,7 @@ void AlarmEvaluator::SetBand(std::size_t index, double value) {
   const AlarmRule& rule = rules_.rules[index];
   // A limit taken from another value holds while that value does: a change of
   // it queues the rule, which then settles in a band of the new limits.
-  if (!state.fixed_limits && rule.kind != AlarmSubject::kValue) return;
+  if (!state.has_band) return;
   double low = -std::numeric_limits<double>::infinity();
   double high = std::numeric_limits<double>::infinity();
   for (const AlarmCondition* c : {&rule.raise, rule.clear ? &*rule.clear : nullptr}) {

@@ -147,10 +147,11 @@ class AlarmEvaluator final : public FrameSink {
     // it is evaluated: a value it reads has changed, or it counts a row.
     std::uint8_t queued = 0;
     std::uint8_t kinds = 0;  // the record kinds that carry its value; none for a rate
-    // The limits are numbers alone. A rule on a value, or on a rate with such
-    // limits, has a band around its last value or rate in which nothing can
-    // happen to it while it counts no row and the values of its limits stay.
-    bool fixed_limits = false;
+    // The rule settles in a band around its last value or rate, in which nothing
+    // can happen to it while it counts no row and the values of its limits stay:
+    // a rule on a value, whose limits' changes queue it, and a rule on a rate
+    // whose limits are numbers alone (a rate's rules are told of no change).
+    bool has_band = false;
     double band_low = 1;
     double band_high = 0;             // none: above band_low
     std::int64_t quiet_since_ms = 0;  // a raised silence: the last sign of the satellite
